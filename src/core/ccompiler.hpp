@@ -1,0 +1,119 @@
+#pragma once
+// The compiler layer: drives a host C toolchain the way setuptools' compiler classes do. A
+// compiler object collects macros, include directories, libraries and library directories,
+// then compiles C sources to objects and links executables and shared objects. Every command
+// line is logged at INFO through the root logger before it runs; the children inherit the
+// tool's standard output and error (so an output capture around a compile sees them).
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quorvex::ccompiler {
+
+/// A preprocessor macro: a name, and a value unless it is defined without one.
+struct Macro {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+/// A failed compiler or linker run; the message names the command line.
+class CompileError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+class LinkError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct CompileArgs {
+  std::optional<std::string> output_dir;
+  std::vector<Macro> macros;
+  std::vector<std::string> include_dirs;
+  int debug = 0;
+  std::vector<std::string> extra_preargs;
+  std::vector<std::string> extra_postargs;
+  std::vector<std::string> depends;
+};
+
+struct LinkArgs {
+  std::optional<std::string> output_dir;
+  std::vector<std::string> libraries;
+  std::vector<std::string> library_dirs;
+  std::vector<std::string> runtime_library_dirs;
+  std::vector<std::string> export_symbols; ///< shared objects only
+  int debug = 0;
+  std::vector<std::string> extra_preargs;
+  std::vector<std::string> extra_postargs;
+  std::optional<std::string> target_lang;
+};
+
+/// Runs one command line of the toolchain; the default runs it as a child process with the
+/// tool's standard streams. Tests replace it to record command lines.
+using Spawner = std::function<void(const std::vector<std::string>& argv)>;
+
+class CCompiler {
+public:
+  virtual ~CCompiler() = default;
+
+  /// "unix", "msvc" or "mingw32".
+  virtual std::string compiler_type() const = 0;
+
+  void define_macro(const std::string& name);
+  void define_macro(const std::string& name, long long value);
+  void define_macro(const std::string& name, const std::string& value);
+  void add_include_dir(const std::string& dir);
+  void add_library_dir(const std::string& dir);
+  void add_library(const std::string& name);
+  void add_runtime_library_dir(const std::string& dir);
+
+  /// Compiles each source to an object and returns the object paths, one per source, in order.
+  virtual std::vector<std::string> compile(const std::vector<std::string>& sources,
+                                           const CompileArgs& args = {}) = 0;
+  /// Links `objects` into the program `output_progname` (the executable suffix is added).
+  virtual void link_executable(const std::vector<std::string>& objects,
+                               const std::string& output_progname, const LinkArgs& args = {}) = 0;
+  /// Links `objects` into the shared object `output_filename`.
+  virtual void link_shared_object(const std::vector<std::string>& objects,
+                                  const std::string& output_filename,
+                                  const LinkArgs& args = {}) = 0;
+
+  /// Object file name of one source, under `output_dir` when given.
+  virtual std::string object_filename(const std::string& source,
+                                      const std::optional<std::string>& output_dir) const = 0;
+
+  std::vector<Macro> macros;
+  std::vector<std::string> include_dirs;
+  std::vector<std::string> libraries;
+  std::vector<std::string> library_dirs;
+  std::vector<std::string> runtime_library_dirs;
+
+  std::string obj_extension;        ///< ".o" or ".obj"
+  std::string exe_extension;        ///< "" or ".exe"
+  std::string shared_lib_extension; ///< ".so", ".dylib" or ".dll"
+
+  /// Replaces the runner of command lines.
+  void set_spawner(Spawner spawner) { spawner_ = std::move(spawner); }
+
+protected:
+  enum class Step { Compile, Link };
+  /// Logs the command at INFO on the root logger and runs it; a failing run throws
+  /// `CompileError` or `LinkError` naming the command line.
+  void spawn(const std::vector<std::string>& argv, Step step) const;
+
+private:
+  Spawner spawner_;
+};
+
+/// A compiler object of the given kind, or of the host's default kind ("unix" on Linux and
+/// macOS, "msvc" on Windows) when none is given. The "unix" kind takes its programs and flags
+/// from the build interpreter's configuration (CC, CFLAGS, CCSHARED, LDSHARED, LDFLAGS) as
+/// setuptools reads them, with CC, CFLAGS, LDSHARED and LDFLAGS from the environment winning.
+/// Throws `std::invalid_argument` for an unknown kind.
+std::unique_ptr<CCompiler> new_compiler(const std::optional<std::string>& compiler = std::nullopt);
+
+} // namespace quorvex::ccompiler

@@ -1,0 +1,26 @@
+#pragma once
+// The host the tool runs on, as the interpreter names it in `sys.platform`. Platform plug-ins
+// refuse foreign hosts through this one function, which tests override to check the answers
+// of other hosts' plug-ins on Linux.
+
+#include <optional>
+#include <string>
+
+namespace quorvex::host {
+
+/// "linux", "darwin" or "win32" (the compiled-in host), unless overridden.
+std::string platform();
+
+/// Makes `platform()` answer `name` while the guard lives.
+class PlatformOverride {
+public:
+  explicit PlatformOverride(std::string name);
+  ~PlatformOverride();
+  PlatformOverride(const PlatformOverride&) = delete;
+  PlatformOverride& operator=(const PlatformOverride&) = delete;
+
+private:
+  std::optional<std::string> previous_;
+};
+
+} // namespace quorvex::host

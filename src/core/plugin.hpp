@@ -1,0 +1,191 @@
+#pragma once
+// Plug-ins and the one plug-in manager of the process. Every platform-dependent step of the
+// tool is a hook: a named call on the manager, which asks every loaded plug-in in load order
+// and combines the answers. The first answer becomes the result; a later mapping answer is
+// merged into it key by key (the later plug-in winning); a later list answer is appended; a
+// second answer to a single-value hook is an error that names the hook. A hook's exception
+// reaches the caller at once and the plug-ins after it are not asked.
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+namespace quorvex::cli {
+struct BuildArguments;
+}
+namespace quorvex::ccompiler {
+class CCompiler;
+}
+namespace quorvex::utils {
+class PlatformCompiler;
+}
+
+namespace quorvex::plugin {
+
+/// "objSuffix", "exeSuffix", "extSuffix" to their strings.
+using CompileBasics = std::map<std::string, std::string>;
+/// "extraObjects", "linkerArgs", "libraryDirs", "libraries", "runtimeLibraryDirs",
+/// "libraryLinkerArgs", "linkerArgsEntangle" to lists of strings; every key optional.
+using LinkerInfo = std::map<std::string, std::vector<std::string>>;
+/// A JSON object with the keys "pxd", "code", "features", "exports", each an object.
+using TemplateExtensions = nlohmann::json;
+
+/// The `uv` interpreter request and the build interpreter's major.minor.micro.
+struct InstallSelector {
+  std::string installSelector;
+  std::string orgVersionName;
+};
+
+/// A runtime library shipped in an executable wheel: its path inside the wheel and its bytes.
+struct RuntimeLibrary {
+  std::string path;
+  std::string data;
+};
+
+class PluginManager;
+
+/// A plug-in answers the hooks it overrides; every default answers nothing (nullopt, a null
+/// pointer, or no effect).
+class Plugin {
+public:
+  virtual ~Plugin() = default;
+
+  // Command line and build driver.
+  virtual void extendBuildParser(CLI::App& buildParser) {}
+  /// Adds sub-commands to the main parser; a sub-command sets `args.func` when chosen.
+  virtual void extendSubParsers(CLI::App& mainParser, cli::BuildArguments& args) {}
+  virtual void extendBuild(const cli::BuildArguments& args) {}
+  virtual std::optional<std::string> getExecutableName(const std::string& mainModule) { return {}; }
+
+  // Pristine Python and compilation.
+  virtual std::optional<InstallSelector> getInstallSelector() { return {}; }
+  virtual std::optional<CompileBasics> getCompileBasics() { return {}; }
+  virtual std::optional<std::vector<std::filesystem::path>>
+  getExtraSources(const std::filesystem::path& moduleBuildDir,
+                  const std::optional<std::string>& productName) {
+    return {};
+  }
+  virtual std::optional<TemplateExtensions> extendTemplate() { return {}; }
+  virtual std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
+                                                          const std::string& name) {
+    return {};
+  }
+  virtual std::optional<std::string> getConfigTemplate() { return {}; }
+  virtual std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit);
+  virtual void extendCompiler(ccompiler::CCompiler& compiler) {}
+  virtual std::optional<std::vector<std::string>> getCompileArgs() { return {}; }
+  virtual std::optional<std::filesystem::path>
+  getRuntimeLibPath(const std::filesystem::path& pristinePython,
+                    const std::filesystem::path& buildPath) {
+    return {};
+  }
+  virtual std::optional<LinkerInfo>
+  getLinkerArgs(const std::string& exeName,
+                const std::optional<std::filesystem::path>& libraryPath) {
+    return {};
+  }
+  virtual std::optional<std::filesystem::path> resolveExePath(const std::filesystem::path& exePath) {
+    return {};
+  }
+  virtual void appendExecutable(const std::filesystem::path& exePath,
+                                const std::filesystem::path& zipPath) {}
+  virtual void makeExecutable(const std::filesystem::path& exePath) {}
+
+  // Wheels and embedded directories.
+  virtual std::optional<std::string> fixPlatformName(const std::string& platformName) { return {}; }
+  virtual std::optional<std::vector<RuntimeLibrary>>
+  getRuntimeLibraries(const std::string& projectName, const std::string& version,
+                      const std::optional<std::filesystem::path>& runtimeLibPath) {
+    return {};
+  }
+  virtual void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+                          const std::filesystem::path& wheelPath,
+                          const std::filesystem::path& outputPath,
+                          const std::optional<std::string>& policy) {}
+  virtual std::optional<std::filesystem::path> ensureDynload(const std::filesystem::path& embedDir) {
+    return {};
+  }
+  virtual std::optional<std::filesystem::path>
+  getExecutablePath(const std::filesystem::path& embedDir) {
+    return {};
+  }
+};
+
+/// The factory that an extension library (`libquorvexpro.so`) exports as
+/// `extern "C" quorvex::plugin::Plugin* quorvexpro_plugin(quorvex::plugin::PluginManager*)`;
+/// the manager takes ownership of the new plug-in.
+using ExtensionFactory = Plugin* (*)(PluginManager*);
+
+class PluginManager {
+  struct LoadedLibrary;
+  /// Extension libraries stay loaded until the plug-ins made from them are gone; declared
+  /// before `plugins` so that they are destroyed after them.
+  std::vector<std::unique_ptr<LoadedLibrary>> libraries_;
+
+public:
+  /// Starts with `plugins`, then loads each of `moduleNames` in order: "quorvexpro" is the
+  /// extension library, names beginning with "." are the tool's own platform plug-ins.
+  /// A module that cannot be loaded or constructed costs a warning and is left out.
+  explicit PluginManager(std::vector<std::unique_ptr<Plugin>> plugins = {},
+                         const std::vector<std::string>& moduleNames = {});
+  ~PluginManager();
+  PluginManager(const PluginManager&) = delete;
+  PluginManager& operator=(const PluginManager&) = delete;
+
+  /// Appends a plug-in; no checks.
+  void register_(std::unique_ptr<Plugin> plugin);
+
+  /// The plug-ins in the order they are asked.
+  std::vector<std::unique_ptr<Plugin>> plugins;
+
+  // One method per hook; see `Plugin` for the arguments.
+  void extendBuildParser(CLI::App& buildParser);
+  void extendSubParsers(CLI::App& mainParser, cli::BuildArguments& args);
+  void extendBuild(const cli::BuildArguments& args);
+  std::optional<std::string> getExecutableName(const std::string& mainModule);
+  std::optional<InstallSelector> getInstallSelector();
+  std::optional<CompileBasics> getCompileBasics();
+  std::optional<std::vector<std::filesystem::path>>
+  getExtraSources(const std::filesystem::path& moduleBuildDir,
+                  const std::optional<std::string>& productName);
+  std::optional<TemplateExtensions> extendTemplate();
+  std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
+                                                  const std::string& name);
+  std::optional<std::string> getConfigTemplate();
+  std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit);
+  void extendCompiler(ccompiler::CCompiler& compiler);
+  std::optional<std::vector<std::string>> getCompileArgs();
+  std::optional<std::filesystem::path> getRuntimeLibPath(const std::filesystem::path& pristinePython,
+                                                         const std::filesystem::path& buildPath);
+  std::optional<LinkerInfo> getLinkerArgs(const std::string& exeName,
+                                          const std::optional<std::filesystem::path>& libraryPath);
+  std::optional<std::filesystem::path> resolveExePath(const std::filesystem::path& exePath);
+  void appendExecutable(const std::filesystem::path& exePath, const std::filesystem::path& zipPath);
+  void makeExecutable(const std::filesystem::path& exePath);
+  std::optional<std::string> fixPlatformName(const std::string& platformName);
+  std::optional<std::vector<RuntimeLibrary>>
+  getRuntimeLibraries(const std::string& projectName, const std::string& version,
+                      const std::optional<std::filesystem::path>& runtimeLibPath);
+  void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+                  const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
+                  const std::optional<std::string>& policy);
+  std::optional<std::filesystem::path> ensureDynload(const std::filesystem::path& embedDir);
+  std::optional<std::filesystem::path> getExecutablePath(const std::filesystem::path& embedDir);
+
+private:
+  std::unique_ptr<Plugin> _load_plugin_from_module(const std::string& moduleName);
+};
+
+/// The manager of the process, made on the first call with the module names "quorvexpro",
+/// ".winplatform", ".linuxplatform", ".macplatform".
+PluginManager& pluginManager();
+
+} // namespace quorvex::plugin

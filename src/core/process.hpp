@@ -1,0 +1,43 @@
+#pragma once
+// Starting child processes without a shell. The POSIX implementation uses posix_spawnp, reads
+// the child's standard output and error through one pipe with poll so a chatty child never
+// blocks, retries waitpid on EINTR and reports a death by signal as such.
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quorvex::process {
+
+struct Result {
+  int exitCode = 0;         ///< exit status when the child exited
+  int signal = 0;           ///< the signal that ended the child, 0 when it exited
+  std::string output;       ///< standard output and error together (captured runs only)
+  bool ok() const { return signal == 0 && exitCode == 0; }
+};
+
+struct Options {
+  /// Standard output and error go into one pipe and come back in `Result::output`; otherwise
+  /// the child inherits the tool's descriptors 1 and 2.
+  bool captureOutput = true;
+  /// The child is killed when it runs longer; nullopt waits for ever.
+  std::optional<std::chrono::milliseconds> timeout;
+  /// Bytes written to the child's standard input (then closed); nullopt inherits it.
+  std::optional<std::string> input;
+};
+
+/// The program could not be found or started; the message names it.
+class SpawnError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+/// The child outlived its time-out and was killed.
+class TimeoutError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+/// Runs argv[0] (looked up along the current PATH) with `argv` and waits for it.
+Result run(const std::vector<std::string>& argv, const Options& options = {});
+
+} // namespace quorvex::process

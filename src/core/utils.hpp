@@ -1,0 +1,160 @@
+#pragma once
+// Process-level services the whole tool shares: the build directory, external commands,
+// environment overrides, template rendering, output capture, file-tree helpers and the
+// platform compiler wrapper with its common configuration.
+
+#include "ccompiler.hpp"
+#include "plugin.hpp"
+#include "process.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+namespace quorvex::utils {
+
+/// The build directory ".quorvex_build" under the working directory of the first call, made
+/// with a ".gitignore" on that call; later calls return the same relative path at once.
+std::filesystem::path getBuildPath();
+
+/// Splits a command text into words: POSIX shell rules, or the non-POSIX rules on Windows
+/// (`posix` false). Throws `std::invalid_argument` for an unclosed quote or a trailing
+/// backslash (POSIX).
+std::vector<std::string> splitCommand(const std::string& cmd, bool posix = true);
+
+/// The time an external command may take.
+inline constexpr std::chrono::seconds commandTimeout{600};
+
+/// Runs one command text without a shell, with "./bin" first on the child's PATH and its
+/// output captured. Returns 0; a non-zero exit throws `std::runtime_error` with
+/// "Command failed: " + cmd + "\nlog: " + output. A program that cannot be started throws
+/// `process::SpawnError`, a time-out `process::TimeoutError`; PATH is restored in every case.
+int system(const std::string& cmd, std::chrono::milliseconds timeout = commandTimeout);
+
+/// Runs the interpreter program named by the `getExePath` hook for the tool's executable and
+/// "python", with the arguments `cmd`, through `system`.
+void pythonCall(const std::string& cmd);
+
+/// Replaces the runner behind `system` while the guard lives, so that tests can record the
+/// exact command lines instead of running them.
+class CommandRunnerOverride {
+public:
+  using Runner = std::function<process::Result(const std::vector<std::string>& argv,
+                                               std::chrono::milliseconds timeout)>;
+  explicit CommandRunnerOverride(Runner runner);
+  ~CommandRunnerOverride();
+  CommandRunnerOverride(const CommandRunnerOverride&) = delete;
+  CommandRunnerOverride& operator=(const CommandRunnerOverride&) = delete;
+
+private:
+  Runner previous_;
+};
+
+/// Sets one environment variable for the guard's lifetime and restores the former value (or
+/// removes the variable when it was unset) when the guard goes, also during unwinding.
+class withEnv {
+public:
+  withEnv(std::string name, const std::string& value);
+  ~withEnv();
+  withEnv(const withEnv&) = delete;
+  withEnv& operator=(const withEnv&) = delete;
+
+private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+/// A template given as a file to read or as the text itself.
+using TemplateSource = std::variant<std::filesystem::path, std::string>;
+
+/// Renders a Tempita template with `values` (a JSON object: its keys are the template's names;
+/// null is None) through the build interpreter's Cython, and writes the result to `targetPath`
+/// whole. (`template` itself is a C++ keyword.) A template error leaves no file behind.
+void template_(const TemplateSource& templatePath, const std::filesystem::path& targetPath,
+               const nlohmann::json& values);
+
+/// True exactly when the build interpreter's `Py_GIL_DISABLED` is 1.
+bool isFreeThreaded();
+
+/// Captures everything written to descriptors 1 and 2 of the process (the tool's own writes and
+/// those of children) while the guard lives, with the root logger's level at ERROR. A drain
+/// thread empties the pipe as it fills.
+class capture_output {
+public:
+  capture_output();
+  ~capture_output();
+  capture_output(const capture_output&) = delete;
+  capture_output& operator=(const capture_output&) = delete;
+
+  /// What has been drained so far.
+  std::string getvalue() const;
+  /// Restores the descriptors and the root level, waits (at most 5 s) for the drain thread and
+  /// returns the whole text. The destructor does the same when it has not been called.
+  std::string finish();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+/// Copies the entries of `src` into the existing directory `dst`, merging into directories
+/// present on both sides.
+void copytree(const std::filesystem::path& src, const std::filesystem::path& dst,
+              bool symlinks = false,
+              const std::function<std::vector<std::string>(const std::filesystem::path&,
+                                                           const std::vector<std::string>&)>&
+                  ignore = nullptr);
+
+/// Adds read and write permission for owner and group to one path (following links).
+void chmodRW(const std::filesystem::path& path);
+
+/// A compiler object with the platform's share of every compile and link: compile arguments,
+/// library-only compile arguments and a linker-information callback asked for each output.
+class PlatformCompiler {
+public:
+  using LinkerArgsCallback = std::function<std::optional<plugin::LinkerInfo>(
+      const std::string& outputName, const std::optional<std::filesystem::path>& libraryPath)>;
+
+  explicit PlatformCompiler(std::unique_ptr<ccompiler::CCompiler> compiler,
+                            std::vector<std::string> compile_args = {},
+                            std::vector<std::string> compile_lib_args = {},
+                            LinkerArgsCallback get_linker_args = nullptr);
+
+  /// The wrapped compiler object: every operation the wrapper does not have itself.
+  ccompiler::CCompiler* operator->() { return _compiler.get(); }
+  ccompiler::CCompiler& compiler() { return *_compiler; }
+
+  std::vector<std::string> compile(const std::vector<std::string>& sources,
+                                   const ccompiler::CompileArgs& args = {});
+  /// The linker information for one output; empty when there is no callback or no answer.
+  plugin::LinkerInfo _linker_info(const std::string& output_name);
+  /// Prints "Link failed: " and the error on standard error when the link fails, and rethrows.
+  void link_executable(const std::vector<std::string>& objects, const std::string& output_progname,
+                       const ccompiler::LinkArgs& args = {});
+  void link_shared_object(const std::vector<std::string>& objects,
+                          const std::string& output_filename, const ccompiler::LinkArgs& args = {});
+
+  std::unique_ptr<ccompiler::CCompiler> _compiler;
+  std::vector<std::string> _compile_args;
+  std::vector<std::string> _compile_lib_args;
+  LinkerArgsCallback _get_linker_args;
+  bool _library = false;
+  std::optional<std::filesystem::path> _libraryPath;
+};
+
+/// Puts the settings every platform shares on a new compiler object: NDEBUG,
+/// CYTHON_NO_PYINIT_EXPORT (noInit), CYTHON_COMPRESS_STRINGS=0, Py_GIL_DISABLED (free-threaded),
+/// the build interpreter's include directory, Py_LIMITED_API (library code on 3.11+), then the
+/// `extendCompiler` hook.
+void configureCompiler(ccompiler::CCompiler& compiler, bool noInit = false);
+
+} // namespace quorvex::utils
