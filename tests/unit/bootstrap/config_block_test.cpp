@@ -1,0 +1,247 @@
+// The start-up configuration blocks on their own: the POSIX block spliced into a small program
+// that prints the executable and home it configured, without starting the interpreter, run in
+// the layouts the home rules tell apart; the Windows block compiled for a Windows target.
+#include "bootstrap/othertemplate.hpp"
+#include "bootstrap/wintemplate.hpp"
+#include "core/process.hpp"
+#include "core/utils.hpp"
+#include "native_build.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+using namespace quorvex::testing;
+namespace utils = quorvex::utils;
+
+namespace {
+
+// Takes the argument to use as argv[0] from its own first argument, or starts with none.
+const char* posixHarness = R"C(#include "Python.h"
+#include <stdio.h>
+#include <string.h>
+
+static int start(int argc, wchar_t **argv) {
+    PyStatus status;
+    PyConfig config;
+        PyConfig_InitPythonConfig(&config);
+    (void)status;
+    printf("executable=%ls\nhome=%ls\n", config.executable ? config.executable : L"<unset>",
+           config.home ? config.home : L"<unset>");
+    PyConfig_Clear(&config);
+    return 0;
+}
+
+int main(int argc, char **argv) {
+    wchar_t *wide[1];
+    int result;
+    if (argc > 1 && strcmp(argv[1], "--no-arguments") == 0)
+        return start(0, NULL);
+    wide[0] = Py_DecodeLocale(argc > 1 ? argv[1] : argv[0], NULL);
+    result = start(1, wide);
+    PyMem_RawFree(wide[0]);
+    return result;
+}
+)C";
+
+struct Configured {
+  std::string executable;
+  std::string home;
+  bool operator==(const Configured&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Configured& c) {
+  return out << "executable=" << c.executable << " home=" << c.home;
+}
+
+class ConfigBlock : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<TempDir>();
+    std::string block(quorvex::othertemplate::configTemplate);
+    linuxHarness_ = build("linux", block);
+    // The resolution steps other POSIX hosts take, where /proc/self/exe does not exist.
+    std::string portable = block;
+    portable.replace(portable.find("#ifdef __linux__"), 16, "#if 0");
+    portableHarness_ = build("portable", portable);
+  }
+  static void TearDownTestSuite() { dir_.reset(); }
+
+  static fs::path build(const std::string& name, const std::string& block) {
+    fs::path source = dir_->path() / (name + ".c");
+    writeFile(source, posixHarness);
+    spliceConfig(source, block);
+    fs::path object = compileC(source, diagnostics_);
+    fs::path program = dir_->path() / name;
+    linkProgram({object}, program);
+    return program;
+  }
+
+  static Configured run(const std::vector<std::string>& argv) {
+    RunResult result = runProgram(argv);
+    EXPECT_EQ(result.status, 0) << result.output;
+    Configured configured;
+    std::size_t home = result.output.find("\nhome=");
+    if (result.output.rfind("executable=", 0) != 0 || home == std::string::npos) {
+      ADD_FAILURE() << "unexpected output: " << result.output;
+      return configured;
+    }
+    configured.executable = result.output.substr(11, home - 11);
+    configured.home = result.output.substr(home + 6);
+    if (!configured.home.empty() && configured.home.back() == '\n') configured.home.pop_back();
+    return configured;
+  }
+
+  /// The Linux harness copied to `target`, then run.
+  static Configured runAt(const fs::path& target) {
+    fs::create_directories(target.parent_path());
+    fs::copy_file(linuxHarness_, target, fs::copy_options::overwrite_existing);
+    return run({target.string()});
+  }
+
+  /// Makes `dir` look like a Python installation prefix.
+  static fs::path withStdlib(const fs::path& dir) {
+    writeFile(dir / "lib" / pythonVersionDir() / "os.py", "");
+    return dir;
+  }
+
+  static std::unique_ptr<TempDir> dir_;
+  static fs::path linuxHarness_;
+  static fs::path portableHarness_;
+  static std::string diagnostics_;
+};
+
+std::unique_ptr<TempDir> ConfigBlock::dir_;
+fs::path ConfigBlock::linuxHarness_;
+fs::path ConfigBlock::portableHarness_;
+std::string ConfigBlock::diagnostics_;
+
+TEST_F(ConfigBlock, CompilesWithoutWarnings) { EXPECT_EQ(diagnostics_, ""); }
+
+TEST_F(ConfigBlock, HomeIsTheExecutableDirectoryOnlyWhenItHoldsTheStandardLibrary) {
+  TempDir layout;
+  fs::path plain = layout.path() / "build";
+  EXPECT_EQ(runAt(plain / "prog"), (Configured{(plain / "prog").string(), "<unset>"}));
+
+  fs::path prefix = withStdlib(layout.path() / "dist");
+  EXPECT_EQ(runAt(prefix / "prog"), (Configured{(prefix / "prog").string(), prefix.string()}));
+
+  // "Bin" is no virtual environment on POSIX: its own directory is the home.
+  fs::path capital = withStdlib(layout.path() / "env/Bin");
+  EXPECT_EQ(runAt(capital / "prog").home, capital.string());
+}
+
+TEST_F(ConfigBlock, VirtualEnvironmentHomeComesFromPyvenvCfg) {
+  TempDir layout;
+  fs::path venv = layout.path() / "venv";
+  fs::path exe = venv / "bin/prog";
+  fs::path base = withStdlib(layout.path() / "base");
+
+  writeFile(venv / "pyvenv.cfg", "include-system-site-packages = false\r\nhome = \t" +
+                                     base.string() + " \r\nversion = 3\r\n");
+  EXPECT_EQ(runAt(exe), (Configured{exe.string(), base.string()}));
+
+  // The first line that begins with "home" counts, whatever follows the four letters.
+  fs::path other = withStdlib(layout.path() / "other");
+  writeFile(venv / "pyvenv.cfg", "homedir=" + other.string() + "\nhome = " + base.string());
+  EXPECT_EQ(runAt(exe).home, other.string());
+
+  fs::path spaced = withStdlib(layout.path() / "my python");
+  writeFile(venv / "pyvenv.cfg", "home = " + spaced.string() + "\n");
+  EXPECT_EQ(runAt(exe).home, spaced.string());
+}
+
+TEST_F(ConfigBlock, VirtualEnvironmentWithoutAUsableHomeLeavesItUnset) {
+  TempDir layout;
+  fs::path venv = layout.path() / "venv";
+  fs::path exe = venv / "bin/prog";
+  withStdlib(venv);  // never the home itself, even with a standard library
+
+  EXPECT_EQ(runAt(exe), (Configured{exe.string(), "<unset>"}));
+
+  fs::path base = withStdlib(layout.path() / "base");
+  for (const std::string& cfg :
+       {std::string("version = 3.12\n"), " home = " + base.string() + "\n",
+        "home " + base.string() + "\n", std::string("home =  \r\n"),
+        // The usual case: the base interpreter's bin directory, which holds no library; the
+        // interpreter reads pyvenv.cfg itself then.
+        "home = " + (base / "bin").string() + "\n"}) {
+    writeFile(venv / "pyvenv.cfg", cfg);
+    EXPECT_EQ(runAt(exe).home, "<unset>") << cfg;
+  }
+}
+
+TEST_F(ConfigBlock, ResolvesTheExecutableWithoutProcSelfExe) {
+  TempDir layout;
+  fs::path dir = layout.path() / "tools";
+  fs::create_directories(dir);
+  fs::copy_file(portableHarness_, dir / "prog");
+
+  {
+    utils::withEnv path("PATH", (layout.path() / "missing").string() + "::" + dir.string());
+    EXPECT_EQ(run({portableHarness_.string(), "prog"}),
+              (Configured{(dir / "prog").string(), "<unset>"}));
+  }
+  {
+    utils::withEnv path("PATH", (layout.path() / "missing").string());
+    EXPECT_EQ(run({portableHarness_.string(), "prog"}), (Configured{"prog", "<unset>"}));
+  }
+  fs::current_path(dir);
+  EXPECT_EQ(run({portableHarness_.string(), "./prog"}),
+            (Configured{(dir / "prog").string(), "<unset>"}));
+}
+
+TEST_F(ConfigBlock, NoArgumentsAndOverlongPathsTakeTheFallBacks) {
+  EXPECT_EQ(run({linuxHarness_.string(), "--no-arguments"}), (Configured{"<unset>", "<unset>"}));
+
+  std::string longName;
+  while (longName.size() < 5000) longName += "abcdefgh/";
+  Configured configured = run({portableHarness_.string(), longName + "prog"});
+  EXPECT_EQ(configured.home, "<unset>");
+  EXPECT_EQ(configured.executable, (longName + "prog").substr(0, 4095));
+}
+
+// The Windows block against the few declarations it uses, for a Windows target.
+TEST(WindowsConfigBlock, CompilesForWindows) {
+  const std::string compiler = "x86_64-w64-mingw32-gcc";
+  quorvex::process::Result probe;
+  try {
+    probe = quorvex::process::run({compiler, "--version"});
+  } catch (const quorvex::process::SpawnError&) {
+    GTEST_SKIP() << compiler << " is not installed";
+  }
+  ASSERT_TRUE(probe.ok());
+  TempDir dir;
+  writeFile("Python.h", R"C(#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+#define PY_MAJOR_VERSION 3
+#define PY_MINOR_VERSION 12
+typedef struct { int code; } PyStatus;
+typedef struct { wchar_t *home; wchar_t *executable; } PyConfig;
+void PyConfig_InitPythonConfig(PyConfig *config);
+PyStatus PyConfig_SetString(PyConfig *config, wchar_t **field, const wchar_t *value);
+int PyStatus_Exception(PyStatus status);
+void PyConfig_Clear(PyConfig *config);
+)C");
+  writeFile("start.c", R"C(#include "Python.h"
+int wmain(int argc, wchar_t **argv) {
+    PyStatus status;
+    PyConfig config;
+        PyConfig_InitPythonConfig(&config);
+    (void)status;
+    return 0;
+}
+)C");
+  spliceConfig("start.c", std::string(quorvex::wintemplate::configTemplate));
+  std::string diagnostics =
+      runOrThrow({compiler, "-c", "-Wall", "-Wextra", "-I.", "start.c", "-o", "start.o"});
+  EXPECT_EQ(diagnostics, "");
+  EXPECT_TRUE(fs::exists("start.o"));
+}
+
+} // namespace

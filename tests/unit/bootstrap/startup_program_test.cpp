@@ -1,0 +1,270 @@
+// A real program built by hand from the rendered texts, as the compile step builds it: the
+// shared module, the embedded main with the start-up block spliced in, a compiled module, a
+// compiled package and the build interpreter's libpython. It is then run in the layouts that
+// users meet.
+#include "bootstrap/othertemplate.hpp"
+#include "bootstrap/templates.hpp"
+#include "core/interpreter.hpp"
+#include "core/utils.hpp"
+#include "native_build.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using namespace quorvex::testing;
+namespace utils = quorvex::utils;
+
+namespace {
+
+const char* appSource = R"PY(import json
+import sys
+
+
+def main():
+    mode = sys.argv[1] if len(sys.argv) > 1 else ""
+    if mode == "raise":
+        raise ValueError("boom")
+    if mode == "exit2":
+        sys.exit(2)
+    if mode == "broken":
+        import broken
+    if mode == "depmod":
+        import depmod
+        print(depmod.WHERE)
+        return
+    import helper
+    import pkg
+    import pkg.inner
+    import quorvex_runtime
+    print(json.dumps({
+        "argv": sys.argv,
+        "executable": sys.executable,
+        "prefix": sys.prefix,
+        "base_prefix": sys.base_prefix,
+        "path": sys.path,
+        "frozen": getattr(sys, "frozen", None),
+        "helper_file": helper.__file__,
+        "helper_package": helper.__package__,
+        "pkg_path": pkg.__path__,
+        "pkg_package": pkg.__package__,
+        "inner_file": pkg.inner.__file__,
+        "inner_package": pkg.inner.__package__,
+        "inner_value": pkg.inner.value(),
+        "api_version": quorvex_runtime.__api_version__,
+        "features": quorvex_runtime.__features__,
+        "answer": quorvex_runtime.answer,
+        "shared_runtime": sys.modules["pkg.quorvex_runtime"] is quorvex_runtime,
+        "finders": [type(f).__module__ for f in sys.meta_path[:2]],
+    }))
+)PY";
+
+/// Builds the program once for the whole suite; each test copies it into its layout.
+class StartupProgram : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<TempDir>();
+    fs::path root = dir_->path();
+    writeFile(root / "src/app.py", appSource);
+    writeFile(root / "src/helper.py", "def twice(x):\n    return 2 * x\n");
+    writeFile(root / "src/broken.py", "raise ValueError('broken at import')\n");
+    writeFile(root / "src/pkg/inner.py",
+              "from . import helper\n\n\ndef value():\n    return helper.twice(21)\n");
+    fs::path build = root / "build";
+    fs::create_directories(build);
+
+    json program = {{"modules", {"app", "helper", "broken", "pkg"}},
+                    {"package", "__main__"},
+                    {"packages", {"pkg"}},
+                    {"qualifiedModules", json::array()},
+                    {"mainModule", "app"},
+                    {"code", "def _plugin_answer():\n    return 42\n"},
+                    {"features", {{"fast", true}}},
+                    {"exports", {{"answer", "_plugin_answer()"}}},
+                    {"debug", false}};
+    json package = {{"modules", {"inner"}},         {"package", "pkg"},
+                    {"packages", json::array()},    {"qualifiedModules", json::array()},
+                    {"mainModule", nullptr},        {"code", ""},
+                    {"features", nullptr},          {"exports", nullptr},
+                    {"debug", false}};
+    std::string bootstrapText(quorvex::templates::bootstrapTemplate);
+    std::string headerText(quorvex::templates::headerTemplate);
+    utils::template_(bootstrapText, build / "_qvx_bootstrap.pyx", program);
+    utils::template_(headerText, build / "__main__.h",
+                     {{"modules", {"app", "helper", "broken"}}, {"packages", {"pkg"}}});
+    utils::template_(bootstrapText, build / "pkg.pyx", package);
+    utils::template_(headerText, build / "pkg.h",
+                     {{"modules", {"inner"}}, {"packages", json::array()}, {"package", "pkg"}});
+
+    cython({"--generate-shared", (build / "_qvx_shared.c").string(), "--module-name",
+            "_qvx_shared"});
+    cython({"--embed", "--shared", "_qvx_shared", "--embed-modules", "_qvx_shared",
+            (build / "_qvx_bootstrap.pyx").string()});
+    spliceConfig(build / "_qvx_bootstrap.c", std::string(quorvex::othertemplate::configTemplate));
+    cython({"-I", build.string(), "-I", (root / "src").string(), "--output-file", build.string(),
+            "--shared", "_qvx_shared", (root / "src/app.py").string(),
+            (root / "src/helper.py").string(), (root / "src/broken.py").string(),
+            (root / "src/pkg/inner.py").string(), (build / "pkg.pyx").string()});
+
+    std::vector<fs::path> objects;
+    for (const char* name : {"_qvx_bootstrap", "_qvx_shared", "app", "helper", "broken", "inner",
+                             "pkg"})
+      objects.push_back(compileC(build / (std::string(name) + ".c"), bootstrapDiagnostics_));
+    program_ = build / "app";
+    linkProgram(objects, program_);
+  }
+
+  static void TearDownTestSuite() { dir_.reset(); }
+
+  /// Copies the program to `target` (creating its directory) and returns that path.
+  static fs::path place(const fs::path& target) {
+    fs::create_directories(target.parent_path());
+    fs::copy_file(program_, target, fs::copy_options::overwrite_existing);
+    return target;
+  }
+
+  static json runJson(const std::vector<std::string>& argv) {
+    RunResult result = runProgram(argv);
+    EXPECT_EQ(result.status, 0) << result.output;
+    return json::parse(result.output);
+  }
+
+  static std::unique_ptr<TempDir> dir_;
+  static fs::path program_;
+  static std::string bootstrapDiagnostics_;
+};
+
+std::unique_ptr<TempDir> StartupProgram::dir_;
+fs::path StartupProgram::program_;
+std::string StartupProgram::bootstrapDiagnostics_;
+
+TEST_F(StartupProgram, GeneratedSourcesCompileWithoutWarnings) {
+  EXPECT_EQ(bootstrapDiagnostics_, "");
+}
+
+TEST_F(StartupProgram, ModulesImportFromInsideTheExecutable) {
+  fs::path exe = program_;
+  json info = runJson({exe.string(), "--flag"});
+
+  EXPECT_EQ(info["argv"], json({exe.string(), "--flag"}));
+  EXPECT_EQ(info["executable"], exe.string());
+  EXPECT_EQ(info["frozen"], true);
+  EXPECT_EQ(info["helper_file"], exe.string() + "/helper");
+  EXPECT_EQ(info["helper_package"], "quorvex");
+  EXPECT_EQ(info["pkg_path"], json({exe.string() + "/pkg"}));
+  EXPECT_EQ(info["pkg_package"], "quorvex");
+  EXPECT_EQ(info["inner_file"], exe.string() + "/inner");
+  EXPECT_EQ(info["inner_package"], "quorvex");
+  EXPECT_EQ(info["inner_value"], 42);
+  // The package's finder goes in front of the program's.
+  EXPECT_EQ(info["finders"], json({"pkg", "_qvx_bootstrap"}));
+}
+
+TEST_F(StartupProgram, PublishesTheRuntimeApiModule) {
+  json info = runJson({program_.string()});
+  EXPECT_EQ(info["api_version"], "1");
+  EXPECT_EQ(info["features"], json({{"fast", true}}));
+  EXPECT_EQ(info["answer"], 42);
+  EXPECT_EQ(info["shared_runtime"], true);
+}
+
+TEST_F(StartupProgram, ExitStatusesFollowTheOutcome) {
+  RunResult raised = runProgram({program_.string(), "raise"});
+  EXPECT_EQ(raised.status, 1);
+  EXPECT_NE(raised.output.find("Traceback (most recent call last):"), std::string::npos);
+  EXPECT_NE(raised.output.find("ValueError: boom"), std::string::npos) << raised.output;
+
+  RunResult exited = runProgram({program_.string(), "exit2"});
+  EXPECT_EQ(exited.status, 2);
+  EXPECT_EQ(exited.output, "");
+
+  // A compiled module that fails at import: the loader logs it, the program ends with 1.
+  RunResult broken = runProgram({program_.string(), "broken"});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.output.find("ERROR:bootstrap __main__:Exception\nTraceback"),
+            std::string::npos)
+      << broken.output;
+  EXPECT_NE(broken.output.find("ValueError: broken at import"), std::string::npos);
+}
+
+TEST_F(StartupProgram, RuntimeDirectoriesGoFirstAlsoThroughALink) {
+  TempDir layout;
+  fs::path root = layout.path() / "root";
+  fs::path exe = place(root / "bin/app");
+  // Directories the interpreter's own search gives no meaning on this host.
+  fs::path sitePackages = root / "lib" / pythonVersionDir() / "site-packages";
+  fs::create_directories(sitePackages);
+  fs::create_directories(root / "Lib/site-packages");
+  fs::create_directories(root / "DLLs");
+  fs::create_directories(layout.path() / "elsewhere");
+  fs::path link = layout.path() / "elsewhere/app";
+  fs::create_symlink(exe, link);
+
+  json info = runJson({link.string()});
+  ASSERT_GE(info["path"].size(), 4u);
+  EXPECT_EQ(info["path"][0], (root / "DLLs").string());
+  EXPECT_EQ(info["path"][1], (root / "Lib/site-packages").string());
+  EXPECT_EQ(info["path"][2], sitePackages.string());
+  EXPECT_EQ(info["executable"], exe.string());
+}
+
+// An executable run from the build directory: its directory holds no standard library, so the
+// interpreter finds its own.
+TEST_F(StartupProgram, RunsFromABuildDirectory) {
+  TempDir layout;
+  fs::path exe = place(layout.path() / ".quorvex_build/app");
+  json info = runJson({exe.string()});
+  EXPECT_EQ(info["base_prefix"], quorvex::interpreter::facts().basePrefix);
+  EXPECT_EQ(info["inner_value"], 42);
+}
+
+// An executable installed into a virtual environment: pyvenv.cfg names the base interpreter's
+// bin directory, and the environment's own packages are importable.
+TEST_F(StartupProgram, RunsFromAVirtualEnvironment) {
+  TempDir layout;
+  fs::path venv = layout.path() / "venv";
+  fs::path exe = place(venv / "bin/app");
+  fs::path base = quorvex::interpreter::facts().basePrefix;
+  writeFile(venv / "pyvenv.cfg", "home = " + (base / "bin").string() + "\r\n");
+  fs::path sitePackages = venv / "lib" / pythonVersionDir() / "site-packages";
+  writeFile(sitePackages / "depmod.py", "WHERE = 'venv'\n");
+
+  json info = runJson({exe.string()});
+  EXPECT_EQ(info["prefix"], venv.string());
+  EXPECT_EQ(info["base_prefix"], base.string());
+  RunResult dep = runProgram({exe.string(), "depmod"});
+  EXPECT_EQ(dep.status, 0) << dep.output;
+  EXPECT_EQ(dep.output, "venv\n");
+}
+
+// The embedded directory: the program in bin beside a Python installation.
+TEST_F(StartupProgram, RunsFromAnEmbeddedDirectory) {
+  TempDir layout;
+  fs::path embed = layout.path() / "embed";
+  fs::path exe = place(embed / "bin/app");
+  fs::create_directory_symlink(fs::path(quorvex::interpreter::facts().basePrefix) / "lib",
+                               embed / "lib");
+  json info = runJson({exe.string()});
+  EXPECT_EQ(info["prefix"], embed.string());
+}
+
+// Where the executable's directory does hold a standard library, it is the home.
+TEST_F(StartupProgram, ExecutableDirectoryWithAStandardLibraryIsTheHome) {
+  TempDir layout;
+  fs::path home = layout.path() / "dist";
+  fs::path exe = place(home / "app");
+  fs::create_directories(home / "lib");
+  fs::create_directory_symlink(
+      fs::path(quorvex::interpreter::facts().basePrefix) / "lib" / pythonVersionDir(),
+      home / "lib" / pythonVersionDir());
+  json info = runJson({exe.string()});
+  EXPECT_EQ(info["prefix"], home.string());
+  EXPECT_EQ(info["base_prefix"], home.string());
+}
+
+} // namespace
