@@ -33,7 +33,7 @@ public:
   /// Writes the record somewhere; called only for records that `filter` accepts.
   virtual void emit(const Record& record) = 0;
   /// False drops the record for this handler.
-  virtual bool filter(const Record& record) { return true; }
+  virtual bool filter(const Record& /*record*/) { return true; }
   int level = NOTSET;
 };
 

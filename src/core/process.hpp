@@ -7,6 +7,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvex::process {
@@ -23,18 +24,24 @@ struct Options {
   /// the child inherits the tool's descriptors 1 and 2.
   bool captureOutput = true;
   /// The child is killed when it runs longer; nullopt waits for ever.
-  std::optional<std::chrono::milliseconds> timeout;
+  std::optional<std::chrono::milliseconds> timeout{};
   /// Bytes written to the child's standard input (then closed); nullopt inherits it.
-  std::optional<std::string> input;
+  std::optional<std::string> input{};
 };
 
 /// The program could not be found or started; the message names it.
 class SpawnError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-/// The child outlived its time-out and was killed.
+/// The child outlived its time-out and was killed; `output()` holds what it wrote until then.
 class TimeoutError : public std::runtime_error {
-  using std::runtime_error::runtime_error;
+public:
+  explicit TimeoutError(const std::string& message, std::string output = {})
+      : std::runtime_error(message), output_(std::move(output)) {}
+  const std::string& output() const { return output_; }
+
+private:
+  std::string output_;
 };
 
 /// Runs argv[0] (looked up along the current PATH) with `argv` and waits for it.

@@ -1,0 +1,216 @@
+#include "core/fd.hpp"
+#include "core/process.hpp"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <system_error>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quorvex::process {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using fd::UniqueFd;
+
+std::string errnoText(int err) { return std::strerror(err); }
+
+struct Pipe {
+  UniqueFd read, write;
+};
+
+Pipe makePipe() {
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+  Pipe result{UniqueFd(fds[0]), UniqueFd(fds[1])};
+  // Close-on-exec, so that only the descriptors dup2'ed into place reach the child.
+  ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+  ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+  return result;
+}
+
+class FileActions {
+public:
+  FileActions() { posix_spawn_file_actions_init(&actions_); }
+  ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+  void dup2(int from, int to) { posix_spawn_file_actions_adddup2(&actions_, from, to); }
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+private:
+  posix_spawn_file_actions_t actions_;
+};
+
+// Waits for the child; with a deadline, gives up (nullopt) once it has passed.
+std::optional<int> waitChild(pid_t pid, std::optional<Clock::time_point> deadline) {
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    int status = 0;
+    pid_t got = ::waitpid(pid, &status, deadline ? WNOHANG : 0);
+    if (got == pid) return status;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::generic_category(), "waitpid");
+    }
+    if (Clock::now() >= *deadline) return std::nullopt;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+void killAndReap(pid_t pid) {
+  ::kill(pid, SIGKILL);
+  waitChild(pid, std::nullopt);
+}
+
+// Writes to a pipe whose reader may be gone without letting SIGPIPE end the tool.
+ssize_t writeNoSigpipe(int fd, const char* data, size_t size) {
+  sigset_t pipeSet, previous;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
+  ssize_t written = ::write(fd, data, size);
+  int err = errno;
+  if (written < 0 && err == EPIPE) {
+    struct timespec zero {};
+    while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = err;
+  return written;
+}
+
+Result toResult(int status, std::string output) {
+  Result result;
+  result.output = std::move(output);
+  if (WIFSIGNALED(status))
+    result.signal = WTERMSIG(status);
+  else if (WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
+  return result;
+}
+
+std::string commandText(const std::vector<std::string>& argv) {
+  std::string text;
+  for (const auto& word : argv) {
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
+  return text;
+}
+
+} // namespace
+
+Result run(const std::vector<std::string>& argv, const Options& options) {
+  if (argv.empty()) throw SpawnError("cannot run an empty command");
+
+  std::optional<Clock::time_point> deadline;
+  if (options.timeout) deadline = Clock::now() + *options.timeout;
+
+  std::optional<Pipe> out, in;
+  FileActions actions;
+  if (options.input) {
+    in = makePipe();
+    actions.dup2(in->read.get(), 0);
+  }
+  if (options.captureOutput) {
+    out = makePipe();
+    actions.dup2(out->write.get(), 1);
+    actions.dup2(out->write.get(), 2);
+  }
+
+  std::vector<char*> args;
+  for (const auto& word : argv) args.push_back(const_cast<char*>(word.c_str()));
+  args.push_back(nullptr);
+
+  pid_t pid = 0;
+  int err = posix_spawnp(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
+  if (err != 0) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(err)));
+
+  // The parent keeps only its own ends, so end of file comes when the child closes its copies.
+  if (out) out->write.reset();
+  if (in) in->read.reset();
+
+  std::string output;
+  std::string_view pending = options.input ? std::string_view(*options.input) : std::string_view();
+  if (in) {
+    ::fcntl(in->write.get(), F_SETFL, ::fcntl(in->write.get(), F_GETFL) | O_NONBLOCK);
+    if (pending.empty()) in->write.reset();
+  }
+
+  auto timedOut = [&] {
+    // Keep what is already in the pipe, but do not wait for descendants that still hold it.
+    if (out) {
+      ::fcntl(out->read.get(), F_SETFL, ::fcntl(out->read.get(), F_GETFL) | O_NONBLOCK);
+      char buffer[65536];
+      ssize_t n;
+      while ((n = ::read(out->read.get(), buffer, sizeof buffer)) > 0) output.append(buffer, n);
+    }
+    killAndReap(pid);
+    return TimeoutError(fmt::format("Command '{}' timed out after {} seconds", commandText(argv),
+                                    std::chrono::duration<double>(*options.timeout).count()),
+                        std::move(output));
+  };
+
+  while ((out && out->read) || (in && in->write)) {
+    pollfd fds[2];
+    nfds_t count = 0;
+    int outIndex = -1, inIndex = -1;
+    if (out && out->read) {
+      outIndex = static_cast<int>(count);
+      fds[count++] = {out->read.get(), POLLIN, 0};
+    }
+    if (in && in->write) {
+      inIndex = static_cast<int>(count);
+      fds[count++] = {in->write.get(), POLLOUT, 0};
+    }
+    int waitMs = -1;
+    if (deadline) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
+      if (left.count() <= 0) throw timedOut();
+      waitMs = static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30));
+    }
+    int ready = ::poll(fds, count, waitMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      int pollErr = errno;
+      killAndReap(pid);
+      throw std::system_error(pollErr, std::generic_category(), "poll");
+    }
+    if (ready == 0) continue;
+    if (outIndex >= 0 && fds[outIndex].revents) {
+      char buffer[65536];
+      ssize_t n = ::read(out->read.get(), buffer, sizeof buffer);
+      if (n > 0)
+        output.append(buffer, static_cast<size_t>(n));
+      else if (n == 0 || errno != EINTR)
+        out->read.reset();
+    }
+    if (inIndex >= 0 && fds[inIndex].revents) {
+      ssize_t n = writeNoSigpipe(in->write.get(), pending.data(), pending.size());
+      if (n > 0) pending.remove_prefix(static_cast<size_t>(n));
+      // A child that stops reading early simply does not get the rest of its input.
+      if (pending.empty() || (n < 0 && errno != EAGAIN && errno != EINTR)) in->write.reset();
+    }
+  }
+
+  std::optional<int> status = waitChild(pid, deadline);
+  if (!status) throw timedOut();
+  return toResult(*status, std::move(output));
+}
+
+} // namespace quorvex::process

@@ -1,0 +1,86 @@
+#include "core/utils.hpp"
+
+#include "core/interpreter.hpp"
+#include "core/utf8.hpp"
+
+#include <cstdlib>
+
+namespace quorvex::utils {
+
+namespace {
+
+#if defined(_WIN32)
+constexpr bool posixRules = false;
+constexpr const char* localBin = ".\\bin";
+constexpr const char* pathListSeparator = ";";
+#else
+constexpr bool posixRules = true;
+constexpr const char* localBin = "./bin";
+constexpr const char* pathListSeparator = ":";
+#endif
+
+process::Result runChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+  return process::run(argv, {.captureOutput = true, .timeout = timeout});
+}
+
+// The runner behind `system`; replaced only by `CommandRunnerOverride`.
+CommandRunnerOverride::Runner& currentRunner() {
+  static CommandRunnerOverride::Runner runner = runChild;
+  return runner;
+}
+
+std::string universalNewlines(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      result += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
+} // namespace
+
+CommandRunnerOverride::CommandRunnerOverride(Runner runner)
+    : previous_(std::exchange(currentRunner(), std::move(runner))) {}
+
+CommandRunnerOverride::~CommandRunnerOverride() { currentRunner() = std::move(previous_); }
+
+int system(const std::string& cmd, std::chrono::milliseconds timeout) {
+  // Split first: a command that cannot be split runs nothing and leaves PATH alone.
+  std::vector<std::string> argv = splitCommand(cmd, posixRules);
+  const char* inherited = std::getenv("PATH");
+  std::string oldPath = inherited ? inherited : "";
+  std::string childPath =
+      oldPath.empty() ? std::string(localBin) : localBin + std::string(pathListSeparator) + oldPath;
+
+  process::Result result;
+  {
+    withEnv path("PATH", childPath);
+    result = currentRunner()(argv, timeout);
+  }
+  if (!result.ok()) {
+    // Undecodable bytes must not hide the failure itself, so they become U+FFFD.
+    std::string log = universalNewlines(utf8::decodeReplace(result.output));
+    throw std::runtime_error("Command failed: " + cmd + "\nlog: " + log);
+  }
+  return 0;
+}
+
+void pythonCall(const std::string& cmd) {
+  std::optional<std::filesystem::path> program =
+      plugin::pluginManager().getExePath(interpreter::toolExecutable(), "python");
+  if (!program)
+    throw std::runtime_error(
+        "No plug-in answered the hook getExePath: cannot name the interpreter program to run '" +
+        cmd + "'");
+  system(program->string() + " " + cmd);
+}
+
+bool isFreeThreaded() { return interpreter::facts().configInt("Py_GIL_DISABLED") == 1; }
+
+} // namespace quorvex::utils

@@ -1,0 +1,74 @@
+#include "core/utils.hpp"
+
+#include "core/filetimes.hpp"
+
+namespace fs = std::filesystem;
+
+namespace quorvex::utils {
+
+namespace {
+
+using IgnoreFn = std::function<std::vector<std::string>(const fs::path&,
+                                                        const std::vector<std::string>&)>;
+
+// A file's content, permission bits and times; a directory target receives it under its name.
+void copyWithMetadata(const fs::path& source, fs::path target) {
+  if (fs::is_directory(target)) target /= source.filename();
+  fs::copy_file(source, target, fs::copy_options::overwrite_existing);
+  fs::permissions(target, fs::status(source).permissions(), fs::perm_options::replace);
+  filetimes::copyTimes(source, target);
+}
+
+// A whole subtree into a new directory `target`, which must not exist yet.
+void copyWholeTree(const fs::path& source, const fs::path& target, bool symlinks,
+                   const IgnoreFn& ignore) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(source))
+    names.push_back(entry.path().filename().string());
+  std::vector<std::string> skipped;
+  if (ignore) skipped = ignore(source, names);
+
+  if (fs::exists(fs::symlink_status(target)))
+    throw fs::filesystem_error("cannot copy a directory onto an existing entry", source, target,
+                               std::make_error_code(std::errc::file_exists));
+  fs::create_directories(target);
+  for (const auto& name : names) {
+    if (std::find(skipped.begin(), skipped.end(), name) != skipped.end()) continue;
+    fs::path from = source / name, to = target / name;
+    if (symlinks && fs::is_symlink(fs::symlink_status(from))) {
+      fs::copy_symlink(from, to);
+    } else if (fs::is_directory(from)) {
+      copyWholeTree(from, to, symlinks, ignore);
+    } else {
+      copyWithMetadata(from, to);
+    }
+  }
+  fs::permissions(target, fs::status(source).permissions(), fs::perm_options::replace);
+  filetimes::copyTimes(source, target);
+}
+
+} // namespace
+
+void copytree(const fs::path& src, const fs::path& dst, bool symlinks, const IgnoreFn& ignore) {
+  for (const auto& entry : fs::directory_iterator(src)) {
+    fs::path name = entry.path().filename();
+    fs::path from = src / name, to = dst / name;
+    if (fs::is_directory(from)) {
+      if (fs::is_directory(to))
+        copytree(from, to, symlinks, ignore);
+      else
+        copyWholeTree(from, to, symlinks, ignore);
+    } else {
+      copyWithMetadata(from, to);
+    }
+  }
+}
+
+void chmodRW(const fs::path& path) {
+  fs::permissions(path,
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                      fs::perms::group_write,
+                  fs::perm_options::add);
+}
+
+} // namespace quorvex::utils

@@ -1,0 +1,152 @@
+#include "core/interpreter.hpp"
+#include "core/utils.hpp"
+
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+using quorvex::testing::TempDir;
+using quorvex::testing::writeFile;
+
+namespace quorvex::utils {
+namespace {
+
+using Words = std::vector<std::string>;
+
+std::optional<std::string> env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+std::string failureOf(const std::string& cmd) {
+  try {
+    system(cmd);
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "(no failure)";
+}
+
+TEST(SplitCommandTest, PosixRules) {
+  EXPECT_EQ(splitCommand("a \"b c\" d"), (Words{"a", "b c", "d"}));
+  EXPECT_EQ(splitCommand("  a\t\r\nb  "), (Words{"a", "b"}));
+  EXPECT_EQ(splitCommand("x'y z'\"w\" '' \"\""), (Words{"xy zw", "", ""}));
+  EXPECT_EQ(splitCommand(R"("a \"q\" \\ \n" 'b \n' c\ d # e)"),
+            (Words{R"(a "q" \ \n)", R"(b \n)", "c d", "#", "e"}));
+  EXPECT_EQ(splitCommand(R"(C:\Python\python.exe -c)"), (Words{"C:Pythonpython.exe", "-c"}));
+  EXPECT_EQ(splitCommand(""), Words{});
+  for (const char* bad : {"a 'b", "a \"b", "a\\", "\"a\\"})
+    EXPECT_THROW(splitCommand(bad), std::invalid_argument) << bad;
+}
+
+TEST(SplitCommandTest, NonPosixRules) {
+  EXPECT_EQ(splitCommand("a \"b c\" d", false), (Words{"a", "\"b c\"", "d"}));
+  EXPECT_EQ(splitCommand(R"(C:\Python\python.exe -c)", false),
+            (Words{R"(C:\Python\python.exe)", "-c"}));
+  // A quoted word ends at its closing quote; quotes inside a word are ordinary.
+  EXPECT_EQ(splitCommand("'a b'c x\"y z", false), (Words{"'a b'", "c", "x\"y", "z"}));
+  EXPECT_THROW(splitCommand("a 'b", false), std::invalid_argument);
+}
+
+TEST(SystemTest, AFailedCommandCarriesItsInterleavedOutput) {
+  std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf out2; exit 3'";
+  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1out2");
+  EXPECT_EQ(failureOf("false"), "Command failed: false\nlog: ");
+  EXPECT_EQ(system("sh -c 'echo discarded; echo also >&2'"), 0);
+}
+
+TEST(SystemTest, LineEndsAreUnifiedAndBadBytesReplaced) {
+  EXPECT_EQ(failureOf("sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'"),
+            "Command failed: sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'\nlog: a\nb\nc\n\xEF\xBF\xBD");
+}
+
+TEST(SystemTest, TheChildSeesTheLocalBinFirstOnItsPath) {
+  const std::string cmd = "/bin/sh -c 'printf %s \"$PATH\"; exit 1'";
+  std::optional<std::string> saved = env("PATH");
+  {
+    withEnv path("PATH", "/usr/bin:/bin");
+    EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin");
+    EXPECT_EQ(env("PATH"), "/usr/bin:/bin");
+  }
+  {
+    withEnv path("PATH", "");
+    EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin");
+    EXPECT_EQ(env("PATH"), "");
+  }
+  ::unsetenv("PATH");
+  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin");
+  EXPECT_EQ(env("PATH"), std::nullopt);
+  if (saved) ::setenv("PATH", saved->c_str(), 1);
+}
+
+TEST(SystemTest, AProgramInTheLocalBinWins) {
+  TempDir dir;
+  writeFile("bin/qvx-tool", "#!/bin/sh\necho local \"$@\"\nexit 4\n");
+  fs::permissions("bin/qvx-tool", fs::perms::owner_all);
+  EXPECT_EQ(failureOf("qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
+}
+
+TEST(SystemTest, UnsplittableOrMissingCommandsLeavePathAlone) {
+  std::optional<std::string> before = env("PATH");
+  int runs = 0;
+  {
+    CommandRunnerOverride recorder(
+        [&](const Words&, std::chrono::milliseconds) { return ++runs, process::Result{}; });
+    EXPECT_THROW(system("echo 'unclosed"), std::invalid_argument);
+  }
+  EXPECT_EQ(runs, 0);
+  EXPECT_EQ(env("PATH"), before);
+  try {
+    system("qvx-no-such-program --flag");
+    FAIL() << "no error";
+  } catch (const process::SpawnError& e) {
+    EXPECT_STREQ(e.what(), "cannot run 'qvx-no-such-program': No such file or directory");
+  }
+  EXPECT_EQ(env("PATH"), before);
+}
+
+TEST(SystemTest, ATimeOutKillsTheCommand) {
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(system("sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// Answers getExePath as a platform plug-in would, for when no real one is loaded.
+struct ExePathPlugin : plugin::Plugin {
+  std::optional<fs::path> getExePath(const fs::path& path, const std::string& name) override {
+    return path.parent_path() / name;
+  }
+};
+
+TEST(PythonCallTest, RunsThePythonBesideTheTool) {
+  auto& manager = plugin::pluginManager();
+  if (!manager.getExePath(interpreter::toolExecutable(), "python"))
+    manager.register_(std::make_unique<ExePathPlugin>());
+
+  std::vector<Words> recorded;
+  {
+    CommandRunnerOverride recorder([&](const Words& argv, std::chrono::milliseconds timeout) {
+      recorded.push_back(argv);
+      EXPECT_EQ(timeout, commandTimeout);
+      EXPECT_EQ(env("PATH").value_or("").substr(0, 6), "./bin:");
+      return process::Result{};
+    });
+    pythonCall("-m cython --version");
+  }
+  EXPECT_EQ(recorded, (std::vector<Words>{{QUORVEX_VENV "/bin/python", "-m", "cython", "--version"}}));
+
+  pythonCall("-c \"import Cython\"");
+  try {
+    pythonCall("-c \"raise SystemExit('nope')\"");
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Command failed: " QUORVEX_VENV
+                           "/bin/python -c \"raise SystemExit('nope')\"\nlog: nope\n");
+  }
+}
+
+} // namespace
+} // namespace quorvex::utils
