@@ -59,62 +59,68 @@ public:
   virtual ~Plugin() = default;
 
   // Command line and build driver.
-  virtual void extendBuildParser(CLI::App& buildParser) {}
+  virtual void extendBuildParser(CLI::App& /*buildParser*/) {}
   /// Adds sub-commands to the main parser; a sub-command sets `args.func` when chosen.
-  virtual void extendSubParsers(CLI::App& mainParser, cli::BuildArguments& args) {}
-  virtual void extendBuild(const cli::BuildArguments& args) {}
-  virtual std::optional<std::string> getExecutableName(const std::string& mainModule) { return {}; }
+  virtual void extendSubParsers(CLI::App& /*mainParser*/, cli::BuildArguments& /*args*/) {}
+  virtual void extendBuild(const cli::BuildArguments& /*args*/) {}
+  virtual std::optional<std::string> getExecutableName(const std::string& /*mainModule*/) {
+    return {};
+  }
 
   // Pristine Python and compilation.
   virtual std::optional<InstallSelector> getInstallSelector() { return {}; }
   virtual std::optional<CompileBasics> getCompileBasics() { return {}; }
   virtual std::optional<std::vector<std::filesystem::path>>
-  getExtraSources(const std::filesystem::path& moduleBuildDir,
-                  const std::optional<std::string>& productName) {
+  getExtraSources(const std::filesystem::path& /*moduleBuildDir*/,
+                  const std::optional<std::string>& /*productName*/) {
     return {};
   }
   virtual std::optional<TemplateExtensions> extendTemplate() { return {}; }
-  virtual std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
-                                                          const std::string& name) {
+  virtual std::optional<std::filesystem::path> getExePath(const std::filesystem::path& /*path*/,
+                                                          const std::string& /*name*/) {
     return {};
   }
   virtual std::optional<std::string> getConfigTemplate() { return {}; }
-  virtual std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit);
-  virtual void extendCompiler(ccompiler::CCompiler& compiler) {}
+  virtual std::unique_ptr<utils::PlatformCompiler> newCompiler(bool /*noInit*/);
+  virtual void extendCompiler(ccompiler::CCompiler& /*compiler*/) {}
   virtual std::optional<std::vector<std::string>> getCompileArgs() { return {}; }
   virtual std::optional<std::filesystem::path>
-  getRuntimeLibPath(const std::filesystem::path& pristinePython,
-                    const std::filesystem::path& buildPath) {
+  getRuntimeLibPath(const std::filesystem::path& /*pristinePython*/,
+                    const std::filesystem::path& /*buildPath*/) {
     return {};
   }
   virtual std::optional<LinkerInfo>
-  getLinkerArgs(const std::string& exeName,
-                const std::optional<std::filesystem::path>& libraryPath) {
-    return {};
-  }
-  virtual std::optional<std::filesystem::path> resolveExePath(const std::filesystem::path& exePath) {
-    return {};
-  }
-  virtual void appendExecutable(const std::filesystem::path& exePath,
-                                const std::filesystem::path& zipPath) {}
-  virtual void makeExecutable(const std::filesystem::path& exePath) {}
-
-  // Wheels and embedded directories.
-  virtual std::optional<std::string> fixPlatformName(const std::string& platformName) { return {}; }
-  virtual std::optional<std::vector<RuntimeLibrary>>
-  getRuntimeLibraries(const std::string& projectName, const std::string& version,
-                      const std::optional<std::filesystem::path>& runtimeLibPath) {
-    return {};
-  }
-  virtual void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
-                          const std::filesystem::path& wheelPath,
-                          const std::filesystem::path& outputPath,
-                          const std::optional<std::string>& policy) {}
-  virtual std::optional<std::filesystem::path> ensureDynload(const std::filesystem::path& embedDir) {
+  getLinkerArgs(const std::string& /*exeName*/,
+                const std::optional<std::filesystem::path>& /*libraryPath*/) {
     return {};
   }
   virtual std::optional<std::filesystem::path>
-  getExecutablePath(const std::filesystem::path& embedDir) {
+  resolveExePath(const std::filesystem::path& /*exePath*/) {
+    return {};
+  }
+  virtual void appendExecutable(const std::filesystem::path& /*exePath*/,
+                                const std::filesystem::path& /*zipPath*/) {}
+  virtual void makeExecutable(const std::filesystem::path& /*exePath*/) {}
+
+  // Wheels and embedded directories.
+  virtual std::optional<std::string> fixPlatformName(const std::string& /*platformName*/) {
+    return {};
+  }
+  virtual std::optional<std::vector<RuntimeLibrary>>
+  getRuntimeLibraries(const std::string& /*projectName*/, const std::string& /*version*/,
+                      const std::optional<std::filesystem::path>& /*runtimeLibPath*/) {
+    return {};
+  }
+  virtual void auditWheel(const std::optional<std::filesystem::path>& /*runtimeLibPath*/,
+                          const std::filesystem::path& /*wheelPath*/,
+                          const std::filesystem::path& /*outputPath*/,
+                          const std::optional<std::string>& /*policy*/) {}
+  virtual std::optional<std::filesystem::path>
+  ensureDynload(const std::filesystem::path& /*embedDir*/) {
+    return {};
+  }
+  virtual std::optional<std::filesystem::path>
+  getExecutablePath(const std::filesystem::path& /*embedDir*/) {
     return {};
   }
 };
@@ -163,8 +169,9 @@ public:
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit);
   void extendCompiler(ccompiler::CCompiler& compiler);
   std::optional<std::vector<std::string>> getCompileArgs();
-  std::optional<std::filesystem::path> getRuntimeLibPath(const std::filesystem::path& pristinePython,
-                                                         const std::filesystem::path& buildPath);
+  std::optional<std::filesystem::path>
+  getRuntimeLibPath(const std::filesystem::path& pristinePython,
+                    const std::filesystem::path& buildPath);
   std::optional<LinkerInfo> getLinkerArgs(const std::string& exeName,
                                           const std::optional<std::filesystem::path>& libraryPath);
   std::optional<std::filesystem::path> resolveExePath(const std::filesystem::path& exePath);

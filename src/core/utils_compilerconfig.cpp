@@ -1,0 +1,39 @@
+#include "core/utils_compilerconfig.hpp"
+
+#include "core/interpreter.hpp"
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+
+namespace quorvex::utils {
+
+namespace detail {
+
+void applyCommonSettings(ccompiler::CCompiler& compiler, bool noInit,
+                         const CompilerConfigFacts& facts) {
+  compiler.define_macro("NDEBUG");
+  // Code linked into an executable is initialised by the bootstrap, not imported, so its
+  // module init functions stay unexported.
+  if (noInit) compiler.define_macro("CYTHON_NO_PYINIT_EXPORT", 1LL);
+  compiler.define_macro("CYTHON_COMPRESS_STRINGS", 0LL);
+  if (facts.freeThreaded()) compiler.define_macro("Py_GIL_DISABLED", 1LL);
+  compiler.add_include_dir(facts.includeDir);
+  // The limited API wants the hex of the minor version's first release.
+  const long long pyHex = (static_cast<long long>(facts.major) << 24) |
+                          (static_cast<long long>(facts.minor) << 16);
+  if (!noInit && pyHex >= 0x030B0000 && !facts.freeThreaded())
+    compiler.define_macro("Py_LIMITED_API", pyHex);
+}
+
+} // namespace detail
+
+void configureCompiler(ccompiler::CCompiler& compiler, bool noInit) {
+  const interpreter::Facts& facts = interpreter::facts();
+  detail::applyCommonSettings(compiler, noInit,
+                              {.major = facts.major,
+                               .minor = facts.minor,
+                               .includeDir = facts.path("include"),
+                               .freeThreaded = isFreeThreaded});
+  plugin::pluginManager().extendCompiler(compiler);
+}
+
+} // namespace quorvex::utils

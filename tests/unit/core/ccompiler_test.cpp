@@ -1,0 +1,226 @@
+#include "core/ccompiler.hpp"
+#include "core/interpreter.hpp"
+#include "core/process.hpp"
+#include "core/utils.hpp"
+#include "support/tempdir.hpp"
+#include "unit/core/log_recorder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace quorvex;
+namespace qt = quorvex::testing;
+using ccompiler::CompileArgs;
+using ccompiler::LinkArgs;
+using Argv = std::vector<std::string>;
+
+namespace {
+
+// A compiler object of `kind` whose command lines are recorded instead of run.
+std::unique_ptr<ccompiler::CCompiler> recordingCompiler(const std::string& kind,
+                                                        std::vector<Argv>& commands) {
+  auto compiler = ccompiler::new_compiler(kind);
+  compiler->set_spawner([&commands](const Argv& argv) { commands.push_back(argv); });
+  return compiler;
+}
+
+CompileArgs inDir(const std::string& dir) {
+  CompileArgs args;
+  args.output_dir = dir;
+  return args;
+}
+
+LinkArgs linkArgs(std::optional<std::string> outputDir, Argv libraries = {},
+                  Argv libraryDirs = {}, Argv runtimeDirs = {}) {
+  LinkArgs args;
+  args.output_dir = std::move(outputDir);
+  args.libraries = std::move(libraries);
+  args.library_dirs = std::move(libraryDirs);
+  args.runtime_library_dirs = std::move(runtimeDirs);
+  return args;
+}
+
+std::string run(const std::string& program) {
+  process::Result result = process::run({program});
+  EXPECT_TRUE(result.ok()) << program << ": " << result.output;
+  return result.output;
+}
+
+} // namespace
+
+TEST(UnixCompiler, CompilesAndLinksARealProgramAgainstARealSharedObject) {
+  qt::TempDir dir;
+  qt::writeFile("src/greet.c", "const char* greeting(void) { return GREETING; }\n");
+  qt::writeFile("src/main.c", "#include <stdio.h>\nconst char* greeting(void);\n"
+                                   "int main(void) { puts(greeting()); return 0; }\n");
+  auto compiler = ccompiler::new_compiler("unix");
+  compiler->define_macro("GREETING", std::string("\"hello from a shared object\""));
+
+  const Argv libObjects = compiler->compile({"src/greet.c"}, inDir("build/obj"));
+  ASSERT_EQ(libObjects, Argv{"build/obj/src/greet.o"});
+  compiler->link_shared_object(libObjects, "libgreet.so", linkArgs("build/lib"));
+  ASSERT_TRUE(fs::exists("build/lib/libgreet.so"));
+
+  const Argv objects = compiler->compile({"src/main.c"});
+  ASSERT_EQ(objects, Argv{"src/main.o"});
+  const std::string libDir = (dir.path() / "build/lib").string();
+  compiler->link_executable(objects, "greeter",
+                            linkArgs("build/bin", {"greet"}, {libDir}, {libDir}));
+  EXPECT_EQ(run((dir.path() / "build/bin/greeter").string()), "hello from a shared object\n");
+}
+
+TEST(UnixCompiler, LogsEachCommandLineAndNamesItWhenTheRunFails) {
+  qt::TempDir dir;
+  qt::writeFile("bad.c", "this is not C\n");
+  auto compiler = ccompiler::new_compiler("unix");
+  qt::LogRecorder recorder;
+  try {
+    compiler->compile({"bad.c"});
+    FAIL() << "a failing compile must throw";
+  } catch (const ccompiler::CompileError& error) {
+    const std::vector<std::string> logged = recorder.messages(log::INFO);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_TRUE(logged[0].ends_with(" -c bad.c -o bad.o")) << logged[0];
+    EXPECT_EQ(std::string(error.what()), "command '" + logged[0] + "' failed with exit code 1");
+  }
+
+  try {
+    compiler->link_executable({"missing.o"}, "prog");
+    FAIL() << "a failing link must throw";
+  } catch (const ccompiler::LinkError& error) {
+    EXPECT_TRUE(std::string(error.what()).ends_with("missing.o -o prog' failed with exit code 1"))
+        << error.what();
+  }
+}
+
+TEST(UnixCompiler, TakesProgramsFromTheInterpreterWithTheEnvironmentOnTop) {
+  const interpreter::Facts& facts = interpreter::facts();
+  const std::string cc = facts.configVar("CC").value_or("cc");
+  std::vector<Argv> commands;
+  {
+    auto compiler = recordingCompiler("unix", commands);
+    compiler->compile({"a.c"});
+    compiler->link_shared_object({"a.o"}, "a.so");
+    compiler->link_executable({"a.o"}, "a");
+  }
+  ASSERT_EQ(commands.size(), 3u);
+  EXPECT_EQ(commands[0].front(), cc);
+  EXPECT_NE(std::find(commands[0].begin(), commands[0].end(),
+                      facts.configVar("CCSHARED").value_or("-fPIC")),
+            commands[0].end());
+  EXPECT_EQ((Argv{commands[2].begin(), commands[2].begin() + 1}), (Argv{cc}));
+  EXPECT_EQ(commands[2], (Argv{cc, "a.o", "-o", "a"}));
+
+  commands.clear();
+  {
+    utils::withEnv ccOverride("CC", "ccache-gcc");
+    utils::withEnv cflags("CFLAGS", "-DFROM_ENV");
+    utils::withEnv ldflags("LDFLAGS", "-Wl,--no-undefined");
+    auto compiler = recordingCompiler("unix", commands);
+    compiler->compile({"a.c"});
+    compiler->link_shared_object({"a.o"}, "a.so");
+    compiler->link_executable({"a.o"}, "a");
+  }
+  // The configured LDSHARED starts with CC, so the new compiler takes its place there too.
+  EXPECT_EQ(commands[0].front(), "ccache-gcc");
+  EXPECT_NE(std::find(commands[0].begin(), commands[0].end(), "-DFROM_ENV"), commands[0].end());
+  EXPECT_EQ(commands[1].front(), "ccache-gcc");
+  EXPECT_NE(std::find(commands[1].begin(), commands[1].end(), "-Wl,--no-undefined"),
+            commands[1].end());
+  EXPECT_EQ(commands[2], (Argv{"ccache-gcc", "a.o", "-o", "a"}));
+
+  commands.clear();
+  {
+    utils::withEnv ldshared("LDSHARED", "ld.lld -shared");
+    auto compiler = recordingCompiler("unix", commands);
+    compiler->link_shared_object({"a.o"}, "a.so");
+  }
+  EXPECT_EQ(commands[0], (Argv{"ld.lld", "-shared", "a.o", "-o", "a.so"}));
+}
+
+TEST(UnixCompiler, LinkCommandOrderAndObjectNames) {
+  std::vector<Argv> commands;
+  auto compiler = recordingCompiler("unix", commands);
+  compiler->add_library("z");
+  compiler->add_library_dir("/own/lib");
+  compiler->add_runtime_library_dir("/own/run");
+  LinkArgs args = linkArgs("out", {"python3.12"}, {"/py/lib"}, {"$ORIGIN"});
+  args.debug = 1;
+  args.extra_preargs = {"-Xlinker", "-export-dynamic"};
+  args.extra_postargs = {"-s"};
+  compiler->link_executable({"a.o", "b.o"}, "prog", args);
+  ASSERT_EQ(commands.size(), 1u);
+  const Argv tail(commands[0].begin() + 1, commands[0].end());
+  EXPECT_EQ(tail, (Argv{"-Xlinker", "-export-dynamic", "-g", "a.o", "b.o", "-L/py/lib",
+                        "-L/own/lib", "-Wl,-rpath,$ORIGIN", "-Wl,-rpath,/own/run",
+                        "-lpython3.12", "-lz", "-o", "out/prog", "-s"}));
+
+  EXPECT_EQ(compiler->object_filename("pkg/mod.c", std::nullopt), "pkg/mod.o");
+  EXPECT_EQ(compiler->object_filename("/abs/mod.c", std::string("build")), "build/abs/mod.o");
+  try {
+    compiler->compile({"notes.txt"});
+    FAIL() << "an unknown suffix must throw";
+  } catch (const ccompiler::CompileError& error) {
+    EXPECT_EQ(std::string(error.what()), "unknown file type '.txt' (from 'notes.txt')");
+  }
+  EXPECT_THROW(ccompiler::new_compiler("borland"), std::invalid_argument);
+}
+
+TEST(MsvcCompiler, CommandLines) {
+  qt::TempDir dir;
+  std::vector<Argv> commands;
+  auto compiler = recordingCompiler("msvc", commands);
+  compiler->define_macro("NDEBUG");
+  compiler->define_macro("Py_LIMITED_API", 0x030C0000LL);
+  compiler->add_include_dir("C:/Python/include");
+  compiler->add_library_dir("C:/Python/libs");
+  const Argv objects = compiler->compile({"src/app.c", "src/app.rc"}, inDir("obj"));
+  EXPECT_EQ(objects, (Argv{"obj/src/app.obj", "obj/src/app.res"}));
+  EXPECT_TRUE(fs::is_directory("obj/src"));
+  compiler->link_executable({"obj/src/app.obj"}, "app",
+                            linkArgs(std::nullopt, {"python312"}, {}, {"ignored"}));
+  LinkArgs dllArgs = linkArgs("out");
+  dllArgs.export_symbols = {"PyInit_mod"};
+  compiler->link_shared_object({"obj/src/app.obj"}, "mod.pyd", dllArgs);
+
+  ASSERT_EQ(commands.size(), 4u);
+  EXPECT_EQ(commands[0], (Argv{"cl.exe", "/c", "/nologo", "/O2", "/W3", "/GL", "/DNDEBUG", "/MD",
+                               "-DNDEBUG", "-DPy_LIMITED_API=51118080", "-IC:/Python/include",
+                               "/Tcsrc/app.c", "/Foobj/src/app.obj"}));
+  EXPECT_EQ(commands[1], (Argv{"rc.exe", "-DNDEBUG", "-DPy_LIMITED_API=51118080",
+                               "-IC:/Python/include", "/foobj/src/app.res", "src/app.rc"}));
+  EXPECT_EQ(commands[2], (Argv{"link.exe", "/nologo", "/INCREMENTAL:NO", "/LTCG",
+                               "/MANIFEST:EMBED,ID=1", "/LIBPATH:C:/Python/libs", "python312.lib",
+                               "obj/src/app.obj", "/OUT:app.exe"}));
+  EXPECT_EQ(commands[3],
+            (Argv{"link.exe", "/nologo", "/INCREMENTAL:NO", "/LTCG", "/DLL",
+                  "/MANIFEST:EMBED,ID=2", "/MANIFESTUAC:NO", "/LIBPATH:C:/Python/libs",
+                  "/EXPORT:PyInit_mod", "obj/src/app.obj", "/OUT:out/mod.pyd",
+                  "/IMPLIB:obj/src/mod.lib"}));
+}
+
+TEST(Mingw32Compiler, CommandLines) {
+  qt::TempDir dir;
+  utils::withEnv cc("CC", "x86_64-w64-mingw32-clang");
+  std::vector<Argv> commands;
+  auto compiler = recordingCompiler("mingw32", commands);
+  EXPECT_EQ(compiler->exe_extension, ".exe");
+  compiler->define_macro("MS_WIN64");
+  const Argv objects = compiler->compile({"app.c", "app.rc"});
+  EXPECT_EQ(objects, (Argv{"app.o", "app.rc.o"}));
+  compiler->link_executable(objects, "app",
+                            linkArgs("out", {"python3.12"}, {"C:/py/libs"}, {"C:/py"}));
+  compiler->link_shared_object({"app.o"}, "mod.pyd");
+
+  ASSERT_EQ(commands.size(), 4u);
+  EXPECT_EQ(commands[0], (Argv{"x86_64-w64-mingw32-clang", "-shared", "-O", "-Wall", "-DMS_WIN64",
+                               "-c", "app.c", "-o", "app.o"}));
+  EXPECT_EQ(commands[1], (Argv{"windres", "-i", "app.rc", "-o", "app.rc.o"}));
+  // Windows has no run-time search path, so the run-time directory is left out.
+  EXPECT_EQ(commands[2], (Argv{"x86_64-w64-mingw32-clang", "app.o", "app.rc.o", "-LC:/py/libs",
+                               "-lpython3.12", "-o", "out/app.exe"}));
+  EXPECT_EQ(commands[3],
+            (Argv{"x86_64-w64-mingw32-clang", "-shared", "app.o", "-o", "mod.pyd"}));
+}

@@ -1,0 +1,228 @@
+#include "core/ccompiler.hpp"
+#include "core/host.hpp"
+#include "core/interpreter.hpp"
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+#include "support/tempdir.hpp"
+#include "unit/core/log_recorder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace quorvex;
+namespace qt = quorvex::testing;
+using plugin::Plugin;
+using plugin::PluginManager;
+using Argv = std::vector<std::string>;
+
+namespace {
+
+// A plug-in whose answers a test sets, and which notes every hook it is asked.
+struct Scripted : Plugin {
+  std::optional<plugin::CompileBasics> basics;
+  std::optional<Argv> compileArgs;
+  std::optional<std::string> exeName;
+  std::optional<plugin::TemplateExtensions> extensions;
+  bool throws = false;
+  std::vector<std::string>* calls = nullptr;
+  std::string name;
+
+  void note(const std::string& hook) {
+    if (calls) calls->push_back(name + "." + hook);
+    if (throws) throw std::runtime_error(name + " failed in " + hook);
+  }
+  std::optional<plugin::CompileBasics> getCompileBasics() override {
+    note("getCompileBasics");
+    return basics;
+  }
+  std::optional<Argv> getCompileArgs() override {
+    note("getCompileArgs");
+    return compileArgs;
+  }
+  std::optional<std::string> getExecutableName(const std::string&) override {
+    note("getExecutableName");
+    return exeName;
+  }
+  std::optional<plugin::TemplateExtensions> extendTemplate() override {
+    note("extendTemplate");
+    return extensions;
+  }
+  void makeExecutable(const fs::path&) override { note("makeExecutable"); }
+};
+
+std::unique_ptr<PluginManager> managerOf(std::vector<std::unique_ptr<Scripted>> scripted) {
+  std::vector<std::unique_ptr<Plugin>> plugins;
+  for (auto& p : scripted) plugins.push_back(std::move(p));
+  return std::make_unique<PluginManager>(std::move(plugins));
+}
+
+std::unique_ptr<Scripted> scripted(std::string name, std::vector<std::string>* calls = nullptr) {
+  auto p = std::make_unique<Scripted>();
+  p->name = std::move(name);
+  p->calls = calls;
+  return p;
+}
+
+std::string loadFailure(const std::string& module, const std::string& error) {
+  return "Failed to load plugin " + module + ": " + error +
+         " (sys.executable=" + interpreter::toolExecutable().string() + ", sys.path=";
+}
+
+} // namespace
+
+TEST(PluginDispatch, MappingsMergeKeyByKeyAndListsAppend) {
+  std::vector<std::unique_ptr<Scripted>> list;
+  list.push_back(scripted("first"));
+  list.back()->basics = plugin::CompileBasics{{"a", "1"}};
+  list.back()->compileArgs = Argv{"-x"};
+  list.push_back(scripted("silent"));
+  list.push_back(scripted("second"));
+  list.back()->basics = plugin::CompileBasics{{"a", "2"}, {"b", "3"}};
+  list.back()->compileArgs = Argv{"-y", "-z"};
+  auto manager = managerOf(std::move(list));
+
+  EXPECT_EQ(manager->getCompileBasics(), (plugin::CompileBasics{{"a", "2"}, {"b", "3"}}));
+  EXPECT_EQ(manager->getCompileArgs(), (Argv{"-x", "-y", "-z"}));
+  EXPECT_EQ(manager->getExecutableName("app"), std::nullopt) << "nobody answered";
+  EXPECT_EQ(manager->getLinkerArgs("app", std::nullopt), std::nullopt);
+}
+
+TEST(PluginDispatch, TemplateExtensionsReplaceWholeKeys) {
+  std::vector<std::unique_ptr<Scripted>> list;
+  list.push_back(scripted("first"));
+  list.back()->extensions = nlohmann::json{{"code", "a = 1"}, {"features", {{"x", 1}}}};
+  list.push_back(scripted("second"));
+  list.back()->extensions = nlohmann::json{{"features", {{"y", 2}}}};
+  auto manager = managerOf(std::move(list));
+  EXPECT_EQ(manager->extendTemplate(),
+            (nlohmann::json{{"code", "a = 1"}, {"features", {{"y", 2}}}}));
+}
+
+TEST(PluginDispatch, ASingleValueHookTakesOneAnswerAndNamesTheHookOnASecond) {
+  {
+    std::vector<std::unique_ptr<Scripted>> list;
+    list.push_back(scripted("quiet"));
+    list.push_back(scripted("answering"));
+    list.back()->exeName = "app";
+    EXPECT_EQ(managerOf(std::move(list))->getExecutableName("app"), "app");
+  }
+  std::vector<std::unique_ptr<Scripted>> list;
+  list.push_back(scripted("extension"));
+  list.back()->exeName = "one";
+  list.push_back(scripted("platform"));
+  list.back()->exeName = "two";
+  auto manager = managerOf(std::move(list));
+  try {
+    manager->getExecutableName("app");
+    FAIL() << "two answers to a single-value hook must fail";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "The hook getExecutableName was answered by more than one plug-in");
+  }
+}
+
+TEST(PluginDispatch, AnExceptionStopsTheWalkAndEveryPluginHearsIgnoredHooks) {
+  std::vector<std::string> calls;
+  {
+    std::vector<std::unique_ptr<Scripted>> list;
+    list.push_back(scripted("a", &calls));
+    list.push_back(scripted("b", &calls));
+    managerOf(std::move(list))->makeExecutable("app");
+  }
+  EXPECT_EQ(calls, (Argv{"a.makeExecutable", "b.makeExecutable"}));
+
+  calls.clear();
+  std::vector<std::unique_ptr<Scripted>> list;
+  list.push_back(scripted("a", &calls));
+  list.back()->throws = true;
+  list.push_back(scripted("b", &calls));
+  auto manager = managerOf(std::move(list));
+  try {
+    manager->getCompileArgs();
+    FAIL() << "the hook's exception must reach the caller";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), "a failed in getCompileArgs");
+  }
+  EXPECT_EQ(calls, Argv{"a.getCompileArgs"});
+
+  manager->register_(scripted("late"));
+  EXPECT_EQ(manager->plugins.size(), 3u);
+}
+
+TEST(PluginLoading, PlatformPluginsByName) {
+  qt::LogRecorder recorder;
+  {
+    PluginManager manager({}, {".winplatform", ".linuxplatform"});
+    EXPECT_EQ(manager.plugins.size(), 1u) << "the Linux plug-in accepts this host";
+    EXPECT_TRUE(manager.getCompileBasics().has_value());
+  }
+  const Argv warnings = recorder.messages(log::WARNING);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_TRUE(warnings[0].starts_with(
+      loadFailure(".winplatform", "No module named 'quorvex.winplatform'") + "['"))
+      << warnings[0];
+
+  host::PlatformOverride darwin("darwin");
+  PluginManager manager({}, {".linuxplatform"});
+  EXPECT_TRUE(manager.plugins.empty());
+  EXPECT_EQ(recorder.messages(log::WARNING).back(),
+            "Plugin .linuxplatform constructor failed: Unsupported platform");
+}
+
+TEST(PluginLoading, TheExtensionLibraryIsFoundUnderSrc) {
+  ASSERT_STRNE(QUORVEX_FIXTURE_PLUGIN, "");
+  qt::TempDir dir;
+  qt::LogRecorder recorder;
+  {
+    PluginManager none({}, {"quorvexpro"});
+    EXPECT_TRUE(none.plugins.empty());
+  }
+  ASSERT_EQ(recorder.messages(log::WARNING).size(), 1u) << "no src directory: no second try";
+  const std::string missing =
+      "libquorvexpro.so: cannot open shared object file: No such file or directory";
+  EXPECT_TRUE(recorder.messages(log::WARNING)[0].starts_with(loadFailure("quorvexpro", missing)));
+
+  fs::create_directories("src");
+  fs::copy_file(QUORVEX_FIXTURE_PLUGIN, "src/libquorvexpro.so");
+  PluginManager manager({}, {"quorvexpro"});
+  ASSERT_EQ(manager.plugins.size(), 1u);
+  EXPECT_EQ(manager.getCompileArgs(), Argv{"-DQUORVEXPRO_FIXTURE=1"});
+  EXPECT_EQ(manager.getLinkerArgs("app", std::nullopt),
+            (plugin::LinkerInfo{{"linkerArgsEntangle", {"-Wl,--as-needed"}}}));
+  const Argv warnings = recorder.messages(log::WARNING);
+  ASSERT_EQ(warnings.size(), 2u) << "the first look along the loader's path still fails";
+  EXPECT_TRUE(warnings[1].find("sys.path=['" + (dir.path() / "src").string() + "'") ==
+              std::string::npos)
+      << "the src directory is shown only once it is searched";
+
+  // Once src is searched, a later manager of the process finds the library at once.
+  PluginManager again({}, {"quorvexpro"});
+  EXPECT_EQ(again.plugins.size(), 1u);
+  EXPECT_EQ(recorder.messages(log::WARNING).size(), 2u);
+}
+
+TEST(PluginLoading, ABrokenExtensionCostsAWarningAndNoPlugin) {
+  qt::LogRecorder recorder;
+  {
+    qt::TempDir dir;
+    fs::create_directories("src");
+    fs::copy_file(QUORVEX_FIXTURE_PLUGIN, "src/libquorvexpro.so");
+    utils::withEnv fail("QUORVEXPRO_FIXTURE_FAIL", "1");
+    PluginManager manager({}, {"quorvexpro"});
+    EXPECT_TRUE(manager.plugins.empty());
+  }
+  EXPECT_EQ(recorder.messages(log::WARNING).back(),
+            "Plugin quorvexpro constructor failed: the fixture was asked to fail");
+
+  // A library without the factory, built here with the real compiler.
+  qt::TempDir other;
+  qt::writeFile("src/lib.c", "int unrelated(void) { return 1; }\n");
+  auto compiler = ccompiler::new_compiler("unix");
+  compiler->link_shared_object(compiler->compile({"src/lib.c"}), "src/libquorvexpro.so");
+  PluginManager manager({}, {"quorvexpro"});
+  EXPECT_TRUE(manager.plugins.empty());
+  EXPECT_EQ(recorder.messages(log::WARNING).back(),
+            "Plugin module quorvexpro has no Plugin class");
+}
