@@ -1,0 +1,153 @@
+#pragma once
+// The Linux platform plug-in: the Linux answers to the platform hooks (compiler and linker
+// set-up, executable names and paths, the Python runtime library, the interpreter selector,
+// lib-dynload, wheel platform tags and wheel repair). The rules behind the answers are free
+// functions of their inputs, so they can be checked without the build interpreter.
+
+#include "core/plugin.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvex::linuxplatform {
+
+class Plugin : public plugin::Plugin {
+public:
+  /// Keeps `manager` for the hooks this plug-in asks of all plug-ins. Throws
+  /// `std::runtime_error("Unsupported platform")` unless the host is "linux".
+  explicit Plugin(plugin::PluginManager& manager);
+
+  /// Keeps `args.library`, which `getExecutableName` and `auditWheel` read.
+  void extendBuild(const cli::BuildArguments& args) override;
+  /// A fresh compiler of the host's default kind with the build interpreter's library
+  /// directories and libraries, prepared by `configureCompiler`; "-fPIC" for library code and
+  /// the `getLinkerArgs` hook of all plug-ins at link time.
+  std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
+  /// ".o", "" and ".so".
+  std::optional<plugin::CompileBasics> getCompileBasics() override;
+  /// Always a new empty list: Linux needs no extra C sources.
+  std::optional<std::vector<std::filesystem::path>>
+  getExtraSources(const std::filesystem::path& moduleBuildDir,
+                  const std::optional<std::string>& productName) override;
+  /// Compile arguments for library code only; asked by `newCompiler`, not a hook.
+  std::vector<std::string> getCompileLibArgs();
+  /// `linkerInfoFor` with the build interpreter's LINKFORSHARED. Throws `std::runtime_error`
+  /// when there is no runtime library to link against.
+  std::optional<plugin::LinkerInfo>
+  getLinkerArgs(const std::string& exeName,
+                const std::optional<std::filesystem::path>& libraryPath) override;
+  /// Adds execute permission for owner, group and others, keeping every other bit.
+  void makeExecutable(const std::filesystem::path& exePath) override;
+  /// The POSIX start-up configuration block.
+  std::optional<std::string> getConfigTemplate() override;
+  /// The platform tag unchanged.
+  std::optional<std::string> fixPlatformName(const std::string& platformName) override;
+  /// Library builds: `auditwheel repair` into `outputPath` with the runtime library excluded
+  /// and its directory first on LD_LIBRARY_PATH. Executable builds: a copy into `outputPath`
+  /// named for `policy`'s platform tag. Throws when `extendBuild` has not run.
+  void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+                  const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
+                  const std::optional<std::string>& policy) override;
+  /// `runtimeLibraryRecords` for the given runtime library.
+  std::optional<std::vector<plugin::RuntimeLibrary>>
+  getRuntimeLibraries(const std::string& projectName, const std::string& version,
+                      const std::optional<std::filesystem::path>& runtimeLibPath) override;
+  /// `copyDynload` from the build interpreter's base installation.
+  std::optional<std::filesystem::path>
+  ensureDynload(const std::filesystem::path& embedDir) override;
+  /// `installSelectorFor` the build interpreter.
+  std::optional<plugin::InstallSelector> getInstallSelector() override;
+  /// `findRuntimeLibrary` for the build interpreter's major.minor.
+  std::optional<std::filesystem::path>
+  getRuntimeLibPath(const std::filesystem::path& pristinePython,
+                    const std::filesystem::path& buildPath) override;
+  /// `mainModule`, followed by the build interpreter's EXT_SUFFIX (or ".so") for a library
+  /// build. Throws when `extendBuild` has not run.
+  std::optional<std::string> getExecutableName(const std::string& mainModule) override;
+  /// `embedDir` / "bin".
+  std::optional<std::filesystem::path>
+  getExecutablePath(const std::filesystem::path& embedDir) override;
+  /// The file `name` in the directory that holds `path`; nothing is checked.
+  std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
+                                                  const std::string& name) override;
+  /// `exePath` unchanged.
+  std::optional<std::filesystem::path>
+  resolveExePath(const std::filesystem::path& exePath) override;
+
+private:
+  /// The `library` option of the current build; throws naming `hook` before `extendBuild`.
+  bool library(const char* hook) const;
+
+  plugin::PluginManager& pluginManager_;
+  /// Set by `extendBuild` only; empty until the first build.
+  std::optional<bool> library_;
+};
+
+// ---- Compiler and linker set-up ----
+
+/// The library directories to add: LIBPL, then LIBDIR, each when present and not empty (the
+/// same directory may come twice).
+std::vector<std::string> libraryDirsFrom(const std::optional<std::string>& libpl,
+                                         const std::optional<std::string>& libdir);
+
+/// The names of the "-l" options of LIBS, SYSLIBS and "-lm -lz", in that order, each name
+/// once at its first place. Other pieces and a bare "-l" are ignored.
+std::vector<std::string> libraryNamesFrom(const std::optional<std::string>& libs,
+                                          const std::optional<std::string>& syslibs);
+
+/// The linker's name for a runtime library file: "libpython3.12.so.1.0" gives "python3.12".
+std::string linkLibraryName(const std::filesystem::path& libraryPath);
+
+/// The run path that reaches an embedded directory's "lib" from the executable in its "bin".
+inline constexpr const char* embeddedLibRunPath = "$ORIGIN/../lib";
+
+/// The link options for any output against `libraryPath`: LINKFORSHARED's pieces (split at
+/// single blanks, empty pieces dropped) and "-Wl,-rpath,$ORIGIN" for executables; the library
+/// directory as given and the library's name; run paths "$ORIGIN", the resolved library
+/// directory and `embeddedLibRunPath`.
+plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared,
+                                 const std::filesystem::path& libraryPath);
+
+// ---- Runtime library, interpreter selector and lib-dynload ----
+
+/// ("3.12", "3.12.4"), or ("3.13+freethreaded", "3.13.1") for a free-threaded interpreter.
+plugin::InstallSelector installSelectorFor(int major, int minor, int micro, bool freeThreaded);
+
+/// The runtime library under `pristinePython`/lib for `pythonVersion` ("3.12"): the ".so",
+/// then the ".so.1.0" name, then any "libpython<version>.so*", then any "libpython*.so*" (each
+/// pattern's matches in name order), preferring the ".so" sibling of a ".so.1.0" find. The path
+/// is as relative as `pristinePython`. Throws `std::filesystem::filesystem_error` "Could not
+/// locate libpython shared library under <lib>" when nothing is there.
+std::filesystem::path findRuntimeLibrary(const std::filesystem::path& pristinePython,
+                                         const std::string& pythonVersion);
+
+/// The executable wheel's copies of `libraryPath` under "<project>-<version>.data/scripts/":
+/// its own name, then its ".so" name and its ".so.1.0" name where those differ from it.
+std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& projectName,
+                                                          const std::string& version,
+                                                          const std::filesystem::path& libraryPath);
+
+/// Merges `hostDynload` into `embedDir`/lib/python<pythonVersion>/lib-dynload (files replaced,
+/// extra files kept, links copied as their targets) when `hostDynload` exists; returns
+/// `embedDir`/bin/python either way.
+std::filesystem::path copyDynload(const std::filesystem::path& hostDynload,
+                                  const std::filesystem::path& embedDir,
+                                  const std::string& pythonVersion);
+
+// ---- Wheel repair ----
+
+/// The `auditwheel repair` command line for a library wheel, excluding the runtime library
+/// under its ".so" name, its own name and its ".so.1.0" name; paths are quoted only where the
+/// command splitter would otherwise break them.
+std::string auditCommand(const std::filesystem::path& runtimeLibPath,
+                         const std::filesystem::path& wheelPath,
+                         const std::filesystem::path& outputPath);
+
+/// An executable wheel's file name with "-linux_x86_64"/"-linux_aarch64" replaced by the
+/// platform tags of "manylinux_2_28" or "musllinux_1_2"; other policies keep the name.
+std::string policyWheelName(const std::string& wheelName, const std::optional<std::string>& policy);
+
+} // namespace quorvex::linuxplatform

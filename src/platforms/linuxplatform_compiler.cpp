@@ -1,0 +1,128 @@
+// Compiler objects and link options on Linux.
+#include "platforms/linuxplatform.hpp"
+
+#include "core/ccompiler.hpp"
+#include "core/interpreter.hpp"
+#include "core/utils.hpp"
+
+#include <algorithm>
+#include <sstream>
+#include <stdexcept>
+
+namespace quorvex::linuxplatform {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> libraryDirsFrom(const std::optional<std::string>& libpl,
+                                         const std::optional<std::string>& libdir) {
+  std::vector<std::string> dirs;
+  for (const auto& value : {libpl, libdir})
+    if (value && !value->empty()) dirs.push_back(*value);
+  return dirs;
+}
+
+std::vector<std::string> libraryNamesFrom(const std::optional<std::string>& libs,
+                                          const std::optional<std::string>& syslibs) {
+  // Python's own libm and libz come last so that the embedded interpreter always finds them.
+  std::vector<std::string> names;
+  for (const auto& group : {libs.value_or(""), syslibs.value_or(""), std::string("-lm -lz")}) {
+    std::istringstream words(group);
+    std::string word;
+    while (words >> word) {
+      if (word.size() <= 2 || word.compare(0, 2, "-l") != 0) continue;
+      auto name = word.substr(2);
+      if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+  }
+  return names;
+}
+
+std::string linkLibraryName(const fs::path& libraryPath) {
+  auto stem = libraryPath.filename().string().substr(std::min<size_t>(
+      3, libraryPath.filename().string().size())); // without "lib"
+  auto first = stem.find('.');
+  if (first == std::string::npos) return stem;
+  auto second = stem.find('.', first + 1);
+  return stem.substr(0, second);
+}
+
+namespace {
+
+// Splits at every single blank; empty pieces (adjacent or edge blanks, or an empty value)
+// would reach the linker as empty arguments, which it takes for missing files.
+std::vector<std::string> splitAtBlanks(const std::string& text) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= text.size()) {
+    auto end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+} // namespace
+
+plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared,
+                                 const fs::path& libraryPath) {
+  auto directory = libraryPath.parent_path();
+  if (directory.empty()) directory = ".";
+  auto linkerArgs = splitAtBlanks(linkForShared.value_or(""));
+  linkerArgs.push_back("-Wl,-rpath,$ORIGIN");
+  return {
+      {"extraObjects", {}},
+      {"linkerArgs", linkerArgs},
+      {"libraryDirs", {directory.string()}},
+      {"libraries", {linkLibraryName(libraryPath)}},
+      // "$ORIGIN" first so that a runtime library shipped beside the program wins; the pristine
+      // directory serves programs run from the build directory; the embedded directory's lib
+      // keeps its program working once the build directory is gone.
+      {"runtimeLibraryDirs",
+       {"$ORIGIN", fs::weakly_canonical(fs::absolute(directory)).string(), embeddedLibRunPath}},
+      {"libraryLinkerArgs", {}},
+  };
+}
+
+std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
+  auto compiler = ccompiler::new_compiler();
+  const auto& facts = interpreter::facts();
+  for (const auto& dir : libraryDirsFrom(facts.configVar("LIBPL"), facts.configVar("LIBDIR")))
+    compiler->add_library_dir(dir);
+  for (const auto& name : libraryNamesFrom(facts.configVar("LIBS"), facts.configVar("SYSLIBS")))
+    compiler->add_library(name);
+  // A fresh compiler has no libraries, but repeats must go even if the layer ever adds some.
+  std::vector<std::string> unique;
+  for (const auto& name : compiler->libraries)
+    if (std::find(unique.begin(), unique.end(), name) == unique.end()) unique.push_back(name);
+  compiler->libraries = std::move(unique);
+
+  utils::configureCompiler(*compiler, noInit);
+  auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
+  auto& manager = pluginManager_;
+  return std::make_unique<utils::PlatformCompiler>(
+      std::move(compiler), std::move(compileArgs), getCompileLibArgs(),
+      [&manager](const std::string& outputName, const std::optional<fs::path>& libraryPath) {
+        return manager.getLinkerArgs(outputName, libraryPath);
+      });
+}
+
+std::optional<plugin::CompileBasics> Plugin::getCompileBasics() {
+  return plugin::CompileBasics{{"objSuffix", ".o"}, {"exeSuffix", ""}, {"extSuffix", ".so"}};
+}
+
+std::optional<std::vector<fs::path>> Plugin::getExtraSources(const fs::path&,
+                                                             const std::optional<std::string>&) {
+  return std::vector<fs::path>{};
+}
+
+std::vector<std::string> Plugin::getCompileLibArgs() { return {"-fPIC"}; }
+
+std::optional<plugin::LinkerInfo>
+Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {
+  if (!libraryPath)
+    throw std::runtime_error("Linux platform: no Python runtime library to link against");
+  return linkerInfoFor(interpreter::facts().configVar("LINKFORSHARED"), *libraryPath);
+}
+
+} // namespace quorvex::linuxplatform

@@ -1,0 +1,177 @@
+// The Python runtime on Linux: the pristine interpreter's selector, its shared library, the
+// library's copies in executable wheels and the lib-dynload of embedded directories.
+#include "platforms/linuxplatform.hpp"
+
+#include "core/interpreter.hpp"
+#include "core/utils.hpp"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+
+namespace quorvex::linuxplatform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string shortVersion(const interpreter::Facts& facts) {
+  return std::to_string(facts.major) + "." + std::to_string(facts.minor);
+}
+
+// Shell-style matching with "*" as the only wildcard (the patterns here have no other).
+bool matches(std::string_view name, std::string_view pattern) {
+  auto star = pattern.find('*');
+  if (star == std::string_view::npos) return name == pattern;
+  if (name.substr(0, star) != pattern.substr(0, star)) return false;
+  auto rest = pattern.substr(star + 1);
+  for (size_t at = star; at <= name.size(); ++at)
+    if (matches(name.substr(at), rest)) return true;
+  return false;
+}
+
+std::vector<fs::path> sortedMatches(const fs::path& dir, const std::string& pattern) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    auto name = it->path().filename().string();
+    if (matches(name, pattern)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<fs::path> paths;
+  for (const auto& name : names) paths.push_back(dir / name);
+  return paths;
+}
+
+// A link counts when its target exists; a directory named like a library is no library.
+bool isLibraryFile(const fs::path& path) {
+  std::error_code ec;
+  auto status = fs::status(path, ec);
+  return !ec && fs::exists(status) && !fs::is_directory(status);
+}
+
+bool endsWith(const std::string& text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string readBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot read the Python runtime library " + path.string());
+  std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw std::runtime_error("Cannot read the Python runtime library " + path.string());
+  return data;
+}
+
+// Copies one file with its permission bits and modification time, through a temporary name
+// beside the target so that the target is replaced whole (also when it is read-only).
+void copyFileWithMetadata(const fs::path& from, const fs::path& to) {
+  auto temporary = to.parent_path() / ("." + to.filename().string() + ".quorvex-tmp");
+  struct RemoveOnFailure {
+    const fs::path& path;
+    bool done = false;
+    ~RemoveOnFailure() {
+      std::error_code ignored;
+      if (!done) fs::remove(path, ignored);
+    }
+  } guard{temporary};
+  fs::copy_file(from, temporary, fs::copy_options::overwrite_existing);
+  fs::permissions(temporary, fs::status(from).permissions(), fs::perm_options::replace);
+  fs::last_write_time(temporary, fs::last_write_time(from));
+  fs::rename(temporary, to);
+  guard.done = true;
+}
+
+} // namespace
+
+plugin::InstallSelector installSelectorFor(int major, int minor, int micro, bool freeThreaded) {
+  auto shortName = std::to_string(major) + "." + std::to_string(minor);
+  return {freeThreaded ? shortName + "+freethreaded" : shortName,
+          shortName + "." + std::to_string(micro)};
+}
+
+fs::path findRuntimeLibrary(const fs::path& pristinePython, const std::string& pythonVersion) {
+  auto libDir = pristinePython / "lib";
+  auto prefix = "libpython" + pythonVersion;
+  std::vector<fs::path> candidates{libDir / (prefix + ".so"), libDir / (prefix + ".so.1.0")};
+  for (const auto& pattern : {prefix + ".so*", std::string("libpython*.so*")}) {
+    auto found = sortedMatches(libDir, pattern);
+    candidates.insert(candidates.end(), found.begin(), found.end());
+  }
+  auto hit = std::find_if(candidates.begin(), candidates.end(), isLibraryFile);
+  if (hit == candidates.end())
+    throw fs::filesystem_error("Could not locate libpython shared library under " +
+                                   libDir.string(),
+                               libDir, std::make_error_code(std::errc::no_such_file_or_directory));
+  auto runtimePath = *hit;
+  auto name = runtimePath.filename().string();
+  if (endsWith(name, ".so.1.0")) {
+    // Linking wants the plain ".so" name when the installation has one.
+    auto soPath = runtimePath.parent_path() / name.substr(0, name.size() - 4);
+    if (isLibraryFile(soPath)) runtimePath = soPath;
+  }
+  return runtimePath;
+}
+
+std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& projectName,
+                                                          const std::string& version,
+                                                          const fs::path& libraryPath) {
+  auto scripts = projectName + "-" + version + ".data/scripts/";
+  auto name = libraryPath.filename().string();
+  auto baseName = name.substr(0, name.find(".so")) + ".so";
+  auto so10Name = baseName + ".1.0";
+  std::vector<plugin::RuntimeLibrary> records;
+  records.push_back({scripts + name, readBytes(libraryPath)});
+  if (baseName != name) records.push_back({scripts + baseName, records.front().data});
+  if (so10Name != name) records.push_back({scripts + so10Name, records.front().data});
+  return records;
+}
+
+fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
+                     const std::string& pythonVersion) {
+  auto python = embedDir / "bin" / "python";
+  if (!fs::exists(hostDynload)) return python;
+  auto target = embedDir / "lib" / ("python" + pythonVersion) / "lib-dynload";
+  fs::create_directories(target);
+  for (fs::recursive_directory_iterator
+           it(hostDynload, fs::directory_options::follow_directory_symlink),
+       end;
+       it != end; ++it) {
+    auto destination = target / it->path().lexically_relative(hostDynload);
+    if (fs::is_directory(it->path()))
+      fs::create_directories(destination);
+    else
+      copyFileWithMetadata(it->path(), destination);
+  }
+  return python;
+}
+
+std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
+  const auto& facts = interpreter::facts();
+  return installSelectorFor(facts.major, facts.minor, facts.micro, utils::isFreeThreaded());
+}
+
+std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,
+                                                  const fs::path&) {
+  return findRuntimeLibrary(pristinePython, shortVersion(interpreter::facts()));
+}
+
+std::optional<std::vector<plugin::RuntimeLibrary>>
+Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& version,
+                            const std::optional<fs::path>& runtimeLibPath) {
+  if (!runtimeLibPath)
+    throw std::runtime_error("Linux platform: no Python runtime library to put in the wheel");
+  return runtimeLibraryRecords(projectName, version, *runtimeLibPath);
+}
+
+std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
+  const auto& facts = interpreter::facts();
+  auto version = shortVersion(facts);
+  return copyDynload(fs::path(facts.basePrefix) / "lib" / ("python" + version) / "lib-dynload",
+                     embedDir, version);
+}
+
+} // namespace quorvex::linuxplatform

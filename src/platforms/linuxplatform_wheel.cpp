@@ -1,0 +1,135 @@
+// Wheel platform tags and the hand-over of finished wheels on Linux.
+#include "platforms/linuxplatform.hpp"
+
+#include "core/log.hpp"
+#include "core/utils.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace quorvex::linuxplatform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Quotes a word for the command splitter only when it holds characters the splitter treats
+// specially, so ordinary paths keep their plain form in the logged command line.
+std::string quoteWord(const std::string& word) {
+  auto safe = [](unsigned char c) {
+    return std::isalnum(c) || c >= 0x80 ||
+           std::string_view("@%+=:,./-_").find(c) != std::string_view::npos;
+  };
+  if (!word.empty() && std::all_of(word.begin(), word.end(), safe)) return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Python's repr of a string, as the log line shows values.
+std::string pyRepr(const std::string& text) {
+  bool useDouble = text.find('\'') != std::string::npos && text.find('"') == std::string::npos;
+  char quote = useDouble ? '"' : '\'';
+  std::string out(1, quote);
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (c == quote) out += std::string("\\") + c;
+    else out += c;
+  }
+  return out + quote;
+}
+
+std::string pathRepr(const fs::path& path) { return "PosixPath(" + pyRepr(path.string()) + ")"; }
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// The directory holding `path`, absolute with links followed.
+fs::path resolvedDirectory(const fs::path& path) {
+  auto directory = path.parent_path();
+  return fs::weakly_canonical(fs::absolute(directory.empty() ? fs::path(".") : directory));
+}
+
+} // namespace
+
+std::string auditCommand(const fs::path& runtimeLibPath, const fs::path& wheelPath,
+                         const fs::path& outputPath) {
+  auto runtimeName = runtimeLibPath.filename().string();
+  auto baseName = runtimeName.substr(0, runtimeName.find(".so")) + ".so";
+  auto exclusions = "--exclude " + quoteWord(baseName);
+  if (runtimeName != baseName) exclusions += " --exclude " + quoteWord(runtimeName);
+  auto so10 = std::string_view(".so.1.0");
+  if (runtimeName.size() < so10.size() ||
+      runtimeName.compare(runtimeName.size() - so10.size(), so10.size(), so10) != 0)
+    exclusions += " --exclude " + quoteWord(baseName + ".1.0");
+  return "auditwheel repair " + exclusions + " " + quoteWord(wheelPath.string()) + " -w " +
+         quoteWord(outputPath.string());
+}
+
+std::string policyWheelName(const std::string& wheelName,
+                            const std::optional<std::string>& policy) {
+  struct Row {
+    const char* policy;
+    const char* from;
+    const char* to;
+  };
+  static constexpr std::array<Row, 4> table{{
+      {"manylinux_2_28", "-linux_x86_64",
+       "-manylinux2014_x86_64.manylinux_2_17_x86_64.manylinux_2_28_x86_64"},
+      {"manylinux_2_28", "-linux_aarch64",
+       "-manylinux2014_aarch64.manylinux_2_17_aarch64.manylinux_2_28_aarch64"},
+      {"musllinux_1_2", "-linux_x86_64", "-musllinux_1_2_x86_64"},
+      {"musllinux_1_2", "-linux_aarch64", "-musllinux_1_2_aarch64"},
+  }};
+  auto name = wheelName;
+  if (!policy) return name;
+  for (const auto& row : table)
+    if (*policy == row.policy) replaceAll(name, row.from, row.to);
+  return name;
+}
+
+std::optional<std::string> Plugin::fixPlatformName(const std::string& platformName) {
+  return platformName;
+}
+
+void Plugin::auditWheel(const std::optional<fs::path>& runtimeLibPath, const fs::path& wheelPath,
+                        const fs::path& outputPath, const std::optional<std::string>& policy) {
+  if (library("auditWheel")) {
+    if (!runtimeLibPath)
+      throw std::runtime_error("Linux platform: no Python runtime library to exclude from " +
+                               wheelPath.string());
+    // auditwheel must see the pristine runtime library to accept the wheel's reference to it.
+    auto searchPath = resolvedDirectory(*runtimeLibPath).string();
+    const char* previous = std::getenv("LD_LIBRARY_PATH");
+    if (previous && *previous) searchPath += ":" + std::string(previous);
+    utils::withEnv env("LD_LIBRARY_PATH", searchPath);
+    utils::system(auditCommand(*runtimeLibPath, wheelPath, outputPath));
+    return;
+  }
+  auto targetPath = outputPath / policyWheelName(wheelPath.filename().string(), policy);
+  // The copy appears under its final name only when complete.
+  auto temporary = outputPath / ("." + targetPath.filename().string() + ".quorvex-tmp");
+  try {
+    fs::copy_file(wheelPath, temporary, fs::copy_options::overwrite_existing);
+    fs::permissions(temporary, fs::status(wheelPath).permissions(), fs::perm_options::replace);
+    fs::last_write_time(temporary, fs::last_write_time(wheelPath));
+    fs::rename(temporary, targetPath);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    throw;
+  }
+  log::getLogger("quorvex.linuxplatform")
+      .info("policy={}  wheelPath={} targetPath={}", policy ? pyRepr(*policy) : "None",
+            pathRepr(wheelPath), pathRepr(targetPath));
+}
+
+} // namespace quorvex::linuxplatform

@@ -1,0 +1,150 @@
+// The Linux plug-in's pristine interpreter selector, runtime library lookup, wheel copies of
+// the library and lib-dynload copy.
+#include "platforms/linuxplatform.hpp"
+
+#include "core/interpreter.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+namespace lp = quorvex::linuxplatform;
+using quorvex::testing::readFile;
+using quorvex::testing::TempDir;
+using quorvex::testing::writeFile;
+
+TEST(LinuxRuntime, InstallSelector) {
+  auto plain = lp::installSelectorFor(3, 12, 4, false);
+  EXPECT_EQ(plain.installSelector, "3.12");
+  EXPECT_EQ(plain.orgVersionName, "3.12.4");
+  auto freeThreaded = lp::installSelectorFor(3, 13, 1, true);
+  EXPECT_EQ(freeThreaded.installSelector, "3.13+freethreaded");
+  EXPECT_EQ(freeThreaded.orgVersionName, "3.13.1");
+
+  quorvex::plugin::PluginManager manager;
+  lp::Plugin plugin(manager);
+  auto answer = plugin.getInstallSelector();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->orgVersionName, quorvex::interpreter::facts().fullVersion());
+}
+
+TEST(LinuxRuntime, PrefersThePlainSoName) {
+  TempDir dir;
+  writeFile("py/lib/libpython3.12.so.1.0", "lib");
+  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so.1.0"));
+  fs::create_symlink("libpython3.12.so.1.0", "py/lib/libpython3.12.so");
+  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so"));
+}
+
+TEST(LinuxRuntime, FallsBackToPatternsInNameOrder) {
+  TempDir dir;
+  writeFile("py/lib/libpython3.13t.so", "ft");
+  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.13"), fs::path("py/lib/libpython3.13t.so"));
+
+  writeFile("other/lib/libpython3.11.so.1.0", "a");
+  writeFile("other/lib/libpython3.10.so.1.0", "b");
+  EXPECT_EQ(lp::findRuntimeLibrary("other", "3.12"), fs::path("other/lib/libpython3.10.so.1.0"));
+
+  // Versioned names beyond ".so.1.0" are found by the version's own pattern first.
+  writeFile("ver/lib/libpython3.12.so.1", "a");
+  writeFile("ver/lib/libpython3.11.so", "b");
+  EXPECT_EQ(lp::findRuntimeLibrary("ver", "3.12"), fs::path("ver/lib/libpython3.12.so.1"));
+}
+
+TEST(LinuxRuntime, PassesOverDanglingLinks) {
+  TempDir dir;
+  fs::create_directories("py/lib");
+  fs::create_symlink("gone", "py/lib/libpython3.12.so");
+  writeFile("py/lib/libpython3.12.so.1.0", "lib");
+  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so.1.0"));
+}
+
+TEST(LinuxRuntime, MissingLibraryNamesTheDirectory) {
+  TempDir dir;
+  fs::create_directories("empty/lib");
+  for (const char* pristine : {"empty", "missing"}) {
+    try {
+      lp::findRuntimeLibrary(pristine, "3.12");
+      FAIL() << "found a library in " << pristine;
+    } catch (const fs::filesystem_error& e) {
+      auto lib = std::string(pristine) + "/lib";
+      EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
+      EXPECT_EQ(std::string(e.what()),
+                "filesystem error: Could not locate libpython shared library under " + lib +
+                    ": No such file or directory [" + lib + "]");
+    }
+  }
+}
+
+TEST(LinuxRuntime, WheelCarriesTheLibraryUnderEachName) {
+  TempDir dir;
+  writeFile("libpython3.12.so.1.0", std::string("\x7f" "ELF\0bytes", 10));
+  auto records = lp::runtimeLibraryRecords("app", "1.0", "libpython3.12.so.1.0");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].path, "app-1.0.data/scripts/libpython3.12.so.1.0");
+  EXPECT_EQ(records[1].path, "app-1.0.data/scripts/libpython3.12.so");
+  EXPECT_EQ(records[0].data, std::string("\x7f" "ELF\0bytes", 10));
+  EXPECT_EQ(records[1].data, records[0].data);
+
+  writeFile("libpython3.13t.so", "ft");
+  records = lp::runtimeLibraryRecords("app", "2.0", "libpython3.13t.so");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].path, "app-2.0.data/scripts/libpython3.13t.so");
+  EXPECT_EQ(records[1].path, "app-2.0.data/scripts/libpython3.13t.so.1.0");
+
+  writeFile("libpython3.12.so.1", "x");
+  records = lp::runtimeLibraryRecords("app", "1.0", "libpython3.12.so.1");
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2].path, "app-1.0.data/scripts/libpython3.12.so.1.0");
+
+  EXPECT_ANY_THROW(lp::runtimeLibraryRecords("app", "1.0", "libpython9.9.so"));
+}
+
+TEST(LinuxRuntime, DynloadMergesIntoTheEmbeddedDirectory) {
+  TempDir dir;
+  writeFile("host/_ssl.so", "ssl v1");
+  writeFile("host/sub/_x.so", "x");
+  fs::create_symlink("_ssl.so", "host/_ssl_link.so");
+  fs::permissions("host/_ssl.so", fs::perms::owner_read | fs::perms::owner_exec);
+
+  EXPECT_EQ(lp::copyDynload("host", "embed", "3.12"), fs::path("embed/bin/python"));
+  const fs::path target = "embed/lib/python3.12/lib-dynload";
+  EXPECT_EQ(readFile(target / "_ssl.so"), "ssl v1");
+  EXPECT_EQ(readFile(target / "sub/_x.so"), "x");
+  EXPECT_FALSE(fs::is_symlink(target / "_ssl_link.so"));
+  EXPECT_EQ(readFile(target / "_ssl_link.so"), "ssl v1");
+  EXPECT_EQ(fs::status(target / "_ssl.so").permissions(),
+            fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(fs::last_write_time(target / "_ssl.so"), fs::last_write_time("host/_ssl.so"));
+
+  // A second run refreshes copied files (even read-only ones) and keeps extra files.
+  fs::permissions("host/_ssl.so", fs::perms::owner_all);
+  writeFile("host/_ssl.so", "ssl v2");
+  writeFile(target / "extra.so", "mine");
+  lp::copyDynload("host", "embed", "3.12");
+  EXPECT_EQ(readFile(target / "_ssl.so"), "ssl v2");
+  EXPECT_EQ(readFile(target / "extra.so"), "mine");
+  for (const auto& entry : fs::directory_iterator(target))
+    EXPECT_EQ(entry.path().filename().string().find(".quorvex-tmp"), std::string::npos);
+}
+
+TEST(LinuxRuntime, NoHostDynloadTouchesNothing) {
+  TempDir dir;
+  EXPECT_EQ(lp::copyDynload("nothing", "embed", "3.12"), fs::path("embed/bin/python"));
+  EXPECT_FALSE(fs::exists("embed"));
+}
+
+TEST(LinuxRuntime, EnsureDynloadCopiesTheBuildInterpretersModules) {
+  TempDir dir;
+  quorvex::plugin::PluginManager manager;
+  lp::Plugin plugin(manager);
+  const auto& facts = quorvex::interpreter::facts();
+  auto version = std::to_string(facts.major) + "." + std::to_string(facts.minor);
+  auto host = fs::path(facts.basePrefix) / "lib" / ("python" + version) / "lib-dynload";
+  ASSERT_TRUE(fs::is_directory(host)) << host;
+  EXPECT_EQ(plugin.ensureDynload("embed"), fs::path("embed/bin/python"));
+  for (const auto& entry : fs::directory_iterator(host))
+    EXPECT_TRUE(fs::exists(fs::path("embed/lib/python" + version) / "lib-dynload" /
+                           entry.path().filename()))
+        << entry.path();
+}
