@@ -43,6 +43,36 @@ std::string universalNewlines(const std::string& text) {
   return result;
 }
 
+bool isExecutableFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error) &&
+         (std::filesystem::status(path, error).permissions() & std::filesystem::perms::owner_exec) !=
+             std::filesystem::perms::none;
+}
+
+bool foundAlong(const std::string& program, const std::string& pathList) {
+  size_t start = 0;
+  while (start <= pathList.size()) {
+    size_t end = pathList.find(pathListSeparator[0], start);
+    if (end == std::string::npos) end = pathList.size();
+    std::string dir = pathList.substr(start, end - start);
+    if (isExecutableFile(std::filesystem::path(dir.empty() ? "." : dir) / program)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The tool is installed beside the programs it runs (uv, auditwheel in the same virtual
+// environment), which need not be on PATH when the environment is not activated: a bare program
+// name that PATH does not find is taken from the tool's own directory when it is there.
+void preferToolDirectory(std::vector<std::string>& argv, const std::string& childPath) {
+  if (argv.empty() || argv[0].find('/') != std::string::npos ||
+      argv[0].find('\\') != std::string::npos || foundAlong(argv[0], childPath))
+    return;
+  std::filesystem::path beside = interpreter::toolExecutable().parent_path() / argv[0];
+  if (isExecutableFile(beside)) argv[0] = beside.string();
+}
+
 } // namespace
 
 CommandRunnerOverride::CommandRunnerOverride(Runner runner)
@@ -57,6 +87,8 @@ int system(const std::string& cmd, std::chrono::milliseconds timeout) {
   std::string oldPath = inherited ? inherited : "";
   std::string childPath =
       oldPath.empty() ? std::string(localBin) : localBin + std::string(pathListSeparator) + oldPath;
+
+  preferToolDirectory(argv, childPath);
 
   process::Result result;
   {

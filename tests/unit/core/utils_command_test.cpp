@@ -108,6 +108,26 @@ TEST(SystemTest, UnsplittableOrMissingCommandsLeavePathAlone) {
   EXPECT_EQ(env("PATH"), before);
 }
 
+TEST(SystemTest, AProgramBesideTheToolIsFoundWithoutBeingOnPath) {
+  // The test programs' tool executable is the virtual environment's, where uv is installed.
+  std::optional<std::string> saved = env("PATH");
+  ::setenv("PATH", "/usr/bin:/bin", 1);
+  std::vector<Words> seen;
+  {
+    CommandRunnerOverride recorder([&](const Words& argv, std::chrono::milliseconds) {
+      seen.push_back(argv);
+      return process::Result{};
+    });
+    system("uv --version");
+    system("sh -c true");
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], (Words{QUORVEX_VENV "/bin/uv", "--version"}));
+  EXPECT_EQ(seen[1], (Words{"sh", "-c", "true"})) << "a program on PATH keeps its bare name";
+  EXPECT_EQ(system("uv --version"), 0);
+  if (saved) ::setenv("PATH", saved->c_str(), 1);
+}
+
 TEST(SystemTest, ATimeOutKillsTheCommand) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_THROW(system("sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
