@@ -19,30 +19,6 @@ constexpr const char* localBin = "./bin";
 constexpr const char* pathListSeparator = ":";
 #endif
 
-process::Result runChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-  return process::run(argv, {.captureOutput = true, .timeout = timeout});
-}
-
-// The runner behind `system`; replaced only by `CommandRunnerOverride`.
-CommandRunnerOverride::Runner& currentRunner() {
-  static CommandRunnerOverride::Runner runner = runChild;
-  return runner;
-}
-
-std::string universalNewlines(const std::string& text) {
-  std::string result;
-  result.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      result += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      result += text[i];
-    }
-  }
-  return result;
-}
-
 bool isExecutableFile(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(path, error) &&
@@ -73,6 +49,33 @@ void preferToolDirectory(std::vector<std::string>& argv, const std::string& chil
   if (isExecutableFile(beside)) argv[0] = beside.string();
 }
 
+process::Result runChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+  std::vector<std::string> words = argv;
+  const char* path = std::getenv("PATH");
+  preferToolDirectory(words, path ? path : "");
+  return process::run(words, {.captureOutput = true, .timeout = timeout});
+}
+
+// The runner behind `system`; replaced only by `CommandRunnerOverride`.
+CommandRunnerOverride::Runner& currentRunner() {
+  static CommandRunnerOverride::Runner runner = runChild;
+  return runner;
+}
+
+std::string universalNewlines(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      result += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
 } // namespace
 
 CommandRunnerOverride::CommandRunnerOverride(Runner runner)
@@ -87,8 +90,6 @@ int system(const std::string& cmd, std::chrono::milliseconds timeout) {
   std::string oldPath = inherited ? inherited : "";
   std::string childPath =
       oldPath.empty() ? std::string(localBin) : localBin + std::string(pathListSeparator) + oldPath;
-
-  preferToolDirectory(argv, childPath);
 
   process::Result result;
   {
