@@ -1,0 +1,12 @@
+// quorvex-wheel: wraps an executable or a compiled library built before in a wheel.
+#include "core/log.hpp"
+#include "packaging/whl_command.hpp"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+  // The same start-up logging as every program the tool builds: warnings only.
+  quorvex::log::basicConfig();
+  return quorvex::whl::wheelMain(argc, argv, std::cout, std::cerr,
+                                 quorvex::whl::runWheelCommand);
+}

@@ -1,0 +1,115 @@
+#include "packaging/whl.hpp"
+
+#include "compilation/runtime.hpp"
+#include "core/log.hpp"
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+#include "packaging/whl_archive.hpp"
+#include "packaging/whl_io.hpp"
+#include "packaging/whl_layout.hpp"
+#include "packaging/whl_metadata.hpp"
+
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::whl {
+
+namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.whl"); }
+
+// The executable's name inside the wheel comes from the project name, not from the file.
+std::string executableName(plugin::PluginManager& manager, const std::string& productName) {
+  auto path = manager.getExePath(".", productName);
+  if (!path) throw std::runtime_error("No platform plug-in answers getExePath");
+  return path->filename().string();
+}
+
+void writeLibraryLayout(WheelArchive& archive, const Project& project, const std::string& distInfo,
+                        const std::string& libraryData, const std::string& suffix,
+                        const WheelOptions& options) {
+  const std::string& name = project.name;
+  std::string libraryFile = name + suffix;
+  ModuleNames main = moduleNames(name, options.mainModuleName);
+  archive.write_file(name + "/" + libraryFile, libraryData);
+  archive.write_file(name + "/__init__.py",
+                     packageInit(libraryFile, bundledModuleNames(name, options.moduleNames),
+                                 main.stem));
+  archive.write_file(name + "/__main__.py", packageMain(main.stem, main.importPath));
+  archive.write_file(distInfo + "/top_level.txt", name);
+}
+
+void writeExecutableLayout(WheelArchive& archive, const Project& project,
+                           const std::string& exeName, const std::string& exeData,
+                           const WheelEnvironment& environment) {
+  std::string scripts = project.name + "-" + project.version + ".data/scripts/";
+  // pip gives an installed script the executable bit only when its entry has one.
+  archive.write_file(scripts + exeName, exeData, WheelArchive::programMode);
+  auto libraries = environment.manager.getRuntimeLibraries(project.name, project.version,
+                                                           environment.runtimePath());
+  if (!libraries) throw std::runtime_error("No platform plug-in answers getRuntimeLibraries");
+  for (const auto& library : *libraries) archive.write_file(library.path, library.data);
+}
+
+} // namespace
+
+fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
+                     const WheelOptions& options, const WheelEnvironment& environment) {
+  fs::path wrkPath = utils::getBuildPath() / "wrk";
+  fs::create_directories(wrkPath);
+
+  fs::path start = options.sourcePath ? *options.sourcePath : fs::current_path();
+  auto pyprojectTomlPath = find_active_pyproject(start);
+  if (!pyprojectTomlPath)
+    throw std::runtime_error("No pyproject.toml found at or above '" + start.string() + "'");
+  Project project = readProject(*pyprojectTomlPath, options.version);
+
+  WheelTags tags = wheelTags(environment.interpreter, options.library, environment.manager);
+  std::string fullTag = tags.python + "-" + tags.abi + "-" + tags.platform;
+  std::string wheelName = project.name + "-" + project.version + "-" + fullTag + ".whl";
+  fs::path wheelPath = wrkPath / wheelName;
+
+  std::string metadata = metadataText(project);
+  std::string wheelInfo = wheelText(fullTag);
+  std::string exeData = readBytes(executablePath);
+  environment.manager.getCompileBasics();
+  std::string suffix;
+  if (options.library)
+    suffix = moduleSuffix(environment.interpreter.extSuffix, executablePath.filename().string());
+
+  std::string exeName = executableName(environment.manager, project.name);
+  std::string distInfo = project.name + "-" + project.version + ".dist-info";
+  {
+    WheelArchive archive(wheelPath);
+    if (options.library)
+      writeLibraryLayout(archive, project, distInfo, exeData, suffix, options);
+    else
+      writeExecutableLayout(archive, project, exeName, exeData, environment);
+    archive.write_file(distInfo + "/METADATA", metadata);
+    archive.write_file(distInfo + "/WHEEL", wheelInfo);
+    archive.commit(distInfo + "/RECORD");
+  }
+
+  environment.manager.auditWheel(environment.runtimePath(), wheelPath, outputPath, options.policy);
+  logger().info("Successfully built {}", wheelName);
+  return wheelPath;
+}
+
+fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
+                     const WheelOptions& options) {
+  WheelEnvironment environment{plugin::pluginManager(), buildInterpreterValues(),
+                               [] { return runtime::getRuntimePath(); }};
+  return createWheel(executablePath, outputPath, options, environment);
+}
+
+WheelTags get_wheel_tags(bool library) {
+  return wheelTags(buildInterpreterValues(), library, plugin::pluginManager());
+}
+
+std::pair<std::string, std::uintmax_t> hash_file(const fs::path& filepath) {
+  std::string data = readBytes(filepath);
+  return {"sha256=" + recordHash(data), data.size()};
+}
+
+} // namespace quorvex::whl

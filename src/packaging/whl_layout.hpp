@@ -1,0 +1,25 @@
+#pragma once
+// The generated package files of a library wheel: an `__init__.py` whose finder serves every
+// compiled module from the one shared library, and a `__main__.py` that runs the main module.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvex::whl {
+
+/// The text of the package's `__init__.py`: `libraryFile` is the library's name inside the
+/// package, `moduleNames` every module it serves, `moduleStem` the main native module.
+std::string packageInit(const std::string& libraryFile, const std::vector<std::string>& moduleNames,
+                        const std::string& moduleStem);
+
+/// The text of the package's `__main__.py`, which imports `moduleStem` and calls `main()` of
+/// `moduleImportPath` when it has one.
+std::string packageMain(const std::string& moduleStem, const std::string& moduleImportPath);
+
+/// Every module the library of project `productName` serves: each of `moduleNames` qualified
+/// with the project name, then "_qvx_shared" and "cython_runtime".
+std::vector<std::string> bundledModuleNames(const std::string& productName,
+                                            const std::optional<std::vector<std::string>>& names);
+
+} // namespace quorvex::whl

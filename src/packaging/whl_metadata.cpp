@@ -1,0 +1,158 @@
+#include "packaging/whl_metadata.hpp"
+
+#include "core/version.hpp"
+#include "packaging/whl_io.hpp"
+#include "packaging/whl_text.hpp"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::whl {
+
+namespace {
+
+[[noreturn]] void wrongKind(const Project& project, const std::string& key, const char* expected) {
+  throw std::runtime_error(
+      fmt::format("{}: 'project.{}' must be {}", project.path.string(), key, expected));
+}
+
+const toml::array* arrayAt(const Project& project, const std::string& key) {
+  const toml::node* node = project.table().get(key);
+  if (!node) return nullptr;
+  if (!node->is_array()) wrongKind(project, key, "an array");
+  return node->as_array();
+}
+
+void addAuthors(const Project& project, std::vector<std::string>& lines) {
+  const toml::array* authors = arrayAt(project, "authors");
+  if (!authors) return;
+  for (const toml::node& entry : *authors) {
+    if (!entry.is_table()) wrongKind(project, "authors", "an array of tables");
+    const toml::table& author = *entry.as_table();
+    std::string name = author.contains("name") ? textOf(*author.get("name")) : "";
+    std::string email = author.contains("email") ? textOf(*author.get("email")) : "";
+    if (!name.empty() && !email.empty())
+      lines.push_back("Author-Email: " + name + " <" + email + ">");
+    else if (!email.empty())
+      lines.push_back("Author-Email: " + email);
+    else if (!name.empty())
+      lines.push_back("Author: " + name);
+  }
+}
+
+void addEach(const Project& project, const std::string& key, const std::string& header,
+             std::vector<std::string>& lines) {
+  if (const toml::array* values = arrayAt(project, key))
+    for (const toml::node& value : *values) lines.push_back(header + textOf(value));
+}
+
+void addUrls(const Project& project, std::vector<std::string>& lines) {
+  const toml::node* node = project.table().get("urls");
+  if (!node) return;
+  if (!node->is_table()) wrongKind(project, "urls", "a table");
+  // The parsed table is sorted by key; the lines keep the order of the file.
+  std::vector<std::tuple<toml::source_index, toml::source_index, std::string>> urls;
+  for (auto&& [label, url] : *node->as_table())
+    urls.emplace_back(label.source().begin.line, label.source().begin.column,
+                      "Project-URL: " + std::string(label.str()) + ", " + textOf(url));
+  std::stable_sort(urls.begin(), urls.end());
+  for (auto& url : urls) lines.push_back(std::move(std::get<2>(url)));
+}
+
+struct Readme {
+  fs::path path;
+  std::string contentType;
+};
+
+std::string contentTypeFor(const std::string& name) {
+  if (name.ends_with(".md")) return "text/markdown";
+  if (name.ends_with(".rst")) return "text/x-rst";
+  return "text/plain";
+}
+
+std::optional<Readme> findReadme(const Project& project) {
+  const toml::node* node = project.table().get("readme");
+  if (!node) return std::nullopt;
+  fs::path base = project.path.parent_path();
+  if (const auto* name = node->as_string()) {
+    if (name->get().empty()) return std::nullopt;
+    return Readme{base / name->get(), contentTypeFor(name->get())};
+  }
+  if (const auto* table = node->as_table()) {
+    // A table without "file" carries no file to read (its text may be inline): no body.
+    const toml::node* file = table->get("file");
+    if (!file) return std::nullopt;
+    const toml::node* type = table->get("content-type");
+    return Readme{base / textOf(*file), type ? textOf(*type) : "text/plain"};
+  }
+  wrongKind(project, "readme", "a string or a table");
+}
+
+std::string readReadme(const fs::path& path) {
+  std::string text = readBytes(path);
+  if (auto at = invalidUtf8At(text))
+    throw std::runtime_error(
+        fmt::format("Cannot read '{}': not valid UTF-8 at byte {}", path.string(), *at));
+  return normaliseLineEnds(text);
+}
+
+} // namespace
+
+std::string metadataText(const Project& project) {
+  const toml::table& table = project.table();
+  std::vector<std::string> lines = {"Metadata-Version: 2.1", "Name: " + project.name,
+                                    "Version: " + project.version};
+  if (const toml::node* description = table.get("description")) {
+    if (!description->is_string()) wrongKind(project, "description", "a string");
+    lines.push_back("Summary: " + trim(description->as_string()->get()));
+  }
+  if (const toml::node* requires_ = table.get("requires-python"))
+    lines.push_back("Requires-Python: " + textOf(*requires_));
+  addAuthors(project, lines);
+  addEach(project, "dependencies", "Requires-Dist: ", lines);
+  addEach(project, "classifiers", "Classifier: ", lines);
+  addUrls(project, lines);
+
+  std::string body;
+  if (auto readme = findReadme(project); readme && fs::exists(readme->path)) {
+    body = readReadme(readme->path);
+    lines.push_back("Description-Content-Type: " + readme->contentType);
+  }
+  return fmt::format("{}\n\n{}", fmt::join(lines, "\n"), body);
+}
+
+std::string wheelText(const std::string& fullTag) {
+  return fmt::format("Wheel-Version: 1.0\nGenerator: Quorvex-custom {}\nRoot-Is-Purelib: false\n"
+                     "Tag: {}\n",
+                     version::version, fullTag);
+}
+
+std::string fileSuffix(const std::string& fileName) {
+  std::string name = fileName.substr(fileName.find_last_of('/') + 1);
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return {};
+  return name.substr(dot);
+}
+
+std::string moduleSuffix(const std::string& extSuffix, const std::string& libraryName) {
+  std::string suffix = fileSuffix(extSuffix.empty() ? libraryName : extSuffix);
+  return suffix.empty() ? ".so" : suffix;
+}
+
+ModuleNames moduleNames(const std::string& productName,
+                        const std::optional<std::string>& mainModuleName) {
+  ModuleNames names;
+  names.stem = mainModuleName && !mainModuleName->empty() ? *mainModuleName : productName;
+  std::string prefix = productName + ".";
+  names.importPath =
+      names.stem.starts_with(prefix) ? names.stem.substr(prefix.size()) : names.stem;
+  return names;
+}
+
+} // namespace quorvex::whl

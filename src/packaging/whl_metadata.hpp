@@ -1,0 +1,57 @@
+#pragma once
+// The project file and the wheel's metadata texts: METADATA from the `[project]` table (with
+// the readme it names), WHEEL from the tag, and the names of a library's package layout.
+
+#include <toml++/toml.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace quorvex::whl {
+
+/// A parsed project file with the values the wheel takes from it.
+struct Project {
+  std::filesystem::path path; ///< the "pyproject.toml" that was read
+  toml::table document;       ///< the whole parsed file
+  std::string name;           ///< `project.name`, as written
+  std::string version;        ///< the version argument, else `project.version`, as written
+
+  /// The `[project]` table of `document`.
+  const toml::table& table() const;
+};
+
+/// Reads and parses `pyprojectPath`. `versionOverride` (the empty text included) replaces the
+/// file's version, which is then not required. Throws a `std::runtime_error` naming the file
+/// for a read or TOML error (with line and column), or the missing `[project]` table or key.
+Project readProject(const std::filesystem::path& pyprojectPath,
+                    const std::optional<std::string>& versionOverride);
+
+/// The METADATA text (core metadata 2.1) of `project`: header lines from its `[project]` table,
+/// a blank line, then the readme's text with LF line ends. Throws a `std::runtime_error` naming
+/// the file and key when a value has the wrong kind, or the readme when it cannot be read as
+/// UTF-8.
+std::string metadataText(const Project& project);
+
+/// The WHEEL text for the tag "python-abi-platform".
+std::string wheelText(const std::string& fullTag);
+
+/// The final suffix of a file name: from its last ".", when that dot is neither its first nor
+/// its last character; otherwise empty.
+std::string fileSuffix(const std::string& fileName);
+
+/// The suffix of the shared library inside a library wheel: the final suffix of `extSuffix`,
+/// or of `libraryName` when `extSuffix` is empty; ".so" when that has none.
+std::string moduleSuffix(const std::string& extSuffix, const std::string& libraryName);
+
+/// The main native module of a library wheel and its path inside the package.
+struct ModuleNames {
+  std::string stem;       ///< the main module's dotted name, else the project name
+  std::string importPath; ///< `stem` without a leading project name and "."
+};
+
+/// The main module's names for the project `productName`.
+ModuleNames moduleNames(const std::string& productName,
+                        const std::optional<std::string>& mainModuleName);
+
+} // namespace quorvex::whl

@@ -1,0 +1,68 @@
+#include "packaging/whl_text.hpp"
+
+#include <sstream>
+
+namespace quorvex::whl {
+
+std::string textOf(const toml::node& node) {
+  if (const auto* text = node.as_string()) return text->get();
+  std::ostringstream out;
+  node.visit([&out](const auto& value) { out << value; });
+  return out.str();
+}
+
+std::optional<std::size_t> invalidUtf8At(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    char32_t codePoint, minimum;
+    if ((byte & 0xE0) == 0xC0) {
+      length = 2, codePoint = byte & 0x1F, minimum = 0x80;
+    } else if ((byte & 0xF0) == 0xE0) {
+      length = 3, codePoint = byte & 0x0F, minimum = 0x800;
+    } else if ((byte & 0xF8) == 0xF0) {
+      length = 4, codePoint = byte & 0x07, minimum = 0x10000;
+    } else {
+      return i;
+    }
+    if (i + length > text.size()) return i;
+    for (std::size_t k = 1; k < length; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return i;
+      codePoint = (codePoint << 6) | (next & 0x3F);
+    }
+    if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+      return i;
+    i += length;
+  }
+  return std::nullopt;
+}
+
+std::string normaliseLineEnds(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      result += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
+std::string trim(std::string_view text) {
+  constexpr std::string_view space = " \t\n\r\f\v";
+  auto first = text.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  auto last = text.find_last_not_of(space);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+} // namespace quorvex::whl

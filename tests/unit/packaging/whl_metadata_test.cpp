@@ -1,0 +1,195 @@
+#include "packaging/whl_layout.hpp"
+#include "packaging/whl_metadata.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::whl {
+namespace {
+
+using testing::TempDir;
+using testing::writeFile;
+
+// The METADATA of a project file with `projectKeys` below its name and version.
+std::string metadataOf(const std::string& projectKeys, const fs::path& file = "pyproject.toml") {
+  writeFile(file, "[project]\nname = \"demo\"\nversion = \"1.0\"\n" + projectKeys);
+  return metadataText(readProject(file, std::nullopt));
+}
+
+std::string metadataErrorOf(const std::string& projectKeys) {
+  try {
+    metadataOf(projectKeys);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+constexpr const char* head = "Metadata-Version: 2.1\nName: demo\nVersion: 1.0\n";
+
+TEST(Metadata, NameAndVersionOnlyGiveThreeLinesAndABlankLine) {
+  TempDir dir;
+  EXPECT_EQ(metadataOf(""), std::string(head) + "\n");
+}
+
+TEST(Metadata, EveryKeyInItsFixedOrderWhateverTheFileOrder) {
+  TempDir dir;
+  writeFile("README.md", "# Demo\r\nA line\rlast");
+  std::string keys = R"(readme = "README.md"
+classifiers = ["Programming Language :: Python", "Operating System :: POSIX"]
+dependencies = ["requests>=2", "rich"]
+authors = [
+  {name = "Ada", email = "ada@example.org"},
+  {email = "bob@example.org"},
+  {name = "Cy"},
+  {name = "", email = "dee@example.org"},
+  {},
+]
+requires-python = ">=3.11"
+description = "  A demo.\n"
+[project.urls]
+Homepage = "https://example.org"
+Issues = "https://example.org/issues"
+Docs = "https://example.org/docs"
+)";
+  EXPECT_EQ(metadataOf(keys), std::string(head) + R"(Summary: A demo.
+Requires-Python: >=3.11
+Author-Email: Ada <ada@example.org>
+Author-Email: bob@example.org
+Author: Cy
+Author-Email: dee@example.org
+Requires-Dist: requests>=2
+Requires-Dist: rich
+Classifier: Programming Language :: Python
+Classifier: Operating System :: POSIX
+Project-URL: Homepage, https://example.org
+Project-URL: Issues, https://example.org/issues
+Project-URL: Docs, https://example.org/docs
+Description-Content-Type: text/markdown
+
+# Demo
+A line
+last)");
+}
+
+TEST(Metadata, EmptyValuesAndEmptyListsAddNoLines) {
+  TempDir dir;
+  EXPECT_EQ(metadataOf("description = \"\"\ndependencies = []\nclassifiers = []\nurls = {}\n"
+                       "readme = \"\"\n"),
+            std::string(head) + "Summary: \n\n");
+}
+
+TEST(Metadata, ReadmeContentTypeFollowsTheNameOrTheTable) {
+  TempDir dir;
+  writeFile("docs/intro.rst", "Intro");
+  writeFile("README.MD", "\xEF\xBB\xBFupper");
+  writeFile("notes.md", "notes");
+  EXPECT_EQ(metadataOf("readme = \"docs/intro.rst\"\n"),
+            std::string(head) + "Description-Content-Type: text/x-rst\n\nIntro");
+  // The byte-order mark stays in the body.
+  EXPECT_EQ(metadataOf("readme = \"README.MD\"\n"),
+            std::string(head) + "Description-Content-Type: text/plain\n\n\xEF\xBB\xBFupper");
+  EXPECT_EQ(metadataOf("readme = {file = \"notes.md\"}\n"),
+            std::string(head) + "Description-Content-Type: text/plain\n\nnotes");
+  EXPECT_EQ(metadataOf("readme = {file = \"notes.md\", content-type = \"text/x-custom\"}\n"),
+            std::string(head) + "Description-Content-Type: text/x-custom\n\nnotes");
+  // A readme that names no file, or a missing one, gives no body and no content type.
+  EXPECT_EQ(metadataOf("readme = {text = \"inline\", content-type = \"text/plain\"}\n"),
+            std::string(head) + "\n");
+  EXPECT_EQ(metadataOf("readme = \"MISSING.md\"\n"), std::string(head) + "\n");
+}
+
+TEST(Metadata, ReadmeIsLookedUpBesideTheProjectFile) {
+  TempDir dir;
+  writeFile("proj/README.rst", "beside");
+  writeFile("README.rst", "working directory");
+  EXPECT_EQ(metadataOf("readme = \"README.rst\"\n", "proj/pyproject.toml"),
+            std::string(head) + "Description-Content-Type: text/x-rst\n\nbeside");
+}
+
+TEST(Metadata, ValuesOfTheWrongKindAreReportedWithTheKey) {
+  TempDir dir;
+  EXPECT_EQ(metadataErrorOf("description = 3\n"),
+            "pyproject.toml: 'project.description' must be a string");
+  EXPECT_EQ(metadataErrorOf("authors = [\"Ada\"]\n"),
+            "pyproject.toml: 'project.authors' must be an array of tables");
+  EXPECT_EQ(metadataErrorOf("dependencies = \"rich\"\n"),
+            "pyproject.toml: 'project.dependencies' must be an array");
+  EXPECT_EQ(metadataErrorOf("urls = [\"https://example.org\"]\n"),
+            "pyproject.toml: 'project.urls' must be a table");
+  EXPECT_EQ(metadataErrorOf("readme = 1\n"),
+            "pyproject.toml: 'project.readme' must be a string or a table");
+  writeFile("BAD.md", "ok\xC3\x28");
+  EXPECT_EQ(metadataErrorOf("readme = \"BAD.md\"\n"),
+            "Cannot read 'BAD.md': not valid UTF-8 at byte 2");
+  fs::create_directories("DIR.md");
+  EXPECT_EQ(metadataErrorOf("readme = \"DIR.md\"\n"), "Cannot read 'DIR.md': Is a directory");
+}
+
+TEST(Metadata, NonStringValuesAreWrittenInTheirTomlForm) {
+  TempDir dir;
+  writeFile("pyproject.toml", "[project]\nname = \"demo\"\nversion = 2.5\nrequires-python = 3\n");
+  Project project = readProject("pyproject.toml", std::nullopt);
+  EXPECT_EQ(project.version, "2.5");
+  EXPECT_EQ(metadataText(project),
+            "Metadata-Version: 2.1\nName: demo\nVersion: 2.5\nRequires-Python: 3\n\n");
+}
+
+TEST(WheelFile, FourLinesThatDependOnlyOnTheTag) {
+  EXPECT_EQ(wheelText("cp312-abi3-linux_x86_64"),
+            "Wheel-Version: 1.0\nGenerator: Quorvex-custom 0.00.0000\nRoot-Is-Purelib: false\n"
+            "Tag: cp312-abi3-linux_x86_64\n");
+}
+
+TEST(LibraryNames, SuffixComesFromTheExtensionSuffixFirst) {
+  EXPECT_EQ(moduleSuffix(".cpython-312-x86_64-linux-gnu.so", "cli.dylib"), ".so");
+  EXPECT_EQ(moduleSuffix(".cp312-win_amd64.pyd", "cli.so"), ".pyd");
+  EXPECT_EQ(moduleSuffix(".so", "cli.pyd"), ".so"); // a lone leading dot is no suffix
+  EXPECT_EQ(moduleSuffix("", "cli.pyd"), ".pyd");
+  EXPECT_EQ(moduleSuffix("", "cli"), ".so");
+  EXPECT_EQ(fileSuffix("name."), "");
+}
+
+TEST(LibraryNames, MainModuleRelativeToTheProjectPackage) {
+  auto expectNames = [](std::optional<std::string> main, const std::string& stem,
+                        const std::string& importPath) {
+    ModuleNames names = moduleNames("N", main);
+    EXPECT_EQ(names.stem, stem);
+    EXPECT_EQ(names.importPath, importPath);
+  };
+  expectNames("N.cli", "N.cli", "cli");
+  expectNames("cli", "cli", "cli");
+  expectNames(std::nullopt, "N", "N");
+  expectNames("", "N", "N");
+  expectNames("N", "N", "N");
+  expectNames("Ntools.cli", "Ntools.cli", "Ntools.cli");
+  expectNames("N.N.cli", "N.N.cli", "N.cli");
+}
+
+TEST(LibraryLayout, InitServesEveryBundledModuleFromTheOneLibrary) {
+  auto names = bundledModuleNames("proj", std::vector<std::string>{"a", "b"});
+  EXPECT_EQ(names, (std::vector<std::string>{"proj.a", "proj.b", "_qvx_shared", "cython_runtime"}));
+  EXPECT_EQ(bundledModuleNames("proj", std::nullopt),
+            (std::vector<std::string>{"_qvx_shared", "cython_runtime"}));
+  std::string init = packageInit("proj.so", names, "cli");
+  EXPECT_NE(init.find("\n_PYD_NAME = 'proj.so'\n_MODULE_NAMES = ['proj.a', 'proj.b', "
+                      "'_qvx_shared', 'cython_runtime']\n"),
+            std::string::npos);
+  EXPECT_NE(init.find("\n_main_placeholder = types.ModuleType('cli')\n"), std::string::npos);
+  EXPECT_TRUE(init.ends_with("_native = _importlib.import_module('.cli', __name__)\n"
+                             "__pyx_capi__ = getattr(_native, '__pyx_capi__', None)\n"
+                             "from .cli import *\n"));
+  EXPECT_EQ(packageMain("proj.cli", "cli"),
+            "import importlib as _importlib\n"
+            "_importlib.import_module('.proj.cli', __package__)\n"
+            "_mod = _importlib.import_module('.cli', __package__)\n"
+            "if hasattr(_mod, 'main'):\n"
+            "    _mod.main()\n");
+}
+
+} // namespace
+} // namespace quorvex::whl

@@ -1,0 +1,95 @@
+#include "packaging/whl.hpp"
+#include "packaging/whl_metadata.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::whl {
+namespace {
+
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(FindActivePyproject, NearestFileWinsAndARepositoryRootEndsTheSearch) {
+  TempDir dir;
+  fs::path root = dir.path();
+  writeFile(root / "pyproject.toml", "");
+  fs::create_directories(root / "repo/.git");
+  fs::create_directories(root / "repo/src/pkg");
+  // .git without a project file stops before the parent's file.
+  EXPECT_EQ(find_active_pyproject(root / "repo/src/pkg"), std::nullopt);
+  EXPECT_EQ(find_active_pyproject(root / "repo"), std::nullopt);
+
+  writeFile(root / "repo/pyproject.toml", "");
+  EXPECT_EQ(find_active_pyproject(root / "repo/src/pkg"), root / "repo/pyproject.toml");
+  EXPECT_EQ(find_active_pyproject(root / "repo"), root / "repo/pyproject.toml");
+}
+
+TEST(FindActivePyproject, OnlyRegularFilesAndGitDirectoriesCount) {
+  TempDir dir;
+  fs::path root = dir.path();
+  writeFile(root / "pyproject.toml", "");
+  writeFile(root / "a/.git", "gitdir: elsewhere"); // a worktree's .git file goes on upwards
+  fs::create_directories(root / "a/b/pyproject.toml");
+  EXPECT_EQ(find_active_pyproject(root / "a/b"), root / "pyproject.toml");
+  fs::create_directories(root / "a/b/.git");
+  EXPECT_EQ(find_active_pyproject(root / "a/b"), std::nullopt);
+}
+
+TEST(FindActivePyproject, RelativePathsSeeOnlyTheirLexicalAncestors) {
+  TempDir dir;
+  writeFile(dir.path() / "pyproject.toml", "");
+  fs::create_directories(dir.path() / "a/b");
+  EXPECT_EQ(find_active_pyproject("a/b"), fs::path("pyproject.toml"));
+  EXPECT_EQ(find_active_pyproject("."), fs::path("pyproject.toml"));
+  fs::current_path(dir.path() / "a");
+  EXPECT_EQ(find_active_pyproject("."), std::nullopt);
+}
+
+std::string errorOf(const fs::path& path, const std::optional<std::string>& version = {}) {
+  try {
+    readProject(path, version);
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST(ReadProject, NameAndVersionAreTakenAsWritten) {
+  TempDir dir;
+  writeFile("pyproject.toml", "[project]\nname = \"my-Project\"\nversion = \"1.0\"\n");
+  Project project = readProject("pyproject.toml", std::nullopt);
+  EXPECT_EQ(project.name, "my-Project");
+  EXPECT_EQ(project.version, "1.0");
+  EXPECT_EQ(readProject("pyproject.toml", "").version, "");
+  EXPECT_EQ(readProject("pyproject.toml", "2.0b1").version, "2.0b1");
+}
+
+TEST(ReadProject, AVersionArgumentMakesTheFileVersionOptional) {
+  TempDir dir;
+  writeFile("pyproject.toml", "[project]\nname = \"demo\"\n");
+  EXPECT_EQ(readProject("pyproject.toml", "3.1").version, "3.1");
+  EXPECT_EQ(errorOf("pyproject.toml"), "pyproject.toml: missing key 'version' in [project]");
+}
+
+TEST(ReadProject, BadFilesAreReportedWithTheirPath) {
+  TempDir dir;
+  EXPECT_EQ(errorOf("missing.toml"), "Cannot read 'missing.toml': No such file or directory");
+  writeFile("bad.toml", "[project]\nname = \"demo\nversion = 1\n");
+  EXPECT_EQ(errorOf("bad.toml"),
+            "bad.toml:2:13: invalid TOML: Error while parsing string: unescaped control "
+            "characters other than TAB (U+0009) are explicitly prohibited");
+  writeFile("empty.toml", "[tool.x]\na = 1\n");
+  EXPECT_EQ(errorOf("empty.toml"), "empty.toml: missing table [project]");
+  writeFile("scalar.toml", "project = 1\n");
+  EXPECT_EQ(errorOf("scalar.toml"), "scalar.toml: 'project' is not a table");
+  writeFile("noname.toml", "[project]\nversion = \"1\"\n");
+  EXPECT_EQ(errorOf("noname.toml", "1"), "noname.toml: missing key 'name' in [project]");
+}
+
+} // namespace
+} // namespace quorvex::whl
