@@ -4,9 +4,18 @@
 
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
+namespace quorvex::plugin {
+class PluginManager;
+}
 
 namespace quorvex::cli {
 
@@ -27,6 +36,33 @@ struct BuildArguments {
   std::optional<std::string> policy;
   std::string mainModule;
   std::vector<std::string> sources;
+};
+
+/// The parser of one `main` call: the global `--verbose`, the `build` sub-command with its
+/// options, positionals and `func`, and what the plug-ins of `manager` add through
+/// `extendBuildParser` and `extendSubParsers` (both asked here, once). Parsed values land in
+/// `args`, which must outlive the parser.
+class CommandLine {
+public:
+  CommandLine(std::string programName, BuildArguments& args, plugin::PluginManager& manager);
+  ~CommandLine();
+  CommandLine(const CommandLine&) = delete;
+  CommandLine& operator=(const CommandLine&) = delete;
+
+  /// Parses `words` (the arguments after the program name) into the arguments. Returns none
+  /// when the run goes on; otherwise the exit status after printing the help of the chosen
+  /// parser to `out` (-h, --help: 0) or its usage line and the error to `err` (2). Long
+  /// options may be shortened to a prefix that is unambiguous within their parser.
+  std::optional<int> parse(const std::vector<std::string>& words, std::ostream& out,
+                           std::ostream& err);
+
+  /// The help of the top-level parser.
+  std::string help() const;
+
+private:
+  std::unique_ptr<CLI::App> app_;
+  CLI::App* buildParser_ = nullptr;
+  BuildArguments& args_;
 };
 
 /// Parses `argv`, sets up the console logging and runs the chosen sub-command, or prints the

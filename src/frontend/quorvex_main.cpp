@@ -11,5 +11,8 @@ int main(int argc, char** argv) {
   } catch (const std::exception& error) {
     std::cerr << error.what() << '\n';
     return 1;
+  } catch (...) {
+    std::cerr << "quorvex: an unknown error ended the run\n";
+    return 1;
   }
 }

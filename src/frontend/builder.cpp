@@ -1,0 +1,194 @@
+#include "frontend/builder.hpp"
+
+#include "compilation/pristine.hpp"
+#include "core/log.hpp"
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+#include "frontend/matcher.hpp"
+
+#include <stdexcept>
+
+namespace quorvex::builder {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.builder"); }
+
+// A pattern as a Python list display shows a string: single quotes unless the text holds a
+// single quote and no double one, with backslashes and control characters escaped.
+std::string quoted(const std::string& text) {
+  const bool useDouble =
+      text.find('\'') != std::string::npos && text.find('"') == std::string::npos;
+  const char quote = useDouble ? '"' : '\'';
+  std::string out(1, quote);
+  for (char c : text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == quote)
+      out += std::string("\\") + c;
+    else
+      out += c;
+  }
+  return out + quote;
+}
+
+std::vector<std::string> moduleStems(const std::vector<fs::path>& sources) {
+  std::vector<std::string> stems;
+  for (const auto& source : sources) {
+    std::string stem = source.stem().string();
+    if (stem != "__init__") stems.push_back(std::move(stem));
+  }
+  return stems;
+}
+
+// The base directory as the wheel and embedding steps need it: absolute, links resolved.
+fs::path resolved(const fs::path& directory) {
+  return fs::weakly_canonical(fs::absolute(directory));
+}
+
+} // namespace
+
+std::string _normalize_source_pattern(const std::string& pattern) {
+  if (pattern.starts_with("**.")) return "**/*" + pattern.substr(2);
+  return pattern;
+}
+
+std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
+                                   const std::vector<std::string>& patterns, bool library) {
+  std::vector<fs::path> sources;
+  for (const std::string& pattern : patterns) {
+    for (auto& match : matcher::glob(sourceDirectory, _normalize_source_pattern(pattern))) {
+      // A package's __main__.py has no place in a library, at any depth.
+      if (library && match.filename() == "__main__.py") continue;
+      sources.push_back(std::move(match));
+    }
+  }
+  return sources;
+}
+
+std::string noSourcesMessage(const fs::path& sourceDirectory,
+                             const std::vector<std::string>& patterns) {
+  std::string list = "[";
+  for (std::size_t i = 0; i < patterns.size(); ++i)
+    list += (i == 0 ? "" : ", ") + quoted(patterns[i]);
+  list += "]";
+  return "No sources matched in " + sourceDirectory.string() + ".Patterns: " + list +
+         ". If running in bash, quote globs like '*.py'.";
+}
+
+BuildSteps BuildSteps::real() {
+  BuildSteps steps;
+  steps.extendBuild = [](const cli::BuildArguments& args) {
+    plugin::pluginManager().extendBuild(args);
+  };
+  steps.getExecutableName = [](const std::string& name) {
+    return plugin::pluginManager().getExecutableName(name);
+  };
+  steps.getPristinePython = [] { return pristine::getPristinePython(); };
+  steps.getBuildPath = [] { return utils::getBuildPath(); };
+  steps.compile = [](const fs::path& sourcePath, const std::optional<std::string>& exeName,
+                     const std::optional<std::string>& mainModule,
+                     const std::vector<fs::path>& sources,
+                     const compiler::CompileOptions& options) {
+    return compiler::compile(sourcePath, exeName, mainModule, sources, options);
+  };
+  steps.createWheel = [](const fs::path& executablePath, const fs::path& outputPath,
+                         const whl::WheelOptions& options) {
+    return whl::createWheel(executablePath, outputPath, options);
+  };
+  steps.embed = [](const fs::path& targetPath, const embed::EmbedOptions& options) {
+    embed::embed(targetPath, options);
+  };
+  return steps;
+}
+
+void build(const cli::BuildArguments& args, const BuildSteps& steps) {
+  steps.extendBuild(args);
+
+  const fs::path& sourceDirectory = args.base;
+  const std::string& mainModule = args.mainModule;
+
+  const std::string baseName = (args.exe && !args.exe->empty())
+                                   ? *args.exe
+                                   : mainModule.substr(0, mainModule.find('.'));
+  const std::optional<std::string> exeName = steps.getExecutableName(baseName);
+
+  const std::vector<fs::path> sources = matchSources(sourceDirectory, args.sources, args.library);
+  if (sources.empty())
+    throw std::invalid_argument(noSourcesMessage(sourceDirectory, args.sources));
+
+  steps.getPristinePython();
+
+  const std::string source_list = compiler::_format_filenames(sources);
+  logger().info("{}", "Compiling " + mainModule + " with sources " + source_list);
+
+  const fs::path buildPath = steps.getBuildPath();
+
+  const std::optional<std::string> compileMainModule =
+      args.library ? std::nullopt : std::optional<std::string>(mainModule);
+  const std::optional<fs::path> compiled =
+      steps.compile(sourceDirectory, exeName, compileMainModule, sources,
+                    {.force = true,
+                     .noConsole = args.no_console,
+                     .library = args.library,
+                     .targetPath = buildPath,
+                     .noInit = !args.library,
+                     .projectMainModule = mainModule});
+  // Without a product path nothing below could go on; say so rather than use an empty path.
+  if (!compiled)
+    throw std::runtime_error("Compiling " + mainModule + " gave no path of the linked " +
+                             (args.library ? "library" : "executable"));
+  const fs::path& exePath = *compiled;
+  logger().info("{}", "[bold green]Compiled to " + exePath.string() + "[/bold green]");
+
+  std::optional<fs::path> wheelPath;
+  auto makeWheel = [&](const fs::path& outputPath) {
+    whl::WheelOptions options;
+    options.library = args.library;
+    if (args.library) {
+      options.moduleNames = moduleStems(sources);
+      options.mainModuleName = mainModule;
+    }
+    options.sourcePath = resolved(sourceDirectory);
+    options.version = args.version;
+    options.policy = args.policy;
+    wheelPath = steps.createWheel(exePath, outputPath, options);
+    logger().info("{}", "Created wheel at " + wheelPath->string());
+  };
+
+  if (args.wheel) {
+    fs::create_directories(*args.wheel);
+    logger().info("{}", "Creating wheel at " + args.wheel->string());
+    makeWheel(*args.wheel);
+  }
+
+  if (args.embed) {
+    embed::EmbedOptions options;
+    options.sourcePath = resolved(sourceDirectory);
+    fs::path embedded;
+    if (args.library) {
+      if (!wheelPath) {
+        logger().info("{}", "Creating temp wheel at " + buildPath.string());
+        makeWheel(buildPath);
+      }
+      options.whlPath = *wheelPath;
+      embedded = *wheelPath;
+    } else {
+      options.exePath = exePath;
+      embedded = exePath;
+    }
+    logger().info("{}", "Embedding " + embedded.string() + " into " + args.embed->string());
+    steps.embed(*args.embed, options);
+    logger().info("{}", "Embedded " + embedded.string() + " into " + args.embed->string());
+  }
+}
+
+} // namespace quorvex::builder

@@ -1,0 +1,63 @@
+#pragma once
+// The `build` sub-command: turns the parsed options into one compilation, an optional wheel
+// and an optional embedded directory.
+
+#include "frontend/cli.hpp"
+
+#include "compilation/compiler.hpp"
+#include "packaging/embed.hpp"
+#include "packaging/whl.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvex::builder {
+
+/// "**/*" followed by `pattern` without its first two characters when it begins with "**.",
+/// so that "**.py" means every ".py" file at any depth; any other pattern unchanged.
+std::string _normalize_source_pattern(const std::string& pattern);
+
+/// The source files that `patterns` match below `sourceDirectory`, relative to it, pattern by
+/// pattern in match order with duplicates kept; a library build leaves out every file named
+/// "__main__.py". Throws `std::invalid_argument` for a pattern the matcher rejects.
+std::vector<std::filesystem::path> matchSources(const std::filesystem::path& sourceDirectory,
+                                                const std::vector<std::string>& patterns,
+                                                bool library);
+
+/// The "No sources matched in " message for `sourceDirectory` and the patterns as given.
+std::string noSourcesMessage(const std::filesystem::path& sourceDirectory,
+                             const std::vector<std::string>& patterns);
+
+/// The steps of a build run that reach other parts of the tool, the real ones by default;
+/// tests replace them to watch the order and arguments of the calls.
+struct BuildSteps {
+  std::function<void(const cli::BuildArguments&)> extendBuild;
+  std::function<std::optional<std::string>(const std::string&)> getExecutableName;
+  std::function<std::optional<std::filesystem::path>()> getPristinePython;
+  std::function<std::filesystem::path()> getBuildPath;
+  std::function<std::optional<std::filesystem::path>(
+      const std::filesystem::path&, const std::optional<std::string>&,
+      const std::optional<std::string>&, const std::vector<std::filesystem::path>&,
+      const compiler::CompileOptions&)>
+      compile;
+  std::function<std::filesystem::path(const std::filesystem::path&, const std::filesystem::path&,
+                                      const whl::WheelOptions&)>
+      createWheel;
+  std::function<void(const std::filesystem::path&, const embed::EmbedOptions&)> embed;
+
+  /// The process's own steps: the plug-in manager's hooks, the pristine Python, the build
+  /// directory, `compile`, `createWheel` and `embed`.
+  static BuildSteps real();
+};
+
+/// One build run: asks `extendBuild` and `getExecutableName`, matches the source patterns
+/// (throwing `std::invalid_argument` with the "No sources matched in " message when none
+/// match, before anything is made), makes sure the pristine Python exists, compiles into the
+/// build directory, then makes the wheel (`--wheel`) and fills the embedded directory
+/// (`--embed`; a library embeds its wheel). Each step's failure passes out unchanged.
+void build(const cli::BuildArguments& args, const BuildSteps& steps = BuildSteps::real());
+
+} // namespace quorvex::builder

@@ -1,0 +1,30 @@
+#pragma once
+// Source pattern matching below a base directory: shell-style wildcards per path component,
+// `**` for a whole directory tree and `..` for the parent, with results in directory-listing
+// order.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvex::matcher {
+
+/// True when `name` matches the shell-style wildcard `pattern` as a whole: `*` any run of
+/// characters, `?` one character, `[...]` a set with ranges and `!` negation. A leading dot
+/// needs no special match. Compares without case when `caseSensitive` is false.
+bool fnmatch(std::string_view name, std::string_view pattern, bool caseSensitive = true);
+
+/// True when `component` holds a wildcard character (`*`, `?` or `[`).
+bool hasWildcard(std::string_view component);
+
+/// The paths below `base` that `pattern` matches, relative to `base` (the base itself is "."),
+/// in the order of the directory listings; a `**` component lists each match once. Every
+/// component but the last matches directories only, and the last does too when the pattern
+/// ends in a separator. Case-insensitive on Windows hosts. Throws `std::invalid_argument`
+/// naming the pattern when it is empty, absolute, or mixes `**` with other characters in one
+/// component.
+std::vector<std::filesystem::path> glob(const std::filesystem::path& base,
+                                        const std::string& pattern);
+
+} // namespace quorvex::matcher

@@ -1,0 +1,205 @@
+// Parsing the command line, with plug-ins that extend the parser.
+#include "frontend/cli.hpp"
+
+#include "core/plugin.hpp"
+
+#include <CLI/CLI.hpp>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace quorvex;
+using cli::BuildArguments;
+using cli::CommandLine;
+
+namespace {
+
+// A plug-in that adds a `build` option and positional, and two sub-commands of its own.
+class ExtendingPlugin : public plugin::Plugin {
+public:
+  explicit ExtendingPlugin(bool withPositional) : withPositional_(withPositional) {}
+
+  void extendBuildParser(CLI::App& buildParser) override {
+    buildParser.add_option("--target", target, "Target triple")->type_name("TARGET");
+    if (withPositional_) buildParser.add_option("arch", arch, "Architecture")->required();
+  }
+  void extendSubParsers(CLI::App& mainParser, BuildArguments& args) override {
+    CLI::App* hello = mainParser.add_subcommand("hello", "Say hello");
+    hello->callback([&args, this] { args.func = [this](BuildArguments&) { ++helloRuns; }; });
+    mainParser.add_subcommand("bare", "Has no function");
+  }
+
+  std::string target;
+  std::string arch;
+  int helloRuns = 0;
+
+private:
+  bool withPositional_;
+};
+
+struct Parsed {
+  std::optional<int> status;
+  std::string out;
+  std::string err;
+};
+
+class CommandLineTest : public ::testing::Test {
+protected:
+  Parsed parse(std::vector<std::string> words, bool withPositional = false) {
+    std::vector<std::unique_ptr<plugin::Plugin>> plugins;
+    auto extending = std::make_unique<ExtendingPlugin>(withPositional);
+    plugin_ = extending.get();
+    plugins.push_back(std::move(extending));
+    manager_ = std::make_unique<plugin::PluginManager>(std::move(plugins));
+    args = BuildArguments{};
+    commandLine_ = std::make_unique<CommandLine>("quorvex", args, *manager_);
+    std::ostringstream out, err;
+    Parsed parsed;
+    parsed.status = commandLine_->parse(words, out, err);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+  }
+  std::string help() const { return commandLine_->help(); }
+
+  BuildArguments args;
+  ExtendingPlugin* plugin_ = nullptr;
+
+private:
+  std::unique_ptr<plugin::PluginManager> manager_;
+  std::unique_ptr<CommandLine> commandLine_;
+};
+
+} // namespace
+
+TEST_F(CommandLineTest, BuildWithDefaults) {
+  const Parsed parsed = parse({"build", "main", "a.py", "b.py"});
+  EXPECT_EQ(parsed.status, std::nullopt);
+  EXPECT_EQ(args.command, "build");
+  EXPECT_FALSE(args.verbose);
+  EXPECT_TRUE(static_cast<bool>(args.func));
+  EXPECT_EQ(args.mainModule, "main");
+  EXPECT_EQ(args.sources, (std::vector<std::string>{"a.py", "b.py"}));
+  EXPECT_EQ(args.base, ".");
+  EXPECT_FALSE(args.embed || args.wheel || args.exe || args.version || args.policy);
+  EXPECT_FALSE(args.library || args.no_console);
+}
+
+TEST_F(CommandLineTest, EveryOptionInBothValueForms) {
+  const Parsed parsed =
+      parse({"--verbose", "build", "--embed", "emb", "--wheel=dist", "--library", "--base", "src",
+             "--no-console", "--exe=", "--version", "1.2", "--policy", "manylinux", "--target",
+             "x86", "app.cli", "**.py"});
+  ASSERT_EQ(parsed.status, std::nullopt) << parsed.err;
+  EXPECT_TRUE(args.verbose);
+  EXPECT_EQ(args.embed, "emb");
+  EXPECT_EQ(args.wheel, "dist");
+  EXPECT_TRUE(args.library);
+  EXPECT_EQ(args.base, "src");
+  EXPECT_TRUE(args.no_console);
+  EXPECT_EQ(args.exe, "");
+  EXPECT_EQ(args.version, "1.2");
+  EXPECT_EQ(args.policy, "manylinux");
+  EXPECT_EQ(plugin_->target, "x86");
+  EXPECT_EQ(args.sources, std::vector<std::string>{"**.py"});
+}
+
+TEST_F(CommandLineTest, LongOptionsMayBeShortenedUnambiguously) {
+  ASSERT_EQ(parse({"--verb", "build", "--lib", "--ve", "3", "--po=p", "m", "s"}).status,
+            std::nullopt);
+  EXPECT_TRUE(args.verbose);
+  EXPECT_TRUE(args.library);
+  EXPECT_EQ(args.version, "3");
+  EXPECT_EQ(args.policy, "p");
+  // The value of an option is never taken for an option itself; a negative number is a value.
+  const Parsed missing = parse({"build", "--exe", "--wh", "m", "s"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("quorvex build: error: argument --exe: expected one argument\n"),
+            std::string::npos);
+  ASSERT_EQ(parse({"build", "--version", "-1", "m", "s"}).status, std::nullopt);
+  EXPECT_EQ(args.version, "-1");
+
+  const Parsed ambiguous = parse({"build", "--e", "x", "m", "s"});
+  EXPECT_EQ(ambiguous.status, 2);
+  EXPECT_NE(ambiguous.err.find("quorvex build: error: ambiguous option: --e could match --embed, "
+                               "--exe\n"),
+            std::string::npos);
+}
+
+TEST_F(CommandLineTest, UsageErrorsGiveStatusTwoWithUsageOnStandardError) {
+  const Parsed missing = parse({"build"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(missing.out.empty());
+  EXPECT_EQ(missing.err, "Usage: quorvex build [OPTIONS] mainModule sources...\n"
+                         "quorvex build: error: mainModule is required\n");
+  EXPECT_NE(parse({"build", "main"}).err.find("sources is required"), std::string::npos);
+  EXPECT_EQ(parse({"build", "--verbose", "m", "s"}).status, 2);
+  EXPECT_EQ(parse({"--library", "build", "m", "s"}).status, 2);
+  EXPECT_EQ(parse({"build", "--nope", "m", "s"}).status, 2);
+  EXPECT_EQ(parse({"build", "m", "s", "--exe"}).status, 2);
+  EXPECT_EQ(parse({"build", "--library=false", "m", "s"}).status, 2);
+  EXPECT_EQ(parse({"unknown"}).status, 2);
+}
+
+TEST_F(CommandLineTest, HelpAtEitherLevel) {
+  const Parsed top = parse({"--help"});
+  EXPECT_EQ(top.status, 0);
+  EXPECT_NE(top.out.find("Quorvex - Compile Python to Native Code"), std::string::npos);
+  EXPECT_NE(top.out.find("Enable debug logging output (default: false)"), std::string::npos);
+  EXPECT_NE(top.out.find("Command:\n  build"), std::string::npos);
+  EXPECT_NE(top.out.find("Build the executable"), std::string::npos);
+
+  const Parsed build = parse({"build", "-h"});
+  EXPECT_EQ(build.status, 0);
+  EXPECT_TRUE(build.err.empty());
+  const std::string& text = build.out;
+  const std::string exeHelp = "Output executable name (default: derived from main module)";
+  EXPECT_NE(text.find(exeHelp), std::string::npos);
+  EXPECT_EQ(text.find(exeHelp), text.rfind(exeHelp));
+  // Options in the order they were added, the plug-in's after --policy.
+  std::size_t last = 0;
+  for (const char* option : {"--embed EMBED", "--wheel WHEEL", "--library", "--base BASE",
+                             "--no-console", "--exe EXE", "--version VERSION", "--policy POLICY",
+                             "--target TARGET"}) {
+    const auto at = text.find(option);
+    ASSERT_NE(at, std::string::npos) << option;
+    EXPECT_GT(at, last) << option;
+    last = at;
+  }
+  EXPECT_EQ(text.find("Run '"), std::string::npos); // the epilog is the top level's alone
+}
+
+TEST_F(CommandLineTest, NoSubCommandChoosesNoFunction) {
+  ASSERT_EQ(parse({}).status, std::nullopt);
+  EXPECT_FALSE(args.command.has_value());
+  EXPECT_FALSE(static_cast<bool>(args.func));
+  EXPECT_NE(help().find("Usage: quorvex [OPTIONS] [SUBCOMMAND]"), std::string::npos);
+
+  ASSERT_EQ(parse({"--verbose"}).status, std::nullopt);
+  EXPECT_TRUE(args.verbose);
+  EXPECT_FALSE(static_cast<bool>(args.func));
+}
+
+TEST_F(CommandLineTest, PluginSubCommandsAndPositionals) {
+  ASSERT_EQ(parse({"hello"}).status, std::nullopt);
+  EXPECT_EQ(args.command, "hello");
+  ASSERT_TRUE(static_cast<bool>(args.func));
+  args.func(args);
+  EXPECT_EQ(plugin_->helloRuns, 1);
+  EXPECT_NE(help().find("  hello"), std::string::npos);
+
+  ASSERT_EQ(parse({"bare"}).status, std::nullopt);
+  EXPECT_EQ(args.command, "bare");
+  EXPECT_FALSE(static_cast<bool>(args.func));
+
+  // A positional that a plug-in adds comes before mainModule.
+  ASSERT_EQ(parse({"build", "arm64", "main", "a.py"}, true).status, std::nullopt);
+  EXPECT_EQ(plugin_->arch, "arm64");
+  EXPECT_EQ(args.mainModule, "main");
+  EXPECT_EQ(args.sources, std::vector<std::string>{"a.py"});
+}
+
+TEST_F(CommandLineTest, RepeatedOptionKeepsTheLastValue) {
+  ASSERT_EQ(parse({"build", "--exe", "a", "--exe", "b", "m", "s"}).status, std::nullopt);
+  EXPECT_EQ(args.exe, "b");
+}
