@@ -5,6 +5,7 @@
 
 #include "core/utils.hpp"
 
+#include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -32,5 +33,26 @@ std::optional<std::filesystem::path> compile(const std::filesystem::path& source
 
 /// A new platform compiler from the `newCompiler` hook; null when no plug-in answers.
 std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit = false);
+
+/// Runs one Cython command line through `utils::pythonCall`: "-m cython -3 --no-docstrings",
+/// "-X freethreading_compatible=True" on a free-threaded interpreter, then `args` joined with
+/// blanks, unquoted. A failing run throws the "Command failed: " error of `utils::system`.
+void cythonCall(const std::vector<std::string>& args);
+
+/// Replaces the first "PyConfig_InitPythonConfig(&config);" in the generated C file
+/// `bootstrapCPath` by the `getConfigTemplate` answer and writes the file back whole; without
+/// the marker the file is rewritten unchanged and the hook is not asked. `sharedModuleName` is
+/// accepted for callers and unused.
+void patchEmbeddedBootstrap(const std::filesystem::path& bootstrapCPath,
+                            const std::string& sharedModuleName);
+
+/// The file names of `paths` (no directories), separated by ", " and wrapped into lines of at
+/// most `width` characters; a name longer than that stands alone on its line. "" for none.
+std::string _format_filenames(const std::vector<std::string>& paths, std::size_t width = 72);
+std::string _format_filenames(const std::vector<std::filesystem::path>& paths,
+                              std::size_t width = 72);
+
+/// The first occurrence of each item, in the order of first occurrence.
+std::vector<std::string> _dedupe_keep_order(const std::vector<std::string>& items);
 
 } // namespace quorvex::compiler

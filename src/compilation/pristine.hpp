@@ -4,6 +4,11 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+
+namespace quorvex::plugin {
+class PluginManager;
+}
 
 namespace quorvex::pristine {
 
@@ -11,5 +16,19 @@ namespace quorvex::pristine {
 /// process once found; installs one with uv when there is none. nullopt when even after
 /// installing none is found.
 std::optional<std::filesystem::path> getPristinePython();
+
+/// `getPristinePython` against `manager`, with `cache` as the remembered answer.
+std::optional<std::filesystem::path> getPristinePython(plugin::PluginManager& manager,
+                                                       std::optional<std::filesystem::path>& cache);
+
+/// The installation to use among the `cpython-*` directories of `basePath`: those whose name
+/// holds `versionName` are preferred; among the preferred (or all) those built in the build
+/// interpreter's mode (free-threaded or not); then the first name in plain string order.
+std::optional<std::filesystem::path> findPython(const std::filesystem::path& basePath,
+                                                const std::string& versionName);
+
+/// `findPython` for an interpreter whose build mode is given.
+std::optional<std::filesystem::path> findPython(const std::filesystem::path& basePath,
+                                                const std::string& versionName, bool freeThreaded);
 
 } // namespace quorvex::pristine

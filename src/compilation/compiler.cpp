@@ -1,0 +1,75 @@
+#include "compilation/compiler.hpp"
+
+#include "compilation/pipeline.hpp"
+#include "compilation/runtime.hpp"
+#include "compilation/textfile.hpp"
+
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::compiler {
+
+std::optional<fs::path> compile(const fs::path& sourcePath,
+                                const std::optional<std::string>& exeName,
+                                const std::optional<std::string>& mainModule,
+                                const std::vector<fs::path>& sources,
+                                const CompileOptions& options) {
+  if (!exeName || exeName->empty())
+    throw std::invalid_argument("compile: no name was given for the executable or library");
+  if (!options.targetPath)
+    throw std::invalid_argument("compile: no target directory was given for " + *exeName);
+  auto& manager = plugin::pluginManager();
+  SourcePlan plan = discoverSources(manager, sourcePath, exeName, sources, options.force);
+  generateSources(manager, plan, sourcePath, mainModule, options.library,
+                  options.projectMainModule);
+  return compileAndLink(manager, plan, *exeName, options.library, *options.targetPath,
+                        options.noInit, [] { return runtime::getRuntimePath(); });
+}
+
+std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit) {
+  return plugin::pluginManager().newCompiler(noInit);
+}
+
+std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& manager,
+                                                         bool noInit) {
+  auto compiler = manager.newCompiler(noInit);
+  if (!compiler) throw std::runtime_error("No plug-in answered the hook newCompiler");
+  return compiler;
+}
+
+void cythonCall(const std::vector<std::string>& args) {
+  std::string cmd = "-m cython -3 --no-docstrings ";
+  bool first = true;
+  auto append = [&](const std::string& arg) {
+    if (!first) cmd += " ";
+    cmd += arg;
+    first = false;
+  };
+  if (utils::isFreeThreaded()) {
+    append("-X");
+    append("freethreading_compatible=True");
+  }
+  for (const auto& arg : args) append(arg);
+  utils::pythonCall(cmd);
+}
+
+void patchEmbeddedBootstrap(plugin::PluginManager& manager, const fs::path& bootstrapCPath) {
+  static const std::string marker = "PyConfig_InitPythonConfig(&config);";
+  std::string content = readText(bootstrapCPath);
+  if (auto at = content.find(marker); at != std::string::npos) {
+    auto inject = manager.getConfigTemplate();
+    if (!inject) throw std::runtime_error("No plug-in answered the hook getConfigTemplate");
+    content.replace(at, marker.size(), *inject);
+  }
+  writeText(bootstrapCPath, content);
+}
+
+void patchEmbeddedBootstrap(const fs::path& bootstrapCPath, const std::string&) {
+  patchEmbeddedBootstrap(plugin::pluginManager(), bootstrapCPath);
+}
+
+} // namespace quorvex::compiler

@@ -1,0 +1,108 @@
+// Phase 1 of `compile`: the module build directory, the platform's suffixes and extra
+// sources, the matched modules in module order and the rebuild decision.
+#include "compilation/pipeline.hpp"
+#include "compilation/source_glob.hpp"
+
+#include "core/utils.hpp"
+
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::compiler {
+
+namespace {
+
+bool isAncestorOrSelf(const fs::path& ancestor, const fs::path& path) {
+  auto a = ancestor.begin(), p = path.begin();
+  for (; a != ancestor.end(); ++a, ++p) {
+    if (a->empty()) continue; // a trailing separator
+    if (p == path.end() || *a != *p) return false;
+  }
+  return true;
+}
+
+// The object file of a module is up to date only when strictly newer than its source.
+bool needsRebuild(const fs::path& objPath, const fs::path& source) {
+  std::error_code ec;
+  if (!fs::exists(objPath, ec)) return true;
+  return fs::last_write_time(objPath) <= fs::last_write_time(source);
+}
+
+std::vector<std::string>& modulesFor(SourcePlan& plan, const std::string& package) {
+  for (auto& [name, modules] : plan.packageModules)
+    if (name == package) return modules;
+  return plan.packageModules.emplace_back(package, std::vector<std::string>{}).second;
+}
+
+} // namespace
+
+std::vector<std::string> SourcePlan::modulesOf(const std::string& package) const {
+  for (const auto& [name, modules] : packageModules)
+    if (name == package) return modules;
+  return {};
+}
+
+fs::path relativeBuildPlace(const fs::path& cwd, const fs::path& resolvedSource) {
+  if (isAncestorOrSelf(cwd, resolvedSource))
+    return pathlibForm(resolvedSource.lexically_relative(cwd));
+  fs::path source = pathlibForm(resolvedSource);
+  fs::path parentName = source.parent_path().filename();
+  if (parentName.empty() || parentName == source.root_path()) return source.filename();
+  return parentName / source.filename();
+}
+
+SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourcePath,
+                           const std::optional<std::string>& exeName,
+                           const std::vector<fs::path>& sources, bool force) {
+  SourcePlan plan;
+  fs::path cwd = fs::current_path();
+  fs::path resolvedSource = fs::canonical(fs::absolute(sourcePath));
+  fs::path relPath = relativeBuildPlace(cwd, resolvedSource);
+  plan.modBuildPath = joinPath(pathlibForm(utils::getBuildPath()), relPath);
+  fs::create_directories(plan.modBuildPath);
+
+  auto basics = manager.getCompileBasics();
+  if (!basics) throw std::runtime_error("No plug-in answered the hook getCompileBasics");
+  auto objSuffix = basics->find("objSuffix");
+  if (objSuffix == basics->end())
+    throw std::runtime_error("The answer of the hook getCompileBasics has no objSuffix");
+  plan.objSuffix = objSuffix->second;
+  if (auto exeSuffix = basics->find("exeSuffix"); exeSuffix != basics->end())
+    plan.exeSuffix = exeSuffix->second;
+
+  auto extra = manager.getExtraSources(plan.modBuildPath, exeName);
+  if (!extra) throw std::runtime_error("No plug-in answered the hook getExtraSources");
+  plan.cSources = *extra;
+
+  fs::path root = pathlibForm(sourcePath);
+  std::set<fs::path> sourceSet;
+  for (const auto& pattern : sources)
+    for (auto& match : globFiles(root, pattern.generic_string())) sourceSet.insert(match);
+  std::vector<fs::path> matched(sourceSet.begin(), sourceSet.end());
+  std::sort(matched.begin(), matched.end(), pathLess);
+
+  for (const auto& filePath : matched) {
+    std::string modName = filePath.stem().string();
+    if (modName == "__init__") continue;
+    std::string package =
+        pathlibForm(filePath.parent_path()) == root ? "" : filePath.parent_path().stem().string();
+    fs::path objPath = plan.modBuildPath / (modName + plan.objSuffix);
+    bool dirty = force || needsRebuild(objPath, filePath);
+    modulesFor(plan, package).push_back(modName);
+    plan.qualifiedModules.push_back(package.empty() ? modName : package + "." + modName);
+    if (dirty) {
+      plan.pySources.push_back(filePath);
+      plan.cSources.push_back(plan.modBuildPath / (modName + ".c"));
+    }
+    plan.objects.push_back(objPath);
+  }
+
+  for (const auto& [name, modules] : plan.packageModules)
+    if (!name.empty() && !modules.empty()) plan.packages.push_back(name);
+  return plan;
+}
+
+} // namespace quorvex::compiler

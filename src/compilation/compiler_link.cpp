@@ -1,0 +1,126 @@
+// Phase 3 of `compile`: the two compile groups with their output captured, the link and the
+// platform's finishing of an executable.
+#include "compilation/compiler.hpp"
+#include "compilation/pipeline.hpp"
+
+#include "core/ccompiler.hpp"
+#include "core/log.hpp"
+#include "core/utils.hpp"
+
+#include <exception>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::compiler {
+
+namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.compiler"); }
+
+std::string strip(const std::string& text) {
+  const char* blanks = " \t\r\n\f\v";
+  auto first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// Compiles one group with the process's output captured; the captured text is logged at DEBUG
+// once the capture has ended, on success and on failure alike.
+std::vector<std::string> compileGroup(plugin::PluginManager& manager,
+                                      const std::vector<std::string>& group, bool noInit,
+                                      bool library) {
+  logger().info("Compiling {} (noInit={})", _format_filenames(group), noInit ? "True" : "False");
+  auto compiler = requireCompiler(manager, noInit);
+  compiler->_library = library;
+  std::vector<std::string> compiled;
+  std::exception_ptr failure;
+  std::string captured;
+  {
+    utils::capture_output cap;
+    try {
+      compiled = compiler->compile(group);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    captured = cap.finish();
+  }
+  std::string output = strip(captured);
+  if (!output.empty()) logger().debug("Compiler output: {}", output);
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const ccompiler::CompileError& error) {
+      // Without DEBUG records the compiler's own diagnostics were not shown: say where they are.
+      if (logger().isEnabledFor(log::DEBUG)) throw;
+      throw ccompiler::CompileError(std::string(error.what()) +
+                                    " (run with --verbose to see the compiler's output)");
+    }
+  }
+  return compiled;
+}
+
+} // namespace
+
+std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePlan& plan,
+                                       const std::string& exeName, bool library,
+                                       const fs::path& targetPath, bool noInit,
+                                       const RuntimePathSource& runtimePath) {
+  std::vector<std::string> cSourcesRel;
+  for (const auto& source : plan.cSources) {
+    try {
+      cSourcesRel.push_back(source.string());
+    } catch (const std::exception&) {
+      // Only a path that the native encoding cannot hold gets here (Windows).
+      auto text = source.generic_u8string();
+      logger().warning("Problem resolving {}",
+                       std::string(reinterpret_cast<const char*>(text.data()), text.size()));
+    }
+  }
+  cSourcesRel = _dedupe_keep_order(cSourcesRel);
+  logger().info("Source files: {}", _format_filenames(cSourcesRel));
+
+  const std::string bootstrapName = "_qvx_bootstrap.c";
+  std::vector<std::string> bootstrapSources, moduleSources;
+  for (const auto& source : cSourcesRel)
+    (fs::path(source).filename() == bootstrapName ? bootstrapSources : moduleSources)
+        .push_back(source);
+
+  std::vector<std::string> objects;
+  for (const auto& object : plan.objects) objects.push_back(object.string());
+  for (const auto& [group, groupNoInit] :
+       {std::pair{&bootstrapSources, true}, std::pair{&moduleSources, noInit}}) {
+    if (group->empty()) continue;
+    for (auto& compiled : compileGroup(manager, *group, groupNoInit, library))
+      objects.push_back(fs::path(compiled).string());
+  }
+
+  std::string outputName = fs::path(exeName).filename().stem().string();
+  auto libraryPath = runtimePath();
+  objects = _dedupe_keep_order(objects);
+  logger().info("Objects {}", _format_filenames(objects));
+
+  auto compiler = requireCompiler(manager, false);
+  compiler->_library = library;
+  compiler->_libraryPath = libraryPath;
+  ccompiler::LinkArgs linkArgs;
+  linkArgs.output_dir = targetPath.string();
+
+  if (library) {
+    logger().info("Linking shared object: {} -> {}", outputName, exeName);
+    compiler->link_shared_object(objects, exeName, linkArgs);
+    return targetPath / exeName;
+  }
+
+  // The compiler layer appends the platform's executable suffix; where that suffix is empty, a
+  // name such as "tool.bin" is linked whole, so that the file made is the one returned.
+  bool suffixed = !plan.exeSuffix || !plan.exeSuffix->empty();
+  compiler->link_executable(objects, suffixed ? outputName : exeName, linkArgs);
+  auto exePath = manager.resolveExePath(targetPath / exeName);
+  if (!exePath) throw std::runtime_error("No plug-in answered the hook resolveExePath");
+  manager.appendExecutable(*exePath, targetPath / "library.zip");
+  manager.makeExecutable(*exePath);
+  return exePath;
+}
+
+} // namespace quorvex::compiler

@@ -1,0 +1,89 @@
+#include "compilation/pristine.hpp"
+
+#include "compilation/source_glob.hpp"
+#include "core/log.hpp"
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::pristine {
+
+namespace {
+
+// Module state: the installation found, kept for the process.
+std::optional<fs::path> pristinePath;
+
+log::Logger& logger() { return log::getLogger("quorvex.pristine"); }
+
+bool isFreeThreadedBuild(const std::string& name) {
+  return name.find("+freethreaded") != std::string::npos;
+}
+
+// Keeps the names satisfying `keep`, unless none does.
+std::vector<std::string> preferring(std::vector<std::string> names, auto keep) {
+  std::vector<std::string> kept;
+  std::copy_if(names.begin(), names.end(), std::back_inserter(kept), keep);
+  return kept.empty() ? names : kept;
+}
+
+} // namespace
+
+std::optional<fs::path> findPython(const fs::path& basePath, const std::string& versionName,
+                                   bool freeThreaded) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(basePath, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::error_code statError;
+    if (compiler::matchComponent("cpython-*", name) && fs::is_directory(it->path(), statError))
+      names.push_back(name);
+  }
+  if (names.empty()) return std::nullopt;
+  names = preferring(names, [&](const std::string& name) {
+    return name.find(versionName) != std::string::npos;
+  });
+  // A runtime of the other build mode cannot host the products: "+" sorting before "-" would
+  // otherwise pick a free-threaded installation for a normal build.
+  names = preferring(
+      names, [&](const std::string& name) { return isFreeThreadedBuild(name) == freeThreaded; });
+  return basePath / *std::min_element(names.begin(), names.end());
+}
+
+std::optional<fs::path> findPython(const fs::path& basePath, const std::string& versionName) {
+  return findPython(basePath, versionName, utils::isFreeThreaded());
+}
+
+std::optional<fs::path> getPristinePython(plugin::PluginManager& manager,
+                                          std::optional<fs::path>& cache) {
+  if (cache) return cache;
+  fs::path installDir = compiler::pathlibForm(utils::getBuildPath()) / "python";
+  fs::create_directories(installDir);
+  auto selector = manager.getInstallSelector();
+  if (!selector) throw std::runtime_error("No plug-in answered the hook getInstallSelector");
+
+  if (auto found = findPython(installDir, selector->orgVersionName)) {
+    logger().info("{}", "Found existing pristine Python at " + found->string());
+    cache = found;
+    return cache;
+  }
+  {
+    utils::withEnv installTarget("UV_PYTHON_INSTALL_DIR", installDir.string());
+    utils::system("uv python install " + selector->installSelector);
+  }
+  logger().info("{}", "Installed pristine Python at " + installDir.string());
+  cache = findPython(installDir, selector->orgVersionName);
+  logger().info("{}", "Using pristine Python at " + (cache ? cache->string() : "None"));
+  return cache;
+}
+
+std::optional<fs::path> getPristinePython() {
+  return getPristinePython(plugin::pluginManager(), pristinePath);
+}
+
+} // namespace quorvex::pristine

@@ -1,0 +1,130 @@
+// Source discovery and the rebuild decision.
+#include "compilation/pipeline.hpp"
+#include "compilation/source_glob.hpp"
+#include "fakes.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+
+namespace fs = std::filesystem;
+using quorvex::compilation_test::FakeManager;
+using quorvex::compiler::discoverSources;
+using quorvex::compiler::relativeBuildPlace;
+using quorvex::testing::TempDir;
+using quorvex::testing::writeFile;
+
+namespace {
+
+std::vector<std::string> texts(const std::vector<fs::path>& paths) {
+  std::vector<std::string> out;
+  for (const auto& p : paths) out.push_back(p.string());
+  return out;
+}
+
+} // namespace
+
+TEST(ModuleBuildDirectory, FollowsTheSourceRootsPlace) {
+  EXPECT_EQ(relativeBuildPlace("/w", "/w"), fs::path("."));
+  EXPECT_EQ(relativeBuildPlace("/w", "/w/src/app"), fs::path("src/app"));
+  EXPECT_EQ(relativeBuildPlace("/home/u/proj", "/home/u/other/app"), fs::path("other/app"));
+  EXPECT_EQ(relativeBuildPlace("/home/u/proj", "/app"), fs::path("app"));
+  // A sibling whose name merely starts like the working directory is outside it.
+  EXPECT_EQ(relativeBuildPlace("/w/pro", "/w/project/app"), fs::path("project/app"));
+
+  TempDir dir;
+  FakeManager fake;
+  writeFile("src/app/b.py", "");
+  EXPECT_EQ(discoverSources(*fake.manager, ".", "app", {}, true).modBuildPath,
+            fs::path(".quorvex_build"));
+  EXPECT_EQ(discoverSources(*fake.manager, "src/app/", "app", {"b.py"}, true).modBuildPath,
+            fs::path(".quorvex_build/src/app"));
+  EXPECT_TRUE(fs::is_directory(".quorvex_build/src/app"));
+}
+
+TEST(SourceDiscovery, OrdersModulesAndGroupsPackages) {
+  TempDir dir;
+  FakeManager fake;
+  for (auto name : {"a.py", "pkg/b.py", "pkg/__init__.py", "pkg/c.py", "x/y/m.py", "zz.py"})
+    writeFile(fs::path("root") / name, "");
+  fake.platform->extraSources = {"res.rc"};
+  auto plan = discoverSources(*fake.manager, "root", "app",
+                              {"a.py", "pkg/*.py", "pkg/b.py", "x/**/*.py", "zz.py"}, true);
+  const fs::path m = ".quorvex_build/root";
+  // Path order compares component by component, so pkg/... and x/... come before zz.py and
+  // after a.py; the package file itself is in no list.
+  EXPECT_EQ(plan.qualifiedModules,
+            (std::vector<std::string>{"a", "pkg.b", "pkg.c", "y.m", "zz"}));
+  EXPECT_EQ(plan.packages, (std::vector<std::string>{"pkg", "y"}));
+  EXPECT_EQ(plan.modulesOf(""), (std::vector<std::string>{"a", "zz"}));
+  EXPECT_EQ(plan.modulesOf("pkg"), (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(texts(plan.pySources), (std::vector<std::string>{"root/a.py", "root/pkg/b.py",
+                                                             "root/pkg/c.py", "root/x/y/m.py",
+                                                             "root/zz.py"}));
+  EXPECT_EQ(plan.cSources, (std::vector<fs::path>{"res.rc", m / "a.c", m / "b.c", m / "c.c",
+                                                  m / "m.c", m / "zz.c"}));
+  EXPECT_EQ(plan.objects,
+            (std::vector<fs::path>{m / "a.o", m / "b.o", m / "c.o", m / "m.o", m / "zz.o"}));
+}
+
+TEST(SourceDiscovery, MissingAnswerNamesTheHook) {
+  TempDir dir;
+  quorvex::plugin::PluginManager empty;
+  try {
+    discoverSources(empty, ".", "app", {}, true);
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "No plug-in answered the hook getCompileBasics");
+  }
+}
+
+TEST(RebuildDecision, RebuildsUnlessTheObjectIsStrictlyNewer) {
+  TempDir dir;
+  FakeManager fake;
+  writeFile("fresh.py", "");
+  writeFile("same.py", "");
+  writeFile("old.py", "");
+  writeFile(".quorvex_build/fresh.o", "");
+  writeFile(".quorvex_build/same.o", "");
+  auto now = fs::file_time_type::clock::now();
+  fs::last_write_time("fresh.py", now - std::chrono::hours(1));
+  fs::last_write_time(".quorvex_build/fresh.o", now);
+  fs::last_write_time("same.py", now);
+  fs::last_write_time(".quorvex_build/same.o", now);
+  fake.platform->extraSources = {"extra.c"};
+
+  auto plan = discoverSources(*fake.manager, ".", "app", {"*.py"}, false);
+  // The up-to-date module is linked from its earlier object but neither translated nor
+  // compiled; equal times count as out of date, as does a missing object.
+  EXPECT_EQ(texts(plan.pySources), (std::vector<std::string>{"old.py", "same.py"}));
+  EXPECT_EQ(plan.cSources, (std::vector<fs::path>{"extra.c", ".quorvex_build/old.c",
+                                                  ".quorvex_build/same.c"}));
+  EXPECT_EQ(plan.objects.size(), 3u);
+  EXPECT_EQ(plan.objects[0], fs::path(".quorvex_build/fresh.o"));
+
+  auto forced = discoverSources(*fake.manager, ".", "app", {"*.py"}, true);
+  EXPECT_EQ(forced.pySources.size(), 3u);
+}
+
+TEST(SourceGlob, MatchesComponentsAndAnyDepth) {
+  using quorvex::compiler::matchComponent;
+  EXPECT_TRUE(matchComponent("*.py", "a.py"));
+  EXPECT_FALSE(matchComponent("*.py", "a.pyx"));
+  EXPECT_TRUE(matchComponent("m?d.py", "mod.py"));
+  EXPECT_TRUE(matchComponent("[ab]*.py", "b1.py"));
+  EXPECT_FALSE(matchComponent("[!ab]*.py", "b1.py"));
+  EXPECT_TRUE(matchComponent("[a-c].py", "b.py"));
+  EXPECT_TRUE(matchComponent("[x.py", "[x.py"));
+
+  TempDir dir;
+  writeFile("r/a.py", "");
+  writeFile("r/d/e/f.py", "");
+  writeFile("r/d/g.txt", "");
+  auto found = quorvex::compiler::globFiles("r", "**/*.py");
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<fs::path>{"r/a.py", "r/d/e/f.py"}));
+  EXPECT_TRUE(quorvex::compiler::globFiles("r", "d").empty()) << "a directory is no source";
+  EXPECT_EQ(quorvex::compiler::globFiles(".", "r/a.py"), std::vector<fs::path>{"r/a.py"});
+}

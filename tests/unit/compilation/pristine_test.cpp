@@ -1,0 +1,150 @@
+// Choosing and installing the pristine Python, and the cached runtime library path.
+#include "compilation/pristine.hpp"
+#include "compilation/runtime.hpp"
+#include "fakes.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+using quorvex::compilation_test::FakeManager;
+using quorvex::compilation_test::LogRecorder;
+using quorvex::pristine::findPython;
+using quorvex::testing::TempDir;
+using quorvex::testing::writeFile;
+
+namespace {
+
+void makeInstallations(std::initializer_list<const char*> names) {
+  for (auto name : names) fs::create_directories(fs::path("py") / name);
+}
+
+} // namespace
+
+TEST(FindPython, PrefersTheFullVersionThenPlainOrder) {
+  TempDir dir;
+  EXPECT_EQ(findPython("py", "3.12.1", false), std::nullopt) << "missing directory";
+  makeInstallations({"cpython-3.12.10-linux-x86_64-gnu", "cpython-3.12.1-linux-x86_64-gnu"});
+  writeFile("py/cpython-x", "a plain file is no installation");
+  EXPECT_EQ(findPython("py", "3.12.1", false), fs::path("py/cpython-3.12.1-linux-x86_64-gnu"));
+  EXPECT_EQ(findPython("py", "3.12.10", false), fs::path("py/cpython-3.12.10-linux-x86_64-gnu"));
+}
+
+TEST(FindPython, TakesAnOtherVersionWhenNothingMatches) {
+  TempDir dir;
+  makeInstallations({"cpython-3.11.9-linux-x86_64-gnu"});
+  fs::create_directory_symlink("cpython-3.11.9-linux-x86_64-gnu", "py/cpython-3.11-link");
+  EXPECT_EQ(findPython("py", "3.12.7", false), fs::path("py/cpython-3.11-link"))
+      << "a link to a directory counts";
+}
+
+TEST(FindPython, MatchesTheBuildModeOfTheInterpreter) {
+  TempDir dir;
+  makeInstallations(
+      {"cpython-3.13.1+freethreaded-linux-x86_64-gnu", "cpython-3.13.1-linux-x86_64-gnu"});
+  EXPECT_EQ(findPython("py", "3.13.1", false), fs::path("py/cpython-3.13.1-linux-x86_64-gnu"));
+  EXPECT_EQ(findPython("py", "3.13.1", true),
+            fs::path("py/cpython-3.13.1+freethreaded-linux-x86_64-gnu"));
+  fs::remove("py/cpython-3.13.1-linux-x86_64-gnu");
+  EXPECT_EQ(findPython("py", "3.13.1", false),
+            fs::path("py/cpython-3.13.1+freethreaded-linux-x86_64-gnu"))
+      << "with no installation of the same mode the order holds";
+}
+
+TEST(PristinePython, InstallsWithUvIntoTheBuildDirectoryOnce) {
+  TempDir dir;
+  FakeManager fake;
+  LogRecorder logs;
+  fake.platform->selector = quorvex::plugin::InstallSelector{"3.12", "3.12.1"};
+  std::vector<std::vector<std::string>> runs;
+  std::optional<std::string> installDir;
+  quorvex::utils::CommandRunnerOverride uv([&](const std::vector<std::string>& argv,
+                                               std::chrono::milliseconds) {
+    runs.push_back(argv);
+    const char* target = std::getenv("UV_PYTHON_INSTALL_DIR");
+    installDir = target ? std::optional<std::string>(target) : std::nullopt;
+    if (target) fs::create_directories(fs::path(target) / "cpython-3.12.1-linux-x86_64-gnu");
+    return quorvex::process::Result{};
+  });
+  std::optional<fs::path> cache;
+  auto found = quorvex::pristine::getPristinePython(*fake.manager, cache);
+  EXPECT_EQ(runs, (std::vector<std::vector<std::string>>{{"uv", "python", "install", "3.12"}}));
+  EXPECT_EQ(installDir, ".quorvex_build/python");
+  EXPECT_EQ(std::getenv("UV_PYTHON_INSTALL_DIR"), nullptr) << "restored after the run";
+  EXPECT_EQ(found, fs::path(".quorvex_build/python/cpython-3.12.1-linux-x86_64-gnu"));
+  EXPECT_EQ(logs.messages("quorvex.pristine"),
+            (std::vector<std::string>{
+                "Installed pristine Python at .quorvex_build/python",
+                "Using pristine Python at .quorvex_build/python/cpython-3.12.1-linux-x86_64-gnu"}));
+
+  // Remembered: no second look, no log line, no hook.
+  fake.platform->selector.reset();
+  EXPECT_EQ(quorvex::pristine::getPristinePython(*fake.manager, cache), found);
+  EXPECT_EQ(runs.size(), 1u);
+  EXPECT_EQ(logs.messages("quorvex.pristine").size(), 2u);
+}
+
+TEST(PristinePython, ReusesAnExistingInstallation) {
+  TempDir dir;
+  FakeManager fake;
+  LogRecorder logs;
+  fake.platform->selector = quorvex::plugin::InstallSelector{"3.12", "3.12.7"};
+  fs::create_directories(".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu");
+  bool ran = false;
+  quorvex::utils::CommandRunnerOverride uv([&](const std::vector<std::string>&,
+                                               std::chrono::milliseconds) {
+    ran = true;
+    return quorvex::process::Result{};
+  });
+  std::optional<fs::path> cache;
+  EXPECT_EQ(quorvex::pristine::getPristinePython(*fake.manager, cache),
+            fs::path(".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu"));
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(logs.messages("quorvex.pristine"),
+            std::vector<std::string>{
+                "Found existing pristine Python at "
+                ".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu"});
+}
+
+TEST(PristinePython, FailingUvAndEmptyInstallations) {
+  TempDir dir;
+  FakeManager fake;
+  fake.platform->selector = quorvex::plugin::InstallSelector{"3.12", "3.12.1"};
+  int result = 1;
+  quorvex::utils::CommandRunnerOverride uv([&](const std::vector<std::string>&,
+                                               std::chrono::milliseconds) {
+    return quorvex::process::Result{.exitCode = result, .output = "error: No download found"};
+  });
+  std::optional<fs::path> cache;
+  try {
+    quorvex::pristine::getPristinePython(*fake.manager, cache);
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "Command failed: uv python install 3.12\nlog: error: No download found");
+  }
+  EXPECT_EQ(std::getenv("UV_PYTHON_INSTALL_DIR"), nullptr);
+  // A successful install that leaves nothing is answered with nullopt and not remembered.
+  result = 0;
+  EXPECT_EQ(quorvex::pristine::getPristinePython(*fake.manager, cache), std::nullopt);
+  EXPECT_FALSE(cache.has_value());
+}
+
+TEST(RuntimePath, AskedOncePerProcess) {
+  TempDir dir;
+  FakeManager fake;
+  std::optional<fs::path> cache;
+  int pristineAsked = 0;
+  auto pristine = [&] {
+    ++pristineAsked;
+    return std::optional<fs::path>("py/cpython-3.12.1");
+  };
+  auto first = quorvex::runtime::getRuntimePath(*fake.manager, cache, pristine);
+  auto second = quorvex::runtime::getRuntimePath(*fake.manager, cache, pristine);
+  EXPECT_EQ(first, fs::path("py/cpython-3.12.1/lib/libpython3.12.so"));
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(fake.platform->runtimeLibAsked, 1);
+  EXPECT_EQ(pristineAsked, 1);
+}

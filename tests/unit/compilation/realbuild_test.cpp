@@ -1,0 +1,134 @@
+// Real builds through `compile`: the real Cython, gcc, the Linux plug-in and a pristine Python
+// installed by the real uv from the local source that scripts/pristine-env prepares.
+#include "compilation/compiler.hpp"
+#include "compilation/pristine.hpp"
+#include "core/plugin.hpp"
+#include "core/process.hpp"
+#include "core/utils.hpp"
+#include "frontend/cli.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using quorvex::testing::readFile;
+using quorvex::testing::TempDir;
+using quorvex::testing::writeFile;
+
+namespace {
+
+// The variables that scripts/pristine-env exports, set in this process while it lives.
+class PristineEnvironment {
+public:
+  PristineEnvironment() {
+    auto result = quorvex::process::run(
+        {"bash", "-c",
+         ". '" QUORVEX_SOURCE_DIR "/scripts/pristine-env' >/dev/null 2>&1 && "
+         "printf '%s\\n%s\\n' \"$UV_PYTHON_DOWNLOADS_JSON_URL\" \"$PATH\""});
+    if (!result.ok()) throw std::runtime_error("scripts/pristine-env failed: " + result.output);
+    std::istringstream lines(result.output);
+    std::string url, path;
+    std::getline(lines, url);
+    std::getline(lines, path);
+    using quorvex::utils::withEnv;
+    guards_.push_back(std::make_unique<withEnv>("UV_PYTHON_DOWNLOADS_JSON_URL", url));
+    guards_.push_back(std::make_unique<withEnv>("UV_PYTHON_INSTALL_BIN", "0"));
+    guards_.push_back(std::make_unique<withEnv>("PATH", path));
+  }
+
+private:
+  std::vector<std::unique_ptr<quorvex::utils::withEnv>> guards_;
+};
+
+std::optional<fs::path> build(const std::string& base, const std::string& mainModule,
+                              const std::vector<fs::path>& sources, bool library) {
+  auto& manager = quorvex::plugin::pluginManager();
+  quorvex::cli::BuildArguments args;
+  args.command = "build";
+  args.library = library;
+  args.mainModule = mainModule;
+  manager.extendBuild(args);
+  auto exeName = manager.getExecutableName(mainModule.substr(0, mainModule.find('.')));
+  quorvex::pristine::getPristinePython();
+  return quorvex::compiler::compile(
+      base, exeName, library ? std::nullopt : std::optional<std::string>(mainModule), sources,
+      {.library = library,
+       .targetPath = quorvex::utils::getBuildPath(),
+       .noInit = !library,
+       .projectMainModule = mainModule});
+}
+
+std::string run(const std::vector<std::string>& argv) {
+  auto result = quorvex::process::run(argv, {.timeout = std::chrono::seconds(60)});
+  EXPECT_TRUE(result.ok()) << result.output;
+  return result.output;
+}
+
+} // namespace
+
+TEST(RealBuild, ExecutableAndLibraryFromAModuleAndAPackage) {
+  PristineEnvironment environment;
+  TempDir dir;
+  writeFile("app.py", "from pkg import helper\n\n"
+                      "def main():\n    print('app says', helper.greet('world'))\n");
+  writeFile("pkg/__init__.py", "");
+  writeFile("pkg/helper.py", "def greet(name):\n    return 'hello ' + name\n");
+  writeFile("libsrc/mylib/__init__.py", "");
+  writeFile("libsrc/mylib/core.py", "def answer():\n    return 6 * 7\n");
+
+  auto exe = build(".", "app", {"app.py", "pkg/__init__.py", "pkg/helper.py"}, false);
+  ASSERT_TRUE(exe);
+  EXPECT_EQ(*exe, fs::path(".quorvex_build/app"));
+  EXPECT_TRUE(fs::exists(".quorvex_build/python/cpython-3.12.1-linux-x86_64-gnu"))
+      << "installed by uv from the local source";
+  EXPECT_EQ(run({exe->string()}), "app says hello world\n");
+
+  auto library = build("libsrc", "mylib.core", {"mylib/__init__.py", "mylib/core.py"}, true);
+  ASSERT_TRUE(library);
+  EXPECT_EQ(library->parent_path(), fs::path(".quorvex_build"));
+  EXPECT_EQ(library->filename().string().rfind("mylib.cpython-312", 0), 0u) << *library;
+  // Imported the way a library wheel's package serves it: a finder in the package's
+  // __init__.py hands the package's modules and the shared utility module to the library.
+  fs::create_directories("site/mylib");
+  fs::copy_file(*library, "site/mylib" / library->filename());
+  writeFile("site/mylib/__init__.py",
+            "import sys, importlib.util, importlib.machinery\n"
+            "_NAMES = ['mylib.core', '_qvx_shared', 'cython_runtime']\n"
+            "class _Finder:\n"
+            "    def find_spec(self, fullname, path, target=None):\n"
+            "        if fullname in _NAMES:\n"
+            "            loader = importlib.machinery.ExtensionFileLoader(\n"
+            "                fullname, __path__[0] + '/" +
+                library->filename().string() + "')\n"
+            "            return importlib.util.spec_from_loader(fullname, loader)\n"
+            "sys.meta_path.insert(0, _Finder())\n");
+  EXPECT_EQ(run({QUORVEX_VENV "/bin/python", "-c",
+                 "import sys; sys.path.insert(0, 'site'); import mylib.core; "
+                 "print(mylib.core.answer())"}),
+            "42\n");
+}
+
+TEST(RealBuild, SyntaxErrorReachesTheUserAndLeavesTheTreeAlone) {
+  PristineEnvironment environment;
+  TempDir dir;
+  writeFile("broken.py", "def main(:\n    pass\n");
+  writeFile("hooks.pxd", "from _qvx_bootstrap cimport thing\n");
+  try {
+    build(".", "broken", {"broken.py"}, true);
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& error) {
+    std::string what = error.what();
+    EXPECT_EQ(what.rfind("Command failed: ", 0), 0u) << what;
+    EXPECT_NE(what.find("broken.py:1:9"), std::string::npos) << what;
+  }
+  EXPECT_EQ(readFile("broken.py"), "def main(:\n    pass\n");
+  EXPECT_EQ(readFile("hooks.pxd"), "from _qvx_bootstrap cimport thing\n");
+  std::vector<std::string> entries;
+  for (const auto& entry : fs::directory_iterator("."))
+    entries.push_back(entry.path().filename().string());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{".quorvex_build", "broken.py", "hooks.pxd"}));
+}
