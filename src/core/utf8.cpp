@@ -54,4 +54,18 @@ std::string decodeReplace(std::string_view bytes) {
   return text;
 }
 
+std::string normaliseLineEnds(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      result += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
 } // namespace quorvex::utf8

@@ -62,20 +62,6 @@ CommandRunnerOverride::Runner& currentRunner() {
   return runner;
 }
 
-std::string universalNewlines(const std::string& text) {
-  std::string result;
-  result.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      result += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      result += text[i];
-    }
-  }
-  return result;
-}
-
 } // namespace
 
 CommandRunnerOverride::CommandRunnerOverride(Runner runner)
@@ -98,7 +84,7 @@ int system(const std::string& cmd, std::chrono::milliseconds timeout) {
   }
   if (!result.ok()) {
     // Undecodable bytes must not hide the failure itself, so they become U+FFFD.
-    std::string log = universalNewlines(utf8::decodeReplace(result.output));
+    std::string log = utf8::normaliseLineEnds(utf8::decodeReplace(result.output));
     throw std::runtime_error("Command failed: " + cmd + "\nlog: " + log);
   }
   return 0;

@@ -1,5 +1,6 @@
 #include "packaging/whl_metadata.hpp"
 
+#include "core/utf8.hpp"
 #include "core/version.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_text.hpp"
@@ -99,7 +100,7 @@ std::string readReadme(const fs::path& path) {
   if (auto at = invalidUtf8At(text))
     throw std::runtime_error(
         fmt::format("Cannot read '{}': not valid UTF-8 at byte {}", path.string(), *at));
-  return normaliseLineEnds(text);
+  return utf8::normaliseLineEnds(text);
 }
 
 } // namespace

@@ -43,20 +43,6 @@ std::optional<std::size_t> invalidUtf8At(std::string_view text) {
   return std::nullopt;
 }
 
-std::string normaliseLineEnds(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      result += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      result += text[i];
-    }
-  }
-  return result;
-}
-
 std::string trim(std::string_view text) {
   constexpr std::string_view space = " \t\n\r\f\v";
   auto first = text.find_first_not_of(space);

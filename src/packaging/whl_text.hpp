@@ -1,6 +1,5 @@
 #pragma once
-// Text helpers of the wheel metadata: values of the project file as text, UTF-8 checks and
-// line-end normalisation.
+// Text helpers of the wheel metadata: values of the project file as text and UTF-8 checks.
 
 #include <toml++/toml.h>
 
@@ -16,9 +15,6 @@ std::string textOf(const toml::node& node);
 /// The byte offset of the first invalid UTF-8 sequence in `text` (overlong forms, surrogates
 /// and code points above U+10FFFF included), or none when the whole text is valid.
 std::optional<std::size_t> invalidUtf8At(std::string_view text);
-
-/// `text` with CR LF and lone CR turned into LF.
-std::string normaliseLineEnds(std::string_view text);
 
 /// `text` without leading and trailing white space.
 std::string trim(std::string_view text);
