@@ -8,12 +8,41 @@
 namespace quorvex::embed {
 
 struct EmbedOptions {
-  std::optional<std::filesystem::path> exePath;
-  std::optional<std::filesystem::path> whlPath;
-  std::optional<std::filesystem::path> sourcePath;
+  std::optional<std::filesystem::path> exePath = {};
+  std::optional<std::filesystem::path> whlPath = {};
+  std::optional<std::filesystem::path> sourcePath = {};
 };
 
-/// Makes `targetPath` anew as an embedded directory.
+/// The file that every embedded directory made by the tool holds. Only a directory with it
+/// (or an empty one) is ever deleted to make room for a new embedded directory.
+inline constexpr const char* markerName = ".quorvex-embedded";
+
+/// Makes `targetPath` anew as an embedded directory: deletes it, copies the pristine Python
+/// into it, installs the project's dependencies (exported with `uv export` in `sourcePath`,
+/// the working directory when not given) with `uv pip install`, then copies `exePath` into
+/// the platform's executable directory and installs `whlPath`, each when given. Refuses, before
+/// touching anything, a target that `checkTarget` rejects. A failing command throws the
+/// "Command failed: " error of `utils::system`; what earlier steps made stays.
 void embed(const std::filesystem::path& targetPath, const EmbedOptions& options = {});
+
+/// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is
+/// not the tool's: when it is or contains the working directory, the build directory or
+/// `sourcePath`, when it exists and is not a directory, or when it is a non-empty directory
+/// without the marker file.
+void checkTarget(const std::filesystem::path& targetPath,
+                 const std::optional<std::filesystem::path>& sourcePath);
+
+/// Changes the working directory to `target` while the guard lives and back to the former one
+/// when it goes, also during unwinding. A failing change throws and leaves it unchanged.
+class chdir {
+public:
+  explicit chdir(const std::filesystem::path& target);
+  ~chdir();
+  chdir(const chdir&) = delete;
+  chdir& operator=(const chdir&) = delete;
+
+private:
+  std::filesystem::path cwd_;
+};
 
 } // namespace quorvex::embed

@@ -1,0 +1,1 @@
+"""Reading ledgers and computing their figures."""

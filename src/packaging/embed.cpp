@@ -1,0 +1,93 @@
+#include "packaging/embed.hpp"
+
+#include "compilation/pristine.hpp"
+#include "core/log.hpp"
+#include "core/plugin.hpp"
+#include "core/utils.hpp"
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::embed {
+
+namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.embed"); }
+
+fs::path requireHook(const std::optional<fs::path>& answer, const char* hook) {
+  if (!answer) throw std::runtime_error(std::string("No plug-in answered the hook ") + hook);
+  return *answer;
+}
+
+void writeMarker(const fs::path& targetPath) {
+  const fs::path marker = targetPath / markerName;
+  std::ofstream out(marker, std::ios::binary | std::ios::trunc);
+  out << "Made by quorvex build --embed; the whole directory is replaced on every such run.\n";
+  if (!out) throw std::runtime_error("Cannot write " + marker.string());
+}
+
+// copy2: content, permission bits and modification time; an existing file is replaced.
+void copyWithMetadata(const fs::path& from, const fs::path& to) {
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  fs::permissions(to, fs::status(from).permissions(), fs::perm_options::replace);
+  fs::last_write_time(to, fs::last_write_time(from));
+}
+
+} // namespace
+
+void embed(const fs::path& targetPath, const EmbedOptions& options) {
+  checkTarget(targetPath, options.sourcePath);
+
+  std::error_code ignored;
+  fs::remove_all(targetPath, ignored);
+
+  const std::optional<fs::path> pristinePythonPath = pristine::getPristinePython();
+  const fs::path buildPath = utils::getBuildPath();
+
+  fs::create_directories(targetPath);
+  writeMarker(targetPath);
+
+  if (!pristinePythonPath) {
+    throw std::runtime_error("No pristine Python found under " + (buildPath / "python").string() +
+                             " to copy into " + targetPath.string());
+  }
+  utils::copytree(*pristinePythonPath, targetPath);
+
+  auto& manager = plugin::pluginManager();
+  const fs::path targetPython = requireHook(manager.ensureDynload(targetPath), "ensureDynload");
+  // The build directory is relative to the working directory, which the export changes.
+  const fs::path reqPath = fs::weakly_canonical(fs::absolute(buildPath / "requirements.txt"));
+
+  logger().info("Exporting the project's requirements to {}", reqPath.string());
+  {
+    std::optional<chdir> inSource;
+    if (options.sourcePath) inSource.emplace(*options.sourcePath);
+    // The project itself is no dependency: an editable install of it would tie the directory
+    // to the source tree and shadow the wheel installed below.
+    utils::system("uv export --no-dev --no-emit-project --output-file " + reqPath.string());
+  }
+
+  const std::string pythonText = fs::canonical(targetPython).string();
+  logger().info("Installing the requirements into {}", targetPath.string());
+  utils::system("uv pip install --python " + pythonText + " -r " + reqPath.string() +
+                " --break-system-packages");
+
+  if (options.exePath) {
+    const fs::path wrkPath =
+        requireHook(manager.getExecutablePath(targetPath), "getExecutablePath");
+    fs::create_directories(wrkPath);
+    copyWithMetadata(*options.exePath, wrkPath / options.exePath->filename());
+  }
+
+  if (options.whlPath) {
+    logger().info("Installing {} into {}", options.whlPath->string(), targetPath.string());
+    utils::system("uv pip install --python " + pythonText + " --break-system-packages " +
+                  options.whlPath->string());
+  }
+}
+
+} // namespace quorvex::embed

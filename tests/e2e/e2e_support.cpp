@@ -1,0 +1,172 @@
+#include "e2e/e2e_support.hpp"
+
+#include "core/process.hpp"
+#include "support/tempdir.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+
+namespace {
+
+fs::path fromEnvironment(const char* name, const fs::path& fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? fs::path(value) : fallback;
+}
+
+// The run's scratch area, removed when the test program ends.
+struct ScratchRoot {
+  fs::path path;
+  ScratchRoot() {
+    std::string pattern = (fs::temp_directory_path() / "quorvex-e2e-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp(" + pattern + ") failed");
+    path = fs::canonical(pattern);
+  }
+  ~ScratchRoot() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
+const fs::path& scratchRoot() {
+  static ScratchRoot root;
+  return root.path;
+}
+
+std::string trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+Outcome spawn(std::vector<std::string> argv, const fs::path& cwd) {
+  static int counter = 0;
+  const fs::path errFile = scratch("stderr") / (std::to_string(++counter) + ".txt");
+  // The shell enters the directory and parts the streams, so stdout comes back alone.
+  std::vector<std::string> wrapped = {
+      "/bin/sh", "-c", "cd \"$1\" || exit 126; err=$2; shift 2; exec \"$@\" 2>\"$err\"", "sh",
+      cwd.string(), errFile.string()};
+  wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+  process::Options options;
+  options.timeout = std::chrono::minutes(10);
+  const process::Result result = process::run(wrapped, options);
+  Outcome outcome;
+  outcome.status = result.signal ? 128 + result.signal : result.exitCode;
+  outcome.out = result.output;
+  outcome.err = fs::exists(errFile) ? testing::readFile(errFile) : "";
+  return outcome;
+}
+
+// Once per run: the variables of scripts/pristine-env (uv's local source of the pristine
+// Python), and the base interpreter of the build interpreter on PATH after the environment's
+// bin, where `uv export` looks for a project interpreter.
+void prepareEnvironment() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const std::string script =
+        ". '" QUORVEX_SOURCE_DIR "/scripts/pristine-env' >/dev/null && "
+        "printf '%s\\n%s\\n%s\\n' \"$UV_PYTHON_DOWNLOADS_JSON_URL\" \"$UV_PYTHON_INSTALL_BIN\" "
+        "\"$PATH\"";
+    const Outcome env = spawn({"bash", "-c", script}, QUORVEX_SOURCE_DIR);
+    if (env.status != 0) throw std::runtime_error("scripts/pristine-env failed:\n" + env.all());
+    const auto first = env.out.find('\n');
+    const auto second = env.out.find('\n', first + 1);
+    std::string path = trimmed(env.out.substr(second + 1));
+    const Outcome base = spawn({buildPython().string(), "-c",
+                                "import sys; print(sys.base_prefix)"},
+                               QUORVEX_SOURCE_DIR);
+    path = QUORVEX_VENV "/bin:" + trimmed(base.out) + "/bin:" + path;
+    setenv("UV_PYTHON_DOWNLOADS_JSON_URL", env.out.substr(0, first).c_str(), 1);
+    setenv("UV_PYTHON_INSTALL_BIN", env.out.substr(first + 1, second - first - 1).c_str(), 1);
+    setenv("PATH", path.c_str(), 1);
+    // What the tests build must not depend on the caller's Python settings.
+    unsetenv("PYTHONPATH");
+    unsetenv("PYTHONHOME");
+  });
+}
+
+struct PristineCache {
+  fs::path dir = scratch("pristine") / "python";
+  std::string installLog;
+};
+
+PristineCache& pristineCache() {
+  static PristineCache cache;
+  return cache;
+}
+
+} // namespace
+
+fs::path tool() { return fromEnvironment("QUORVEX_TOOL", QUORVEX_VENV "/bin/quorvex"); }
+fs::path wheelTool() {
+  return fromEnvironment("QUORVEX_WHEEL_TOOL", QUORVEX_VENV "/bin/quorvex-wheel");
+}
+fs::path buildPython() { return QUORVEX_VENV "/bin/python"; }
+
+Outcome run(const std::vector<std::string>& argv, const fs::path& cwd) {
+  prepareEnvironment();
+  return spawn(argv, cwd);
+}
+
+Outcome runClean(const std::vector<std::string>& argv, const fs::path& cwd) {
+  std::vector<std::string> clean = {"env", "-i", "PATH=/usr/bin:/bin"};
+  clean.insert(clean.end(), argv.begin(), argv.end());
+  return spawn(clean, cwd);
+}
+
+fs::path scratch(const std::string& name) {
+  const fs::path dir = scratchRoot() / name;
+  fs::create_directories(dir);
+  return dir;
+}
+
+void copyTree(const fs::path& from, const fs::path& to) {
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+}
+
+Project::Project(const std::string& name, const std::map<std::string, std::string>& files)
+    : dir_(scratch(name)) {
+  for (const auto& [path, text] : files) testing::writeFile(dir_ / path, text);
+}
+
+Project Project::copyOf(const std::string& name, const fs::path& source) {
+  Project project(name, {});
+  fs::remove(project.dir_);
+  copyTree(source, project.dir_);
+  return project;
+}
+
+Outcome Project::build(const std::vector<std::string>& args) {
+  PristineCache& cache = pristineCache();
+  const fs::path python = buildDir() / "python";
+  if (fs::exists(cache.dir) && !fs::exists(python)) {
+    fs::create_directories(buildDir());
+    copyTree(cache.dir, python);
+  }
+
+  std::vector<std::string> argv = {tool().string(), "build"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Outcome outcome = run(argv, dir_);
+
+  if (!fs::exists(cache.dir) && fs::exists(python) && !fs::is_empty(python)) {
+    copyTree(python, cache.dir);
+    cache.installLog = outcome.err + outcome.out;
+  }
+  return outcome;
+}
+
+const std::string& pristineInstallLog() { return pristineCache().installLog; }
+
+fs::path freshVenv(const std::string& name) {
+  const fs::path venv = scratch("venvs") / name;
+  const Outcome made = run({buildPython().string(), "-m", "venv", venv.string()}, scratchRoot());
+  if (made.status != 0) throw std::runtime_error("python -m venv failed:\n" + made.all());
+  return venv;
+}
+
+} // namespace quorvex::e2e

@@ -1,0 +1,67 @@
+#pragma once
+// Helpers of the end-to-end tests: the installed tool, a runner for real programs, project
+// directories made from files, and one pristine Python shared by every build of the run.
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quorvex::e2e {
+
+/// The tool under test: $QUORVEX_TOOL, else the virtual environment's `quorvex`.
+std::filesystem::path tool();
+/// The wheel command: $QUORVEX_WHEEL_TOOL, else the virtual environment's `quorvex-wheel`.
+std::filesystem::path wheelTool();
+/// The build interpreter, the virtual environment's `python`.
+std::filesystem::path buildPython();
+
+/// What a finished program left: its exit status and its two output streams.
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  /// Both streams, for failure messages.
+  std::string all() const { return "stdout:\n" + out + "\nstderr:\n" + err; }
+};
+
+/// Runs `argv` in `cwd` with the test environment and waits at most ten minutes for it.
+Outcome run(const std::vector<std::string>& argv, const std::filesystem::path& cwd);
+
+/// Runs `argv` in `cwd` with nothing but PATH=/usr/bin:/bin in its environment: a user's
+/// machine without the test's Python or uv settings.
+Outcome runClean(const std::vector<std::string>& argv, const std::filesystem::path& cwd);
+
+/// A directory of the run's scratch area that is removed when the test program ends.
+std::filesystem::path scratch(const std::string& name);
+
+/// Copies a directory tree, keeping symbolic links as links.
+void copyTree(const std::filesystem::path& from, const std::filesystem::path& to);
+
+/// A Python project in a scratch directory.
+class Project {
+public:
+  /// Makes the directory `name` with `files` (relative path to text).
+  Project(const std::string& name, const std::map<std::string, std::string>& files);
+  /// Makes the directory `name` as a copy of the directory `source`.
+  static Project copyOf(const std::string& name, const std::filesystem::path& source);
+
+  const std::filesystem::path& dir() const { return dir_; }
+  std::filesystem::path buildDir() const { return dir_ / ".quorvex_build"; }
+
+  /// Runs `quorvex build` with `args` in the project directory. The build directory gets the
+  /// run's shared pristine Python first when one has been installed; the first build of the run
+  /// installs it with uv and shares it.
+  Outcome build(const std::vector<std::string>& args);
+
+private:
+  std::filesystem::path dir_;
+};
+
+/// The output of the first build of the run, the one that installed the pristine Python.
+const std::string& pristineInstallLog();
+
+/// A fresh virtual environment made by the build interpreter, with pip.
+std::filesystem::path freshVenv(const std::string& name);
+
+} // namespace quorvex::e2e

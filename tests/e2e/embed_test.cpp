@@ -1,0 +1,110 @@
+// Embedded directories: a private Python with the project's dependency from PyPI and the
+// program or the library's package, usable without the project and after being moved.
+#include "e2e/e2e_support.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+namespace {
+
+const fs::path projectSource = QUORVEX_SOURCE_DIR "/tests/e2e/projects/embedapp";
+
+// The JSON the project's describe() prints: six's version, the real path of its module file
+// and sys.prefix.
+nlohmann::json described(const Outcome& outcome) {
+  EXPECT_EQ(outcome.status, 0) << outcome.all();
+  return outcome.status == 0 ? nlohmann::json::parse(outcome.out) : nlohmann::json::object();
+}
+
+void expectSixFrom(const nlohmann::json& report, const fs::path& embedded) {
+  ASSERT_TRUE(report.contains("six_file")) << report;
+  const std::string six = report["six_file"];
+  const std::string root = fs::canonical(embedded).string() + "/";
+  EXPECT_TRUE(six.starts_with(root)) << six << " is not inside " << root;
+  EXPECT_NE(six.find("/site-packages/six.py"), std::string::npos) << six;
+  EXPECT_EQ(report["six"], "1.17.0");
+}
+
+TEST(EmbeddedExecutable, RunsWithItsDependencyAndSurvivesAMove) {
+  auto project = std::make_unique<Project>(Project::copyOf("embed-exe", projectSource));
+  const fs::path embedded = scratch("embedded") / "exe";
+  const Outcome build = project->build({"--embed", embedded.string(), "app", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+
+  EXPECT_TRUE(fs::exists(embedded / ".quorvex-embedded"));
+  const std::string requirements =
+      quorvex::testing::readFile(project->buildDir() / "requirements.txt");
+  EXPECT_NE(requirements.find("six==1.17.0"), std::string::npos) << requirements;
+  EXPECT_EQ(requirements.find("-e ."), std::string::npos)
+      << "the project itself is no dependency:\n" << requirements;
+
+  const fs::path program = embedded / "bin" / "app";
+  ASSERT_TRUE(fs::is_regular_file(program));
+  EXPECT_NE(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::none);
+  expectSixFrom(described(runClean({program.string()}, scratch("elsewhere"))), embedded);
+
+  // On a user's machine: the project and its build directory are gone, the directory moved.
+  const fs::path moved = scratch("moved") / "app-dist";
+  fs::rename(embedded, moved);
+  const fs::path projectDir = project->dir();
+  project.reset();
+  fs::remove_all(projectDir);
+  const nlohmann::json report = described(runClean({(moved / "bin" / "app").string()}, moved));
+  expectSixFrom(report, moved);
+}
+
+class EmbeddedLibrary : public ::testing::Test {
+protected:
+  // `<embedded>/bin/python` imports the package and reports on it.
+  static nlohmann::json importFrom(const fs::path& embedded) {
+    return described(runClean({(embedded / "bin" / "python").string(), "-c",
+                               "import json, embedapp; print(json.dumps(embedapp.describe()))"},
+                              embedded));
+  }
+};
+
+TEST_F(EmbeddedLibrary, InstallsTheTemporaryWheel) {
+  Project project = Project::copyOf("embed-lib", projectSource);
+  const fs::path embedded = scratch("embedded") / "lib";
+  const Outcome build = project.build({"--library", "--embed", embedded.string(), "app", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_NE((build.out + build.err).find("Creating temp wheel at .quorvex_build"),
+            std::string::npos)
+      << build.all();
+  const nlohmann::json report = importFrom(embedded);
+  expectSixFrom(report, embedded);
+  EXPECT_EQ(fs::canonical(report.value("prefix", "/nowhere")), fs::canonical(embedded));
+  EXPECT_FALSE(fs::exists(embedded / "bin" / "app")) << "a library build copies no program";
+}
+
+TEST_F(EmbeddedLibrary, InstallsTheWheelMadeWithWheel) {
+  Project project = Project::copyOf("embed-lib-wheel", projectSource);
+  const fs::path embedded = scratch("embedded") / "lib-wheel";
+  const Outcome build = project.build(
+      {"--library", "--wheel", "dist", "--embed", embedded.string(), "app", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_EQ((build.out + build.err).find("Creating temp wheel"), std::string::npos) << build.all();
+  EXPECT_TRUE(fs::is_directory(project.dir() / "dist"));
+  expectSixFrom(importFrom(embedded), embedded);
+}
+
+TEST(EmbedTarget, RefusesToReplaceTheProject) {
+  Project project = Project::copyOf("embed-refused", projectSource);
+  const Outcome build = project.build({"--embed", ".", "app", "*.py"});
+  EXPECT_EQ(build.status, 1) << build.all();
+  EXPECT_NE(build.err.find("Refusing to embed into .: it is or contains the working directory "),
+            std::string::npos)
+      << build.all();
+  EXPECT_TRUE(fs::exists(project.dir() / "app.py"));
+  EXPECT_TRUE(fs::exists(project.dir() / "uv.lock"));
+}
+
+} // namespace
+} // namespace quorvex::e2e

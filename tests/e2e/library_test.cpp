@@ -1,0 +1,130 @@
+// A library build: one shared library for a package's modules, imported by the build
+// interpreter, and its wheel repaired by auditwheel and installed with pip.
+#include "e2e/example.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+namespace {
+
+const std::map<std::string, std::string> libraryFiles = {
+    {"pyproject.toml", R"([project]
+name = "geomlib"
+version = "0.3.0"
+description = "Plane figures"
+requires-python = ">=3.11"
+)"},
+    {"shapes.py", R"(import math
+
+
+class Circle:
+    def __init__(self, radius):
+        if radius < 0:
+            raise ValueError("negative radius")
+        self.radius = radius
+
+    def area(self):
+        return math.pi * self.radius ** 2
+
+
+def describe(radius):
+    return f"circle r={radius} area={Circle(radius).area():.3f}"
+
+
+def main():
+    print(describe(1))
+)"},
+    {"units.py", R"(def cm_to_inch(value):
+    return value / 2.54
+)"},
+    // Loads the library's modules from the one shared library, as its package does.
+    {"use_library.py", R"(import importlib.machinery
+import importlib.util
+import sys
+
+library = sys.argv[1]
+
+
+class Bundled:
+    def find_spec(self, name, path, target=None):
+        if name in ("_qvx_shared", "shapes", "units"):
+            loader = importlib.machinery.ExtensionFileLoader(name, library)
+            return importlib.util.spec_from_loader(name, loader)
+        return None
+
+
+sys.meta_path.insert(0, Bundled())
+import shapes
+import units
+
+print(shapes.describe(2), round(units.cm_to_inch(5.08), 3), shapes.__file__ == library)
+try:
+    shapes.Circle(-1)
+except ValueError as error:
+    print("ValueError:", error)
+)"},
+};
+
+class Library : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    project = std::make_unique<Project>("library", libraryFiles);
+    build = project->build({"--library", "--wheel", "dist", "shapes", "shapes.py", "units.py"});
+  }
+  static void TearDownTestSuite() { project.reset(); }
+  void SetUp() override { ASSERT_EQ(build.status, 0) << build.all(); }
+
+  static fs::path library() {
+    const Outcome suffix = run({buildPython().string(), "-c",
+                                "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))"},
+                               project->dir());
+    return project->buildDir() / ("shapes" + suffix.out.substr(0, suffix.out.size() - 1));
+  }
+
+  static inline std::unique_ptr<Project> project;
+  static inline Outcome build;
+};
+
+TEST_F(Library, BuildInterpreterImportsAndUsesIt) {
+  const fs::path so = library();
+  ASSERT_TRUE(fs::is_regular_file(so)) << so;
+  const Outcome used = run({buildPython().string(), "use_library.py", so.string()},
+                           project->dir());
+  EXPECT_EQ(used.status, 0) << used.all();
+  EXPECT_EQ(used.out, "circle r=2 area=12.566 2.0 True\nValueError: negative radius\n");
+}
+
+TEST_F(Library, RepairedWheelInstallsWithPipAndImports) {
+  const fs::path wheel = onlyWheel(project->dir() / "dist");
+  EXPECT_NE(wheel.filename().string().find("manylinux"), std::string::npos)
+      << "auditwheel names the repaired wheel by its policy: " << wheel;
+  const Outcome checked = checkWheel(wheel);
+  EXPECT_EQ(checked.status, 0) << checked.all();
+  EXPECT_EQ(checked.out, "geomlib 0.3.0\n");
+
+  const fs::path venv = freshVenv("geomlib");
+  const fs::path python = venv / "bin" / "python";
+  const Outcome installed = run({python.string(), "-m", "pip", "install", "--no-index",
+                                 "--disable-pip-version-check", wheel.string()},
+                                venv);
+  ASSERT_EQ(installed.status, 0) << installed.all();
+  EXPECT_EQ((installed.out + installed.err).find("RECORD"), std::string::npos) << installed.all();
+
+  const Outcome imported =
+      runClean({python.string(), "-c",
+                "import geomlib, geomlib.units as u\n"
+                "print(geomlib.describe(3), u.cm_to_inch(2.54))"},
+               venv);
+  EXPECT_EQ(imported.status, 0) << imported.all();
+  EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\n");
+  const Outcome asProgram = runClean({python.string(), "-m", "geomlib"}, venv);
+  EXPECT_EQ(asProgram.status, 0) << asProgram.all();
+  EXPECT_EQ(asProgram.out, "circle r=1 area=3.142\n");
+}
+
+} // namespace
+} // namespace quorvex::e2e
