@@ -35,8 +35,8 @@ void writeLibraryLayout(WheelArchive& archive, const Project& project, const std
   archive.write_file(name + "/" + libraryFile, libraryData);
   archive.write_file(name + "/__init__.py",
                      packageInit(libraryFile, bundledModuleNames(name, options.moduleNames),
-                                 main.stem));
-  archive.write_file(name + "/__main__.py", packageMain(main.stem, main.importPath));
+                                 main.importPath));
+  archive.write_file(name + "/__main__.py", packageMain(main.importPath));
   archive.write_file(distInfo + "/top_level.txt", name);
 }
 

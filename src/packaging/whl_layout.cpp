@@ -25,8 +25,12 @@ std::vector<std::string> bundledModuleNames(const std::string& productName,
   return all;
 }
 
+// The main module is imported by its name inside the package (`proj.cli` for the import path
+// "cli"), the name under which the finder serves it and its relative imports resolve. Nothing
+// is put into sys.modules in its place: a stand-in under the main module's name would hide the
+// module itself, or replace this very package when the two share a name.
 std::string packageInit(const std::string& libraryFile, const std::vector<std::string>& moduleNames,
-                        const std::string& moduleStem) {
+                        const std::string& moduleImportPath) {
   return fmt::format(
       R"(import sys
 import importlib.util
@@ -40,13 +44,7 @@ class _BundledFinder:
             return importlib.util.spec_from_loader(fullname, loader)
         return None
 sys.meta_path.insert(0, _BundledFinder())
-# Pre-create '{2}' in sys.modules so that imports of
-# '{2}.shared' during PyInit_{2} can find the parent.
 import types
-_main_placeholder = types.ModuleType('{2}')
-_main_placeholder.__path__ = []
-_main_placeholder.__package__ = '{2}'
-sys.modules['{2}'] = _main_placeholder
 import importlib as _importlib
 # Pre-create cython_runtime in sys.modules so that
 # PyImport_AddModule('cython_runtime') inside the .so's init
@@ -60,17 +58,16 @@ _native = _importlib.import_module('.{2}', __name__)
 __pyx_capi__ = getattr(_native, '__pyx_capi__', None)
 from .{2} import *
 )",
-      libraryFile, pythonList(moduleNames), moduleStem);
+      libraryFile, pythonList(moduleNames), moduleImportPath);
 }
 
-std::string packageMain(const std::string& moduleStem, const std::string& moduleImportPath) {
+std::string packageMain(const std::string& moduleImportPath) {
   return fmt::format(R"(import importlib as _importlib
-_importlib.import_module('.{0}', __package__)
-_mod = _importlib.import_module('.{1}', __package__)
+_mod = _importlib.import_module('.{0}', __package__)
 if hasattr(_mod, 'main'):
     _mod.main()
 )",
-                     moduleStem, moduleImportPath);
+                     moduleImportPath);
 }
 
 } // namespace quorvex::whl

@@ -9,13 +9,14 @@
 namespace quorvex::whl {
 
 /// The text of the package's `__init__.py`: `libraryFile` is the library's name inside the
-/// package, `moduleNames` every module it serves, `moduleStem` the main native module.
+/// package, `moduleNames` every module it serves, and `moduleImportPath` the main native module
+/// relative to the package, whose public names the package re-exports.
 std::string packageInit(const std::string& libraryFile, const std::vector<std::string>& moduleNames,
-                        const std::string& moduleStem);
+                        const std::string& moduleImportPath);
 
-/// The text of the package's `__main__.py`, which imports `moduleStem` and calls `main()` of
-/// `moduleImportPath` when it has one.
-std::string packageMain(const std::string& moduleStem, const std::string& moduleImportPath);
+/// The text of the package's `__main__.py`, which imports `moduleImportPath` relative to the
+/// package and calls its `main()` when it has one.
+std::string packageMain(const std::string& moduleImportPath);
 
 /// Every module the library of project `productName` serves: each of `moduleNames` qualified
 /// with the project name, then "_qvx_shared" and "cython_runtime".

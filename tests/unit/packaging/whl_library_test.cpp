@@ -1,5 +1,6 @@
 // A library wheel around a real extension library: the generated package must serve the
-// compiled modules from the one library and run the main module's main().
+// compiled modules from the one library under their names inside the package, re-export the
+// main module's names and run its main() when the package is run as a program.
 #include "core/interpreter.hpp"
 #include "core/plugin.hpp"
 #include "core/process.hpp"
@@ -16,18 +17,29 @@ namespace {
 using testing::TempDir;
 using testing::writeFile;
 
-// Two modules in one library, as a library build links them: the shared utility module and
-// the main module.
+// Modules as a library build links them: multi-phase initialisation, so each module takes its
+// name (and the package its relative imports resolve against) from the spec it is loaded
+// under. Each body runs Python code in the new module's namespace, as a compiled body would.
 constexpr const char* librarySource = R"(#include <Python.h>
-static PyObject* cli_main(PyObject* self, PyObject* args) {
-  PySys_WriteStdout("main of %s\n", PyModule_GetName(self));
-  Py_RETURN_NONE;
+static int run_body(PyObject* module, const char* source) {
+  PyObject* globals = PyModule_GetDict(module);
+  PyObject* result = PyRun_String(source, Py_file_input, globals, globals);
+  Py_XDECREF(result);
+  return result ? 0 : -1;
 }
-static PyMethodDef cli_methods[] = {{"main", cli_main, METH_NOARGS, NULL}, {NULL, NULL, 0, NULL}};
-static struct PyModuleDef cli_def = {PyModuleDef_HEAD_INIT, "cli", NULL, -1, cli_methods};
-PyMODINIT_FUNC PyInit_cli(void) { return PyModule_Create(&cli_def); }
-static struct PyModuleDef shared_def = {PyModuleDef_HEAD_INIT, "_qvx_shared", NULL, -1, NULL};
-PyMODINIT_FUNC PyInit__qvx_shared(void) { return PyModule_Create(&shared_def); }
+#define MODULE(NAME, SOURCE)                                                        \
+  static int NAME##_exec(PyObject* m) { return run_body(m, SOURCE); }               \
+  static PyModuleDef_Slot NAME##_slots[] = {{Py_mod_exec, NAME##_exec}, {0, NULL}}; \
+  static struct PyModuleDef NAME##_def = {                                          \
+      PyModuleDef_HEAD_INIT, #NAME, NULL, 0, NULL, NAME##_slots};                   \
+  PyMODINIT_FUNC PyInit_##NAME(void) { return PyModuleDef_Init(&NAME##_def); }
+MODULE(_qvx_shared, "")
+MODULE(core, "def hello():\n    return 'hello from ' + __name__\n")
+MODULE(app, "from .core import hello\n"
+            "def main():\n    print('main of ' + __name__ + ': ' + hello())\n")
+MODULE(cli, "def main():\n    print('main of ' + __name__)\n")
+MODULE(demo, "def hello():\n    return 'hello from ' + __name__\n"
+             "def main():\n    print('main of ' + __name__)\n")
 )";
 
 class LinuxTagPlatform : public plugin::Plugin {
@@ -38,12 +50,15 @@ public:
   }
 };
 
-TEST(LibraryWheel, InstalledPackageImportsAndRunsItsMainModule) {
-  TempDir dir;
+const std::string python = QUORVEX_VENV "/bin/python";
+
+// Builds the library of the project "demo" with the given modules and main module, wraps it
+// in a library wheel and installs that into "site" of the working directory.
+void installDemoLibrary(const std::vector<std::string>& moduleNames,
+                        const std::string& mainModuleName) {
   const auto& facts = interpreter::facts();
-  std::string extSuffix = facts.configVar("EXT_SUFFIX").value_or(".so");
   writeFile("lib.c", librarySource);
-  fs::path library = "cli" + extSuffix;
+  fs::path library = "libdemo" + facts.configVar("EXT_SUFFIX").value_or(".so");
   auto compiled = process::run({"gcc", "-shared", "-fPIC", "-I" + facts.path("include"), "lib.c",
                                 "-o", library.string()});
   ASSERT_TRUE(compiled.ok()) << compiled.output;
@@ -54,22 +69,55 @@ TEST(LibraryWheel, InstalledPackageImportsAndRunsItsMainModule) {
   plugin::PluginManager manager(std::move(plugins));
   WheelOptions options;
   options.library = true;
-  options.moduleNames = std::vector<std::string>{"cli"};
-  options.mainModuleName = "cli";
-  options.sourcePath = dir.path();
-  fs::path wheel = createWheel(library, dir.path(), options,
+  options.moduleNames = moduleNames;
+  options.mainModuleName = mainModuleName;
+  options.sourcePath = fs::current_path();
+  fs::path wheel = createWheel(library, fs::current_path(), options,
                                {manager, buildInterpreterValues(), [] { return std::nullopt; }});
 
-  std::string python = QUORVEX_VENV "/bin/python";
   auto install = process::run({python, "-m", "pip", "install", "--no-deps", "--no-index",
                                "--disable-pip-version-check", "--target", "site", wheel.string()},
                               {.timeout = std::chrono::seconds(300)});
   ASSERT_TRUE(install.ok()) << install.output;
-  auto run = process::run({python, "-c",
-                           "import runpy, sys; sys.path.insert(0, 'site'); import demo; "
-                           "print(demo.main is sys.modules['demo.cli'].main); "
-                           "runpy.run_module('demo', run_name='__main__')"});
-  EXPECT_EQ(run.output, "True\nmain of demo.cli\n");
+}
+
+// Runs the installed package's interpreter with `args`, "site" on the module search path.
+process::Result runWithSite(std::vector<std::string> args) {
+  args.insert(args.begin(), {"env", "PYTHONPATH=site", python});
+  return process::run(args);
+}
+
+TEST(LibraryWheel, TopLevelMainModuleIsServedInsideThePackage) {
+  TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(installDemoLibrary({"cli"}, "cli"));
+  // The main module is served as demo.cli only; no top-level "cli" appears in sys.modules.
+  auto imported = runWithSite({"-c", "import sys, demo; "
+                                     "print(demo.main is sys.modules['demo.cli'].main, "
+                                     "'cli' in sys.modules)"});
+  EXPECT_EQ(imported.output, "True False\n");
+  EXPECT_EQ(runWithSite({"-m", "demo"}).output, "main of demo.cli\n");
+}
+
+TEST(LibraryWheel, PackageMainModuleImportsItsSiblingsRelatively) {
+  TempDir dir;
+  // A project laid out as the package demo/ with demo/core.py and demo/app.py.
+  ASSERT_NO_FATAL_FAILURE(installDemoLibrary({"core", "app"}, "demo.app"));
+  auto imported = runWithSite({"-c", "import sys, demo; print(demo.hello()); "
+                                     "print(demo.main is sys.modules['demo.app'].main)"});
+  EXPECT_EQ(imported.output, "hello from demo.core\nTrue\n");
+  auto run = runWithSite({"-m", "demo"});
+  EXPECT_EQ(run.output, "main of demo.app: hello from demo.core\n");
+  EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST(LibraryWheel, MainModuleNamedLikeTheProjectLeavesThePackageInPlace) {
+  TempDir dir;
+  ASSERT_NO_FATAL_FAILURE(installDemoLibrary({"demo"}, "demo"));
+  auto imported = runWithSite({"-c", "import sys, demo; print(demo.hello()); "
+                                     "print(sys.modules['demo'] is demo, demo.__file__.endswith("
+                                     "'__init__.py'))"});
+  EXPECT_EQ(imported.output, "hello from demo.demo\nTrue True\n");
+  EXPECT_EQ(runWithSite({"-m", "demo"}).output, "main of demo.demo\n");
 }
 
 } // namespace
