@@ -107,6 +107,10 @@ BuildSteps BuildSteps::real() {
   steps.embed = [](const fs::path& targetPath, const embed::EmbedOptions& options) {
     embed::embed(targetPath, options);
   };
+  steps.checkEmbedTarget = [](const fs::path& targetPath,
+                              const std::optional<fs::path>& sourcePath) {
+    embed::checkTarget(targetPath, sourcePath);
+  };
   return steps;
 }
 
@@ -124,6 +128,10 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
   const std::vector<fs::path> sources = matchSources(sourceDirectory, args.sources, args.library);
   if (sources.empty())
     throw std::invalid_argument(noSourcesMessage(sourceDirectory, args.sources));
+
+  // The embedding step deletes its target: a wrong --embed must stop the run before the
+  // compilation, not after it.
+  if (args.embed) steps.checkEmbedTarget(*args.embed, resolved(sourceDirectory));
 
   steps.getPristinePython();
 

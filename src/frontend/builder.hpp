@@ -47,6 +47,9 @@ struct BuildSteps {
                                       const whl::WheelOptions&)>
       createWheel;
   std::function<void(const std::filesystem::path&, const embed::EmbedOptions&)> embed;
+  /// Refuses an embedded-directory target whose deletion could destroy the user's work.
+  std::function<void(const std::filesystem::path&, const std::optional<std::filesystem::path>&)>
+      checkEmbedTarget;
 
   /// The process's own steps: the plug-in manager's hooks, the pristine Python, the build
   /// directory, `compile`, `createWheel` and `embed`.
@@ -55,7 +58,8 @@ struct BuildSteps {
 
 /// One build run: asks `extendBuild` and `getExecutableName`, matches the source patterns
 /// (throwing `std::invalid_argument` with the "No sources matched in " message when none
-/// match, before anything is made), makes sure the pristine Python exists, compiles into the
+/// match, before anything is made), refuses an unsafe `--embed` target before compiling,
+/// makes sure the pristine Python exists, compiles into the
 /// build directory, then makes the wheel (`--wheel`) and fills the embedded directory
 /// (`--embed`; a library embeds its wheel). Each step's failure passes out unchanged.
 void build(const cli::BuildArguments& args, const BuildSteps& steps = BuildSteps::real());

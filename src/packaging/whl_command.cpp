@@ -74,6 +74,8 @@ void runWheelCommand(const WheelCommand& command) {
   args.library = command.library;
   plugin::pluginManager().extendBuild(args);
   WheelOptions options = command.library ? libraryOptions(command.executable) : WheelOptions{};
+  // As `build --wheel` does: the output directory is made when missing.
+  std::filesystem::create_directories(command.outputPath);
   createWheel(command.executable, command.outputPath, options);
 }
 

@@ -43,8 +43,8 @@ TEST_F(ExampleWheel, InstallsWithPipAndRunsFromTheEnvironmentsBin) {
 }
 
 TEST_F(ExampleWheel, QuorvexWheelWrapsTheBuiltProgram) {
-  const fs::path out = project().dir() / "wrapped";
-  fs::create_directories(out);
+  // A missing output directory is made, as `build --wheel` makes its own.
+  const fs::path out = project().dir() / "wrapped" / "dist";
   const Outcome wrapped =
       run({wheelTool().string(), (project().buildDir() / "tally").string(), out.string()},
           project().dir());

@@ -99,6 +99,12 @@ public:
       calls.push_back("embed " + targetPath.generic_string());
       embedCall = EmbedCall{targetPath, options};
     };
+    steps.checkEmbedTarget = [this](const fs::path& targetPath,
+                                    const std::optional<fs::path>& sourcePath) {
+      calls.push_back("checkEmbedTarget " + targetPath.generic_string());
+      checkedSource = sourcePath;
+      if (refuseEmbedTarget) throw std::runtime_error("refused " + targetPath.generic_string());
+    };
     return steps;
   }
 
@@ -109,6 +115,8 @@ public:
   std::optional<CompileCall> compileCall;
   std::vector<WheelCall> wheelCalls;
   std::optional<EmbedCall> embedCall;
+  std::optional<fs::path> checkedSource;
+  bool refuseEmbedTarget = false;
 
 private:
   std::shared_ptr<LogCapture> handler_;
@@ -239,9 +247,11 @@ TEST(Build, ExecutableWheelAndEmbedEmbedsTheExecutable) {
   args.embed = "embedded";
   builder::build(args, recorder.steps());
 
-  ASSERT_EQ(recorder.calls.size(), 7u);
-  EXPECT_EQ(recorder.calls[5], "createWheel out");
-  EXPECT_EQ(recorder.calls[6], "embed embedded");
+  ASSERT_EQ(recorder.calls.size(), 8u);
+  EXPECT_EQ(recorder.calls[2], "checkEmbedTarget embedded");
+  EXPECT_EQ(recorder.checkedSource, fs::canonical(dir.path()));
+  EXPECT_EQ(recorder.calls[6], "createWheel out");
+  EXPECT_EQ(recorder.calls[7], "embed embedded");
   const WheelCall& wheel = recorder.wheelCalls.at(0);
   EXPECT_FALSE(wheel.options.library);
   EXPECT_EQ(wheel.options.moduleNames, std::nullopt);
@@ -291,6 +301,19 @@ TEST(Build, LibraryWheelAndEmbedMakesOneWheelAndEmbedsIt) {
   EXPECT_EQ(recorder.embedCall->options.whlPath,
             ".quorvex_build/wrk/demo-1.0-cp312-cp312-linux_x86_64.whl");
   for (const auto& line : recorder.lines()) EXPECT_FALSE(line.starts_with("Creating temp"));
+}
+
+TEST(Build, ARefusedEmbedTargetStopsBeforeTheCompilation) {
+  TempDir dir;
+  writeProject();
+  Recorder recorder;
+  recorder.refuseEmbedTarget = true;
+  auto args = arguments("app", {"app.py"});
+  args.embed = ".";
+  EXPECT_THROW(builder::build(args, recorder.steps()), std::runtime_error);
+  const std::vector<std::string> calls{"extendBuild", "getExecutableName app",
+                                       "checkEmbedTarget ."};
+  EXPECT_EQ(recorder.calls, calls);
 }
 
 TEST(Build, NoMatchStopsBeforeAnythingIsMade) {
