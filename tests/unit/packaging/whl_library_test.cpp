@@ -18,7 +18,7 @@ using testing::TempDir;
 using testing::writeFile;
 
 // Modules as a library build links them: multi-phase initialisation, so each module takes its
-// name (and the package its relative imports resolve against) from the spec it is loaded
+// name (and the package its relative imports resolve against) from the module spec it is loaded
 // under. Each body runs Python code in the new module's namespace, as a compiled body would.
 constexpr const char* librarySource = R"(#include <Python.h>
 static int run_body(PyObject* module, const char* source) {
