@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 namespace fs = std::filesystem;
 using namespace quorvex::testing;
@@ -119,58 +120,45 @@ fs::path ConfigBlock::linuxHarness_;
 fs::path ConfigBlock::portableHarness_;
 std::string ConfigBlock::diagnostics_;
 
-TEST_F(ConfigBlock, CompilesWithoutWarnings) { EXPECT_EQ(diagnostics_, ""); }
-
 TEST_F(ConfigBlock, HomeIsTheExecutableDirectoryOnlyWhenItHoldsTheStandardLibrary) {
+  EXPECT_EQ(diagnostics_, "");
   TempDir layout;
   fs::path plain = layout.path() / "build";
   EXPECT_EQ(runAt(plain / "prog"), (Configured{(plain / "prog").string(), "<unset>"}));
-
   fs::path prefix = withStdlib(layout.path() / "dist");
   EXPECT_EQ(runAt(prefix / "prog"), (Configured{(prefix / "prog").string(), prefix.string()}));
-
   // "Bin" is no virtual environment on POSIX: its own directory is the home.
   fs::path capital = withStdlib(layout.path() / "env/Bin");
   EXPECT_EQ(runAt(capital / "prog").home, capital.string());
 }
 
-TEST_F(ConfigBlock, VirtualEnvironmentHomeComesFromPyvenvCfg) {
-  TempDir layout;
-  fs::path venv = layout.path() / "venv";
-  fs::path exe = venv / "bin/prog";
-  fs::path base = withStdlib(layout.path() / "base");
-
-  writeFile(venv / "pyvenv.cfg", "include-system-site-packages = false\r\nhome = \t" +
-                                     base.string() + " \r\nversion = 3\r\n");
-  EXPECT_EQ(runAt(exe), (Configured{exe.string(), base.string()}));
-
-  // The first line that begins with "home" counts, whatever follows the four letters.
-  fs::path other = withStdlib(layout.path() / "other");
-  writeFile(venv / "pyvenv.cfg", "homedir=" + other.string() + "\nhome = " + base.string());
-  EXPECT_EQ(runAt(exe).home, other.string());
-
-  fs::path spaced = withStdlib(layout.path() / "my python");
-  writeFile(venv / "pyvenv.cfg", "home = " + spaced.string() + "\n");
-  EXPECT_EQ(runAt(exe).home, spaced.string());
-}
-
-TEST_F(ConfigBlock, VirtualEnvironmentWithoutAUsableHomeLeavesItUnset) {
+TEST_F(ConfigBlock, VirtualEnvironmentHomeComesFromAUsablePyvenvCfgLine) {
   TempDir layout;
   fs::path venv = layout.path() / "venv";
   fs::path exe = venv / "bin/prog";
   withStdlib(venv);  // never the home itself, even with a standard library
-
   EXPECT_EQ(runAt(exe), (Configured{exe.string(), "<unset>"}));
 
   fs::path base = withStdlib(layout.path() / "base");
-  for (const std::string& cfg :
-       {std::string("version = 3.12\n"), " home = " + base.string() + "\n",
-        "home " + base.string() + "\n", std::string("home =  \r\n"),
-        // The usual case: the base interpreter's bin directory, which holds no library; the
-        // interpreter reads pyvenv.cfg itself then.
-        "home = " + (base / "bin").string() + "\n"}) {
+  fs::path other = withStdlib(layout.path() / "other");
+  fs::path spaced = withStdlib(layout.path() / "my python");
+  const std::pair<std::string, std::string> cases[] = {
+      {"include-system-site-packages = false\r\nhome = \t" + base.string() +
+           " \r\nversion = 3\r\n",
+       base.string()},
+      // The first line that begins with "home" counts, whatever follows the four letters.
+      {"homedir=" + other.string() + "\nhome = " + base.string(), other.string()},
+      {"home = " + spaced.string() + "\n", spaced.string()},
+      {"version = 3.12\n", "<unset>"},
+      {" home = " + base.string() + "\n", "<unset>"},
+      {"home " + base.string() + "\n", "<unset>"},
+      {"home =  \r\n", "<unset>"},
+      // The usual case: the base interpreter's bin directory, which holds no library; the
+      // interpreter reads pyvenv.cfg itself then.
+      {"home = " + (base / "bin").string() + "\n", "<unset>"}};
+  for (const auto& [cfg, home] : cases) {
     writeFile(venv / "pyvenv.cfg", cfg);
-    EXPECT_EQ(runAt(exe).home, "<unset>") << cfg;
+    EXPECT_EQ(runAt(exe), (Configured{exe.string(), home})) << cfg;
   }
 }
 
@@ -179,15 +167,13 @@ TEST_F(ConfigBlock, ResolvesTheExecutableWithoutProcSelfExe) {
   fs::path dir = layout.path() / "tools";
   fs::create_directories(dir);
   fs::copy_file(portableHarness_, dir / "prog");
-
-  {
-    utils::withEnv path("PATH", (layout.path() / "missing").string() + "::" + dir.string());
-    EXPECT_EQ(run({portableHarness_.string(), "prog"}),
-              (Configured{(dir / "prog").string(), "<unset>"}));
-  }
-  {
-    utils::withEnv path("PATH", (layout.path() / "missing").string());
-    EXPECT_EQ(run({portableHarness_.string(), "prog"}), (Configured{"prog", "<unset>"}));
+  const std::string missing = (layout.path() / "missing").string();
+  for (auto [path, name, executable] :
+       {std::tuple<std::string, std::string, std::string>{missing + "::" + dir.string(), "prog",
+                                                          (dir / "prog").string()},
+        {missing, "prog", "prog"}}) {
+    utils::withEnv env("PATH", path);
+    EXPECT_EQ(run({portableHarness_.string(), name}), (Configured{executable, "<unset>"}));
   }
   fs::current_path(dir);
   EXPECT_EQ(run({portableHarness_.string(), "./prog"}),

@@ -5,6 +5,7 @@
 #include "support/tempdir.hpp"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <chrono>
 #include <stdexcept>
@@ -13,21 +14,11 @@ namespace fs = std::filesystem;
 
 namespace quorvex::testing {
 
-namespace {
-
-std::string joined(const std::vector<std::string>& argv) {
-  std::string text;
-  for (const std::string& word : argv) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
-} // namespace
-
 std::string runOrThrow(const std::vector<std::string>& argv) {
   process::Result result =
       process::run(argv, {.captureOutput = true, .timeout = std::chrono::minutes(5)});
   if (!result.ok())
-    throw std::runtime_error(fmt::format("{} failed ({}):\n{}", joined(argv),
+    throw std::runtime_error(fmt::format("{} failed ({}):\n{}", fmt::join(argv, " "),
                                          result.signal ? result.signal : result.exitCode,
                                          result.output));
   return result.output;
@@ -37,7 +28,7 @@ RunResult runProgram(const std::vector<std::string>& argv) {
   process::Result result =
       process::run(argv, {.captureOutput = true, .timeout = std::chrono::seconds(60)});
   if (result.signal != 0)
-    throw std::runtime_error(fmt::format("{} died by signal {}:\n{}", joined(argv), result.signal,
+    throw std::runtime_error(fmt::format("{} died by signal {}:\n{}", fmt::join(argv, " "), result.signal,
                                          result.output));
   return {result.exitCode, result.output};
 }

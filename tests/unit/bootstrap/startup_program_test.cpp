@@ -49,12 +49,8 @@ def main():
         "base_prefix": sys.base_prefix,
         "path": sys.path,
         "frozen": getattr(sys, "frozen", None),
-        "helper_file": helper.__file__,
-        "helper_package": helper.__package__,
-        "pkg_path": pkg.__path__,
-        "pkg_package": pkg.__package__,
-        "inner_file": pkg.inner.__file__,
-        "inner_package": pkg.inner.__package__,
+        "files": [helper.__file__, pkg.__path__, pkg.inner.__file__],
+        "packages": [m.__package__ for m in (helper, pkg, pkg.inner)],
         "inner_value": pkg.inner.value(),
         "api_version": quorvex_runtime.__api_version__,
         "features": quorvex_runtime.__features__,
@@ -78,20 +74,16 @@ protected:
     fs::path build = root / "build";
     fs::create_directories(build);
 
-    json program = {{"modules", {"app", "helper", "broken", "pkg"}},
-                    {"package", "__main__"},
-                    {"packages", {"pkg"}},
-                    {"qualifiedModules", json::array()},
-                    {"mainModule", "app"},
-                    {"code", "def _plugin_answer():\n    return 42\n"},
-                    {"features", {{"fast", true}}},
-                    {"exports", {{"answer", "_plugin_answer()"}}},
-                    {"debug", false}};
-    json package = {{"modules", {"inner"}},         {"package", "pkg"},
-                    {"packages", json::array()},    {"qualifiedModules", json::array()},
-                    {"mainModule", nullptr},        {"code", ""},
-                    {"features", nullptr},          {"exports", nullptr},
-                    {"debug", false}};
+    auto values = [](json modules, std::string package, json packages, json main,
+                     std::string code, json features, json exports) {
+      return json{{"modules", modules}, {"package", package}, {"packages", packages},
+                  {"qualifiedModules", json::array()}, {"mainModule", main}, {"code", code},
+                  {"features", features}, {"exports", exports}, {"debug", false}};
+    };
+    json program = values({"app", "helper", "broken", "pkg"}, "__main__", {"pkg"}, "app",
+                          "def _plugin_answer():\n    return 42\n", {{"fast", true}},
+                          {{"answer", "_plugin_answer()"}});
+    json package = values({"inner"}, "pkg", json::array(), nullptr, "", nullptr, nullptr);
     std::string bootstrapText(quorvex::templates::bootstrapTemplate);
     std::string headerText(quorvex::templates::headerTemplate);
     utils::template_(bootstrapText, build / "_qvx_bootstrap.pyx", program);
@@ -143,30 +135,19 @@ std::unique_ptr<TempDir> StartupProgram::dir_;
 fs::path StartupProgram::program_;
 std::string StartupProgram::bootstrapDiagnostics_;
 
-TEST_F(StartupProgram, GeneratedSourcesCompileWithoutWarnings) {
+TEST_F(StartupProgram, ModulesAndRuntimeApiLiveInsideTheExecutable) {
   EXPECT_EQ(bootstrapDiagnostics_, "");
-}
-
-TEST_F(StartupProgram, ModulesImportFromInsideTheExecutable) {
-  fs::path exe = program_;
-  json info = runJson({exe.string(), "--flag"});
-
-  EXPECT_EQ(info["argv"], json({exe.string(), "--flag"}));
-  EXPECT_EQ(info["executable"], exe.string());
+  const std::string exe = program_.string();
+  json info = runJson({exe, "--flag"});
+  EXPECT_EQ(info["argv"], json({exe, "--flag"}));
+  EXPECT_EQ(info["executable"], exe);
   EXPECT_EQ(info["frozen"], true);
-  EXPECT_EQ(info["helper_file"], exe.string() + "/helper");
-  EXPECT_EQ(info["helper_package"], "quorvex");
-  EXPECT_EQ(info["pkg_path"], json({exe.string() + "/pkg"}));
-  EXPECT_EQ(info["pkg_package"], "quorvex");
-  EXPECT_EQ(info["inner_file"], exe.string() + "/inner");
-  EXPECT_EQ(info["inner_package"], "quorvex");
+  EXPECT_EQ(info["files"], json({exe + "/helper", json({exe + "/pkg"}), exe + "/inner"}));
+  EXPECT_EQ(info["packages"], json({"quorvex", "quorvex", "quorvex"}));
   EXPECT_EQ(info["inner_value"], 42);
   // The package's finder goes in front of the program's.
   EXPECT_EQ(info["finders"], json({"pkg", "_qvx_bootstrap"}));
-}
 
-TEST_F(StartupProgram, PublishesTheRuntimeApiModule) {
-  json info = runJson({program_.string()});
   EXPECT_EQ(info["api_version"], "1");
   EXPECT_EQ(info["features"], json({{"fast", true}}));
   EXPECT_EQ(info["answer"], 42);
@@ -213,56 +194,41 @@ TEST_F(StartupProgram, RuntimeDirectoriesGoFirstAlsoThroughALink) {
   EXPECT_EQ(info["executable"], exe.string());
 }
 
-// An executable run from the build directory: its directory holds no standard library, so the
-// interpreter finds its own.
-TEST_F(StartupProgram, RunsFromABuildDirectory) {
+// The home in each layout users meet.
+TEST_F(StartupProgram, HomeFollowsTheLayout) {
   TempDir layout;
-  fs::path exe = place(layout.path() / ".quorvex_build/app");
-  json info = runJson({exe.string()});
-  EXPECT_EQ(info["base_prefix"], quorvex::interpreter::facts().basePrefix);
+  const fs::path base = quorvex::interpreter::facts().basePrefix;
+  // The build directory holds no standard library: the interpreter finds its own.
+  json info = runJson({place(layout.path() / ".quorvex_build/app").string()});
+  EXPECT_EQ(info["base_prefix"], base.string());
   EXPECT_EQ(info["inner_value"], 42);
-}
 
-// An executable installed into a virtual environment: pyvenv.cfg names the base interpreter's
-// bin directory, and the environment's own packages are importable.
-TEST_F(StartupProgram, RunsFromAVirtualEnvironment) {
-  TempDir layout;
+  // A virtual environment whose pyvenv.cfg names the base interpreter's bin directory; the
+  // environment's own packages are importable.
   fs::path venv = layout.path() / "venv";
   fs::path exe = place(venv / "bin/app");
-  fs::path base = quorvex::interpreter::facts().basePrefix;
   writeFile(venv / "pyvenv.cfg", "home = " + (base / "bin").string() + "\r\n");
-  fs::path sitePackages = venv / "lib" / pythonVersionDir() / "site-packages";
-  writeFile(sitePackages / "depmod.py", "WHERE = 'venv'\n");
-
-  json info = runJson({exe.string()});
+  writeFile(venv / "lib" / pythonVersionDir() / "site-packages/depmod.py", "WHERE = 'venv'\n");
+  info = runJson({exe.string()});
   EXPECT_EQ(info["prefix"], venv.string());
   EXPECT_EQ(info["base_prefix"], base.string());
   RunResult dep = runProgram({exe.string(), "depmod"});
   EXPECT_EQ(dep.status, 0) << dep.output;
   EXPECT_EQ(dep.output, "venv\n");
-}
 
-// The embedded directory: the program in bin beside a Python installation.
-TEST_F(StartupProgram, RunsFromAnEmbeddedDirectory) {
-  TempDir layout;
+  // The embedded directory: the program in bin beside a Python installation.
   fs::path embed = layout.path() / "embed";
-  fs::path exe = place(embed / "bin/app");
-  fs::create_directory_symlink(fs::path(quorvex::interpreter::facts().basePrefix) / "lib",
-                               embed / "lib");
-  json info = runJson({exe.string()});
-  EXPECT_EQ(info["prefix"], embed.string());
-}
+  exe = place(embed / "bin/app");
+  fs::create_directory_symlink(base / "lib", embed / "lib");
+  EXPECT_EQ(runJson({exe.string()})["prefix"], embed.string());
 
-// Where the executable's directory does hold a standard library, it is the home.
-TEST_F(StartupProgram, ExecutableDirectoryWithAStandardLibraryIsTheHome) {
-  TempDir layout;
+  // An executable directory that holds a standard library is the home.
   fs::path home = layout.path() / "dist";
-  fs::path exe = place(home / "app");
+  exe = place(home / "app");
   fs::create_directories(home / "lib");
-  fs::create_directory_symlink(
-      fs::path(quorvex::interpreter::facts().basePrefix) / "lib" / pythonVersionDir(),
-      home / "lib" / pythonVersionDir());
-  json info = runJson({exe.string()});
+  fs::create_directory_symlink(base / "lib" / pythonVersionDir(),
+                               home / "lib" / pythonVersionDir());
+  info = runJson({exe.string()});
   EXPECT_EQ(info["prefix"], home.string());
   EXPECT_EQ(info["base_prefix"], home.string());
 }

@@ -69,48 +69,22 @@ TEST(CythonRuns, ExecutableWithAModuleAndTwoPackages) {
   EXPECT_EQ(header.find("PyInit_b(void)"), std::string::npos);
 }
 
-TEST(CythonRuns, InterpreterAndCommandTextThroughPythonCall) {
-  TempDir dir;
-  std::vector<std::string> argv;
-  quorvex::utils::CommandRunnerOverride recorder(
-      [&](const std::vector<std::string>& a, std::chrono::milliseconds) {
-        argv = a;
-        return quorvex::process::Result{};
-      });
-  quorvex::compiler::cythonCall({"--embed", "x.pyx"});
-  ASSERT_EQ(argv.size(), 7u);
-  EXPECT_EQ(fs::path(argv[0]).filename(), "python");
-  EXPECT_EQ(Args(argv.begin() + 1, argv.end()), cython({"--embed", "x.pyx"}));
-}
-
 TEST(CythonRuns, FortyFiveSourcesRunInBatchesOfTwenty) {
   TempDir dir;
   FakeManager fake;
   CythonRecorder cython_;
+  auto name = [](int i) { return std::string(i < 10 ? "m0" : "m") + std::to_string(i) + ".py"; };
   std::vector<fs::path> sources;
-  for (int i = 0; i < 45; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "m%02d.py", i);
-    writeFile(name, "");
-    sources.push_back(name);
-  }
+  for (int i = 0; i < 45; ++i) writeFile(sources.emplace_back(name(i)), "");
   generate(fake, sources);
   ASSERT_EQ(cython_.runs.size(), 5u);
-  Args prefix = cython({"-I", ".", "-I", ".quorvex_build", "--output-file", ".quorvex_build",
-                        "--shared", "_qvx_shared"});
-  std::vector<std::size_t> sizes;
   int next = 0;
-  for (std::size_t run = 2; run < 5; ++run) {
-    const Args& args = cython_.runs[run];
-    ASSERT_TRUE(std::equal(prefix.begin(), prefix.end(), args.begin())) << run;
-    sizes.push_back(args.size() - prefix.size());
-    for (auto it = args.begin() + prefix.size(); it != args.end(); ++it, ++next) {
-      char name[16];
-      std::snprintf(name, sizeof name, "m%02d.py", next);
-      EXPECT_EQ(*it, name);
-    }
+  for (int count : {20, 20, 5}) {
+    Args want = cython({"-I", ".", "-I", ".quorvex_build", "--output-file", ".quorvex_build",
+                        "--shared", "_qvx_shared"});
+    for (int i = 0; i < count; ++i) want.push_back(name(next++));
+    EXPECT_EQ(cython_.runs[2 + (next - 1) / 20], want);
   }
-  EXPECT_EQ(sizes, (std::vector<std::size_t>{20, 20, 5}));
 }
 
 TEST(CythonRuns, NothingRebuiltStillMakesTheSharedModuleAndBootstrap) {
@@ -148,24 +122,20 @@ TEST(CythonRuns, MissingEmbeddedMainIsReported) {
   EXPECT_EQ(cython_.runs.size(), 2u) << "nothing runs after the failed embed run";
 }
 
-TEST(Splice, ReplacesOnlyTheFirstMarker) {
+TEST(Splice, ReplacesOnlyTheFirstMarkerAndLeavesAFileWithoutOne) {
   TempDir dir;
   FakeManager fake;
+  writeFile("plain.c", "int main(void) { return 0; }\n");
+  quorvex::compiler::patchEmbeddedBootstrap(*fake.manager, "plain.c");
+  EXPECT_EQ(readFile("plain.c"), "int main(void) { return 0; }\n");
+  EXPECT_EQ(fake.platform->configTemplateAsked, 0) << "no marker, no hook";
+
   fake.platform->configTemplate = "\n  PyConfig_InitPythonConfig(&config);\n  { setup(); }\n";
   writeFile("boot.c", "a\nPyConfig_InitPythonConfig(&config);\nb\n"
                       "PyConfig_InitPythonConfig(&config);\n");
   quorvex::compiler::patchEmbeddedBootstrap(*fake.manager, "boot.c");
   EXPECT_EQ(readFile("boot.c"), "a\n\n  PyConfig_InitPythonConfig(&config);\n  { setup(); }\n\n"
                                 "b\nPyConfig_InitPythonConfig(&config);\n");
-}
-
-TEST(Splice, WithoutMarkerTheFileStaysAndTheHookIsNotAsked) {
-  TempDir dir;
-  FakeManager fake;
-  writeFile("boot.c", "int main(void) { return 0; }\n");
-  quorvex::compiler::patchEmbeddedBootstrap(*fake.manager, "boot.c");
-  EXPECT_EQ(readFile("boot.c"), "int main(void) { return 0; }\n");
-  EXPECT_EQ(fake.platform->configTemplateAsked, 0);
 }
 
 TEST(TemplateExtensions, CodeAndDeclarationsReachTheGeneratedFiles) {

@@ -1,15 +1,15 @@
 #pragma once
-// Test doubles for the compilation tests: a plug-in answering the platform hooks with values
-// the test sets, a compiler object that records its calls and writes empty objects, a command
-// runner that records Cython command lines and plays Cython's part on disk, and a log handler
-// that keeps records.
+// Test doubles: a plug-in answering the hooks with values the test sets, a recording compiler,
+// a command runner that records Cython command lines and plays Cython on disk, a log recorder.
 
 #include "core/ccompiler.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
+#include "support/tempdir.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -28,10 +28,8 @@ struct CompilerLog {
   std::vector<std::vector<std::string>> linkedObjects;
   std::vector<std::string> outputDirs;
   std::vector<bool> noInits;
-  /// Printed on standard output during each compile, so the capture has something to hold.
-  std::string chatter;
-  /// A compile of a source whose name holds this text fails.
-  std::string failOn;
+  std::string chatter; ///< printed on standard output during each compile
+  std::string failOn;  ///< a compile of a source whose name holds this text fails
 };
 
 class FakeCCompiler : public ccompiler::CCompiler {
@@ -143,10 +141,8 @@ public:
   std::vector<std::vector<std::string>> runs;
   std::string embedText = "int main(void) {\n  PyConfig_InitPythonConfig(&config);\n}\n";
   bool writeEmbedOutput = true;
-  /// A batch run whose sources hold this text fails with Cython-like output.
-  std::string failOn;
-  /// Called during every batch run (after recording).
-  std::function<void()> duringBatch;
+  std::string failOn;               ///< a batch run of a source holding this fails
+  std::function<void()> duringBatch; ///< called during every batch run
 
   CythonRecorder()
       : guard_([this](const std::vector<std::string>& argv, std::chrono::milliseconds) {
@@ -154,30 +150,55 @@ public:
         }) {}
 
 private:
-  process::Result play(const std::vector<std::string>& argv);
+  process::Result play(const std::vector<std::string>& argv) {
+    namespace fs = std::filesystem;
+    using quorvex::testing::writeFile;
+    std::vector<std::string> args(argv.begin() + 1, argv.end());
+    runs.push_back(args);
+    auto at = [&](const std::string& flag) { return std::find(args.begin(), args.end(), flag); };
+    if (auto shared = at("--generate-shared"); shared != args.end()) {
+      writeFile(*(shared + 1), "/* shared */\n");
+    } else if (at("--embed") != args.end()) {
+      if (writeEmbedOutput) writeFile(fs::path(args.back()).replace_extension(".c"), embedText);
+    } else if (auto out = at("--output-file"); out != args.end()) {
+      if (duringBatch) duringBatch();
+      for (auto it = out + 4; it != args.end(); ++it) {
+        if (!failOn.empty() && it->find(failOn) != std::string::npos)
+          return {.exitCode = 1, .output = *it + ":1:4: Syntax error in simple statement list"};
+        writeFile(fs::path(*(out + 1)) / (fs::path(*it).stem().string() + ".c"), "/* module */\n");
+      }
+    }
+    return {};
+  }
   utils::CommandRunnerOverride guard_;
 };
 
-/// Keeps every record that reaches the root logger while it lives; the root level goes to
-/// DEBUG meanwhile.
-class RecordingHandler : public log::Handler {
+/// Keeps every record that reaches the root logger while it lives, at level DEBUG meanwhile.
+class LogRecorder : public log::Handler {
 public:
-  std::vector<log::Record> records;
-  void emit(const log::Record& record) override { records.push_back(record); }
-};
-
-class LogRecorder {
-public:
-  LogRecorder();
-  ~LogRecorder();
+  LogRecorder() : handler_(std::shared_ptr<LogRecorder>(this, [](LogRecorder*) {})) {
+    log::addHandler(handler_);
+    log::root().level = log::DEBUG;
+  }
+  ~LogRecorder() override {
+    log::removeHandler(handler_);
+    log::root().level = previousLevel_;
+  }
   LogRecorder(const LogRecorder&) = delete;
   LogRecorder& operator=(const LogRecorder&) = delete;
+  void emit(const log::Record& record) override { records_.push_back(record); }
   /// The messages of `logger`'s records, in order.
-  std::vector<std::string> messages(const std::string& logger) const;
-  std::shared_ptr<RecordingHandler> handler = std::make_shared<RecordingHandler>();
+  std::vector<std::string> messages(const std::string& logger) const {
+    std::vector<std::string> out;
+    for (const auto& record : records_)
+      if (record.name == logger) out.push_back(record.msg);
+    return out;
+  }
 
 private:
-  int previousLevel_;
+  int previousLevel_ = log::root().level;
+  std::shared_ptr<log::Handler> handler_;
+  std::vector<log::Record> records_;
 };
 
 } // namespace quorvex::compilation_test

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 namespace fs = std::filesystem;
 using quorvex::compilation_test::FakeManager;
@@ -21,29 +22,30 @@ void makeInstallations(std::initializer_list<const char*> names) {
   for (auto name : names) fs::create_directories(fs::path("py") / name);
 }
 
+// Replaces uv: records each command line and runs `action` with the install directory set.
+struct FakeUv {
+  std::vector<std::vector<std::string>> runs;
+  std::function<quorvex::process::Result(const char*)> action = [](const char*) {
+    return quorvex::process::Result{};
+  };
+  quorvex::utils::CommandRunnerOverride guard{
+      [this](const std::vector<std::string>& argv, std::chrono::milliseconds) {
+        runs.push_back(argv);
+        return action(std::getenv("UV_PYTHON_INSTALL_DIR"));
+      }};
+};
+
 } // namespace
 
-TEST(FindPython, PrefersTheFullVersionThenPlainOrder) {
+TEST(FindPython, PrefersTheFullVersionThenTheBuildModeThenPlainOrder) {
   TempDir dir;
   EXPECT_EQ(findPython("py", "3.12.1", false), std::nullopt) << "missing directory";
-  makeInstallations({"cpython-3.12.10-linux-x86_64-gnu", "cpython-3.12.1-linux-x86_64-gnu"});
+  makeInstallations({"cpython-3.12.10-linux-x86_64-gnu", "cpython-3.12.1-linux-x86_64-gnu",
+                     "cpython-3.13.1+freethreaded-linux-x86_64-gnu",
+                     "cpython-3.13.1-linux-x86_64-gnu"});
   writeFile("py/cpython-x", "a plain file is no installation");
   EXPECT_EQ(findPython("py", "3.12.1", false), fs::path("py/cpython-3.12.1-linux-x86_64-gnu"));
   EXPECT_EQ(findPython("py", "3.12.10", false), fs::path("py/cpython-3.12.10-linux-x86_64-gnu"));
-}
-
-TEST(FindPython, TakesAnOtherVersionWhenNothingMatches) {
-  TempDir dir;
-  makeInstallations({"cpython-3.11.9-linux-x86_64-gnu"});
-  fs::create_directory_symlink("cpython-3.11.9-linux-x86_64-gnu", "py/cpython-3.11-link");
-  EXPECT_EQ(findPython("py", "3.12.7", false), fs::path("py/cpython-3.11-link"))
-      << "a link to a directory counts";
-}
-
-TEST(FindPython, MatchesTheBuildModeOfTheInterpreter) {
-  TempDir dir;
-  makeInstallations(
-      {"cpython-3.13.1+freethreaded-linux-x86_64-gnu", "cpython-3.13.1-linux-x86_64-gnu"});
   EXPECT_EQ(findPython("py", "3.13.1", false), fs::path("py/cpython-3.13.1-linux-x86_64-gnu"));
   EXPECT_EQ(findPython("py", "3.13.1", true),
             fs::path("py/cpython-3.13.1+freethreaded-linux-x86_64-gnu"));
@@ -51,6 +53,12 @@ TEST(FindPython, MatchesTheBuildModeOfTheInterpreter) {
   EXPECT_EQ(findPython("py", "3.13.1", false),
             fs::path("py/cpython-3.13.1+freethreaded-linux-x86_64-gnu"))
       << "with no installation of the same mode the order holds";
+
+  fs::remove_all("py");
+  makeInstallations({"cpython-3.11.9-linux-x86_64-gnu"});
+  fs::create_directory_symlink("cpython-3.11.9-linux-x86_64-gnu", "py/cpython-3.11-link");
+  EXPECT_EQ(findPython("py", "3.12.7", false), fs::path("py/cpython-3.11-link"))
+      << "another version when nothing matches; a link to a directory counts";
 }
 
 TEST(PristinePython, InstallsWithUvIntoTheBuildDirectoryOnce) {
@@ -58,19 +66,16 @@ TEST(PristinePython, InstallsWithUvIntoTheBuildDirectoryOnce) {
   FakeManager fake;
   LogRecorder logs;
   fake.platform->selector = quorvex::plugin::InstallSelector{"3.12", "3.12.1"};
-  std::vector<std::vector<std::string>> runs;
+  FakeUv uv;
   std::optional<std::string> installDir;
-  quorvex::utils::CommandRunnerOverride uv([&](const std::vector<std::string>& argv,
-                                               std::chrono::milliseconds) {
-    runs.push_back(argv);
-    const char* target = std::getenv("UV_PYTHON_INSTALL_DIR");
+  uv.action = [&](const char* target) {
     installDir = target ? std::optional<std::string>(target) : std::nullopt;
     if (target) fs::create_directories(fs::path(target) / "cpython-3.12.1-linux-x86_64-gnu");
     return quorvex::process::Result{};
-  });
+  };
   std::optional<fs::path> cache;
   auto found = quorvex::pristine::getPristinePython(*fake.manager, cache);
-  EXPECT_EQ(runs, (std::vector<std::vector<std::string>>{{"uv", "python", "install", "3.12"}}));
+  EXPECT_EQ(uv.runs, (std::vector<std::vector<std::string>>{{"uv", "python", "install", "3.12"}}));
   EXPECT_EQ(installDir, ".quorvex_build/python");
   EXPECT_EQ(std::getenv("UV_PYTHON_INSTALL_DIR"), nullptr) << "restored after the run";
   EXPECT_EQ(found, fs::path(".quorvex_build/python/cpython-3.12.1-linux-x86_64-gnu"));
@@ -82,7 +87,7 @@ TEST(PristinePython, InstallsWithUvIntoTheBuildDirectoryOnce) {
   // Remembered: no second look, no log line, no hook.
   fake.platform->selector.reset();
   EXPECT_EQ(quorvex::pristine::getPristinePython(*fake.manager, cache), found);
-  EXPECT_EQ(runs.size(), 1u);
+  EXPECT_EQ(uv.runs.size(), 1u);
   EXPECT_EQ(logs.messages("quorvex.pristine").size(), 2u);
 }
 
@@ -92,20 +97,14 @@ TEST(PristinePython, ReusesAnExistingInstallation) {
   LogRecorder logs;
   fake.platform->selector = quorvex::plugin::InstallSelector{"3.12", "3.12.7"};
   fs::create_directories(".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu");
-  bool ran = false;
-  quorvex::utils::CommandRunnerOverride uv([&](const std::vector<std::string>&,
-                                               std::chrono::milliseconds) {
-    ran = true;
-    return quorvex::process::Result{};
-  });
+  FakeUv uv;
   std::optional<fs::path> cache;
   EXPECT_EQ(quorvex::pristine::getPristinePython(*fake.manager, cache),
             fs::path(".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu"));
-  EXPECT_FALSE(ran);
+  EXPECT_TRUE(uv.runs.empty());
   EXPECT_EQ(logs.messages("quorvex.pristine"),
-            std::vector<std::string>{
-                "Found existing pristine Python at "
-                ".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu"});
+            std::vector<std::string>{"Found existing pristine Python at "
+                                     ".quorvex_build/python/cpython-3.11.9-linux-x86_64-gnu"});
 }
 
 TEST(PristinePython, FailingUvAndEmptyInstallations) {
@@ -113,10 +112,10 @@ TEST(PristinePython, FailingUvAndEmptyInstallations) {
   FakeManager fake;
   fake.platform->selector = quorvex::plugin::InstallSelector{"3.12", "3.12.1"};
   int result = 1;
-  quorvex::utils::CommandRunnerOverride uv([&](const std::vector<std::string>&,
-                                               std::chrono::milliseconds) {
+  FakeUv uv;
+  uv.action = [&](const char*) {
     return quorvex::process::Result{.exitCode = result, .output = "error: No download found"};
-  });
+  };
   std::optional<fs::path> cache;
   try {
     quorvex::pristine::getPristinePython(*fake.manager, cache);

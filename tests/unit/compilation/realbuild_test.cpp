@@ -110,25 +110,3 @@ TEST(RealBuild, ExecutableAndLibraryFromAModuleAndAPackage) {
                  "print(mylib.core.answer())"}),
             "42\n");
 }
-
-TEST(RealBuild, SyntaxErrorReachesTheUserAndLeavesTheTreeAlone) {
-  PristineEnvironment environment;
-  TempDir dir;
-  writeFile("broken.py", "def main(:\n    pass\n");
-  writeFile("hooks.pxd", "from _qvx_bootstrap cimport thing\n");
-  try {
-    build(".", "broken", {"broken.py"}, true);
-    FAIL() << "expected an error";
-  } catch (const std::runtime_error& error) {
-    std::string what = error.what();
-    EXPECT_EQ(what.rfind("Command failed: ", 0), 0u) << what;
-    EXPECT_NE(what.find("broken.py:1:9"), std::string::npos) << what;
-  }
-  EXPECT_EQ(readFile("broken.py"), "def main(:\n    pass\n");
-  EXPECT_EQ(readFile("hooks.pxd"), "from _qvx_bootstrap cimport thing\n");
-  std::vector<std::string> entries;
-  for (const auto& entry : fs::directory_iterator("."))
-    entries.push_back(entry.path().filename().string());
-  std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (std::vector<std::string>{".quorvex_build", "broken.py", "hooks.pxd"}));
-}

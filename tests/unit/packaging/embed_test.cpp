@@ -130,14 +130,14 @@ TEST_F(EmbedTest, WheelIsInstalledInsteadOfAnExecutable) {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"python", "python3"}));
-}
 
-TEST_F(EmbedTest, BothGivenCopiesTheExecutableBeforeInstallingTheWheel) {
+  // Given both, the executable is copied before the wheel is installed.
   writeFile("app", "program");
   bool copiedFirst = false;
   onCall = [&](const Call& call) {
     if (call.command.ends_with(".whl")) copiedFirst = fs::exists("target/bin/app");
   };
+  calls.clear();
   run("target", {.exePath = fs::path("app"), .whlPath = fs::path("p.whl")});
   EXPECT_EQ(calls.size(), 3u);
   EXPECT_TRUE(copiedFirst);
@@ -224,20 +224,6 @@ TEST_F(EmbedTargetTest, RefusesUserFilesButReplacesItsOwnDirectories) {
   failOn.clear();
   calls.clear();
   EXPECT_EQ(refusal("again"), "accepted");
-}
-
-TEST(ChdirTest, RestoresTheDirectoryOnEveryExit) {
-  TempDir dir;
-  fs::create_directories("inner");
-  try {
-    chdir guard("inner");
-    EXPECT_EQ(fs::current_path(), dir.path() / "inner");
-    throw std::runtime_error("block failed");
-  } catch (const std::runtime_error&) {
-  }
-  EXPECT_EQ(fs::current_path(), dir.path());
-  EXPECT_THROW(chdir("missing"), fs::filesystem_error);
-  EXPECT_EQ(fs::current_path(), dir.path());
 }
 
 } // namespace

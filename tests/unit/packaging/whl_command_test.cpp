@@ -47,7 +47,7 @@ TEST(WheelCommand, LibraryFlagMayStandAnywhere) {
   EXPECT_EQ(plain.runs[0].executable, "../build/app"); // as written, not resolved
 }
 
-TEST(WheelCommand, UsageErrorsStopBeforeAnythingRuns) {
+TEST(WheelCommand, UsageErrorsAndHelpStopBeforeAnythingRuns) {
   Outcome none = runCommand({});
   EXPECT_EQ(none.status, 2);
   EXPECT_EQ(none.err, "the following arguments are required: executable, outputPath\n"
@@ -56,19 +56,13 @@ TEST(WheelCommand, UsageErrorsStopBeforeAnythingRuns) {
   EXPECT_EQ(one.status, 2);
   EXPECT_EQ(one.err, "the following arguments are required: outputPath\n"
                      "Run with --help for more information.\n");
-  EXPECT_EQ(runCommand({"app", "dist", "extra"}).status, 2);
-  EXPECT_EQ(runCommand({"--unknown", "app", "dist"}).status, 2);
+  for (auto args : {std::vector<const char*>{"app", "dist", "extra"}, {"--unknown", "app", "dist"}})
+    EXPECT_EQ(runCommand(args).status, 2);
   EXPECT_TRUE(none.runs.empty() && one.runs.empty());
-}
-
-TEST(WheelCommand, HelpShowsTheArgumentsAndTheDefault) {
   Outcome help = runCommand({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.runs.empty());
-  for (const char* text : {"Build a Python wheel.", "executable", "Executable", "outputPath",
-                           "Path to the output directory.", "--library",
-                           "Create library (default: false)"})
-    EXPECT_NE(help.out.find(text), std::string::npos) << text;
+  EXPECT_NE(help.out.find("Create library (default: false)"), std::string::npos) << help.out;
 }
 
 TEST(WheelCommand, AFailedRunIsReportedWithStatusOne) {

@@ -67,10 +67,7 @@ TEST(ReadProject, NameAndVersionAreTakenAsWritten) {
   EXPECT_EQ(project.version, "1.0");
   EXPECT_EQ(readProject("pyproject.toml", "").version, "");
   EXPECT_EQ(readProject("pyproject.toml", "2.0b1").version, "2.0b1");
-}
-
-TEST(ReadProject, AVersionArgumentMakesTheFileVersionOptional) {
-  TempDir dir;
+  // A version argument makes the file's version optional.
   writeFile("pyproject.toml", "[project]\nname = \"demo\"\n");
   EXPECT_EQ(readProject("pyproject.toml", "3.1").version, "3.1");
   EXPECT_EQ(errorOf("pyproject.toml"), "pyproject.toml: missing key 'version' in [project]");

@@ -20,31 +20,28 @@ InterpreterValues cpython(int major, int minor, std::string soabi = "",
   return values;
 }
 
-void expectTags(const WheelTags& tags, const std::string& python, const std::string& abi) {
-  EXPECT_EQ(tags.python, python);
-  EXPECT_EQ(tags.abi, abi);
-}
-
-TEST(WheelTags, ExecutablesKeepTheVersionAbiAndLibrariesUseTheStableAbiFrom311) {
-  auto py312 = cpython(3, 12, "cpython-312-x86_64-linux-gnu", 0);
-  expectTags(pythonAbiTags(py312, false), "cp312", "cp312");
-  expectTags(pythonAbiTags(py312, true), "cp312", "abi3");
-  expectTags(pythonAbiTags(cpython(3, 11), true), "cp311", "abi3");
-  expectTags(pythonAbiTags(cpython(3, 10, "cpython-310-x86_64-linux-gnu"), true), "cp310", "cp310");
-}
-
-TEST(WheelTags, FreeThreadedBuildsGetTheTAbiAndNeverTheStableAbi) {
-  auto flagged = cpython(3, 13, "cpython-313t-x86_64-linux-gnu", 1);
-  expectTags(pythonAbiTags(flagged, false), "cp313", "cp313t");
-  expectTags(pythonAbiTags(flagged, true), "cp313", "cp313t");
-  // Without the configuration flag the ABI name alone tells.
-  expectTags(pythonAbiTags(cpython(3, 13, "cpython-313t-x86_64-linux-gnu"), true), "cp313",
-             "cp313t");
-  expectTags(pythonAbiTags(cpython(3, 13, "cpython-313-darwin", 0), true), "cp313", "abi3");
-  expectTags(pythonAbiTags(cpython(3, 13, "cpython-313-darwin", 0), false), "cp313", "cp313");
-}
-
-TEST(WheelTags, PlatformStringBecomesATag) {
+TEST(WheelTags, StableAbiOnlyForNonFreeThreadedLibrariesFrom311) {
+  const std::string ft = "cpython-313t-x86_64-linux-gnu";
+  struct Case {
+    InterpreterValues values;
+    bool library;
+    std::string python, abi;
+  } cases[] = {
+      {cpython(3, 12, "cpython-312-x86_64-linux-gnu", 0), false, "cp312", "cp312"},
+      {cpython(3, 12, "cpython-312-x86_64-linux-gnu", 0), true, "cp312", "abi3"},
+      {cpython(3, 11), true, "cp311", "abi3"},
+      {cpython(3, 10, "cpython-310-x86_64-linux-gnu"), true, "cp310", "cp310"},
+      {cpython(3, 13, ft, 1), false, "cp313", "cp313t"},
+      {cpython(3, 13, ft, 1), true, "cp313", "cp313t"},
+      {cpython(3, 13, ft), true, "cp313", "cp313t"}, // the ABI name alone tells
+      {cpython(3, 13, "cpython-313-darwin", 0), true, "cp313", "abi3"},
+      {cpython(3, 13, "cpython-313-darwin", 0), false, "cp313", "cp313"},
+  };
+  for (const auto& c : cases) {
+    WheelTags tags = pythonAbiTags(c.values, c.library);
+    EXPECT_EQ(tags.python + "-" + tags.abi, c.python + "-" + c.abi)
+        << c.values.soabi << " library=" << c.library;
+  }
   EXPECT_EQ(platformName("macosx-11.0-arm64"), "macosx_11_0_arm64");
   EXPECT_EQ(platformName("linux-x86_64"), "linux_x86_64");
 }
@@ -58,7 +55,7 @@ public:
   std::string asked;
 };
 
-TEST(WheelTags, PlatformTagIsTheAnswerOfThePlatform) {
+TEST(WheelTags, PlatformTagIsTheAnswerOfThePlatformAndRequired) {
   auto owned = std::make_unique<PlatformTagPlugin>();
   PlatformTagPlugin* plugin = owned.get();
   std::vector<std::unique_ptr<plugin::Plugin>> plugins;
@@ -71,12 +68,10 @@ TEST(WheelTags, PlatformTagIsTheAnswerOfThePlatform) {
   EXPECT_EQ(plugin->asked, "macosx_11_0_arm64");
   EXPECT_EQ(tags.platform, "fixed_macosx_11_0_arm64");
   EXPECT_EQ(tags.abi, "abi3");
-}
 
-TEST(WheelTags, NoPlatformAnswerIsAnError) {
-  plugin::PluginManager manager;
+  plugin::PluginManager empty;
   try {
-    wheelTags(cpython(3, 12), false, manager);
+    wheelTags(cpython(3, 12), false, empty);
     FAIL() << "no error";
   } catch (const std::runtime_error& error) {
     EXPECT_STREQ(error.what(), "No platform plug-in answers fixPlatformName: no wheel platform tag "

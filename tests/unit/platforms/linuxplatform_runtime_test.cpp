@@ -22,45 +22,32 @@ TEST(LinuxRuntime, InstallSelector) {
   EXPECT_EQ(freeThreaded.orgVersionName, "3.13.1");
 
   quorvex::plugin::PluginManager manager;
-  lp::Plugin plugin(manager);
-  auto answer = plugin.getInstallSelector();
+  auto answer = lp::Plugin(manager).getInstallSelector();
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->orgVersionName, quorvex::interpreter::facts().fullVersion());
 }
 
-TEST(LinuxRuntime, PrefersThePlainSoName) {
+TEST(LinuxRuntime, RuntimeLibraryCandidateOrder) {
   TempDir dir;
+  // The plain .so name first, a dangling link passed over.
   writeFile("py/lib/libpython3.12.so.1.0", "lib");
+  fs::create_symlink("gone", "py/lib/libpython3.12.so");
   EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so.1.0"));
+  fs::remove("py/lib/libpython3.12.so");
   fs::create_symlink("libpython3.12.so.1.0", "py/lib/libpython3.12.so");
   EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so"));
-}
 
-TEST(LinuxRuntime, FallsBackToPatternsInNameOrder) {
-  TempDir dir;
-  writeFile("py/lib/libpython3.13t.so", "ft");
-  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.13"), fs::path("py/lib/libpython3.13t.so"));
-
+  writeFile("ft/lib/libpython3.13t.so", "ft");
+  EXPECT_EQ(lp::findRuntimeLibrary("ft", "3.13"), fs::path("ft/lib/libpython3.13t.so"));
+  // Other versions are taken in name order.
   writeFile("other/lib/libpython3.11.so.1.0", "a");
   writeFile("other/lib/libpython3.10.so.1.0", "b");
   EXPECT_EQ(lp::findRuntimeLibrary("other", "3.12"), fs::path("other/lib/libpython3.10.so.1.0"));
-
   // Versioned names beyond ".so.1.0" are found by the version's own pattern first.
   writeFile("ver/lib/libpython3.12.so.1", "a");
   writeFile("ver/lib/libpython3.11.so", "b");
   EXPECT_EQ(lp::findRuntimeLibrary("ver", "3.12"), fs::path("ver/lib/libpython3.12.so.1"));
-}
 
-TEST(LinuxRuntime, PassesOverDanglingLinks) {
-  TempDir dir;
-  fs::create_directories("py/lib");
-  fs::create_symlink("gone", "py/lib/libpython3.12.so");
-  writeFile("py/lib/libpython3.12.so.1.0", "lib");
-  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so.1.0"));
-}
-
-TEST(LinuxRuntime, MissingLibraryNamesTheDirectory) {
-  TempDir dir;
   fs::create_directories("empty/lib");
   for (const char* pristine : {"empty", "missing"}) {
     try {
@@ -78,35 +65,38 @@ TEST(LinuxRuntime, MissingLibraryNamesTheDirectory) {
 
 TEST(LinuxRuntime, WheelCarriesTheLibraryUnderEachName) {
   TempDir dir;
-  writeFile("libpython3.12.so.1.0", std::string("\x7f" "ELF\0bytes", 10));
-  auto records = lp::runtimeLibraryRecords("app", "1.0", "libpython3.12.so.1.0");
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].path, "app-1.0.data/scripts/libpython3.12.so.1.0");
-  EXPECT_EQ(records[1].path, "app-1.0.data/scripts/libpython3.12.so");
-  EXPECT_EQ(records[0].data, std::string("\x7f" "ELF\0bytes", 10));
-  EXPECT_EQ(records[1].data, records[0].data);
-
-  writeFile("libpython3.13t.so", "ft");
-  records = lp::runtimeLibraryRecords("app", "2.0", "libpython3.13t.so");
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].path, "app-2.0.data/scripts/libpython3.13t.so");
-  EXPECT_EQ(records[1].path, "app-2.0.data/scripts/libpython3.13t.so.1.0");
-
-  writeFile("libpython3.12.so.1", "x");
-  records = lp::runtimeLibraryRecords("app", "1.0", "libpython3.12.so.1");
-  ASSERT_EQ(records.size(), 3u);
-  EXPECT_EQ(records[2].path, "app-1.0.data/scripts/libpython3.12.so.1.0");
-
+  const std::string bytes("\x7f" "ELF\0bytes", 10);
+  struct Case {
+    std::string file, version;
+    std::vector<std::string> names;
+  };
+  for (const Case& c : {Case{"libpython3.12.so.1.0", "1.0",
+                             {"libpython3.12.so.1.0", "libpython3.12.so"}},
+                        Case{"libpython3.13t.so", "2.0",
+                             {"libpython3.13t.so", "libpython3.13t.so.1.0"}},
+                        Case{"libpython3.12.so.1", "1.0",
+                             {"libpython3.12.so.1", "libpython3.12.so",
+                              "libpython3.12.so.1.0"}}}) {
+    writeFile(c.file, bytes);
+    auto records = lp::runtimeLibraryRecords("app", c.version, c.file);
+    ASSERT_EQ(records.size(), c.names.size()) << c.file;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(records[i].path, "app-" + c.version + ".data/scripts/" + c.names[i]);
+      EXPECT_EQ(records[i].data, bytes);
+    }
+  }
   EXPECT_ANY_THROW(lp::runtimeLibraryRecords("app", "1.0", "libpython9.9.so"));
 }
 
 TEST(LinuxRuntime, DynloadMergesIntoTheEmbeddedDirectory) {
   TempDir dir;
+  EXPECT_EQ(lp::copyDynload("host", "embed", "3.12"), fs::path("embed/bin/python"));
+  EXPECT_FALSE(fs::exists("embed"));  // no host directory: nothing touched
+
   writeFile("host/_ssl.so", "ssl v1");
   writeFile("host/sub/_x.so", "x");
   fs::create_symlink("_ssl.so", "host/_ssl_link.so");
   fs::permissions("host/_ssl.so", fs::perms::owner_read | fs::perms::owner_exec);
-
   EXPECT_EQ(lp::copyDynload("host", "embed", "3.12"), fs::path("embed/bin/python"));
   const fs::path target = "embed/lib/python3.12/lib-dynload";
   EXPECT_EQ(readFile(target / "_ssl.so"), "ssl v1");
@@ -128,23 +118,17 @@ TEST(LinuxRuntime, DynloadMergesIntoTheEmbeddedDirectory) {
     EXPECT_EQ(entry.path().filename().string().find(".quorvex-tmp"), std::string::npos);
 }
 
-TEST(LinuxRuntime, NoHostDynloadTouchesNothing) {
-  TempDir dir;
-  EXPECT_EQ(lp::copyDynload("nothing", "embed", "3.12"), fs::path("embed/bin/python"));
-  EXPECT_FALSE(fs::exists("embed"));
-}
-
 TEST(LinuxRuntime, EnsureDynloadCopiesTheBuildInterpretersModules) {
   TempDir dir;
   quorvex::plugin::PluginManager manager;
   lp::Plugin plugin(manager);
   const auto& facts = quorvex::interpreter::facts();
-  auto version = std::to_string(facts.major) + "." + std::to_string(facts.minor);
-  auto host = fs::path(facts.basePrefix) / "lib" / ("python" + version) / "lib-dynload";
+  auto version = "python" + std::to_string(facts.major) + "." + std::to_string(facts.minor);
+  auto host = fs::path(facts.basePrefix) / "lib" / version / "lib-dynload";
   ASSERT_TRUE(fs::is_directory(host)) << host;
   EXPECT_EQ(plugin.ensureDynload("embed"), fs::path("embed/bin/python"));
   for (const auto& entry : fs::directory_iterator(host))
-    EXPECT_TRUE(fs::exists(fs::path("embed/lib/python" + version) / "lib-dynload" /
+    EXPECT_TRUE(fs::exists("embed/lib" / fs::path(version) / "lib-dynload" /
                            entry.path().filename()))
         << entry.path();
 }

@@ -17,12 +17,6 @@ using quorvex::testing::writeFile;
 
 namespace {
 
-quorvex::cli::BuildArguments buildArgs(bool library) {
-  quorvex::cli::BuildArguments args;
-  args.library = library;
-  return args;
-}
-
 mode_t modeOf(const fs::path& path) {
   struct stat st {};
   EXPECT_EQ(::stat(path.c_str(), &st), 0);
@@ -41,28 +35,13 @@ TEST(LinuxPlugin, RefusesEveryOtherHost) {
     } catch (const std::runtime_error& e) {
       EXPECT_STREQ(e.what(), "Unsupported platform");
     }
+    EXPECT_TRUE(quorvex::plugin::PluginManager({}, {".linuxplatform"}).plugins.empty()) << host;
   }
   quorvex::host::PlatformOverride linux("linux");
   EXPECT_NO_THROW(Plugin plugin(manager));
 }
 
-TEST(LinuxPlugin, ManagerKeepsNoLinuxPluginOffLinux) {
-  quorvex::host::PlatformOverride override("darwin");
-  quorvex::plugin::PluginManager manager({}, {".linuxplatform"});
-  EXPECT_TRUE(manager.plugins.empty());
-}
-
-TEST(LinuxPlugin, LibraryFlagFollowsTheLatestBuild) {
-  quorvex::plugin::PluginManager manager;
-  Plugin plugin(manager);
-  const auto suffix = quorvex::interpreter::facts().configVar("EXT_SUFFIX").value_or(".so");
-  plugin.extendBuild(buildArgs(true));
-  EXPECT_EQ(plugin.getExecutableName("app"), "app" + suffix);
-  plugin.extendBuild(buildArgs(false));
-  EXPECT_EQ(plugin.getExecutableName("app"), "app");
-}
-
-TEST(LinuxPlugin, NamesNeedTheBuildOptions) {
+TEST(LinuxPlugin, ExecutableNameFollowsTheLatestBuild) {
   quorvex::plugin::PluginManager manager;
   Plugin plugin(manager);
   try {
@@ -72,12 +51,22 @@ TEST(LinuxPlugin, NamesNeedTheBuildOptions) {
     EXPECT_STREQ(e.what(), "Linux platform: getExecutableName needs the build options, but "
                            "extendBuild was not called");
   }
+  quorvex::cli::BuildArguments args;
+  args.library = true;
+  plugin.extendBuild(args);
+  EXPECT_EQ(plugin.getExecutableName("app"),
+            "app" + quorvex::interpreter::facts().configVar("EXT_SUFFIX").value_or(".so"));
+  args.library = false;
+  plugin.extendBuild(args);
+  EXPECT_EQ(plugin.getExecutableName("app"), "app");
 }
 
 TEST(LinuxPlugin, MakeExecutableAddsOnlyExecuteBits) {
   TempDir dir;
   quorvex::plugin::PluginManager manager;
   Plugin plugin(manager);
+  EXPECT_THROW(plugin.makeExecutable("missing"), fs::filesystem_error);
+  EXPECT_FALSE(fs::exists("missing"));
   const std::pair<mode_t, mode_t> cases[] = {
       {0644, 0755}, {0600, 0711}, {04750, 04751}, {0755, 0755}};
   for (auto [before, after] : cases) {
@@ -93,28 +82,16 @@ TEST(LinuxPlugin, MakeExecutableAddsOnlyExecuteBits) {
   EXPECT_EQ(modeOf("exe"), 0711u);
 }
 
-TEST(LinuxPlugin, MakeExecutableOnMissingFileFailsWithoutCreatingIt) {
-  TempDir dir;
+TEST(LinuxPlugin, StartUpBlockAndInterpreterPath) {
   quorvex::plugin::PluginManager manager;
   Plugin plugin(manager);
-  EXPECT_THROW(plugin.makeExecutable("missing"), fs::filesystem_error);
-  EXPECT_FALSE(fs::exists("missing"));
-}
-
-TEST(LinuxPlugin, ConfigTemplateIsThePosixStartUpBlock) {
-  quorvex::plugin::PluginManager manager;
-  Plugin plugin(manager);
+  // The block replaces the configuration call, so it must begin with that call.
   auto text = plugin.getConfigTemplate();
   ASSERT_TRUE(text);
-  EXPECT_EQ(text, plugin.getConfigTemplate());
   auto start = text->find_first_not_of(" \t\r\n");
   ASSERT_NE(start, std::string::npos);
   EXPECT_EQ(text->compare(start, 35, "PyConfig_InitPythonConfig(&config);"), 0) << *text;
-}
 
-TEST(LinuxPlugin, InterpreterBesideAGivenFile) {
-  quorvex::plugin::PluginManager manager;
-  Plugin plugin(manager);
   EXPECT_EQ(plugin.getExePath("/usr/local/bin/python3.12", "python"),
             fs::path("/usr/local/bin/python"));
   // The wheel step asks with "." and keeps the last component.
