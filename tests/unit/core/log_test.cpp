@@ -75,10 +75,6 @@ TEST_F(LogTest, HandlerLevelsAndFiltersApplyPerHandler) {
   removeHandler(everything);
   root().error("again");
   EXPECT_EQ(everything->records.size(), 2u);
-}
-
-TEST_F(LogTest, LevelNamesIncludeUnknownLevels) {
-  EXPECT_EQ(levelName(CRITICAL), "CRITICAL");
   EXPECT_EQ(levelName(15), "Level 15");
 }
 

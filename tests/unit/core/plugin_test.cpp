@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace fs = std::filesystem;
 using namespace quorvex;
@@ -52,17 +53,20 @@ struct Scripted : Plugin {
   void makeExecutable(const fs::path&) override { note("makeExecutable"); }
 };
 
-std::unique_ptr<PluginManager> managerOf(std::vector<std::unique_ptr<Scripted>> scripted) {
-  std::vector<std::unique_ptr<Plugin>> plugins;
-  for (auto& p : scripted) plugins.push_back(std::move(p));
-  return std::make_unique<PluginManager>(std::move(plugins));
-}
-
-std::unique_ptr<Scripted> scripted(std::string name, std::vector<std::string>* calls = nullptr) {
+// A plug-in named `name` reporting its hooks to `calls`, set up further by `setUp`.
+std::unique_ptr<Plugin> scripted(std::string name, std::function<void(Scripted&)> setUp = {},
+                                 std::vector<std::string>* calls = nullptr) {
   auto p = std::make_unique<Scripted>();
   p->name = std::move(name);
   p->calls = calls;
+  if (setUp) setUp(*p);
   return p;
+}
+
+template <typename... Plugins> std::unique_ptr<PluginManager> managerOf(Plugins... plugins) {
+  std::vector<std::unique_ptr<Plugin>> list;
+  (list.push_back(std::move(plugins)), ...);
+  return std::make_unique<PluginManager>(std::move(list));
 }
 
 std::string loadFailure(const std::string& module, const std::string& error) {
@@ -73,47 +77,35 @@ std::string loadFailure(const std::string& module, const std::string& error) {
 } // namespace
 
 TEST(PluginDispatch, MappingsMergeKeyByKeyAndListsAppend) {
-  std::vector<std::unique_ptr<Scripted>> list;
-  list.push_back(scripted("first"));
-  list.back()->basics = plugin::CompileBasics{{"a", "1"}};
-  list.back()->compileArgs = Argv{"-x"};
-  list.push_back(scripted("silent"));
-  list.push_back(scripted("second"));
-  list.back()->basics = plugin::CompileBasics{{"a", "2"}, {"b", "3"}};
-  list.back()->compileArgs = Argv{"-y", "-z"};
-  auto manager = managerOf(std::move(list));
+  auto manager = managerOf(scripted("first",
+                                    [](Scripted& p) {
+                                      p.basics = plugin::CompileBasics{{"a", "1"}};
+                                      p.compileArgs = Argv{"-x"};
+                                      p.extensions = nlohmann::json{{"code", "a = 1"},
+                                                                    {"features", {{"x", 1}}}};
+                                    }),
+                           scripted("silent"), scripted("second", [](Scripted& p) {
+                             p.basics = plugin::CompileBasics{{"a", "2"}, {"b", "3"}};
+                             p.compileArgs = Argv{"-y", "-z"};
+                             p.extensions = nlohmann::json{{"features", {{"y", 2}}}};
+                           }));
 
   EXPECT_EQ(manager->getCompileBasics(), (plugin::CompileBasics{{"a", "2"}, {"b", "3"}}));
   EXPECT_EQ(manager->getCompileArgs(), (Argv{"-x", "-y", "-z"}));
+  // Template extensions replace whole keys.
+  EXPECT_EQ(manager->extendTemplate(),
+            (nlohmann::json{{"code", "a = 1"}, {"features", {{"y", 2}}}}));
   EXPECT_EQ(manager->getExecutableName("app"), std::nullopt) << "nobody answered";
   EXPECT_EQ(manager->getLinkerArgs("app", std::nullopt), std::nullopt);
 }
 
-TEST(PluginDispatch, TemplateExtensionsReplaceWholeKeys) {
-  std::vector<std::unique_ptr<Scripted>> list;
-  list.push_back(scripted("first"));
-  list.back()->extensions = nlohmann::json{{"code", "a = 1"}, {"features", {{"x", 1}}}};
-  list.push_back(scripted("second"));
-  list.back()->extensions = nlohmann::json{{"features", {{"y", 2}}}};
-  auto manager = managerOf(std::move(list));
-  EXPECT_EQ(manager->extendTemplate(),
-            (nlohmann::json{{"code", "a = 1"}, {"features", {{"y", 2}}}}));
-}
-
 TEST(PluginDispatch, ASingleValueHookTakesOneAnswerAndNamesTheHookOnASecond) {
-  {
-    std::vector<std::unique_ptr<Scripted>> list;
-    list.push_back(scripted("quiet"));
-    list.push_back(scripted("answering"));
-    list.back()->exeName = "app";
-    EXPECT_EQ(managerOf(std::move(list))->getExecutableName("app"), "app");
-  }
-  std::vector<std::unique_ptr<Scripted>> list;
-  list.push_back(scripted("extension"));
-  list.back()->exeName = "one";
-  list.push_back(scripted("platform"));
-  list.back()->exeName = "two";
-  auto manager = managerOf(std::move(list));
+  const auto answering = [](std::string name, std::string answer) {
+    return scripted(name, [answer](Scripted& p) { p.exeName = answer; });
+  };
+  EXPECT_EQ(managerOf(scripted("quiet"), answering("answering", "app"))->getExecutableName("app"),
+            "app");
+  auto manager = managerOf(answering("extension", "one"), answering("platform", "two"));
   try {
     manager->getExecutableName("app");
     FAIL() << "two answers to a single-value hook must fail";
@@ -125,20 +117,12 @@ TEST(PluginDispatch, ASingleValueHookTakesOneAnswerAndNamesTheHookOnASecond) {
 
 TEST(PluginDispatch, AnExceptionStopsTheWalkAndEveryPluginHearsIgnoredHooks) {
   std::vector<std::string> calls;
-  {
-    std::vector<std::unique_ptr<Scripted>> list;
-    list.push_back(scripted("a", &calls));
-    list.push_back(scripted("b", &calls));
-    managerOf(std::move(list))->makeExecutable("app");
-  }
+  managerOf(scripted("a", {}, &calls), scripted("b", {}, &calls))->makeExecutable("app");
   EXPECT_EQ(calls, (Argv{"a.makeExecutable", "b.makeExecutable"}));
 
   calls.clear();
-  std::vector<std::unique_ptr<Scripted>> list;
-  list.push_back(scripted("a", &calls));
-  list.back()->throws = true;
-  list.push_back(scripted("b", &calls));
-  auto manager = managerOf(std::move(list));
+  auto manager = managerOf(scripted("a", [](Scripted& p) { p.throws = true; }, &calls),
+                           scripted("b", {}, &calls));
   try {
     manager->getCompileArgs();
     FAIL() << "the hook's exception must reach the caller";

@@ -7,18 +7,16 @@
 namespace quorvex::process {
 namespace {
 
-TEST(ProcessTest, CapturesBothStreamsInWriteOrderAndTheExitStatus) {
+TEST(ProcessTest, CapturesBothStreamsInWriteOrderAndTheExitStatusOrSignal) {
   Result result = run({"sh", "-c", "printf out1; printf err1 >&2; printf out2; exit 3"});
   EXPECT_EQ(result.output, "out1err1out2");
   EXPECT_EQ(result.exitCode, 3);
   EXPECT_EQ(result.signal, 0);
   EXPECT_FALSE(result.ok());
-}
 
-TEST(ProcessTest, ReportsDeathBySignal) {
-  Result result = run({"sh", "-c", "kill -TERM $$"});
-  EXPECT_EQ(result.signal, 15);
-  EXPECT_FALSE(result.ok());
+  Result killed = run({"sh", "-c", "kill -TERM $$"});
+  EXPECT_EQ(killed.signal, 15);
+  EXPECT_FALSE(killed.ok());
 }
 
 TEST(ProcessTest, AMissingProgramIsNamed) {

@@ -42,7 +42,7 @@ TEST(BuildPathTest, TheFirstCallCreatesTheDirectoryWithItsGitignore) {
       ::testing::ExitedWithCode(0), "");
 }
 
-TEST(BuildPathTest, AnExistingGitignoreIsKept) {
+TEST(BuildPathTest, AnExistingGitignoreIsKeptAndAFileInTheWayIsAnError) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
@@ -53,10 +53,6 @@ TEST(BuildPathTest, AnExistingGitignoreIsKept) {
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-}
-
-TEST(BuildPathTest, AFileInTheWayIsAnError) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         TempDir dir;

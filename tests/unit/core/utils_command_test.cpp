@@ -30,7 +30,7 @@ std::string failureOf(const std::string& cmd) {
   return "(no failure)";
 }
 
-TEST(SplitCommandTest, PosixRules) {
+TEST(SplitCommandTest, PosixAndNonPosixRules) {
   EXPECT_EQ(splitCommand("a \"b c\" d"), (Words{"a", "b c", "d"}));
   EXPECT_EQ(splitCommand("  a\t\r\nb  "), (Words{"a", "b"}));
   EXPECT_EQ(splitCommand("x'y z'\"w\" '' \"\""), (Words{"xy zw", "", ""}));
@@ -40,9 +40,8 @@ TEST(SplitCommandTest, PosixRules) {
   EXPECT_EQ(splitCommand(""), Words{});
   for (const char* bad : {"a 'b", "a \"b", "a\\", "\"a\\"})
     EXPECT_THROW(splitCommand(bad), std::invalid_argument) << bad;
-}
 
-TEST(SplitCommandTest, NonPosixRules) {
+  // Without POSIX rules:
   EXPECT_EQ(splitCommand("a \"b c\" d", false), (Words{"a", "\"b c\"", "d"}));
   EXPECT_EQ(splitCommand(R"(C:\Python\python.exe -c)", false),
             (Words{R"(C:\Python\python.exe)", "-c"}));
@@ -56,9 +55,7 @@ TEST(SystemTest, AFailedCommandCarriesItsInterleavedOutput) {
   EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1out2");
   EXPECT_EQ(failureOf("false"), "Command failed: false\nlog: ");
   EXPECT_EQ(system("sh -c 'echo discarded; echo also >&2'"), 0);
-}
-
-TEST(SystemTest, LineEndsAreUnifiedAndBadBytesReplaced) {
+  // Line ends are unified and bad bytes replaced.
   EXPECT_EQ(failureOf("sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'"),
             "Command failed: sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'\nlog: a\nb\nc\n\xEF\xBF\xBD");
 }

@@ -12,7 +12,7 @@ std::optional<std::string> env(const char* name) {
   return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-TEST(WithEnvTest, AnUnsetVariableIsRemovedAgainAlsoWhenTheBodyThrows) {
+TEST(WithEnvTest, VariablesAreRestoredAlsoWhenTheBodyThrows) {
   ::unsetenv("QVX_TEST_VAR");
   {
     withEnv guard("QVX_TEST_VAR", "inside");
@@ -25,9 +25,8 @@ TEST(WithEnvTest, AnUnsetVariableIsRemovedAgainAlsoWhenTheBodyThrows) {
   } catch (const std::runtime_error&) {
   }
   EXPECT_EQ(env("QVX_TEST_VAR"), std::nullopt);
-}
 
-TEST(WithEnvTest, AnEmptyVariableStaysSetAndNestedScopesUnwindInOrder) {
+  // An empty variable stays set and nested scopes unwind in order.
   ::setenv("QVX_TEST_VAR", "", 1);
   {
     withEnv outer("QVX_TEST_VAR", "one");

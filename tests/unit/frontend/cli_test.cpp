@@ -72,31 +72,25 @@ private:
 
 } // namespace
 
-TEST_F(CommandLineTest, BuildWithDefaults) {
-  const Parsed parsed = parse({"build", "main", "a.py", "b.py"});
-  EXPECT_EQ(parsed.status, std::nullopt);
+TEST_F(CommandLineTest, BuildWithDefaultsAndEveryOptionInBothValueForms) {
+  ASSERT_EQ(parse({"build", "main", "a.py", "b.py"}).status, std::nullopt);
   EXPECT_EQ(args.command, "build");
-  EXPECT_FALSE(args.verbose);
   EXPECT_TRUE(static_cast<bool>(args.func));
   EXPECT_EQ(args.mainModule, "main");
   EXPECT_EQ(args.sources, (std::vector<std::string>{"a.py", "b.py"}));
   EXPECT_EQ(args.base, ".");
   EXPECT_FALSE(args.embed || args.wheel || args.exe || args.version || args.policy);
-  EXPECT_FALSE(args.library || args.no_console);
-}
+  EXPECT_FALSE(args.library || args.no_console || args.verbose);
 
-TEST_F(CommandLineTest, EveryOptionInBothValueForms) {
   const Parsed parsed =
       parse({"--verbose", "build", "--embed", "emb", "--wheel=dist", "--library", "--base", "src",
              "--no-console", "--exe=", "--version", "1.2", "--policy", "manylinux", "--target",
              "x86", "app.cli", "**.py"});
   ASSERT_EQ(parsed.status, std::nullopt) << parsed.err;
-  EXPECT_TRUE(args.verbose);
+  EXPECT_TRUE(args.verbose && args.library && args.no_console);
   EXPECT_EQ(args.embed, "emb");
   EXPECT_EQ(args.wheel, "dist");
-  EXPECT_TRUE(args.library);
   EXPECT_EQ(args.base, "src");
-  EXPECT_TRUE(args.no_console);
   EXPECT_EQ(args.exe, "");
   EXPECT_EQ(args.version, "1.2");
   EXPECT_EQ(args.policy, "manylinux");
@@ -104,13 +98,14 @@ TEST_F(CommandLineTest, EveryOptionInBothValueForms) {
   EXPECT_EQ(args.sources, std::vector<std::string>{"**.py"});
 }
 
-TEST_F(CommandLineTest, LongOptionsMayBeShortenedUnambiguously) {
+TEST_F(CommandLineTest, ShortenedAndRepeatedLongOptions) {
   ASSERT_EQ(parse({"--verb", "build", "--lib", "--ve", "3", "--po=p", "m", "s"}).status,
             std::nullopt);
-  EXPECT_TRUE(args.verbose);
-  EXPECT_TRUE(args.library);
+  EXPECT_TRUE(args.verbose && args.library);
   EXPECT_EQ(args.version, "3");
   EXPECT_EQ(args.policy, "p");
+  ASSERT_EQ(parse({"build", "--exe", "a", "--exe", "b", "m", "s"}).status, std::nullopt);
+  EXPECT_EQ(args.exe, "b");
   // The value of an option is never taken for an option itself; a negative number is a value.
   const Parsed missing = parse({"build", "--exe", "--wh", "m", "s"});
   EXPECT_EQ(missing.status, 2);
@@ -133,21 +128,20 @@ TEST_F(CommandLineTest, UsageErrorsGiveStatusTwoWithUsageOnStandardError) {
   EXPECT_EQ(missing.err, "Usage: quorvex build [OPTIONS] mainModule sources...\n"
                          "quorvex build: error: mainModule is required\n");
   EXPECT_NE(parse({"build", "main"}).err.find("sources is required"), std::string::npos);
-  EXPECT_EQ(parse({"build", "--verbose", "m", "s"}).status, 2);
-  EXPECT_EQ(parse({"--library", "build", "m", "s"}).status, 2);
-  EXPECT_EQ(parse({"build", "--nope", "m", "s"}).status, 2);
-  EXPECT_EQ(parse({"build", "m", "s", "--exe"}).status, 2);
-  EXPECT_EQ(parse({"build", "--library=false", "m", "s"}).status, 2);
-  EXPECT_EQ(parse({"unknown"}).status, 2);
+  for (std::vector<std::string> words :
+       {std::vector<std::string>{"build", "--verbose", "m", "s"}, {"--library", "build", "m", "s"},
+        {"build", "--nope", "m", "s"}, {"build", "m", "s", "--exe"},
+        {"build", "--library=false", "m", "s"}, {"unknown"}})
+    EXPECT_EQ(parse(words).status, 2) << words.front() << " " << words.back();
 }
 
 TEST_F(CommandLineTest, HelpAtEitherLevel) {
   const Parsed top = parse({"--help"});
   EXPECT_EQ(top.status, 0);
-  EXPECT_NE(top.out.find("Quorvex - Compile Python to Native Code"), std::string::npos);
-  EXPECT_NE(top.out.find("Enable debug logging output (default: false)"), std::string::npos);
-  EXPECT_NE(top.out.find("Command:\n  build"), std::string::npos);
-  EXPECT_NE(top.out.find("Build the executable"), std::string::npos);
+  for (const char* piece : {"Quorvex - Compile Python to Native Code",
+                            "Enable debug logging output (default: false)", "Command:\n  build",
+                            "Build the executable"})
+    EXPECT_NE(top.out.find(piece), std::string::npos) << piece;
 
   const Parsed build = parse({"build", "-h"});
   EXPECT_EQ(build.status, 0);
@@ -169,18 +163,12 @@ TEST_F(CommandLineTest, HelpAtEitherLevel) {
   EXPECT_EQ(text.find("Run '"), std::string::npos); // the epilog is the top level's alone
 }
 
-TEST_F(CommandLineTest, NoSubCommandChoosesNoFunction) {
-  ASSERT_EQ(parse({}).status, std::nullopt);
+TEST_F(CommandLineTest, SubCommandsOfPluginsOrNone) {
+  ASSERT_EQ(parse({"--verbose"}).status, std::nullopt);
   EXPECT_FALSE(args.command.has_value());
   EXPECT_FALSE(static_cast<bool>(args.func));
   EXPECT_NE(help().find("Usage: quorvex [OPTIONS] [SUBCOMMAND]"), std::string::npos);
 
-  ASSERT_EQ(parse({"--verbose"}).status, std::nullopt);
-  EXPECT_TRUE(args.verbose);
-  EXPECT_FALSE(static_cast<bool>(args.func));
-}
-
-TEST_F(CommandLineTest, PluginSubCommandsAndPositionals) {
   ASSERT_EQ(parse({"hello"}).status, std::nullopt);
   EXPECT_EQ(args.command, "hello");
   ASSERT_TRUE(static_cast<bool>(args.func));
@@ -197,9 +185,4 @@ TEST_F(CommandLineTest, PluginSubCommandsAndPositionals) {
   EXPECT_EQ(plugin_->arch, "arm64");
   EXPECT_EQ(args.mainModule, "main");
   EXPECT_EQ(args.sources, std::vector<std::string>{"a.py"});
-}
-
-TEST_F(CommandLineTest, RepeatedOptionKeepsTheLastValue) {
-  ASSERT_EQ(parse({"build", "--exe", "a", "--exe", "b", "m", "s"}).status, std::nullopt);
-  EXPECT_EQ(args.exe, "b");
 }
