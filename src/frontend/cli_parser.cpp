@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <filesystem>
 #include <ostream>
 #include <stdexcept>
 
@@ -17,6 +18,15 @@ namespace {
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The path that an option's text names, as the user means it: "" and "./" are ".", and
+// repeated separators, "." components and a trailing separator go.
+std::filesystem::path pathOf(const std::string& text) {
+  std::filesystem::path path;
+  for (const auto& part : std::filesystem::path(text))
+    if (!part.empty() && part != ".") path /= part;
+  return path.empty() ? std::filesystem::path(".") : path;
+}
 
 bool takesValue(const CLI::Option& option) { return option.get_items_expected_max() > 0; }
 
@@ -67,6 +77,9 @@ void expandAbbreviations(std::vector<std::string>& words, const CLI::App*& curre
       const CLI::Option* option = findLongOption(*current, name);
       if (option == nullptr) continue;
       const std::string longName = "--" + option->get_lnames().front();
+      if (equals != std::string::npos && !takesValue(*option))
+        throw UsageError("argument " + longName + ": ignored explicit argument '" +
+                         word.substr(equals + 1) + "'");
       if (equals == std::string::npos) {
         word = longName;
         if (!takesValue(*option)) continue;
@@ -95,6 +108,31 @@ void expandAbbreviations(std::vector<std::string>& words, const CLI::App*& curre
   }
 }
 
+// The error text for a parse error, and in `context` the parser it concerns.
+std::string describe(const CLI::App& top, const CLI::ParseError& error,
+                     const CLI::App*& context) {
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+    // CLI11 names the parser that kept the words, and lists them back to front.
+    const CLI::App* owner = &top;
+    for (const CLI::App* sub : top.get_subcommands())
+      if (sub->get_name() == error.get_name()) owner = sub;
+    context = owner;
+    std::string words;
+    for (const std::string& word : owner->remaining(false))
+      words += (words.empty() ? "" : " ") + word;
+    return "unrecognized arguments: " + words;
+  }
+  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+    // CLI11 stops at the first missing argument; the user should learn of all of them at once.
+    std::string names;
+    for (const CLI::Option* option : context->get_options())
+      if (option->get_required() && option->count() == 0)
+        names += (names.empty() ? "" : ", ") + option->get_name();
+    if (!names.empty()) return "the following arguments are required: " + names;
+  }
+  return error.what();
+}
+
 std::string usageOf(const CLI::App& parser, const std::string& name) {
   return CLI::Formatter().make_usage(&parser, name);
 }
@@ -120,8 +158,7 @@ CLI::Option* addPathOption(CLI::App& parser, const std::string& name,
                            const std::string& placeholder) {
   return parser
       .add_option_function<std::string>(
-          name, [&target](const std::string& value) { target = std::filesystem::path(value); },
-          help)
+          name, [&target](const std::string& value) { target = pathOf(value); }, help)
       ->type_name(placeholder)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
@@ -144,8 +181,6 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
                                       std::move(programName))),
       args_(args) {
   CLI::App& parser = *app_;
-  parser.footer("Run '" + parser.get_name() +
-                " build --help' for the options of a build.");
   parser.require_subcommand(0, 1);
   parser.add_flag("--verbose", args.verbose, "Enable debug logging output (default: false)")
       ->disable_flag_override();
@@ -153,13 +188,13 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
   CLI::App& build = *parser.add_subcommand("build", "Build the executable");
   buildParser_ = &build;
   build.group("Command");
-  build.footer(""); // sub-commands copy the parent's epilog; the build help has none
   addPathOption(build, "--embed", args.embed, "Embedded directory to build", "EMBED");
   addPathOption(build, "--wheel", args.wheel, "Create Wheel", "WHEEL");
   build.add_flag("--library", args.library, "Create library")->disable_flag_override();
   build
       .add_option_function<std::string>(
-          "--base", [&args](const std::string& value) { args.base = value; }, "Base directory")
+          "--base", [&args](const std::string& value) { args.base = pathOf(value); },
+          "Base directory")
       ->type_name("BASE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   build.add_flag("--no-console", args.no_console, "Disable console")->disable_flag_override();
@@ -180,6 +215,8 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
   // Plug-in sub-commands are listed with `build` under the one heading.
   for (CLI::App* sub : parser.get_subcommands({}))
     if (sub->get_group() == "Subcommands") sub->group("Command");
+  // Set last: a sub-command made earlier would copy it into its own help.
+  parser.footer("Run '" + parser.get_name() + " build --help' for the options of a build.");
 }
 
 CommandLine::~CommandLine() = default;
@@ -200,7 +237,8 @@ std::optional<int> CommandLine::parse(const std::vector<std::string>& words, std
     out << parser.help("", CLI::AppFormatMode::All);
     return 0;
   } catch (const CLI::ParseError& error) {
-    return usageError(*context, error.what(), err);
+    const std::string message = describe(parser, error, context);
+    return usageError(*context, message, err);
   } catch (const UsageError& error) {
     return usageError(*context, error.what(), err);
   }

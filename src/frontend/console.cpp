@@ -3,8 +3,25 @@
 #include <exception>
 #include <iostream>
 #include <ostream>
+#include <vector>
 
 namespace quorvex::console {
+
+namespace {
+
+// Lengths count characters, not bytes, so that a cut never splits a UTF-8 sequence: a
+// character starts at every byte that is not a continuation byte.
+bool startsCharacter(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }
+
+// The byte offsets at which the characters of `text` start.
+std::vector<std::size_t> characterStarts(const std::string& text) {
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (startsCharacter(text[i])) starts.push_back(i);
+  return starts;
+}
+
+} // namespace
 
 std::string moduleShort(std::string_view loggerName) {
   const auto dot = loggerName.rfind('.');
@@ -22,9 +39,11 @@ bool filterRecord(log::Record& record, bool verbose) {
   if (!verbose) return false;
   record.levelno = log::DEBUG;
   record.levelname = "DEBUG";
-  if (record.msg.size() > messageLimit)
-    record.msg = record.msg.substr(0, keptHead) + " ... " +
-                 record.msg.substr(record.msg.size() - keptTail);
+  if (record.msg.size() <= messageLimit) return true;
+  const std::vector<std::size_t> starts = characterStarts(record.msg);
+  if (starts.size() > messageLimit)
+    record.msg = record.msg.substr(0, starts[keptHead]) + " ... " +
+                 record.msg.substr(starts[starts.size() - keptTail]);
   return true;
 }
 

@@ -16,7 +16,7 @@ namespace quorvex::console {
 inline constexpr std::string_view lineFormat =
     "[dim]%(levelname)-5s[/dim] [cyan]%(module_short)s[/cyan]: %(message)s";
 
-/// Messages of demoted records longer than this are cut to their head and tail.
+/// Messages of demoted records longer than this many characters are cut to their head and tail.
 inline constexpr std::size_t messageLimit = 500;
 inline constexpr std::size_t keptHead = 250;
 inline constexpr std::size_t keptTail = 200;

@@ -98,41 +98,49 @@ TEST_F(CommandLineTest, BuildWithDefaultsAndEveryOptionInBothValueForms) {
   EXPECT_EQ(args.sources, std::vector<std::string>{"**.py"});
 }
 
-TEST_F(CommandLineTest, ShortenedAndRepeatedLongOptions) {
-  ASSERT_EQ(parse({"--verb", "build", "--lib", "--ve", "3", "--po=p", "m", "s"}).status,
+TEST_F(CommandLineTest, ShortenedRepeatedAndPathValues) {
+  ASSERT_EQ(parse({"--verb", "build", "--lib", "--ve", "-1", "--po=p", "--exe", "a", "--exe", "b",
+                   "m", "s"})
+                .status,
             std::nullopt);
   EXPECT_TRUE(args.verbose && args.library);
-  EXPECT_EQ(args.version, "3");
+  EXPECT_EQ(args.version, "-1"); // a negative number is a value, not an option
   EXPECT_EQ(args.policy, "p");
-  ASSERT_EQ(parse({"build", "--exe", "a", "--exe", "b", "m", "s"}).status, std::nullopt);
   EXPECT_EQ(args.exe, "b");
-  // The value of an option is never taken for an option itself; a negative number is a value.
-  const Parsed missing = parse({"build", "--exe", "--wh", "m", "s"});
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("quorvex build: error: argument --exe: expected one argument\n"),
-            std::string::npos);
-  ASSERT_EQ(parse({"build", "--version", "-1", "m", "s"}).status, std::nullopt);
-  EXPECT_EQ(args.version, "-1");
-
-  const Parsed ambiguous = parse({"build", "--e", "x", "m", "s"});
-  EXPECT_EQ(ambiguous.status, 2);
-  EXPECT_NE(ambiguous.err.find("quorvex build: error: ambiguous option: --e could match --embed, "
-                               "--exe\n"),
-            std::string::npos);
+  // Path options name what the text means: the empty text is the current directory.
+  ASSERT_EQ(parse({"build", "--base", "./src//", "--wheel=", "--embed", "out/", "m", "s"}).status,
+            std::nullopt);
+  EXPECT_EQ(args.base.generic_string(), "src");
+  EXPECT_EQ(args.wheel->generic_string(), ".");
+  EXPECT_EQ(args.embed->generic_string(), "out");
 }
 
-TEST_F(CommandLineTest, UsageErrorsGiveStatusTwoWithUsageOnStandardError) {
+TEST_F(CommandLineTest, UsageErrorsNameTheParserAndTheWordsAtFault) {
   const Parsed missing = parse({"build"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_TRUE(missing.out.empty());
-  EXPECT_EQ(missing.err, "Usage: quorvex build [OPTIONS] mainModule sources...\n"
-                         "quorvex build: error: mainModule is required\n");
-  EXPECT_NE(parse({"build", "main"}).err.find("sources is required"), std::string::npos);
-  for (std::vector<std::string> words :
-       {std::vector<std::string>{"build", "--verbose", "m", "s"}, {"--library", "build", "m", "s"},
-        {"build", "--nope", "m", "s"}, {"build", "m", "s", "--exe"},
-        {"build", "--library=false", "m", "s"}, {"unknown"}})
-    EXPECT_EQ(parse(words).status, 2) << words.front() << " " << words.back();
+  EXPECT_EQ(missing.err,
+            "Usage: quorvex build [OPTIONS] mainModule sources...\n"
+            "quorvex build: error: the following arguments are required: mainModule, sources\n");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{"build", "main"}, "quorvex build: error: the following arguments are required: sources"},
+      {{"build", "--exe", "--wh", "m", "s"},
+       "quorvex build: error: argument --exe: expected one argument"},
+      {{"build", "--e", "x", "m", "s"},
+       "quorvex build: error: ambiguous option: --e could match --embed, --exe"},
+      {{"build", "--library=true", "m", "s"},
+       "quorvex build: error: argument --library: ignored explicit argument 'true'"},
+      {{"build", "--lib=", "m", "s"},
+       "quorvex build: error: argument --library: ignored explicit argument ''"},
+      {{"build", "m", "s", "--verbose"}, "quorvex build: error: unrecognized arguments: --verbose"},
+      {{"--exe", "x", "build", "m", "s"}, "quorvex: error: unrecognized arguments: --exe x"},
+      {{"build", "m", "s", "--exe"}, "quorvex build: error: argument --exe: expected one argument"},
+      {{"unknown"}, "quorvex: error: unrecognized arguments: unknown"}};
+  for (const auto& [words, message] : cases) {
+    const Parsed parsed = parse(words);
+    EXPECT_EQ(parsed.status, 2) << message;
+    EXPECT_EQ(parsed.err.substr(parsed.err.find('\n') + 1), message + "\n");
+  }
 }
 
 TEST_F(CommandLineTest, HelpAtEitherLevel) {
@@ -140,7 +148,8 @@ TEST_F(CommandLineTest, HelpAtEitherLevel) {
   EXPECT_EQ(top.status, 0);
   for (const char* piece : {"Quorvex - Compile Python to Native Code",
                             "Enable debug logging output (default: false)", "Command:\n  build",
-                            "Build the executable"})
+                            "Build the executable",
+                            "\nRun 'quorvex build --help' for the options of a build.\n"})
     EXPECT_NE(top.out.find(piece), std::string::npos) << piece;
 
   const Parsed build = parse({"build", "-h"});
@@ -160,7 +169,9 @@ TEST_F(CommandLineTest, HelpAtEitherLevel) {
     EXPECT_GT(at, last) << option;
     last = at;
   }
-  EXPECT_EQ(text.find("Run '"), std::string::npos); // the epilog is the top level's alone
+  // The epilog is the top level's alone, also for the plug-ins' sub-commands.
+  EXPECT_EQ(text.find("Run '"), std::string::npos);
+  EXPECT_EQ(parse({"hello", "--help"}).out.find("Run '"), std::string::npos);
 }
 
 TEST_F(CommandLineTest, SubCommandsOfPluginsOrNone) {

@@ -46,6 +46,19 @@ TEST(ConsoleFilter, CompilerLayerRecordsHiddenUnlessVerboseAndLongOnesCut) {
   EXPECT_EQ(longer.msg, std::string(250, 'h') + " ... " + std::string(150, 't') +
                             std::string(50, 'z'));
 
+  // Lengths count characters: 300 two-byte letters stay whole, and a cut never splits one.
+  const auto repeat = [](std::size_t count, const std::string& piece) {
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i) out += piece;
+    return out;
+  };
+  auto accented = record("root", log::INFO, repeat(300, "\u00e9"));
+  ASSERT_TRUE(filterRecord(accented, true));
+  EXPECT_EQ(accented.msg, repeat(300, "\u00e9"));
+  auto cut = record("root", log::INFO, repeat(501, "\u00e9"));
+  ASSERT_TRUE(filterRecord(cut, true));
+  EXPECT_EQ(cut.msg, repeat(250, "\u00e9") + " ... " + repeat(200, "\u00e9"));
+
   // Warnings, and records of the tool's own loggers, pass unchanged in both modes.
   for (auto kept : {record("root", log::WARNING, std::string(1000, 'w')),
                     record("quorvex.compiler", log::INFO, std::string(1000, 'x'))}) {
