@@ -8,6 +8,7 @@
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_layout.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_names.hpp"
 
 #include <stdexcept>
 
@@ -40,14 +41,23 @@ void writeLibraryLayout(WheelArchive& archive, const Project& project, const std
   archive.write_file(distInfo + "/top_level.txt", name);
 }
 
-void writeExecutableLayout(WheelArchive& archive, const Project& project,
+// The distribution's escaped name and version, which prefix the wheel's file name and its
+// ".dist-info" and ".data" directories.
+struct Distribution {
+  std::string name;
+  std::string version;
+  std::string prefix() const { return name + "-" + version; }
+};
+
+void writeExecutableLayout(WheelArchive& archive, const Distribution& distribution,
                            const std::string& exeName, const std::string& exeData,
                            const WheelEnvironment& environment) {
-  std::string scripts = project.name + "-" + project.version + ".data/scripts/";
+  std::string scripts = distribution.prefix() + ".data/scripts/";
   // pip gives an installed script the executable bit only when its entry has one.
   archive.write_file(scripts + exeName, exeData, WheelArchive::programMode);
-  auto libraries = environment.manager.getRuntimeLibraries(project.name, project.version,
-                                                           environment.runtimePath());
+  // The platform puts its libraries below the same ".data" directory as the executable.
+  auto libraries = environment.manager.getRuntimeLibraries(
+      distribution.name, distribution.version, environment.runtimePath());
   if (!libraries) throw std::runtime_error("No platform plug-in answers getRuntimeLibraries");
   for (const auto& library : *libraries) archive.write_file(library.path, library.data);
 }
@@ -67,7 +77,10 @@ fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
 
   WheelTags tags = wheelTags(environment.interpreter, options.library, environment.manager);
   std::string fullTag = tags.python + "-" + tags.abi + "-" + tags.platform;
-  std::string wheelName = project.name + "-" + project.version + "-" + fullTag + ".whl";
+  // Installers split the file name at its "-" separators and match the directories inside the
+  // wheel against it; the project's own name stays as written in METADATA and the package.
+  Distribution distribution{distributionName(project.name), distributionVersion(project.version)};
+  std::string wheelName = distribution.prefix() + "-" + fullTag + ".whl";
   fs::path wheelPath = wrkPath / wheelName;
 
   std::string metadata = metadataText(project);
@@ -79,13 +92,13 @@ fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
     suffix = moduleSuffix(environment.interpreter.extSuffix, executablePath.filename().string());
 
   std::string exeName = executableName(environment.manager, project.name);
-  std::string distInfo = project.name + "-" + project.version + ".dist-info";
+  std::string distInfo = distribution.prefix() + ".dist-info";
   {
     WheelArchive archive(wheelPath);
     if (options.library)
       writeLibraryLayout(archive, project, distInfo, exeData, suffix, options);
     else
-      writeExecutableLayout(archive, project, exeName, exeData, environment);
+      writeExecutableLayout(archive, distribution, exeName, exeData, environment);
     archive.write_file(distInfo + "/METADATA", metadata);
     archive.write_file(distInfo + "/WHEEL", wheelInfo);
     archive.commit(distInfo + "/RECORD");

@@ -30,7 +30,10 @@ struct WheelOptions {
 /// Makes the wheel of `executablePath` in the build directory's "wrk", hands it to the
 /// platform's `auditWheel` for `outputPath`, and returns the path of the wheel in "wrk".
 /// The project file is searched from `options.sourcePath`, or from the working directory when
-/// none is given. The wheel appears in "wrk" whole or not at all.
+/// none is given. The wheel's file name and its ".dist-info" and ".data" directories carry the
+/// project's name and version escaped (`distributionName`, `distributionVersion`); METADATA,
+/// the package directory and the executable keep the name as written. The wheel appears in
+/// "wrk" whole or not at all.
 std::filesystem::path createWheel(const std::filesystem::path& executablePath,
                                   const std::filesystem::path& outputPath,
                                   const WheelOptions& options = {});
@@ -51,7 +54,8 @@ std::filesystem::path createWheel(const std::filesystem::path& executablePath,
 /// The nearest "pyproject.toml" file at `current_dir` or above it (lexical ancestors, not
 /// resolved); none when the search meets a directory holding a ".git" directory first, or
 /// reaches the root.
-std::optional<std::filesystem::path> find_active_pyproject(const std::filesystem::path& current_dir);
+std::optional<std::filesystem::path>
+find_active_pyproject(const std::filesystem::path& current_dir);
 
 /// The wheel tags of the build interpreter; the platform tag is the `fixPlatformName` answer.
 WheelTags get_wheel_tags(bool library);

@@ -29,7 +29,8 @@ std::optional<fs::path> find_active_pyproject(const fs::path& current_dir) {
 
 const toml::table& Project::table() const { return *document["project"].as_table(); }
 
-Project readProject(const fs::path& pyprojectPath, const std::optional<std::string>& versionOverride) {
+Project readProject(const fs::path& pyprojectPath,
+                    const std::optional<std::string>& versionOverride) {
   std::string text = readBytes(pyprojectPath);
   Project project;
   project.path = pyprojectPath;

@@ -1,5 +1,6 @@
 #include "packaging/whl.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_names.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,13 @@ TEST(ReadProject, NameAndVersionAreTakenAsWritten) {
   writeFile("pyproject.toml", "[project]\nname = \"demo\"\n");
   EXPECT_EQ(readProject("pyproject.toml", "3.1").version, "3.1");
   EXPECT_EQ(errorOf("pyproject.toml"), "pyproject.toml: missing key 'version' in [project]");
+}
+
+TEST(DistributionName, RunsOfSeparatorsBecomeOneUnderscoreInLowerCase) {
+  EXPECT_EQ(distributionName("demo"), "demo");
+  EXPECT_EQ(distributionName("My.Project-x"), "my_project_x");
+  EXPECT_EQ(distributionName("a-_.b__c9"), "a_b_c9");
+  EXPECT_EQ(distributionVersion("1.0-beta-2"), "1.0_beta_2");
 }
 
 TEST(ReadProject, BadFilesAreReportedWithTheirPath) {
