@@ -70,7 +70,8 @@ public:
   /// `embedDir` / "bin".
   std::optional<std::filesystem::path>
   getExecutablePath(const std::filesystem::path& embedDir) override;
-  /// The file `name` in the directory that holds `path`; nothing is checked.
+  /// The file `name` in the directory that holds `path` ("." parts and a trailing separator
+  /// name no directory); nothing is checked.
   std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
                                                   const std::string& name) override;
   /// `exePath` unchanged.
