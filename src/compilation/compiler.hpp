@@ -36,7 +36,8 @@ std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit = false);
 
 /// Runs one Cython command line through `utils::pythonCall`: "-m cython -3 --no-docstrings",
 /// "-X freethreading_compatible=True" on a free-threaded interpreter, then `args` joined with
-/// blanks, unquoted. A failing run throws the "Command failed: " error of `utils::system`.
+/// blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
+/// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(const std::vector<std::string>& args);
 
 /// Replaces the first "PyConfig_InitPythonConfig(&config);" in the generated C file

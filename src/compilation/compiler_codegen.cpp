@@ -41,8 +41,11 @@ json templateExtensions(plugin::PluginManager& manager) {
                      {"features", json::object()},
                      {"exports", json::object()}};
   auto answer = manager.extendTemplate();
-  if (answer && answer->is_object() && !answer->empty())
-    for (const auto& [key, value] : answer->items()) extensions[key] = value;
+  if (!answer || answer->empty()) return extensions;
+  if (!answer->is_object())
+    throw std::runtime_error("The answer of the hook extendTemplate must be a mapping, got " +
+                             answer->dump());
+  for (const auto& [key, value] : answer->items()) extensions[key] = value;
   return extensions;
 }
 

@@ -6,6 +6,7 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <stdexcept>
 
@@ -29,6 +30,24 @@ bool needsRebuild(const fs::path& objPath, const fs::path& source) {
   std::error_code ec;
   if (!fs::exists(objPath, ec)) return true;
   return fs::last_write_time(objPath) <= fs::last_write_time(source);
+}
+
+// Generated C files and object files are named by module stem alone, all in one directory, and
+// a package bootstrap by the package's name: two modules of one name, or a module named like a
+// package, would overwrite each other's files and leave a product missing one of them.
+void requireUniqueNames(const std::vector<std::pair<std::string, fs::path>>& modules,
+                        const std::vector<std::string>& packages) {
+  std::map<std::string, fs::path> seen;
+  for (const auto& [name, file] : modules)
+    if (auto [at, added] = seen.emplace(name, file); !added)
+      throw std::invalid_argument("Two modules named " + name + ": " + at->second.string() +
+                                  " and " + file.string() +
+                                  " (module names must be unique across packages)");
+  for (const auto& package : packages)
+    if (auto at = seen.find(package); at != seen.end())
+      throw std::invalid_argument("The module " + at->second.string() +
+                                  " has the name of the package " + package +
+                                  " (module names must differ from package names)");
 }
 
 std::vector<std::string>& modulesFor(SourcePlan& plan, const std::string& package) {
@@ -84,9 +103,11 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourc
   std::vector<fs::path> matched(sourceSet.begin(), sourceSet.end());
   std::sort(matched.begin(), matched.end(), pathLess);
 
+  std::vector<std::pair<std::string, fs::path>> moduleFiles;
   for (const auto& filePath : matched) {
     std::string modName = filePath.stem().string();
     if (modName == "__init__") continue;
+    moduleFiles.emplace_back(modName, filePath);
     std::string package =
         pathlibForm(filePath.parent_path()) == root ? "" : filePath.parent_path().stem().string();
     fs::path objPath = plan.modBuildPath / (modName + plan.objSuffix);
@@ -102,6 +123,7 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourc
 
   for (const auto& [name, modules] : plan.packageModules)
     if (!name.empty() && !modules.empty()) plan.packages.push_back(name);
+  requireUniqueNames(moduleFiles, plan.packages);
   return plan;
 }
 

@@ -9,6 +9,14 @@ namespace quorvex::compiler {
 
 namespace {
 
+// Widths count characters, not the bytes of their UTF-8 encoding.
+std::size_t characters(const std::string& text) {
+  std::size_t count = 0;
+  for (unsigned char c : text)
+    if ((c & 0xC0) != 0x80) ++count;
+  return count;
+}
+
 std::string withoutTrailingSeparators(std::string line) {
   auto end = line.find_last_not_of(", ");
   return end == std::string::npos ? std::string() : line.substr(0, end + 1);
@@ -22,7 +30,7 @@ std::string _format_filenames(const std::vector<std::string>& paths, std::size_t
   for (const auto& p : paths) {
     std::string name = fs::path(p).filename().string();
     std::string candidate = current + name + ", ";
-    if (candidate.size() > width && !current.empty()) {
+    if (characters(candidate) > width && !current.empty()) {
       lines.push_back(withoutTrailingSeparators(current));
       current = name + ", ";
     } else {

@@ -49,6 +49,8 @@ std::filesystem::path relativeBuildPlace(const std::filesystem::path& cwd,
 /// Phase 1: makes the module build directory, asks `getCompileBasics` and `getExtraSources`,
 /// expands `sources` below `sourcePath` and decides for each module whether it is rebuilt
 /// (always with `force`; otherwise when its object file is missing or not strictly newer).
+/// Throws `std::invalid_argument` naming the files when two modules, or a module and a
+/// package, share a name.
 SourcePlan discoverSources(plugin::PluginManager& manager, const std::filesystem::path& sourcePath,
                            const std::optional<std::string>& exeName,
                            const std::vector<std::filesystem::path>& sources, bool force);

@@ -45,13 +45,13 @@ std::optional<fs::path> findPython(const fs::path& basePath, const std::string& 
       names.push_back(name);
   }
   if (names.empty()) return std::nullopt;
+  // A runtime of the other build mode cannot host the products, whatever its version: "+"
+  // sorting before "-" would otherwise pick a free-threaded installation for a normal build.
+  names = preferring(
+      names, [&](const std::string& name) { return isFreeThreadedBuild(name) == freeThreaded; });
   names = preferring(names, [&](const std::string& name) {
     return name.find(versionName) != std::string::npos;
   });
-  // A runtime of the other build mode cannot host the products: "+" sorting before "-" would
-  // otherwise pick a free-threaded installation for a normal build.
-  names = preferring(
-      names, [&](const std::string& name) { return isFreeThreadedBuild(name) == freeThreaded; });
   return basePath / *std::min_element(names.begin(), names.end());
 }
 

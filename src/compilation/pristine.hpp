@@ -21,9 +21,9 @@ std::optional<std::filesystem::path> getPristinePython();
 std::optional<std::filesystem::path> getPristinePython(plugin::PluginManager& manager,
                                                        std::optional<std::filesystem::path>& cache);
 
-/// The installation to use among the `cpython-*` directories of `basePath`: those whose name
-/// holds `versionName` are preferred; among the preferred (or all) those built in the build
-/// interpreter's mode (free-threaded or not); then the first name in plain string order.
+/// The installation to use among the `cpython-*` directories of `basePath`: those built in the
+/// build interpreter's mode (free-threaded or not) are preferred; among them (or all) those
+/// whose name holds `versionName`; then the first name in plain string order.
 std::optional<std::filesystem::path> findPython(const std::filesystem::path& basePath,
                                                 const std::string& versionName);
 

@@ -69,6 +69,21 @@ TEST(CythonRuns, ExecutableWithAModuleAndTwoPackages) {
   EXPECT_EQ(header.find("PyInit_b(void)"), std::string::npos);
 }
 
+TEST(CythonRuns, PathsWithBlanksReachCythonWhole) {
+  TempDir dir;
+  FakeManager fake;
+  CythonRecorder cython_;
+  writeFile("my app/it's.py", "");
+  auto plan = discoverSources(*fake.manager, "my app", "app", {"it's.py"}, true);
+  generateSources(*fake.manager, plan, "my app", "it's", false, "it's");
+  ASSERT_EQ(cython_.runs.size(), 3u);
+  EXPECT_EQ(cython_.runs[0], cython({"--generate-shared", ".quorvex_build/my app/_qvx_shared.c",
+                                     "--module-name", "_qvx_shared"}));
+  EXPECT_EQ(cython_.runs[2], cython({"-I", ".quorvex_build/my app", "-I", "my app",
+                                     "--output-file", ".quorvex_build/my app", "--shared",
+                                     "_qvx_shared", "my app/it's.py"}));
+}
+
 TEST(CythonRuns, FortyFiveSourcesRunInBatchesOfTwenty) {
   TempDir dir;
   FakeManager fake;
@@ -154,6 +169,14 @@ TEST(TemplateExtensions, CodeAndDeclarationsReachTheGeneratedFiles) {
   std::string program = readFile(".quorvex_build/_qvx_bootstrap.pyx");
   EXPECT_NE(program.find("EXTRA_ONE = 1\nEXTRA_TWO = 2\n"), std::string::npos);
   EXPECT_NE(program.find("'fast': True"), std::string::npos);
+  fake.platform->extensions = nlohmann::json::array({"code"});
+  try {
+    generate(fake, {"app.py"});
+    FAIL() << "expected an error";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(),
+                 "The answer of the hook extendTemplate must be a mapping, got [\"code\"]");
+  }
   // In an executable the package bootstraps carry no extension code.
   EXPECT_EQ(readFile(".quorvex_build/sub.pyx").find("EXTRA_ONE"), std::string::npos);
   EXPECT_FALSE(fs::exists(".quorvex_build/sub.pxd"));

@@ -37,10 +37,8 @@ TEST(ModuleBuildDirectory, FollowsTheSourceRootsPlace) {
 
   TempDir dir;
   FakeManager fake;
-  writeFile("src/app/b.py", "");
-  EXPECT_EQ(discoverSources(*fake.manager, ".", "app", {}, true).modBuildPath,
-            fs::path(".quorvex_build"));
-  EXPECT_EQ(discoverSources(*fake.manager, "src/app/", "app", {"b.py"}, true).modBuildPath,
+  fs::create_directories("src/app");
+  EXPECT_EQ(discoverSources(*fake.manager, "src/app/", "app", {}, true).modBuildPath,
             fs::path(".quorvex_build/src/app"));
   EXPECT_TRUE(fs::is_directory(".quorvex_build/src/app"));
 }
@@ -70,15 +68,30 @@ TEST(SourceDiscovery, OrdersModulesAndGroupsPackages) {
             (std::vector<fs::path>{m / "a.o", m / "b.o", m / "c.o", m / "m.o", m / "zz.o"}));
 }
 
-TEST(SourceDiscovery, MissingAnswerNamesTheHook) {
+TEST(SourceDiscovery, RefusesWhatItCannotBuild) {
   TempDir dir;
+  FakeManager fake;
+  writeFile("app/util.py", "");
+  writeFile("lib/util.py", "");
+  writeFile("tool/tool.py", "");
   quorvex::plugin::PluginManager empty;
-  try {
-    discoverSources(empty, ".", "app", {}, true);
-    FAIL() << "expected an error";
-  } catch (const std::runtime_error& error) {
-    EXPECT_STREQ(error.what(), "No plug-in answered the hook getCompileBasics");
-  }
+  auto message = [](auto call) {
+    try {
+      call();
+    } catch (const std::exception& error) {
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message([&] { discoverSources(empty, ".", "app", {}, true); }),
+            "No plug-in answered the hook getCompileBasics");
+  // Generated and object files are named by stem alone: a clash would lose a module.
+  EXPECT_EQ(message([&] { discoverSources(*fake.manager, ".", "app", {"*/util.py"}, true); }),
+            "Two modules named util: app/util.py and lib/util.py (module names must be unique "
+            "across packages)");
+  EXPECT_EQ(message([&] { discoverSources(*fake.manager, ".", "app", {"tool/*.py"}, true); }),
+            "The module tool/tool.py has the name of the package tool (module names must differ "
+            "from package names)");
 }
 
 TEST(RebuildDecision, RebuildsUnlessTheObjectIsStrictlyNewer) {

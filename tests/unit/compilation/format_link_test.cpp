@@ -27,6 +27,9 @@ TEST(FormatFilenames, WrapsWholeNamesWithinTheWidth) {
   for (int i = 1; i < 10; ++i) full += ", abcde";
   EXPECT_EQ(text, full + "\n" + full + "\nabcde, abcde, abcde, abcde"); // 68 wide lines
 
+  // Widths count characters: five two-byte names of 3 characters fit in 25 columns.
+  EXPECT_EQ(_format_filenames(Strings(5, "\u00e9.c"), 25), "é.c, é.c, é.c, é.c, é.c");
+
   std::string longName(80, 'n');
   EXPECT_EQ(_format_filenames(Strings{"a.c", longName + ".c", "b.c"}),
             "a.c\n" + longName + ".c\nb.c");

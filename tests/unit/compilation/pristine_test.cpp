@@ -37,22 +37,26 @@ struct FakeUv {
 
 } // namespace
 
-TEST(FindPython, PrefersTheFullVersionThenTheBuildModeThenPlainOrder) {
+TEST(FindPython, PrefersTheBuildModeThenTheFullVersionThenPlainOrder) {
   TempDir dir;
   EXPECT_EQ(findPython("py", "3.12.1", false), std::nullopt) << "missing directory";
   makeInstallations({"cpython-3.12.10-linux-x86_64-gnu", "cpython-3.12.1-linux-x86_64-gnu",
                      "cpython-3.13.1+freethreaded-linux-x86_64-gnu",
-                     "cpython-3.13.1-linux-x86_64-gnu"});
+                     "cpython-3.13.1-linux-x86_64-gnu", "cpython-3.14.2+freethreaded-linux"});
   writeFile("py/cpython-x", "a plain file is no installation");
   EXPECT_EQ(findPython("py", "3.12.1", false), fs::path("py/cpython-3.12.1-linux-x86_64-gnu"));
   EXPECT_EQ(findPython("py", "3.12.10", false), fs::path("py/cpython-3.12.10-linux-x86_64-gnu"));
   EXPECT_EQ(findPython("py", "3.13.1", false), fs::path("py/cpython-3.13.1-linux-x86_64-gnu"));
   EXPECT_EQ(findPython("py", "3.13.1", true),
             fs::path("py/cpython-3.13.1+freethreaded-linux-x86_64-gnu"));
+  // The build mode outranks the micro version: a runtime of the other mode cannot be linked.
+  EXPECT_EQ(findPython("py", "3.14.2", false), fs::path("py/cpython-3.12.1-linux-x86_64-gnu"));
   fs::remove("py/cpython-3.13.1-linux-x86_64-gnu");
+  fs::remove("py/cpython-3.12.1-linux-x86_64-gnu");
+  fs::remove("py/cpython-3.12.10-linux-x86_64-gnu");
   EXPECT_EQ(findPython("py", "3.13.1", false),
             fs::path("py/cpython-3.13.1+freethreaded-linux-x86_64-gnu"))
-      << "with no installation of the same mode the order holds";
+      << "with no installation of the same mode the version and the order hold";
 
   fs::remove_all("py");
   makeInstallations({"cpython-3.11.9-linux-x86_64-gnu"});

@@ -38,7 +38,7 @@ TEST(PxdStubText, DeclaresTheImportedNamesOnly) {
   EXPECT_EQ(pxdStubText("from other cimport a\n# from _qvx_bootstrap cimport b\n"), std::nullopt);
 }
 
-TEST(LibraryStubs, StubbedDuringTheBatchRunsAndRestoredAfter) {
+TEST(LibraryStubs, StubbedDuringTheBatchRunsAndRestoredAfterSuccessOrFailure) {
   TempDir dir;
   FakeManager fake;
   CythonRecorder cython_;
@@ -58,28 +58,23 @@ TEST(LibraryStubs, StubbedDuringTheBatchRunsAndRestoredAfter) {
   EXPECT_EQ(readFile("hooks.pxd"), cimporting);
   EXPECT_EQ(fs::last_write_time("plain.pxd"), plainTime) << "not rewritten";
 
-  // An executable build leaves the declaration files alone.
-  writeFile("app.py", "");
-  auto plan = quorvex::compiler::discoverSources(*fake.manager, ".", "app", {"app.py"}, true);
-  quorvex::compiler::generateSources(*fake.manager, plan, ".", "app", false, "app");
-  EXPECT_EQ(seenDuringBatch[0], cimporting);
-}
-
-TEST(LibraryStubs, RestoredWhenABatchFails) {
-  TempDir dir;
-  FakeManager fake;
-  CythonRecorder cython_;
+  // A failing batch run: Cython's output reaches the user, and the stub is undone first.
   cython_.failOn = "cli.py";
-  writeFile("app/cli.py", "");
-  writeFile("hooks.pxd", cimporting);
   try {
     libraryBuild(fake, {"app/cli.py"});
     FAIL() << "expected an error";
   } catch (const std::runtime_error& error) {
     EXPECT_NE(std::string(error.what()).find("app/cli.py:1:4: Syntax error"), std::string::npos)
-        << "Cython's output reaches the user: " << error.what();
+        << error.what();
   }
   EXPECT_EQ(readFile("hooks.pxd"), cimporting);
+  cython_.failOn.clear();
+
+  // An executable build leaves the declaration files alone.
+  writeFile("app.py", "");
+  auto plan = quorvex::compiler::discoverSources(*fake.manager, ".", "app", {"app.py"}, true);
+  quorvex::compiler::generateSources(*fake.manager, plan, ".", "app", false, "app");
+  EXPECT_EQ(seenDuringBatch[0], cimporting);
 }
 
 TEST(LibraryStubs, RestoredWhenStubbingFailsHalfway) {
