@@ -28,8 +28,8 @@ RunResult runProgram(const std::vector<std::string>& argv) {
   process::Result result =
       process::run(argv, {.captureOutput = true, .timeout = std::chrono::seconds(60)});
   if (result.signal != 0)
-    throw std::runtime_error(fmt::format("{} died by signal {}:\n{}", fmt::join(argv, " "), result.signal,
-                                         result.output));
+    throw std::runtime_error(fmt::format("{} died by signal {}:\n{}", fmt::join(argv, " "),
+                                         result.signal, result.output));
   return {result.exitCode, result.output};
 }
 

@@ -38,6 +38,31 @@ def main():
         import depmod
         print(depmod.WHERE)
         return
+    if mode == "finders":
+        import pkg
+        package_finder, program_finder = sys.meta_path[:2]
+
+        def probe(finder, name):
+            spec = finder.find_spec(name, None)
+            return spec and [spec.name, spec.submodule_search_locations is not None]
+
+        spec = package_finder.find_spec("pkg.inner", None)
+        spec.name = "pkg.y"
+        try:
+            spec.loader.create_module(spec)
+        except ImportError as error:
+            renamed = repr(error)
+        print(json.dumps({
+            "program": {n: probe(program_finder, n) for n in (
+                "app", "quorvex.app", "pkg", "quorvex.pkg", "quorvex", "other.app",
+                "quorvex.pkg.inner", "a.b")},
+            "package": {n: probe(package_finder, n) for n in (
+                "pkg.inner", "a.pkg.inner", "inner", "pkg.y", "Q.inner")},
+            "renamed": renamed,
+            "cached": program_finder.find_spec("app", None).loader.load_module("app")
+            is sys.modules["app"],
+        }))
+        return
     import helper
     import pkg
     import pkg.inner
@@ -152,6 +177,17 @@ TEST_F(StartupProgram, ModulesAndRuntimeApiLiveInsideTheExecutable) {
   EXPECT_EQ(info["features"], json({{"fast", true}}));
   EXPECT_EQ(info["answer"], 42);
   EXPECT_EQ(info["shared_runtime"], true);
+}
+
+TEST_F(StartupProgram, FindersServeTheirOwnNamesOnly) {
+  EXPECT_EQ(runJson({program_.string(), "finders"}), json::parse(R"JSON({
+    "program": {"app": ["app", false], "quorvex.app": ["quorvex.app", false],
+                "pkg": ["pkg", true], "quorvex.pkg": ["quorvex.pkg", true], "quorvex": null,
+                "other.app": null, "quorvex.pkg.inner": null, "a.b": null},
+    "package": {"pkg.inner": ["pkg.inner", false], "a.pkg.inner": ["a.pkg.inner", false],
+                "inner": ["inner", false], "pkg.y": null, "Q.inner": null},
+    "renamed": "ImportError()",
+    "cached": true})JSON"));
 }
 
 TEST_F(StartupProgram, ExitStatusesFollowTheOutcome) {
