@@ -11,6 +11,7 @@
 
 namespace quorvex::interpreter {
 
+/// What the build interpreter told about itself, as read by one query.
 struct Facts {
   std::filesystem::path program;   ///< the interpreter program that was queried
   int major = 0, minor = 0, micro = 0;

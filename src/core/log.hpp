@@ -43,6 +43,7 @@ public:
   void emit(const Record& record) override;
 };
 
+/// A named source of records; records it lets through go to the root logger's handlers.
 class Logger {
 public:
   explicit Logger(std::string name) : name_(std::move(name)) {}
@@ -54,6 +55,8 @@ public:
   int effectiveLevel() const;
   bool isEnabledFor(int level) const;
 
+  /// Hands a record of `level` to the root's handlers when the logger is enabled for it; with
+  /// no handler at all, warnings and worse go to standard error as bare lines.
   void log(int level, std::string message);
   template <typename... Args> void debug(fmt::format_string<Args...> f, Args&&... args) {
     if (isEnabledFor(DEBUG)) log(DEBUG, fmt::format(f, std::forward<Args>(args)...));

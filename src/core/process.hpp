@@ -12,13 +12,16 @@
 
 namespace quorvex::process {
 
+/// How a child ended, and what it wrote when its output was captured.
 struct Result {
   int exitCode = 0;         ///< exit status when the child exited
   int signal = 0;           ///< the signal that ended the child, 0 when it exited
   std::string output;       ///< standard output and error together (captured runs only)
+  /// True when the child exited with status 0.
   bool ok() const { return signal == 0 && exitCode == 0; }
 };
 
+/// How a child is started: its output captured or inherited, a time-out, its input.
 struct Options {
   /// Standard output and error go into one pipe and come back in `Result::output`; otherwise
   /// the child inherits the tool's descriptors 1 and 2.

@@ -27,8 +27,8 @@ namespace quorvex::utils {
 std::filesystem::path getBuildPath();
 
 /// Splits a command text into words: POSIX shell rules, or the non-POSIX rules on Windows
-/// (`posix` false). Throws `std::invalid_argument` for an unclosed quote or a trailing
-/// backslash (POSIX).
+/// (`posix` false). Throws `std::invalid_argument` naming the command for an unclosed quote or
+/// a trailing backslash (POSIX).
 std::vector<std::string> splitCommand(const std::string& cmd, bool posix = true);
 
 /// The time an external command may take.
@@ -41,7 +41,8 @@ inline constexpr std::chrono::seconds commandTimeout{600};
 int system(const std::string& cmd, std::chrono::milliseconds timeout = commandTimeout);
 
 /// Runs the interpreter program named by the `getExePath` hook for the tool's executable and
-/// "python", with the arguments `cmd`, through `system`.
+/// "python", with the arguments `cmd`, as `system` does; the program's path is one word even
+/// when it holds blanks.
 void pythonCall(const std::string& cmd);
 
 /// Replaces the runner behind `system` while the guard lives, so that tests can record the
@@ -107,7 +108,10 @@ private:
 };
 
 /// Copies the entries of `src` into the existing directory `dst`, merging into directories
-/// present on both sides.
+/// present on both sides and copying the others whole (links kept when `symlinks`, entries
+/// that `ignore` names skipped). Stops at the first failing entry of a merged listing; a
+/// subtree copied whole copies what it can, then throws one `filesystem_error` listing every
+/// failure.
 void copytree(const std::filesystem::path& src, const std::filesystem::path& dst,
               bool symlinks = false,
               const std::function<std::vector<std::string>(const std::filesystem::path&,

@@ -21,9 +21,9 @@ constexpr const char* pathListSeparator = ":";
 
 bool isExecutableFile(const std::filesystem::path& path) {
   std::error_code error;
-  return std::filesystem::is_regular_file(path, error) &&
-         (std::filesystem::status(path, error).permissions() & std::filesystem::perms::owner_exec) !=
-             std::filesystem::perms::none;
+  namespace fs = std::filesystem;
+  return fs::is_regular_file(path, error) &&
+         (fs::status(path, error).permissions() & fs::perms::owner_exec) != fs::perms::none;
 }
 
 bool foundAlong(const std::string& program, const std::string& pathList) {
@@ -69,9 +69,11 @@ CommandRunnerOverride::CommandRunnerOverride(Runner runner)
 
 CommandRunnerOverride::~CommandRunnerOverride() { currentRunner() = std::move(previous_); }
 
-int system(const std::string& cmd, std::chrono::milliseconds timeout) {
-  // Split first: a command that cannot be split runs nothing and leaves PATH alone.
-  std::vector<std::string> argv = splitCommand(cmd, posixRules);
+namespace {
+
+// Runs words already split from `cmd`; `cmd` is what a failure message shows.
+int runWords(const std::vector<std::string>& argv, const std::string& cmd,
+             std::chrono::milliseconds timeout) {
   const char* inherited = std::getenv("PATH");
   std::string oldPath = inherited ? inherited : "";
   std::string childPath =
@@ -90,6 +92,13 @@ int system(const std::string& cmd, std::chrono::milliseconds timeout) {
   return 0;
 }
 
+} // namespace
+
+int system(const std::string& cmd, std::chrono::milliseconds timeout) {
+  // Split first: a command that cannot be split runs nothing and leaves PATH alone.
+  return runWords(splitCommand(cmd, posixRules), cmd, timeout);
+}
+
 void pythonCall(const std::string& cmd) {
   std::optional<std::filesystem::path> program =
       plugin::pluginManager().getExePath(interpreter::toolExecutable(), "python");
@@ -97,7 +106,11 @@ void pythonCall(const std::string& cmd) {
     throw std::runtime_error(
         "No plug-in answered the hook getExePath: cannot name the interpreter program to run '" +
         cmd + "'");
-  system(program->string() + " " + cmd);
+  // The interpreter's path stays one word: the user chose the directory the tool lives in, and
+  // a blank in it must not split the program name.
+  std::vector<std::string> argv = splitCommand(cmd, posixRules);
+  argv.insert(argv.begin(), program->string());
+  runWords(argv, program->string() + " " + cmd, commandTimeout);
 }
 
 bool isFreeThreaded() { return interpreter::facts().configInt("Py_GIL_DISABLED") == 1; }

@@ -2,6 +2,8 @@
 
 #include "core/filetimes.hpp"
 
+#include <algorithm>
+
 namespace fs = std::filesystem;
 
 namespace quorvex::utils {
@@ -19,9 +21,10 @@ void copyWithMetadata(const fs::path& source, fs::path target) {
   filetimes::copyTimes(source, target);
 }
 
-// A whole subtree into a new directory `target`, which must not exist yet.
+// A whole subtree into a new directory `target`, which must not exist yet. A failing entry
+// does not stop the copy: its error joins `errors` and the rest is still copied.
 void copyWholeTree(const fs::path& source, const fs::path& target, bool symlinks,
-                   const IgnoreFn& ignore) {
+                   const IgnoreFn& ignore, std::vector<std::string>& errors) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(source))
     names.push_back(entry.path().filename().string());
@@ -35,16 +38,34 @@ void copyWholeTree(const fs::path& source, const fs::path& target, bool symlinks
   for (const auto& name : names) {
     if (std::find(skipped.begin(), skipped.end(), name) != skipped.end()) continue;
     fs::path from = source / name, to = target / name;
-    if (symlinks && fs::is_symlink(fs::symlink_status(from))) {
-      fs::copy_symlink(from, to);
-    } else if (fs::is_directory(from)) {
-      copyWholeTree(from, to, symlinks, ignore);
-    } else {
-      copyWithMetadata(from, to);
+    try {
+      if (symlinks && fs::is_symlink(fs::symlink_status(from)))
+        fs::copy_symlink(from, to);
+      else if (fs::is_directory(from))
+        copyWholeTree(from, to, symlinks, ignore, errors);
+      else
+        copyWithMetadata(from, to);
+    } catch (const std::exception& error) {
+      errors.push_back(error.what());
     }
   }
-  fs::permissions(target, fs::status(source).permissions(), fs::perm_options::replace);
-  filetimes::copyTimes(source, target);
+  try {
+    fs::permissions(target, fs::status(source).permissions(), fs::perm_options::replace);
+    filetimes::copyTimes(source, target);
+  } catch (const std::exception& error) {
+    errors.push_back(error.what());
+  }
+}
+
+// A whole subtree copy that reports all of its failed entries at once, after copying the rest.
+void copyWholeTree(const fs::path& source, const fs::path& target, bool symlinks,
+                   const IgnoreFn& ignore) {
+  std::vector<std::string> errors;
+  copyWholeTree(source, target, symlinks, ignore, errors);
+  if (errors.empty()) return;
+  std::string message = "cannot copy every entry of the tree";
+  for (const auto& error : errors) message += "\n  " + error;
+  throw fs::filesystem_error(message, source, target, std::make_error_code(std::errc::io_error));
 }
 
 } // namespace

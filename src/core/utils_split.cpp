@@ -11,6 +11,14 @@ constexpr std::string_view blanks = " \t\r\n";
 
 bool isBlank(char c) { return blanks.find(c) != std::string_view::npos; }
 
+[[noreturn]] void noClosingQuotation(const std::string& cmd) {
+  throw std::invalid_argument("No closing quotation in the command: " + cmd);
+}
+
+[[noreturn]] void noEscapedCharacter(const std::string& cmd) {
+  throw std::invalid_argument("No escaped character in the command: " + cmd);
+}
+
 std::vector<std::string> splitPosix(const std::string& cmd) {
   std::vector<std::string> words;
   std::string word;
@@ -24,13 +32,13 @@ std::vector<std::string> splitPosix(const std::string& cmd) {
       inWord = false;
       ++i;
     } else if (c == '\\') {
-      if (i + 1 >= cmd.size()) throw std::invalid_argument("No escaped character");
+      if (i + 1 >= cmd.size()) noEscapedCharacter(cmd);
       word += cmd[i + 1];
       inWord = true;
       i += 2;
     } else if (c == '\'') {
       auto close = cmd.find('\'', i + 1);
-      if (close == std::string::npos) throw std::invalid_argument("No closing quotation");
+      if (close == std::string::npos) noClosingQuotation(cmd);
       word.append(cmd, i + 1, close - i - 1);
       inWord = true;
       i = close + 1;
@@ -38,7 +46,7 @@ std::vector<std::string> splitPosix(const std::string& cmd) {
       inWord = true;
       ++i;
       for (;;) {
-        if (i >= cmd.size()) throw std::invalid_argument("No closing quotation");
+        if (i >= cmd.size()) noClosingQuotation(cmd);
         char q = cmd[i];
         if (q == '"') {
           ++i;
@@ -49,7 +57,7 @@ std::vector<std::string> splitPosix(const std::string& cmd) {
           word += cmd[i + 1];
           i += 2;
         } else if (q == '\\' && i + 1 >= cmd.size()) {
-          throw std::invalid_argument("No escaped character");
+          noEscapedCharacter(cmd);
         } else {
           word += q;
           ++i;
@@ -78,7 +86,7 @@ std::vector<std::string> splitNonPosix(const std::string& cmd) {
     } else if (word.empty() && (c == '"' || c == '\'')) {
       // A quoted word keeps its quotes and ends at the closing one.
       auto close = cmd.find(c, i + 1);
-      if (close == std::string::npos) throw std::invalid_argument("No closing quotation");
+      if (close == std::string::npos) noClosingQuotation(cmd);
       words.push_back(cmd.substr(i, close - i + 1));
       i = close + 1;
     } else {

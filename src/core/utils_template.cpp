@@ -14,8 +14,9 @@ namespace {
 
 // Renders with Cython's Tempita in the build interpreter. The job arrives as JSON on standard
 // input, so JSON null, lists and objects become None, lists and dicts and display as Tempita
-// writes them. Status 3 marks a template error and 4 an unreadable template file; the message
-// is then the whole output.
+// writes them. Status 3 marks a template error, 4 an unreadable template file and 5 a target
+// that cannot be written; the message is then the whole output. The job is pure ASCII (escaped
+// JSON), so the interpreter's standard input encoding cannot garble it.
 constexpr const char* renderScript = R"PY(
 import json, sys
 job = json.load(sys.stdin)
@@ -34,12 +35,17 @@ try:
 except Exception as error:
     sys.stdout.write(str(error))
     sys.exit(3)
-with open(job["temporary"], "w") as target:
-    target.write(rendered)
+try:
+    with open(job["temporary"], "w") as target:
+        target.write(rendered)
+except OSError as error:
+    sys.stdout.write(error.strerror or str(error))
+    sys.exit(5)
 )PY";
 
 constexpr int templateErrorStatus = 3;
 constexpr int unreadableTemplateStatus = 4;
+constexpr int unwritableTargetStatus = 5;
 
 } // namespace
 
@@ -62,7 +68,7 @@ void template_(const TemplateSource& templatePath, const fs::path& targetPath,
       {facts.program.string(), "-c", renderScript},
       {.captureOutput = true,
        .timeout = commandTimeout,
-       .input = job.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
+       .input = job.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace)});
   std::string output = utf8::decodeReplace(result.output);
   if (result.signal == 0 && result.exitCode == templateErrorStatus)
     throw std::runtime_error(
@@ -70,6 +76,9 @@ void template_(const TemplateSource& templatePath, const fs::path& targetPath,
   if (result.signal == 0 && result.exitCode == unreadableTemplateStatus)
     throw std::runtime_error(fmt::format("Cannot read the template '{}': {}",
                                          std::get<fs::path>(templatePath).string(), output));
+  if (result.signal == 0 && result.exitCode == unwritableTargetStatus)
+    throw std::runtime_error(
+        fmt::format("Cannot write the rendered template to '{}': {}", targetPath.string(), output));
   if (!result.ok())
     throw std::runtime_error(
         fmt::format("Rendering the template into '{}' failed:\n{}", targetPath.string(), output));

@@ -40,6 +40,12 @@ TEST(SplitCommandTest, PosixAndNonPosixRules) {
   EXPECT_EQ(splitCommand(""), Words{});
   for (const char* bad : {"a 'b", "a \"b", "a\\", "\"a\\"})
     EXPECT_THROW(splitCommand(bad), std::invalid_argument) << bad;
+  try {
+    splitCommand("cython 'unclosed");
+    FAIL() << "no error";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "No closing quotation in the command: cython 'unclosed");
+  }
 
   // Without POSIX rules:
   EXPECT_EQ(splitCommand("a \"b c\" d", false), (Words{"a", "\"b c\"", "d"}));
@@ -50,6 +56,34 @@ TEST(SplitCommandTest, PosixAndNonPosixRules) {
   EXPECT_THROW(splitCommand("a 'b", false), std::invalid_argument);
 }
 
+TEST(WithEnvTest, VariablesAreRestoredAlsoWhenTheBodyThrows) {
+  ::unsetenv("QVX_TEST_VAR");
+  {
+    withEnv guard("QVX_TEST_VAR", "inside");
+    EXPECT_EQ(env("QVX_TEST_VAR"), "inside");
+  }
+  EXPECT_EQ(env("QVX_TEST_VAR"), std::nullopt);
+  try {
+    withEnv guard("QVX_TEST_VAR", "inside");
+    throw std::runtime_error("body failed");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_EQ(env("QVX_TEST_VAR"), std::nullopt);
+
+  // An empty variable stays set and nested scopes unwind in order.
+  ::setenv("QVX_TEST_VAR", "", 1);
+  {
+    withEnv outer("QVX_TEST_VAR", "one");
+    {
+      withEnv inner("QVX_TEST_VAR", "two");
+      EXPECT_EQ(env("QVX_TEST_VAR"), "two");
+    }
+    EXPECT_EQ(env("QVX_TEST_VAR"), "one");
+  }
+  EXPECT_EQ(env("QVX_TEST_VAR"), "");
+  ::unsetenv("QVX_TEST_VAR");
+}
+
 TEST(SystemTest, AFailedCommandCarriesItsInterleavedOutput) {
   std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf out2; exit 3'";
   EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1out2");
@@ -57,7 +91,8 @@ TEST(SystemTest, AFailedCommandCarriesItsInterleavedOutput) {
   EXPECT_EQ(system("sh -c 'echo discarded; echo also >&2'"), 0);
   // Line ends are unified and bad bytes replaced.
   EXPECT_EQ(failureOf("sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'"),
-            "Command failed: sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'\nlog: a\nb\nc\n\xEF\xBF\xBD");
+            "Command failed: sh -c 'printf \"a\\r\\nb\\rc\\n\\377\"; exit 1'\n"
+            "log: a\nb\nc\n\xEF\xBF\xBD");
 }
 
 TEST(SystemTest, TheChildSeesTheLocalBinFirstOnItsPath) {
@@ -86,7 +121,7 @@ TEST(SystemTest, AProgramInTheLocalBinWins) {
   EXPECT_EQ(failureOf("qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
 }
 
-TEST(SystemTest, UnsplittableOrMissingCommandsLeavePathAlone) {
+TEST(SystemTest, UnsplittableMissingOrTimedOutCommandsLeavePathAlone) {
   std::optional<std::string> before = env("PATH");
   int runs = 0;
   {
@@ -103,6 +138,10 @@ TEST(SystemTest, UnsplittableOrMissingCommandsLeavePathAlone) {
     EXPECT_STREQ(e.what(), "cannot run 'qvx-no-such-program': No such file or directory");
   }
   EXPECT_EQ(env("PATH"), before);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(system("sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(env("PATH"), before);
 }
 
 TEST(SystemTest, AProgramBesideTheToolIsFoundWithoutBeingOnPath) {
@@ -115,12 +154,6 @@ TEST(SystemTest, AProgramBesideTheToolIsFoundWithoutBeingOnPath) {
   EXPECT_EQ(failure.rfind("Command failed: uv no-such-subcommand\nlog: ", 0), 0u) << failure;
 }
 
-TEST(SystemTest, ATimeOutKillsTheCommand) {
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_THROW(system("sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-}
-
 // Answers getExePath as a platform plug-in would, for when no real one is loaded.
 struct ExePathPlugin : plugin::Plugin {
   std::optional<fs::path> getExePath(const fs::path& path, const std::string& name) override {
@@ -128,22 +161,10 @@ struct ExePathPlugin : plugin::Plugin {
   }
 };
 
-TEST(PythonCallTest, RunsThePythonBesideTheTool) {
+TEST(PythonCallTest, RunsThePythonBesideTheToolAsOneWord) {
   auto& manager = plugin::pluginManager();
   if (!manager.getExePath(interpreter::toolExecutable(), "python"))
     manager.register_(std::make_unique<ExePathPlugin>());
-
-  std::vector<Words> recorded;
-  {
-    CommandRunnerOverride recorder([&](const Words& argv, std::chrono::milliseconds timeout) {
-      recorded.push_back(argv);
-      EXPECT_EQ(timeout, commandTimeout);
-      EXPECT_EQ(env("PATH").value_or("").substr(0, 6), "./bin:");
-      return process::Result{};
-    });
-    pythonCall("-m cython --version");
-  }
-  EXPECT_EQ(recorded, (std::vector<Words>{{QUORVEX_VENV "/bin/python", "-m", "cython", "--version"}}));
 
   pythonCall("-c \"import Cython\"");
   try {
@@ -153,6 +174,26 @@ TEST(PythonCallTest, RunsThePythonBesideTheTool) {
     EXPECT_STREQ(e.what(), "Command failed: " QUORVEX_VENV
                            "/bin/python -c \"raise SystemExit('nope')\"\nlog: nope\n");
   }
+
+  // A blank in the tool's directory does not split the interpreter's path.
+  std::vector<Words> recorded;
+  interpreter::overrideToolExecutable("/opt/my tools/bin/quorvex");
+  try {
+    CommandRunnerOverride recorder([&](const Words& argv, std::chrono::milliseconds timeout) {
+      recorded.push_back(argv);
+      EXPECT_EQ(timeout, commandTimeout);
+      EXPECT_EQ(env("PATH").value_or("").substr(0, 6), "./bin:");
+      return process::Result{.exitCode = 1, .output = "boom"};
+    });
+    pythonCall("-m cython 'a b.pyx'");
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(),
+                 "Command failed: /opt/my tools/bin/python -m cython 'a b.pyx'\nlog: boom");
+  }
+  interpreter::overrideToolExecutable(QUORVEX_VENV "/bin/quorvex");
+  EXPECT_EQ(recorded,
+            (std::vector<Words>{{"/opt/my tools/bin/python", "-m", "cython", "a b.pyx"}}));
 }
 
 } // namespace

@@ -81,6 +81,14 @@ TEST(CopytreeTest, ConflictsBetweenFilesAndDirectories) {
   fs::create_symlink("nowhere", "src4/broken");
   fs::create_directory("dst4");
   EXPECT_THROW(copytree("src4", "dst4"), fs::filesystem_error);
+
+  // Inside a subtree copied whole, a failing entry does not stop the others.
+  const std::vector<std::string> good = {"a", "b", "c", "d", "e", "f", "g", "h"};
+  for (const auto& name : good) writeFile("src5/sub/" + name, name);
+  fs::create_symlink("nowhere", "src5/sub/broken");
+  fs::create_directory("dst5");
+  EXPECT_THROW(copytree("src5", "dst5"), fs::filesystem_error);
+  for (const auto& name : good) EXPECT_EQ(readFile("dst5/sub/" + name), name);
 }
 
 TEST(ChmodRWTest, AddsReadAndWriteForOwnerAndGroupOnly) {

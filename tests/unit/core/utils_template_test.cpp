@@ -12,39 +12,21 @@ using quorvex::testing::writeFile;
 namespace quorvex::utils {
 namespace {
 
-constexpr const char* headerTemplate = R"(
-#include <string.h>
-
-#include "Python.h"
-
-{{for module in modules}}
-extern PyObject* PyInit_{{module}}(void);
-{{endfor}}
-
-{{for package in packages}}
-PyMODINIT_FUNC  PyInit_{{package}}(void);
-{{endfor}}
-)";
-
-TEST(TemplateTest, RendersTheHeaderTemplateThroughTempita) {
-  TempDir dir;
-  template_(std::string(headerTemplate), "__main__.h",
-            {{"modules", {"app", "helper"}}, {"packages", {"pkg"}}, {"package", "__main__"}});
-  EXPECT_EQ(readFile("__main__.h"), "\n#include <string.h>\n\n#include \"Python.h\"\n"
-                                    "extern PyObject* PyInit_app(void);\n"
-                                    "extern PyObject* PyInit_helper(void);\n"
-                                    "PyMODINIT_FUNC  PyInit_pkg(void);\n");
-}
-
 TEST(TemplateTest, ValuesDisplayAsPythonValues) {
   TempDir dir;
-  template_(std::string("{{packages}}|{{features}}|{{none}}|{{flag}}|{{if not none}}empty{{endif}}"),
+  template_(std::string("{{for m in packages}}<{{m}}>{{endfor}}|{{packages}}|{{features}}|"
+                        "{{none}}|{{flag}}|{{if not none}}empty{{endif}}"),
             "out.txt",
             {{"packages", {"a", "b"}},
              {"features", {{"x", 1}, {"y", "z"}}},
              {"none", nullptr},
              {"flag", true}});
-  EXPECT_EQ(readFile("out.txt"), "['a', 'b']|{'x': 1, 'y': 'z'}||True|empty");
+  EXPECT_EQ(readFile("out.txt"), "<a><b>|['a', 'b']|{'x': 1, 'y': 'z'}||True|empty");
+
+  // Non-ASCII text arrives intact whatever encoding the interpreter reads its input with.
+  withEnv encoding("PYTHONIOENCODING", "latin-1");
+  template_(std::string("caf\u00e9 {{name}}"), "out.txt", {{"name", "\u00fc"}});
+  EXPECT_EQ(readFile("out.txt"), "caf\u00e9 \u00fc");
 }
 
 TEST(TemplateTest, TextIsNeverReadAsAFileButAPathIs) {
@@ -75,7 +57,7 @@ TEST(TemplateTest, ATemplateErrorWritesNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
-TEST(TemplateTest, AMissingTemplateFileIsNamed) {
+TEST(TemplateTest, AMissingTemplateOrTargetDirectoryIsNamed) {
   TempDir dir;
   try {
     template_(fs::path("absent.tmpl"), "out.txt", nlohmann::json::object());
@@ -84,6 +66,13 @@ TEST(TemplateTest, AMissingTemplateFileIsNamed) {
     EXPECT_STREQ(e.what(), "Cannot read the template 'absent.tmpl': No such file or directory");
   }
   EXPECT_FALSE(fs::exists("out.txt"));
+  try {
+    template_(std::string("text"), "absent-dir/out.txt", nlohmann::json::object());
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Cannot write the rendered template to 'absent-dir/out.txt': No such "
+                           "file or directory");
+  }
 }
 
 } // namespace
