@@ -5,9 +5,12 @@
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -35,6 +38,25 @@ void copyWithMetadata(const fs::path& from, const fs::path& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
   fs::permissions(to, fs::status(from).permissions(), fs::perm_options::replace);
   fs::last_write_time(to, fs::last_write_time(from));
+}
+
+// The command runner splits its text by shell rules, so a path with a blank or a quote must be
+// quoted to reach uv as one argument. Windows splitting keeps quotes in the words, so paths go
+// there as they are.
+std::string word(const fs::path& path) {
+  const std::string text = path.string();
+#if defined(_WIN32)
+  return text;
+#else
+  auto plain = [](unsigned char c) {
+    return std::isalnum(c) || c >= 0x80 ||
+           std::string_view("@%+=:,./-_").find(c) != std::string_view::npos;
+  };
+  if (!text.empty() && std::all_of(text.begin(), text.end(), plain)) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+  return quoted + "'";
+#endif
 }
 
 } // namespace
@@ -68,12 +90,12 @@ void embed(const fs::path& targetPath, const EmbedOptions& options) {
     if (options.sourcePath) inSource.emplace(*options.sourcePath);
     // The project itself is no dependency: an editable install of it would tie the directory
     // to the source tree and shadow the wheel installed below.
-    utils::system("uv export --no-dev --no-emit-project --output-file " + reqPath.string());
+    utils::system("uv export --no-dev --no-emit-project --output-file " + word(reqPath));
   }
 
-  const std::string pythonText = fs::canonical(targetPython).string();
+  const std::string pythonText = word(fs::canonical(targetPython));
   logger().info("Installing the requirements into {}", targetPath.string());
-  utils::system("uv pip install --python " + pythonText + " -r " + reqPath.string() +
+  utils::system("uv pip install --python " + pythonText + " -r " + word(reqPath) +
                 " --break-system-packages");
 
   if (options.exePath) {
@@ -86,7 +108,7 @@ void embed(const fs::path& targetPath, const EmbedOptions& options) {
   if (options.whlPath) {
     logger().info("Installing {} into {}", options.whlPath->string(), targetPath.string());
     utils::system("uv pip install --python " + pythonText + " --break-system-packages " +
-                  options.whlPath->string());
+                  word(*options.whlPath));
   }
 }
 

@@ -21,14 +21,15 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// into it, installs the project's dependencies (exported with `uv export` in `sourcePath`,
 /// the working directory when not given) with `uv pip install`, then copies `exePath` into
 /// the platform's executable directory and installs `whlPath`, each when given. Refuses, before
-/// touching anything, a target that `checkTarget` rejects. A failing command throws the
+/// touching anything, a target that `checkTarget` rejects. Paths that the command splitter would
+/// break apart are quoted on the uv command lines. A failing command throws the
 /// "Command failed: " error of `utils::system`; what earlier steps made stays.
 void embed(const std::filesystem::path& targetPath, const EmbedOptions& options = {});
 
 /// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is
 /// not the tool's: when it is or contains the working directory, the build directory or
-/// `sourcePath`, when it exists and is not a directory, or when it is a non-empty directory
-/// without the marker file.
+/// `sourcePath`, when it lies in the build directory's "python" directory, when it exists and
+/// is not a directory, or when it is a non-empty directory without the marker file.
 void checkTarget(const std::filesystem::path& targetPath,
                  const std::optional<std::filesystem::path>& sourcePath);
 

@@ -43,6 +43,10 @@ void checkTarget(const fs::path& targetPath, const std::optional<fs::path>& sour
   const fs::path buildPath = normalised(utils::getBuildPath());
   if (isWithin(buildPath, target))
     refuse(targetPath, "it is or contains the build directory " + buildPath.string());
+  // Deleting it would take the pristine Python with it, and copying it would copy into itself.
+  const fs::path pythons = buildPath / "python";
+  if (isWithin(target, pythons))
+    refuse(targetPath, "it lies in the pristine Python directory " + pythons.string());
 
   const fs::file_status status = fs::status(targetPath);
   if (!fs::exists(status)) return;

@@ -3,6 +3,8 @@
 #include "core/process.hpp"
 #include "support/tempdir.hpp"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -126,6 +128,7 @@ fs::path scratch(const std::string& name) {
 }
 
 void copyTree(const fs::path& from, const fs::path& to) {
+  if (fs::is_directory(fs::symlink_status(from))) fs::create_directories(to);
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
@@ -136,8 +139,11 @@ Project::Project(const std::string& name, const std::map<std::string, std::strin
 
 Project Project::copyOf(const std::string& name, const fs::path& source) {
   Project project(name, {});
-  fs::remove(project.dir_);
-  copyTree(source, project.dir_);
+  // A build directory left in the source by an earlier run would stand in for the fresh one.
+  for (const auto& entry : fs::directory_iterator(source)) {
+    if (entry.path().filename() != ".quorvex_build")
+      copyTree(entry.path(), project.dir_ / entry.path().filename());
+  }
   return project;
 }
 
@@ -167,6 +173,32 @@ fs::path freshVenv(const std::string& name) {
   const Outcome made = run({buildPython().string(), "-m", "venv", venv.string()}, scratchRoot());
   if (made.status != 0) throw std::runtime_error("python -m venv failed:\n" + made.all());
   return venv;
+}
+
+fs::path onlyWheel(const fs::path& dir) {
+  std::vector<fs::path> wheels;
+  if (fs::is_directory(dir)) {
+    for (const auto& entry : fs::directory_iterator(dir))
+      if (entry.path().extension() == ".whl") wheels.push_back(entry.path());
+  }
+  EXPECT_EQ(wheels.size(), 1u) << "wheels in " << dir;
+  return wheels.empty() ? fs::path() : wheels.front();
+}
+
+Outcome checkWheel(const fs::path& wheel) {
+  return run({buildPython().string(), QUORVEX_SOURCE_DIR "/tests/e2e/check_wheel.py",
+              wheel.string()},
+             wheel.parent_path());
+}
+
+fs::path pipInstall(const fs::path& venv, const fs::path& wheel) {
+  const fs::path python = venv / "bin" / "python";
+  const Outcome installed = run({python.string(), "-m", "pip", "install", "--no-index",
+                                 "--disable-pip-version-check", wheel.string()},
+                                venv);
+  EXPECT_EQ(installed.status, 0) << installed.all();
+  EXPECT_EQ((installed.out + installed.err).find("RECORD"), std::string::npos) << installed.all();
+  return python;
 }
 
 } // namespace quorvex::e2e

@@ -1,6 +1,8 @@
 #pragma once
 // Helpers of the end-to-end tests: the installed tool, a runner for real programs, project
 // directories made from files, and one pristine Python shared by every build of the run.
+// Every test runs in a process of its own, so each test builds its product once and checks
+// everything about it; the scratch area is private to the process.
 
 #include <filesystem>
 #include <map>
@@ -43,7 +45,7 @@ class Project {
 public:
   /// Makes the directory `name` with `files` (relative path to text).
   Project(const std::string& name, const std::map<std::string, std::string>& files);
-  /// Makes the directory `name` as a copy of the directory `source`.
+  /// Makes the directory `name` as a copy of the directory `source`, less any build directory.
   static Project copyOf(const std::string& name, const std::filesystem::path& source);
 
   const std::filesystem::path& dir() const { return dir_; }
@@ -63,5 +65,16 @@ const std::string& pristineInstallLog();
 
 /// A fresh virtual environment made by the build interpreter, with pip.
 std::filesystem::path freshVenv(const std::string& name);
+
+/// The one wheel file in `dir`; fails the test when there is not exactly one.
+std::filesystem::path onlyWheel(const std::filesystem::path& dir);
+
+/// Runs check_wheel.py on `wheel` with the build interpreter.
+Outcome checkWheel(const std::filesystem::path& wheel);
+
+/// Installs `wheel` with pip, without an index, into the fresh environment `venv` and returns
+/// that environment's python; fails the test when pip fails or complains about RECORD.
+std::filesystem::path pipInstall(const std::filesystem::path& venv,
+                                 const std::filesystem::path& wheel);
 
 } // namespace quorvex::e2e

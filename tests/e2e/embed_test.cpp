@@ -32,9 +32,21 @@ void expectSixFrom(const nlohmann::json& report, const fs::path& embedded) {
   EXPECT_EQ(report["six"], "1.17.0");
 }
 
-TEST(EmbeddedExecutable, RunsWithItsDependencyAndSurvivesAMove) {
+TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAMove) {
   auto project = std::make_unique<Project>(Project::copyOf("embed-exe", projectSource));
-  const fs::path embedded = scratch("embedded") / "exe";
+  {
+    SCOPED_TRACE("a target that would delete the project");
+    const Outcome refused = project->build({"--embed", ".", "app", "*.py"});
+    EXPECT_EQ(refused.status, 1) << refused.all();
+    EXPECT_NE(
+        refused.err.find("Refusing to embed into .: it is or contains the working directory "),
+        std::string::npos)
+        << refused.all();
+    EXPECT_TRUE(fs::exists(project->dir() / "app.py"));
+    EXPECT_TRUE(fs::exists(project->dir() / "uv.lock"));
+  }
+  // A blank and a quote in the path: uv must still get each path as one argument.
+  const fs::path embedded = scratch("embedded dir") / "app's";
   const Outcome build = project->build({"--embed", embedded.string(), "app", "*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
@@ -60,17 +72,8 @@ TEST(EmbeddedExecutable, RunsWithItsDependencyAndSurvivesAMove) {
   expectSixFrom(report, moved);
 }
 
-class EmbeddedLibrary : public ::testing::Test {
-protected:
-  // `<embedded>/bin/python` imports the package and reports on it.
-  static nlohmann::json importFrom(const fs::path& embedded) {
-    return described(runClean({(embedded / "bin" / "python").string(), "-c",
-                               "import json, embedapp; print(json.dumps(embedapp.describe()))"},
-                              embedded));
-  }
-};
-
-TEST_F(EmbeddedLibrary, InstallsTheTemporaryWheel) {
+// Without --wheel, the build makes a wheel in the build directory for the embedded directory.
+TEST(EmbeddedLibrary, InstallsTheTemporaryWheel) {
   Project project = Project::copyOf("embed-lib", projectSource);
   const fs::path embedded = scratch("embedded") / "lib";
   const Outcome build = project.build({"--library", "--embed", embedded.string(), "app", "*.py"});
@@ -78,32 +81,13 @@ TEST_F(EmbeddedLibrary, InstallsTheTemporaryWheel) {
   EXPECT_NE((build.out + build.err).find("Creating temp wheel at .quorvex_build"),
             std::string::npos)
       << build.all();
-  const nlohmann::json report = importFrom(embedded);
+  const nlohmann::json report = described(
+      runClean({(embedded / "bin" / "python").string(), "-c",
+                "import json, embedapp; print(json.dumps(embedapp.describe()))"},
+               embedded));
   expectSixFrom(report, embedded);
   EXPECT_EQ(fs::canonical(report.value("prefix", "/nowhere")), fs::canonical(embedded));
   EXPECT_FALSE(fs::exists(embedded / "bin" / "app")) << "a library build copies no program";
-}
-
-TEST_F(EmbeddedLibrary, InstallsTheWheelMadeWithWheel) {
-  Project project = Project::copyOf("embed-lib-wheel", projectSource);
-  const fs::path embedded = scratch("embedded") / "lib-wheel";
-  const Outcome build = project.build(
-      {"--library", "--wheel", "dist", "--embed", embedded.string(), "app", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-  EXPECT_EQ((build.out + build.err).find("Creating temp wheel"), std::string::npos) << build.all();
-  EXPECT_TRUE(fs::is_directory(project.dir() / "dist"));
-  expectSixFrom(importFrom(embedded), embedded);
-}
-
-TEST(EmbedTarget, RefusesToReplaceTheProject) {
-  Project project = Project::copyOf("embed-refused", projectSource);
-  const Outcome build = project.build({"--embed", ".", "app", "*.py"});
-  EXPECT_EQ(build.status, 1) << build.all();
-  EXPECT_NE(build.err.find("Refusing to embed into .: it is or contains the working directory "),
-            std::string::npos)
-      << build.all();
-  EXPECT_TRUE(fs::exists(project.dir() / "app.py"));
-  EXPECT_TRUE(fs::exists(project.dir() / "uv.lock"));
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 // A library build: one shared library for a package's modules, imported by the build
-// interpreter, and its wheel repaired by auditwheel and installed with pip.
-#include "e2e/example.hpp"
+// interpreter, its wheel repaired by auditwheel and installed with pip, and the same wheel in
+// an embedded directory.
+#include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -69,61 +69,55 @@ except ValueError as error:
 )"},
 };
 
-class Library : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    project = std::make_unique<Project>("library", libraryFiles);
-    build = project->build({"--library", "--wheel", "dist", "shapes", "shapes.py", "units.py"});
-  }
-  static void TearDownTestSuite() { project.reset(); }
-  void SetUp() override { ASSERT_EQ(build.status, 0) << build.all(); }
-
-  static fs::path library() {
+// One build gives the library, its repaired wheel and an embedded directory with that wheel.
+TEST(Library, ImportedWheeledAndEmbedded) {
+  Project project("library", libraryFiles);
+  const fs::path embedded = scratch("embedded") / "geomlib";
+  const Outcome build = project.build({"--library", "--wheel", "dist", "--embed",
+                                       embedded.string(), "shapes", "shapes.py", "units.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  {
+    SCOPED_TRACE("the shared library, loaded by the build interpreter");
     const Outcome suffix = run({buildPython().string(), "-c",
                                 "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))"},
-                               project->dir());
-    return project->buildDir() / ("shapes" + suffix.out.substr(0, suffix.out.size() - 1));
+                               project.dir());
+    const fs::path so =
+        project.buildDir() / ("shapes" + suffix.out.substr(0, suffix.out.size() - 1));
+    ASSERT_TRUE(fs::is_regular_file(so)) << so;
+    const Outcome used = run({buildPython().string(), "use_library.py", so.string()},
+                             project.dir());
+    EXPECT_EQ(used.status, 0) << used.all();
+    EXPECT_EQ(used.out, "circle r=2 area=12.566 2.0 True\nValueError: negative radius\n");
   }
+  const std::string useIt = "import geomlib, geomlib.units as u, sys\n"
+                            "print(geomlib.describe(3), u.cm_to_inch(2.54))\n"
+                            "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))";
+  {
+    SCOPED_TRACE("the repaired wheel, installed with pip");
+    const fs::path wheel = onlyWheel(project.dir() / "dist");
+    EXPECT_NE(wheel.filename().string().find("manylinux"), std::string::npos)
+        << "auditwheel names the repaired wheel by its policy: " << wheel;
+    const Outcome checked = checkWheel(wheel);
+    EXPECT_EQ(checked.status, 0) << checked.all();
+    EXPECT_EQ(checked.out, "geomlib 0.3.0\n");
 
-  static inline std::unique_ptr<Project> project;
-  static inline Outcome build;
-};
-
-TEST_F(Library, BuildInterpreterImportsAndUsesIt) {
-  const fs::path so = library();
-  ASSERT_TRUE(fs::is_regular_file(so)) << so;
-  const Outcome used = run({buildPython().string(), "use_library.py", so.string()},
-                           project->dir());
-  EXPECT_EQ(used.status, 0) << used.all();
-  EXPECT_EQ(used.out, "circle r=2 area=12.566 2.0 True\nValueError: negative radius\n");
-}
-
-TEST_F(Library, RepairedWheelInstallsWithPipAndImports) {
-  const fs::path wheel = onlyWheel(project->dir() / "dist");
-  EXPECT_NE(wheel.filename().string().find("manylinux"), std::string::npos)
-      << "auditwheel names the repaired wheel by its policy: " << wheel;
-  const Outcome checked = checkWheel(wheel);
-  EXPECT_EQ(checked.status, 0) << checked.all();
-  EXPECT_EQ(checked.out, "geomlib 0.3.0\n");
-
-  const fs::path venv = freshVenv("geomlib");
-  const fs::path python = venv / "bin" / "python";
-  const Outcome installed = run({python.string(), "-m", "pip", "install", "--no-index",
-                                 "--disable-pip-version-check", wheel.string()},
-                                venv);
-  ASSERT_EQ(installed.status, 0) << installed.all();
-  EXPECT_EQ((installed.out + installed.err).find("RECORD"), std::string::npos) << installed.all();
-
-  const Outcome imported =
-      runClean({python.string(), "-c",
-                "import geomlib, geomlib.units as u\n"
-                "print(geomlib.describe(3), u.cm_to_inch(2.54))"},
-               venv);
-  EXPECT_EQ(imported.status, 0) << imported.all();
-  EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\n");
-  const Outcome asProgram = runClean({python.string(), "-m", "geomlib"}, venv);
-  EXPECT_EQ(asProgram.status, 0) << asProgram.all();
-  EXPECT_EQ(asProgram.out, "circle r=1 area=3.142\n");
+    const fs::path venv = freshVenv("geomlib");
+    const fs::path python = pipInstall(venv, wheel);
+    const Outcome imported = runClean({python.string(), "-c", useIt}, venv);
+    EXPECT_EQ(imported.status, 0) << imported.all();
+    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
+    const Outcome asProgram = runClean({python.string(), "-m", "geomlib"}, venv);
+    EXPECT_EQ(asProgram.status, 0) << asProgram.all();
+    EXPECT_EQ(asProgram.out, "circle r=1 area=3.142\n");
+  }
+  {
+    SCOPED_TRACE("the embedded directory, which got the wheel and no program");
+    const Outcome imported =
+        runClean({(embedded / "bin" / "python").string(), "-c", useIt}, embedded);
+    EXPECT_EQ(imported.status, 0) << imported.all();
+    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
+    EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
+  }
 }
 
 } // namespace

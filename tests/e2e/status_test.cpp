@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace fs = std::filesystem;
 
 namespace quorvex::e2e {
@@ -39,53 +37,36 @@ def explode():
 )"},
 };
 
-class StatusProgram : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    project = std::make_unique<Project>("status", statusFiles);
-    build = project->build({"--exe", "greeter", "greet", "*.py"});
-  }
-  static void TearDownTestSuite() { project.reset(); }
-  void SetUp() override { ASSERT_EQ(build.status, 0) << build.all(); }
-
-  static Outcome greeter(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {(project->buildDir() / "greeter").string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, project->dir());
-  }
-
-  static inline std::unique_ptr<Project> project;
-  static inline Outcome build;
-};
-
-TEST_F(StatusProgram, ExeNamesTheProgram) {
-  EXPECT_TRUE(fs::is_regular_file(project->buildDir() / "greeter"));
-  EXPECT_FALSE(fs::exists(project->buildDir() / "greet"));
+TEST(StatusProgram, NamedByExeEndsAsPythonWould) {
+  Project project("status", statusFiles);
+  const Outcome build = project.build({"--exe", "greeter", "greet", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_TRUE(fs::is_regular_file(project.buildDir() / "greeter"));
+  EXPECT_FALSE(fs::exists(project.buildDir() / "greet"));
   EXPECT_NE((build.out + build.err).find("Compiled to .quorvex_build/greeter"), std::string::npos)
       << build.all();
-}
 
-TEST_F(StatusProgram, PassesItsArguments) {
-  const Outcome outcome = greeter({"hello", "Ada", "Grace"});
-  EXPECT_EQ(outcome.status, 0) << outcome.all();
-  EXPECT_EQ(outcome.out, "hello Ada and Grace\n");
+  auto greeter = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {(project.buildDir() / "greeter").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, project.dir());
+  };
+  const Outcome greeted = greeter({"hello", "Ada", "Grace"});
+  EXPECT_EQ(greeted.status, 0) << greeted.all();
+  EXPECT_EQ(greeted.out, "hello Ada and Grace\n");
   EXPECT_EQ(greeter({}).out, "hello world\n");
-}
 
-TEST_F(StatusProgram, AnEscapingExceptionPrintsTheTracebackAndEndsWithOne) {
-  const Outcome outcome = greeter({"raise"});
-  EXPECT_EQ(outcome.status, 1) << outcome.all();
-  EXPECT_EQ(outcome.out, "");
-  EXPECT_NE(outcome.err.find("Traceback (most recent call last):"), std::string::npos)
-      << outcome.err;
-  EXPECT_NE(outcome.err.find("Boom: the fuse was lit\n"), std::string::npos) << outcome.err;
-}
+  const Outcome raised = greeter({"raise"});
+  EXPECT_EQ(raised.status, 1) << raised.all();
+  EXPECT_EQ(raised.out, "");
+  EXPECT_NE(raised.err.find("Traceback (most recent call last):"), std::string::npos)
+      << raised.err;
+  EXPECT_NE(raised.err.find("Boom: the fuse was lit\n"), std::string::npos) << raised.err;
 
-TEST_F(StatusProgram, SysExitSetsTheStatus) {
-  const Outcome outcome = greeter({"exit"});
-  EXPECT_EQ(outcome.status, 3) << outcome.all();
-  EXPECT_EQ(outcome.out, "leaving with 3\n");
-  EXPECT_EQ(outcome.err, "");
+  const Outcome exited = greeter({"exit"});
+  EXPECT_EQ(exited.status, 3) << exited.all();
+  EXPECT_EQ(exited.out, "leaving with 3\n");
+  EXPECT_EQ(exited.err, "");
 }
 
 } // namespace

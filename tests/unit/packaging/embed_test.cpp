@@ -13,7 +13,9 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -26,6 +28,7 @@ namespace {
 
 struct Call {
   std::string command;
+  std::vector<std::string> argv;
   fs::path cwd;
 };
 
@@ -55,7 +58,7 @@ protected:
   void run(const fs::path& target, EmbedOptions options) {
     utils::CommandRunnerOverride recorder(
         [this](const std::vector<std::string>& argv, std::chrono::milliseconds) {
-          calls.push_back({join(argv), fs::current_path()});
+          calls.push_back({join(argv), argv, fs::current_path()});
           if (onCall) onCall(calls.back());
           process::Result result;
           if (!failOn.empty() && calls.back().command.starts_with(failOn)) {
@@ -117,16 +120,22 @@ TEST_F(EmbedTest, ExecutableGoesToBinAfterTheDependencies) {
   EXPECT_TRUE(fs::is_directory(fs::path("dist") / dynload));
 }
 
-TEST_F(EmbedTest, WheelIsInstalledInsteadOfAnExecutable) {
-  run("out/embedded", {.whlPath = fs::path("wrk/proj-1.0-cp312-cp312-linux_x86_64.whl")});
+TEST_F(EmbedTest, WheelIsInstalledInsteadOfAnExecutableWithPathsKeptWhole) {
+  // Blanks and quotes would split the paths apart on the command line.
+  const fs::path target = "out dir/it's";
+  run(target, {.whlPath = fs::path("wheels dir/proj-1.0-cp312-cp312-linux_x86_64.whl")});
 
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].command, exportCommand());
-  EXPECT_EQ(calls[2].command, "uv pip install --python " + python("out/embedded") +
-                                  " --break-system-packages " +
-                                  "wrk/proj-1.0-cp312-cp312-linux_x86_64.whl");
+  EXPECT_EQ(calls[1].argv,
+            (std::vector<std::string>{"uv", "pip", "install", "--python", python(target), "-r",
+                                      requirements(), "--break-system-packages"}));
+  EXPECT_EQ(calls[2].argv, (std::vector<std::string>{
+                               "uv", "pip", "install", "--python", python(target),
+                               "--break-system-packages",
+                               "wheels dir/proj-1.0-cp312-cp312-linux_x86_64.whl"}));
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator("out/embedded/bin"))
+  for (const auto& entry : fs::directory_iterator(target / "bin"))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"python", "python3"}));
@@ -162,9 +171,9 @@ TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndRestoresTheDirectory) {
 // Every refusal happens before anything is deleted or run.
 class EmbedTargetTest : public EmbedTest {
 protected:
-  std::string refusal(const fs::path& target) {
+  std::string refusal(const fs::path& target, const std::optional<fs::path>& source = {}) {
     try {
-      run(target, {});
+      run(target, {.sourcePath = source});
     } catch (const std::runtime_error& error) {
       EXPECT_TRUE(calls.empty());
       return error.what();
@@ -173,47 +182,43 @@ protected:
   }
 };
 
-TEST_F(EmbedTargetTest, RefusesTheWorkingSourceAndBuildDirectories) {
-  const std::string cwd = dir.path().string();
-  EXPECT_EQ(refusal("."),
-            "Refusing to embed into .: it is or contains the working directory " + cwd);
-  EXPECT_EQ(refusal("/"),
-            "Refusing to embed into /: it is or contains the working directory " + cwd);
-  EXPECT_EQ(refusal("project"), "Refusing to embed into project: it is or contains the source "
-                                "directory " + cwd + "/project");
-  EXPECT_EQ(refusal(".quorvex_build"), "Refusing to embed into .quorvex_build: it is or contains "
-                                       "the build directory " + cwd + "/.quorvex_build");
-  EXPECT_TRUE(fs::exists("project"));
-  EXPECT_TRUE(fs::exists(pristine / "bin" / "python3"));
-}
-
-TEST_F(EmbedTargetTest, RefusesASourceDirectoryElsewhere) {
-  TempDir other;
-  fs::create_directories("src/app");
+TEST_F(EmbedTargetTest, RefusesWhatItDidNotMake) {
+  TempDir other; // enters its directory
   fs::current_path(dir.path());
-  const std::string target = (other.path() / "src").string();
-  try {
-    run(target, {.sourcePath = other.path() / "src" / "app"});
-    FAIL() << "expected a refusal";
-  } catch (const std::runtime_error& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "Refusing to embed into " + target + ": it is or contains the source directory " +
-                  (other.path() / "src" / "app").string());
-  }
-  EXPECT_TRUE(fs::is_directory(other.path() / "src" / "app"));
-}
-
-TEST_F(EmbedTargetTest, RefusesUserFilesButReplacesItsOwnDirectories) {
+  fs::create_directories(other.path() / "src" / "app");
   writeFile("notes/todo.txt", "mine");
   writeFile("file.txt", "mine too");
-  EXPECT_EQ(refusal("notes"),
-            "Refusing to embed into notes: the directory is not empty and has no "
-            ".quorvex-embedded file, so it was not made by quorvex");
-  EXPECT_EQ(refusal("file.txt"), "Refusing to embed into file.txt: it exists and is not a "
-                                 "directory");
+  const std::string cwd = dir.path().string();
+  const std::string otherSrc = (other.path() / "src").string();
+  const std::vector<std::tuple<fs::path, std::optional<fs::path>, std::string>> cases = {
+      {".", {}, "Refusing to embed into .: it is or contains the working directory " + cwd},
+      {"/", {}, "Refusing to embed into /: it is or contains the working directory " + cwd},
+      {"project", {},
+       "Refusing to embed into project: it is or contains the source directory " + cwd +
+           "/project"},
+      {otherSrc, other.path() / "src" / "app",
+       "Refusing to embed into " + otherSrc + ": it is or contains the source directory " +
+           otherSrc + "/app"},
+      {".quorvex_build", {},
+       "Refusing to embed into .quorvex_build: it is or contains the build directory " + cwd +
+           "/.quorvex_build"},
+      {".quorvex_build/python/x", {},
+       "Refusing to embed into .quorvex_build/python/x: it lies in the pristine Python "
+       "directory " + cwd + "/.quorvex_build/python"},
+      {"notes", {},
+       "Refusing to embed into notes: the directory is not empty and has no .quorvex-embedded "
+       "file, so it was not made by quorvex"},
+      {"file.txt", {}, "Refusing to embed into file.txt: it exists and is not a directory"},
+  };
+  for (const auto& [target, source, message] : cases) EXPECT_EQ(refusal(target, source), message);
+  EXPECT_TRUE(fs::is_directory(other.path() / "src" / "app"));
+  EXPECT_TRUE(fs::exists("project"));
+  EXPECT_TRUE(fs::exists(pristine / "bin" / "python3"));
   EXPECT_EQ(readFile("notes/todo.txt"), "mine");
   EXPECT_EQ(readFile("file.txt"), "mine too");
+}
 
+TEST_F(EmbedTargetTest, ReplacesEmptyDirectoriesAndItsOwn) {
   fs::create_directories("empty");
   EXPECT_EQ(refusal("empty"), "accepted");
   calls.clear();
