@@ -41,30 +41,12 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
   return compiler;
 }
 
-namespace {
-
-// The command runner splits the line shell-style, so an argument holding a blank, a quote or a
-// backslash (a source root such as "my app") is single-quoted to reach Cython whole. The
-// Windows splitter keeps quotes in the word, so there the argument goes as it is.
-std::string commandArgument(const std::string& arg) {
-#ifdef _WIN32
-  return arg;
-#else
-  if (arg.find_first_of(" \t\r\n'\"\\") == std::string::npos) return arg;
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-#endif
-}
-
-} // namespace
-
 void cythonCall(const std::vector<std::string>& args) {
   std::string cmd = "-m cython -3 --no-docstrings ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";
-    cmd += commandArgument(arg);
+    cmd += utils::quoteWord(arg); // a source root such as "my app" reaches Cython whole
     first = false;
   };
   if (utils::isFreeThreaded()) {

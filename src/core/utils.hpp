@@ -31,6 +31,11 @@ std::filesystem::path getBuildPath();
 /// a trailing backslash (POSIX).
 std::vector<std::string> splitCommand(const std::string& cmd, bool posix = true);
 
+/// `word` written so that `system` splits it back into that one word: unchanged when it holds only
+/// characters the splitter passes as they are, single-quoted otherwise. The Windows rules keep
+/// quotes inside the word, so on Windows it is returned unchanged.
+std::string quoteWord(const std::string& word);
+
 /// The time an external command may take.
 inline constexpr std::chrono::seconds commandTimeout{600};
 

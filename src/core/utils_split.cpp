@@ -1,5 +1,9 @@
 #include "core/utils.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
 #include <stdexcept>
 #include <string_view>
 
@@ -102,6 +106,21 @@ std::vector<std::string> splitNonPosix(const std::string& cmd) {
 
 std::vector<std::string> splitCommand(const std::string& cmd, bool posix) {
   return posix ? splitPosix(cmd) : splitNonPosix(cmd);
+}
+
+std::string quoteWord(const std::string& word) {
+#if defined(_WIN32)
+  return word;
+#else
+  auto plain = [](unsigned char c) {
+    return std::isalnum(c) || c >= 0x80 ||
+           std::string_view("@%+=:,./-_").find(c) != std::string_view::npos;
+  };
+  if (!word.empty() && std::all_of(word.begin(), word.end(), plain)) return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+  return quoted + "'";
+#endif
 }
 
 } // namespace quorvex::utils

@@ -41,23 +41,8 @@ void copyWithMetadata(const fs::path& from, const fs::path& to) {
 }
 
 // The command runner splits its text by shell rules, so a path with a blank or a quote must be
-// quoted to reach uv as one argument. Windows splitting keeps quotes in the words, so paths go
-// there as they are.
-std::string word(const fs::path& path) {
-  const std::string text = path.string();
-#if defined(_WIN32)
-  return text;
-#else
-  auto plain = [](unsigned char c) {
-    return std::isalnum(c) || c >= 0x80 ||
-           std::string_view("@%+=:,./-_").find(c) != std::string_view::npos;
-  };
-  if (!text.empty() && std::all_of(text.begin(), text.end(), plain)) return text;
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
-  return quoted + "'";
-#endif
-}
+// quoted to reach uv as one argument.
+std::string word(const fs::path& path) { return utils::quoteWord(path.string()); }
 
 } // namespace
 

@@ -16,19 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Quotes a word for the command splitter only when it holds characters the splitter treats
-// specially, so ordinary paths keep their plain form in the logged command line.
-std::string quoteWord(const std::string& word) {
-  auto safe = [](unsigned char c) {
-    return std::isalnum(c) || c >= 0x80 ||
-           std::string_view("@%+=:,./-_").find(c) != std::string_view::npos;
-  };
-  if (!word.empty() && std::all_of(word.begin(), word.end(), safe)) return word;
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
-  return quoted + "'";
-}
-
 // Python's repr of a string, as the log line shows values.
 std::string pyRepr(const std::string& text) {
   bool useDouble = text.find('\'') != std::string::npos && text.find('"') == std::string::npos;
@@ -64,14 +51,14 @@ std::string auditCommand(const fs::path& runtimeLibPath, const fs::path& wheelPa
                          const fs::path& outputPath) {
   auto runtimeName = runtimeLibPath.filename().string();
   auto baseName = runtimeName.substr(0, runtimeName.find(".so")) + ".so";
-  auto exclusions = "--exclude " + quoteWord(baseName);
-  if (runtimeName != baseName) exclusions += " --exclude " + quoteWord(runtimeName);
+  auto exclusions = "--exclude " + utils::quoteWord(baseName);
+  if (runtimeName != baseName) exclusions += " --exclude " + utils::quoteWord(runtimeName);
   auto so10 = std::string_view(".so.1.0");
   if (runtimeName.size() < so10.size() ||
       runtimeName.compare(runtimeName.size() - so10.size(), so10.size(), so10) != 0)
-    exclusions += " --exclude " + quoteWord(baseName + ".1.0");
-  return "auditwheel repair " + exclusions + " " + quoteWord(wheelPath.string()) + " -w " +
-         quoteWord(outputPath.string());
+    exclusions += " --exclude " + utils::quoteWord(baseName + ".1.0");
+  return "auditwheel repair " + exclusions + " " + utils::quoteWord(wheelPath.string()) + " -w " +
+         utils::quoteWord(outputPath.string());
 }
 
 std::string policyWheelName(const std::string& wheelName,

@@ -84,6 +84,12 @@ TEST(WithEnvTest, VariablesAreRestoredAlsoWhenTheBodyThrows) {
   ::unsetenv("QVX_TEST_VAR");
 }
 
+TEST(SplitCommandTest, QuotedWordsSplitBackWhole) {
+  for (std::string word : {"plain/path-1.0.whl", "my app", "it's", "", "a\\b", "say \"hi\"", "$HOME"})
+    EXPECT_EQ(splitCommand("run " + quoteWord(word) + " x"), (Words{"run", word, "x"})) << word;
+  EXPECT_EQ(quoteWord("plain/path-1.0.whl"), "plain/path-1.0.whl");
+}
+
 TEST(SystemTest, AFailedCommandCarriesItsInterleavedOutput) {
   std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf out2; exit 3'";
   EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1out2");
