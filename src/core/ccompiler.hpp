@@ -22,40 +22,44 @@ struct Macro {
   std::optional<std::string> value;
 };
 
-/// A failed compiler or linker run; the message names the command line.
+/// A failed compile; the message names the command line.
 class CompileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+/// A failed link; the message names the command line.
 class LinkError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+/// The optional arguments of one `compile` call, as setuptools names them.
 struct CompileArgs {
-  std::optional<std::string> output_dir;
-  std::vector<Macro> macros;
-  std::vector<std::string> include_dirs;
+  std::optional<std::string> output_dir{};
+  std::vector<Macro> macros{};
+  std::vector<std::string> include_dirs{};
   int debug = 0;
-  std::vector<std::string> extra_preargs;
-  std::vector<std::string> extra_postargs;
-  std::vector<std::string> depends;
+  std::vector<std::string> extra_preargs{};
+  std::vector<std::string> extra_postargs{};
+  std::vector<std::string> depends{};
 };
 
+/// The optional arguments of one link, as setuptools names them.
 struct LinkArgs {
-  std::optional<std::string> output_dir;
-  std::vector<std::string> libraries;
-  std::vector<std::string> library_dirs;
-  std::vector<std::string> runtime_library_dirs;
-  std::vector<std::string> export_symbols; ///< shared objects only
+  std::optional<std::string> output_dir{};
+  std::vector<std::string> libraries{};
+  std::vector<std::string> library_dirs{};
+  std::vector<std::string> runtime_library_dirs{};
+  std::vector<std::string> export_symbols{}; ///< shared objects only
   int debug = 0;
-  std::vector<std::string> extra_preargs;
-  std::vector<std::string> extra_postargs;
-  std::optional<std::string> target_lang;
+  std::vector<std::string> extra_preargs{};
+  std::vector<std::string> extra_postargs{};
+  std::optional<std::string> target_lang{};
 };
 
 /// Runs one command line of the toolchain; the default runs it as a child process with the
 /// tool's standard streams. Tests replace it to record command lines.
 using Spawner = std::function<void(const std::vector<std::string>& argv)>;
 
+/// A compiler object of one toolchain kind.
 class CCompiler {
 public:
   virtual ~CCompiler() = default;
@@ -63,9 +67,11 @@ public:
   /// "unix", "msvc" or "mingw32".
   virtual std::string compiler_type() const = 0;
 
+  /// Defines a macro, replacing an earlier definition of the same name.
   void define_macro(const std::string& name);
   void define_macro(const std::string& name, long long value);
   void define_macro(const std::string& name, const std::string& value);
+  /// Settings used by every later compile or link of this object, after the call's own.
   void add_include_dir(const std::string& dir);
   void add_library_dir(const std::string& dir);
   void add_library(const std::string& name);
@@ -86,6 +92,7 @@ public:
   virtual std::string object_filename(const std::string& source,
                                       const std::optional<std::string>& output_dir) const = 0;
 
+  /// What the setters above collected.
   std::vector<Macro> macros;
   std::vector<std::string> include_dirs;
   std::vector<std::string> libraries;

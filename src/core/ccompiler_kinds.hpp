@@ -36,7 +36,10 @@ protected:
   void link(const std::vector<std::string>& linker, const std::vector<std::string>& objects,
             const std::string& output, const LinkArgs& args);
   /// `-L`, run-time path and `-l` options for one link.
-  virtual std::vector<std::string> libraryOptions(const LinkArgs& args) const;
+  std::vector<std::string> libraryOptions(const LinkArgs& args) const;
+  /// The option that records `dir` as a run-time search path in the linked file, or none
+  /// where the target has no such path.
+  virtual std::optional<std::string> runtimeLibraryDirOption(const std::string& dir) const;
   /// Source suffixes this kind compiles.
   virtual const std::vector<std::string>& sourceExtensions() const;
 };
@@ -53,7 +56,7 @@ public:
                               const std::optional<std::string>& output_dir) const override;
 
 protected:
-  std::vector<std::string> libraryOptions(const LinkArgs& args) const override;
+  std::optional<std::string> runtimeLibraryDirOption(const std::string& dir) const override;
   const std::vector<std::string>& sourceExtensions() const override;
 };
 

@@ -60,12 +60,9 @@ std::vector<std::string> Mingw32CCompiler::compile(const std::vector<std::string
   return objects;
 }
 
-std::vector<std::string> Mingw32CCompiler::libraryOptions(const LinkArgs& args) const {
+std::optional<std::string> Mingw32CCompiler::runtimeLibraryDirOption(const std::string&) const {
   // Windows executables have no run-time library search path.
-  std::vector<std::string> options;
-  for (const std::string& option : UnixCCompiler::libraryOptions(args))
-    if (!option.starts_with("-Wl,-rpath,")) options.push_back(option);
-  return options;
+  return std::nullopt;
 }
 
 } // namespace quorvex::ccompiler

@@ -1,4 +1,5 @@
 #include "core/ccompiler_kinds.hpp"
+#include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
 
@@ -98,12 +99,21 @@ std::vector<std::string> UnixCCompiler::compile(const std::vector<std::string>& 
   return objects;
 }
 
+std::optional<std::string> UnixCCompiler::runtimeLibraryDirOption(const std::string& dir) const {
+  if (host::platform() == "darwin") return "-Wl,-rpath," + dir;
+  // With the GNU linker the path is recorded as RUNPATH, which LD_LIBRARY_PATH can override,
+  // as extensions built by setuptools have it.
+  if (interpreter::facts().configVar("GNULD") == "yes")
+    return "-Wl,--enable-new-dtags,-rpath," + dir;
+  return "-Wl,-R" + dir;
+}
+
 std::vector<std::string> UnixCCompiler::libraryOptions(const LinkArgs& args) const {
   std::vector<std::string> options;
   for (const std::string& dir : detail::concat(args.library_dirs, library_dirs))
     options.push_back("-L" + dir);
   for (const std::string& dir : detail::concat(args.runtime_library_dirs, runtime_library_dirs))
-    options.push_back("-Wl,-rpath," + dir);
+    if (auto option = runtimeLibraryDirOption(dir)) options.push_back(std::move(*option));
   for (const std::string& library : detail::concat(args.libraries, libraries)) {
     const fs::path named(library);
     if (!named.has_parent_path()) {

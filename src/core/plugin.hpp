@@ -59,66 +59,88 @@ public:
   virtual ~Plugin() = default;
 
   // Command line and build driver.
+  /// Adds options to the `build` sub-command's parser.
   virtual void extendBuildParser(CLI::App& /*buildParser*/) {}
   /// Adds sub-commands to the main parser; a sub-command sets `args.func` when chosen.
   virtual void extendSubParsers(CLI::App& /*mainParser*/, cli::BuildArguments& /*args*/) {}
+  /// Told the run's parsed command line before any other hook of the run.
   virtual void extendBuild(const cli::BuildArguments& /*args*/) {}
+  /// The product's file name for the `--exe` value or the main module's first part.
   virtual std::optional<std::string> getExecutableName(const std::string& /*mainModule*/) {
     return {};
   }
 
   // Pristine Python and compilation.
+  /// The `uv` request for the pristine Python and the build interpreter's full version.
   virtual std::optional<InstallSelector> getInstallSelector() { return {}; }
+  /// Object, executable and extension suffixes.
   virtual std::optional<CompileBasics> getCompileBasics() { return {}; }
+  /// Further C sources to compile into the product.
   virtual std::optional<std::vector<std::filesystem::path>>
   getExtraSources(const std::filesystem::path& /*moduleBuildDir*/,
                   const std::optional<std::string>& /*productName*/) {
     return {};
   }
+  /// Extensions of the bootstrap template; JSON null counts as no answer.
   virtual std::optional<TemplateExtensions> extendTemplate() { return {}; }
+  /// The program `name` in the directory of `path`, with the host's executable suffix.
   virtual std::optional<std::filesystem::path> getExePath(const std::filesystem::path& /*path*/,
                                                           const std::string& /*name*/) {
     return {};
   }
+  /// C code that takes the place of the generated main's interpreter configuration call.
   virtual std::optional<std::string> getConfigTemplate() { return {}; }
+  /// A new compiler prepared by `configureCompiler`; null when this plug-in makes none.
   virtual std::unique_ptr<utils::PlatformCompiler> newCompiler(bool /*noInit*/);
+  /// May add settings to a compiler object after the common ones.
   virtual void extendCompiler(ccompiler::CCompiler& /*compiler*/) {}
+  /// Extra arguments for every C compile.
   virtual std::optional<std::vector<std::string>> getCompileArgs() { return {}; }
+  /// The Python runtime library that products link against and ship.
   virtual std::optional<std::filesystem::path>
   getRuntimeLibPath(const std::filesystem::path& /*pristinePython*/,
                     const std::filesystem::path& /*buildPath*/) {
     return {};
   }
+  /// The linker information for one output and the runtime library path.
   virtual std::optional<LinkerInfo>
   getLinkerArgs(const std::string& /*exeName*/,
                 const std::optional<std::filesystem::path>& /*libraryPath*/) {
     return {};
   }
+  /// The linked executable's path as it exists on disk.
   virtual std::optional<std::filesystem::path>
   resolveExePath(const std::filesystem::path& /*exePath*/) {
     return {};
   }
+  /// Appends the archive `zipPath` to the executable when the platform does that.
   virtual void appendExecutable(const std::filesystem::path& /*exePath*/,
                                 const std::filesystem::path& /*zipPath*/) {}
+  /// Sets the executable's permission bits.
   virtual void makeExecutable(const std::filesystem::path& /*exePath*/) {}
 
   // Wheels and embedded directories.
+  /// The wheel platform tag for the build interpreter's platform name.
   virtual std::optional<std::string> fixPlatformName(const std::string& /*platformName*/) {
     return {};
   }
+  /// The runtime libraries an executable wheel ships.
   virtual std::optional<std::vector<RuntimeLibrary>>
   getRuntimeLibraries(const std::string& /*projectName*/, const std::string& /*version*/,
                       const std::optional<std::filesystem::path>& /*runtimeLibPath*/) {
     return {};
   }
+  /// Places the finished wheel, or a repaired copy, in `outputPath`.
   virtual void auditWheel(const std::optional<std::filesystem::path>& /*runtimeLibPath*/,
                           const std::filesystem::path& /*wheelPath*/,
                           const std::filesystem::path& /*outputPath*/,
                           const std::optional<std::string>& /*policy*/) {}
+  /// The interpreter program inside an embedded directory, made ready to run.
   virtual std::optional<std::filesystem::path>
   ensureDynload(const std::filesystem::path& /*embedDir*/) {
     return {};
   }
+  /// The directory inside an embedded directory that receives the executable.
   virtual std::optional<std::filesystem::path>
   getExecutablePath(const std::filesystem::path& /*embedDir*/) {
     return {};

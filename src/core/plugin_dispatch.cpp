@@ -111,7 +111,8 @@ std::optional<TemplateExtensions> PluginManager::extendTemplate() {
   std::optional<TemplateExtensions> result;
   for (const auto& plugin : plugins) {
     std::optional<TemplateExtensions> answer = plugin->extendTemplate();
-    if (!answer) continue;
+    // JSON null is how a JSON answer says None.
+    if (!answer || answer->is_null()) continue;
     if (!result) {
       result = std::move(answer);
     } else if (result->is_object() && answer->is_object()) {

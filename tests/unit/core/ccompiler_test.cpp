@@ -1,4 +1,5 @@
 #include "core/ccompiler.hpp"
+#include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
@@ -12,7 +13,6 @@
 namespace fs = std::filesystem;
 using namespace quorvex;
 namespace qt = quorvex::testing;
-using ccompiler::CompileArgs;
 using ccompiler::LinkArgs;
 using Argv = std::vector<std::string>;
 
@@ -26,25 +26,9 @@ std::unique_ptr<ccompiler::CCompiler> recordingCompiler(const std::string& kind,
   return compiler;
 }
 
-CompileArgs inDir(const std::string& dir) {
-  CompileArgs args;
-  args.output_dir = dir;
-  return args;
-}
-
-LinkArgs linkArgs(std::optional<std::string> outputDir, Argv libraries = {},
-                  Argv libraryDirs = {}, Argv runtimeDirs = {}) {
-  LinkArgs args;
-  args.output_dir = std::move(outputDir);
-  args.libraries = std::move(libraries);
-  args.library_dirs = std::move(libraryDirs);
-  args.runtime_library_dirs = std::move(runtimeDirs);
-  return args;
-}
-
-std::string run(const std::string& program) {
-  process::Result result = process::run({program});
-  EXPECT_TRUE(result.ok()) << program << ": " << result.output;
+std::string run(const Argv& argv) {
+  process::Result result = process::run(argv);
+  EXPECT_TRUE(result.ok()) << argv.front() << ": " << result.output;
   return result.output;
 }
 
@@ -58,17 +42,20 @@ TEST(UnixCompiler, CompilesAndLinksARealProgramAgainstARealSharedObject) {
   auto compiler = ccompiler::new_compiler("unix");
   compiler->define_macro("GREETING", std::string("\"hello from a shared object\""));
 
-  const Argv libObjects = compiler->compile({"src/greet.c"}, inDir("build/obj"));
+  const Argv libObjects = compiler->compile({"src/greet.c"}, {.output_dir = "build/obj"});
   ASSERT_EQ(libObjects, Argv{"build/obj/src/greet.o"});
-  compiler->link_shared_object(libObjects, "libgreet.so", linkArgs("build/lib"));
+  compiler->link_shared_object(libObjects, "libgreet.so", {.output_dir = "build/lib"});
   ASSERT_TRUE(fs::exists("build/lib/libgreet.so"));
 
   const Argv objects = compiler->compile({"src/main.c"});
   ASSERT_EQ(objects, Argv{"src/main.o"});
   const std::string libDir = (dir.path() / "build/lib").string();
   compiler->link_executable(objects, "greeter",
-                            linkArgs("build/bin", {"greet"}, {libDir}, {libDir}));
-  EXPECT_EQ(run((dir.path() / "build/bin/greeter").string()), "hello from a shared object\n");
+                            {.output_dir = "build/bin",
+                             .libraries = {"greet"},
+                             .library_dirs = {libDir},
+                             .runtime_library_dirs = {libDir}});
+  EXPECT_EQ(run({(dir.path() / "build/bin/greeter").string()}), "hello from a shared object\n");
 }
 
 TEST(UnixCompiler, LogsEachCommandLineAndNamesItWhenTheRunFails) {
@@ -97,64 +84,73 @@ TEST(UnixCompiler, LogsEachCommandLineAndNamesItWhenTheRunFails) {
 
 TEST(UnixCompiler, TakesProgramsFromTheInterpreterWithTheEnvironmentOnTop) {
   const interpreter::Facts& facts = interpreter::facts();
-  const std::string cc = facts.configVar("CC").value_or("cc");
-  std::vector<Argv> commands;
-  {
+  // Compile, shared-object link and executable link, under the given environment.
+  auto commandsWith = [](std::vector<std::pair<const char*, const char*>> environment) {
+    std::vector<std::unique_ptr<utils::withEnv>> guards;
+    for (auto [name, value] : environment)
+      guards.push_back(std::make_unique<utils::withEnv>(name, value));
+    std::vector<Argv> commands;
     auto compiler = recordingCompiler("unix", commands);
     compiler->compile({"a.c"});
     compiler->link_shared_object({"a.o"}, "a.so");
     compiler->link_executable({"a.o"}, "a");
-  }
-  ASSERT_EQ(commands.size(), 3u);
+    return commands;
+  };
+  const auto contains = [](const Argv& argv, const std::string& word) {
+    return std::find(argv.begin(), argv.end(), word) != argv.end();
+  };
+
+  const std::string cc = facts.configVar("CC").value_or("cc");
+  std::vector<Argv> commands = commandsWith({});
   EXPECT_EQ(commands[0].front(), cc);
-  EXPECT_NE(std::find(commands[0].begin(), commands[0].end(),
-                      facts.configVar("CCSHARED").value_or("-fPIC")),
-            commands[0].end());
+  EXPECT_TRUE(contains(commands[0], facts.configVar("CCSHARED").value_or("-fPIC")));
   EXPECT_EQ(commands[2], (Argv{cc, "a.o", "-o", "a"}));
 
-  commands.clear();
-  {
-    utils::withEnv ccOverride("CC", "ccache-gcc");
-    utils::withEnv cflags("CFLAGS", "-DFROM_ENV");
-    utils::withEnv ldflags("LDFLAGS", "-Wl,--no-undefined");
-    auto compiler = recordingCompiler("unix", commands);
-    compiler->compile({"a.c"});
-    compiler->link_shared_object({"a.o"}, "a.so");
-    compiler->link_executable({"a.o"}, "a");
-  }
   // The configured LDSHARED starts with CC, so the new compiler takes its place there too.
+  commands = commandsWith(
+      {{"CC", "ccache-gcc"}, {"CFLAGS", "-DFROM_ENV"}, {"LDFLAGS", "-Wl,--no-undefined"}});
   EXPECT_EQ(commands[0].front(), "ccache-gcc");
-  EXPECT_NE(std::find(commands[0].begin(), commands[0].end(), "-DFROM_ENV"), commands[0].end());
+  EXPECT_TRUE(contains(commands[0], "-DFROM_ENV"));
   EXPECT_EQ(commands[1].front(), "ccache-gcc");
-  EXPECT_NE(std::find(commands[1].begin(), commands[1].end(), "-Wl,--no-undefined"),
-            commands[1].end());
+  EXPECT_TRUE(contains(commands[1], "-Wl,--no-undefined"));
   EXPECT_EQ(commands[2], (Argv{"ccache-gcc", "a.o", "-o", "a"}));
 
-  commands.clear();
-  {
-    utils::withEnv ldshared("LDSHARED", "ld.lld -shared");
-    auto compiler = recordingCompiler("unix", commands);
-    compiler->link_shared_object({"a.o"}, "a.so");
-  }
-  EXPECT_EQ(commands[0], (Argv{"ld.lld", "-shared", "a.o", "-o", "a.so"}));
+  EXPECT_EQ(commandsWith({{"LDSHARED", "ld.lld -shared"}})[1],
+            (Argv{"ld.lld", "-shared", "a.o", "-o", "a.so"}));
 }
 
 TEST(UnixCompiler, LinkCommandOrderAndObjectNames) {
   std::vector<Argv> commands;
   auto compiler = recordingCompiler("unix", commands);
+  // setuptools' spelling: RUNPATH with the GNU linker, which LD_LIBRARY_PATH may override.
+  const std::string rpath = interpreter::facts().configVar("GNULD") == "yes"
+                                ? "-Wl,--enable-new-dtags,-rpath,"
+                                : "-Wl,-R";
   compiler->add_library("z");
   compiler->add_library_dir("/own/lib");
   compiler->add_runtime_library_dir("/own/run");
-  LinkArgs args = linkArgs("out", {"python3.12"}, {"/py/lib"}, {"$ORIGIN"});
-  args.debug = 1;
-  args.extra_preargs = {"-Xlinker", "-export-dynamic"};
-  args.extra_postargs = {"-s"};
-  compiler->link_executable({"a.o", "b.o"}, "prog", args);
+  compiler->link_executable({"a.o", "b.o"}, "prog",
+                            {.output_dir = "out",
+                             .libraries = {"python3.12"},
+                             .library_dirs = {"/py/lib"},
+                             .runtime_library_dirs = {"$ORIGIN"},
+                             .debug = 1,
+                             .extra_preargs = {"-Xlinker", "-export-dynamic"},
+                             .extra_postargs = {"-s"}});
   ASSERT_EQ(commands.size(), 1u);
   const Argv tail(commands[0].begin() + 1, commands[0].end());
   EXPECT_EQ(tail, (Argv{"-Xlinker", "-export-dynamic", "-g", "a.o", "b.o", "-L/py/lib",
-                        "-L/own/lib", "-Wl,-rpath,$ORIGIN", "-Wl,-rpath,/own/run",
-                        "-lpython3.12", "-lz", "-o", "out/prog", "-s"}));
+                        "-L/own/lib", rpath + "$ORIGIN", rpath + "/own/run", "-lpython3.12", "-lz",
+                        "-o", "out/prog", "-s"}));
+
+  {
+    host::PlatformOverride darwin("darwin");
+    compiler->link_shared_object({"a.o"}, "a.so", {.runtime_library_dirs = {"@loader_path"}});
+  }
+  const Argv& darwinLink = commands.back();
+  EXPECT_EQ(Argv(darwinLink.end() - 6, darwinLink.end()),
+            (Argv{"-L/own/lib", "-Wl,-rpath,@loader_path", "-Wl,-rpath,/own/run", "-lz", "-o",
+                  "a.so"}));
 
   EXPECT_EQ(compiler->object_filename("pkg/mod.c", std::nullopt), "pkg/mod.o");
   EXPECT_EQ(compiler->object_filename("/abs/mod.c", std::string("build")), "build/abs/mod.o");
@@ -175,12 +171,12 @@ TEST(MsvcCompiler, CommandLines) {
   compiler->define_macro("Py_LIMITED_API", 0x030C0000LL);
   compiler->add_include_dir("C:/Python/include");
   compiler->add_library_dir("C:/Python/libs");
-  const Argv objects = compiler->compile({"src/app.c", "src/app.rc"}, inDir("obj"));
+  const Argv objects = compiler->compile({"src/app.c", "src/app.rc"}, {.output_dir = "obj"});
   EXPECT_EQ(objects, (Argv{"obj/src/app.obj", "obj/src/app.res"}));
   EXPECT_TRUE(fs::is_directory("obj/src"));
   compiler->link_executable({"obj/src/app.obj"}, "app",
-                            linkArgs(std::nullopt, {"python312"}, {}, {"ignored"}));
-  LinkArgs dllArgs = linkArgs("out");
+                            {.libraries = {"python312"}, .runtime_library_dirs = {"ignored"}});
+  LinkArgs dllArgs{.output_dir = "out"};
   dllArgs.export_symbols = {"PyInit_mod"};
   compiler->link_shared_object({"obj/src/app.obj"}, "mod.pyd", dllArgs);
 
@@ -210,7 +206,10 @@ TEST(Mingw32Compiler, CommandLines) {
   const Argv objects = compiler->compile({"app.c", "app.rc"});
   EXPECT_EQ(objects, (Argv{"app.o", "app.rc.o"}));
   compiler->link_executable(objects, "app",
-                            linkArgs("out", {"python3.12"}, {"C:/py/libs"}, {"C:/py"}));
+                            {.output_dir = "out",
+                             .libraries = {"python3.12"},
+                             .library_dirs = {"C:/py/libs"},
+                             .runtime_library_dirs = {"C:/py"}});
   compiler->link_shared_object({"app.o"}, "mod.pyd");
 
   ASSERT_EQ(commands.size(), 4u);

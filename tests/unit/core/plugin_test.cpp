@@ -26,6 +26,7 @@ struct Scripted : Plugin {
   std::optional<Argv> compileArgs;
   std::optional<std::string> exeName;
   std::optional<plugin::TemplateExtensions> extensions;
+  bool makesCompiler = false;
   bool throws = false;
   std::vector<std::string>* calls = nullptr;
   std::string name;
@@ -49,6 +50,11 @@ struct Scripted : Plugin {
   std::optional<plugin::TemplateExtensions> extendTemplate() override {
     note("extendTemplate");
     return extensions;
+  }
+  std::unique_ptr<utils::PlatformCompiler> newCompiler(bool) override {
+    note("newCompiler");
+    if (!makesCompiler) return nullptr;
+    return std::make_unique<utils::PlatformCompiler>(ccompiler::new_compiler("unix"));
   }
   void makeExecutable(const fs::path&) override { note("makeExecutable"); }
 };
@@ -84,7 +90,9 @@ TEST(PluginDispatch, MappingsMergeKeyByKeyAndListsAppend) {
                                       p.extensions = nlohmann::json{{"code", "a = 1"},
                                                                     {"features", {{"x", 1}}}};
                                     }),
-                           scripted("silent"), scripted("second", [](Scripted& p) {
+                           // JSON null is a JSON answer's None.
+                           scripted("silent", [](Scripted& p) { p.extensions = nlohmann::json(); }),
+                           scripted("second", [](Scripted& p) {
                              p.basics = plugin::CompileBasics{{"a", "2"}, {"b", "3"}};
                              p.compileArgs = Argv{"-y", "-z"};
                              p.extensions = nlohmann::json{{"features", {{"y", 2}}}};
@@ -100,18 +108,28 @@ TEST(PluginDispatch, MappingsMergeKeyByKeyAndListsAppend) {
 }
 
 TEST(PluginDispatch, ASingleValueHookTakesOneAnswerAndNamesTheHookOnASecond) {
-  const auto answering = [](std::string name, std::string answer) {
-    return scripted(name, [answer](Scripted& p) { p.exeName = answer; });
+  const auto answering = [](std::string name) {
+    return scripted(name, [](Scripted& p) {
+      p.exeName = "app";
+      p.makesCompiler = true;
+    });
   };
-  EXPECT_EQ(managerOf(scripted("quiet"), answering("answering", "app"))->getExecutableName("app"),
-            "app");
-  auto manager = managerOf(answering("extension", "one"), answering("platform", "two"));
-  try {
-    manager->getExecutableName("app");
-    FAIL() << "two answers to a single-value hook must fail";
-  } catch (const std::runtime_error& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "The hook getExecutableName was answered by more than one plug-in");
+  auto one = managerOf(scripted("quiet"), answering("platform"));
+  EXPECT_EQ(one->getExecutableName("app"), "app");
+  EXPECT_NE(one->newCompiler(true), nullptr);
+
+  auto two = managerOf(answering("extension"), answering("platform"));
+  const std::vector<std::pair<std::string, std::function<void()>>> hooks{
+      {"getExecutableName", [&] { two->getExecutableName("app"); }},
+      {"newCompiler", [&] { two->newCompiler(false); }}};
+  for (const auto& [hook, ask] : hooks) {
+    try {
+      ask();
+      ADD_FAILURE() << "two answers to " << hook << " must fail";
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "The hook " + hook + " was answered by more than one plug-in");
+    }
   }
 }
 

@@ -85,7 +85,8 @@ TEST(WithEnvTest, VariablesAreRestoredAlsoWhenTheBodyThrows) {
 }
 
 TEST(SplitCommandTest, QuotedWordsSplitBackWhole) {
-  for (std::string word : {"plain/path-1.0.whl", "my app", "it's", "", "a\\b", "say \"hi\"", "$HOME"})
+  for (std::string word :
+       {"plain/path-1.0.whl", "my app", "it's", "", "a\\b", "say \"hi\"", "$HOME"})
     EXPECT_EQ(splitCommand("run " + quoteWord(word) + " x"), (Words{"run", word, "x"})) << word;
   EXPECT_EQ(quoteWord("plain/path-1.0.whl"), "plain/path-1.0.whl");
 }
