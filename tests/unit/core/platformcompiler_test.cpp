@@ -1,6 +1,10 @@
 #include "core/ccompiler.hpp"
+#include "core/interpreter.hpp"
+#include "core/plugin.hpp"
+#include "core/process.hpp"
 #include "core/utils.hpp"
 #include "core/utils_compilerconfig.hpp"
+#include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -197,4 +201,63 @@ TEST(ConfigureCompiler, SettingsFollowNoInitVersionAndBuildMode) {
             (Macros{{"NDEBUG", std::nullopt},
                     {"CYTHON_COMPRESS_STRINGS", "0"},
                     {"Py_GIL_DISABLED", "1"}}));
+}
+
+TEST(ConfigureCompiler, ExtensionsSeeTheBuildInterpretersSettingsAlreadyMade) {
+  // The plug-in stays registered for the process; it goes quiet once this test is over.
+  auto seen = std::make_shared<std::pair<Argv, Argv>>();
+  struct Extension : plugin::Plugin {
+    std::weak_ptr<std::pair<Argv, Argv>> watcher;
+    void extendCompiler(ccompiler::CCompiler& compiler) override {
+      auto seen = watcher.lock();
+      if (!seen) return;
+      for (const auto& macro : compiler.macros) seen->first.push_back(macro.name);
+      seen->second = compiler.include_dirs;
+      compiler.define_macro("FROM_EXTENSION");
+    }
+  };
+  auto extension = std::make_unique<Extension>();
+  extension->watcher = seen;
+  plugin::pluginManager().register_(std::move(extension));
+
+  FakeCompiler compiler;
+  utils::configureCompiler(compiler, true);
+  EXPECT_EQ(seen->first, (Argv{"NDEBUG", "CYTHON_NO_PYINIT_EXPORT", "CYTHON_COMPRESS_STRINGS"}));
+  EXPECT_EQ(seen->second, Argv{quorvex::interpreter::facts().path("include")});
+  EXPECT_EQ(compiler.macros.back().name, "FROM_EXTENSION");
+}
+
+// A program that embeds the build interpreter, compiled and linked through the wrapper the way
+// the platform plug-ins set it up, then run.
+TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
+  quorvex::testing::TempDir dir;
+  const interpreter::Facts& facts = interpreter::facts();
+  const std::string libDir = facts.configVar("LIBDIR").value();
+  const std::string ldLibrary = facts.configVar("LDLIBRARY").value(); // libpython3.12.so
+  const std::string libName = ldLibrary.substr(3, ldLibrary.find(".so") - 3);
+  quorvex::testing::writeFile("embed/main.c",
+                              "#include <Python.h>\n"
+                              "int main(void) {\n"
+                              "  Py_Initialize();\n"
+                              "  PyRun_SimpleString(\"import sys; \"\n"
+                              "                     \"print(6 * 7, sys.version_info[:2])\");\n"
+                              "  return Py_FinalizeEx() < 0 ? 120 : 0;\n"
+                              "}\n");
+
+  auto raw = ccompiler::new_compiler();
+  utils::configureCompiler(*raw, true);
+  utils::PlatformCompiler compiler(std::move(raw), {}, {"-fPIC"},
+                                   [&](const std::string&, const std::optional<fs::path>&) {
+                                     return plugin::LinkerInfo{{"libraryDirs", {libDir}},
+                                                               {"libraries", {libName}},
+                                                               {"runtimeLibraryDirs", {libDir}}};
+                                   });
+  const Argv objects = compiler.compile({"embed/main.c"});
+  EXPECT_EQ(objects, Argv{"embed/main.o"});
+  compiler.link_executable(objects, "embedded", {.output_dir = "out"});
+
+  process::Result result = process::run({(dir.path() / "out/embedded").string()});
+  EXPECT_TRUE(result.ok()) << result.output;
+  EXPECT_EQ(result.output,
+            "42 (" + std::to_string(facts.major) + ", " + std::to_string(facts.minor) + ")\n");
 }
