@@ -3,8 +3,8 @@
 #include "compilation/compiler.hpp"
 #include "compilation/interrupt_guard.hpp"
 #include "compilation/pipeline.hpp"
+#include "compilation/paths.hpp"
 #include "compilation/pxd_stubs.hpp"
-#include "compilation/source_glob.hpp"
 #include "compilation/textfile.hpp"
 
 #include "bootstrap/templates.hpp"

@@ -1,14 +1,16 @@
 // Phase 1 of `compile`: the module build directory, the platform's suffixes and extra
 // sources, the matched modules in module order and the rebuild decision.
+#include "compilation/paths.hpp"
 #include "compilation/pipeline.hpp"
-#include "compilation/source_glob.hpp"
 
+#include "core/glob.hpp"
 #include "core/utils.hpp"
 
 #include <algorithm>
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -56,6 +58,23 @@ std::vector<std::string>& modulesFor(SourcePlan& plan, const std::string& packag
   return plan.packageModules.emplace_back(package, std::vector<std::string>{}).second;
 }
 
+// The files below `root` that `pattern` names, each joined with `root`. Directories are no
+// sources; a pattern naming the root itself (the build passes "." for a "**" source pattern)
+// or a missing file yields nothing.
+std::vector<fs::path> sourceFiles(const fs::path& root, const std::string& pattern) {
+  if (!pattern.empty() && (pattern.front() == '/' || fs::path(pattern).is_absolute()))
+    throw std::invalid_argument("Non-relative patterns are unsupported: " + pattern);
+  std::vector<fs::path> files;
+  if (pathlibForm(pattern) == ".") return files;
+  for (const auto& match : glob::glob(root, pattern)) {
+    fs::path file = joinPath(root, match);
+    std::error_code ec;
+    const auto status = fs::status(file, ec);
+    if (!ec && fs::exists(status) && !fs::is_directory(status)) files.push_back(std::move(file));
+  }
+  return files;
+}
+
 } // namespace
 
 std::vector<std::string> SourcePlan::modulesOf(const std::string& package) const {
@@ -99,7 +118,7 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourc
   fs::path root = pathlibForm(sourcePath);
   std::set<fs::path> sourceSet;
   for (const auto& pattern : sources)
-    for (auto& match : globFiles(root, pattern.generic_string())) sourceSet.insert(match);
+    for (auto& file : sourceFiles(root, pattern.generic_string())) sourceSet.insert(file);
   std::vector<fs::path> matched(sourceSet.begin(), sourceSet.end());
   std::sort(matched.begin(), matched.end(), pathLess);
 

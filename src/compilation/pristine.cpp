@@ -1,6 +1,8 @@
 #include "compilation/pristine.hpp"
 
-#include "compilation/source_glob.hpp"
+#include "compilation/paths.hpp"
+#include "core/glob.hpp"
+#include "core/host.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
@@ -37,11 +39,14 @@ std::vector<std::string> preferring(std::vector<std::string> names, auto keep) {
 std::optional<fs::path> findPython(const fs::path& basePath, const std::string& versionName,
                                    bool freeThreaded) {
   std::vector<std::string> names;
+  // Installation names are matched as the host's file system compares names.
+  const bool caseSensitive = host::platform() != "win32";
   std::error_code ec;
   for (fs::directory_iterator it(basePath, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
     std::error_code statError;
-    if (compiler::matchComponent("cpython-*", name) && fs::is_directory(it->path(), statError))
+    if (glob::fnmatch(name, "cpython-*", caseSensitive) &&
+        fs::is_directory(it->path(), statError))
       names.push_back(name);
   }
   if (names.empty()) return std::nullopt;

@@ -1,10 +1,10 @@
 #include "frontend/builder.hpp"
 
 #include "compilation/pristine.hpp"
+#include "core/glob.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
-#include "frontend/matcher.hpp"
 
 #include <stdexcept>
 
@@ -65,7 +65,7 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
                                    const std::vector<std::string>& patterns, bool library) {
   std::vector<fs::path> sources;
   for (const std::string& pattern : patterns) {
-    for (auto& match : matcher::glob(sourceDirectory, _normalize_source_pattern(pattern))) {
+    for (auto& match : glob::glob(sourceDirectory, _normalize_source_pattern(pattern))) {
       // A package's __main__.py has no place in a library, at any depth.
       if (library && match.filename() == "__main__.py") continue;
       sources.push_back(std::move(match));

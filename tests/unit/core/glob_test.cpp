@@ -1,6 +1,6 @@
-// The source pattern matcher against real directory trees.
+// Path-pattern matching against real directory trees.
+#include "core/glob.hpp"
 #include "core/host.hpp"
-#include "frontend/matcher.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include <tuple>
 
 namespace fs = std::filesystem;
-using quorvex::matcher::fnmatch;
-using quorvex::matcher::glob;
+using quorvex::glob::fnmatch;
+using quorvex::glob::glob;
 using quorvex::testing::TempDir;
 using quorvex::testing::writeFile;
 
@@ -55,7 +55,7 @@ TEST(Fnmatch, WildcardsSetsAndCaseFolding) {
       {"m.py", "[a-z].py", true},  {"M.py", "[a-z].py", false},  {"-", "[a-]", true},
       {"]", "[]]", true},          {"[x", "[x", true}, // an unclosed bracket is a plain character
       {"abcabd", "*ab?", true},    {"abc", "ab", false},         {"", "*", true},
-      {"Main.PY", "*.py", false}};
+      {"Main.PY", "*.py", false},  {"^.py", "[^a].py", true},   {"b.py", "[^a].py", false}};
   for (const auto& [name, pattern, expected] : cases)
     EXPECT_EQ(fnmatch(name, pattern), expected) << name << " " << pattern;
   EXPECT_TRUE(fnmatch("Main.PY", "*.py", false));

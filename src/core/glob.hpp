@@ -1,14 +1,14 @@
 #pragma once
-// Source pattern matching below a base directory: shell-style wildcards per path component,
+// Path-pattern matching below a base directory: shell-style wildcards per path component,
 // `**` for a whole directory tree and `..` for the parent, with results in directory-listing
-// order.
+// order. The build's source patterns and the compiler's source discovery both match with it.
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace quorvex::matcher {
+namespace quorvex::glob {
 
 /// True when `name` matches the shell-style wildcard `pattern` as a whole: `*` any run of
 /// characters, `?` one character, `[...]` a set with ranges and `!` negation. A leading dot
@@ -22,9 +22,9 @@ bool hasWildcard(std::string_view component);
 /// in the order of the directory listings; a `**` component lists each match once. Every
 /// component but the last matches directories only, and the last does too when the pattern
 /// ends in a separator. Case-insensitive on Windows hosts. Throws `std::invalid_argument`
-/// naming the pattern when it is empty, absolute, or mixes `**` with other characters in one
-/// component.
+/// naming the pattern when it is empty, absolute, names no entry below `base` (only "." and
+/// separators), or mixes `**` with other characters in one component.
 std::vector<std::filesystem::path> glob(const std::filesystem::path& base,
                                         const std::string& pattern);
 
-} // namespace quorvex::matcher
+} // namespace quorvex::glob
