@@ -1,12 +1,14 @@
 #include "e2e/e2e_support.hpp"
 
 #include "core/process.hpp"
+#include "support/pristine_env.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -70,22 +72,12 @@ Outcome spawn(std::vector<std::string> argv, const fs::path& cwd) {
 void prepareEnvironment() {
   static std::once_flag once;
   std::call_once(once, [] {
-    const std::string script =
-        ". '" QUORVEX_SOURCE_DIR "/scripts/pristine-env' >/dev/null && "
-        "printf '%s\\n%s\\n%s\\n' \"$UV_PYTHON_DOWNLOADS_JSON_URL\" \"$UV_PYTHON_INSTALL_BIN\" "
-        "\"$PATH\"";
-    const Outcome env = spawn({"bash", "-c", script}, QUORVEX_SOURCE_DIR);
-    if (env.status != 0) throw std::runtime_error("scripts/pristine-env failed:\n" + env.all());
-    const auto first = env.out.find('\n');
-    const auto second = env.out.find('\n', first + 1);
-    std::string path = trimmed(env.out.substr(second + 1));
+    std::map<std::string, std::string> env = testing::pristineEnvironment();
     const Outcome base = spawn({buildPython().string(), "-c",
                                 "import sys; print(sys.base_prefix)"},
                                QUORVEX_SOURCE_DIR);
-    path = QUORVEX_VENV "/bin:" + trimmed(base.out) + "/bin:" + path;
-    setenv("UV_PYTHON_DOWNLOADS_JSON_URL", env.out.substr(0, first).c_str(), 1);
-    setenv("UV_PYTHON_INSTALL_BIN", env.out.substr(first + 1, second - first - 1).c_str(), 1);
-    setenv("PATH", path.c_str(), 1);
+    env["PATH"] = QUORVEX_VENV "/bin:" + trimmed(base.out) + "/bin:" + env["PATH"];
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     // What the tests build must not depend on the caller's Python settings.
     unsetenv("PYTHONPATH");
     unsetenv("PYTHONHOME");

@@ -6,12 +6,12 @@
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "frontend/cli.hpp"
+#include "support/pristine_env.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using quorvex::testing::readFile;
@@ -24,19 +24,8 @@ namespace {
 class PristineEnvironment {
 public:
   PristineEnvironment() {
-    auto result = quorvex::process::run(
-        {"bash", "-c",
-         ". '" QUORVEX_SOURCE_DIR "/scripts/pristine-env' >/dev/null 2>&1 && "
-         "printf '%s\\n%s\\n' \"$UV_PYTHON_DOWNLOADS_JSON_URL\" \"$PATH\""});
-    if (!result.ok()) throw std::runtime_error("scripts/pristine-env failed: " + result.output);
-    std::istringstream lines(result.output);
-    std::string url, path;
-    std::getline(lines, url);
-    std::getline(lines, path);
-    using quorvex::utils::withEnv;
-    guards_.push_back(std::make_unique<withEnv>("UV_PYTHON_DOWNLOADS_JSON_URL", url));
-    guards_.push_back(std::make_unique<withEnv>("UV_PYTHON_INSTALL_BIN", "0"));
-    guards_.push_back(std::make_unique<withEnv>("PATH", path));
+    for (const auto& [name, value] : quorvex::testing::pristineEnvironment())
+      guards_.push_back(std::make_unique<quorvex::utils::withEnv>(name, value));
   }
 
 private:
