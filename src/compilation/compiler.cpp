@@ -23,6 +23,8 @@ std::optional<fs::path> compile(const fs::path& sourcePath,
   if (!options.targetPath)
     throw std::invalid_argument("compile: no target directory was given for " + *exeName);
   auto& manager = plugin::pluginManager();
+  // A run that fails or is killed must not leave an earlier product looking like its result.
+  removeFile(productPath(manager, *exeName, options.library, *options.targetPath));
   SourcePlan plan = discoverSources(manager, sourcePath, exeName, sources, options.force);
   generateSources(manager, plan, sourcePath, mainModule, options.library,
                   options.projectMainModule);

@@ -1,7 +1,6 @@
 // Phase 2 of `compile`: the Cython runs, the bootstrap and header renders, the splice and the
 // package bootstraps.
 #include "compilation/compiler.hpp"
-#include "compilation/interrupt_guard.hpp"
 #include "compilation/pipeline.hpp"
 #include "compilation/paths.hpp"
 #include "compilation/pxd_stubs.hpp"
@@ -56,10 +55,13 @@ void writeOrRemove(const fs::path& path, const std::string& text, bool write) {
   else removeFile(path);
 }
 
-// Translates `sources` in batches, each with the same include and output arguments.
-void runBatches(const std::vector<fs::path>& sources, const std::set<fs::path>& sourceDirs,
-                const fs::path& modBuildPath, const InterruptGuard* guard) {
-  std::vector<std::string> common;
+// Translates `sources` in batches, each with the same include and output arguments. The module
+// build directory comes first on the include path: its `_qvx_bootstrap.pxd` is the one meant.
+void runBatches(const std::vector<fs::path>& sources, const fs::path& modBuildPath) {
+  std::set<fs::path> sourceDirs;
+  for (const auto& source : sources) sourceDirs.insert(pathlibForm(source.parent_path()));
+  sourceDirs.erase(modBuildPath);
+  std::vector<std::string> common = {"-I", modBuildPath.string()};
   for (const auto& dir : sourceDirs) {
     common.push_back("-I");
     common.push_back(dir.string());
@@ -73,7 +75,6 @@ void runBatches(const std::vector<fs::path>& sources, const std::set<fs::path>& 
     for (std::size_t i = start; i < sources.size() && i < start + batchSize; ++i)
       args.push_back(sources[i].string());
     cythonCall(args);
-    if (guard) guard->check();
   }
 }
 
@@ -92,10 +93,12 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   std::string code = joinSnippets(extensions["code"]);
   std::string pxd = joinSnippets(extensions["pxd"]);
 
-  std::set<fs::path> sourceDirs{modBuildPath};
-  for (const auto& source : plan.pySources) sourceDirs.insert(pathlibForm(source.parent_path()));
-  for (const auto& dir : sourceDirs)
-    writeOrRemove(joinPath(dir, "_qvx_bootstrap.pxd"), pxd, !pxd.empty());
+  // Only in the build directory: a source directory may hold a file of that name of the user's.
+  writeOrRemove(modBuildPath / "_qvx_bootstrap.pxd", pxd, !pxd.empty());
+  std::vector<fs::path> toTranslate = plan.pySources;
+  if (library)
+    if (auto copies = stubbedCopies(sourcePath, plan.pySources, modBuildPath / "_qvx_stubbed"))
+      toTranslate = std::move(*copies);
 
   std::optional<std::string> entryPackage;
   std::optional<std::string> entryModule =
@@ -150,20 +153,10 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
                       {"package", package},
                       {"packages", json::array()}});
     plan.pySources.push_back(modBuildPath / (package + ".pyx"));
+    toTranslate.push_back(modBuildPath / (package + ".pyx"));
     plan.cSources.push_back(modBuildPath / (package + ".c"));
   }
-
-  if (!library) {
-    if (!plan.pySources.empty()) runBatches(plan.pySources, sourceDirs, modBuildPath, nullptr);
-    return;
-  }
-  // Declared before the stubs, so that the files are back before a held signal is delivered.
-  InterruptGuard guard;
-  PxdStubs stubs;
-  stubs.stub(sourcePath);
-  guard.check();
-  if (!plan.pySources.empty()) runBatches(plan.pySources, sourceDirs, modBuildPath, &guard);
-  stubs.restore();
+  if (!toTranslate.empty()) runBatches(toTranslate, modBuildPath);
 }
 
 } // namespace quorvex::compiler

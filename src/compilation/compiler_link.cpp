@@ -5,6 +5,7 @@
 
 #include "core/ccompiler.hpp"
 #include "core/log.hpp"
+#include "core/tempname.hpp"
 #include "core/utils.hpp"
 
 #include <exception>
@@ -106,21 +107,33 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   ccompiler::LinkArgs linkArgs;
   linkArgs.output_dir = targetPath.string();
 
+  // Linked under a temporary name and renamed into place: a link that fails or is killed
+  // leaves no truncated product. The compiler layer appends the platform's executable suffix;
+  // where that suffix is empty, a name such as "tool.bin" is linked whole.
+  fs::path product = productPath(manager, exeName, library, targetPath);
+  std::string linkName = tempname::sibling(product).filename().string();
+  bool suffixed = !library && (!plan.exeSuffix || !plan.exeSuffix->empty());
+  fs::path made = targetPath / (linkName + (suffixed ? plan.exeSuffix.value_or("") : ""));
+  tempname::Cleanup cleanup(made);
   if (library) {
     logger().info("Linking shared object: {} -> {}", outputName, exeName);
-    compiler->link_shared_object(objects, exeName, linkArgs);
-    return targetPath / exeName;
+    compiler->link_shared_object(objects, linkName, linkArgs);
+  } else {
+    compiler->link_executable(objects, linkName, linkArgs);
+    manager.appendExecutable(made, targetPath / "library.zip");
+    manager.makeExecutable(made);
   }
+  fs::rename(made, product);
+  cleanup.release();
+  return product;
+}
 
-  // The compiler layer appends the platform's executable suffix; where that suffix is empty, a
-  // name such as "tool.bin" is linked whole, so that the file made is the one returned.
-  bool suffixed = !plan.exeSuffix || !plan.exeSuffix->empty();
-  compiler->link_executable(objects, suffixed ? outputName : exeName, linkArgs);
+fs::path productPath(plugin::PluginManager& manager, const std::string& exeName, bool library,
+                     const fs::path& targetPath) {
+  if (library) return targetPath / exeName;
   auto exePath = manager.resolveExePath(targetPath / exeName);
   if (!exePath) throw std::runtime_error("No plug-in answered the hook resolveExePath");
-  manager.appendExecutable(*exePath, targetPath / "library.zip");
-  manager.makeExecutable(*exePath);
-  return exePath;
+  return *exePath;
 }
 
 } // namespace quorvex::compiler

@@ -56,8 +56,8 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const std::filesystem
                            const std::vector<std::filesystem::path>& sources, bool force);
 
 /// Phase 2: the shared-module and embed runs, the bootstrap and header renders, the splice,
-/// the package bootstraps and the batch runs over the rebuilt modules (library builds with
-/// their source-root ".pxd" files stubbed, restored on every way out).
+/// the package bootstraps and the batch runs over the rebuilt modules (a library build whose
+/// source-root ".pxd" files need stubs translates copies). Writes only below `modBuildPath`.
 void generateSources(plugin::PluginManager& manager, SourcePlan& plan,
                      const std::filesystem::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,
@@ -77,6 +77,11 @@ std::optional<std::filesystem::path>
 compileAndLink(plugin::PluginManager& manager, SourcePlan& plan, const std::string& exeName,
                bool library, const std::filesystem::path& targetPath, bool noInit,
                const RuntimePathSource& runtimePath);
+
+/// Where the product of a link goes: `targetPath` / `exeName` for a library, the platform's
+/// `resolveExePath` of it for an executable.
+std::filesystem::path productPath(plugin::PluginManager& manager, const std::string& exeName,
+                                  bool library, const std::filesystem::path& targetPath);
 
 /// A new compiler object from `manager`'s `newCompiler`; throws a `std::runtime_error` naming
 /// the hook when no plug-in answers.

@@ -1,9 +1,8 @@
 #include "compilation/pxd_stubs.hpp"
 
+#include "compilation/paths.hpp"
 #include "compilation/textfile.hpp"
-#include "core/log.hpp"
 
-#include <exception>
 #include <regex>
 #include <sstream>
 
@@ -19,6 +18,23 @@ std::string strip(const std::string& text) {
   if (first == std::string::npos) return "";
   auto last = text.find_last_not_of(blanks);
   return text.substr(first, last - first + 1);
+}
+
+// Files Cython may read besides the sources: declarations, includes, and the package markers
+// from which it derives a module's full name.
+bool neededBesideSources(const fs::path& path) {
+  std::string ext = path.extension().string();
+  return ext == ".pxd" || ext == ".pxi" || path.stem() == "__init__";
+}
+
+bool skippedDirectory(const fs::path& dir) {
+  std::string name = dir.filename().string();
+  return name.starts_with(".") || name == "__pycache__" || fs::exists(dir / "pyvenv.cfg");
+}
+
+void copyInto(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
 } // namespace
@@ -44,43 +60,36 @@ std::optional<std::string> pxdStubText(const std::string& text) {
   return std::nullopt;
 }
 
-PxdStubs::~PxdStubs() {
-  for (const auto& [path, text] : backups_) {
-    try {
-      writeText(path, text);
-    } catch (const std::exception& error) {
-      log::getLogger("quorvex.compiler")
-          .error("Could not restore {}: {}", path.string(), error.what());
-    }
-  }
-}
-
-void PxdStubs::stub(const fs::path& sourcePath) {
+std::optional<std::vector<fs::path>> stubbedCopies(const fs::path& sourcePath,
+                                                   const std::vector<fs::path>& sources,
+                                                   const fs::path& copyRoot) {
+  std::vector<std::pair<fs::path, std::string>> stubs;
   for (const auto& entry : fs::directory_iterator(sourcePath)) {
-    const fs::path& path = entry.path();
-    if (path.extension() != ".pxd" || entry.is_directory()) continue;
-    std::string text = readText(path);
-    auto stub = pxdStubText(text);
-    if (!stub) continue;
-    // Saved before the write, so that a failed or interrupted write is put back as well.
-    backups_.emplace_back(path, text);
-    writeText(path, *stub);
+    if (entry.path().extension() != ".pxd" || entry.is_directory()) continue;
+    if (auto stub = pxdStubText(readText(entry.path())))
+      stubs.emplace_back(entry.path().filename(), *stub);
   }
-}
+  if (stubs.empty()) return std::nullopt;
 
-void PxdStubs::restore() {
-  std::exception_ptr firstFailure;
-  auto pending = std::move(backups_);
-  backups_.clear();
-  for (const auto& backup : pending) {
-    try {
-      writeText(backup.first, backup.second);
-    } catch (...) {
-      if (!firstFailure) firstFailure = std::current_exception();
-      backups_.push_back(backup);
-    }
+  fs::remove_all(copyRoot);
+  fs::create_directories(copyRoot);
+  for (auto it = fs::recursive_directory_iterator(sourcePath); it != fs::end(it); ++it) {
+    if (it->is_directory() && skippedDirectory(it->path())) it.disable_recursion_pending();
+    else if (it->is_regular_file() && neededBesideSources(it->path()))
+      copyInto(it->path(), copyRoot / it->path().lexically_relative(sourcePath));
   }
-  if (firstFailure) std::rethrow_exception(firstFailure);
+  std::vector<fs::path> copies;
+  for (const auto& source : sources) {
+    fs::path relative = pathlibForm(source.lexically_relative(pathlibForm(sourcePath)));
+    if (relative.empty() || *relative.begin() == "..") {
+      copies.push_back(source);
+      continue;
+    }
+    copyInto(source, copyRoot / relative);
+    copies.push_back(copyRoot / relative);
+  }
+  for (const auto& [name, stub] : stubs) writeText(copyRoot / name, stub);
+  return copies;
 }
 
 } // namespace quorvex::compiler

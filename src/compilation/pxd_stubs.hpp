@@ -1,13 +1,14 @@
 #pragma once
-// Library builds cannot cimport from the program bootstrap, which they do not compile: for the
-// time of the Cython runs over the project's modules, every ".pxd" file directly in the source
-// root that cimports from `_qvx_bootstrap` is replaced by a stub declaring the imported names
-// as plain objects. The owner puts every file back, also when it is left by an exception.
+// Library builds cannot cimport from the program bootstrap, which they do not compile: every
+// ".pxd" file directly in the source root that cimports from `_qvx_bootstrap` must read, for
+// Cython, as a stub declaring the imported names as plain objects. Cython finds a module's
+// ".pxd" beside its source before anything on the include path, so the stubs cannot merely be
+// put first on that path; instead Cython runs on copies in the build directory, where the
+// stubs replace the copied files. The source tree itself is never written.
 
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace quorvex::compiler {
@@ -16,29 +17,14 @@ namespace quorvex::compiler {
 /// `_qvx_bootstrap` (such a file is left alone).
 std::optional<std::string> pxdStubText(const std::string& text);
 
-class PxdStubs {
-public:
-  PxdStubs() = default;
-  /// Puts back whatever is still stubbed; a file that cannot be written is logged at ERROR.
-  ~PxdStubs();
-  PxdStubs(const PxdStubs&) = delete;
-  PxdStubs& operator=(const PxdStubs&) = delete;
-
-  /// Stubs the matching ".pxd" files directly in `sourcePath`, in directory-listing order,
-  /// saving each one's text before it is replaced.
-  void stub(const std::filesystem::path& sourcePath);
-
-  /// Writes every saved text back in stubbing order. Every file is tried; the first failure is
-  /// thrown afterwards.
-  void restore();
-
-  /// The stubbed files and their saved texts, in stubbing order.
-  const std::vector<std::pair<std::filesystem::path, std::string>>& backups() const {
-    return backups_;
-  }
-
-private:
-  std::vector<std::pair<std::filesystem::path, std::string>> backups_;
-};
+/// When a ".pxd" file directly in `sourcePath` needs a stub: makes `copyRoot` afresh with a
+/// copy of `sources` and of the declaration, include and package files below `sourcePath`
+/// (hidden directories and virtual environments left out), stubs the copied ".pxd" files of
+/// its top level and returns each of `sources` mapped to its copy (a source outside
+/// `sourcePath` maps to itself). Otherwise nullopt: Cython can run on the originals.
+std::optional<std::vector<std::filesystem::path>>
+stubbedCopies(const std::filesystem::path& sourcePath,
+              const std::vector<std::filesystem::path>& sources,
+              const std::filesystem::path& copyRoot);
 
 } // namespace quorvex::compiler

@@ -1,7 +1,9 @@
 #pragma once
 // Starting child processes without a shell. The POSIX implementation uses posix_spawnp, reads
 // the child's standard output and error through one pipe with poll so a chatty child never
-// blocks, retries waitpid on EINTR and reports a death by signal as such.
+// blocks, retries waitpid on EINTR and reports a death by signal as such. On POSIX each child
+// leads a process group of its own; SIGINT, SIGTERM, SIGHUP or SIGQUIT sent to the tool stop
+// the running children's groups, and the tool then dies by that signal.
 
 #include <chrono>
 #include <optional>

@@ -3,9 +3,12 @@
 
 #include <fmt/format.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <fcntl.h>
@@ -54,6 +57,74 @@ private:
   posix_spawn_file_actions_t actions_;
 };
 
+class SpawnAttributes {
+public:
+  SpawnAttributes() { posix_spawnattr_init(&attributes_); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  posix_spawnattr_t* get() { return &attributes_; }
+
+private:
+  posix_spawnattr_t attributes_;
+};
+
+// Every child leads a process group of its own, which holds whatever it starts in turn (a
+// compiler driver's cc1, as, ld). When the tool is told to stop, it stops those groups and then
+// dies by the same signal, so no compiler goes on writing into the build directory. The
+// groups of the running children are kept where the signal handler can read them.
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+std::array<std::atomic<pid_t>, 16> runningGroups{};
+
+extern "C" void stopChildrenAndDie(int signal) {
+  for (auto& group : runningGroups) {
+    pid_t pgid = group.load();
+    if (pgid <= 0) continue;
+    ::kill(-pgid, SIGTERM);
+    ::kill(-pgid, SIGCONT);
+  }
+  // The handler was installed with SA_RESETHAND: the signal, now pending, kills the tool as
+  // soon as the handler returns.
+  ::raise(signal);
+}
+
+// Only signals left at their default: one the tool's caller ignores (nohup) stays ignored.
+void installStopHandlers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (int signal : stopSignals) {
+      struct sigaction current {};
+      if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction action {};
+      action.sa_handler = stopChildrenAndDie;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESETHAND;
+      ::sigaction(signal, &action, nullptr);
+    }
+  });
+}
+
+// A running child's group, listed from its start (stop signals held back meanwhile) until it
+// has been reaped.
+class RunningGroup {
+public:
+  void add(pid_t pgid) {
+    for (auto& group : runningGroups) {
+      pid_t free = 0;
+      if (group.compare_exchange_strong(free, pgid)) {
+        slot_ = &group;
+        return;
+      }
+    }
+  }
+  ~RunningGroup() {
+    if (slot_) slot_->store(0);
+  }
+
+private:
+  std::atomic<pid_t>* slot_ = nullptr;
+};
+
 // Waits for the child; with a deadline, gives up (nullopt) once it has passed.
 std::optional<int> waitChild(pid_t pid, std::optional<Clock::time_point> deadline) {
   auto pause = std::chrono::milliseconds(1);
@@ -72,7 +143,7 @@ std::optional<int> waitChild(pid_t pid, std::optional<Clock::time_point> deadlin
 }
 
 void killAndReap(pid_t pid) {
-  ::kill(pid, SIGKILL);
+  ::kill(-pid, SIGKILL);
   waitChild(pid, std::nullopt);
 }
 
@@ -137,8 +208,22 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   for (const auto& word : argv) args.push_back(const_cast<char*>(word.c_str()));
   args.push_back(nullptr);
 
+  installStopHandlers();
+  sigset_t stops, previous;
+  sigemptyset(&stops);
+  for (int signal : stopSignals) sigaddset(&stops, signal);
+  SpawnAttributes attributes;
+  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(attributes.get(), 0);
+
   pid_t pid = 0;
-  int err = posix_spawnp(&pid, argv[0].c_str(), actions.get(), nullptr, args.data(), environ);
+  RunningGroup running;
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  posix_spawnattr_setsigmask(attributes.get(), &previous);
+  int err = posix_spawnp(&pid, argv[0].c_str(), actions.get(), attributes.get(), args.data(),
+                         environ);
+  if (err == 0) running.add(pid);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (err != 0) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(err)));
 
   // The parent keeps only its own ends, so end of file comes when the child closes its copies.

@@ -1,6 +1,7 @@
 #include "frontend/builder.hpp"
 
 #include "compilation/pristine.hpp"
+#include "frontend/build_lock.hpp"
 #include "core/glob.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
@@ -133,12 +134,13 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
   // compilation, not after it.
   if (args.embed) steps.checkEmbedTarget(*args.embed, resolved(sourceDirectory));
 
+  const fs::path buildPath = steps.getBuildPath();
+  const BuildLock lock(buildPath);
+
   steps.getPristinePython();
 
   const std::string source_list = compiler::_format_filenames(sources);
   logger().info("{}", "Compiling " + mainModule + " with sources " + source_list);
-
-  const fs::path buildPath = steps.getBuildPath();
 
   const std::optional<std::string> compileMainModule =
       args.library ? std::nullopt : std::optional<std::string>(mainModule);

@@ -199,7 +199,15 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   build.add_flag("--no-console", args.no_console, "Disable console")->disable_flag_override();
   addTextOption(build, "--exe", args.exe,
-                "Output executable name (default: derived from main module)", "EXE");
+                "Output executable name (default: derived from main module)", "EXE")
+      ->each([](const std::string& value) {
+        // The product is written under this name in the build directory; a path could reach
+        // any file, a source included, and overwrite it.
+        if (value.find_first_of("/\\") != std::string::npos || value == "." || value == ".." ||
+            std::filesystem::path(value).has_root_path())
+          throw UsageError("argument --exe: '" + value +
+                           "' is not a file name (no directory, '..' or absolute path)");
+      });
   addTextOption(build, "--version", args.version, "Version", "VERSION");
   addTextOption(build, "--policy", args.policy, "Policy", "POLICY");
 

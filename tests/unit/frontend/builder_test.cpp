@@ -132,8 +132,8 @@ TEST_F(BuildRun, ExecutableRunCompilesOnceWithTheGivenOptions) {
   args.no_console = true;
   const Recorder& run = build(args);
 
-  EXPECT_EQ(run.calls, (Strings{"extendBuild", "getExecutableName app", "getPristinePython",
-                                "getBuildPath", "compile . app.bin app.cli"}));
+  EXPECT_EQ(run.calls, (Strings{"extendBuild", "getExecutableName app", "getBuildPath",
+                                "getPristinePython", "compile . app.bin app.cli"}));
   EXPECT_EQ(run.compiled.front(), "app.py");
   EXPECT_EQ(run.compiled.size(), 4u); // an executable keeps pkg/__main__.py
   const auto& options = run.compileOptions;
@@ -212,7 +212,7 @@ TEST_F(BuildRun, EmbeddingTakesTheExecutableOrExactlyOneLibraryWheel) {
     const Recorder& run = build(args);
 
     Strings expected{"extendBuild", "getExecutableName app", "checkEmbedTarget emb",
-                     "getPristinePython", "getBuildPath",
+                     "getBuildPath", "getPristinePython",
                      std::string("compile . app.bin ") + (c.library ? "-" : "app")};
     if (!c.wheelCall.empty()) expected.push_back(c.wheelCall);
     expected.push_back("embed emb");
