@@ -59,6 +59,7 @@ public:
   void link_shared_object(const std::vector<std::string>& objects, const std::string& name,
                           const ccompiler::LinkArgs& args) override {
     record("shared " + name, objects, args);
+    std::ofstream(std::filesystem::path(*args.output_dir) / name) << "library";
   }
   std::string object_filename(const std::string& source,
                               const std::optional<std::string>&) const override {

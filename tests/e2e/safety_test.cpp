@@ -1,0 +1,167 @@
+// What a build never does, however it ends: write into the source tree, leave an earlier or
+// broken product as its result, mix its files with a build running beside it, or leave its
+// compilers running once the tool was told to stop.
+#include "e2e/e2e_support.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace quorvex::e2e {
+namespace {
+
+// Every regular file below `dir` but the build directory, with its bytes.
+std::map<fs::path, std::string> sourceTree(const fs::path& dir) {
+  std::map<fs::path, std::string> tree;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it)
+    if (it->path().filename() == ".quorvex_build") it.disable_recursion_pending();
+    else if (it->is_regular_file()) tree[it->path()] = testing::readFile(it->path());
+  return tree;
+}
+
+// The command lines of the processes other than `except` whose working directory is `dir`:
+// whatever a build started there.
+std::vector<std::string> workingIn(const fs::path& dir, pid_t except) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::error_code error;
+    const std::string name = entry.path().filename().string();
+    if (name == std::to_string(except) || fs::read_symlink(entry.path() / "cwd", error) != dir)
+      continue;
+    std::ifstream in(entry.path() / "cmdline");
+    std::string line(std::istreambuf_iterator<char>(in), {});
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    if (!line.empty()) found.push_back(line);
+  }
+  return found;
+}
+
+// `quorvex build` started in the project without waiting for it; its output goes to a log.
+class Started {
+public:
+  Started(const Project& project, const std::vector<std::string>& args)
+      : dir_(project.dir()), log_(scratch("logs") / std::to_string(++count_)) {
+    std::vector<std::string> words = {"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\" >\"$0\" 2>&1",
+                                      log_.string(), dir_.string(), tool().string(), "build"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ), 0);
+  }
+  ~Started() { wait(); }
+  /// Waits until a process the build started has `marker` in its command line; false when the
+  /// build ended first.
+  bool awaitChild(const std::string& marker) {
+    for (auto end = std::chrono::steady_clock::now() + 5min; std::chrono::steady_clock::now() < end;
+         std::this_thread::sleep_for(2ms)) {
+      for (const auto& line : workingIn(dir_, pid))
+        if (line.find(marker) != std::string::npos) return true;
+      if (::waitpid(pid, &status_, WNOHANG) == pid) return !(pid = 0);
+    }
+    return false;
+  }
+  /// The wait status of the tool.
+  int wait() {
+    if (pid > 0 && ::waitpid(pid, &status_, 0) == pid) pid = 0;
+    return status_;
+  }
+  std::string log() { return wait(), testing::readFile(log_); }
+  pid_t pid = 0;
+
+private:
+  fs::path dir_, log_;
+  int status_ = -1;
+  static inline int count_ = 0;
+};
+
+// Nothing left running in `dir` within `limit`.
+bool settles(const fs::path& dir, std::chrono::milliseconds limit) {
+  for (auto end = std::chrono::steady_clock::now() + limit; !workingIn(dir, 0).empty();
+       std::this_thread::sleep_for(10ms))
+    if (std::chrono::steady_clock::now() > end) return false;
+  return true;
+}
+
+TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
+  Project project("files", {{"units.py", "def cm(value):\n    return value / 2.54\n"},
+                            {"shapes.py", "import units\n\n\ndef main():\n    print(units.cm(1))\n"},
+                            // Stubbed for a library: there is no bootstrap to cimport from.
+                            {"units.pxd", "from _qvx_bootstrap cimport qvx_hook\n"},
+                            // The user's own file under the name of the generated declarations.
+                            {"_qvx_bootstrap.pxd", "cdef object mine\n"}});
+  const auto before = sourceTree(project.dir());
+  const std::vector<std::string> library = {"--library", "shapes", "shapes.py", "units.py"};
+  const Outcome built = project.build(library);
+  ASSERT_EQ(built.status, 0) << built.all();
+  fs::path product;
+  for (const auto& entry : fs::directory_iterator(project.buildDir()))
+    if (entry.path().extension() == ".so") product = entry.path();
+  const std::string good = testing::readFile(product);
+
+  // Killed during a Cython batch, during the link, and early: the tree is as it was, and the
+  // product is the earlier one whole or none, never a truncated one.
+  for (const std::string marker : {"--output-file", "gcc -shared", ""}) {
+    SCOPED_TRACE("killed at " + marker);
+    Started build(project, library);
+    if (marker.empty()) std::this_thread::sleep_for(300ms);
+    else build.awaitChild(marker); // a quick link may be missed: then the build just ends
+    ::kill(build.pid, SIGKILL);
+    build.wait();
+    ASSERT_TRUE(settles(project.dir(), 2min)); // a killed tool cannot stop its children
+    EXPECT_EQ(sourceTree(project.dir()), before);
+    if (fs::exists(product)) {
+      EXPECT_TRUE(testing::readFile(product) == good);
+    }
+  }
+
+  const Outcome named = project.build({"--exe", "../shapes.py", "shapes", "shapes.py"});
+  EXPECT_EQ(named.status, 2) << named.all();
+  EXPECT_NE(named.err.find("argument --exe: '../shapes.py' is not a file name"), std::string::npos);
+  EXPECT_EQ(project.build(library).status, 0);
+  EXPECT_EQ(sourceTree(project.dir()), before);
+
+  testing::writeFile(project.dir() / "units.py", "def cm(value:\n");
+  EXPECT_EQ(project.build(library).status, 1);
+  EXPECT_FALSE(fs::exists(product)) << "a failed build leaves no earlier product as its result";
+}
+
+TEST(Concurrency, BuildsInOneDirectoryTakeTurnsAndSignalsStopTheCompilers) {
+  Project project("concurrent", {{"app.py", "import util\n\n\ndef main():\n    print(util.word())\n"},
+                                 {"util.py", "def word():\n    return 'together'\n"}});
+  ASSERT_EQ(project.build({"app", "*.py"}).status, 0);
+  {
+    Started program(project, {"app", "*.py"});
+    ASSERT_TRUE(program.awaitChild("-m cython"));
+    Started library(project, {"--library", "app", "*.py"});
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(library.wait(), 0) << library.log();
+    EXPECT_NE(library.log().find("Waiting for another build in .quorvex_build to finish"),
+              std::string::npos)
+        << library.log();
+    EXPECT_EQ(run({(project.buildDir() / "app").string()}, project.dir()).out, "together\n");
+  }
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    Started build(project, {"app", "*.py"});
+    ASSERT_TRUE(build.awaitChild("-m cython"));
+    ::kill(build.pid, signal);
+    const int status = build.wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_TRUE(settles(project.dir(), 300ms)) << "a compiler outlived the tool";
+  }
+}
+
+} // namespace
+} // namespace quorvex::e2e
