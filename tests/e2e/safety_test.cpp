@@ -52,7 +52,8 @@ class Started {
 public:
   Started(const Project& project, const std::vector<std::string>& args)
       : dir_(project.dir()), log_(scratch("logs") / std::to_string(++count_)) {
-    std::vector<std::string> words = {"/bin/sh", "-c", "cd \"$1\" && shift && exec \"$@\" >\"$0\" 2>&1",
+    std::vector<std::string> words = {"/bin/sh", "-c",
+                                      "cd \"$1\" && shift && exec \"$@\" >\"$0\" 2>&1",
                                       log_.string(), dir_.string(), tool().string(), "build"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -96,7 +97,7 @@ bool settles(const fs::path& dir, std::chrono::milliseconds limit) {
 
 TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
   Project project("files", {{"units.py", "def cm(value):\n    return value / 2.54\n"},
-                            {"shapes.py", "import units\n\n\ndef main():\n    print(units.cm(1))\n"},
+                            {"shapes.py", "import units\n\ndef main():\n    print(units.cm(1))\n"},
                             // Stubbed for a library: there is no bootstrap to cimport from.
                             {"units.pxd", "from _qvx_bootstrap cimport qvx_hook\n"},
                             // The user's own file under the name of the generated declarations.
@@ -138,7 +139,7 @@ TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
 }
 
 TEST(Concurrency, BuildsInOneDirectoryTakeTurnsAndSignalsStopTheCompilers) {
-  Project project("concurrent", {{"app.py", "import util\n\n\ndef main():\n    print(util.word())\n"},
+  Project project("concurrent", {{"app.py", "import util\n\ndef main():\n    print(util.word())\n"},
                                  {"util.py", "def word():\n    return 'together'\n"}});
   ASSERT_EQ(project.build({"app", "*.py"}).status, 0);
   {

@@ -36,7 +36,8 @@ TEST(LibraryStubs, CythonReadsStubbedCopiesAndTheSourcesStayAsTheyWere) {
   writeFile("app/cli.py", "");
   writeFile("hooks.pxd", cimporting);
   writeFile("app/deep.pxd", cimporting);
-  auto plan = quorvex::compiler::discoverSources(*fake.manager, ".", "app.so", {"app/cli.py"}, true);
+  auto plan =
+      quorvex::compiler::discoverSources(*fake.manager, ".", "app.so", {"app/cli.py"}, true);
   quorvex::compiler::generateSources(*fake.manager, plan, ".", std::nullopt, true, "app.cli");
   const fs::path copies = ".quorvex_build/_qvx_stubbed";
   EXPECT_EQ(readFile(copies / "hooks.pxd"), header + "cdef object alpha\ncdef object beta\n");
