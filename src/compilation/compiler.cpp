@@ -5,6 +5,7 @@
 #include "compilation/textfile.hpp"
 
 #include "core/plugin.hpp"
+#include "core/interpreter.hpp"
 #include "core/utils.hpp"
 
 #include <stdexcept>
@@ -44,7 +45,11 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
 }
 
 void cythonCall(const std::vector<std::string>& args) {
-  std::string cmd = "-m cython -3 --no-docstrings ";
+  // A module in the working directory named like one Cython imports must not replace it: keep
+  // the working directory off the module search path (-P since 3.11, else isolated mode).
+  const interpreter::Facts& facts = interpreter::facts();
+  const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
+  std::string cmd = std::string(hasSafePath ? "-P" : "-I") + " -m cython -3 --no-docstrings ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";

@@ -91,7 +91,9 @@ std::vector<std::string> listNames(const fs::path& directory, bool directoriesOn
 
 class Search {
 public:
-  Search(const fs::path& base, const Pattern& pattern) : base_(base), pattern_(pattern) {}
+  Search(const fs::path& base, const Pattern& pattern,
+         const std::function<bool(const fs::path&)>& skip)
+      : base_(base), pattern_(pattern), skip_(skip) {}
 
   void select(const fs::path& rel, std::size_t index, std::vector<fs::path>& out) const {
     const auto& components = pattern_.components;
@@ -118,6 +120,7 @@ public:
       for (const std::string& name : listNames(here, false, true)) {
         if (!fnmatch(name, component, pattern_.caseSensitive)) continue;
         if (directoriesOnly && !isDirectory(here / name)) continue;
+        if (!last && skip_ && skip_(here / name)) continue;
         select(rel / name, index + 1, out);
       }
     } else {
@@ -141,7 +144,7 @@ private:
       std::vector<fs::path> children;
       for (const std::string& name :
            listNames(current.empty() ? base_ : base_ / current, true, false))
-        children.push_back(current / name);
+        if (!skip_ || !skip_(base_ / current / name)) children.push_back(current / name);
       result.insert(result.end(), children.begin(), children.end());
       pending.insert(pending.end(), children.rbegin(), children.rend());
     }
@@ -150,14 +153,16 @@ private:
 
   const fs::path& base_;
   const Pattern& pattern_;
+  const std::function<bool(const fs::path&)>& skip_;
 };
 
 } // namespace
 
-std::vector<fs::path> glob(const fs::path& base, const std::string& pattern) {
+std::vector<fs::path> glob(const fs::path& base, const std::string& pattern,
+                           const std::function<bool(const fs::path&)>& skipDirectory) {
   const Pattern parsed = parse(pattern);
   std::vector<fs::path> out;
-  Search(base, parsed).select({}, 0, out);
+  Search(base, parsed, skipDirectory).select({}, 0, out);
   return out;
 }
 

@@ -4,6 +4,7 @@
 // order. The build's source patterns and the compiler's source discovery both match with it.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,11 @@ bool hasWildcard(std::string_view component);
 /// component but the last matches directories only, and the last does too when the pattern
 /// ends in a separator. Case-insensitive on Windows hosts. Throws `std::invalid_argument`
 /// naming the pattern when it is empty, absolute, names no entry below `base` (only "." and
-/// separators), or mixes `**` with other characters in one component.
-std::vector<std::filesystem::path> glob(const std::filesystem::path& base,
-                                        const std::string& pattern);
+/// separators), or mixes `**` with other characters in one component. `**` and wildcard
+/// components never enter a directory (given as `base` joined with its relative path) for
+/// which `skipDirectory` answers true.
+std::vector<std::filesystem::path>
+glob(const std::filesystem::path& base, const std::string& pattern,
+     const std::function<bool(const std::filesystem::path&)>& skipDirectory = {});
 
 } // namespace quorvex::glob

@@ -57,7 +57,8 @@ Facts query(const fs::path& program) {
         program.string(), toolExecutable().string()));
   process::Result result;
   try {
-    result = process::run({program.string(), "-c", factsQuery},
+    // Isolated, so that modules in the working directory cannot stand in for standard ones.
+    result = process::run({program.string(), "-I", "-c", factsQuery},
                           {.timeout = std::chrono::seconds(120)});
   } catch (const std::exception& e) {
     throw std::runtime_error(

@@ -15,7 +15,8 @@ namespace {
 // Renders with Cython's Tempita in the build interpreter. The job arrives as JSON on standard
 // input, so JSON null, lists and objects become None, lists and dicts and display as Tempita
 // writes them. Status 3 marks a template error, 4 an unreadable template file and 5 a target
-// that cannot be written; the message is then the whole output. The job is pure ASCII (escaped
+// that cannot be written; the message is then the whole output. Isolated mode keeps modules in
+// the working directory from standing in for standard ones. The job is pure ASCII (escaped
 // JSON), so the interpreter's standard input encoding cannot garble it.
 constexpr const char* renderScript = R"PY(
 import json, sys
@@ -65,7 +66,7 @@ void template_(const TemplateSource& templatePath, const fs::path& targetPath,
     job["text"] = std::get<std::string>(templatePath);
 
   process::Result result = process::run(
-      {facts.program.string(), "-c", renderScript},
+      {facts.program.string(), "-I", "-c", renderScript},
       {.captureOutput = true,
        .timeout = commandTimeout,
        .input = job.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace)});

@@ -1,6 +1,7 @@
 #include "frontend/builder.hpp"
 
 #include "compilation/pristine.hpp"
+#include "frontend/build_checks.hpp"
 #include "frontend/build_lock.hpp"
 #include "core/glob.hpp"
 #include "core/log.hpp"
@@ -8,6 +9,7 @@
 #include "core/utils.hpp"
 
 #include <stdexcept>
+#include <system_error>
 
 namespace quorvex::builder {
 
@@ -41,6 +43,14 @@ std::string quoted(const std::string& text) {
   return out + quote;
 }
 
+// Build directories (this tool's, also those of projects below the base) and virtual
+// environments hold Python files that belong to no project.
+bool isForeignTree(const fs::path& directory) {
+  std::error_code ec;
+  return directory.filename() == ".quorvex_build" ||
+         fs::is_regular_file(directory / "pyvenv.cfg", ec);
+}
+
 std::vector<std::string> moduleStems(const std::vector<fs::path>& sources) {
   std::vector<std::string> stems;
   for (const auto& source : sources) {
@@ -66,7 +76,8 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
                                    const std::vector<std::string>& patterns, bool library) {
   std::vector<fs::path> sources;
   for (const std::string& pattern : patterns) {
-    for (auto& match : glob::glob(sourceDirectory, _normalize_source_pattern(pattern))) {
+    for (auto& match :
+         glob::glob(sourceDirectory, _normalize_source_pattern(pattern), isForeignTree)) {
       // A package's __main__.py has no place in a library, at any depth.
       if (library && match.filename() == "__main__.py") continue;
       sources.push_back(std::move(match));
@@ -94,6 +105,7 @@ BuildSteps BuildSteps::real() {
     return plugin::pluginManager().getExecutableName(name);
   };
   steps.getPristinePython = [] { return pristine::getPristinePython(); };
+  steps.startupModules = [] { return builder::startupModules(); };
   steps.getBuildPath = [] { return utils::getBuildPath(); };
   steps.compile = [](const fs::path& sourcePath, const std::optional<std::string>& exeName,
                      const std::optional<std::string>& mainModule,
@@ -126,9 +138,11 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
                                    : mainModule.substr(0, mainModule.find('.'));
   const std::optional<std::string> exeName = steps.getExecutableName(baseName);
 
+  checkSourceOptions(args);
   const std::vector<fs::path> sources = matchSources(sourceDirectory, args.sources, args.library);
   if (sources.empty())
     throw std::invalid_argument(noSourcesMessage(sourceDirectory, args.sources));
+  checkBeforeCompiling(args, sources, steps.startupModules);
 
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.

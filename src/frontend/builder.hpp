@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ std::string _normalize_source_pattern(const std::string& pattern);
 
 /// The source files that `patterns` match below `sourceDirectory`, relative to it, pattern by
 /// pattern in match order with duplicates kept; a library build leaves out every file named
-/// "__main__.py". Throws `std::invalid_argument` for a pattern the matcher rejects.
+/// "__main__.py". Wildcards and `**` never enter a build directory (".quorvex_build") or a
+/// virtual environment (a directory holding "pyvenv.cfg"). Throws `std::invalid_argument` for a
+/// pattern the matcher rejects.
 std::vector<std::filesystem::path> matchSources(const std::filesystem::path& sourceDirectory,
                                                 const std::vector<std::string>& patterns,
                                                 bool library);
@@ -51,6 +54,9 @@ struct BuildSteps {
   std::function<void(const std::filesystem::path&, const std::optional<std::filesystem::path>&)>
       checkEmbedTarget;
 
+  /// The top-level modules a program's start-up loads before the project's own can be found.
+  std::function<std::set<std::string>()> startupModules;
+
   /// The process's own steps: the plug-in manager's hooks, the pristine Python, the build
   /// directory, `compile`, `createWheel` and `embed`.
   static BuildSteps real();
@@ -58,7 +64,9 @@ struct BuildSteps {
 
 /// One build run: asks `extendBuild` and `getExecutableName`, matches the source patterns
 /// (throwing `std::invalid_argument` with the "No sources matched in " message when none
-/// match, before anything is made), refuses an unsafe `--embed` target before compiling,
+/// match, before anything is made) without entering build directories or virtual
+/// environments, refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`) and an
+/// unsafe `--embed` target before compiling,
 /// makes sure the pristine Python exists, compiles into the
 /// build directory, then makes the wheel (`--wheel`) and fills the embedded directory
 /// (`--embed`; a library embeds its wheel). Each step's failure passes out unchanged.

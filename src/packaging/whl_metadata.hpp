@@ -15,7 +15,7 @@ struct Project {
   std::filesystem::path path; ///< the "pyproject.toml" that was read
   toml::table document;       ///< the whole parsed file
   std::string name;           ///< `project.name`, as written
-  std::string version;        ///< the version argument, else `project.version`, as written
+  std::string version;        ///< the version argument, else `project.version`, normalised
 
   /// The `[project]` table of `document`.
   const toml::table& table() const;
@@ -23,7 +23,8 @@ struct Project {
 
 /// Reads and parses `pyprojectPath`. `versionOverride` (the empty text included) replaces the
 /// file's version, which is then not required. Throws a `std::runtime_error` naming the file
-/// for a read or TOML error (with line and column), or the missing `[project]` table or key.
+/// for a read or TOML error (with line and column), or the missing `[project]` table or key,
+/// and naming the key or `--version` for a project name or version installers would refuse.
 Project readProject(const std::filesystem::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride);
 

@@ -2,6 +2,7 @@
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_text.hpp"
+#include "packaging/whl_version.hpp"
 
 #include <fmt/format.h>
 
@@ -48,14 +49,31 @@ Project readProject(const fs::path& pyprojectPath,
   const toml::node* name = table->as_table()->get("name");
   if (!name) throw std::runtime_error(pyprojectPath.string() + ": missing key 'name' in [project]");
   project.name = textOf(*name);
+  // Installers refuse a wheel whose name or version they cannot read, and compare versions in
+  // their normal form: check both before anything is built, and carry the normal form.
+  if (!isValidProjectName(project.name))
+    throw std::runtime_error(fmt::format(
+        "{}: 'name' in [project] is '{}', not a valid project name: use ASCII letters, digits, "
+        "'.', '_' and '-', beginning and ending with a letter or digit",
+        pyprojectPath.string(), project.name));
+  std::string written;
+  std::string origin;
   if (versionOverride) {
-    project.version = *versionOverride;
+    written = *versionOverride;
+    origin = "--version";
   } else {
     const toml::node* version = table->as_table()->get("version");
     if (!version)
       throw std::runtime_error(pyprojectPath.string() + ": missing key 'version' in [project]");
-    project.version = textOf(*version);
+    written = textOf(*version);
+    origin = pyprojectPath.string() + ": 'version' in [project]";
   }
+  std::optional<std::string> normal = normalizeVersion(written);
+  if (!normal)
+    throw std::runtime_error(fmt::format("{} is '{}', not a valid version (for example 1.0, "
+                                         "2.1b3, 1.0.post1 or 1.0.dev2)",
+                                         origin, written));
+  project.version = *normal;
   return project;
 }
 

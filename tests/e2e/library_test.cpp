@@ -1,6 +1,6 @@
 // A library build: one shared library for a package's modules, imported by the build
-// interpreter, its wheel repaired by auditwheel and installed with pip, and the same wheel in
-// an embedded directory.
+// interpreter, its wheel (with the project's version in its normal form) repaired by auditwheel
+// and installed with pip, and the same wheel in an embedded directory.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@ namespace {
 const std::map<std::string, std::string> libraryFiles = {
     {"pyproject.toml", R"([project]
 name = "geomlib"
-version = "0.3.0"
+version = "0.3-beta"
 description = "Plane figures"
 requires-python = ">=3.11"
 )"},
@@ -97,9 +97,10 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const fs::path wheel = onlyWheel(project.dir() / "dist");
     EXPECT_NE(wheel.filename().string().find("manylinux"), std::string::npos)
         << "auditwheel names the repaired wheel by its policy: " << wheel;
+    EXPECT_TRUE(wheel.filename().string().starts_with("geomlib-0.3b0-")) << "normal version";
     const Outcome checked = checkWheel(wheel);
     EXPECT_EQ(checked.status, 0) << checked.all();
-    EXPECT_EQ(checked.out, "geomlib 0.3.0\n");
+    EXPECT_EQ(checked.out, "geomlib 0.3b0\n");
 
     const fs::path venv = freshVenv("geomlib");
     const fs::path python = pipInstall(venv, wheel);

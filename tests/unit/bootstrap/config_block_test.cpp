@@ -3,6 +3,7 @@
 // the layouts the home rules tell apart; the Windows block compiled for a Windows target.
 #include "bootstrap/othertemplate.hpp"
 #include "bootstrap/wintemplate.hpp"
+#include "core/interpreter.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "native_build.hpp"
@@ -47,6 +48,12 @@ int main(int argc, char **argv) {
     return result;
 }
 )C";
+
+/// The installation holding the libpython the harness loads: the home when nothing nearer
+/// holds a standard library.
+std::string loaded() {
+  return fs::canonical(*quorvex::interpreter::facts().configVar("LIBDIR")).parent_path().string();
+}
 
 /// The harness's output for a configured executable and home ("<unset>" for none).
 std::string shown(const std::string& executable, const std::string& home) {
@@ -110,7 +117,7 @@ TEST_F(ConfigBlock, HomeIsTheExecutableDirectoryOnlyWhenItHoldsTheStandardLibrar
   EXPECT_EQ(diagnostics_, "");
   TempDir layout;
   fs::path plain = layout.path() / "build";
-  EXPECT_EQ(runAt(plain / "prog"), shown((plain / "prog").string(), "<unset>"));
+  EXPECT_EQ(runAt(plain / "prog"), shown((plain / "prog").string(), loaded()));
   fs::path prefix = withStdlib(layout.path() / "dist");
   EXPECT_EQ(runAt(prefix / "prog"), shown((prefix / "prog").string(), prefix.string()));
   // "Bin" is no virtual environment on POSIX: its own directory is the home.
@@ -122,7 +129,8 @@ TEST_F(ConfigBlock, VirtualEnvironmentHomeComesFromAUsablePyvenvCfgLine) {
   TempDir layout;
   fs::path venv = layout.path() / "venv";
   fs::path exe = venv / "bin/prog";
-  withStdlib(venv);  // never the home itself, even with a standard library
+  EXPECT_EQ(runAt(exe), shown(exe.string(), loaded()));
+  withStdlib(venv);  // never the home itself: the interpreter finds it above the executable
   EXPECT_EQ(runAt(exe), shown(exe.string(), "<unset>"));
 
   fs::path base = withStdlib(layout.path() / "base");
@@ -163,12 +171,12 @@ TEST_F(ConfigBlock, ResolvesTheExecutableWithoutProcSelfExe) {
         {missing, "prog", "prog"},
         {overlong, "prog", "prog"}}) {
     utils::withEnv env("PATH", path);
-    EXPECT_EQ(run({portableHarness_.string(), name}), shown(executable, "<unset>"))
+    EXPECT_EQ(run({portableHarness_.string(), name}), shown(executable, loaded()))
         << path.size();
   }
   fs::current_path(dir);
   EXPECT_EQ(run({portableHarness_.string(), "./prog"}),
-            shown((dir / "prog").string(), "<unset>"));
+            shown((dir / "prog").string(), loaded()));
 }
 
 TEST_F(ConfigBlock, NoArgumentsAndOverlongPathsTakeTheFallBacks) {
@@ -177,7 +185,7 @@ TEST_F(ConfigBlock, NoArgumentsAndOverlongPathsTakeTheFallBacks) {
   std::string longName;
   while (longName.size() < 5000) longName += "abcdefgh/";
   EXPECT_EQ(run({portableHarness_.string(), longName + "prog"}),
-            shown((longName + "prog").substr(0, 4095), "<unset>"));
+            shown((longName + "prog").substr(0, 4095), loaded()));
 }
 
 // The Windows block against the few declarations it uses, for a Windows target.

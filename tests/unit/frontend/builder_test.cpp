@@ -1,4 +1,5 @@
-// The build driver: the order and arguments of its calls, with the other parts replaced.
+// The build driver: what it refuses before making anything, the order and arguments of its
+// calls, with the other parts replaced.
 #include "frontend/builder.hpp"
 
 #include "core/log.hpp"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -35,6 +37,7 @@ public:
       calls.push_back("getExecutableName " + name);
       return std::optional<std::string>(name + ".bin");
     };
+    steps.startupModules = [] { return std::set<std::string>{"json", "types"}; };
     steps.getPristinePython = [this] {
       calls.push_back("getPristinePython");
       return std::optional<fs::path>();
@@ -128,25 +131,25 @@ TEST(NormalizeSourcePattern, RewritesOnlyLeadingDoubleStarDot) {
 }
 
 TEST_F(BuildRun, ExecutableRunCompilesOnceWithTheGivenOptions) {
-  auto args = arguments("app.cli", {"app.py", "pkg/*.py"});
+  auto args = arguments("pkg.core", {"app.py", "pkg/*.py"});
   args.no_console = true;
   const Recorder& run = build(args);
 
-  EXPECT_EQ(run.calls, (Strings{"extendBuild", "getExecutableName app", "getBuildPath",
-                                "getPristinePython", "compile . app.bin app.cli"}));
+  EXPECT_EQ(run.calls, (Strings{"extendBuild", "getExecutableName pkg", "getBuildPath",
+                                "getPristinePython", "compile . pkg.bin pkg.core"}));
   EXPECT_EQ(run.compiled.front(), "app.py");
   EXPECT_EQ(run.compiled.size(), 4u); // an executable keeps pkg/__main__.py
   const auto& options = run.compileOptions;
   EXPECT_TRUE(options.force && options.noConsole && options.noInit && !options.library);
   EXPECT_EQ(options.targetPath, ".quorvex_build");
-  EXPECT_EQ(options.projectMainModule, "app.cli");
+  EXPECT_EQ(options.projectMainModule, "pkg.core");
   ASSERT_EQ(run.lines.size(), 2u);
-  EXPECT_TRUE(run.lines[0].starts_with("Compiling app.cli with sources app.py, "));
-  EXPECT_EQ(run.lines[1], "[bold green]Compiled to .quorvex_build/app.bin[/bold green]");
+  EXPECT_TRUE(run.lines[0].starts_with("Compiling pkg.core with sources app.py, "));
+  EXPECT_EQ(run.lines[1], "[bold green]Compiled to .quorvex_build/pkg.bin[/bold green]");
 
   // The output name comes from --exe unless that is empty.
   args.exe = "";
-  EXPECT_EQ(build(args).calls[1], "getExecutableName app");
+  EXPECT_EQ(build(args).calls[1], "getExecutableName pkg");
   args.exe = "tool";
   EXPECT_EQ(build(args).calls[1], "getExecutableName tool");
 }
@@ -157,14 +160,12 @@ TEST_F(BuildRun, LibraryWheelCarriesModuleStemsAndResolvedBase) {
   args.base = "lib";
   args.wheel = "dist/wheels";
   args.version = "2.0";
-  args.policy = "manylinux_2_28_x86_64";
+  args.policy = "manylinux_2_28";
   const Recorder& run = build(args);
 
   EXPECT_EQ(run.calls.at(4), "compile lib pkg.bin -");
   EXPECT_EQ(run.calls.at(5), "createWheel .quorvex_build/pkg.bin dist/wheels");
   EXPECT_TRUE(fs::is_directory("dist/wheels"));
-  EXPECT_FALSE(run.compileOptions.noInit);
-  EXPECT_TRUE(run.compileOptions.library);
   EXPECT_EQ(run.compileOptions.projectMainModule, "pkg");
   for (const auto& source : run.compiled) EXPECT_FALSE(source.ends_with("__main__.py")) << source;
 
@@ -179,7 +180,7 @@ TEST_F(BuildRun, LibraryWheelCarriesModuleStemsAndResolvedBase) {
   EXPECT_EQ(wheel.mainModuleName, "pkg");
   EXPECT_EQ(wheel.sourcePath, fs::canonical(dir.path() / "lib"));
   EXPECT_EQ(wheel.version, "2.0");
-  EXPECT_EQ(wheel.policy, "manylinux_2_28_x86_64");
+  EXPECT_EQ(wheel.policy, "manylinux_2_28");
   EXPECT_EQ(Strings(run.lines.end() - 2, run.lines.end()),
             (Strings{"Creating wheel at dist/wheels", "Created wheel at " + kWheel}));
 }
@@ -250,4 +251,56 @@ TEST_F(BuildRun, NothingIsMadeWhenTheEmbedTargetIsRefusedOrNoSourceMatches) {
   EXPECT_THROW(build(library), std::invalid_argument);
   EXPECT_TRUE(last().compiled.empty());
   EXPECT_FALSE(fs::exists(".quorvex_build"));
+}
+
+TEST_F(BuildRun, BadInputsAreRefusedNamingThemBeforeAnythingIsMade) {
+  writeFile("json.py", "");
+  writeFile("pyproject.toml", "[project]\nname = \"my app\"\nversion = \"1.0\"\n");
+  const std::string modules = " (modules of the sources: app)";
+  const std::vector<std::pair<std::function<void(cli::BuildArguments&)>, std::string>> cases{
+      {[](auto& a) { a.base = "missing"; }, "The base directory 'missing' (--base) does not exist"},
+      {[](auto& a) { a.base = "app.py"; }, "The base directory 'app.py' (--base) is not a directory"},
+      {[](auto& a) { a.sources = {"pkg/../../out/app.py"}; },
+       "The source pattern 'pkg/../../out/app.py' leaves the base directory '.'; sources must lie "
+       "inside it (see --base)"},
+      {[](auto& a) { a.policy = "nonsense"; },
+       "Unknown --policy 'nonsense': choose manylinux_2_28 or musllinux_1_2"},
+      {[](auto& a) { a.mainModule = "app.py"; },
+       "The main module 'app.py' is a file name; give its module name, 'app'" + modules},
+      {[](auto& a) { a.mainModule = "my-app"; },
+       "The main module 'my-app' is not a dotted module name (such as app or pkg.app)" + modules},
+      {[](auto& a) { a.mainModule = "pkg"; },
+       "The main module 'pkg' is not among the sources" + modules},
+      {[](auto& a) { a.sources = {"*.py"}; },
+       "The project module 'json' (json.py) has the name of a module that the program's start-up "
+       "imports before the project's modules can be found, so the program would use that module "
+       "instead; rename it"},
+      {[](auto& a) { a.wheel = "dist"; },
+       (fs::canonical(dir.path()) / "pyproject.toml").string() +
+           ": 'name' in [project] is 'my app', not a valid project name: use ASCII letters, "
+           "digits, '.', '_' and '-', beginning and ending with a letter or digit"}};
+  for (const auto& [change, message] : cases) {
+    auto args = arguments("app", {"app.py"});
+    change(args);
+    try {
+      build(args);
+      ADD_FAILURE() << "no error: " << message;
+    } catch (const std::exception& error) {
+      EXPECT_EQ(error.what(), message);
+    }
+    EXPECT_EQ(last().calls.size(), 2u) << message;
+  }
+  EXPECT_FALSE(fs::exists("dist"));
+}
+
+// Build directories and virtual environments hold Python files of no project.
+TEST_F(BuildRun, MatchingEntersNoBuildDirectoryNorVirtualEnvironment) {
+  for (const char* name : {".quorvex_build/python/lib/abc.py", "sub/.quorvex_build/x.py",
+                           "env/pyvenv.cfg", "env/lib/site.py"})
+    writeFile(name, "");
+  for (const auto& pattern : {"**/*.py", "*/*/*.py"})
+    for (const auto& source : build(arguments("app", {"app.py", pattern})).compiled)
+      EXPECT_TRUE(source.find("quorvex_build") == std::string::npos &&
+                  !source.starts_with("env/"))
+          << source;
 }

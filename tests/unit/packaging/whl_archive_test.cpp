@@ -299,31 +299,31 @@ TEST_F(CreateWheel, ProjectErrorsComeBeforeAnyHookOrFile) {
   EXPECT_TRUE(fs::is_empty(".quorvex_build/wrk"));
 }
 
-// Installers split a wheel's file name at its "-" separators: the project name and version are
-// escaped there and in the directories inside the wheel, and nowhere else.
+// Installers split a wheel's file name at its "-" separators: the project name is escaped there
+// and in the directories inside the wheel, and nowhere else; the version is in its normal form.
 TEST_F(CreateWheel, NameAndVersionAreEscapedWhereInstallersSplitThem) {
   writeFile("proj/pyproject.toml", "[project]\nname = \"My.Project-x\"\nversion = \"1.0-beta\"\n");
   fs::path wheel = create({});
-  EXPECT_EQ(wheel.filename(), "my_project_x-1.0_beta-cp312-cp312-linux_x86_64.whl");
+  EXPECT_EQ(wheel.filename(), "my_project_x-1.0b0-cp312-cp312-linux_x86_64.whl");
   EXPECT_EQ(platform->calls[2], "getExePath . My.Project-x");
   EXPECT_EQ(platform->calls[3],
-            "getRuntimeLibraries my_project_x 1.0_beta /rt/libpython3.12.so.1.0");
+            "getRuntimeLibraries my_project_x 1.0b0 /rt/libpython3.12.so.1.0");
   auto entries = readZip(wheel);
   EXPECT_EQ(namesOf(entries),
-            (std::vector<std::string>{"my_project_x-1.0_beta.data/scripts/My.Project-x",
-                                      "my_project_x-1.0_beta.data/scripts/libpython3.12.so.1.0",
-                                      "my_project_x-1.0_beta.dist-info/METADATA",
-                                      "my_project_x-1.0_beta.dist-info/WHEEL",
-                                      "my_project_x-1.0_beta.dist-info/RECORD"}));
-  EXPECT_EQ(entries[2].data, "Metadata-Version: 2.1\nName: My.Project-x\nVersion: 1.0-beta\n\n");
+            (std::vector<std::string>{"my_project_x-1.0b0.data/scripts/My.Project-x",
+                                      "my_project_x-1.0b0.data/scripts/libpython3.12.so.1.0",
+                                      "my_project_x-1.0b0.dist-info/METADATA",
+                                      "my_project_x-1.0b0.dist-info/WHEEL",
+                                      "my_project_x-1.0b0.dist-info/RECORD"}));
+  EXPECT_EQ(entries[2].data, "Metadata-Version: 2.1\nName: My.Project-x\nVersion: 1.0b0\n\n");
 
   WheelOptions library;
   library.library = true;
   wheel = create(library);
-  EXPECT_EQ(wheel.filename(), "my_project_x-1.0_beta-cp312-abi3-linux_x86_64.whl");
+  EXPECT_EQ(wheel.filename(), "my_project_x-1.0b0-cp312-abi3-linux_x86_64.whl");
   entries = readZip(wheel);
   EXPECT_EQ(entries.at(0).name, "My.Project-x/My.Project-x.so");
-  EXPECT_EQ(entries.at(3).name, "my_project_x-1.0_beta.dist-info/top_level.txt");
+  EXPECT_EQ(entries.at(3).name, "my_project_x-1.0b0.dist-info/top_level.txt");
   EXPECT_EQ(entries.at(3).data, "My.Project-x");
 }
 

@@ -60,18 +60,36 @@ std::string errorOf(const fs::path& path, const std::optional<std::string>& vers
   return "no error";
 }
 
-TEST(ReadProject, NameAndVersionAreTakenAsWritten) {
+// Installers refuse names and versions outside the packaging standards and compare versions in
+// their normal form, which the wheel carries.
+TEST(ReadProject, NameIsCheckedAndVersionNormalisedAsInstallersDo) {
   TempDir dir;
-  writeFile("pyproject.toml", "[project]\nname = \"my-Project\"\nversion = \"1.0\"\n");
+  writeFile("pyproject.toml", "[project]\nname = \"my-Project\"\nversion = \"1.0-beta\"\n");
   Project project = readProject("pyproject.toml", std::nullopt);
   EXPECT_EQ(project.name, "my-Project");
-  EXPECT_EQ(project.version, "1.0");
-  EXPECT_EQ(readProject("pyproject.toml", "").version, "");
-  EXPECT_EQ(readProject("pyproject.toml", "2.0b1").version, "2.0b1");
+  EXPECT_EQ(project.version, "1.0b0");
+  const std::pair<const char*, const char*> versions[] = {
+      {"2.0b1", "2.0b1"},          {"v1.0.RC1", "1.0rc1"},
+      {"1!2.01-alpha.3", "1!2.1a3"}, {"0!1.0c", "1.0rc0"},
+      {"1.0-1", "1.0.post1"},      {"1.0preview2.r3", "1.0rc2.post3"},
+      {" 1.0-dev ", "1.0.dev0"},   {"1.0+Ubuntu-1.007", "1.0+ubuntu.1.7"}};
+  for (const auto& [written, normal] : versions)
+    EXPECT_EQ(readProject("pyproject.toml", written).version, normal) << written;
+  for (const char* bad : {"", "not a version!", "1.0.", "1..0", "1.0+a+b", "1.0_"})
+    EXPECT_EQ(errorOf("pyproject.toml", bad),
+              "--version is '" + std::string(bad) +
+                  "', not a valid version (for example 1.0, 2.1b3, 1.0.post1 or 1.0.dev2)");
   // A version argument makes the file's version optional.
   writeFile("pyproject.toml", "[project]\nname = \"demo\"\n");
   EXPECT_EQ(readProject("pyproject.toml", "3.1").version, "3.1");
   EXPECT_EQ(errorOf("pyproject.toml"), "pyproject.toml: missing key 'version' in [project]");
+  for (const char* name : {"my app", "-demo", "demo.", "naïve", ""}) {
+    writeFile("pyproject.toml", "[project]\nname = \"" + std::string(name) + "\"\n");
+    EXPECT_EQ(errorOf("pyproject.toml", "1"),
+              "pyproject.toml: 'name' in [project] is '" + std::string(name) +
+                  "', not a valid project name: use ASCII letters, digits, '.', '_' and '-', "
+                  "beginning and ending with a letter or digit");
+  }
 }
 
 TEST(DistributionName, RunsOfSeparatorsBecomeOneUnderscoreInLowerCase) {

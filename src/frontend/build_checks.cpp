@@ -1,0 +1,215 @@
+#include "frontend/build_checks.hpp"
+
+#include "bootstrap/templates.hpp"
+#include "core/host.hpp"
+#include "core/interpreter.hpp"
+#include "core/process.hpp"
+#include "packaging/whl.hpp"
+#include "packaging/whl_metadata.hpp"
+
+#include <algorithm>
+#include <array>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::builder {
+
+namespace {
+
+// The policies whose platform tags an executable's wheel can be given.
+constexpr std::array<const char*, 2> knownPolicies{"manylinux_2_28", "musllinux_1_2"};
+
+bool isIdentifier(const std::string& word) {
+  if (word.empty() || (word.front() >= '0' && word.front() <= '9')) return false;
+  // Bytes of non-ASCII letters are let through: Python accepts such identifiers.
+  return std::all_of(word.begin(), word.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x80 || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+           (c >= '0' && c <= '9');
+  });
+}
+
+bool isDottedName(const std::string& name) {
+  std::string::size_type start = 0;
+  for (;;) {
+    const auto dot = name.find('.', start);
+    if (!isIdentifier(name.substr(start, dot - start))) return false;
+    if (dot == std::string::npos) return true;
+    start = dot + 1;
+  }
+}
+
+// Whether a pattern's `..` components climb above the directory it starts from. A `**` may
+// stand for no directory at all, so it counts as none.
+bool leavesBase(const std::string& pattern) {
+  const bool windows = host::platform() == "win32";
+  int depth = 0;
+  std::string component;
+  for (std::size_t i = 0; i <= pattern.size(); ++i) {
+    const bool end = i == pattern.size() || pattern[i] == '/' || (windows && pattern[i] == '\\');
+    if (!end) {
+      component += pattern[i];
+      continue;
+    }
+    if (component == "..") {
+      if (--depth < 0) return true;
+    } else if (!component.empty() && component != "." && component != "**") {
+      ++depth;
+    }
+    component.clear();
+  }
+  return false;
+}
+
+// Module names of the source files, in order, each once.
+std::vector<std::string> moduleNames(const fs::path& base, const std::vector<fs::path>& sources) {
+  std::vector<std::string> names;
+  for (const auto& source : sources) {
+    std::error_code ec;
+    if (!fs::is_regular_file(base / source, ec)) continue;
+    if (auto name = moduleNameOf(source);
+        name && std::find(names.begin(), names.end(), *name) == names.end())
+      names.push_back(*name);
+  }
+  return names;
+}
+
+std::string listed(std::vector<std::string> names) {
+  if (names.empty()) return "(none)";
+  std::sort(names.begin(), names.end());
+  constexpr std::size_t shown = 12;
+  std::string text;
+  for (std::size_t i = 0; i < names.size() && i < shown; ++i)
+    text += (i ? ", " : "") + names[i];
+  if (names.size() > shown) text += ", ...";
+  return text;
+}
+
+void checkMainModule(const cli::BuildArguments& args, const std::vector<std::string>& modules) {
+  const std::string& main = args.mainModule;
+  const bool found = std::any_of(modules.begin(), modules.end(), [&](const std::string& name) {
+    // A library may be named by the package that holds its modules.
+    return name == main || (args.library && name.starts_with(main + "."));
+  });
+  if (found) return;
+  const std::string sources = " (modules of the sources: " + listed(modules) + ")";
+  const bool fileName = main.find('/') != std::string::npos || main.ends_with(".py") ||
+                        main.ends_with(".pyx");
+  if (fileName) {
+    const std::optional<std::string> name = moduleNameOf(main);
+    throw std::invalid_argument("The main module '" + main + "' is a file name; give its module " +
+                                (name ? "name, '" + *name + "'" : "name") + sources);
+  }
+  if (!isDottedName(main))
+    throw std::invalid_argument("The main module '" + main +
+                                "' is not a dotted module name (such as app or pkg.app)" +
+                                sources);
+  throw std::invalid_argument("The main module '" + main + "' is not among the sources" +
+                              sources);
+}
+
+// A program's start-up imports these before the program's own modules can be found, so a
+// project module of one of these names would never be loaded.
+void checkShadowedModules(const fs::path& base, const std::vector<fs::path>& sources,
+                          const std::function<std::set<std::string>()>& startupModules) {
+  std::set<std::string> startup;
+  bool asked = false;
+  for (const auto& source : sources) {
+    std::error_code ec;
+    std::optional<std::string> name = moduleNameOf(source);
+    if (!name || !fs::is_regular_file(base / source, ec)) continue;
+    if (!asked) {
+      startup = startupModules();
+      asked = true;
+    }
+    const std::string top = name->substr(0, name->find('.'));
+    if (startup.contains(top))
+      throw std::invalid_argument(
+          "The project module '" + top + "' (" + source.generic_string() +
+          ") has the name of a module that the program's start-up imports before the "
+          "project's modules can be found, so the program would use that module instead; "
+          "rename it");
+  }
+}
+
+} // namespace
+
+std::optional<std::string> moduleNameOf(const fs::path& source) {
+  const fs::path normal = source.lexically_normal();
+  std::vector<std::string> parts;
+  for (const auto& part : normal) parts.push_back(part.string());
+  if (parts.empty() || parts.back().empty()) return std::nullopt;
+  parts.back() = normal.stem().string();
+  if (parts.back() == "__init__") parts.pop_back();
+  if (parts.empty()) return std::nullopt;
+  std::string name;
+  for (const auto& part : parts) {
+    if (!isIdentifier(part)) return std::nullopt;
+    name += (name.empty() ? "" : ".") + part;
+  }
+  return name;
+}
+
+std::set<std::string> startupModules() {
+  // The start-up's own module-level import statements, run after the interpreter has noted
+  // what it loaded by itself.
+  std::string script = "import sys\n_loaded = set(sys.modules)\n";
+  std::istringstream lines{std::string(templates::bootstrapTemplate)};
+  for (std::string line; std::getline(lines, line);)
+    if ((line.starts_with("import ") || line.starts_with("from ")) &&
+        line.find("{{") == std::string::npos)
+      script += line + "\n";
+  script += "print('\\n@@startup@@', *sorted({n.partition('.')[0] for n in sys.modules"
+            " if n not in _loaded}))\n";
+
+  const fs::path program = interpreter::facts().program;
+  // Isolated: modules in the working directory must not stand in for the standard ones.
+  process::Result result = process::run({program.string(), "-I", "-c", script},
+                                        {.timeout = std::chrono::seconds(120)});
+  const std::string marker = "\n@@startup@@";
+  const auto at = result.output.rfind(marker);
+  if (!result.ok() || at == std::string::npos)
+    throw std::runtime_error("Asking the build interpreter '" + program.string() +
+                             "' which modules a program's start-up imports failed:\n" +
+                             result.output);
+  std::set<std::string> names;
+  std::istringstream words(result.output.substr(at + marker.size()));
+  for (std::string word; words >> word;) names.insert(word);
+  return names;
+}
+
+void checkSourceOptions(const cli::BuildArguments& args) {
+  std::error_code ec;
+  const fs::file_status base = fs::status(args.base, ec);
+  if (!fs::exists(base))
+    throw std::invalid_argument("The base directory '" + args.base.string() +
+                                "' (--base) does not exist");
+  if (!fs::is_directory(base))
+    throw std::invalid_argument("The base directory '" + args.base.string() +
+                                "' (--base) is not a directory");
+  for (const std::string& pattern : args.sources)
+    if (leavesBase(pattern))
+      throw std::invalid_argument("The source pattern '" + pattern +
+                                  "' leaves the base directory '" + args.base.string() +
+                                  "'; sources must lie inside it (see --base)");
+  if (args.policy && std::find(knownPolicies.begin(), knownPolicies.end(), *args.policy) ==
+                         knownPolicies.end())
+    throw std::invalid_argument("Unknown --policy '" + *args.policy + "': choose " +
+                                knownPolicies[0] + " or " + knownPolicies[1]);
+}
+
+void checkBeforeCompiling(const cli::BuildArguments& args, const std::vector<fs::path>& sources,
+                          const std::function<std::set<std::string>()>& startupModules) {
+  checkMainModule(args, moduleNames(args.base, sources));
+  if (!args.library) checkShadowedModules(args.base, sources, startupModules);
+  if (args.wheel || (args.embed && args.library)) {
+    // Missing project files are the wheel step's to report.
+    if (auto pyproject = whl::find_active_pyproject(fs::weakly_canonical(fs::absolute(args.base))))
+      whl::readProject(*pyproject, args.version);
+  }
+}
+
+} // namespace quorvex::builder

@@ -1,0 +1,40 @@
+#pragma once
+// What a build refuses before it compiles anything: a missing base directory, patterns that
+// leave it, an unknown policy, a main module that is no module of the sources, project modules
+// that the program's start-up would shadow, and wheel metadata installers would refuse.
+
+#include "frontend/cli.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quorvex::builder {
+
+/// Refuses, before any source is matched, a `--base` that is missing or no directory, a source
+/// pattern whose `..` components leave it, and an unknown `--policy`; each message names what
+/// the user gave.
+void checkSourceOptions(const cli::BuildArguments& args);
+
+/// Refuses, before compiling, a main module that is no dotted name of a module among `sources`
+/// (a library may also name a package holding them), a program's top-level module named like
+/// one of `startupModules()`, and, when a wheel will be made, a project name or version that
+/// installers would refuse (read from the project file found at or above `--base`).
+/// `startupModules` is asked only when a program has a module to check.
+void checkBeforeCompiling(const cli::BuildArguments& args,
+                          const std::vector<std::filesystem::path>& sources,
+                          const std::function<std::set<std::string>()>& startupModules);
+
+/// The dotted module name of a source file given relative to the base directory ("a/b/c.py"
+/// gives "a.b.c", "a/__init__.py" gives "a"); none when the path has no such name.
+std::optional<std::string> moduleNameOf(const std::filesystem::path& source);
+
+/// The top-level names of the modules a program's start-up has imported before its own modules
+/// can be found, beyond those the build interpreter has loaded when it runs a script: asked of
+/// the build interpreter, run isolated, with the start-up's own import statements.
+std::set<std::string> startupModules();
+
+} // namespace quorvex::builder
