@@ -11,6 +11,7 @@
 #include "core/utils.hpp"
 
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <stdexcept>
 
@@ -56,32 +57,55 @@ void writeOrRemove(const fs::path& path, const std::string& text, bool write) {
   else removeFile(path);
 }
 
-// Translates `sources` in batches, each with the same include and output arguments.
-void runBatches(const std::vector<fs::path>& sources, const std::set<fs::path>& sourceDirs,
-                const fs::path& modBuildPath, const InterruptGuard* guard) {
+// Cython names a module's init function after the module's last name part: two modules of one
+// stem in different packages would define one symbol. The product calls each module's init
+// function through its own `moduleSymbol`, and the module's "is main" flag goes the same way.
+void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
+  const std::string symbol = moduleSymbol(name);
+  std::string text = readText(cFile);
+  text = std::regex_replace(text, std::regex("\\bPyInit_" + name.substr(name.rfind('.') + 1) + "\\b"),
+                            "PyInit_" + symbol);
+  text = std::regex_replace(text, std::regex("\\b__pyx_module_is_main_\\w+"),
+                            "__pyx_module_is_main_" + symbol);
+  writeText(cFile, text);
+}
+
+// Translates each rebuilt module on its own, under its dotted name, so that it carries its own
+// package as `__package__` and its C file is named after the whole name.
+void translateModules(const SourcePlan& plan, const std::set<fs::path>& sourceDirs,
+                      const InterruptGuard* guard) {
   std::vector<std::string> common;
   for (const auto& dir : sourceDirs) {
     common.push_back("-I");
     common.push_back(dir.string());
   }
-  common.push_back("--output-file");
-  common.push_back(modBuildPath.string());
   common.push_back("--shared");
   common.push_back(sharedName);
-  for (std::size_t start = 0; start < sources.size(); start += batchSize) {
+  for (const auto& module : plan.modules) {
+    if (!module.rebuilt) continue;
+    fs::path cFile = plan.modBuildPath / (module.fileStem + ".c");
     std::vector<std::string> args = common;
-    for (std::size_t i = start; i < sources.size() && i < start + batchSize; ++i)
-      args.push_back(sources[i].string());
+    args.insert(args.end(), {"--module-name", module.name, "--output-file", cFile.string(),
+                             module.source.string()});
     cythonCall(args);
     if (guard) guard->check();
+    renameModuleSymbols(cFile, module.name);
   }
+}
+
+// The bootstrap's table: each module's dotted name and the symbol of its init function.
+json moduleTable(const SourcePlan& plan) {
+  json table = json::array();
+  for (const auto& module : plan.modules)
+    table.push_back(json::array({module.name, moduleSymbol(module.name)}));
+  return table;
 }
 
 } // namespace
 
 void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,
-                     const std::optional<std::string>& projectMainModule) {
+                     const std::optional<std::string>& /*projectMainModule*/) {
   const fs::path& modBuildPath = plan.modBuildPath;
   json extensions = templateExtensions(manager);
 
@@ -93,68 +117,47 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   std::string pxd = joinSnippets(extensions["pxd"]);
 
   std::set<fs::path> sourceDirs{modBuildPath};
-  for (const auto& source : plan.pySources) sourceDirs.insert(pathlibForm(source.parent_path()));
+  for (const auto& module : plan.modules)
+    if (module.rebuilt) sourceDirs.insert(pathlibForm(module.source.parent_path()));
   for (const auto& dir : sourceDirs)
     writeOrRemove(joinPath(dir, "_qvx_bootstrap.pxd"), pxd, !pxd.empty());
 
-  std::optional<std::string> entryPackage;
-  std::optional<std::string> entryModule =
-      projectMainModule && !projectMainModule->empty() ? projectMainModule : mainModule;
-  if (library && entryModule && entryModule->find('.') != std::string::npos)
-    entryPackage = entryModule->substr(0, entryModule->find('.'));
-
-  std::vector<std::string> programModules = plan.modulesOf("");
-  std::vector<std::string> topLevel = programModules;
-  programModules.insert(programModules.end(), plan.packages.begin(), plan.packages.end());
-
+  // A library serves its modules under the package its wheel installs: their own names when
+  // they form one top-level package, otherwise below the package's name, known when it loads.
   fs::path bootstrapPyx = modBuildPath / "_qvx_bootstrap.pyx";
   utils::template_(std::string(templates::bootstrapTemplate), bootstrapPyx,
-                   {{"modules", textList(programModules)},
-                    {"package", "__main__"},
+                   {{"modules", moduleTable(plan)},
+                    {"library", library},
+                    {"prefixed", library && !plan.topPackage},
                     {"packages", textList(plan.packages)},
-                    {"qualifiedModules", textList(plan.qualifiedModules)},
                     {"mainModule", mainModule ? json(*mainModule) : json(nullptr)},
                     {"code", code},
                     {"features", extensions["features"]},
                     {"exports", extensions["exports"]},
                     {"debug", false}});
+  json symbols = json::array();
+  for (const auto& module : plan.modules) symbols.push_back(moduleSymbol(module.name));
   utils::template_(std::string(templates::headerTemplate), modBuildPath / "__main__.h",
-                   {{"modules", textList(topLevel)}, {"packages", textList(plan.packages)}});
+                   {{"symbols", symbols}});
 
-  cythonCall({"--embed", "--shared", sharedName, "--embed-modules", sharedName,
-              bootstrapPyx.string()});
   fs::path bootstrapC = modBuildPath / "_qvx_bootstrap.c";
+  if (library) {
+    // Loaded by the wheel's package as its submodule "_qvx_bootstrap".
+    cythonCall({"--shared", sharedName, "--output-file", bootstrapC.string(),
+                bootstrapPyx.string()});
+  } else {
+    cythonCall({"--embed", "--shared", sharedName, "--embed-modules", sharedName,
+                bootstrapPyx.string()});
+  }
   if (!fs::exists(bootstrapC))
     throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
                                    ". Cython invocation likely did not run correctly.",
                                std::make_error_code(std::errc::no_such_file_or_directory));
-  patchEmbeddedBootstrap(manager, bootstrapC);
-  if (!library) plan.cSources.push_back(bootstrapC);
-
-  for (const auto& package : plan.packages) {
-    bool isEntry = library && entryPackage == package;
-    std::vector<std::string> modules = plan.modulesOf(package);
-    utils::template_(std::string(templates::bootstrapTemplate), modBuildPath / (package + ".pyx"),
-                     {{"modules", textList(modules)},
-                      {"package", package},
-                      {"qualifiedModules", textList(plan.qualifiedModules)},
-                      {"packages", json::array()},
-                      {"code", isEntry ? code : std::string()},
-                      {"features", isEntry ? extensions["features"] : json(nullptr)},
-                      {"exports", isEntry ? extensions["exports"] : json(nullptr)},
-                      {"debug", false},
-                      {"mainModule", nullptr}});
-    writeOrRemove(modBuildPath / (package + ".pxd"), pxd, isEntry && !code.empty());
-    utils::template_(std::string(templates::headerTemplate), modBuildPath / (package + ".h"),
-                     {{"modules", textList(modules)},
-                      {"package", package},
-                      {"packages", json::array()}});
-    plan.pySources.push_back(modBuildPath / (package + ".pyx"));
-    plan.cSources.push_back(modBuildPath / (package + ".c"));
-  }
+  if (!library) patchEmbeddedBootstrap(manager, bootstrapC);
+  plan.cSources.push_back(bootstrapC);
 
   if (!library) {
-    if (!plan.pySources.empty()) runBatches(plan.pySources, sourceDirs, modBuildPath, nullptr);
+    translateModules(plan, sourceDirs, nullptr);
     return;
   }
   // Declared before the stubs, so that the files are back before a held signal is delivered.
@@ -162,7 +165,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   PxdStubs stubs;
   stubs.stub(sourcePath);
   guard.check();
-  if (!plan.pySources.empty()) runBatches(plan.pySources, sourceDirs, modBuildPath, &guard);
+  translateModules(plan, sourceDirs, &guard);
   stubs.restore();
 }
 
