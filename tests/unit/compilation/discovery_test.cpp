@@ -90,7 +90,7 @@ TEST(SourceDiscovery, RefusesWhatItCannotBuild) {
   // One stem in two packages is two modules; one name from two files is a clash.
   EXPECT_EQ(discoverSources(*fake.manager, ".", "app", {"*/util.py"}, true).modules.size(), 2u);
   EXPECT_EQ(message([&] { discoverSources(*fake.manager, ".", "app", {"m.py", "m/*"}, true); }),
-            "Two modules named m: ./m.py and ./m/__init__.py");
+            "Two modules named m: m/__init__.py and m.py");
 }
 
 TEST(RebuildDecision, RebuildsUnlessTheObjectIsStrictlyNewer) {
@@ -111,7 +111,7 @@ TEST(RebuildDecision, RebuildsUnlessTheObjectIsStrictlyNewer) {
   auto plan = discoverSources(*fake.manager, ".", "app", {"*.py"}, false);
   // The up-to-date module is linked from its earlier object but neither translated nor
   // compiled; equal times count as out of date, as does a missing object.
-  EXPECT_EQ(rebuilt(plan), (std::vector<std::string>{"./old.py", "./same.py"}));
+  EXPECT_EQ(rebuilt(plan), (std::vector<std::string>{"old.py", "same.py"}));
   EXPECT_EQ(plan.cSources, (std::vector<fs::path>{"extra.c", ".quorvex_build/old.c",
                                                   ".quorvex_build/same.c"}));
   EXPECT_EQ(plan.objects.size(), 3u);

@@ -141,8 +141,8 @@ public:
   std::vector<std::vector<std::string>> runs;
   std::string embedText = "int main(void) {\n  PyConfig_InitPythonConfig(&config);\n}\n";
   bool writeEmbedOutput = true;
-  std::string failOn;               ///< a batch run of a source holding this fails
-  std::function<void()> duringBatch; ///< called during every batch run
+  std::string failOn;               ///< a module run of a source holding this fails
+  std::function<void()> duringBatch; ///< called during every module run
 
   CythonRecorder()
       : guard_([this](const std::vector<std::string>& argv, std::chrono::milliseconds) {
@@ -161,12 +161,13 @@ private:
     } else if (at("--embed") != args.end()) {
       if (writeEmbedOutput) writeFile(fs::path(args.back()).replace_extension(".c"), embedText);
     } else if (auto out = at("--output-file"); out != args.end()) {
-      if (duringBatch) duringBatch();
-      for (auto it = out + 4; it != args.end(); ++it) {
-        if (!failOn.empty() && it->find(failOn) != std::string::npos)
-          return {.exitCode = 1, .output = *it + ":1:4: Syntax error in simple statement list"};
-        writeFile(fs::path(*(out + 1)) / (fs::path(*it).stem().string() + ".c"), "/* module */\n");
-      }
+      if (duringBatch && at("--module-name") != args.end()) duringBatch();
+      if (!failOn.empty() && args.back().find(failOn) != std::string::npos)
+        return {.exitCode = 1, .output = args.back() + ":1:4: Syntax error in simple statement list"};
+      // What Cython names after the module: its init function and its "is main" flag.
+      std::string stem = fs::path(args.back()).stem().string();
+      writeFile(*(out + 1), "PyObject* PyInit_" + stem + "(void);\nint __pyx_module_is_main_" +
+                                stem + " = 0;\n");
     }
     return {};
   }
