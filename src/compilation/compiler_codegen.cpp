@@ -63,8 +63,8 @@ void writeOrRemove(const fs::path& path, const std::string& text, bool write) {
 void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
   const std::string symbol = moduleSymbol(name);
   std::string text = readText(cFile);
-  text = std::regex_replace(text, std::regex("\\bPyInit_" + name.substr(name.rfind('.') + 1) + "\\b"),
-                            "PyInit_" + symbol);
+  const std::string last = name.substr(name.rfind('.') + 1);
+  text = std::regex_replace(text, std::regex("\\bPyInit_" + last + "\\b"), "PyInit_" + symbol);
   text = std::regex_replace(text, std::regex("\\b__pyx_module_is_main_\\w+"),
                             "__pyx_module_is_main_" + symbol);
   writeText(cFile, text);

@@ -43,7 +43,8 @@ from .{0} import *
 }
 
 std::string packageMain(const std::string& moduleImportPath) {
-  std::string module = moduleImportPath.empty() ? "__package__" : "'." + moduleImportPath + "', __package__";
+  std::string module =
+      moduleImportPath.empty() ? "__package__" : "'." + moduleImportPath + "', __package__";
   return fmt::format(R"(import importlib as _importlib
 _mod = _importlib.import_module({0})
 if hasattr(_mod, 'main'):

@@ -147,7 +147,8 @@ std::string moduleSuffix(const std::string& extSuffix, const std::string& librar
   return suffix.empty() ? ".so" : suffix;
 }
 
-ModuleNames moduleNames(const std::string& projectName, const std::optional<std::string>& topPackage,
+ModuleNames moduleNames(const std::string& projectName,
+                        const std::optional<std::string>& topPackage,
                         const std::optional<std::string>& mainModuleName) {
   ModuleNames names;
   names.prefixed = !topPackage;
@@ -155,7 +156,9 @@ ModuleNames moduleNames(const std::string& projectName, const std::optional<std:
     names.package = *topPackage;
   } else {
     for (char c : projectName)
-      names.package += c == '-' || c == '.' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      names.package += c == '-' || c == '.'
+                           ? '_'
+                           : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   std::string main = mainModuleName.value_or("");
   if (topPackage && (main == *topPackage || main.starts_with(*topPackage + ".")))

@@ -54,7 +54,8 @@ struct ModuleNames {
 /// The names for the project `projectName` whose modules form the top-level package
 /// `topPackage`, if any: that package, else the project name as an identifier (lower case, "-"
 /// and "." as "_") holding the modules. The main module defaults to the package.
-ModuleNames moduleNames(const std::string& projectName, const std::optional<std::string>& topPackage,
+ModuleNames moduleNames(const std::string& projectName,
+                        const std::optional<std::string>& topPackage,
                         const std::optional<std::string>& mainModuleName);
 
 } // namespace quorvex::whl

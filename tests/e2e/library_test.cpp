@@ -123,7 +123,8 @@ TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
   EXPECT_EQ(ran.status, 0) << ran.all();
   EXPECT_EQ(ran.out, expected.out);
 
-  const Outcome library = project.build({"--library", "--wheel", "dist", "app.main", "app/**/*.py"});
+  const Outcome library =
+      project.build({"--library", "--wheel", "dist", "app.main", "app/**/*.py"});
   ASSERT_EQ(library.status, 0) << library.all();
   const fs::path python = pipInstall(freshVenv("packages"), onlyWheel(project.dir() / "dist"));
   // Imported by its package's name, not by the project's.

@@ -163,7 +163,8 @@ private:
     } else if (auto out = at("--output-file"); out != args.end()) {
       if (duringBatch && at("--module-name") != args.end()) duringBatch();
       if (!failOn.empty() && args.back().find(failOn) != std::string::npos)
-        return {.exitCode = 1, .output = args.back() + ":1:4: Syntax error in simple statement list"};
+        return {.exitCode = 1,
+                .output = args.back() + ":1:4: Syntax error in simple statement list"};
       // What Cython names after the module: its init function and its "is main" flag.
       std::string stem = fs::path(args.back()).stem().string();
       writeFile(*(out + 1), "PyObject* PyInit_" + stem + "(void);\nint __pyx_module_is_main_" +
