@@ -10,6 +10,8 @@
 #include "core/utils.hpp"
 
 #include <filesystem>
+#include <cctype>
+#include <string_view>
 #include <set>
 #include <stdexcept>
 
@@ -20,7 +22,6 @@ namespace quorvex::compiler {
 
 namespace {
 
-constexpr std::size_t batchSize = 20;
 const std::string sharedName = "_qvx_shared";
 
 // The values of one extension mapping, each as text and followed by a new line.
@@ -55,34 +56,84 @@ void writeOrRemove(const fs::path& path, const std::string& text, bool write) {
   else removeFile(path);
 }
 
-// Translates `sources` in batches, each with the same include and output arguments. The module
-// build directory comes first on the include path: its `_qvx_bootstrap.pxd` is the one meant.
-void runBatches(const std::vector<fs::path>& sources, const fs::path& modBuildPath) {
+// Replaces every identifier of `text` for which `rename` gives a new name. Generated C files
+// run to megabytes, so this is one linear scan rather than a regular expression.
+template <typename Rename> std::string renameIdentifiers(const std::string& text, Rename rename) {
+  auto isWord = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (!isWord(text[i])) {
+      out += text[i++];
+      continue;
+    }
+    std::size_t end = i;
+    while (end < text.size() && isWord(text[end])) ++end;
+    std::string_view word(text.data() + i, end - i);
+    if (auto renamed = rename(word)) out += *renamed;
+    else out.append(word);
+    i = end;
+  }
+  return out;
+}
+
+// Cython names a module's init function after the module's last name part: two modules of one
+// stem in different packages would define one symbol. The product calls each module's init
+// function through its own `moduleSymbol`, and the module's "is main" flag goes the same way.
+void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
+  const std::string symbol = moduleSymbol(name);
+  const std::string init = "PyInit_" + name.substr(name.rfind('.') + 1);
+  const std::string_view isMain = "__pyx_module_is_main_";
+  writeText(cFile, renameIdentifiers(readText(cFile), [&](std::string_view word)
+                                         -> std::optional<std::string> {
+    if (word == init) return "PyInit_" + symbol;
+    if (word.starts_with(isMain)) return std::string(isMain) + symbol;
+    return std::nullopt;
+  }));
+}
+
+// Translates each rebuilt module on its own, under its dotted name, so that it carries its own
+// package as `__package__` and its C file is named after the whole name. `sources` gives the
+// file Cython reads for each module (a copy when the library's declarations are stubbed). The
+// module build directory comes first on the include path: its `_qvx_bootstrap.pxd` is the one
+// meant.
+void translateModules(const SourcePlan& plan, const std::vector<fs::path>& sources) {
   std::set<fs::path> sourceDirs;
   for (const auto& source : sources) sourceDirs.insert(pathlibForm(source.parent_path()));
-  sourceDirs.erase(modBuildPath);
-  std::vector<std::string> common = {"-I", modBuildPath.string()};
+  sourceDirs.erase(plan.modBuildPath);
+  std::vector<std::string> common = {"-I", plan.modBuildPath.string()};
   for (const auto& dir : sourceDirs) {
     common.push_back("-I");
     common.push_back(dir.string());
   }
-  common.push_back("--output-file");
-  common.push_back(modBuildPath.string());
   common.push_back("--shared");
   common.push_back(sharedName);
-  for (std::size_t start = 0; start < sources.size(); start += batchSize) {
+  std::size_t next = 0;
+  for (const auto& module : plan.modules) {
+    if (!module.rebuilt) continue;
+    fs::path cFile = plan.modBuildPath / (module.fileStem + ".c");
     std::vector<std::string> args = common;
-    for (std::size_t i = start; i < sources.size() && i < start + batchSize; ++i)
-      args.push_back(sources[i].string());
+    args.insert(args.end(), {"--module-name", module.name, "--output-file", cFile.string(),
+                             sources.at(next++).string()});
     cythonCall(args);
+    renameModuleSymbols(cFile, module.name);
   }
+}
+
+// The bootstrap's table: each module's dotted name and the symbol of its init function.
+json moduleTable(const SourcePlan& plan) {
+  json table = json::array();
+  for (const auto& module : plan.modules)
+    table.push_back(json::array({module.name, moduleSymbol(module.name)}));
+  return table;
 }
 
 } // namespace
 
 void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,
-                     const std::optional<std::string>& projectMainModule) {
+                     const std::optional<std::string>& /*projectMainModule*/) {
   const fs::path& modBuildPath = plan.modBuildPath;
   json extensions = templateExtensions(manager);
 
@@ -95,68 +146,48 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
 
   // Only in the build directory: a source directory may hold a file of that name of the user's.
   writeOrRemove(modBuildPath / "_qvx_bootstrap.pxd", pxd, !pxd.empty());
-  std::vector<fs::path> toTranslate = plan.pySources;
-  if (library)
-    if (auto copies = stubbedCopies(sourcePath, plan.pySources, modBuildPath / "_qvx_stubbed"))
-      toTranslate = std::move(*copies);
 
-  std::optional<std::string> entryPackage;
-  std::optional<std::string> entryModule =
-      projectMainModule && !projectMainModule->empty() ? projectMainModule : mainModule;
-  if (library && entryModule && entryModule->find('.') != std::string::npos)
-    entryPackage = entryModule->substr(0, entryModule->find('.'));
-
-  std::vector<std::string> programModules = plan.modulesOf("");
-  std::vector<std::string> topLevel = programModules;
-  programModules.insert(programModules.end(), plan.packages.begin(), plan.packages.end());
-
+  // A library serves its modules under the package its wheel installs: their own names when
+  // they form one top-level package, otherwise below the package's name, known when it loads.
   fs::path bootstrapPyx = modBuildPath / "_qvx_bootstrap.pyx";
   utils::template_(std::string(templates::bootstrapTemplate), bootstrapPyx,
-                   {{"modules", textList(programModules)},
-                    {"package", "__main__"},
+                   {{"modules", moduleTable(plan)},
+                    {"library", library},
+                    {"prefixed", library && !plan.topPackage},
                     {"packages", textList(plan.packages)},
-                    {"qualifiedModules", textList(plan.qualifiedModules)},
                     {"mainModule", mainModule ? json(*mainModule) : json(nullptr)},
                     {"code", code},
                     {"features", extensions["features"]},
                     {"exports", extensions["exports"]},
                     {"debug", false}});
+  json symbols = json::array();
+  for (const auto& module : plan.modules) symbols.push_back(moduleSymbol(module.name));
   utils::template_(std::string(templates::headerTemplate), modBuildPath / "__main__.h",
-                   {{"modules", textList(topLevel)}, {"packages", textList(plan.packages)}});
+                   {{"symbols", symbols}});
 
-  cythonCall({"--embed", "--shared", sharedName, "--embed-modules", sharedName,
-              bootstrapPyx.string()});
   fs::path bootstrapC = modBuildPath / "_qvx_bootstrap.c";
+  if (library) {
+    // Loaded by the wheel's package as its submodule "_qvx_bootstrap".
+    cythonCall({"--shared", sharedName, "--output-file", bootstrapC.string(),
+                bootstrapPyx.string()});
+  } else {
+    cythonCall({"--embed", "--shared", sharedName, "--embed-modules", sharedName,
+                bootstrapPyx.string()});
+  }
   if (!fs::exists(bootstrapC))
     throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
                                    ". Cython invocation likely did not run correctly.",
                                std::make_error_code(std::errc::no_such_file_or_directory));
-  patchEmbeddedBootstrap(manager, bootstrapC);
-  if (!library) plan.cSources.push_back(bootstrapC);
+  if (!library) patchEmbeddedBootstrap(manager, bootstrapC);
+  plan.cSources.push_back(bootstrapC);
 
-  for (const auto& package : plan.packages) {
-    bool isEntry = library && entryPackage == package;
-    std::vector<std::string> modules = plan.modulesOf(package);
-    utils::template_(std::string(templates::bootstrapTemplate), modBuildPath / (package + ".pyx"),
-                     {{"modules", textList(modules)},
-                      {"package", package},
-                      {"qualifiedModules", textList(plan.qualifiedModules)},
-                      {"packages", json::array()},
-                      {"code", isEntry ? code : std::string()},
-                      {"features", isEntry ? extensions["features"] : json(nullptr)},
-                      {"exports", isEntry ? extensions["exports"] : json(nullptr)},
-                      {"debug", false},
-                      {"mainModule", nullptr}});
-    writeOrRemove(modBuildPath / (package + ".pxd"), pxd, isEntry && !code.empty());
-    utils::template_(std::string(templates::headerTemplate), modBuildPath / (package + ".h"),
-                     {{"modules", textList(modules)},
-                      {"package", package},
-                      {"packages", json::array()}});
-    plan.pySources.push_back(modBuildPath / (package + ".pyx"));
-    toTranslate.push_back(modBuildPath / (package + ".pyx"));
-    plan.cSources.push_back(modBuildPath / (package + ".c"));
-  }
-  if (!toTranslate.empty()) runBatches(toTranslate, modBuildPath);
+  std::vector<fs::path> toTranslate;
+  for (const auto& module : plan.modules)
+    if (module.rebuilt) toTranslate.push_back(module.source);
+  if (library)
+    if (auto copies = stubbedCopies(sourcePath, toTranslate, modBuildPath / "_qvx_stubbed"))
+      toTranslate = std::move(*copies);
+  translateModules(plan, toTranslate);
 }
 
 } // namespace quorvex::compiler

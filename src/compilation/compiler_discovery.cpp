@@ -1,5 +1,6 @@
 // Phase 1 of `compile`: the module build directory, the platform's suffixes and extra
 // sources, the matched modules in module order and the rebuild decision.
+#include "compilation/compiler.hpp"
 #include "compilation/paths.hpp"
 #include "compilation/pipeline.hpp"
 
@@ -7,6 +8,8 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -34,28 +37,37 @@ bool needsRebuild(const fs::path& objPath, const fs::path& source) {
   return fs::last_write_time(objPath) <= fs::last_write_time(source);
 }
 
-// Generated C files and object files are named by module stem alone, all in one directory, and
-// a package bootstrap by the package's name: two modules of one name, or a module named like a
-// package, would overwrite each other's files and leave a product missing one of them.
-void requireUniqueNames(const std::vector<std::pair<std::string, fs::path>>& modules,
+// Two files giving one dotted name (m.py beside m.pyx, or beside a package m/), or a module
+// named like a package, would be one name served twice.
+void requireUniqueNames(const std::vector<ModuleSource>& modules,
                         const std::vector<std::string>& packages) {
   std::map<std::string, fs::path> seen;
-  for (const auto& [name, file] : modules)
-    if (auto [at, added] = seen.emplace(name, file); !added)
-      throw std::invalid_argument("Two modules named " + name + ": " + at->second.string() +
-                                  " and " + file.string() +
-                                  " (module names must be unique across packages)");
+  for (const auto& module : modules)
+    if (auto [at, added] = seen.emplace(module.name, module.source); !added)
+      throw std::invalid_argument("Two modules named " + module.name + ": " +
+                                  at->second.string() + " and " + module.source.string());
   for (const auto& package : packages)
-    if (auto at = seen.find(package); at != seen.end())
+    if (auto at = seen.find(package);
+        at != seen.end() && at->second.stem() != "__init__")
       throw std::invalid_argument("The module " + at->second.string() +
                                   " has the name of the package " + package +
                                   " (module names must differ from package names)");
 }
 
-std::vector<std::string>& modulesFor(SourcePlan& plan, const std::string& package) {
-  for (auto& [name, modules] : plan.packageModules)
-    if (name == package) return modules;
-  return plan.packageModules.emplace_back(package, std::vector<std::string>{}).second;
+// The dotted name of `file` below `root`: its directories, then its stem unless it is the
+// package's own "__init__" file.
+std::vector<std::string> nameParts(const fs::path& root, const fs::path& file) {
+  std::vector<std::string> parts;
+  for (const auto& part : pathlibForm(file.parent_path()).lexically_relative(pathlibForm(root)))
+    if (part != "." && !part.empty()) parts.push_back(part.string());
+  if (file.stem() != "__init__") parts.push_back(file.stem().string());
+  return parts;
+}
+
+std::string joined(const std::vector<std::string>& parts, std::size_t count) {
+  std::string name;
+  for (std::size_t i = 0; i < count; ++i) name += (i ? "." : "") + parts[i];
+  return name;
 }
 
 // The files below `root` that `pattern` names, each joined with `root`. Directories are no
@@ -77,10 +89,30 @@ std::vector<fs::path> sourceFiles(const fs::path& root, const std::string& patte
 
 } // namespace
 
-std::vector<std::string> SourcePlan::modulesOf(const std::string& package) const {
-  for (const auto& [name, modules] : packageModules)
-    if (name == package) return modules;
-  return {};
+std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources) {
+  std::optional<std::string> top;
+  for (const auto& source : sources) {
+    fs::path relative = pathlibForm(source);
+    auto first = relative.begin();
+    if (first == relative.end() || std::next(first) == relative.end() ||
+        (top && *top != first->string()))
+      return std::nullopt;
+    top = first->string();
+  }
+  return top;
+}
+
+std::string moduleSymbol(const std::string& name) {
+  // Each part with its length before it: "a.b_c" and "a_b.c" stay apart.
+  std::string symbol = "qvx_";
+  std::size_t start = 0;
+  while (true) {
+    std::size_t end = name.find('.', start);
+    std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+    symbol += std::to_string(part.size()) + part;
+    if (end == std::string::npos) return symbol;
+    start = end + 1;
+  }
 }
 
 fs::path relativeBuildPlace(const fs::path& cwd, const fs::path& resolvedSource) {
@@ -122,27 +154,28 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourc
   std::vector<fs::path> matched(sourceSet.begin(), sourceSet.end());
   std::sort(matched.begin(), matched.end(), pathLess);
 
-  std::vector<std::pair<std::string, fs::path>> moduleFiles;
+  std::set<std::string> packageSet;
+  std::vector<fs::path> relativeSources;
   for (const auto& filePath : matched) {
-    std::string modName = filePath.stem().string();
-    if (modName == "__init__") continue;
-    moduleFiles.emplace_back(modName, filePath);
-    std::string package =
-        pathlibForm(filePath.parent_path()) == root ? "" : filePath.parent_path().stem().string();
-    fs::path objPath = plan.modBuildPath / (modName + plan.objSuffix);
-    bool dirty = force || needsRebuild(objPath, filePath);
-    modulesFor(plan, package).push_back(modName);
-    plan.qualifiedModules.push_back(package.empty() ? modName : package + "." + modName);
-    if (dirty) {
-      plan.pySources.push_back(filePath);
-      plan.cSources.push_back(plan.modBuildPath / (modName + ".c"));
-    }
+    std::vector<std::string> parts = nameParts(root, filePath);
+    if (parts.empty()) continue; // an "__init__" file directly in the source root
+    ModuleSource module;
+    module.name = joined(parts, parts.size());
+    module.source = filePath;
+    module.fileStem = module.name + (filePath.stem() == "__init__" ? ".__init__" : "");
+    std::size_t packageDepth = filePath.stem() == "__init__" ? parts.size() : parts.size() - 1;
+    for (std::size_t depth = 1; depth <= packageDepth; ++depth)
+      if (std::string package = joined(parts, depth); packageSet.insert(package).second)
+        plan.packages.push_back(package);
+    fs::path objPath = plan.modBuildPath / (module.fileStem + plan.objSuffix);
+    module.rebuilt = force || needsRebuild(objPath, filePath);
+    if (module.rebuilt) plan.cSources.push_back(plan.modBuildPath / (module.fileStem + ".c"));
     plan.objects.push_back(objPath);
+    plan.modules.push_back(std::move(module));
+    relativeSources.push_back(filePath.lexically_relative(root));
   }
-
-  for (const auto& [name, modules] : plan.packageModules)
-    if (!name.empty() && !modules.empty()) plan.packages.push_back(name);
-  requireUniqueNames(moduleFiles, plan.packages);
+  plan.topPackage = topLevelPackage(relativeSources);
+  requireUniqueNames(plan.modules, plan.packages);
   return plan;
 }
 

@@ -83,8 +83,9 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
 
   const std::string bootstrapName = "_qvx_bootstrap.c";
   std::vector<std::string> bootstrapSources, moduleSources;
+  // A library's bootstrap is the one module the wheel loads by its init function: exported.
   for (const auto& source : cSourcesRel)
-    (fs::path(source).filename() == bootstrapName ? bootstrapSources : moduleSources)
+    (!library && fs::path(source).filename() == bootstrapName ? bootstrapSources : moduleSources)
         .push_back(source);
 
   std::vector<std::string> objects;

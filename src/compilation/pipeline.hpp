@@ -14,6 +14,19 @@
 
 namespace quorvex::compiler {
 
+/// One module of the build. A package's "__init__" file is the module of the package itself.
+struct ModuleSource {
+  /// The dotted name below the source root: "pkg.sub.mod", "pkg" for pkg/__init__.py.
+  std::string name;
+  /// The matched file.
+  std::filesystem::path source;
+  /// The stem of its generated C and object files: the dotted name, with ".__init__" for a
+  /// package's own module, so that modules of one stem in different packages never meet.
+  std::string fileStem;
+  /// Whether it is translated and compiled again.
+  bool rebuilt = false;
+};
+
 /// The working state that source discovery hands to code generation and linking.
 struct SourcePlan {
   /// The build directory joined with the source root's place; relative to the working
@@ -23,22 +36,22 @@ struct SourcePlan {
   std::string objSuffix;
   std::optional<std::string> exeSuffix;
   /// The C inputs: the platform's extra sources, then the C file of every rebuilt module;
-  /// code generation appends the shared module, the program bootstrap and the packages.
+  /// code generation appends the shared module and the bootstrap.
   std::vector<std::filesystem::path> cSources;
   /// The object file of every module, rebuilt or not, in module order.
   std::vector<std::filesystem::path> objects;
-  /// The sources of the rebuilt modules; code generation appends the package bootstraps.
-  std::vector<std::filesystem::path> pySources;
-  /// Package name ("" for top-level modules) to its module stems, in first-seen order.
-  std::vector<std::pair<std::string, std::vector<std::string>>> packageModules;
-  /// "package.stem", or the bare stem of a top-level module, for every module.
-  std::vector<std::string> qualifiedModules;
-  /// The non-empty package names in first-seen order.
+  /// Every module in module order.
+  std::vector<ModuleSource> modules;
+  /// The dotted name of every package (a directory holding a module, at any depth), each
+  /// after its parent.
   std::vector<std::string> packages;
 
-  /// The stems recorded under `package`; empty when there are none.
-  std::vector<std::string> modulesOf(const std::string& package) const;
+  /// The one top-level package that holds every module, if there is one.
+  std::optional<std::string> topPackage;
 };
+
+/// The C symbol that stands for the module `name` in a product: distinct for distinct names.
+std::string moduleSymbol(const std::string& name);
 
 /// Where the files of the source root `resolvedSource` go below the build directory, seen
 /// from the working directory `cwd`: the relative path when `cwd` is the root or one of its
@@ -49,15 +62,16 @@ std::filesystem::path relativeBuildPlace(const std::filesystem::path& cwd,
 /// Phase 1: makes the module build directory, asks `getCompileBasics` and `getExtraSources`,
 /// expands `sources` below `sourcePath` and decides for each module whether it is rebuilt
 /// (always with `force`; otherwise when its object file is missing or not strictly newer).
-/// Throws `std::invalid_argument` naming the files when two modules, or a module and a
-/// package, share a name.
+/// Throws `std::invalid_argument` naming the files when two files give one module name, or a
+/// module has the name of a package.
 SourcePlan discoverSources(plugin::PluginManager& manager, const std::filesystem::path& sourcePath,
                            const std::optional<std::string>& exeName,
                            const std::vector<std::filesystem::path>& sources, bool force);
 
-/// Phase 2: the shared-module and embed runs, the bootstrap and header renders, the splice,
-/// the package bootstraps and the batch runs over the rebuilt modules (a library build whose
-/// source-root ".pxd" files need stubs translates copies). Writes only below `modBuildPath`.
+/// Phase 2: the shared-module run, the bootstrap and header renders, the bootstrap's run (with
+/// the splice for a program) and one run per rebuilt module under its dotted name, its init
+/// function renamed to `moduleSymbol` (a library build whose source-root ".pxd" files need
+/// stubs translates copies). Writes only below `modBuildPath`.
 void generateSources(plugin::PluginManager& manager, SourcePlan& plan,
                      const std::filesystem::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,

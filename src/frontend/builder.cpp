@@ -51,15 +51,6 @@ bool isForeignTree(const fs::path& directory) {
          fs::is_regular_file(directory / "pyvenv.cfg", ec);
 }
 
-std::vector<std::string> moduleStems(const std::vector<fs::path>& sources) {
-  std::vector<std::string> stems;
-  for (const auto& source : sources) {
-    std::string stem = source.stem().string();
-    if (stem != "__init__") stems.push_back(std::move(stem));
-  }
-  return stems;
-}
-
 // The base directory as the wheel and embedding steps need it: absolute, links resolved.
 fs::path resolved(const fs::path& directory) {
   return fs::weakly_canonical(fs::absolute(directory));
@@ -78,8 +69,10 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
   for (const std::string& pattern : patterns) {
     for (auto& match :
          glob::glob(sourceDirectory, _normalize_source_pattern(pattern), isForeignTree)) {
-      // A package's __main__.py has no place in a library, at any depth.
+      // A package's __main__.py has no place in a library, at any depth; an "__init__.py" in
+      // the base directory belongs to no package and is not compiled.
       if (library && match.filename() == "__main__.py") continue;
+      if (match == "__init__.py") continue;
       sources.push_back(std::move(match));
     }
   }
@@ -178,7 +171,7 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
     whl::WheelOptions options;
     options.library = args.library;
     if (args.library) {
-      options.moduleNames = moduleStems(sources);
+      options.topPackage = compiler::topLevelPackage(sources);
       options.mainModuleName = mainModule;
     }
     options.sourcePath = resolved(sourceDirectory);

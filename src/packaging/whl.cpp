@@ -30,14 +30,13 @@ std::string executableName(plugin::PluginManager& manager, const std::string& pr
 void writeLibraryLayout(WheelArchive& archive, const Project& project, const std::string& distInfo,
                         const std::string& libraryData, const std::string& suffix,
                         const WheelOptions& options) {
-  const std::string& name = project.name;
+  ModuleNames names = moduleNames(project.name, options.topPackage, options.mainModuleName);
+  const std::string& name = names.package;
   std::string libraryFile = name + suffix;
-  ModuleNames main = moduleNames(name, options.mainModuleName);
   archive.write_file(name + "/" + libraryFile, libraryData);
   archive.write_file(name + "/__init__.py",
-                     packageInit(libraryFile, bundledModuleNames(name, options.moduleNames),
-                                 main.importPath));
-  archive.write_file(name + "/__main__.py", packageMain(main.importPath));
+                     packageInit(libraryFile, names.prefixed ? names.importPath : ""));
+  archive.write_file(name + "/__main__.py", packageMain(names.importPath));
   archive.write_file(distInfo + "/top_level.txt", name);
 }
 

@@ -20,7 +20,8 @@ namespace quorvex::whl {
 
 struct WheelOptions {
   bool library = false;
-  std::optional<std::vector<std::string>> moduleNames;
+  /// The one top-level package that a library's modules form, which names the wheel's package.
+  std::optional<std::string> topPackage;
   std::optional<std::string> mainModuleName;
   std::optional<std::filesystem::path> sourcePath;
   std::optional<std::string> version;

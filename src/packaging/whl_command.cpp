@@ -28,7 +28,6 @@ WheelOptions libraryOptions(const fs::path& library) {
   WheelOptions options;
   options.library = true;
   options.mainModuleName = mainModule;
-  options.moduleNames = std::vector<std::string>{mainModule.substr(mainModule.rfind('.') + 1)};
   return options;
 }
 

@@ -4,39 +4,16 @@
 
 namespace quorvex::whl {
 
-namespace {
-
-// The list as Python writes it: ['a', 'b'].
-std::string pythonList(const std::vector<std::string>& names) {
-  std::string list = "[";
-  for (std::size_t i = 0; i < names.size(); ++i) list += (i ? ", '" : "'") + names[i] + "'";
-  return list + "]";
-}
-
-} // namespace
-
-std::vector<std::string> bundledModuleNames(const std::string& productName,
-                                            const std::optional<std::vector<std::string>>& names) {
-  std::vector<std::string> all;
-  if (names)
-    for (const auto& name : *names) all.push_back(productName + "." + name);
-  all.push_back("_qvx_shared");
-  all.push_back("cython_runtime");
-  return all;
-}
-
-// The main module is imported by its name inside the package (`proj.cli` for the import path
-// "cli"), the name under which the finder serves it and its relative imports resolve. Nothing
-// is put into sys.modules in its place: a stand-in under the main module's name would hide the
-// module itself, or replace this very package when the two share a name.
-std::string packageInit(const std::string& libraryFile, const std::vector<std::string>& moduleNames,
-                        const std::string& moduleImportPath) {
-  return fmt::format(
+// The library holds one module that the package loads by its init function, its bootstrap; the
+// bootstrap serves every compiled module and runs the package's own compiled "__init__".
+// Without a package of the project's own, the package re-exports the main module's names.
+std::string packageInit(const std::string& libraryFile, const std::string& reexported) {
+  std::string text = fmt::format(
       R"(import sys
 import importlib.util
 import importlib.machinery
 _PYD_NAME = '{0}'
-_MODULE_NAMES = {1}
+_MODULE_NAMES = [__name__ + '._qvx_bootstrap', '_qvx_shared']
 class _BundledFinder:
     def find_spec(self, fullname, path, target=None):
         if fullname in _MODULE_NAMES:
@@ -54,20 +31,26 @@ if 'cython_runtime' not in sys.modules:
 # Init Cython shared runtime first so that module init functions
 # inside the same .so can find _qvx_shared already loaded.
 _importlib.import_module('_qvx_shared')
-_native = _importlib.import_module('.{2}', __name__)
-__pyx_capi__ = getattr(_native, '__pyx_capi__', None)
-from .{2} import *
+_importlib.import_module('._qvx_bootstrap', __name__)
 )",
-      libraryFile, pythonList(moduleNames), moduleImportPath);
+      libraryFile);
+  if (reexported.empty()) return text;
+  return text + fmt::format(R"(_native = _importlib.import_module('.{0}', __name__)
+__pyx_capi__ = getattr(_native, '__pyx_capi__', None)
+from .{0} import *
+)",
+                            reexported);
 }
 
 std::string packageMain(const std::string& moduleImportPath) {
+  std::string module =
+      moduleImportPath.empty() ? "__package__" : "'." + moduleImportPath + "', __package__";
   return fmt::format(R"(import importlib as _importlib
-_mod = _importlib.import_module('.{0}', __package__)
+_mod = _importlib.import_module({0})
 if hasattr(_mod, 'main'):
     _mod.main()
 )",
-                     moduleImportPath);
+                     module);
 }
 
 } // namespace quorvex::whl

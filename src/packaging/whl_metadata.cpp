@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
@@ -146,13 +147,23 @@ std::string moduleSuffix(const std::string& extSuffix, const std::string& librar
   return suffix.empty() ? ".so" : suffix;
 }
 
-ModuleNames moduleNames(const std::string& productName,
+ModuleNames moduleNames(const std::string& projectName,
+                        const std::optional<std::string>& topPackage,
                         const std::optional<std::string>& mainModuleName) {
   ModuleNames names;
-  names.stem = mainModuleName && !mainModuleName->empty() ? *mainModuleName : productName;
-  std::string prefix = productName + ".";
-  names.importPath =
-      names.stem.starts_with(prefix) ? names.stem.substr(prefix.size()) : names.stem;
+  names.prefixed = !topPackage;
+  if (topPackage) {
+    names.package = *topPackage;
+  } else {
+    for (char c : projectName)
+      names.package += c == '-' || c == '.'
+                           ? '_'
+                           : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  std::string main = mainModuleName.value_or("");
+  if (topPackage && (main == *topPackage || main.starts_with(*topPackage + ".")))
+    main = main.substr(std::min(main.size(), topPackage->size() + 1));
+  names.importPath = main;
   return names;
 }
 

@@ -45,14 +45,18 @@ std::string fileSuffix(const std::string& fileName);
 /// or of `libraryName` when `extSuffix` is empty; ".so" when that has none.
 std::string moduleSuffix(const std::string& extSuffix, const std::string& libraryName);
 
-/// The main native module of a library wheel and its path inside the package.
+/// Where a library wheel puts its package and how it finds its main module.
 struct ModuleNames {
-  std::string stem;       ///< the main module's dotted name, else the project name
-  std::string importPath; ///< `stem` without a leading project name and "."
+  std::string package;    ///< the package directory and the name its modules are served under
+  std::string importPath; ///< the main module relative to `package` ("" for the package itself)
+  bool prefixed = false;  ///< whether the modules are served below `package`, as the project's
 };
 
-/// The main module's names for the project `productName`.
-ModuleNames moduleNames(const std::string& productName,
+/// The names for the project `projectName` whose modules form the top-level package
+/// `topPackage`, if any: that package, else the project name as an identifier (lower case, "-"
+/// and "." as "_") holding the modules. The main module defaults to the package.
+ModuleNames moduleNames(const std::string& projectName,
+                        const std::optional<std::string>& topPackage,
                         const std::optional<std::string>& mainModuleName);
 
 } // namespace quorvex::whl

@@ -1,6 +1,7 @@
-// A library build: one shared library for a package's modules, imported by the build
-// interpreter, its wheel (with the project's version in its normal form) repaired by auditwheel
-// and installed with pip, and the same wheel in an embedded directory.
+// Library builds: one shared library for a package's modules, its wheel (with the project's
+// version in its normal form) repaired by auditwheel and installed with pip, and the same wheel
+// in an embedded directory; and a project of nested packages, built as a program and as a
+// library, behaving as CPython does on its sources.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -41,32 +42,6 @@ def main():
     {"units.py", R"(def cm_to_inch(value):
     return value / 2.54
 )"},
-    // Loads the library's modules from the one shared library, as its package does.
-    {"use_library.py", R"(import importlib.machinery
-import importlib.util
-import sys
-
-library = sys.argv[1]
-
-
-class Bundled:
-    def find_spec(self, name, path, target=None):
-        if name in ("_qvx_shared", "shapes", "units"):
-            loader = importlib.machinery.ExtensionFileLoader(name, library)
-            return importlib.util.spec_from_loader(name, loader)
-        return None
-
-
-sys.meta_path.insert(0, Bundled())
-import shapes
-import units
-
-print(shapes.describe(2), round(units.cm_to_inch(5.08), 3), shapes.__file__ == library)
-try:
-    shapes.Circle(-1)
-except ValueError as error:
-    print("ValueError:", error)
-)"},
 };
 
 // One build gives the library, its repaired wheel and an embedded directory with that wheel.
@@ -76,19 +51,6 @@ TEST(Library, ImportedWheeledAndEmbedded) {
   const Outcome build = project.build({"--library", "--wheel", "dist", "--embed",
                                        embedded.string(), "shapes", "shapes.py", "units.py"});
   ASSERT_EQ(build.status, 0) << build.all();
-  {
-    SCOPED_TRACE("the shared library, loaded by the build interpreter");
-    const Outcome suffix = run({buildPython().string(), "-c",
-                                "import sysconfig; print(sysconfig.get_config_var('EXT_SUFFIX'))"},
-                               project.dir());
-    const fs::path so =
-        project.buildDir() / ("shapes" + suffix.out.substr(0, suffix.out.size() - 1));
-    ASSERT_TRUE(fs::is_regular_file(so)) << so;
-    const Outcome used = run({buildPython().string(), "use_library.py", so.string()},
-                             project.dir());
-    EXPECT_EQ(used.status, 0) << used.all();
-    EXPECT_EQ(used.out, "circle r=2 area=12.566 2.0 True\nValueError: negative radius\n");
-  }
   const std::string useIt = "import geomlib, geomlib.units as u, sys\n"
                             "print(geomlib.describe(3), u.cm_to_inch(2.54))\n"
                             "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))";
@@ -119,6 +81,59 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
   }
+}
+
+// Relative imports at three depths, package bodies that import their own modules, a
+// namespace package, two modules named "util", and a project named unlike its package.
+const std::map<std::string, std::string> packageFiles = {
+    {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
+    {"app/__init__.py", "VERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
+    {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
+    {"app/util.py", "NAME = 'app.util'\n"},
+    {"app/other/util.py", "NAME = 'app.other.util'\n"},
+    {"app/sub/__init__.py", "from .deep import LEVEL\n"},
+    {"app/sub/deep.py", "from ..core import greet\nfrom ..other import util\n\n"
+                        "LEVEL = 'deep: ' + greet() + ' ' + util.NAME\n"},
+    {"app/sub/inner/__init__.py", ""},
+    {"app/sub/inner/mod.py", "from ... import util\nfrom .. import deep\n\n"
+                             "WHERE = (__name__, __package__, __spec__.parent, util.NAME)\n"},
+    {"app/main.py", R"(import app
+import app.sub.inner.mod
+from app import util
+from app.other import util as other_util
+
+
+def main():
+    print(app.VERSION, app.greet(), app.sub.LEVEL)
+    print(util.NAME, other_util.NAME)
+    print(*app.sub.inner.mod.WHERE)
+    print(app.__package__, app.sub.__package__, app.core.__package__, app.other.__path__ != [])
+)"},
+};
+
+TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
+  Project project("packages", packageFiles);
+  const std::string mainCall = "import app.main; app.main.main()";
+  const Outcome expected = run({buildPython().string(), "-c", mainCall}, project.dir());
+  ASSERT_EQ(expected.status, 0) << expected.all();
+  EXPECT_NE(expected.out.find("app.sub.inner.mod app.sub.inner app.sub.inner app.util"),
+            std::string::npos) << expected.out;
+
+  const Outcome program = project.build({"app.main", "app/**/*.py"});
+  ASSERT_EQ(program.status, 0) << program.all();
+  const Outcome ran = run({(project.buildDir() / "app").string()}, project.dir());
+  EXPECT_EQ(ran.status, 0) << ran.all();
+  EXPECT_EQ(ran.out, expected.out);
+
+  const Outcome library =
+      project.build({"--library", "--wheel", "dist", "app.main", "app/**/*.py"});
+  ASSERT_EQ(library.status, 0) << library.all();
+  const fs::path python = pipInstall(freshVenv("packages"), onlyWheel(project.dir() / "dist"));
+  // Imported by its package's name, not by the project's.
+  const Outcome imported =
+      runClean({python.string(), "-c", "import app, app.sub.inner.mod; " + mainCall}, "/");
+  EXPECT_EQ(imported.status, 0) << imported.all();
+  EXPECT_EQ(imported.out, expected.out);
 }
 
 } // namespace

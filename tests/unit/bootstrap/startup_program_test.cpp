@@ -38,31 +38,6 @@ def main():
         import depmod
         print(depmod.WHERE)
         return
-    if mode == "finders":
-        import pkg
-        package_finder, program_finder = sys.meta_path[:2]
-
-        def probe(finder, name):
-            spec = finder.find_spec(name, None)
-            return spec and [spec.name, spec.submodule_search_locations is not None]
-
-        spec = package_finder.find_spec("pkg.inner", None)
-        spec.name = "pkg.y"
-        try:
-            spec.loader.create_module(spec)
-        except ImportError as error:
-            renamed = repr(error)
-        print(json.dumps({
-            "program": {n: probe(program_finder, n) for n in (
-                "app", "quorvex.app", "pkg", "quorvex.pkg", "quorvex", "other.app",
-                "quorvex.pkg.inner", "a.b")},
-            "package": {n: probe(package_finder, n) for n in (
-                "pkg.inner", "a.pkg.inner", "inner", "pkg.y", "Q.inner")},
-            "renamed": renamed,
-            "cached": program_finder.find_spec("app", None).loader.load_module("app")
-            is sys.modules["app"],
-        }))
-        return
     import helper
     import pkg
     import pkg.inner
@@ -95,28 +70,23 @@ protected:
     writeFile(root / "src/helper.py", "def twice(x):\n    return 2 * x\n");
     writeFile(root / "src/broken.py", "raise ValueError('broken at import')\n");
     writeFile(root / "src/pkg/inner.py",
-              "from . import helper\n\n\ndef value():\n    return helper.twice(21)\n");
+              "import helper\n\n\ndef value():\n    return helper.twice(21)\n");
     fs::path build = root / "build";
     fs::create_directories(build);
 
-    auto values = [](json modules, std::string package, json packages, json main,
-                     std::string code, json features, json exports) {
-      return json{{"modules", modules}, {"package", package}, {"packages", packages},
-                  {"qualifiedModules", json::array()}, {"mainModule", main}, {"code", code},
-                  {"features", features}, {"exports", exports}, {"debug", false}};
-    };
-    json program = values({"app", "helper", "broken", "pkg"}, "__main__", {"pkg"}, "app",
-                          "def _plugin_answer():\n    return 42\n", {{"fast", true}},
-                          {{"answer", "_plugin_answer()"}});
-    json package = values({"inner"}, "pkg", json::array(), nullptr, "", nullptr, nullptr);
-    std::string bootstrapText(quorvex::templates::bootstrapTemplate);
-    std::string headerText(quorvex::templates::headerTemplate);
-    utils::template_(bootstrapText, build / "_qvx_bootstrap.pyx", program);
-    utils::template_(headerText, build / "__main__.h",
-                     {{"modules", {"app", "helper", "broken"}}, {"packages", {"pkg"}}});
-    utils::template_(bootstrapText, build / "pkg.pyx", package);
-    utils::template_(headerText, build / "pkg.h",
-                     {{"modules", {"inner"}}, {"packages", json::array()}, {"package", "pkg"}});
+    // Cython names the package's module "inner" here: its init function is PyInit_inner.
+    json table = json::array();
+    for (const char* name : {"app", "helper", "broken"}) table.push_back({name, name});
+    table.push_back({"pkg.inner", "inner"});
+    json program = {{"modules", table},
+                    {"library", false}, {"prefixed", false}, {"packages", {"pkg"}},
+                    {"mainModule", "app"}, {"code", "def _plugin_answer():\n    return 42\n"},
+                    {"features", {{"fast", true}}}, {"exports", {{"answer", "_plugin_answer()"}}},
+                    {"debug", false}};
+    utils::template_(std::string(quorvex::templates::bootstrapTemplate),
+                     build / "_qvx_bootstrap.pyx", program);
+    utils::template_(std::string(quorvex::templates::headerTemplate), build / "__main__.h",
+                     {{"symbols", {"app", "helper", "broken", "inner"}}});
 
     cython({"--generate-shared", (build / "_qvx_shared.c").string(), "--module-name",
             "_qvx_shared"});
@@ -126,11 +96,10 @@ protected:
     cython({"-I", build.string(), "-I", (root / "src").string(), "--output-file", build.string(),
             "--shared", "_qvx_shared", (root / "src/app.py").string(),
             (root / "src/helper.py").string(), (root / "src/broken.py").string(),
-            (root / "src/pkg/inner.py").string(), (build / "pkg.pyx").string()});
+            (root / "src/pkg/inner.py").string()});
 
     std::vector<fs::path> objects;
-    for (const char* name : {"_qvx_bootstrap", "_qvx_shared", "app", "helper", "broken", "inner",
-                             "pkg"})
+    for (const char* name : {"_qvx_bootstrap", "_qvx_shared", "app", "helper", "broken", "inner"})
       objects.push_back(compileC(build / (std::string(name) + ".c"), bootstrapDiagnostics_));
     program_ = build / "app";
     linkProgram(objects, program_);
@@ -167,27 +136,16 @@ TEST_F(StartupProgram, ModulesAndRuntimeApiLiveInsideTheExecutable) {
   EXPECT_EQ(info["argv"], json({exe, "--flag"}));
   EXPECT_EQ(info["executable"], exe);
   EXPECT_EQ(info["frozen"], true);
-  EXPECT_EQ(info["files"], json({exe + "/helper", json({exe + "/pkg"}), exe + "/inner"}));
-  EXPECT_EQ(info["packages"], json({"quorvex", "quorvex", "quorvex"}));
+  EXPECT_EQ(info["files"], json({exe + "/helper", json({exe + "/pkg"}), exe + "/pkg/inner"}));
+  // A top-level module keeps the package "quorvex"; a package's module gets its own.
+  EXPECT_EQ(info["packages"], json({"quorvex", "pkg", "pkg"}));
   EXPECT_EQ(info["inner_value"], 42);
-  // The package's finder goes in front of the program's.
-  EXPECT_EQ(info["finders"], json({"pkg", "_qvx_bootstrap"}));
+  EXPECT_EQ(info["finders"].at(0), "_qvx_bootstrap");
 
   EXPECT_EQ(info["api_version"], "1");
   EXPECT_EQ(info["features"], json({{"fast", true}}));
   EXPECT_EQ(info["answer"], 42);
   EXPECT_EQ(info["shared_runtime"], true);
-}
-
-TEST_F(StartupProgram, FindersServeTheirOwnNamesOnly) {
-  EXPECT_EQ(runJson({program_.string(), "finders"}), json::parse(R"JSON({
-    "program": {"app": ["app", false], "quorvex.app": ["quorvex.app", false],
-                "pkg": ["pkg", true], "quorvex.pkg": ["quorvex.pkg", true], "quorvex": null,
-                "other.app": null, "quorvex.pkg.inner": null, "a.b": null},
-    "package": {"pkg.inner": ["pkg.inner", false], "a.pkg.inner": ["a.pkg.inner", false],
-                "inner": ["inner", false], "pkg.y": null, "Q.inner": null},
-    "renamed": "ImportError()",
-    "cached": true})JSON"));
 }
 
 TEST_F(StartupProgram, ExitStatusesFollowTheOutcome) {

@@ -20,11 +20,12 @@ const json toolModules = {"builder", "cli",      "compiler",      "cross",    "e
                           "runtime", "target",   "templates",     "utils",    "version",
                           "whl",     "winplatform", "wintemplate"};
 
-/// The compile step's values for a program (`package` "__main__") or a package.
-json values(const std::string& package, const json& modules, const json& mainModule,
-            const json& features) {
-  return {{"modules", modules}, {"package", package}, {"packages", json::array()},
-          {"qualifiedModules", json::array()}, {"mainModule", mainModule}, {"code", ""},
+/// The compile step's values for a program (with `mainModule`) or a library (without).
+json values(const json& modules, const json& mainModule, const json& features) {
+  json table = json::array();
+  for (const auto& module : modules) table.push_back({module, module.get<std::string>() + "_s"});
+  return {{"modules", table}, {"library", mainModule.is_null()}, {"prefixed", false},
+          {"packages", json::array()}, {"mainModule", mainModule}, {"code", ""},
           {"features", features}, {"exports", features}, {"debug", false}};
 }
 
@@ -44,39 +45,29 @@ bool contains(const std::string& text, const std::string& part) {
 // and the launch line. Everything else is run for real by the start-up program tests.
 TEST(BootstrapTemplate, ToolValuesGiveLoggerModuleTableAndLaunch) {
   std::string text = render(templates::bootstrapTemplate,
-                            values("__main__", toolModules, "cli", json::object()));
+                            values(toolModules, "cli", json::object()));
 
-  EXPECT_TRUE(contains(text, "logger = logging.getLogger(f\"bootstrap __main__\")"));
+  EXPECT_TRUE(contains(text, "package = \"__main__\"\n"));
   std::string table = "definitions = {\n";
-  std::string modulesSet = "    modules_set = [";
   for (const auto& module : toolModules) {
     std::string name = module.get<std::string>();
-    table += "    \"" + name + "\": PyInit_" + name + ",\n";
-    modulesSet += "'" + name + "', ";
+    table += "    _prefix + \"" + name + "\": PyInit_" + name + "_s,\n";
   }
-  modulesSet.resize(modulesSet.size() - 2);
   EXPECT_TRUE(contains(text, table + "}\n")) << text;
-  EXPECT_TRUE(contains(text, modulesSet + "]\n")) << text;
   EXPECT_TRUE(contains(text, "def debugMsg(*args):\n    pass\n"));
   EXPECT_TRUE(contains(text, "_main_mod = importlib.import_module(\"cli\")\n    _main_mod.main()"));
 
-  json debug = values("P", {"x"}, nullptr, nullptr);
+  json debug = values({"x"}, nullptr, nullptr);
   debug["debug"] = true;
   text = render(templates::bootstrapTemplate, debug);
   EXPECT_TRUE(contains(text, "def debugMsg(*args):\n    print(*args)\n"));
-  EXPECT_TRUE(contains(text, "\n__path__ = [f\"{sys.executable}/P\"]\n"));
+  EXPECT_TRUE(contains(text, "package = __name__.rpartition(\".\")[0]\n"));
   EXPECT_FALSE(contains(text, "import_module"));
 }
 
-TEST(HeaderTemplate, DeclaresModulesThenPackages) {
-  const std::string head = "\n#include <string.h>\n\n#include \"Python.h\"\n";
-  EXPECT_EQ(render(templates::headerTemplate,
-                   {{"modules", {"app", "helper"}}, {"packages", {"P", "Q"}}}),
-            head + "extern PyObject* PyInit_app(void);\n"
-                   "extern PyObject* PyInit_helper(void);\n"
-                   "PyMODINIT_FUNC  PyInit_P(void);\n"
-                   "PyMODINIT_FUNC  PyInit_Q(void);\n");
-  EXPECT_EQ(render(templates::headerTemplate,
-                   {{"modules", {"x"}}, {"packages", json::array()}, {"package", "P"}}),
-            head + "extern PyObject* PyInit_x(void);\n");
+TEST(HeaderTemplate, DeclaresEverySymbol) {
+  EXPECT_EQ(render(templates::headerTemplate, {{"symbols", {"app", "qvx_1P3app"}}}),
+            "\n#include <string.h>\n\n#include \"Python.h\"\n"
+            "extern PyObject* PyInit_app(void);\n"
+            "extern PyObject* PyInit_qvx_1P3app(void);\n");
 }

@@ -1,5 +1,5 @@
-// Code generation: the exact Cython command lines, the batches, the generated files, the
-// splice and the template extensions.
+// Code generation: the Cython command lines, the generated files, the splice and the template
+// extensions.
 #include "compilation/compiler.hpp"
 #include "compilation/pipeline.hpp"
 #include "fakes.hpp"
@@ -37,36 +37,31 @@ quorvex::compiler::SourcePlan generate(FakeManager& fake, std::vector<fs::path> 
 
 } // namespace
 
-TEST(CythonRuns, ExecutableWithAModuleAndTwoPackages) {
+TEST(CythonRuns, EachModuleRunsUnderItsDottedNameWithItsOwnSymbols) {
   TempDir dir;
   FakeManager fake;
   CythonRecorder cython_;
   writeFile("app.py", "");
-  writeFile("pkg/b.py", "");
-  writeFile("util/c.py", "");
-  auto plan = generate(fake, {"app.py", "pkg/b.py", "util/c.py"});
+  writeFile("a/util.py", "");
+  writeFile("b/util.py", "");
+  auto plan = generate(fake, {"app.py", "a/util.py", "b/util.py"});
 
-  ASSERT_EQ(cython_.runs.size(), 3u);
-  EXPECT_EQ(cython_.runs[0], cython({"--generate-shared", ".quorvex_build/_qvx_shared.c",
-                                     "--module-name", "_qvx_shared"}));
+  ASSERT_EQ(cython_.runs.size(), 5u);
   EXPECT_EQ(cython_.runs[1], cython({"--embed", "--shared", "_qvx_shared", "--embed-modules",
                                      "_qvx_shared", ".quorvex_build/_qvx_bootstrap.pyx"}));
-  // The rebuilt modules in module order, then the package bootstraps in package order.
-  EXPECT_EQ(cython_.runs[2],
-            cython({"-I", ".quorvex_build", "-I", ".", "-I", "pkg", "-I", "util", "--output-file",
-                    ".quorvex_build", "--shared", "_qvx_shared", "app.py", "pkg/b.py",
-                    "util/c.py", ".quorvex_build/pkg.pyx", ".quorvex_build/util.pyx"}));
+  EXPECT_EQ(cython_.runs[2], cython({"-I", ".quorvex_build", "-I", ".", "-I", "a", "-I", "b",
+                                     "--shared", "_qvx_shared", "--module-name", "a.util",
+                                     "--output-file", ".quorvex_build/a.util.c", "a/util.py"}));
   const fs::path m = ".quorvex_build";
-  EXPECT_EQ(plan.cSources,
-            (std::vector<fs::path>{m / "app.c", m / "b.c", m / "c.c", m / "_qvx_shared.c",
-                                   m / "_qvx_bootstrap.c", m / "pkg.c", m / "util.c"}));
-  for (auto name : {"_qvx_bootstrap.pyx", "__main__.h", "pkg.pyx", "pkg.h", "util.pyx", "util.h"})
-    EXPECT_TRUE(fs::exists(m / name)) << name;
-  // The program header declares the top-level modules and the package bootstraps.
-  std::string header = readFile(m / "__main__.h");
-  EXPECT_NE(header.find("extern PyObject* PyInit_app(void);"), std::string::npos);
-  EXPECT_NE(header.find("PyInit_pkg(void);"), std::string::npos);
-  EXPECT_EQ(header.find("PyInit_b(void)"), std::string::npos);
+  EXPECT_EQ(plan.cSources, (std::vector<fs::path>{m / "a.util.c", m / "app.c", m / "b.util.c",
+                                                  m / "_qvx_shared.c", m / "_qvx_bootstrap.c"}));
+  // The two "util" modules no longer share a symbol, and the bootstrap calls each by its own.
+  EXPECT_EQ(readFile(m / "a.util.c"), "PyObject* PyInit_qvx_1a4util(void);\n"
+                                      "int __pyx_module_is_main_qvx_1a4util = 0;\n");
+  EXPECT_NE(readFile(m / "_qvx_bootstrap.pyx").find("\"b.util\": PyInit_qvx_1b4util,"),
+            std::string::npos);
+  EXPECT_NE(readFile(m / "__main__.h").find("extern PyObject* PyInit_qvx_1b4util(void);"),
+            std::string::npos);
 }
 
 TEST(CythonRuns, PathsWithBlanksReachCythonWhole) {
@@ -79,27 +74,9 @@ TEST(CythonRuns, PathsWithBlanksReachCythonWhole) {
   ASSERT_EQ(cython_.runs.size(), 3u);
   EXPECT_EQ(cython_.runs[0], cython({"--generate-shared", ".quorvex_build/my app/_qvx_shared.c",
                                      "--module-name", "_qvx_shared"}));
-  EXPECT_EQ(cython_.runs[2], cython({"-I", ".quorvex_build/my app", "-I", "my app",
-                                     "--output-file", ".quorvex_build/my app", "--shared",
-                                     "_qvx_shared", "my app/it's.py"}));
-}
-
-TEST(CythonRuns, FortyFiveSourcesRunInBatchesOfTwenty) {
-  TempDir dir;
-  FakeManager fake;
-  CythonRecorder cython_;
-  auto name = [](int i) { return std::string(i < 10 ? "m0" : "m") + std::to_string(i) + ".py"; };
-  std::vector<fs::path> sources;
-  for (int i = 0; i < 45; ++i) writeFile(sources.emplace_back(name(i)), "");
-  generate(fake, sources);
-  ASSERT_EQ(cython_.runs.size(), 5u);
-  int next = 0;
-  for (int count : {20, 20, 5}) {
-    Args want = cython({"-I", ".quorvex_build", "-I", ".", "--output-file", ".quorvex_build",
-                        "--shared", "_qvx_shared"});
-    for (int i = 0; i < count; ++i) want.push_back(name(next++));
-    EXPECT_EQ(cython_.runs[2 + (next - 1) / 20], want);
-  }
+  EXPECT_EQ(cython_.runs[2], cython({"-I", ".quorvex_build/my app", "-I", "my app", "--shared",
+                                     "_qvx_shared", "--module-name", "it's", "--output-file",
+                                     ".quorvex_build/my app/it's.c", "my app/it's.py"}));
 }
 
 TEST(CythonRuns, NothingRebuiltStillMakesTheSharedModuleAndBootstrap) {
@@ -177,27 +154,24 @@ TEST(TemplateExtensions, CodeAndDeclarationsReachTheGeneratedFiles) {
     EXPECT_STREQ(error.what(),
                  "The answer of the hook extendTemplate must be a mapping, got [\"code\"]");
   }
-  // In an executable the package bootstraps carry no extension code.
-  EXPECT_EQ(readFile(".quorvex_build/sub.pyx").find("EXTRA_ONE"), std::string::npos);
-  EXPECT_FALSE(fs::exists(".quorvex_build/sub.pxd"));
 }
 
-TEST(TemplateExtensions, LibraryEntryPackageReceivesTheCode) {
+TEST(TemplateExtensions, LibraryBootstrapIsCompiledWithTheCode) {
   TempDir dir;
   FakeManager fake;
   CythonRecorder cython_;
   fake.platform->extensions = nlohmann::json{{"code", {{"k", "EXTRA = 1"}}}};
   writeFile("app/cli.py", "");
   writeFile("util/u.py", "");
-  writeFile(".quorvex_build/util.pxd", "stale");
   auto plan = generate(fake, {"app/cli.py", "util/u.py"}, true, std::nullopt, "app.cli");
-  EXPECT_NE(readFile(".quorvex_build/app.pyx").find("EXTRA = 1"), std::string::npos);
-  EXPECT_EQ(readFile(".quorvex_build/util.pyx").find("EXTRA = 1"), std::string::npos);
-  // The entry package has a declaration file even with no declarations; others have none.
-  EXPECT_EQ(readFile(".quorvex_build/app.pxd"), "");
-  EXPECT_FALSE(fs::exists(".quorvex_build/util.pxd"));
-  // A library does not compile the program bootstrap, though it is generated and spliced.
-  EXPECT_TRUE(fs::exists(".quorvex_build/_qvx_bootstrap.c"));
-  for (const auto& source : plan.cSources) EXPECT_NE(source.filename(), "_qvx_bootstrap.c");
-  EXPECT_EQ(fake.platform->configTemplateAsked, 1);
+  std::string bootstrap = readFile(".quorvex_build/_qvx_bootstrap.pyx");
+  EXPECT_NE(bootstrap.find("EXTRA = 1"), std::string::npos);
+  // Two top-level packages: served below the package that loads the library.
+  EXPECT_NE(bootstrap.find("_prefix = package + \".\""), std::string::npos);
+  // A module of the package, not a program: no embedded main, no start-up block.
+  EXPECT_EQ(cython_.runs[1], cython({"--shared", "_qvx_shared", "--output-file",
+                                     ".quorvex_build/_qvx_bootstrap.c",
+                                     ".quorvex_build/_qvx_bootstrap.pyx"}));
+  EXPECT_EQ(plan.cSources.back(), fs::path(".quorvex_build/_qvx_bootstrap.c"));
+  EXPECT_EQ(fake.platform->configTemplateAsked, 0);
 }

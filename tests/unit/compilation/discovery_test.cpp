@@ -16,9 +16,11 @@ using quorvex::testing::writeFile;
 
 namespace {
 
-std::vector<std::string> texts(const std::vector<fs::path>& paths) {
+// The sources of the modules that are translated again.
+std::vector<std::string> rebuilt(const quorvex::compiler::SourcePlan& plan) {
   std::vector<std::string> out;
-  for (const auto& p : paths) out.push_back(p.string());
+  for (const auto& module : plan.modules)
+    if (module.rebuilt) out.push_back(module.source.string());
   return out;
 }
 
@@ -50,19 +52,20 @@ TEST(SourceDiscovery, OrdersModulesAndGroupsPackages) {
                               {"a.py", "pkg/*.py", "pkg/b.py", "x/**/*.py", "zz.py"}, true);
   const fs::path m = ".quorvex_build/root";
   // Path order compares component by component, so pkg/... and x/... come before zz.py and
-  // after a.py; the package file itself is in no list.
-  EXPECT_EQ(plan.qualifiedModules,
-            (std::vector<std::string>{"a", "pkg.b", "pkg.c", "y.m", "zz"}));
-  EXPECT_EQ(plan.packages, (std::vector<std::string>{"pkg", "y"}));
-  EXPECT_EQ(plan.modulesOf(""), (std::vector<std::string>{"a", "zz"}));
-  EXPECT_EQ(plan.modulesOf("pkg"), (std::vector<std::string>{"b", "c"}));
-  EXPECT_EQ(texts(plan.pySources), (std::vector<std::string>{"root/a.py", "root/pkg/b.py",
-                                                             "root/pkg/c.py", "root/x/y/m.py",
-                                                             "root/zz.py"}));
-  EXPECT_EQ(plan.cSources, (std::vector<fs::path>{"res.rc", m / "a.c", m / "b.c", m / "c.c",
-                                                  m / "m.c", m / "zz.c"}));
-  EXPECT_EQ(plan.objects,
-            (std::vector<fs::path>{m / "a.o", m / "b.o", m / "c.o", m / "m.o", m / "zz.o"}));
+  // after a.py; a package's own module is named after the package, its files after "__init__".
+  std::vector<std::string> names;
+  for (const auto& module : plan.modules) names.push_back(module.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "pkg", "pkg.b", "pkg.c", "x.y.m", "zz"}));
+  EXPECT_EQ(plan.packages, (std::vector<std::string>{"pkg", "x", "x.y"}));
+  EXPECT_EQ(plan.topPackage, std::nullopt);
+  EXPECT_EQ(rebuilt(plan).at(1), "root/pkg/__init__.py");
+  EXPECT_EQ(plan.cSources,
+            (std::vector<fs::path>{"res.rc", m / "a.c", m / "pkg.__init__.c", m / "pkg.b.c",
+                                   m / "pkg.c.c", m / "x.y.m.c", m / "zz.c"}));
+  EXPECT_EQ(plan.objects.back(), m / "zz.o");
+  EXPECT_EQ(discoverSources(*fake.manager, "root", "app", {"x/**/*.py"}, true).topPackage, "x");
+  // Distinct names give distinct symbols, however their parts are cut.
+  EXPECT_NE(quorvex::compiler::moduleSymbol("a.b_c"), quorvex::compiler::moduleSymbol("a_b.c"));
 }
 
 TEST(SourceDiscovery, RefusesWhatItCannotBuild) {
@@ -71,6 +74,8 @@ TEST(SourceDiscovery, RefusesWhatItCannotBuild) {
   writeFile("app/util.py", "");
   writeFile("lib/util.py", "");
   writeFile("tool/tool.py", "");
+  writeFile("m.py", "");
+  writeFile("m/__init__.py", "");
   quorvex::plugin::PluginManager empty;
   auto message = [](auto call) {
     try {
@@ -82,13 +87,10 @@ TEST(SourceDiscovery, RefusesWhatItCannotBuild) {
   };
   EXPECT_EQ(message([&] { discoverSources(empty, ".", "app", {}, true); }),
             "No plug-in answered the hook getCompileBasics");
-  // Generated and object files are named by stem alone: a clash would lose a module.
-  EXPECT_EQ(message([&] { discoverSources(*fake.manager, ".", "app", {"*/util.py"}, true); }),
-            "Two modules named util: app/util.py and lib/util.py (module names must be unique "
-            "across packages)");
-  EXPECT_EQ(message([&] { discoverSources(*fake.manager, ".", "app", {"tool/*.py"}, true); }),
-            "The module tool/tool.py has the name of the package tool (module names must differ "
-            "from package names)");
+  // One stem in two packages is two modules; one name from two files is a clash.
+  EXPECT_EQ(discoverSources(*fake.manager, ".", "app", {"*/util.py"}, true).modules.size(), 2u);
+  EXPECT_EQ(message([&] { discoverSources(*fake.manager, ".", "app", {"m.py", "m/*"}, true); }),
+            "Two modules named m: m/__init__.py and m.py");
 }
 
 TEST(RebuildDecision, RebuildsUnlessTheObjectIsStrictlyNewer) {
@@ -109,14 +111,14 @@ TEST(RebuildDecision, RebuildsUnlessTheObjectIsStrictlyNewer) {
   auto plan = discoverSources(*fake.manager, ".", "app", {"*.py"}, false);
   // The up-to-date module is linked from its earlier object but neither translated nor
   // compiled; equal times count as out of date, as does a missing object.
-  EXPECT_EQ(texts(plan.pySources), (std::vector<std::string>{"old.py", "same.py"}));
+  EXPECT_EQ(rebuilt(plan), (std::vector<std::string>{"old.py", "same.py"}));
   EXPECT_EQ(plan.cSources, (std::vector<fs::path>{"extra.c", ".quorvex_build/old.c",
                                                   ".quorvex_build/same.c"}));
   EXPECT_EQ(plan.objects.size(), 3u);
   EXPECT_EQ(plan.objects[0], fs::path(".quorvex_build/fresh.o"));
 
   auto forced = discoverSources(*fake.manager, ".", "app", {"*.py"}, true);
-  EXPECT_EQ(forced.pySources.size(), 3u);
+  EXPECT_EQ(rebuilt(forced).size(), 3u);
 }
 
 TEST(SourceDiscovery, TakesFilesOnlyJoinedWithTheSourceRoot) {
@@ -127,8 +129,7 @@ TEST(SourceDiscovery, TakesFilesOnlyJoinedWithTheSourceRoot) {
   writeFile("r/pkg.py/g.py", ""); // a directory whose name looks like a module
   // The build passes "." and directories on when the user's patterns name them.
   auto plan = discoverSources(*fake.manager, "./r/", "app", {"**/*.py", ".", "d", "*.py/"}, true);
-  EXPECT_EQ(texts(plan.pySources),
-            (std::vector<std::string>{"r/a.py", "r/d/e/f.py", "r/pkg.py/g.py"}));
+  EXPECT_EQ(rebuilt(plan), (std::vector<std::string>{"r/a.py", "r/d/e/f.py", "r/pkg.py/g.py"}));
 
   std::string message = "no error";
   try {

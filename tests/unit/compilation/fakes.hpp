@@ -160,8 +160,10 @@ private:
     } else if (at("--embed") != args.end()) {
       if (writeEmbedOutput) writeFile(fs::path(args.back()).replace_extension(".c"), embedText);
     } else if (auto out = at("--output-file"); out != args.end()) {
-      for (auto it = out + 4; it != args.end(); ++it)
-        writeFile(fs::path(*(out + 1)) / (fs::path(*it).stem().string() + ".c"), "/* module */\n");
+      // What Cython names after the module: its init function and its "is main" flag.
+      std::string stem = fs::path(args.back()).stem().string();
+      writeFile(*(out + 1), "PyObject* PyInit_" + stem + "(void);\nint __pyx_module_is_main_" +
+                                stem + " = 0;\n");
     }
     return {};
   }

@@ -6,6 +6,7 @@
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "frontend/cli.hpp"
+#include "packaging/whl_layout.hpp"
 #include "support/pristine_env.hpp"
 #include "support/tempdir.hpp"
 
@@ -79,21 +80,11 @@ TEST(RealBuild, ExecutableAndLibraryFromAModuleAndAPackage) {
   ASSERT_TRUE(library);
   EXPECT_EQ(library->parent_path(), fs::path(".quorvex_build"));
   EXPECT_EQ(library->filename().string().rfind("mylib.cpython-312", 0), 0u) << *library;
-  // Imported the way a library wheel's package serves it: a finder in the package's
-  // __init__.py hands the package's modules and the shared utility module to the library.
+  // Imported as its wheel's package loads it.
   fs::create_directories("site/mylib");
   fs::copy_file(*library, "site/mylib" / library->filename());
   writeFile("site/mylib/__init__.py",
-            "import sys, importlib.util, importlib.machinery\n"
-            "_NAMES = ['mylib.core', '_qvx_shared', 'cython_runtime']\n"
-            "class _Finder:\n"
-            "    def find_spec(self, fullname, path, target=None):\n"
-            "        if fullname in _NAMES:\n"
-            "            loader = importlib.machinery.ExtensionFileLoader(\n"
-            "                fullname, __path__[0] + '/" +
-                library->filename().string() + "')\n"
-            "            return importlib.util.spec_from_loader(fullname, loader)\n"
-            "sys.meta_path.insert(0, _Finder())\n");
+            quorvex::whl::packageInit(library->filename().string(), ""));
   EXPECT_EQ(run({QUORVEX_VENV "/bin/python", "-c",
                  "import sys; sys.path.insert(0, 'site'); import mylib.core; "
                  "print(mylib.core.answer())"}),

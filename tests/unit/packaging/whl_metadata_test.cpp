@@ -132,22 +132,18 @@ TEST(LibraryNames, SuffixComesFromTheExtensionSuffixFirst) {
   EXPECT_EQ(fileSuffix("name."), "");
 }
 
-TEST(LibraryNames, MainModuleRelativeToTheProjectPackage) {
-  auto expectNames = [](std::optional<std::string> main, const std::string& stem,
-                        const std::string& importPath) {
-    ModuleNames names = moduleNames("N", main);
-    EXPECT_EQ(names.stem, stem);
+TEST(LibraryNames, PackageOfTheModulesElseTheProjectAsAName) {
+  auto expectNames = [](std::optional<std::string> top, std::optional<std::string> main,
+                        const std::string& package, const std::string& importPath) {
+    ModuleNames names = moduleNames("My.Lib-x", top, main);
+    EXPECT_EQ(names.package, package);
     EXPECT_EQ(names.importPath, importPath);
+    EXPECT_EQ(names.prefixed, !top);
   };
-  expectNames("N.cli", "N.cli", "cli");
-  expectNames("cli", "cli", "cli");
-  expectNames(std::nullopt, "N", "N");
-  expectNames("", "N", "N");
-  expectNames("N", "N", "N");
-  expectNames("Ntools.cli", "Ntools.cli", "Ntools.cli");
-  expectNames("N.N.cli", "N.N.cli", "N.cli");
-  EXPECT_EQ(bundledModuleNames("N", std::nullopt),
-            (std::vector<std::string>{"_qvx_shared", "cython_runtime"}));
+  expectNames("markdown", "markdown.core", "markdown", "core");
+  expectNames("markdown", "markdown", "markdown", "");
+  expectNames("markdown", std::nullopt, "markdown", "");
+  expectNames(std::nullopt, "cli", "my_lib_x", "cli");
 }
 
 } // namespace
