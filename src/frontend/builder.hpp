@@ -50,15 +50,22 @@ struct BuildSteps {
   /// Refuses an embedded-directory target whose deletion could destroy the user's work.
   std::function<void(const std::filesystem::path&, const std::optional<std::filesystem::path>&)>
       checkEmbedTarget;
+  /// Refuses a run whose wheel or embedding step could only fail after the compilation.
+  std::function<void(const cli::BuildArguments&)> checkPackagingInputs;
 
   /// The process's own steps: the plug-in manager's hooks, the pristine Python, the build
   /// directory, `compile`, `createWheel` and `embed`.
   static BuildSteps real();
 };
 
+/// Throws `std::runtime_error` when the project file that `--wheel` (name and version) or
+/// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it.
+void checkPackagingInputs(const cli::BuildArguments& args);
+
 /// One build run: asks `extendBuild` and `getExecutableName`, matches the source patterns
 /// (throwing `std::invalid_argument` with the "No sources matched in " message when none
-/// match, before anything is made), refuses an unsafe `--embed` target before compiling,
+/// match, before anything is made), refuses unusable packaging inputs (`checkPackagingInputs`)
+/// and an unsafe `--embed` target before compiling,
 /// makes sure the pristine Python exists, compiles into the
 /// build directory, then makes the wheel (`--wheel`) and fills the embedded directory
 /// (`--embed`; a library embeds its wheel). Each step's failure passes out unchanged.

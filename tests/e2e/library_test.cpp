@@ -89,9 +89,11 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     EXPECT_EQ(used.status, 0) << used.all();
     EXPECT_EQ(used.out, "circle r=2 area=12.566 2.0 True\nValueError: negative radius\n");
   }
-  const std::string useIt = "import geomlib, geomlib.units as u, sys\n"
+  // Importing the library leaves the application's logging as it was.
+  const std::string useIt = "import geomlib, geomlib.units as u, logging, sys\n"
                             "print(geomlib.describe(3), u.cm_to_inch(2.54))\n"
-                            "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))";
+                            "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))\n"
+                            "print(logging.root.handlers, logging.root.level)";
   {
     SCOPED_TRACE("the repaired wheel, installed with pip");
     const fs::path wheel = onlyWheel(project.dir() / "dist");
@@ -105,7 +107,7 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const fs::path python = pipInstall(venv, wheel);
     const Outcome imported = runClean({python.string(), "-c", useIt}, venv);
     EXPECT_EQ(imported.status, 0) << imported.all();
-    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
+    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
     const Outcome asProgram = runClean({python.string(), "-m", "geomlib"}, venv);
     EXPECT_EQ(asProgram.status, 0) << asProgram.all();
     EXPECT_EQ(asProgram.out, "circle r=1 area=3.142\n");
@@ -115,7 +117,7 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const Outcome imported =
         runClean({(embedded / "bin" / "python").string(), "-c", useIt}, embedded);
     EXPECT_EQ(imported.status, 0) << imported.all();
-    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
+    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
   }
 }

@@ -1,6 +1,10 @@
-// How a built program ends: its arguments, an escaping exception and sys.exit, under a name
-// given with --exe.
+// How a built program ends, compared with CPython running the same sources as a console script
+// would: its arguments, main()'s result, an escaping exception, sys.exit, Ctrl-C, annotations
+// and the program's own logging set-up, under a name given with --exe; and the runs that stop
+// before compiling.
 #include "e2e/e2e_support.hpp"
+
+#include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +14,9 @@ namespace quorvex::e2e {
 namespace {
 
 const std::map<std::string, std::string> statusFiles = {
-    {"greet.py", R"(import sys
+    {"greet.py", R"(import logging
+import sys
+import time
 
 import words
 
@@ -22,9 +28,29 @@ def main():
     if command == "exit":
         print("leaving with 3")
         sys.exit(3)
+    if command == "return":
+        return int(sys.argv[2]) if sys.argv[2].isdigit() else sys.argv[2]
+    if command == "typed":
+        print(repr(words.typed(2.5, words.Text("t"), range(2))))
+        return None
+    if command == "log":
+        logging.basicConfig(level=logging.INFO)
+        logging.info("configured at %s", "INFO")
+        return None
+    if command == "wait":
+        print("waiting", flush=True)
+        time.sleep(60)
     print(words.greeting(sys.argv[2:]))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
 )"},
     {"words.py", R"(class Boom(RuntimeError):
+    pass
+
+
+class Text(str):
     pass
 
 
@@ -34,11 +60,48 @@ def greeting(names):
 
 def explode():
     raise Boom("the fuse was lit")
+
+
+def typed(number: int, text: str, items: list) -> int:
+    return number, type(text).__name__, items
+)"},
+    {"nomain.py", "VALUE = 1\n"},
+    // Interrupts a program once it has started waiting: its status and its last line of stderr.
+    {"tools/interrupt.py", R"(import signal
+import subprocess
+import sys
+
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+child.stdout.readline()
+child.send_signal(signal.SIGINT)
+_, err = child.communicate(timeout=60)
+print(child.returncode, err.decode().splitlines()[-1:])
 )"},
 };
 
-TEST(StatusProgram, NamedByExeEndsAsPythonWould) {
+TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   Project project("status", statusFiles);
+  {
+    SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version");
+    const Outcome embed = project.build({"--embed", "emb", "greet", "*.py"});
+    EXPECT_EQ(embed.status, 1) << embed.all();
+    EXPECT_NE(embed.err.find("--embed needs a pyproject.toml at or above '" +
+                             project.dir().string() + "'"),
+              std::string::npos)
+        << embed.all();
+    testing::writeFile(project.dir() / "pyproject.toml",
+                       "[project]\nname = \"greet\"\ndynamic = [\"version\"]\n");
+    const Outcome wheel = project.build({"--wheel", "dist", "greet", "*.py"});
+    EXPECT_EQ(wheel.status, 1) << wheel.all();
+    EXPECT_NE(wheel.err.find("pyproject.toml: the version is dynamic"), std::string::npos)
+        << wheel.all();
+    EXPECT_NE(wheel.err.find("give it with --version"), std::string::npos) << wheel.all();
+    for (const Outcome* refused : {&embed, &wheel})
+      EXPECT_EQ((refused->out + refused->err).find("Compiling"), std::string::npos);
+    EXPECT_FALSE(fs::exists(project.dir() / "emb"));
+    EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
+  }
+
   const Outcome build = project.build({"--exe", "greeter", "greet", "*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_TRUE(fs::is_regular_file(project.buildDir() / "greeter"));
@@ -46,27 +109,54 @@ TEST(StatusProgram, NamedByExeEndsAsPythonWould) {
   EXPECT_NE((build.out + build.err).find("Compiled to .quorvex_build/greeter"), std::string::npos)
       << build.all();
 
-  auto greeter = [&](const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {(project.buildDir() / "greeter").string()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, project.dir());
+  const std::string greeter = (project.buildDir() / "greeter").string();
+  auto both = [&](std::vector<std::string> args) {
+    std::vector<std::string> native = {greeter};
+    std::vector<std::string> python = {buildPython().string(), "greet.py"};
+    native.insert(native.end(), args.begin(), args.end());
+    python.insert(python.end(), args.begin(), args.end());
+    return std::pair{run(native, project.dir()), run(python, project.dir())};
   };
-  const Outcome greeted = greeter({"hello", "Ada", "Grace"});
-  EXPECT_EQ(greeted.status, 0) << greeted.all();
-  EXPECT_EQ(greeted.out, "hello Ada and Grace\n");
-  EXPECT_EQ(greeter({}).out, "hello world\n");
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"hello", "Ada", "Grace"},
+                                             {},
+                                             {"exit"},
+                                             {"return", "2"},
+                                             {"return", "0"},
+                                             {"return", "bad input"},
+                                             {"typed"},
+                                             {"log"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const auto [native, python] = both(args);
+    EXPECT_EQ(native.status, python.status) << native.all();
+    EXPECT_EQ(native.out, python.out);
+    EXPECT_EQ(native.err, python.err);
+  }
+  EXPECT_EQ(both({"return", "2"}).first.status, 2);
 
-  const Outcome raised = greeter({"raise"});
+  const auto [raised, pythonRaised] = both({"raise"});
   EXPECT_EQ(raised.status, 1) << raised.all();
   EXPECT_EQ(raised.out, "");
-  EXPECT_NE(raised.err.find("Traceback (most recent call last):"), std::string::npos)
-      << raised.err;
-  EXPECT_NE(raised.err.find("Boom: the fuse was lit\n"), std::string::npos) << raised.err;
+  EXPECT_TRUE(raised.err.starts_with("Traceback (most recent call last):\n")) << raised.err;
+  EXPECT_TRUE(raised.err.ends_with("words.Boom: the fuse was lit\n")) << raised.err;
+  EXPECT_TRUE(pythonRaised.err.ends_with("words.Boom: the fuse was lit\n")) << pythonRaised.err;
 
-  const Outcome exited = greeter({"exit"});
-  EXPECT_EQ(exited.status, 3) << exited.all();
-  EXPECT_EQ(exited.out, "leaving with 3\n");
-  EXPECT_EQ(exited.err, "");
+  // Ctrl-C: the traceback, then death by SIGINT (a shell shows 130).
+  const std::string interrupt = (project.dir() / "tools/interrupt.py").string();
+  const Outcome interrupted = run({buildPython().string(), interrupt, greeter, "wait"},
+                                  project.dir());
+  EXPECT_EQ(interrupted.out, "-2 ['KeyboardInterrupt']\n") << interrupted.all();
+  const Outcome pythonInterrupted =
+      run({buildPython().string(), interrupt, buildPython().string(), "greet.py", "wait"},
+          project.dir());
+  EXPECT_EQ(interrupted.out, pythonInterrupted.out);
+
+  const Outcome noMain = project.build({"--exe", "nomain", "nomain", "*.py"});
+  ASSERT_EQ(noMain.status, 0) << noMain.all();
+  const Outcome started = run({(project.buildDir() / "nomain").string()}, project.dir());
+  EXPECT_EQ(started.status, 1);
+  EXPECT_EQ(started.err, "Main module 'nomain' has no main() function: a compiled program "
+                         "starts by calling nomain.main()\n");
 }
 
 } // namespace

@@ -152,7 +152,7 @@ TEST_F(EmbedTest, WheelIsInstalledInsteadOfAnExecutableWithPathsKeptWhole) {
   EXPECT_TRUE(copiedFirst);
 }
 
-TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndRestoresTheDirectory) {
+TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndLeavesNoDirectory) {
   failOn = "uv export";
   const fs::path before = fs::current_path();
   writeFile("app", "program");
@@ -165,7 +165,7 @@ TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndRestoresTheDirectory) {
   }
   EXPECT_EQ(calls.size(), 1u);
   EXPECT_EQ(fs::current_path(), before);
-  EXPECT_FALSE(fs::exists("target/bin/app"));
+  EXPECT_FALSE(fs::exists("target")) << "a half-made embedded directory stays behind";
 }
 
 // Every refusal happens before anything is deleted or run.
