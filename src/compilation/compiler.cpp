@@ -45,11 +45,14 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
 }
 
 void cythonCall(const std::vector<std::string>& args) {
-  // A module in the working directory named like one Cython imports must not replace it: keep
-  // the working directory off the module search path (-P since 3.11, else isolated mode).
+  // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
+  // would truncate 2.5 and `x: list` would refuse a range. A module in the working directory
+  // named like one Cython imports must not replace it: keep the working directory off the
+  // module search path (-P since 3.11, else isolated mode).
   const interpreter::Facts& facts = interpreter::facts();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
-  std::string cmd = std::string(hasSafePath ? "-P" : "-I") + " -m cython -3 --no-docstrings ";
+  std::string cmd = std::string(hasSafePath ? "-P" : "-I") +
+                    " -m cython -3 --no-docstrings -X annotation_typing=False ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";

@@ -35,9 +35,9 @@ std::optional<std::filesystem::path> compile(const std::filesystem::path& source
 std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit = false);
 
 /// Runs one Cython command line through `utils::pythonCall`, the working directory kept off the
-/// module search path ("-P", or "-I" before Python 3.11): "-m cython -3 --no-docstrings",
-/// "-X freethreading_compatible=True" on a free-threaded interpreter, then `args` joined with
-/// blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
+/// module search path ("-P", or "-I" before Python 3.11): "-m cython -3 --no-docstrings
+/// -X annotation_typing=False", "-X freethreading_compatible=True" on a free-threaded
+/// interpreter, then `args` joined with blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(const std::vector<std::string>& args);
 

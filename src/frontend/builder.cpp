@@ -7,6 +7,7 @@
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
+#include "packaging/whl_metadata.hpp"
 
 #include <stdexcept>
 #include <system_error>
@@ -89,6 +90,22 @@ std::string noSourcesMessage(const fs::path& sourceDirectory,
          ". If running in bash, quote globs like '*.py'.";
 }
 
+void checkPackagingInputs(const cli::BuildArguments& args) {
+  const bool wheel = args.wheel || (args.embed && args.library);
+  if (!wheel && !args.embed) return;
+  const fs::path base = resolved(args.base);
+  const std::optional<fs::path> pyproject = whl::find_active_pyproject(base);
+  if (!pyproject)
+    throw std::runtime_error(
+        std::string(args.embed ? "--embed" : "--wheel") + " needs a pyproject.toml at or above '" +
+        base.string() + "' (" +
+        (args.embed ? "uv exports the project's dependencies from it"
+                    : "it gives the wheel's name and version") +
+        "); none was found");
+  // Reading it now gives its errors (a missing name, a dynamic version) before the compilation.
+  if (wheel) whl::readProject(*pyproject, args.version);
+}
+
 BuildSteps BuildSteps::real() {
   BuildSteps steps;
   steps.extendBuild = [](const cli::BuildArguments& args) {
@@ -113,6 +130,7 @@ BuildSteps BuildSteps::real() {
   steps.embed = [](const fs::path& targetPath, const embed::EmbedOptions& options) {
     embed::embed(targetPath, options);
   };
+  steps.checkPackagingInputs = builder::checkPackagingInputs;
   steps.checkEmbedTarget = [](const fs::path& targetPath,
                               const std::optional<fs::path>& sourcePath) {
     embed::checkTarget(targetPath, sourcePath);
@@ -137,6 +155,7 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
     throw std::invalid_argument(noSourcesMessage(sourceDirectory, args.sources));
   checkBeforeCompiling(args, sources, steps.startupModules);
 
+  steps.checkPackagingInputs(args);
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.
   if (args.embed) steps.checkEmbedTarget(*args.embed, resolved(sourceDirectory));

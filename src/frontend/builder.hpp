@@ -53,6 +53,8 @@ struct BuildSteps {
   /// Refuses an embedded-directory target whose deletion could destroy the user's work.
   std::function<void(const std::filesystem::path&, const std::optional<std::filesystem::path>&)>
       checkEmbedTarget;
+  /// Refuses a run whose wheel or embedding step could only fail after the compilation.
+  std::function<void(const cli::BuildArguments&)> checkPackagingInputs;
 
   /// The top-level modules a program's start-up loads before the project's own can be found.
   std::function<std::set<std::string>()> startupModules;
@@ -62,10 +64,15 @@ struct BuildSteps {
   static BuildSteps real();
 };
 
+/// Throws `std::runtime_error` when the project file that `--wheel` (name and version) or
+/// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it.
+void checkPackagingInputs(const cli::BuildArguments& args);
+
 /// One build run: asks `extendBuild` and `getExecutableName`, matches the source patterns
 /// (throwing `std::invalid_argument` with the "No sources matched in " message when none
 /// match, before anything is made) without entering build directories or virtual
-/// environments, refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`) and an
+/// environments, refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`,
+/// `checkPackagingInputs`) and an
 /// unsafe `--embed` target before compiling,
 /// makes sure the pristine Python exists, compiles into the
 /// build directory, then makes the wheel (`--wheel`) and fills the embedded directory

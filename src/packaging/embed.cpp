@@ -44,14 +44,9 @@ void copyWithMetadata(const fs::path& from, const fs::path& to) {
 // quoted to reach uv as one argument.
 std::string word(const fs::path& path) { return utils::quoteWord(path.string()); }
 
-} // namespace
-
-void embed(const fs::path& targetPath, const EmbedOptions& options) {
-  checkTarget(targetPath, options.sourcePath);
-
-  std::error_code ignored;
-  fs::remove_all(targetPath, ignored);
-
+// Everything after the old directory is gone: the copy of the pristine Python, the
+// dependencies, the program or the wheel.
+void fill(const fs::path& targetPath, const EmbedOptions& options) {
   const std::optional<fs::path> pristinePythonPath = pristine::getPristinePython();
   const fs::path buildPath = utils::getBuildPath();
 
@@ -94,6 +89,22 @@ void embed(const fs::path& targetPath, const EmbedOptions& options) {
     logger().info("Installing {} into {}", options.whlPath->string(), targetPath.string());
     utils::system("uv pip install --python " + pythonText + " --break-system-packages " +
                   word(*options.whlPath));
+  }
+}
+
+} // namespace
+
+void embed(const fs::path& targetPath, const EmbedOptions& options) {
+  checkTarget(targetPath, options.sourcePath);
+
+  std::error_code ignored;
+  fs::remove_all(targetPath, ignored);
+  try {
+    fill(targetPath, options);
+  } catch (...) {
+    // A half-made directory would pass for a working one.
+    fs::remove_all(targetPath, ignored);
+    throw;
   }
 }
 

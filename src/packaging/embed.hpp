@@ -23,7 +23,7 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// the platform's executable directory and installs `whlPath`, each when given. Refuses, before
 /// touching anything, a target that `checkTarget` rejects. Paths that the command splitter would
 /// break apart are quoted on the uv command lines. A failing command throws the
-/// "Command failed: " error of `utils::system`; what earlier steps made stays.
+/// "Command failed: " error of `utils::system`; on any failure the half-made directory is removed.
 void embed(const std::filesystem::path& targetPath, const EmbedOptions& options = {});
 
 /// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is

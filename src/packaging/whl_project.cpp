@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -63,6 +64,15 @@ Project readProject(const fs::path& pyprojectPath,
     origin = "--version";
   } else {
     const toml::node* version = table->as_table()->get("version");
+    const toml::array* dynamic = table->as_table()->get_as<toml::array>("dynamic");
+    const bool versionIsDynamic =
+        dynamic && std::any_of(dynamic->begin(), dynamic->end(), [](const toml::node& item) {
+          return item.value<std::string>() == "version";
+        });
+    if (!version && versionIsDynamic)
+      throw std::runtime_error(pyprojectPath.string() +
+                               ": the version is dynamic (dynamic = [\"version\"] in [project]) "
+                               "and only a build backend computes it; give it with --version");
     if (!version)
       throw std::runtime_error(pyprojectPath.string() + ": missing key 'version' in [project]");
     written = textOf(*version);

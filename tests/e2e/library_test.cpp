@@ -51,9 +51,11 @@ TEST(Library, ImportedWheeledAndEmbedded) {
   const Outcome build = project.build({"--library", "--wheel", "dist", "--embed",
                                        embedded.string(), "shapes", "shapes.py", "units.py"});
   ASSERT_EQ(build.status, 0) << build.all();
-  const std::string useIt = "import geomlib, geomlib.units as u, sys\n"
+  // Importing the library leaves the application's logging as it was.
+  const std::string useIt = "import geomlib, geomlib.units as u, logging, sys\n"
                             "print(geomlib.describe(3), u.cm_to_inch(2.54))\n"
-                            "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))";
+                            "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))\n"
+                            "print(logging.root.handlers, logging.root.level)";
   {
     SCOPED_TRACE("the repaired wheel, installed with pip");
     const fs::path wheel = onlyWheel(project.dir() / "dist");
@@ -68,7 +70,7 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const fs::path python = pipInstall(venv, wheel);
     const Outcome imported = runClean({python.string(), "-c", useIt}, venv);
     EXPECT_EQ(imported.status, 0) << imported.all();
-    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
+    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
     const Outcome asProgram = runClean({python.string(), "-m", "geomlib"}, venv);
     EXPECT_EQ(asProgram.status, 0) << asProgram.all();
     EXPECT_EQ(asProgram.out, "circle r=1 area=3.142\n");
@@ -78,7 +80,7 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const Outcome imported =
         runClean({(embedded / "bin" / "python").string(), "-c", useIt}, embedded);
     EXPECT_EQ(imported.status, 0) << imported.all();
-    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n");
+    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
   }
 }

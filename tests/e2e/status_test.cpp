@@ -1,7 +1,11 @@
-// How a built program ends: its arguments (also under the C locale), an escaping exception and
-// sys.exit, under a name given with --exe, also with libpython's compiled-in prefix out of
-// reach; the build interpreter's queries ignore modules in the working directory.
+// How a built program ends, compared with CPython running the same sources as a console script
+// would: its arguments (also under the C locale), main()'s result, an escaping exception,
+// sys.exit, Ctrl-C, annotations and the program's own logging set-up, under a name given with
+// --exe, also with libpython's compiled-in prefix out of reach; the runs that stop before
+// compiling; and build interpreter queries that ignore modules in the working directory.
 #include "e2e/e2e_support.hpp"
+
+#include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +19,9 @@ namespace {
 const std::map<std::string, std::string> statusFiles = {
     // Stands in for the standard json module if anything in the working directory imports it.
     {"json.py", "raise SystemExit('json.py of the working directory was imported')\n"},
-    {"src/greet.py", R"(import sys
+    {"src/greet.py", R"(import logging
+import sys
+import time
 
 import words
 
@@ -24,15 +30,35 @@ def main():
     command = sys.argv[1] if len(sys.argv) > 1 else "hello"
     if command == "raise":
         words.explode()
-    if command == "args":
-        print(ascii(sys.argv[2:]))
-        return
     if command == "exit":
         print("leaving with 3")
         sys.exit(3)
+    if command == "return":
+        return int(sys.argv[2]) if sys.argv[2].isdigit() else sys.argv[2]
+    if command == "typed":
+        print(repr(words.typed(2.5, words.Text("t"), range(2))))
+        return None
+    if command == "log":
+        logging.basicConfig(level=logging.INFO)
+        logging.info("configured at %s", "INFO")
+        return None
+    if command == "args":
+        print(ascii(sys.argv[2:]))
+        return None
+    if command == "wait":
+        print("waiting", flush=True)
+        time.sleep(60)
     print(words.greeting(sys.argv[2:]))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
 )"},
     {"src/words.py", R"(class Boom(RuntimeError):
+    pass
+
+
+class Text(str):
     pass
 
 
@@ -42,11 +68,50 @@ def greeting(names):
 
 def explode():
     raise Boom("the fuse was lit")
+
+
+def typed(number: int, text: str, items: list) -> int:
+    return number, type(text).__name__, items
+)"},
+    {"src/nomain.py", "VALUE = 1\n"},
+    // Interrupts a program once it has started waiting: its status and its last line of stderr.
+    {"tools/interrupt.py", R"(import signal
+import subprocess
+import sys
+import time
+
+child = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+child.stdout.readline()
+time.sleep(0.5)  # into the sleep, where CPython and compiled code alike act on the signal
+child.send_signal(signal.SIGINT)
+_, err = child.communicate(timeout=60)
+print(child.returncode, err.decode().splitlines()[-1:])
 )"},
 };
 
-TEST(StatusProgram, NamedByExeEndsAsPythonWould) {
+TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   Project project("status", statusFiles);
+  {
+    SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version");
+    const Outcome embed = project.build({"--base", "src", "--embed", "emb", "greet", "*.py"});
+    EXPECT_EQ(embed.status, 1) << embed.all();
+    EXPECT_NE(embed.err.find("--embed needs a pyproject.toml at or above '" +
+                             (project.dir() / "src").string() + "'"),
+              std::string::npos)
+        << embed.all();
+    testing::writeFile(project.dir() / "pyproject.toml",
+                       "[project]\nname = \"greet\"\ndynamic = [\"version\"]\n");
+    const Outcome wheel = project.build({"--base", "src", "--wheel", "dist", "greet", "*.py"});
+    EXPECT_EQ(wheel.status, 1) << wheel.all();
+    EXPECT_NE(wheel.err.find("pyproject.toml: the version is dynamic"), std::string::npos)
+        << wheel.all();
+    EXPECT_NE(wheel.err.find("give it with --version"), std::string::npos) << wheel.all();
+    for (const Outcome* refused : {&embed, &wheel})
+      EXPECT_EQ((refused->out + refused->err).find("Compiling"), std::string::npos);
+    EXPECT_FALSE(fs::exists(project.dir() / "emb"));
+    EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
+  }
+
   const Outcome build = project.build({"--base", "src", "--exe", "greeter", "greet", "*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_TRUE(fs::is_regular_file(project.buildDir() / "greeter"));
@@ -54,30 +119,58 @@ TEST(StatusProgram, NamedByExeEndsAsPythonWould) {
   EXPECT_NE((build.out + build.err).find("Compiled to .quorvex_build/greeter"), std::string::npos)
       << build.all();
 
-  const std::string greeterPath = (project.buildDir() / "greeter").string();
-  auto greeter = [&](const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {greeterPath};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, project.dir());
+  const std::string greeter = (project.buildDir() / "greeter").string();
+  auto both = [&](std::vector<std::string> args) {
+    std::vector<std::string> native = {greeter};
+    std::vector<std::string> python = {buildPython().string(), "src/greet.py"};
+    native.insert(native.end(), args.begin(), args.end());
+    python.insert(python.end(), args.begin(), args.end());
+    return std::pair{run(native, project.dir()), run(python, project.dir())};
   };
-  const Outcome greeted = greeter({"hello", "Ada", "Grace"});
-  EXPECT_EQ(greeted.status, 0) << greeted.all();
-  EXPECT_EQ(greeted.out, "hello Ada and Grace\n");
-  EXPECT_EQ(greeter({}).out, "hello world\n");
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"hello", "Ada", "Grace"},
+                                             {},
+                                             {"exit"},
+                                             {"return", "2"},
+                                             {"return", "0"},
+                                             {"return", "bad input"},
+                                             {"typed"},
+                                             {"log"},
+                                             {"args", "\xc3\xa9"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const auto [native, python] = both(args);
+    EXPECT_EQ(native.status, python.status) << native.all();
+    EXPECT_EQ(native.out, python.out);
+    EXPECT_EQ(native.err, python.err);
+  }
+  EXPECT_EQ(both({"return", "2"}).first.status, 2);
 
-  const Outcome raised = greeter({"raise"});
+  const auto [raised, pythonRaised] = both({"raise"});
   EXPECT_EQ(raised.status, 1) << raised.all();
   EXPECT_EQ(raised.out, "");
-  EXPECT_NE(raised.err.find("Traceback (most recent call last):"), std::string::npos)
-      << raised.err;
-  EXPECT_NE(raised.err.find("Boom: the fuse was lit\n"), std::string::npos) << raised.err;
+  EXPECT_TRUE(raised.err.starts_with("Traceback (most recent call last):\n")) << raised.err;
+  EXPECT_EQ(raised.err.find("_qvx_bootstrap"), std::string::npos) << raised.err;
+  EXPECT_TRUE(raised.err.ends_with("words.Boom: the fuse was lit\n")) << raised.err;
+  EXPECT_TRUE(pythonRaised.err.ends_with("words.Boom: the fuse was lit\n")) << pythonRaised.err;
 
-  const Outcome exited = greeter({"exit"});
-  EXPECT_EQ(exited.status, 3) << exited.all();
-  EXPECT_EQ(exited.out, "leaving with 3\n");
-  EXPECT_EQ(exited.err, "");
+  // Ctrl-C: the traceback, then death by SIGINT (a shell shows 130).
+  const std::string interrupt = (project.dir() / "tools/interrupt.py").string();
+  const Outcome interrupted = run({buildPython().string(), interrupt, greeter, "wait"},
+                                  project.dir());
+  EXPECT_EQ(interrupted.out, "-2 ['KeyboardInterrupt']\n") << interrupted.all();
+  const Outcome pythonInterrupted =
+      run({buildPython().string(), interrupt, buildPython().string(), "src/greet.py", "wait"},
+          project.dir());
+  EXPECT_EQ(interrupted.out, pythonInterrupted.out);
 
-  const Outcome cLocale = run({"env", "LC_ALL=C", greeterPath, "args", "\xc3\xa9"}, project.dir());
+  const Outcome noMain = project.build({"--base", "src", "--exe", "nomain", "nomain", "*.py"});
+  ASSERT_EQ(noMain.status, 0) << noMain.all();
+  const Outcome started = run({(project.buildDir() / "nomain").string()}, project.dir());
+  EXPECT_EQ(started.status, 1);
+  EXPECT_EQ(started.err, "Main module 'nomain' has no main() function: a compiled program "
+                         "starts by calling nomain.main()\n");
+
+  const Outcome cLocale = run({"env", "LC_ALL=C", greeter, "args", "\xc3\xa9"}, project.dir());
   EXPECT_EQ(cLocale.out, "['\\xe9']\n") << cLocale.all();
 
   if (geteuid() == 0) {
@@ -87,15 +180,16 @@ TEST(StatusProgram, NamedByExeEndsAsPythonWould) {
                                project.dir());
     const Outcome hidden =
         run({"unshare", "-m", "sh", "-c", "mount -t tmpfs none \"$0\" && exec \"$1\" hello Ada",
-             prefix.out.substr(0, prefix.out.size() - 1), greeterPath},
+             prefix.out.substr(0, prefix.out.size() - 1), greeter},
             project.dir());
     EXPECT_EQ(hidden.status, 0) << hidden.all();
     EXPECT_EQ(hidden.out, "hello Ada\n");
   }
 
-  const Outcome shadowed = project.build({"json", "json.py"});
+  testing::writeFile(project.dir() / "string.py", "");
+  const Outcome shadowed = project.build({"string", "string.py"});
   EXPECT_EQ(shadowed.status, 1);
-  EXPECT_NE(shadowed.err.find("The project module 'json' (json.py) has the name of a module "
+  EXPECT_NE(shadowed.err.find("The project module 'string' (string.py) has the name of a module "
                               "that the program's start-up imports"),
             std::string::npos)
       << shadowed.all();

@@ -20,7 +20,8 @@ struct RunResult {
 /// Runs `argv` (argv[0] is the program) with a 60 s time-out.
 RunResult runProgram(const std::vector<std::string>& argv);
 
-/// "-m cython -3 --no-docstrings" with `args`, run by the build interpreter.
+/// Cython with the compile step's options ("-3 --no-docstrings -X annotation_typing=False")
+/// and `args`, run by the build interpreter.
 void cython(const std::vector<std::string>& args);
 
 /// Compiles `cFile` into an object beside it, with the include directories of the build

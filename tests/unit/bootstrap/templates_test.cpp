@@ -55,7 +55,7 @@ TEST(BootstrapTemplate, ToolValuesGiveLoggerModuleTableAndLaunch) {
   }
   EXPECT_TRUE(contains(text, table + "}\n")) << text;
   EXPECT_TRUE(contains(text, "def debugMsg(*args):\n    pass\n"));
-  EXPECT_TRUE(contains(text, "_main_mod = importlib.import_module(\"cli\")\n    _main_mod.main()"));
+  EXPECT_TRUE(contains(text, "_main_mod = importlib.import_module(\"cli\")\n"));
 
   json debug = values({"x"}, nullptr, nullptr);
   debug["debug"] = true;

@@ -20,7 +20,7 @@ using Args = std::vector<std::string>;
 namespace {
 
 Args cython(Args args) {
-  Args full{"-P", "-m", "cython", "-3", "--no-docstrings"};
+  Args full{"-P", "-m", "cython", "-3", "--no-docstrings", "-X", "annotation_typing=False"};
   full.insert(full.end(), args.begin(), args.end());
   return full;
 }

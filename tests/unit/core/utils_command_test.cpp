@@ -102,21 +102,22 @@ TEST(SystemTest, AFailedCommandCarriesItsInterleavedOutput) {
             "log: a\nb\nc\n\xEF\xBF\xBD");
 }
 
-TEST(SystemTest, TheChildSeesTheLocalBinFirstOnItsPath) {
+TEST(SystemTest, TheChildSeesTheLocalBinFirstAndTheToolsDirectoryLastOnItsPath) {
   const std::string cmd = "/bin/sh -c 'printf %s \"$PATH\"; exit 1'";
+  const std::string toolDir = QUORVEX_VENV "/bin";
   std::optional<std::string> saved = env("PATH");
   {
     withEnv path("PATH", "/usr/bin:/bin");
-    EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin");
+    EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin:" + toolDir);
     EXPECT_EQ(env("PATH"), "/usr/bin:/bin");
   }
   {
     withEnv path("PATH", "");
-    EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin");
+    EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin:" + toolDir);
     EXPECT_EQ(env("PATH"), "");
   }
   ::unsetenv("PATH");
-  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin");
+  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: ./bin:" + toolDir);
   EXPECT_EQ(env("PATH"), std::nullopt);
   if (saved) ::setenv("PATH", saved->c_str(), 1);
 }

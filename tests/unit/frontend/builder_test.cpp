@@ -66,6 +66,7 @@ public:
       calls.push_back("embed " + target.generic_string());
       embedded = options;
     };
+    steps.checkPackagingInputs = [](const cli::BuildArguments&) {};
     steps.checkEmbedTarget = [this](const fs::path& target, const std::optional<fs::path>&) {
       calls.push_back("checkEmbedTarget " + target.generic_string());
       if (refuseEmbedTarget) throw std::runtime_error("refused");

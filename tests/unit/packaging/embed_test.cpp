@@ -152,7 +152,7 @@ TEST_F(EmbedTest, WheelIsInstalledInsteadOfAnExecutableWithPathsKeptWhole) {
   EXPECT_TRUE(copiedFirst);
 }
 
-TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndRestoresTheDirectory) {
+TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndLeavesNoDirectory) {
   failOn = "uv export";
   const fs::path before = fs::current_path();
   writeFile("app", "program");
@@ -165,7 +165,7 @@ TEST_F(EmbedTest, FailingExportStopsWithUvOutputAndRestoresTheDirectory) {
   }
   EXPECT_EQ(calls.size(), 1u);
   EXPECT_EQ(fs::current_path(), before);
-  EXPECT_FALSE(fs::exists("target/bin/app"));
+  EXPECT_FALSE(fs::exists("target")) << "a half-made embedded directory stays behind";
 }
 
 // Every refusal happens before anything is deleted or run.
@@ -222,10 +222,10 @@ TEST_F(EmbedTargetTest, ReplacesEmptyDirectoriesAndItsOwn) {
   fs::create_directories("empty");
   EXPECT_EQ(refusal("empty"), "accepted");
   calls.clear();
-  // A run that failed half-way still leaves its marker behind, so the next run may replace it.
+  // A run that failed half-way leaves nothing behind, and the next run may make it.
   failOn = "uv pip";
   EXPECT_THROW(run("again", {}), std::runtime_error);
-  EXPECT_TRUE(fs::exists(fs::path("again") / markerName));
+  EXPECT_FALSE(fs::exists("again"));
   failOn.clear();
   calls.clear();
   EXPECT_EQ(refusal("again"), "accepted");

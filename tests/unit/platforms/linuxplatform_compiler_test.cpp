@@ -35,7 +35,7 @@ TEST(LinuxLinker, InfoForTheRuntimeLibrary) {
                 {"libraryDirs", {"py/lib"}},
                 {"libraries", {"python3.12"}},
                 {"runtimeLibraryDirs",
-                 {"$ORIGIN", fs::canonical("py/lib").string(), "$ORIGIN/../lib"}},
+                 {"$ORIGIN", "$ORIGIN/../lib", fs::canonical("py/lib").string()}},
                 {"libraryLinkerArgs", {}}}));
   // Blank link flags give no empty arguments.
   EXPECT_EQ(lp::linkerInfoFor(" -a  -b ", "/x/libpython3.12.so")["linkerArgs"],
@@ -52,9 +52,9 @@ TEST(LinuxLinker, InfoForTheRuntimeLibrary) {
   }
 }
 
-// An executable placed in an embedded directory's bin must find the runtime library in the
-// directory's lib after the pristine Python it was linked against is gone.
-TEST(LinuxLinker, EmbeddedProgramFindsItsRuntimeWithoutTheBuildDirectory) {
+// An executable placed in an embedded directory's bin loads the runtime library in the
+// directory's lib, whether the pristine Python it was linked against is still there or gone.
+TEST(LinuxLinker, EmbeddedProgramLoadsItsOwnRuntime) {
   quorvex::testing::TempDir dir;
   writeFile("rt.c", "int runtime_answer(void) { return 42; }\n");
   writeFile("main.c", "int runtime_answer(void);\n"
@@ -79,11 +79,18 @@ TEST(LinuxLinker, EmbeddedProgramFindsItsRuntimeWithoutTheBuildDirectory) {
   fs::create_directories("embed/lib");
   fs::copy_file("build/app", "embed/bin/app");
   fs::copy_file("build/pristine/lib/libqvxrt3.12.so.1.0", "embed/lib/libqvxrt3.12.so.1.0");
-  fs::remove_all("build");
+  // The build directory's runtime now answers otherwise: loading it would fail the program.
+  writeFile("rt.c", "int runtime_answer(void) { return 7; }\n");
+  gcc({"-shared", "-fPIC", "-Wl,-soname,libqvxrt3.12.so.1.0", "rt.c", "-o",
+       "build/pristine/lib/libqvxrt3.12.so.1.0"});
 
   quorvex::utils::withEnv noSearchPath("LD_LIBRARY_PATH", "");
-  auto result = quorvex::process::run({(dir.path() / "embed/bin/app").string()});
-  EXPECT_TRUE(result.ok()) << "exit " << result.exitCode << ": " << result.output;
+  for (bool buildDirectoryGone : {false, true}) {
+    if (buildDirectoryGone) fs::remove_all("build");
+    auto result = quorvex::process::run({(dir.path() / "embed/bin/app").string()});
+    EXPECT_TRUE(result.ok()) << "build directory gone: " << buildDirectoryGone << ", exit "
+                             << result.exitCode << ": " << result.output;
+  }
 }
 
 namespace {
