@@ -138,4 +138,12 @@ const Facts& facts() {
   return *s.facts;
 }
 
+long long limitedApiVersion(int major, int minor) {
+  return (static_cast<long long>(major) << 24) | (static_cast<long long>(minor) << 16);
+}
+
+bool usesStableAbi(int major, int minor, bool freeThreaded) {
+  return limitedApiVersion(major, minor) >= 0x030B0000 && !freeThreaded;
+}
+
 } // namespace quorvex::interpreter

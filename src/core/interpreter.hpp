@@ -33,6 +33,13 @@ struct Facts {
   std::string fullVersion() const;
 };
 
+/// Whether code for CPython `major`.`minor` is built against the stable ABI: from 3.11 on and
+/// never for a free-threaded build. The compiler defines `Py_LIMITED_API` by it and a library's
+/// wheel is tagged abi3 by it, so the two cannot disagree.
+bool usesStableAbi(int major, int minor, bool freeThreaded);
+/// The `Py_LIMITED_API` value for `major`.`minor`: the hex version of its first release.
+long long limitedApiVersion(int major, int minor);
+
 /// `sys.executable` of the tool: the path of the running tool executable.
 std::filesystem::path toolExecutable();
 

@@ -30,8 +30,8 @@ WheelTags pythonAbiTags(const InterpreterValues& values, bool library) {
   tags.python = "cp" + pyVer;
   tags.abi = "cp" + pyVer + (freeThreaded ? "t" : "");
   // Only a library can use the stable ABI: an executable embeds its own interpreter version.
-  long pyHex = (long(values.major) << 24) | (long(values.minor) << 16);
-  if (library && pyHex >= 0x030B0000 && !freeThreaded) tags.abi = "abi3";
+  if (library && interpreter::usesStableAbi(values.major, values.minor, freeThreaded))
+    tags.abi = "abi3";
   return tags;
 }
 

@@ -2,6 +2,7 @@
 // library's copies in executable wheels and the lib-dynload of embedded directories.
 #include "platforms/linuxplatform.hpp"
 
+#include "core/fileio.hpp"
 #include "core/interpreter.hpp"
 #include "core/utils.hpp"
 
@@ -58,33 +59,6 @@ bool endsWith(const std::string& text, std::string_view suffix) {
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot read the Python runtime library " + path.string());
-  std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw std::runtime_error("Cannot read the Python runtime library " + path.string());
-  return data;
-}
-
-// Copies one file with its permission bits and modification time, through a temporary name
-// beside the target so that the target is replaced whole (also when it is read-only).
-void copyFileWithMetadata(const fs::path& from, const fs::path& to) {
-  auto temporary = to.parent_path() / ("." + to.filename().string() + ".quorvex-tmp");
-  struct RemoveOnFailure {
-    const fs::path& path;
-    bool done = false;
-    ~RemoveOnFailure() {
-      std::error_code ignored;
-      if (!done) fs::remove(path, ignored);
-    }
-  } guard{temporary};
-  fs::copy_file(from, temporary, fs::copy_options::overwrite_existing);
-  fs::permissions(temporary, fs::status(from).permissions(), fs::perm_options::replace);
-  fs::last_write_time(temporary, fs::last_write_time(from));
-  fs::rename(temporary, to);
-  guard.done = true;
-}
-
 } // namespace
 
 plugin::InstallSelector installSelectorFor(int major, int minor, int micro, bool freeThreaded) {
@@ -124,7 +98,7 @@ std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& pro
   auto baseName = name.substr(0, name.find(".so")) + ".so";
   auto so10Name = baseName + ".1.0";
   std::vector<plugin::RuntimeLibrary> records;
-  records.push_back({scripts + name, readBytes(libraryPath)});
+  records.push_back({scripts + name, fileio::readFile(libraryPath)});
   if (baseName != name) records.push_back({scripts + baseName, records.front().data});
   if (so10Name != name) records.push_back({scripts + so10Name, records.front().data});
   return records;
@@ -144,7 +118,7 @@ fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
     if (fs::is_directory(it->path()))
       fs::create_directories(destination);
     else
-      copyFileWithMetadata(it->path(), destination);
+      fileio::copyWithMetadata(it->path(), destination);
   }
   return python;
 }
