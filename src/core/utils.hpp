@@ -3,9 +3,9 @@
 // environment overrides, template rendering, output capture, file-tree helpers and the
 // platform compiler wrapper with its common configuration.
 
-#include "ccompiler.hpp"
-#include "plugin.hpp"
-#include "process.hpp"
+#include "core/ccompiler.hpp"
+#include "core/plugin.hpp"
+#include "core/process.hpp"
 
 #include <nlohmann/json.hpp>
 

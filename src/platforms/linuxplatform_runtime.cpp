@@ -3,6 +3,7 @@
 #include "platforms/linuxplatform.hpp"
 
 #include "core/fileio.hpp"
+#include "core/glob.hpp"
 #include "core/interpreter.hpp"
 #include "core/utils.hpp"
 
@@ -23,23 +24,12 @@ std::string shortVersion(const interpreter::Facts& facts) {
   return std::to_string(facts.major) + "." + std::to_string(facts.minor);
 }
 
-// Shell-style matching with "*" as the only wildcard (the patterns here have no other).
-bool matches(std::string_view name, std::string_view pattern) {
-  auto star = pattern.find('*');
-  if (star == std::string_view::npos) return name == pattern;
-  if (name.substr(0, star) != pattern.substr(0, star)) return false;
-  auto rest = pattern.substr(star + 1);
-  for (size_t at = star; at <= name.size(); ++at)
-    if (matches(name.substr(at), rest)) return true;
-  return false;
-}
-
 std::vector<fs::path> sortedMatches(const fs::path& dir, const std::string& pattern) {
   std::vector<std::string> names;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     auto name = it->path().filename().string();
-    if (matches(name, pattern)) names.push_back(name);
+    if (glob::fnmatch(name, pattern)) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   std::vector<fs::path> paths;
