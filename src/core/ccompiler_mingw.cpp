@@ -23,9 +23,10 @@ bool isResource(const std::string& source) {
 } // namespace
 
 Mingw32CCompiler::Mingw32CCompiler()
-    : UnixCCompiler(detail::concat(utils::splitCommand(mingwCompiler()), {"-shared", "-O", "-Wall"}),
-                    detail::concat(utils::splitCommand(mingwCompiler()), {"-shared"}),
-                    utils::splitCommand(mingwCompiler())) {
+    : UnixCCompiler(
+          detail::concat(utils::splitCommand(mingwCompiler()), {"-shared", "-O", "-Wall"}),
+          detail::concat(utils::splitCommand(mingwCompiler()), {"-shared"}),
+          utils::splitCommand(mingwCompiler())) {
   obj_extension = ".o";
   exe_extension = ".exe";
   shared_lib_extension = ".dll";

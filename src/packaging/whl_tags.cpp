@@ -21,10 +21,8 @@ InterpreterValues buildInterpreterValues() {
 
 WheelTags pythonAbiTags(const InterpreterValues& values, bool library) {
   std::string pyVer = std::to_string(values.major) + std::to_string(values.minor);
-  bool gilDisabled = values.gilDisabled.value_or(0) != 0;
-  // Builds that predate the configuration flag are recognised by the "t" of their ABI name.
-  bool freeThreaded =
-      gilDisabled || values.soabi.find("cpython-" + pyVer + "t") != std::string::npos;
+  const bool freeThreaded =
+      interpreter::isFreeThreaded(values.major, values.minor, values.gilDisabled, values.soabi);
 
   WheelTags tags;
   tags.python = "cp" + pyVer;
