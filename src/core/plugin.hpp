@@ -4,8 +4,8 @@
 // and combines the answers. The first answer becomes the result; a later mapping answer is
 // merged into it key by key (the later plug-in winning; `CompileBasics` and `LinkerInfo` do it
 // in their `merge`); a later list answer is appended; a second answer to a single-value hook
-// is an error that names the hook. A hook's exception
-// reaches the caller at once and the plug-ins after it are not asked.
+// is an error that names the hook. A hook's exception reaches the caller at once and the
+// plug-ins after it are not asked.
 
 #include "core/options.hpp"
 
@@ -46,12 +46,12 @@ struct CompileBasics {
 /// How to link one output. Every field is optional and a missing one counts as an empty list.
 struct LinkerInfo {
   using Strings = std::optional<std::vector<std::string>>;
-  Strings extraObjects{};     ///< objects after the caller's, both links
-  Strings linkerArgs{};       ///< pre-arguments of an executable link
-  Strings libraryDirs{};      ///< library directories, both links
-  Strings libraries{};        ///< libraries, both links
+  Strings extraObjects{};       ///< objects after the caller's, both links
+  Strings linkerArgs{};         ///< pre-arguments of an executable link
+  Strings libraryDirs{};        ///< library directories, both links
+  Strings libraries{};          ///< libraries, both links
   Strings runtimeLibraryDirs{}; ///< run-time search directories, both links
-  Strings libraryLinkerArgs{}; ///< pre-arguments of a shared-object link
+  Strings libraryLinkerArgs{};  ///< pre-arguments of a shared-object link
   Strings linkerArgsEntangle{}; ///< pre-arguments of both links, after the two above
 
   /// Key by key: each field that `later` answers replaces this one's.
