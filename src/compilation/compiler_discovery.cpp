@@ -136,12 +136,10 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourc
 
   auto basics = manager.getCompileBasics();
   if (!basics) throw std::runtime_error("No plug-in answered the hook getCompileBasics");
-  auto objSuffix = basics->find("objSuffix");
-  if (objSuffix == basics->end())
+  if (!basics->objSuffix)
     throw std::runtime_error("The answer of the hook getCompileBasics has no objSuffix");
-  plan.objSuffix = objSuffix->second;
-  if (auto exeSuffix = basics->find("exeSuffix"); exeSuffix != basics->end())
-    plan.exeSuffix = exeSuffix->second;
+  plan.objSuffix = *basics->objSuffix;
+  plan.exeSuffix = basics->exeSuffix;
 
   auto extra = manager.getExtraSources(plan.modBuildPath, exeName);
   if (!extra) throw std::runtime_error("No plug-in answered the hook getExtraSources");

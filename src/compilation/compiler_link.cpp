@@ -5,7 +5,7 @@
 
 #include "core/ccompiler.hpp"
 #include "core/log.hpp"
-#include "core/tempname.hpp"
+#include "core/fileio.hpp"
 #include "core/utils.hpp"
 
 #include <exception>
@@ -112,10 +112,10 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   // leaves no truncated product. The compiler layer appends the platform's executable suffix;
   // where that suffix is empty, a name such as "tool.bin" is linked whole.
   fs::path product = productPath(manager, exeName, library, targetPath);
-  std::string linkName = tempname::sibling(product).filename().string();
+  std::string linkName = fileio::temporarySibling(product).filename().string();
   bool suffixed = !library && (!plan.exeSuffix || !plan.exeSuffix->empty());
   fs::path made = targetPath / (linkName + (suffixed ? plan.exeSuffix.value_or("") : ""));
-  tempname::Cleanup cleanup(made);
+  fileio::TemporaryFile cleanup(made);
   if (library) {
     logger().info("Linking shared object: {} -> {}", outputName, exeName);
     compiler->link_shared_object(objects, linkName, linkArgs);

@@ -40,7 +40,7 @@ std::optional<fs::path> findPython(const fs::path& basePath, const std::string& 
                                    bool freeThreaded) {
   std::vector<std::string> names;
   // Installation names are matched as the host's file system compares names.
-  const bool caseSensitive = host::platform() != "win32";
+  const bool caseSensitive = host::caseSensitiveFileNames();
   std::error_code ec;
   for (fs::directory_iterator it(basePath, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();

@@ -1,7 +1,6 @@
 #include "core/ccompiler.hpp"
 
 #include "core/ccompiler_kinds.hpp"
-#include "core/host.hpp"
 #include "core/log.hpp"
 #include "core/process.hpp"
 
@@ -67,8 +66,7 @@ void CCompiler::spawn(const std::vector<std::string>& argv, Step step) const {
     fail(fmt::format("command '{}' failed with exit code {}", command, result.exitCode));
 }
 
-std::unique_ptr<CCompiler> new_compiler(const std::optional<std::string>& compiler) {
-  const std::string kind = compiler.value_or(host::platform() == "win32" ? "msvc" : "unix");
+std::unique_ptr<CCompiler> new_compiler(const std::string& kind) {
   if (kind == "unix") return std::make_unique<UnixCCompiler>();
   if (kind == "msvc") return std::make_unique<MSVCCompiler>();
   if (kind == "mingw32") return std::make_unique<Mingw32CCompiler>();
@@ -77,42 +75,6 @@ std::unique_ptr<CCompiler> new_compiler(const std::optional<std::string>& compil
 }
 
 namespace detail {
-
-std::vector<std::string> splitWords(const std::string& text) {
-  std::vector<std::string> words;
-  std::string word;
-  bool inWord = false;
-  char quote = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quote) {
-      if (c == quote) {
-        quote = 0;
-      } else if (c == '\\' && quote == '"' && i + 1 < text.size() &&
-                 (text[i + 1] == '"' || text[i + 1] == '\\')) {
-        word += text[++i];
-      } else {
-        word += c;
-      }
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-      inWord = true;
-    } else if (c == '\\' && i + 1 < text.size()) {
-      word += text[++i];
-      inWord = true;
-    } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-      if (inWord) words.push_back(std::move(word));
-      word.clear();
-      inWord = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  if (quote) throw std::invalid_argument("unclosed quote in '" + text + "'");
-  if (inWord) words.push_back(std::move(word));
-  return words;
-}
 
 std::string objectPath(const std::string& source, const std::optional<std::string>& output_dir,
                        const std::vector<std::string>& extensions, const std::string& suffix,

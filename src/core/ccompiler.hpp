@@ -116,11 +116,11 @@ private:
   Spawner spawner_;
 };
 
-/// A compiler object of the given kind, or of the host's default kind ("unix" on Linux and
-/// macOS, "msvc" on Windows) when none is given. The "unix" kind takes its programs and flags
+/// A compiler object of `kind` ("unix", "msvc" or "mingw32"), which the platform plug-in in use
+/// chooses for its target. The "unix" kind takes its programs and flags
 /// from the build interpreter's configuration (CC, CFLAGS, CCSHARED, LDSHARED, LDFLAGS) as
 /// setuptools reads them, with CC, CFLAGS, LDSHARED and LDFLAGS from the environment winning.
 /// Throws `std::invalid_argument` for an unknown kind.
-std::unique_ptr<CCompiler> new_compiler(const std::optional<std::string>& compiler = std::nullopt);
+std::unique_ptr<CCompiler> new_compiler(const std::string& kind);
 
 } // namespace quorvex::ccompiler

@@ -81,9 +81,6 @@ private:
 
 namespace detail {
 
-/// Splits a command text into words by POSIX shell rules (quotes and backslashes).
-std::vector<std::string> splitWords(const std::string& text);
-
 /// The object path of `source` as setuptools names it: the source path without its suffix
 /// (and without a leading root), `suffix` appended, under `output_dir` when given. Throws
 /// `CompileError` for a suffix outside `extensions`.

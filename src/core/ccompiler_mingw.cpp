@@ -1,4 +1,5 @@
 #include "core/ccompiler_kinds.hpp"
+#include "core/utils.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,9 +23,10 @@ bool isResource(const std::string& source) {
 } // namespace
 
 Mingw32CCompiler::Mingw32CCompiler()
-    : UnixCCompiler(detail::concat(detail::splitWords(mingwCompiler()), {"-shared", "-O", "-Wall"}),
-                    detail::concat(detail::splitWords(mingwCompiler()), {"-shared"}),
-                    detail::splitWords(mingwCompiler())) {
+    : UnixCCompiler(
+          detail::concat(utils::splitCommand(mingwCompiler()), {"-shared", "-O", "-Wall"}),
+          detail::concat(utils::splitCommand(mingwCompiler()), {"-shared"}),
+          utils::splitCommand(mingwCompiler())) {
   obj_extension = ".o";
   exe_extension = ".exe";
   shared_lib_extension = ".dll";

@@ -1,7 +1,7 @@
 #include "core/ccompiler_kinds.hpp"
-#include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
+#include "core/utils.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -60,9 +60,9 @@ UnixCCompiler::UnixCCompiler() : UnixCCompiler({}, {}, {}) {
     ldshared += " " + *envCflags;
   }
 
-  compiler_so = detail::splitWords(cc + " " + cflags + " " + ccshared);
-  linker_so = detail::splitWords(ldshared);
-  linker_exe = detail::splitWords(cc);
+  compiler_so = utils::splitCommand(cc + " " + cflags + " " + ccshared);
+  linker_so = utils::splitCommand(ldshared);
+  linker_exe = utils::splitCommand(cc);
 }
 
 const std::vector<std::string>& UnixCCompiler::sourceExtensions() const {
@@ -100,7 +100,8 @@ std::vector<std::string> UnixCCompiler::compile(const std::vector<std::string>& 
 }
 
 std::optional<std::string> UnixCCompiler::runtimeLibraryDirOption(const std::string& dir) const {
-  if (host::platform() == "darwin") return "-Wl,-rpath," + dir;
+  // The target's platform is the build interpreter's, as setuptools decides it.
+  if (interpreter::facts().sysPlatform == "darwin") return "-Wl,-rpath," + dir;
   // With the GNU linker the path is recorded as RUNPATH, which LD_LIBRARY_PATH can override,
   // as extensions built by setuptools have it.
   if (interpreter::facts().configVar("GNULD") == "yes")

@@ -11,6 +11,10 @@ namespace quorvex::host {
 /// "linux", "darwin" or "win32" (the compiled-in host), unless overridden.
 std::string platform();
 
+/// Whether the host's file system tells names apart by case alone (a fact of the host, not of
+/// the target).
+bool caseSensitiveFileNames();
+
 /// Makes `platform()` answer `name` while the guard lives.
 class PlatformOverride {
 public:

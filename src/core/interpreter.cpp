@@ -139,4 +139,19 @@ const Facts& facts() {
   return *s.facts;
 }
 
+bool isFreeThreaded(int major, int minor, std::optional<long long> gilDisabled,
+                    std::string_view soabi) {
+  if (gilDisabled.value_or(0) != 0) return true;
+  const std::string tagged = "cpython-" + std::to_string(major) + std::to_string(minor) + "t";
+  return soabi.find(tagged) != std::string_view::npos;
+}
+
+long long limitedApiVersion(int major, int minor) {
+  return (static_cast<long long>(major) << 24) | (static_cast<long long>(minor) << 16);
+}
+
+bool usesStableAbi(int major, int minor, bool freeThreaded) {
+  return limitedApiVersion(major, minor) >= 0x030B0000 && !freeThreaded;
+}
+
 } // namespace quorvex::interpreter

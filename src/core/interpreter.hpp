@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvex::interpreter {
 
@@ -32,6 +33,18 @@ struct Facts {
   /// "3.12.1"
   std::string fullVersion() const;
 };
+
+/// Whether a CPython `major`.`minor` is free-threaded: its `Py_GIL_DISABLED` is set or, for
+/// builds that predate that variable, its ABI name `soabi` carries the "t" ("cpython-313t-...").
+bool isFreeThreaded(int major, int minor, std::optional<long long> gilDisabled,
+                    std::string_view soabi);
+
+/// Whether code for CPython `major`.`minor` is built against the stable ABI: from 3.11 on and
+/// never for a free-threaded build. The compiler defines `Py_LIMITED_API` by it and a library's
+/// wheel is tagged abi3 by it, so the two cannot disagree.
+bool usesStableAbi(int major, int minor, bool freeThreaded);
+/// The `Py_LIMITED_API` value for `major`.`minor`: the hex version of its first release.
+long long limitedApiVersion(int major, int minor);
 
 /// `sys.executable` of the tool: the path of the running tool executable.
 std::filesystem::path toolExecutable();

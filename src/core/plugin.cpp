@@ -8,22 +8,18 @@ namespace quorvex::plugin {
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool /*noInit*/) { return nullptr; }
 
 PluginManager::PluginManager(std::vector<std::unique_ptr<Plugin>> given,
-                             const std::vector<std::string>& moduleNames)
+                             const std::vector<std::string>& moduleNames,
+                             const BuiltinFactories& builtins)
     : plugins(std::move(given)) {
   for (const std::string& name : moduleNames)
-    if (auto plugin = _load_plugin_from_module(name)) plugins.push_back(std::move(plugin));
+    if (auto plugin = _load_plugin_from_module(name, builtins))
+      plugins.push_back(std::move(plugin));
 }
 
 PluginManager::~PluginManager() = default;
 
 void PluginManager::register_(std::unique_ptr<Plugin> plugin) {
   plugins.push_back(std::move(plugin));
-}
-
-PluginManager& pluginManager() {
-  static PluginManager manager({},
-                               {"quorvexpro", ".winplatform", ".linuxplatform", ".macplatform"});
-  return manager;
 }
 
 } // namespace quorvex::plugin

@@ -2,24 +2,26 @@
 // Plug-ins and the one plug-in manager of the process. Every platform-dependent step of the
 // tool is a hook: a named call on the manager, which asks every loaded plug-in in load order
 // and combines the answers. The first answer becomes the result; a later mapping answer is
-// merged into it key by key (the later plug-in winning); a later list answer is appended; a
-// second answer to a single-value hook is an error that names the hook. A hook's exception
-// reaches the caller at once and the plug-ins after it are not asked.
+// merged into it key by key (the later plug-in winning; `CompileBasics` and `LinkerInfo` do it
+// in their `merge`); a later list answer is appended; a second answer to a single-value hook
+// is an error that names the hook. A hook's exception reaches the caller at once and the
+// plug-ins after it are not asked.
+
+#include "core/options.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace CLI {
 class App;
-}
-namespace quorvex::cli {
-struct BuildArguments;
 }
 namespace quorvex::ccompiler {
 class CCompiler;
@@ -30,11 +32,33 @@ class PlatformCompiler;
 
 namespace quorvex::plugin {
 
-/// "objSuffix", "exeSuffix", "extSuffix" to their strings.
-using CompileBasics = std::map<std::string, std::string>;
-/// "extraObjects", "linkerArgs", "libraryDirs", "libraries", "runtimeLibraryDirs",
-/// "libraryLinkerArgs", "linkerArgsEntangle" to lists of strings; every key optional.
-using LinkerInfo = std::map<std::string, std::vector<std::string>>;
+/// The target's file suffixes. A field left empty is not answered, so that a later plug-in
+/// can change one suffix and keep the others.
+struct CompileBasics {
+  std::optional<std::string> objSuffix{}; ///< object files, e.g. ".o"
+  std::optional<std::string> exeSuffix{}; ///< executables, e.g. "" or ".exe"
+
+  /// Key by key: each field that `later` answers replaces this one's.
+  void merge(CompileBasics&& later);
+  bool operator==(const CompileBasics&) const = default;
+};
+
+/// How to link one output. Every field is optional and a missing one counts as an empty list.
+struct LinkerInfo {
+  using Strings = std::optional<std::vector<std::string>>;
+  Strings extraObjects{};       ///< objects after the caller's, both links
+  Strings linkerArgs{};         ///< pre-arguments of an executable link
+  Strings libraryDirs{};        ///< library directories, both links
+  Strings libraries{};          ///< libraries, both links
+  Strings runtimeLibraryDirs{}; ///< run-time search directories, both links
+  Strings libraryLinkerArgs{};  ///< pre-arguments of a shared-object link
+  Strings linkerArgsEntangle{}; ///< pre-arguments of both links, after the two above
+
+  /// Key by key: each field that `later` answers replaces this one's.
+  void merge(LinkerInfo&& later);
+  bool operator==(const LinkerInfo&) const = default;
+};
+
 /// A JSON object with the keys "pxd", "code", "features", "exports", each an object.
 using TemplateExtensions = nlohmann::json;
 
@@ -61,10 +85,10 @@ public:
   // Command line and build driver.
   /// Adds options to the `build` sub-command's parser.
   virtual void extendBuildParser(CLI::App& /*buildParser*/) {}
-  /// Adds sub-commands to the main parser; a sub-command sets `args.func` when chosen.
-  virtual void extendSubParsers(CLI::App& /*mainParser*/, cli::BuildArguments& /*args*/) {}
-  /// Told the run's parsed command line before any other hook of the run.
-  virtual void extendBuild(const cli::BuildArguments& /*args*/) {}
+  /// Adds sub-commands to the main parser; a sub-command sets `options.func` when chosen.
+  virtual void extendSubParsers(CLI::App& /*mainParser*/, options::BuildOptions& /*options*/) {}
+  /// Told the run's build options before any other hook of the run.
+  virtual void extendBuild(const options::BuildOptions& /*options*/) {}
   /// The product's file name for the `--exe` value or the main module's first part.
   virtual std::optional<std::string> getExecutableName(const std::string& /*mainModule*/) {
     return {};
@@ -73,7 +97,7 @@ public:
   // Pristine Python and compilation.
   /// The `uv` request for the pristine Python and the build interpreter's full version.
   virtual std::optional<InstallSelector> getInstallSelector() { return {}; }
-  /// Object, executable and extension suffixes.
+  /// Object and executable suffixes.
   virtual std::optional<CompileBasics> getCompileBasics() { return {}; }
   /// Further C sources to compile into the product.
   virtual std::optional<std::vector<std::filesystem::path>>
@@ -152,6 +176,11 @@ public:
 /// the manager takes ownership of the new plug-in.
 using ExtensionFactory = Plugin* (*)(PluginManager*);
 
+/// Makes one of the tool's own plug-ins for the manager; throws off its platform.
+using BuiltinFactory = std::function<std::unique_ptr<Plugin>(PluginManager&)>;
+/// The tool's own plug-ins by module name (".linuxplatform", ...).
+using BuiltinFactories = std::map<std::string, BuiltinFactory>;
+
 class PluginManager {
   struct LoadedLibrary;
   /// Extension libraries stay loaded until the plug-ins made from them are gone; declared
@@ -160,10 +189,11 @@ class PluginManager {
 
 public:
   /// Starts with `plugins`, then loads each of `moduleNames` in order: "quorvexpro" is the
-  /// extension library, names beginning with "." are the tool's own platform plug-ins.
+  /// extension library, names beginning with "." are made by their entry in `builtins`.
   /// A module that cannot be loaded or constructed costs a warning and is left out.
   explicit PluginManager(std::vector<std::unique_ptr<Plugin>> plugins = {},
-                         const std::vector<std::string>& moduleNames = {});
+                         const std::vector<std::string>& moduleNames = {},
+                         const BuiltinFactories& builtins = {});
   ~PluginManager();
   PluginManager(const PluginManager&) = delete;
   PluginManager& operator=(const PluginManager&) = delete;
@@ -176,8 +206,8 @@ public:
 
   // One method per hook; see `Plugin` for the arguments.
   void extendBuildParser(CLI::App& buildParser);
-  void extendSubParsers(CLI::App& mainParser, cli::BuildArguments& args);
-  void extendBuild(const cli::BuildArguments& args);
+  void extendSubParsers(CLI::App& mainParser, options::BuildOptions& options);
+  void extendBuild(const options::BuildOptions& options);
   std::optional<std::string> getExecutableName(const std::string& mainModule);
   std::optional<InstallSelector> getInstallSelector();
   std::optional<CompileBasics> getCompileBasics();
@@ -210,11 +240,30 @@ public:
   std::optional<std::filesystem::path> getExecutablePath(const std::filesystem::path& embedDir);
 
 private:
-  std::unique_ptr<Plugin> _load_plugin_from_module(const std::string& moduleName);
+  std::unique_ptr<Plugin> _load_plugin_from_module(const std::string& moduleName,
+                                                   const BuiltinFactories& builtins);
+
+  /// Asks every plug-in `hook` in load order; the first answer is the result and each later
+  /// one is handed to `combine(result, answer)`.
+  template <auto hook, typename Combine, typename... Args>
+  auto ask(Combine combine, Args&&... args) {
+    using Answer = std::invoke_result_t<decltype(hook), Plugin&, Args&...>;
+    Answer result;
+    for (const auto& plugin : plugins) {
+      Answer answer = ((*plugin).*hook)(args...);
+      if (!answer) continue;
+      if (!result)
+        result = std::move(answer);
+      else
+        combine(*result, std::move(*answer));
+    }
+    return result;
+  }
 };
 
 /// The manager of the process, made on the first call with the module names "quorvexpro",
-/// ".winplatform", ".linuxplatform", ".macplatform".
+/// ".winplatform", ".linuxplatform", ".macplatform". Defined beside the table of built-in
+/// plug-ins (platforms/builtin.cpp), which core does not know.
 PluginManager& pluginManager();
 
 } // namespace quorvex::plugin

@@ -1,5 +1,5 @@
 // The hook methods of the manager: each asks the plug-ins in load order and combines their
-// answers by the kind of answer the hook has.
+// answers by the rule of its kind of answer (see plugin.hpp).
 #include "core/plugin.hpp"
 
 #include "core/utils.hpp"
@@ -14,97 +14,70 @@ namespace quorvex::plugin {
 
 namespace {
 
-using Plugins = std::vector<std::unique_ptr<Plugin>>;
-
-[[noreturn]] void answeredTwice(const char* hook) {
-  throw std::runtime_error(
-      fmt::format("The hook {} was answered by more than one plug-in", hook));
+// A single-value hook: a second answer is an error naming the hook.
+auto onlyOne(const char* hook) {
+  return [hook](auto&, auto&&) {
+    throw std::runtime_error(
+        fmt::format("The hook {} was answered by more than one plug-in", hook));
+  };
 }
 
-// A hook whose answer cannot be combined: at most one plug-in may answer it.
-template <typename T, typename Ask>
-std::optional<T> single(const Plugins& plugins, const char* hook, Ask ask) {
-  std::optional<T> result;
-  for (const auto& plugin : plugins) {
-    std::optional<T> answer = ask(*plugin);
-    if (!answer) continue;
-    if (result) answeredTwice(hook);
-    result = std::move(answer);
-  }
-  return result;
-}
-
-// A mapping hook: later answers are merged in key by key, the later plug-in winning.
-template <typename Map, typename Ask>
-std::optional<Map> mapping(const Plugins& plugins, Ask ask) {
-  std::optional<Map> result;
-  for (const auto& plugin : plugins) {
-    std::optional<Map> answer = ask(*plugin);
-    if (!answer) continue;
-    if (!result) {
-      result = std::move(answer);
-      continue;
-    }
-    for (auto& [key, value] : *answer) result->insert_or_assign(key, std::move(value));
-  }
-  return result;
-}
+// A mapping hook with known keys: merged key by key, the later plug-in winning.
+constexpr auto merged = [](auto& result, auto&& later) { result.merge(std::move(later)); };
 
 // A list hook: later answers are appended.
-template <typename List, typename Ask>
-std::optional<List> list(const Plugins& plugins, Ask ask) {
-  std::optional<List> result;
-  for (const auto& plugin : plugins) {
-    std::optional<List> answer = ask(*plugin);
-    if (!answer) continue;
-    if (!result) {
-      result = std::move(answer);
-      continue;
-    }
-    result->insert(result->end(), std::make_move_iterator(answer->begin()),
-                   std::make_move_iterator(answer->end()));
-  }
-  return result;
-}
+constexpr auto appended = [](auto& result, auto&& later) {
+  result.insert(result.end(), std::make_move_iterator(later.begin()),
+                std::make_move_iterator(later.end()));
+};
 
-// A hook whose answer is ignored: every plug-in is told.
-template <typename Tell> void each(const Plugins& plugins, Tell tell) {
-  for (const auto& plugin : plugins) tell(*plugin);
+template <typename T> void replaceIfGiven(std::optional<T>& field, std::optional<T>&& later) {
+  if (later) field = std::move(later);
 }
 
 } // namespace
 
+void CompileBasics::merge(CompileBasics&& later) {
+  replaceIfGiven(objSuffix, std::move(later.objSuffix));
+  replaceIfGiven(exeSuffix, std::move(later.exeSuffix));
+}
+
+void LinkerInfo::merge(LinkerInfo&& later) {
+  for (Strings LinkerInfo::*field :
+       {&LinkerInfo::extraObjects, &LinkerInfo::linkerArgs, &LinkerInfo::libraryDirs,
+        &LinkerInfo::libraries, &LinkerInfo::runtimeLibraryDirs, &LinkerInfo::libraryLinkerArgs,
+        &LinkerInfo::linkerArgsEntangle})
+    replaceIfGiven(this->*field, std::move(later.*field));
+}
+
 void PluginManager::extendBuildParser(CLI::App& buildParser) {
-  each(plugins, [&](Plugin& p) { p.extendBuildParser(buildParser); });
+  for (const auto& plugin : plugins) plugin->extendBuildParser(buildParser);
 }
 
-void PluginManager::extendSubParsers(CLI::App& mainParser, cli::BuildArguments& args) {
-  each(plugins, [&](Plugin& p) { p.extendSubParsers(mainParser, args); });
+void PluginManager::extendSubParsers(CLI::App& mainParser, options::BuildOptions& options) {
+  for (const auto& plugin : plugins) plugin->extendSubParsers(mainParser, options);
 }
 
-void PluginManager::extendBuild(const cli::BuildArguments& args) {
-  each(plugins, [&](Plugin& p) { p.extendBuild(args); });
+void PluginManager::extendBuild(const options::BuildOptions& options) {
+  for (const auto& plugin : plugins) plugin->extendBuild(options);
 }
 
 std::optional<std::string> PluginManager::getExecutableName(const std::string& mainModule) {
-  return single<std::string>(plugins, "getExecutableName",
-                             [&](Plugin& p) { return p.getExecutableName(mainModule); });
+  return ask<&Plugin::getExecutableName>(onlyOne("getExecutableName"), mainModule);
 }
 
 std::optional<InstallSelector> PluginManager::getInstallSelector() {
-  return single<InstallSelector>(plugins, "getInstallSelector",
-                                 [](Plugin& p) { return p.getInstallSelector(); });
+  return ask<&Plugin::getInstallSelector>(onlyOne("getInstallSelector"));
 }
 
 std::optional<CompileBasics> PluginManager::getCompileBasics() {
-  return mapping<CompileBasics>(plugins, [](Plugin& p) { return p.getCompileBasics(); });
+  return ask<&Plugin::getCompileBasics>(merged);
 }
 
 std::optional<std::vector<fs::path>>
 PluginManager::getExtraSources(const fs::path& moduleBuildDir,
                                const std::optional<std::string>& productName) {
-  return list<std::vector<fs::path>>(
-      plugins, [&](Plugin& p) { return p.getExtraSources(moduleBuildDir, productName); });
+  return ask<&Plugin::getExtraSources>(appended, moduleBuildDir, productName);
 }
 
 std::optional<TemplateExtensions> PluginManager::extendTemplate() {
@@ -128,89 +101,73 @@ std::optional<TemplateExtensions> PluginManager::extendTemplate() {
 }
 
 std::optional<fs::path> PluginManager::getExePath(const fs::path& path, const std::string& name) {
-  return single<fs::path>(plugins, "getExePath",
-                          [&](Plugin& p) { return p.getExePath(path, name); });
+  return ask<&Plugin::getExePath>(onlyOne("getExePath"), path, name);
 }
 
 std::optional<std::string> PluginManager::getConfigTemplate() {
-  return single<std::string>(plugins, "getConfigTemplate",
-                             [](Plugin& p) { return p.getConfigTemplate(); });
+  return ask<&Plugin::getConfigTemplate>(onlyOne("getConfigTemplate"));
 }
 
 std::unique_ptr<utils::PlatformCompiler> PluginManager::newCompiler(bool noInit) {
-  std::unique_ptr<utils::PlatformCompiler> result;
-  for (const auto& plugin : plugins) {
-    std::unique_ptr<utils::PlatformCompiler> answer = plugin->newCompiler(noInit);
-    if (!answer) continue;
-    if (result) answeredTwice("newCompiler");
-    result = std::move(answer);
-  }
-  return result;
+  return ask<&Plugin::newCompiler>(onlyOne("newCompiler"), noInit);
 }
 
 void PluginManager::extendCompiler(ccompiler::CCompiler& compiler) {
-  each(plugins, [&](Plugin& p) { p.extendCompiler(compiler); });
+  for (const auto& plugin : plugins) plugin->extendCompiler(compiler);
 }
 
 std::optional<std::vector<std::string>> PluginManager::getCompileArgs() {
-  return list<std::vector<std::string>>(plugins, [](Plugin& p) { return p.getCompileArgs(); });
+  return ask<&Plugin::getCompileArgs>(appended);
 }
 
 std::optional<fs::path> PluginManager::getRuntimeLibPath(const fs::path& pristinePython,
                                                          const fs::path& buildPath) {
-  return single<fs::path>(plugins, "getRuntimeLibPath", [&](Plugin& p) {
-    return p.getRuntimeLibPath(pristinePython, buildPath);
-  });
+  return ask<&Plugin::getRuntimeLibPath>(onlyOne("getRuntimeLibPath"), pristinePython, buildPath);
 }
 
 std::optional<LinkerInfo>
 PluginManager::getLinkerArgs(const std::string& exeName,
                              const std::optional<fs::path>& libraryPath) {
-  return mapping<LinkerInfo>(plugins,
-                             [&](Plugin& p) { return p.getLinkerArgs(exeName, libraryPath); });
+  return ask<&Plugin::getLinkerArgs>(merged, exeName, libraryPath);
 }
 
 std::optional<fs::path> PluginManager::resolveExePath(const fs::path& exePath) {
-  return single<fs::path>(plugins, "resolveExePath",
-                          [&](Plugin& p) { return p.resolveExePath(exePath); });
+  return ask<&Plugin::resolveExePath>(onlyOne("resolveExePath"), exePath);
 }
 
 void PluginManager::appendExecutable(const fs::path& exePath, const fs::path& zipPath) {
-  each(plugins, [&](Plugin& p) { p.appendExecutable(exePath, zipPath); });
+  for (const auto& plugin : plugins) plugin->appendExecutable(exePath, zipPath);
 }
 
 void PluginManager::makeExecutable(const fs::path& exePath) {
-  each(plugins, [&](Plugin& p) { p.makeExecutable(exePath); });
+  for (const auto& plugin : plugins) plugin->makeExecutable(exePath);
 }
 
 std::optional<std::string> PluginManager::fixPlatformName(const std::string& platformName) {
-  return single<std::string>(plugins, "fixPlatformName",
-                             [&](Plugin& p) { return p.fixPlatformName(platformName); });
+  return ask<&Plugin::fixPlatformName>(onlyOne("fixPlatformName"), platformName);
 }
 
 std::optional<std::vector<RuntimeLibrary>>
 PluginManager::getRuntimeLibraries(const std::string& projectName, const std::string& version,
                                    const std::optional<fs::path>& runtimeLibPath) {
   // A sequence of records belongs to one plug-in: two would ship the runtime twice.
-  return single<std::vector<RuntimeLibrary>>(plugins, "getRuntimeLibraries", [&](Plugin& p) {
-    return p.getRuntimeLibraries(projectName, version, runtimeLibPath);
-  });
+  return ask<&Plugin::getRuntimeLibraries>(onlyOne("getRuntimeLibraries"), projectName, version,
+                                           runtimeLibPath);
 }
 
 void PluginManager::auditWheel(const std::optional<fs::path>& runtimeLibPath,
                                const fs::path& wheelPath, const fs::path& outputPath,
                                const std::optional<std::string>& policy) {
-  each(plugins, [&](Plugin& p) { p.auditWheel(runtimeLibPath, wheelPath, outputPath, policy); });
+  for (const auto& plugin : plugins)
+    plugin->auditWheel(runtimeLibPath, wheelPath, outputPath, policy);
 }
 
 std::optional<fs::path> PluginManager::ensureDynload(const fs::path& embedDir) {
-  return single<fs::path>(plugins, "ensureDynload",
-                          [&](Plugin& p) { return p.ensureDynload(embedDir); });
+  return ask<&Plugin::ensureDynload>(onlyOne("ensureDynload"), embedDir);
 }
 
 std::optional<fs::path> PluginManager::getExecutablePath(const fs::path& embedDir) {
-  return single<fs::path>(plugins, "getExecutablePath",
-                          [&](Plugin& p) { return p.getExecutablePath(embedDir); });
+  return ask<&Plugin::getExecutablePath>(onlyOne("getExecutablePath"), embedDir);
 }
 
 } // namespace quorvex::plugin

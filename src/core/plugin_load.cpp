@@ -5,14 +5,11 @@
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/plugin_library.hpp"
-#include "platforms/linuxplatform.hpp"
 
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <map>
 
 namespace fs = std::filesystem;
 
@@ -21,18 +18,6 @@ namespace quorvex::plugin {
 namespace {
 
 log::Logger& logger() { return log::getLogger("quorvex.plugin"); }
-
-using BuiltinFactory = std::function<std::unique_ptr<Plugin>(PluginManager&)>;
-
-// The platform plug-ins compiled into the tool. A name without an entry is a platform module
-// this build does not carry.
-const std::map<std::string, BuiltinFactory>& builtinPlugins() {
-  static const std::map<std::string, BuiltinFactory> table{
-      {".linuxplatform",
-       [](PluginManager& manager) { return std::make_unique<linuxplatform::Plugin>(manager); }},
-  };
-  return table;
-}
 
 // Directories put in front of the library search for extension plug-ins; an entry stays for
 // the rest of the process, so later managers find the library there at once.
@@ -72,9 +57,10 @@ std::unique_ptr<SharedLibrary> openExtension(const std::string& fileName, std::s
 
 } // namespace
 
-std::unique_ptr<Plugin> PluginManager::_load_plugin_from_module(const std::string& moduleName) {
+std::unique_ptr<Plugin> PluginManager::_load_plugin_from_module(const std::string& moduleName,
+                                                                const BuiltinFactories& builtins) {
+  // A name without an entry is a platform module this build does not carry.
   if (moduleName.starts_with(".")) {
-    const auto& builtins = builtinPlugins();
     auto found = builtins.find(moduleName);
     if (found == builtins.end()) {
       warnLoadFailure(moduleName,

@@ -3,9 +3,9 @@
 // environment overrides, template rendering, output capture, file-tree helpers and the
 // platform compiler wrapper with its common configuration.
 
-#include "ccompiler.hpp"
-#include "plugin.hpp"
-#include "process.hpp"
+#include "core/ccompiler.hpp"
+#include "core/plugin.hpp"
+#include "core/process.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -88,7 +88,7 @@ using TemplateSource = std::variant<std::filesystem::path, std::string>;
 void template_(const TemplateSource& templatePath, const std::filesystem::path& targetPath,
                const nlohmann::json& values);
 
-/// True exactly when the build interpreter's `Py_GIL_DISABLED` is 1.
+/// Whether the build interpreter is free-threaded (`interpreter::isFreeThreaded`).
 bool isFreeThreaded();
 
 /// Captures everything written to descriptors 1 and 2 of the process (the tool's own writes and

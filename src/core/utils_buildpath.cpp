@@ -1,6 +1,6 @@
 #include "core/utils.hpp"
 
-#include "core/tempname.hpp"
+#include "core/fileio.hpp"
 
 #include <fstream>
 
@@ -17,8 +17,8 @@ std::optional<fs::path>& buildPath() {
 }
 
 void writeGitignore(const fs::path& target) {
-  fs::path temporary = tempname::sibling(target);
-  tempname::Cleanup cleanup(temporary);
+  fs::path temporary = fileio::temporarySibling(target);
+  fileio::TemporaryFile cleanup(temporary);
   {
     // Text mode: the line break is the platform's own.
     std::ofstream out(temporary);

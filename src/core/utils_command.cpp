@@ -82,6 +82,10 @@ void pythonCall(const std::string& cmd) {
   runWords(argv, program->string() + " " + cmd, commandTimeout);
 }
 
-bool isFreeThreaded() { return interpreter::facts().configInt("Py_GIL_DISABLED") == 1; }
+bool isFreeThreaded() {
+  const interpreter::Facts& facts = interpreter::facts();
+  return interpreter::isFreeThreaded(facts.major, facts.minor, facts.configInt("Py_GIL_DISABLED"),
+                                     facts.configVar("SOABI").value_or(""));
+}
 
 } // namespace quorvex::utils

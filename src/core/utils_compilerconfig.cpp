@@ -17,11 +17,8 @@ void applyCommonSettings(ccompiler::CCompiler& compiler, bool noInit,
   compiler.define_macro("CYTHON_COMPRESS_STRINGS", 0LL);
   if (facts.freeThreaded()) compiler.define_macro("Py_GIL_DISABLED", 1LL);
   compiler.add_include_dir(facts.includeDir);
-  // The limited API wants the hex of the minor version's first release.
-  const long long pyHex = (static_cast<long long>(facts.major) << 24) |
-                          (static_cast<long long>(facts.minor) << 16);
-  if (!noInit && pyHex >= 0x030B0000 && !facts.freeThreaded())
-    compiler.define_macro("Py_LIMITED_API", pyHex);
+  if (!noInit && interpreter::usesStableAbi(facts.major, facts.minor, facts.freeThreaded()))
+    compiler.define_macro("Py_LIMITED_API", interpreter::limitedApiVersion(facts.major, facts.minor));
 }
 
 } // namespace detail

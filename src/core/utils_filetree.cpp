@@ -1,5 +1,6 @@
 #include "core/utils.hpp"
 
+#include "core/fileio.hpp"
 #include "core/filetimes.hpp"
 
 #include <algorithm>
@@ -16,9 +17,7 @@ using IgnoreFn = std::function<std::vector<std::string>(const fs::path&,
 // A file's content, permission bits and times; a directory target receives it under its name.
 void copyWithMetadata(const fs::path& source, fs::path target) {
   if (fs::is_directory(target)) target /= source.filename();
-  fs::copy_file(source, target, fs::copy_options::overwrite_existing);
-  fs::permissions(target, fs::status(source).permissions(), fs::perm_options::replace);
-  filetimes::copyTimes(source, target);
+  fileio::copyWithMetadata(source, target);
 }
 
 // A whole subtree into a new directory `target`, which must not exist yet. A failing entry

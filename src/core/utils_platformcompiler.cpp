@@ -8,10 +8,10 @@ namespace quorvex::utils {
 
 namespace {
 
-const std::vector<std::string>& entry(const plugin::LinkerInfo& info, const std::string& key) {
+// A field the answer leaves out counts as an empty list.
+const std::vector<std::string>& entry(const plugin::LinkerInfo::Strings& field) {
   static const std::vector<std::string> none;
-  auto found = info.find(key);
-  return found == info.end() ? none : found->second;
+  return field ? *field : none;
 }
 
 void append(std::vector<std::string>& list, const std::vector<std::string>& more) {
@@ -25,15 +25,15 @@ void dedupe(std::vector<std::string>& list) {
 }
 
 // The caller's link arguments with the platform's linker information merged in;
-// `platformPreargs` is the key whose arguments follow the caller's pre-arguments.
+// `platformPreargs` is the field whose arguments follow the caller's pre-arguments.
 ccompiler::LinkArgs mergeLinkArgs(const ccompiler::LinkArgs& args, const plugin::LinkerInfo& info,
-                                  const std::string& platformPreargs) {
+                                  plugin::LinkerInfo::Strings plugin::LinkerInfo::*platformPreargs) {
   ccompiler::LinkArgs merged = args;
-  append(merged.library_dirs, entry(info, "libraryDirs"));
-  append(merged.libraries, entry(info, "libraries"));
-  append(merged.runtime_library_dirs, entry(info, "runtimeLibraryDirs"));
-  append(merged.extra_preargs, entry(info, platformPreargs));
-  append(merged.extra_preargs, entry(info, "linkerArgsEntangle"));
+  append(merged.library_dirs, entry(info.libraryDirs));
+  append(merged.libraries, entry(info.libraries));
+  append(merged.runtime_library_dirs, entry(info.runtimeLibraryDirs));
+  append(merged.extra_preargs, entry(info.*platformPreargs));
+  append(merged.extra_preargs, entry(info.linkerArgsEntangle));
   dedupe(merged.libraries);
   dedupe(merged.library_dirs);
   return merged;
@@ -42,7 +42,7 @@ ccompiler::LinkArgs mergeLinkArgs(const ccompiler::LinkArgs& args, const plugin:
 std::vector<std::string> withExtraObjects(const std::vector<std::string>& objects,
                                           const plugin::LinkerInfo& info) {
   std::vector<std::string> all(objects);
-  append(all, entry(info, "extraObjects"));
+  append(all, entry(info.extraObjects));
   return all;
 }
 
@@ -75,7 +75,7 @@ void PlatformCompiler::link_executable(const std::vector<std::string>& objects,
                                        const ccompiler::LinkArgs& args) {
   const plugin::LinkerInfo info = _linker_info(output_progname);
   const std::vector<std::string> allObjects = withExtraObjects(objects, info);
-  const ccompiler::LinkArgs merged = mergeLinkArgs(args, info, "linkerArgs");
+  const ccompiler::LinkArgs merged = mergeLinkArgs(args, info, &plugin::LinkerInfo::linkerArgs);
   try {
     _compiler->link_executable(allObjects, output_progname, merged);
   } catch (const std::exception& error) {
@@ -91,7 +91,7 @@ void PlatformCompiler::link_shared_object(const std::vector<std::string>& object
                                           const ccompiler::LinkArgs& args) {
   const plugin::LinkerInfo info = _linker_info(output_filename);
   _compiler->link_shared_object(withExtraObjects(objects, info), output_filename,
-                                mergeLinkArgs(args, info, "libraryLinkerArgs"));
+                                mergeLinkArgs(args, info, &plugin::LinkerInfo::libraryLinkerArgs));
 }
 
 } // namespace quorvex::utils

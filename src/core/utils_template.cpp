@@ -1,7 +1,7 @@
 #include "core/utils.hpp"
 
 #include "core/interpreter.hpp"
-#include "core/tempname.hpp"
+#include "core/fileio.hpp"
 #include "core/utf8.hpp"
 
 #include <fmt/format.h>
@@ -57,8 +57,8 @@ void template_(const TemplateSource& templatePath, const fs::path& targetPath,
                                 "' must be a JSON object");
   const interpreter::Facts& facts = interpreter::facts();
 
-  fs::path temporary = tempname::sibling(targetPath);
-  tempname::Cleanup cleanup(temporary);
+  fs::path temporary = fileio::temporarySibling(targetPath);
+  fileio::TemporaryFile cleanup(temporary);
   nlohmann::json job = {{"values", values}, {"temporary", temporary.string()}};
   if (const auto* path = std::get_if<fs::path>(&templatePath))
     job["path"] = path->string();

@@ -2,6 +2,8 @@
 // The tool's command line: the `build` sub-command with its options, the plug-ins' parser
 // hooks, the console logging set-up and the dispatch to the chosen sub-command.
 
+#include "core/options.hpp"
+
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -21,22 +23,7 @@ namespace quorvex::cli {
 
 /// The parsed command line, handed to the sub-command's function and to `extendBuild`.
 /// Options that plug-ins add bind their own storage.
-struct BuildArguments {
-  std::optional<std::string> command; ///< the sub-command word; none without one
-  bool verbose = false;
-  std::function<void(BuildArguments&)> func; ///< the chosen sub-command's function
-
-  std::optional<std::filesystem::path> embed;
-  std::optional<std::filesystem::path> wheel;
-  bool library = false;
-  std::filesystem::path base = ".";
-  bool no_console = false;
-  std::optional<std::string> exe;
-  std::optional<std::string> version;
-  std::optional<std::string> policy;
-  std::string mainModule;
-  std::vector<std::string> sources;
-};
+using BuildArguments = options::BuildOptions;
 
 /// The parser of one `main` call: the global `--verbose`, the `build` sub-command with its
 /// options, positionals and `func`, and what the plug-ins of `manager` add through

@@ -1,6 +1,7 @@
 #include "packaging/embed.hpp"
 
 #include "compilation/pristine.hpp"
+#include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
@@ -31,13 +32,6 @@ void writeMarker(const fs::path& targetPath) {
   std::ofstream out(marker, std::ios::binary | std::ios::trunc);
   out << "Made by quorvex build --embed; the whole directory is replaced on every such run.\n";
   if (!out) throw std::runtime_error("Cannot write " + marker.string());
-}
-
-// copy2: content, permission bits and modification time; an existing file is replaced.
-void copyWithMetadata(const fs::path& from, const fs::path& to) {
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-  fs::permissions(to, fs::status(from).permissions(), fs::perm_options::replace);
-  fs::last_write_time(to, fs::last_write_time(from));
 }
 
 // The command runner splits its text by shell rules, so a path with a blank or a quote must be
@@ -82,7 +76,7 @@ void fill(const fs::path& targetPath, const EmbedOptions& options) {
     const fs::path wrkPath =
         requireHook(manager.getExecutablePath(targetPath), "getExecutablePath");
     fs::create_directories(wrkPath);
-    copyWithMetadata(*options.exePath, wrkPath / options.exePath->filename());
+    fileio::copyWithMetadata(*options.exePath, wrkPath / options.exePath->filename());
   }
 
   if (options.whlPath) {

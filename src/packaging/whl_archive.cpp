@@ -1,6 +1,6 @@
 #include "packaging/whl_archive.hpp"
 
-#include "core/tempname.hpp"
+#include "core/fileio.hpp"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -73,7 +73,7 @@ struct WheelArchive::Handle {
 };
 
 WheelArchive::WheelArchive(fs::path finalPath)
-    : finalPath_(std::move(finalPath)), tempPath_(tempname::sibling(finalPath_)),
+    : finalPath_(std::move(finalPath)), tempPath_(fileio::temporarySibling(finalPath_)),
       handle_(std::make_unique<Handle>()) {
   archive* writer = handle_->writer;
   if (!writer) throw std::runtime_error("Cannot create an archive writer");

@@ -1,7 +1,6 @@
 #include "packaging/whl_command.hpp"
 
 #include "core/plugin.hpp"
-#include "frontend/cli.hpp"
 #include "packaging/whl.hpp"
 #include "packaging/whl_metadata.hpp"
 
@@ -69,9 +68,9 @@ int wheelMain(int argc, const char* const* argv, std::ostream& out, std::ostream
 }
 
 void runWheelCommand(const WheelCommand& command) {
-  cli::BuildArguments args;
-  args.library = command.library;
-  plugin::pluginManager().extendBuild(args);
+  options::BuildOptions build;
+  build.library = command.library;
+  plugin::pluginManager().extendBuild(build);
   WheelOptions options = command.library ? libraryOptions(command.executable) : WheelOptions{};
   // As `build --wheel` does: the output directory is made when missing.
   std::filesystem::create_directories(command.outputPath);

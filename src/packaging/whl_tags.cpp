@@ -21,17 +21,15 @@ InterpreterValues buildInterpreterValues() {
 
 WheelTags pythonAbiTags(const InterpreterValues& values, bool library) {
   std::string pyVer = std::to_string(values.major) + std::to_string(values.minor);
-  bool gilDisabled = values.gilDisabled.value_or(0) != 0;
-  // Builds that predate the configuration flag are recognised by the "t" of their ABI name.
-  bool freeThreaded =
-      gilDisabled || values.soabi.find("cpython-" + pyVer + "t") != std::string::npos;
+  const bool freeThreaded =
+      interpreter::isFreeThreaded(values.major, values.minor, values.gilDisabled, values.soabi);
 
   WheelTags tags;
   tags.python = "cp" + pyVer;
   tags.abi = "cp" + pyVer + (freeThreaded ? "t" : "");
   // Only a library can use the stable ABI: an executable embeds its own interpreter version.
-  long pyHex = (long(values.major) << 24) | (long(values.minor) << 16);
-  if (library && pyHex >= 0x030B0000 && !freeThreaded) tags.abi = "abi3";
+  if (library && interpreter::usesStableAbi(values.major, values.minor, freeThreaded))
+    tags.abi = "abi3";
   return tags;
 }
 

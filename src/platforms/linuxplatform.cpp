@@ -2,7 +2,6 @@
 
 #include "bootstrap/othertemplate.hpp"
 #include "core/host.hpp"
-#include "frontend/cli.hpp"
 
 #include <stdexcept>
 
@@ -14,7 +13,7 @@ Plugin::Plugin(plugin::PluginManager& manager) : pluginManager_(manager) {
   if (host::platform() != "linux") throw std::runtime_error("Unsupported platform");
 }
 
-void Plugin::extendBuild(const cli::BuildArguments& args) { library_ = args.library; }
+void Plugin::extendBuild(const options::BuildOptions& options) { library_ = options.library; }
 
 bool Plugin::library(const char* hook) const {
   // Only a build run tells whether a library is being made; guessing would repair an

@@ -20,13 +20,13 @@ public:
   /// `std::runtime_error("Unsupported platform")` unless the host is "linux".
   explicit Plugin(plugin::PluginManager& manager);
 
-  /// Keeps `args.library`, which `getExecutableName` and `auditWheel` read.
-  void extendBuild(const cli::BuildArguments& args) override;
+  /// Keeps `options.library`, which `getExecutableName` and `auditWheel` read.
+  void extendBuild(const options::BuildOptions& options) override;
   /// A fresh compiler of the host's default kind with the build interpreter's library
   /// directories and libraries, prepared by `configureCompiler`; "-fPIC" for library code and
   /// the `getLinkerArgs` hook of all plug-ins at link time.
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
-  /// ".o", "" and ".so".
+  /// ".o" and "".
   std::optional<plugin::CompileBasics> getCompileBasics() override;
   /// Always a new empty list: Linux needs no extra C sources.
   std::optional<std::vector<std::filesystem::path>>

@@ -70,23 +70,22 @@ plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared
   if (directory.empty()) directory = ".";
   auto linkerArgs = splitAtBlanks(linkForShared.value_or(""));
   linkerArgs.push_back("-Wl,-rpath,$ORIGIN");
-  return {
-      {"extraObjects", {}},
-      {"linkerArgs", linkerArgs},
-      {"libraryDirs", {directory.string()}},
-      {"libraries", {linkLibraryName(libraryPath)}},
-      // "$ORIGIN" first so that a runtime library shipped beside the program wins, then the
-      // embedded directory's lib, so that an embedded program never loads the build
-      // directory's runtime; the pristine directory last serves programs run from the build
-      // directory.
-      {"runtimeLibraryDirs",
-       {"$ORIGIN", embeddedLibRunPath, fs::weakly_canonical(fs::absolute(directory)).string()}},
-      {"libraryLinkerArgs", {}},
-  };
+  plugin::LinkerInfo info;
+  info.extraObjects.emplace();
+  info.linkerArgs = std::move(linkerArgs);
+  info.libraryDirs = {directory.string()};
+  info.libraries = {linkLibraryName(libraryPath)};
+  // "$ORIGIN" first so that a runtime library shipped beside the program wins, then the
+  // embedded directory's lib, so that an embedded program never loads the build directory's
+  // runtime; the pristine directory last serves programs run from the build directory.
+  info.runtimeLibraryDirs = {"$ORIGIN", embeddedLibRunPath,
+                             fs::weakly_canonical(fs::absolute(directory)).string()};
+  info.libraryLinkerArgs.emplace();
+  return info;
 }
 
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
-  auto compiler = ccompiler::new_compiler();
+  auto compiler = ccompiler::new_compiler("unix");
   const auto& facts = interpreter::facts();
   for (const auto& dir : libraryDirsFrom(facts.configVar("LIBPL"), facts.configVar("LIBDIR")))
     compiler->add_library_dir(dir);
@@ -109,7 +108,7 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
 }
 
 std::optional<plugin::CompileBasics> Plugin::getCompileBasics() {
-  return plugin::CompileBasics{{"objSuffix", ".o"}, {"exeSuffix", ""}, {"extSuffix", ".so"}};
+  return plugin::CompileBasics{.objSuffix = ".o", .exeSuffix = ""};
 }
 
 std::optional<std::vector<fs::path>> Plugin::getExtraSources(const fs::path&,

@@ -2,6 +2,8 @@
 // library's copies in executable wheels and the lib-dynload of embedded directories.
 #include "platforms/linuxplatform.hpp"
 
+#include "core/fileio.hpp"
+#include "core/glob.hpp"
 #include "core/interpreter.hpp"
 #include "core/utils.hpp"
 
@@ -22,23 +24,12 @@ std::string shortVersion(const interpreter::Facts& facts) {
   return std::to_string(facts.major) + "." + std::to_string(facts.minor);
 }
 
-// Shell-style matching with "*" as the only wildcard (the patterns here have no other).
-bool matches(std::string_view name, std::string_view pattern) {
-  auto star = pattern.find('*');
-  if (star == std::string_view::npos) return name == pattern;
-  if (name.substr(0, star) != pattern.substr(0, star)) return false;
-  auto rest = pattern.substr(star + 1);
-  for (size_t at = star; at <= name.size(); ++at)
-    if (matches(name.substr(at), rest)) return true;
-  return false;
-}
-
 std::vector<fs::path> sortedMatches(const fs::path& dir, const std::string& pattern) {
   std::vector<std::string> names;
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     auto name = it->path().filename().string();
-    if (matches(name, pattern)) names.push_back(name);
+    if (glob::fnmatch(name, pattern)) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   std::vector<fs::path> paths;
@@ -56,33 +47,6 @@ bool isLibraryFile(const fs::path& path) {
 bool endsWith(const std::string& text, std::string_view suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot read the Python runtime library " + path.string());
-  std::string data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (in.bad()) throw std::runtime_error("Cannot read the Python runtime library " + path.string());
-  return data;
-}
-
-// Copies one file with its permission bits and modification time, through a temporary name
-// beside the target so that the target is replaced whole (also when it is read-only).
-void copyFileWithMetadata(const fs::path& from, const fs::path& to) {
-  auto temporary = to.parent_path() / ("." + to.filename().string() + ".quorvex-tmp");
-  struct RemoveOnFailure {
-    const fs::path& path;
-    bool done = false;
-    ~RemoveOnFailure() {
-      std::error_code ignored;
-      if (!done) fs::remove(path, ignored);
-    }
-  } guard{temporary};
-  fs::copy_file(from, temporary, fs::copy_options::overwrite_existing);
-  fs::permissions(temporary, fs::status(from).permissions(), fs::perm_options::replace);
-  fs::last_write_time(temporary, fs::last_write_time(from));
-  fs::rename(temporary, to);
-  guard.done = true;
 }
 
 } // namespace
@@ -124,7 +88,7 @@ std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& pro
   auto baseName = name.substr(0, name.find(".so")) + ".so";
   auto so10Name = baseName + ".1.0";
   std::vector<plugin::RuntimeLibrary> records;
-  records.push_back({scripts + name, readBytes(libraryPath)});
+  records.push_back({scripts + name, fileio::readFile(libraryPath)});
   if (baseName != name) records.push_back({scripts + baseName, records.front().data});
   if (so10Name != name) records.push_back({scripts + so10Name, records.front().data});
   return records;
@@ -144,7 +108,7 @@ fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
     if (fs::is_directory(it->path()))
       fs::create_directories(destination);
     else
-      copyFileWithMetadata(it->path(), destination);
+      fileio::copyWithMetadata(it->path(), destination);
   }
   return python;
 }

@@ -1,6 +1,7 @@
 // Wheel platform tags and the hand-over of finished wheels on Linux.
 #include "platforms/linuxplatform.hpp"
 
+#include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/utils.hpp"
 
@@ -103,17 +104,7 @@ void Plugin::auditWheel(const std::optional<fs::path>& runtimeLibPath, const fs:
   }
   auto targetPath = outputPath / policyWheelName(wheelPath.filename().string(), policy);
   // The copy appears under its final name only when complete.
-  auto temporary = outputPath / ("." + targetPath.filename().string() + ".quorvex-tmp");
-  try {
-    fs::copy_file(wheelPath, temporary, fs::copy_options::overwrite_existing);
-    fs::permissions(temporary, fs::status(wheelPath).permissions(), fs::perm_options::replace);
-    fs::last_write_time(temporary, fs::last_write_time(wheelPath));
-    fs::rename(temporary, targetPath);
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  }
+  fileio::copyWithMetadata(wheelPath, targetPath);
   log::getLogger("quorvex.linuxplatform")
       .info("policy={}  wheelPath={} targetPath={}", policy ? pyRepr(*policy) : "None",
             pathRepr(wheelPath), pathRepr(targetPath));

@@ -79,7 +79,7 @@ private:
 /// Answers the hooks that `compile` asks, with values a test may change.
 class FakePlatform : public plugin::Plugin {
 public:
-  plugin::CompileBasics basics{{"objSuffix", ".o"}, {"exeSuffix", ""}, {"extSuffix", ".so"}};
+  plugin::CompileBasics basics{.objSuffix = ".o", .exeSuffix = ""};
   std::vector<std::filesystem::path> extraSources;
   std::optional<plugin::TemplateExtensions> extensions;
   std::string configTemplate = "\n        PyConfig_InitPythonConfig(&config);\n        {}\n";

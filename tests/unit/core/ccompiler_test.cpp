@@ -1,5 +1,4 @@
 #include "core/ccompiler.hpp"
-#include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
@@ -143,15 +142,6 @@ TEST(UnixCompiler, LinkCommandOrderAndObjectNames) {
                         "-L/own/lib", rpath + "$ORIGIN", rpath + "/own/run", "-lpython3.12", "-lz",
                         "-o", "out/prog", "-s"}));
 
-  {
-    host::PlatformOverride darwin("darwin");
-    compiler->link_shared_object({"a.o"}, "a.so", {.runtime_library_dirs = {"@loader_path"}});
-  }
-  const Argv& darwinLink = commands.back();
-  EXPECT_EQ(Argv(darwinLink.end() - 6, darwinLink.end()),
-            (Argv{"-L/own/lib", "-Wl,-rpath,@loader_path", "-Wl,-rpath,/own/run", "-lz", "-o",
-                  "a.so"}));
-
   EXPECT_EQ(compiler->object_filename("pkg/mod.c", std::nullopt), "pkg/mod.o");
   EXPECT_EQ(compiler->object_filename("/abs/mod.c", std::string("build")), "build/abs/mod.o");
   try {
@@ -163,62 +153,40 @@ TEST(UnixCompiler, LinkCommandOrderAndObjectNames) {
   EXPECT_THROW(ccompiler::new_compiler("borland"), std::invalid_argument);
 }
 
-TEST(MsvcCompiler, CommandLines) {
+// The Windows kinds are driven on this host with recorded commands: what matters is where
+// objects and outputs go and that Windows, having no run-time search path, gets none.
+TEST(WindowsCompilers, ObjectAndOutputNames) {
   qt::TempDir dir;
-  std::vector<Argv> commands;
-  auto compiler = recordingCompiler("msvc", commands);
-  compiler->define_macro("NDEBUG");
-  compiler->define_macro("Py_LIMITED_API", 0x030C0000LL);
-  compiler->add_include_dir("C:/Python/include");
-  compiler->add_library_dir("C:/Python/libs");
-  const Argv objects = compiler->compile({"src/app.c", "src/app.rc"}, {.output_dir = "obj"});
-  EXPECT_EQ(objects, (Argv{"obj/src/app.obj", "obj/src/app.res"}));
+  const auto mentions = [](const std::vector<Argv>& commands, const std::string& text) {
+    for (const Argv& argv : commands)
+      for (const std::string& word : argv)
+        if (word.find(text) != std::string::npos) return true;
+    return false;
+  };
+  std::vector<Argv> msvc;
+  auto cl = recordingCompiler("msvc", msvc);
+  EXPECT_EQ(cl->compile({"src/app.c", "src/app.rc"}, {.output_dir = "obj"}),
+            (Argv{"obj/src/app.obj", "obj/src/app.res"}));
   EXPECT_TRUE(fs::is_directory("obj/src"));
-  compiler->link_executable({"obj/src/app.obj"}, "app",
-                            {.libraries = {"python312"}, .runtime_library_dirs = {"ignored"}});
+  cl->link_executable({"obj/src/app.obj"}, "app", {.runtime_library_dirs = {"C:/run"}});
   LinkArgs dllArgs{.output_dir = "out"};
   dllArgs.export_symbols = {"PyInit_mod"};
-  compiler->link_shared_object({"obj/src/app.obj"}, "mod.pyd", dllArgs);
+  cl->link_shared_object({"obj/src/app.obj"}, "mod.pyd", dllArgs);
+  ASSERT_EQ(msvc.size(), 4u);
+  EXPECT_EQ(msvc[2].back(), "/OUT:app.exe");
+  EXPECT_EQ(Argv(msvc[3].end() - 3, msvc[3].end()),
+            (Argv{"obj/src/app.obj", "/OUT:out/mod.pyd", "/IMPLIB:obj/src/mod.lib"}));
+  EXPECT_TRUE(mentions(msvc, "/EXPORT:PyInit_mod"));
+  EXPECT_FALSE(mentions(msvc, "C:/run"));
 
-  ASSERT_EQ(commands.size(), 4u);
-  EXPECT_EQ(commands[0], (Argv{"cl.exe", "/c", "/nologo", "/O2", "/W3", "/GL", "/DNDEBUG", "/MD",
-                               "-DNDEBUG", "-DPy_LIMITED_API=51118080", "-IC:/Python/include",
-                               "/Tcsrc/app.c", "/Foobj/src/app.obj"}));
-  EXPECT_EQ(commands[1], (Argv{"rc.exe", "-DNDEBUG", "-DPy_LIMITED_API=51118080",
-                               "-IC:/Python/include", "/foobj/src/app.res", "src/app.rc"}));
-  EXPECT_EQ(commands[2], (Argv{"link.exe", "/nologo", "/INCREMENTAL:NO", "/LTCG",
-                               "/MANIFEST:EMBED,ID=1", "/LIBPATH:C:/Python/libs", "python312.lib",
-                               "obj/src/app.obj", "/OUT:app.exe"}));
-  EXPECT_EQ(commands[3],
-            (Argv{"link.exe", "/nologo", "/INCREMENTAL:NO", "/LTCG", "/DLL",
-                  "/MANIFEST:EMBED,ID=2", "/MANIFESTUAC:NO", "/LIBPATH:C:/Python/libs",
-                  "/EXPORT:PyInit_mod", "obj/src/app.obj", "/OUT:out/mod.pyd",
-                  "/IMPLIB:obj/src/mod.lib"}));
-}
-
-TEST(Mingw32Compiler, CommandLines) {
-  qt::TempDir dir;
   utils::withEnv cc("CC", "x86_64-w64-mingw32-clang");
-  std::vector<Argv> commands;
-  auto compiler = recordingCompiler("mingw32", commands);
-  EXPECT_EQ(compiler->exe_extension, ".exe");
-  compiler->define_macro("MS_WIN64");
-  const Argv objects = compiler->compile({"app.c", "app.rc"});
+  std::vector<Argv> mingw;
+  auto gcc = recordingCompiler("mingw32", mingw);
+  const Argv objects = gcc->compile({"app.c", "app.rc"});
   EXPECT_EQ(objects, (Argv{"app.o", "app.rc.o"}));
-  compiler->link_executable(objects, "app",
-                            {.output_dir = "out",
-                             .libraries = {"python3.12"},
-                             .library_dirs = {"C:/py/libs"},
-                             .runtime_library_dirs = {"C:/py"}});
-  compiler->link_shared_object({"app.o"}, "mod.pyd");
-
-  ASSERT_EQ(commands.size(), 4u);
-  EXPECT_EQ(commands[0], (Argv{"x86_64-w64-mingw32-clang", "-shared", "-O", "-Wall", "-DMS_WIN64",
-                               "-c", "app.c", "-o", "app.o"}));
-  EXPECT_EQ(commands[1], (Argv{"windres", "-i", "app.rc", "-o", "app.rc.o"}));
-  // Windows has no run-time search path, so the run-time directory is left out.
-  EXPECT_EQ(commands[2], (Argv{"x86_64-w64-mingw32-clang", "app.o", "app.rc.o", "-LC:/py/libs",
-                               "-lpython3.12", "-o", "out/app.exe"}));
-  EXPECT_EQ(commands[3],
-            (Argv{"x86_64-w64-mingw32-clang", "-shared", "app.o", "-o", "mod.pyd"}));
+  gcc->link_executable(objects, "app", {.output_dir = "out", .runtime_library_dirs = {"C:/run"}});
+  ASSERT_EQ(mingw.size(), 3u);
+  EXPECT_EQ(mingw[0].front(), "x86_64-w64-mingw32-clang");
+  EXPECT_EQ(mingw[2].back(), "out/app.exe");
+  EXPECT_FALSE(mentions(mingw, "C:/run"));
 }

@@ -97,14 +97,13 @@ TEST(PlatformCompiler, LinkMergesThePlatformsLinkerInformation) {
   auto [fake, wrapper] = wrap({}, {}, [&](const std::string& name,
                                           const std::optional<fs::path>& libraryPath) {
     asked.emplace_back(name, libraryPath);
-    return plugin::LinkerInfo{{"extraObjects", {"extra.o"}},
-                              {"libraries", {"python3.12", "m"}},
-                              {"libraryDirs", {"/py/lib", "/usr/lib"}},
-                              {"runtimeLibraryDirs", {"$ORIGIN"}},
-                              {"linkerArgs", {"Y"}},
-                              {"libraryLinkerArgs", {"W"}},
-                              {"linkerArgsEntangle", {"Z"}},
-                              {"unknownKey", {"ignored"}}};
+    return plugin::LinkerInfo{.extraObjects = Argv{"extra.o"},
+                              .linkerArgs = Argv{"Y"},
+                              .libraryDirs = Argv{"/py/lib", "/usr/lib"},
+                              .libraries = Argv{"python3.12", "m"},
+                              .runtimeLibraryDirs = Argv{"$ORIGIN"},
+                              .libraryLinkerArgs = Argv{"W"},
+                              .linkerArgsEntangle = Argv{"Z"}};
   });
   const LinkArgs args{.output_dir = "out",
                       .libraries = {"m", "z", "m"},
@@ -244,13 +243,13 @@ TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
                               "  return Py_FinalizeEx() < 0 ? 120 : 0;\n"
                               "}\n");
 
-  auto raw = ccompiler::new_compiler();
+  auto raw = ccompiler::new_compiler("unix");
   utils::configureCompiler(*raw, true);
   utils::PlatformCompiler compiler(std::move(raw), {}, {"-fPIC"},
                                    [&](const std::string&, const std::optional<fs::path>&) {
-                                     return plugin::LinkerInfo{{"libraryDirs", {libDir}},
-                                                               {"libraries", {libName}},
-                                                               {"runtimeLibraryDirs", {libDir}}};
+                                     return plugin::LinkerInfo{.libraryDirs = Argv{libDir},
+                                                               .libraries = Argv{libName},
+                                                               .runtimeLibraryDirs = Argv{libDir}};
                                    });
   const Argv objects = compiler.compile({"embed/main.c"});
   EXPECT_EQ(objects, Argv{"embed/main.o"});

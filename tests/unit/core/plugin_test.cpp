@@ -3,6 +3,7 @@
 #include "core/interpreter.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
+#include "platforms/builtin.hpp"
 #include "support/tempdir.hpp"
 #include "unit/core/log_recorder.hpp"
 
@@ -85,7 +86,7 @@ std::string loadFailure(const std::string& module, const std::string& error) {
 TEST(PluginDispatch, MappingsMergeKeyByKeyAndListsAppend) {
   auto manager = managerOf(scripted("first",
                                     [](Scripted& p) {
-                                      p.basics = plugin::CompileBasics{{"a", "1"}};
+                                      p.basics = plugin::CompileBasics{.objSuffix = ".o", .exeSuffix = ""};
                                       p.compileArgs = Argv{"-x"};
                                       p.extensions = nlohmann::json{{"code", "a = 1"},
                                                                     {"features", {{"x", 1}}}};
@@ -93,12 +94,12 @@ TEST(PluginDispatch, MappingsMergeKeyByKeyAndListsAppend) {
                            // JSON null is a JSON answer's None.
                            scripted("silent", [](Scripted& p) { p.extensions = nlohmann::json(); }),
                            scripted("second", [](Scripted& p) {
-                             p.basics = plugin::CompileBasics{{"a", "2"}, {"b", "3"}};
+                             p.basics = plugin::CompileBasics{.exeSuffix = ".exe"};
                              p.compileArgs = Argv{"-y", "-z"};
                              p.extensions = nlohmann::json{{"features", {{"y", 2}}}};
                            }));
 
-  EXPECT_EQ(manager->getCompileBasics(), (plugin::CompileBasics{{"a", "2"}, {"b", "3"}}));
+  EXPECT_EQ(manager->getCompileBasics(), (plugin::CompileBasics{".o", ".exe"}));
   EXPECT_EQ(manager->getCompileArgs(), (Argv{"-x", "-y", "-z"}));
   // Template extensions replace whole keys.
   EXPECT_EQ(manager->extendTemplate(),
@@ -156,7 +157,7 @@ TEST(PluginDispatch, AnExceptionStopsTheWalkAndEveryPluginHearsIgnoredHooks) {
 TEST(PluginLoading, PlatformPluginsByName) {
   qt::LogRecorder recorder;
   {
-    PluginManager manager({}, {".winplatform", ".linuxplatform"});
+    PluginManager manager({}, {".winplatform", ".linuxplatform"}, platforms::builtinPlugins());
     EXPECT_EQ(manager.plugins.size(), 1u) << "the Linux plug-in accepts this host";
     EXPECT_TRUE(manager.getCompileBasics().has_value());
   }
@@ -167,7 +168,7 @@ TEST(PluginLoading, PlatformPluginsByName) {
       << warnings[0];
 
   host::PlatformOverride darwin("darwin");
-  PluginManager manager({}, {".linuxplatform"});
+  PluginManager manager({}, {".linuxplatform"}, platforms::builtinPlugins());
   EXPECT_TRUE(manager.plugins.empty());
   EXPECT_EQ(recorder.messages(log::WARNING).back(),
             "Plugin .linuxplatform constructor failed: Unsupported platform");
@@ -192,7 +193,7 @@ TEST(PluginLoading, TheExtensionLibraryIsFoundUnderSrc) {
   ASSERT_EQ(manager.plugins.size(), 1u);
   EXPECT_EQ(manager.getCompileArgs(), Argv{"-DQUORVEXPRO_FIXTURE=1"});
   EXPECT_EQ(manager.getLinkerArgs("app", std::nullopt),
-            (plugin::LinkerInfo{{"linkerArgsEntangle", {"-Wl,--as-needed"}}}));
+            (plugin::LinkerInfo{.linkerArgsEntangle = Argv{"-Wl,--as-needed"}}));
   const Argv warnings = recorder.messages(log::WARNING);
   ASSERT_EQ(warnings.size(), 2u) << "the first look along the loader's path still fails";
   EXPECT_TRUE(warnings[1].find("sys.path=['" + (dir.path() / "src").string() + "'") ==

@@ -139,7 +139,7 @@ public:
   }
   std::optional<plugin::CompileBasics> getCompileBasics() override {
     calls.push_back("getCompileBasics");
-    return plugin::CompileBasics{{"extSuffix", ".ignored"}};
+    return plugin::CompileBasics{};
   }
   std::optional<fs::path> getExePath(const fs::path& path, const std::string& name) override {
     calls.push_back("getExePath " + path.string() + " " + name);

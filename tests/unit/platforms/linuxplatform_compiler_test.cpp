@@ -30,17 +30,17 @@ TEST(LinuxLinker, InfoForTheRuntimeLibrary) {
   fs::create_directories("py/lib");
   EXPECT_EQ(lp::linkerInfoFor("-Xlinker -export-dynamic", "py/lib/libpython3.12.so.1.0"),
             (quorvex::plugin::LinkerInfo{
-                {"extraObjects", {}},
-                {"linkerArgs", {"-Xlinker", "-export-dynamic", "-Wl,-rpath,$ORIGIN"}},
-                {"libraryDirs", {"py/lib"}},
-                {"libraries", {"python3.12"}},
-                {"runtimeLibraryDirs",
-                 {"$ORIGIN", "$ORIGIN/../lib", fs::canonical("py/lib").string()}},
-                {"libraryLinkerArgs", {}}}));
+                .extraObjects = Strings{},
+                .linkerArgs = Strings{"-Xlinker", "-export-dynamic", "-Wl,-rpath,$ORIGIN"},
+                .libraryDirs = Strings{"py/lib"},
+                .libraries = Strings{"python3.12"},
+                .runtimeLibraryDirs =
+                    Strings{"$ORIGIN", "$ORIGIN/../lib", fs::canonical("py/lib").string()},
+                .libraryLinkerArgs = Strings{}}));
   // Blank link flags give no empty arguments.
-  EXPECT_EQ(lp::linkerInfoFor(" -a  -b ", "/x/libpython3.12.so")["linkerArgs"],
+  EXPECT_EQ(lp::linkerInfoFor(" -a  -b ", "/x/libpython3.12.so").linkerArgs,
             (Strings{"-a", "-b", "-Wl,-rpath,$ORIGIN"}));
-  EXPECT_EQ(lp::linkerInfoFor(std::nullopt, "libpython3.12.so")["libraryDirs"], Strings{"."});
+  EXPECT_EQ(lp::linkerInfoFor(std::nullopt, "libpython3.12.so").libraryDirs, Strings{"."});
 
   quorvex::plugin::PluginManager manager;
   lp::Plugin plugin(manager);
@@ -70,9 +70,9 @@ TEST(LinuxLinker, EmbeddedProgramLoadsItsOwnRuntime) {
   fs::create_symlink("libqvxrt3.12.so.1.0", "build/pristine/lib/libqvxrt3.12.so");
 
   auto info = lp::linkerInfoFor(std::nullopt, "build/pristine/lib/libqvxrt3.12.so");
-  Strings link{"main.c", "-o", "build/app", "-L" + info["libraryDirs"].at(0),
-               "-l" + info["libraries"].at(0)};
-  for (const auto& r : info["runtimeLibraryDirs"]) link.push_back("-Wl,-rpath," + r);
+  Strings link{"main.c", "-o", "build/app", "-L" + info.libraryDirs->at(0),
+               "-l" + info.libraries->at(0)};
+  for (const auto& r : *info.runtimeLibraryDirs) link.push_back("-Wl,-rpath," + r);
   gcc(link);
 
   fs::create_directories("embed/bin");
@@ -117,7 +117,7 @@ TEST(LinuxCompiler, NewCompilerCarriesTheInterpreterLibrariesAndPlatformArgument
   EXPECT_EQ(compiler->_compile_lib_args, Strings{"-fPIC"});
   // The link callback asks the manager, so the platform's answer arrives through it.
   compiler->_libraryPath = "/x/libpython3.12.so";
-  EXPECT_EQ(compiler->_linker_info("app")["libraries"], Strings{"python3.12"});
+  EXPECT_EQ(compiler->_linker_info("app").libraries, Strings{"python3.12"});
 
   quorvex::plugin::PluginManager withArgs;
   withArgs.register_(std::make_unique<CompileArgsPlugin>());

@@ -1,0 +1,28 @@
+#include "platforms/builtin.hpp"
+
+#include "platforms/linuxplatform.hpp"
+
+namespace quorvex::platforms {
+
+const plugin::BuiltinFactories& builtinPlugins() {
+  static const plugin::BuiltinFactories table{
+      {".linuxplatform",
+       [](plugin::PluginManager& manager) {
+         return std::make_unique<linuxplatform::Plugin>(manager);
+       }},
+  };
+  return table;
+}
+
+} // namespace quorvex::platforms
+
+namespace quorvex::plugin {
+
+PluginManager& pluginManager() {
+  static PluginManager manager({},
+                               {"quorvexpro", ".winplatform", ".linuxplatform", ".macplatform"},
+                               platforms::builtinPlugins());
+  return manager;
+}
+
+} // namespace quorvex::plugin
