@@ -70,8 +70,9 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
   for (const std::string& pattern : patterns) {
     for (auto& match :
          glob::glob(sourceDirectory, _normalize_source_pattern(pattern), isForeignTree)) {
-      // A package's __main__.py has no place in a library, at any depth; an "__init__.py" in
-      // the base directory belongs to no package and is not compiled.
+      // A package's __main__.py is not compiled into a library, at any depth (its wheel ships
+      // the top package's one as source); an "__init__.py" in the base directory belongs to no
+      // package and is not compiled.
       if (library && match.filename() == "__main__.py") continue;
       if (match == "__init__.py") continue;
       sources.push_back(std::move(match));
@@ -192,6 +193,12 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
     if (args.library) {
       options.topPackage = compiler::topLevelPackage(sources);
       options.mainModuleName = mainModule;
+      // A library compiles no "__main__.py"; the package's own is shipped as source instead.
+      std::error_code ec;
+      if (options.topPackage)
+        if (fs::path own = sourceDirectory / *options.topPackage / "__main__.py";
+            fs::is_regular_file(own, ec))
+          options.packageMainSource = own;
     }
     options.sourcePath = resolved(sourceDirectory);
     options.version = args.version;

@@ -1,6 +1,7 @@
 #include "packaging/whl.hpp"
 
 #include "compilation/runtime.hpp"
+#include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
@@ -36,7 +37,9 @@ void writeLibraryLayout(WheelArchive& archive, const Project& project, const std
   archive.write_file(name + "/" + libraryFile, libraryData);
   archive.write_file(name + "/__init__.py",
                      packageInit(libraryFile, names.prefixed ? names.importPath : ""));
-  archive.write_file(name + "/__main__.py", packageMain(names.importPath));
+  archive.write_file(name + "/__main__.py", options.packageMainSource
+                                                ? fileio::readFile(*options.packageMainSource)
+                                                : packageMain(names.importPath));
   archive.write_file(distInfo + "/top_level.txt", name);
 }
 

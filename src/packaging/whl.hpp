@@ -23,6 +23,9 @@ struct WheelOptions {
   /// The one top-level package that a library's modules form, which names the wheel's package.
   std::optional<std::string> topPackage;
   std::optional<std::string> mainModuleName;
+  /// The package's own "__main__.py", shipped as it is so that `python -m package` runs it as
+  /// CPython would; without one the wheel gets a generated file that calls the main module.
+  std::optional<std::filesystem::path> packageMainSource;
   std::optional<std::filesystem::path> sourcePath;
   std::optional<std::string> version;
   std::optional<std::string> policy;

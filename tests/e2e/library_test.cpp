@@ -92,6 +92,8 @@ const std::map<std::string, std::string> packageFiles = {
     {"app/__init__.py", "VERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
     {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
     {"app/util.py", "NAME = 'app.util'\n"},
+    {"app/__main__.py", "import sys\nfrom .core import greet\n\n"
+                        "if __name__ == '__main__':\n    print(greet())\n    sys.exit(4)\n"},
     {"app/other/util.py", "NAME = 'app.other.util'\n"},
     {"app/sub/__init__.py", "from .deep import LEVEL\n"},
     {"app/sub/deep.py", "from ..core import greet\nfrom ..other import util\n\n"
@@ -136,6 +138,10 @@ TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
       runClean({python.string(), "-c", "import app, app.sub.inner.mod; " + mainCall}, "/");
   EXPECT_EQ(imported.status, 0) << imported.all();
   EXPECT_EQ(imported.out, expected.out);
+  // The package's own __main__.py runs for `python -m`, as under CPython.
+  const Outcome asMain = runClean({python.string(), "-m", "app"}, "/");
+  EXPECT_EQ(asMain.status, 4) << asMain.all();
+  EXPECT_EQ(asMain.out, "hello from app.util\n");
 }
 
 } // namespace
