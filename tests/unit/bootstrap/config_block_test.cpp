@@ -1,10 +1,8 @@
 // The start-up configuration blocks on their own: the POSIX block spliced into a small program
 // that prints the executable and home it configured, without starting the interpreter, run in
-// the layouts the home rules tell apart; the Windows block compiled for a Windows target.
+// the layouts the home rules tell apart.
 #include "bootstrap/othertemplate.hpp"
-#include "bootstrap/wintemplate.hpp"
 #include "core/interpreter.hpp"
-#include "core/process.hpp"
 #include "core/utils.hpp"
 #include "native_build.hpp"
 #include "support/tempdir.hpp"
@@ -186,46 +184,6 @@ TEST_F(ConfigBlock, NoArgumentsAndOverlongPathsTakeTheFallBacks) {
   while (longName.size() < 5000) longName += "abcdefgh/";
   EXPECT_EQ(run({portableHarness_.string(), longName + "prog"}),
             shown((longName + "prog").substr(0, 4095), loaded()));
-}
-
-// The Windows block against the few declarations it uses, for a Windows target.
-TEST(WindowsConfigBlock, CompilesForWindows) {
-  const std::string compiler = "x86_64-w64-mingw32-gcc";
-  quorvex::process::Result probe;
-  try {
-    probe = quorvex::process::run({compiler, "--version"});
-  } catch (const quorvex::process::SpawnError&) {
-    GTEST_SKIP() << compiler << " is not installed";
-  }
-  ASSERT_TRUE(probe.ok());
-  TempDir dir;
-  writeFile("Python.h", R"C(#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <wchar.h>
-#define PY_MAJOR_VERSION 3
-#define PY_MINOR_VERSION 12
-typedef struct { int code; } PyStatus;
-typedef struct { wchar_t *home; wchar_t *executable; } PyConfig;
-void PyConfig_InitPythonConfig(PyConfig *config);
-PyStatus PyConfig_SetString(PyConfig *config, wchar_t **field, const wchar_t *value);
-int PyStatus_Exception(PyStatus status);
-void PyConfig_Clear(PyConfig *config);
-)C");
-  writeFile("start.c", R"C(#include "Python.h"
-int wmain(int argc, wchar_t **argv) {
-    PyStatus status;
-    PyConfig config;
-        PyConfig_InitPythonConfig(&config);
-    (void)status;
-    return 0;
-}
-)C");
-  spliceConfig("start.c", std::string(quorvex::wintemplate::configTemplate));
-  std::string diagnostics =
-      runOrThrow({compiler, "-c", "-Wall", "-Wextra", "-I.", "start.c", "-o", "start.o"});
-  EXPECT_EQ(diagnostics, "");
-  EXPECT_TRUE(fs::exists("start.o"));
 }
 
 } // namespace

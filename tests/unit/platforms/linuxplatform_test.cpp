@@ -1,95 +1,131 @@
-// The Linux plug-in's construction, build state, executable finishing and names and paths.
+// The Linux plug-in: the hosts it accepts, a real program finding its runtime library, the
+// runtime library's names, the lib-dynload copy and the wheels' policy tags.
 #include "platforms/linuxplatform.hpp"
 
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
+#include "core/process.hpp"
+#include "core/utils.hpp"
 #include "frontend/cli.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace fs = std::filesystem;
-using quorvex::linuxplatform::Plugin;
+namespace lp = quorvex::linuxplatform;
 using quorvex::plugin::PluginManager;
+using quorvex::testing::readFile;
+using quorvex::testing::writeFile;
+using Strings = std::vector<std::string>;
 
-TEST(LinuxPlugin, RefusesEveryOtherHost) {
+TEST(LinuxPlugin, AcceptsOnlyLinuxAndNamesProductsFromTheBuildOptions) {
   PluginManager manager;
-  for (const char* host : {"darwin", "win32", "linux2", "Linux"}) {
+  for (const char* host : {"darwin", "win32", "linux2"}) {
     quorvex::host::PlatformOverride override(host);
-    try {
-      Plugin plugin(manager);
-      FAIL() << "constructed on " << host;
-    } catch (const std::runtime_error& e) {
-      EXPECT_STREQ(e.what(), "Unsupported platform");
-    }
+    EXPECT_THROW(lp::Plugin plugin(manager), std::runtime_error) << host;
   }
-  EXPECT_NO_THROW(Plugin plugin(manager));
-}
-
-TEST(LinuxPlugin, BuildOptionsDecideNameAndWheelHandOver) {
-  PluginManager manager;
-  Plugin plugin(manager);
-  const std::string before = " needs the build options, but extendBuild was not called";
-  try {
-    plugin.getExecutableName("app");
-    FAIL() << "named a product without build options";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(e.what(), "Linux platform: getExecutableName" + before);
-  }
-  try {
-    plugin.auditWheel(fs::path("libpython3.12.so"), "a.whl", "dist", std::nullopt);
-    FAIL() << "handed a wheel over without build options";
-  } catch (const std::runtime_error& e) {
-    EXPECT_EQ(e.what(), "Linux platform: auditWheel" + before);
-  }
+  lp::Plugin plugin(manager);
+  EXPECT_THROW(plugin.getExecutableName("app"), std::runtime_error) << "before extendBuild";
   quorvex::cli::BuildArguments args;
   args.library = true;
   plugin.extendBuild(args);
-  auto suffix = quorvex::interpreter::facts().configVar("EXT_SUFFIX").value_or("");
-  EXPECT_EQ(plugin.getExecutableName("app"), "app" + (suffix.empty() ? ".so" : suffix));
-  args.library = false;
-  plugin.extendBuild(args);
-  EXPECT_EQ(plugin.getExecutableName("app"), "app");
+  EXPECT_EQ(plugin.getExecutableName("app"),
+            "app" + quorvex::interpreter::facts().configVar("EXT_SUFFIX").value_or(".so"));
+  EXPECT_EQ(lp::auditCommand("libpython3.12.so", "my wheels/a.whl", "it's out"),
+            "auditwheel repair --exclude libpython3.12.so --exclude libpython3.12.so.1.0 "
+            "'my wheels/a.whl' -w 'it'\"'\"'s out'");
 }
 
-TEST(LinuxPlugin, MakeExecutableAddsOnlyExecuteBits) {
+// An executable placed in an embedded directory's bin loads the runtime library in the
+// directory's lib, whether the pristine Python it was linked against is still there or gone.
+TEST(LinuxLinker, EmbeddedProgramLoadsItsOwnRuntime) {
   quorvex::testing::TempDir dir;
-  PluginManager manager;
-  Plugin plugin(manager);
-  EXPECT_THROW(plugin.makeExecutable("missing"), fs::filesystem_error);
-  EXPECT_FALSE(fs::exists("missing"));
-  quorvex::testing::writeFile("exe", "#!/bin/sh\n");
-  fs::create_symlink("exe", "link");
-  // The last case goes through a link: the target changes.
-  for (auto [file, before, after] : {std::tuple{"exe", 0644, 0755}, {"exe", 0600, 0711},
-                                     {"exe", 04750, 04751}, {"exe", 0755, 0755},
-                                     {"link", 0600, 0711}}) {
-    ASSERT_EQ(::chmod("exe", before), 0);
-    plugin.makeExecutable(file);
-    struct stat st {};
-    ASSERT_EQ(::stat("exe", &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(after)) << file << " " << std::oct << before;
+  writeFile("main.c", "int runtime_answer(void);\n"
+                      "int main(void) { return runtime_answer() == 42 ? 0 : 3; }\n");
+  fs::create_directories("build/pristine/lib");
+  auto gcc = [](Strings argv) {
+    argv.insert(argv.begin(), "gcc");
+    auto result = quorvex::process::run(argv);
+    ASSERT_TRUE(result.ok()) << result.output;
+  };
+  auto runtime = [&](int answer) {
+    writeFile("rt.c", "int runtime_answer(void) { return " + std::to_string(answer) + "; }\n");
+    gcc({"-shared", "-fPIC", "-Wl,-soname,libqvxrt3.12.so.1.0", "rt.c", "-o",
+         "build/pristine/lib/libqvxrt3.12.so.1.0"});
+  };
+  runtime(42);
+  fs::create_symlink("libqvxrt3.12.so.1.0", "build/pristine/lib/libqvxrt3.12.so");
+  auto info = lp::linkerInfoFor(std::nullopt, "build/pristine/lib/libqvxrt3.12.so");
+  Strings link{"main.c", "-o", "build/app", "-L" + info.libraryDirs->at(0),
+               "-l" + info.libraries->at(0)};
+  for (const auto& r : *info.runtimeLibraryDirs) link.push_back("-Wl,-rpath," + r);
+  gcc(link);
+  fs::create_directories("embed/bin");
+  fs::create_directories("embed/lib");
+  fs::copy_file("build/app", "embed/bin/app");
+  fs::copy_file("build/pristine/lib/libqvxrt3.12.so.1.0", "embed/lib/libqvxrt3.12.so.1.0");
+  runtime(7); // loading the build directory's runtime now fails the program
+  quorvex::utils::withEnv noSearchPath("LD_LIBRARY_PATH", "");
+  for (bool buildDirectoryGone : {false, true}) {
+    if (buildDirectoryGone) fs::remove_all("build");
+    auto result = quorvex::process::run({(dir.path() / "embed/bin/app").string()});
+    EXPECT_TRUE(result.ok()) << "build directory gone: " << buildDirectoryGone;
   }
 }
 
-TEST(LinuxPlugin, StartUpBlockAndPaths) {
-  PluginManager manager;
-  Plugin plugin(manager);
-  // The block replaces the configuration call, so it must begin with that call.
-  auto text = plugin.getConfigTemplate().value_or("");
-  auto start = text.find_first_not_of(" \t\r\n");
-  EXPECT_EQ(text.compare(start == std::string::npos ? 0 : start, 35,
-                         "PyConfig_InitPythonConfig(&config);"),
-            0)
-      << text;
+TEST(LinuxRuntime, LibraryFoundInCandidateOrderAndCarriedUnderEachName) {
+  quorvex::testing::TempDir dir;
+  writeFile("py/lib/libpython3.12.so.1.0", "lib");
+  fs::create_symlink("gone", "py/lib/libpython3.12.so"); // a dangling link is passed over
+  EXPECT_EQ(lp::findRuntimeLibrary("py", "3.12"), fs::path("py/lib/libpython3.12.so.1.0"));
+  writeFile("ft/lib/libpython3.13t.so", "ft");
+  EXPECT_EQ(lp::findRuntimeLibrary("ft", "3.13"), fs::path("ft/lib/libpython3.13t.so"));
+  fs::create_directories("empty/lib");
+  EXPECT_THROW(lp::findRuntimeLibrary("empty", "3.12"), fs::filesystem_error);
 
-  for (auto [path, expected] : {std::pair{"/usr/local/bin/python3.12", "/usr/local/bin/python"},
-                                {".", "python"}, // the wheel step keeps the last component
-                                {"python3.12", "python"},
-                                {"/opt/venv/bin/", "/opt/venv/python"},
-                                {"/opt/./venv/bin/.", "/opt/venv/python"}})
-    EXPECT_EQ(plugin.getExePath(path, "python"), fs::path(expected)) << path;
-  EXPECT_EQ(plugin.getExecutablePath("embed"), fs::path("embed/bin"));
+  const std::pair<std::string, Strings> cases[] = {
+      {"libpython3.12.so.1.0", {"libpython3.12.so.1.0", "libpython3.12.so"}},
+      {"libpython3.13t.so", {"libpython3.13t.so", "libpython3.13t.so.1.0"}}};
+  for (const auto& [file, names] : cases) {
+    writeFile(file, "bytes");
+    Strings paths;
+    for (const auto& record : lp::runtimeLibraryRecords("app", "1.0", file))
+      paths.push_back(fs::path(record.path).filename().string());
+    EXPECT_EQ(paths, names);
+  }
+}
+
+TEST(LinuxRuntime, DynloadMergesIntoTheEmbeddedDirectory) {
+  quorvex::testing::TempDir dir;
+  writeFile("host/_ssl.so", "ssl v1");
+  writeFile("host/sub/_x.so", "x");
+  fs::create_symlink("_ssl.so", "host/_ssl_link.so");
+  fs::permissions("host/_ssl.so", fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_EQ(lp::copyDynload("host", "embed", "3.12"), fs::path("embed/bin/python"));
+  const fs::path target = "embed/lib/python3.12/lib-dynload";
+  EXPECT_EQ(readFile(target / "sub/_x.so"), "x");
+  EXPECT_FALSE(fs::is_symlink(target / "_ssl_link.so"));
+  // A second run refreshes copied files (even read-only ones) and keeps extra files.
+  fs::permissions("host/_ssl.so", fs::perms::owner_all);
+  writeFile("host/_ssl.so", "ssl v2");
+  writeFile(target / "extra.so", "mine");
+  lp::copyDynload("host", "embed", "3.12");
+  EXPECT_EQ(readFile(target / "_ssl.so"), "ssl v2");
+  EXPECT_EQ(readFile(target / "extra.so"), "mine");
+}
+
+TEST(LinuxWheel, PolicyTagsOfExecutableWheels) {
+  const std::string x86 = "app-1.0-cp312-cp312-linux_x86_64.whl";
+  const std::tuple<std::string, std::optional<std::string>, std::string> cases[] = {
+      {x86, "manylinux_2_28",
+       "app-1.0-cp312-cp312-manylinux2014_x86_64.manylinux_2_17_x86_64."
+       "manylinux_2_28_x86_64.whl"},
+      {"app-1.0-cp312-cp312-linux_aarch64.whl", "musllinux_1_2",
+       "app-1.0-cp312-cp312-musllinux_1_2_aarch64.whl"},
+      {x86, "manylinux2014", x86},
+      {x86, std::nullopt, x86},
+      {"app-1.0-cp312-cp312-linux_riscv64.whl", "manylinux_2_28",
+       "app-1.0-cp312-cp312-linux_riscv64.whl"}};
+  for (const auto& [wheel, policy, expected] : cases)
+    EXPECT_EQ(lp::policyWheelName(wheel, policy), expected);
 }

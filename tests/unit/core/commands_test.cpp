@@ -1,0 +1,76 @@
+// Command lines: the splitter, `system` and `pythonCall` running real programs.
+#include "core/interpreter.hpp"
+#include "core/utils.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+using quorvex::testing::writeFile;
+
+namespace quorvex::utils {
+namespace {
+
+using Words = std::vector<std::string>;
+
+std::string failureOf(const std::string& cmd) {
+  try {
+    system(cmd);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(no failure)";
+}
+
+TEST(SplitCommand, PosixAndNonPosixRulesAndQuotedWordsSplitBackWhole) {
+  const std::pair<std::string, Words> posix[] = {
+      {"a \"b c\" d", {"a", "b c", "d"}},
+      {"  a\t\r\nb  ", {"a", "b"}},
+      {"x'y z'\"w\" '' \"\"", {"xy zw", "", ""}},
+      {R"("a \"q\" \\ \n" 'b \n' c\ d # e)", {R"(a "q" \ \n)", R"(b \n)", "c d", "#", "e"}},
+      {R"(C:\Python\python.exe -c)", {"C:Pythonpython.exe", "-c"}},
+      {"", {}}};
+  for (const auto& [line, words] : posix) EXPECT_EQ(splitCommand(line), words) << line;
+  for (const char* bad : {"a 'b", "a \"b", "a\\", "\"a\\"})
+    EXPECT_THROW(splitCommand(bad), std::invalid_argument) << bad;
+  EXPECT_EQ(splitCommand(R"(C:\Python\python.exe "b c")", false),
+            (Words{R"(C:\Python\python.exe)", "\"b c\""}));
+  EXPECT_EQ(splitCommand("'a b'c x\"y z", false), (Words{"'a b'", "c", "x\"y", "z"}));
+  for (std::string word : {"plain/path-1.0.whl", "my app", "it's", "", "a\\b", "say \"hi\"", "$HOME"})
+    EXPECT_EQ(splitCommand("run " + quoteWord(word) + " x"), (Words{"run", word, "x"})) << word;
+}
+
+TEST(System, FailuresCarryTheOutputAndThePathIsLeftAlone) {
+  quorvex::testing::TempDir dir;
+  withEnv path("PATH", "/usr/bin:/bin");
+  std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf \"a\\r\\nb\\377\"; exit 3'";
+  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1a\nb\xEF\xBF\xBD");
+  // The child sees ./bin first and the tool's directory last; a program in ./bin wins.
+  cmd = "/bin/sh -c 'printf %s \"$PATH\"; exit 1'";
+  EXPECT_EQ(failureOf(cmd),
+            "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin:" QUORVEX_VENV "/bin");
+  writeFile("bin/qvx-tool", "#!/bin/sh\necho local \"$@\"\nexit 4\n");
+  fs::permissions("bin/qvx-tool", fs::perms::owner_all);
+  EXPECT_EQ(failureOf("qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
+  EXPECT_EQ(system("uv --version"), 0) << "found beside the tool without being on PATH";
+  EXPECT_EQ(failureOf("qvx-no-such-program --flag"),
+            "cannot run 'qvx-no-such-program': No such file or directory");
+  EXPECT_THROW(system("sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
+  EXPECT_THROW(system("echo 'unclosed"), std::invalid_argument);
+  EXPECT_STREQ(std::getenv("PATH"), "/usr/bin:/bin");
+}
+
+TEST(PythonCall, RunsThePythonBesideTheTool) {
+  try {
+    pythonCall("-c \"raise SystemExit('nope')\"");
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Command failed: " QUORVEX_VENV
+                           "/bin/python -c \"raise SystemExit('nope')\"\nlog: nope\n");
+  }
+}
+
+} // namespace
+} // namespace quorvex::utils

@@ -1,0 +1,97 @@
+// The compiler layer on real programs: gcc through the compiler object, a program embedding
+// CPython through the platform wrapper, and the macros that decide the limited API.
+#include "core/ccompiler.hpp"
+#include "core/interpreter.hpp"
+#include "core/plugin.hpp"
+#include "core/process.hpp"
+#include "core/utils.hpp"
+#include "core/utils_compilerconfig.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace quorvex;
+namespace qt = quorvex::testing;
+using Argv = std::vector<std::string>;
+
+TEST(UnixCompiler, BuildsAProgramAgainstASharedObjectAndNamesAFailingCommand) {
+  qt::TempDir dir;
+  qt::writeFile("src/greet.c", "const char* greeting(void) { return GREETING; }\n");
+  qt::writeFile("src/main.c", "#include <stdio.h>\nconst char* greeting(void);\n"
+                              "int main(void) { puts(greeting()); return 0; }\n");
+  auto compiler = ccompiler::new_compiler("unix");
+  compiler->define_macro("GREETING", std::string("\"hello from a shared object\""));
+  const Argv libObjects = compiler->compile({"src/greet.c"}, {.output_dir = "build/obj"});
+  ASSERT_EQ(libObjects, Argv{"build/obj/src/greet.o"});
+  compiler->link_shared_object(libObjects, "libgreet.so", {.output_dir = "build/lib"});
+  const std::string libDir = (dir.path() / "build/lib").string();
+  compiler->link_executable(compiler->compile({"src/main.c"}), "greeter",
+                            {.output_dir = "build/bin",
+                             .libraries = {"greet"},
+                             .library_dirs = {libDir},
+                             .runtime_library_dirs = {libDir}});
+  const auto result = process::run({(dir.path() / "build/bin/greeter").string()});
+  EXPECT_EQ(result.output, "hello from a shared object\n");
+
+  qt::writeFile("bad.c", "this is not C\n");
+  try {
+    compiler->compile({"bad.c"});
+    FAIL() << "a failing compile must throw";
+  } catch (const ccompiler::CompileError& error) {
+    EXPECT_TRUE(std::string(error.what()).ends_with(" -c bad.c -o bad.o' failed with exit code 1"))
+        << error.what();
+  }
+  EXPECT_THROW(compiler->compile({"notes.txt"}), ccompiler::CompileError);
+}
+
+// The stable ABI is asked for exactly where the wheel is tagged abi3.
+TEST(ConfigureCompiler, MacrosFollowNoInitVersionAndBuildMode) {
+  using Macros = std::vector<std::pair<std::string, std::optional<std::string>>>;
+  auto settings = [](bool noInit, int minor, bool freeThreaded) {
+    auto compiler = ccompiler::new_compiler("unix");
+    utils::detail::applyCommonSettings(*compiler, noInit,
+                                       {3, minor, "/py/include", [=] { return freeThreaded; }});
+    EXPECT_EQ(compiler->include_dirs, Argv{"/py/include"});
+    Macros list;
+    for (const auto& macro : compiler->macros) list.emplace_back(macro.name, macro.value);
+    return list;
+  };
+  const std::pair<std::string, std::optional<std::string>> ndebug{"NDEBUG", std::nullopt},
+      strings{"CYTHON_COMPRESS_STRINGS", "0"};
+  EXPECT_EQ(settings(true, 12, false),
+            (Macros{ndebug, {"CYTHON_NO_PYINIT_EXPORT", "1"}, strings}));
+  EXPECT_EQ(settings(false, 12, false),
+            (Macros{ndebug, strings, {"Py_LIMITED_API", std::to_string(0x030C0000)}}));
+  EXPECT_EQ(settings(false, 11, false).back().second, std::to_string(0x030B0000));
+  EXPECT_EQ(settings(false, 10, false), (Macros{ndebug, strings}));
+  EXPECT_EQ(settings(false, 13, true), (Macros{ndebug, strings, {"Py_GIL_DISABLED", "1"}}));
+}
+
+TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
+  qt::TempDir dir;
+  const interpreter::Facts& facts = interpreter::facts();
+  const std::string libDir = facts.configVar("LIBDIR").value();
+  const std::string ldLibrary = facts.configVar("LDLIBRARY").value(); // libpython3.12.so
+  const std::string libName = ldLibrary.substr(3, ldLibrary.find(".so") - 3);
+  qt::writeFile("embed/main.c", "#include <Python.h>\n"
+                                "int main(void) {\n"
+                                "  Py_Initialize();\n"
+                                "  PyRun_SimpleString(\"import sys; \"\n"
+                                "                     \"print(6 * 7, sys.version_info[:2])\");\n"
+                                "  return Py_FinalizeEx() < 0 ? 120 : 0;\n"
+                                "}\n");
+  auto raw = ccompiler::new_compiler("unix");
+  utils::configureCompiler(*raw, true);
+  utils::PlatformCompiler compiler(std::move(raw), {}, {"-fPIC"},
+                                   [&](const std::string&, const std::optional<fs::path>&) {
+                                     return plugin::LinkerInfo{.libraryDirs = Argv{libDir},
+                                                               .libraries = Argv{libName},
+                                                               .runtimeLibraryDirs = Argv{libDir}};
+                                   });
+  compiler.link_executable(compiler.compile({"embed/main.c"}), "embedded", {.output_dir = "out"});
+  process::Result result = process::run({(dir.path() / "out/embedded").string()});
+  EXPECT_TRUE(result.ok()) << result.output;
+  EXPECT_EQ(result.output,
+            "42 (" + std::to_string(facts.major) + ", " + std::to_string(facts.minor) + ")\n");
+}

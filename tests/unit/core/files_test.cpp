@@ -1,0 +1,73 @@
+// File-tree copies and template renders: what lands on disk, and nothing on failure.
+#include "core/utils.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using quorvex::testing::readFile;
+using quorvex::testing::TempDir;
+using quorvex::testing::writeFile;
+
+namespace quorvex::utils {
+namespace {
+
+TEST(Copytree, MergesIntoExistingDirectoriesKeepingMetadataAndCopiesNewOnesWhole) {
+  TempDir dir;
+  writeFile("src/top.txt", "new top");
+  writeFile("src/shared/both.txt", "from src");
+  writeFile("src/fresh/deep/file.txt", "fresh");
+  writeFile("src/fresh/skip.log", "skipped");
+  fs::create_symlink("real.txt", "src/fresh/alias.txt");
+  writeFile("dst/top.txt", "old top");
+  writeFile("dst/shared/only-dst.txt", "kept");
+  fs::permissions("src/top.txt", fs::perms(0640));
+  auto stamp = fs::last_write_time("src/top.txt") - std::chrono::hours(24);
+  fs::last_write_time("src/top.txt", stamp);
+  copytree("src", "dst", true, [&](const fs::path&, const std::vector<std::string>& names) {
+    std::vector<std::string> skip;
+    for (const auto& name : names)
+      if (name.ends_with(".log")) skip.push_back(name);
+    return skip;
+  });
+  EXPECT_EQ(readFile("dst/top.txt"), "new top");
+  EXPECT_EQ(fs::status("dst/top.txt").permissions(), fs::perms(0640));
+  EXPECT_EQ(fs::last_write_time("dst/top.txt"), stamp);
+  EXPECT_EQ(readFile("dst/shared/both.txt"), "from src");
+  EXPECT_EQ(readFile("dst/shared/only-dst.txt"), "kept");
+  EXPECT_EQ(readFile("dst/fresh/deep/file.txt"), "fresh");
+  EXPECT_FALSE(fs::exists("dst/fresh/skip.log"));
+  EXPECT_TRUE(fs::is_symlink("dst/fresh/alias.txt"));
+  writeFile("src2/name/inner.txt", "x");
+  writeFile("dst2/name", "a file in the way");
+  EXPECT_THROW(copytree("src2", "dst2"), fs::filesystem_error);
+}
+
+TEST(Template, RendersPythonValuesAndAFailureWritesNothing) {
+  TempDir dir;
+  template_(std::string("{{for m in packages}}<{{m}}>{{endfor}}|{{features}}|{{none}}|{{flag}}"),
+            "out.txt",
+            {{"packages", {"a", "b"}},
+             {"features", {{"x", 1}, {"y", "z"}}},
+             {"none", nullptr},
+             {"flag", true}});
+  EXPECT_EQ(readFile("out.txt"), "<a><b>|{'x': 1, 'y': 'z'}||True");
+  withEnv encoding("PYTHONIOENCODING", "latin-1");
+  template_(std::string("caf\u00e9 {{name}}"), "out.txt", {{"name", "\u00fc"}});
+  EXPECT_EQ(readFile("out.txt"), "caf\u00e9 \u00fc");
+  try {
+    template_(std::string("{{missing}}"), "out.txt", nlohmann::json::object());
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Template error while rendering 'out.txt': name 'missing' is not "
+                           "defined at line 1 column 3");
+  }
+  EXPECT_EQ(readFile("out.txt"), "caf\u00e9 \u00fc");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_THROW(template_(fs::path("absent.tmpl"), "out2.txt", nlohmann::json::object()),
+               std::runtime_error);
+  EXPECT_FALSE(fs::exists("out2.txt"));
+}
+
+} // namespace
+} // namespace quorvex::utils
