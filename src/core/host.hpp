@@ -15,6 +15,10 @@ std::string platform();
 /// the target).
 bool caseSensitiveFileNames();
 
+/// The host's machine name as the system reports it ("x86_64", "arm64", "AMD64"); empty when
+/// the system does not say.
+std::string machine();
+
 /// Makes `platform()` answer `name` while the guard lives.
 class PlatformOverride {
 public:

@@ -1,6 +1,7 @@
 #include "platforms/builtin.hpp"
 
 #include "platforms/linuxplatform.hpp"
+#include "platforms/macplatform.hpp"
 
 namespace quorvex::platforms {
 
@@ -9,6 +10,10 @@ const plugin::BuiltinFactories& builtinPlugins() {
       {".linuxplatform",
        [](plugin::PluginManager& manager) {
          return std::make_unique<linuxplatform::Plugin>(manager);
+       }},
+      {".macplatform",
+       [](plugin::PluginManager& manager) {
+         return std::make_unique<macplatform::Plugin>(manager);
        }},
   };
   return table;

@@ -70,8 +70,7 @@ public:
   /// `embedDir` / "bin".
   std::optional<std::filesystem::path>
   getExecutablePath(const std::filesystem::path& embedDir) override;
-  /// The file `name` in the directory that holds `path` ("." parts and a trailing separator
-  /// name no directory); nothing is checked.
+  /// `exePathBeside`.
   std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
                                                   const std::string& name) override;
   /// `exePath` unchanged.
@@ -111,6 +110,10 @@ inline constexpr const char* embeddedLibRunPath = "$ORIGIN/../lib";
 /// the resolved library directory.
 plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared,
                                  const std::filesystem::path& libraryPath);
+
+/// The file `name` in the directory that holds `path` ("." parts and a trailing separator
+/// name no directory); nothing is checked.
+std::filesystem::path exePathBeside(const std::filesystem::path& path, const std::string& name);
 
 // ---- Runtime library, interpreter selector and lib-dynload ----
 

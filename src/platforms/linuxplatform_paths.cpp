@@ -18,6 +18,10 @@ std::optional<fs::path> Plugin::getExecutablePath(const fs::path& embedDir) {
 }
 
 std::optional<fs::path> Plugin::getExePath(const fs::path& path, const std::string& name) {
+  return exePathBeside(path, name);
+}
+
+fs::path exePathBeside(const fs::path& path, const std::string& name) {
   // "." parts and a trailing separator name no directory of their own: the parent of "bin/"
   // or "bin/." is the directory holding "bin", not "bin" itself.
   fs::path normal;

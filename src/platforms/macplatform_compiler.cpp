@@ -1,0 +1,76 @@
+// Compiler objects and link options on macOS.
+#include "platforms/macplatform.hpp"
+
+#include "core/ccompiler.hpp"
+#include "core/utils.hpp"
+
+#include <stdexcept>
+
+namespace quorvex::macplatform {
+
+namespace fs = std::filesystem;
+
+std::string linkName(const fs::path& libraryPath) {
+  auto name = libraryPath.filename().string();
+  auto stem = name.substr(std::min<size_t>(3, name.size())); // without "lib"
+  auto first = stem.find('.');
+  if (first == std::string::npos)
+    throw std::runtime_error("macOS platform: cannot name the runtime library " +
+                             libraryPath.string() + " to the linker: its name has no version");
+  return stem.substr(0, stem.find('.', first + 1));
+}
+
+plugin::LinkerInfo linkerInfoFor(bool library, const std::string& exeName,
+                                 const fs::path& libraryPath) {
+  // The interpreter that loads a library provides Python's symbols.
+  const std::vector<std::string> none;
+  plugin::LinkerInfo info{.extraObjects = none,
+                          .linkerArgs = none,
+                          .libraryDirs = none,
+                          .libraries = none,
+                          .runtimeLibraryDirs = none,
+                          .libraryLinkerArgs =
+                              std::vector<std::string>{"-undefined", "dynamic_lookup"}};
+  if (library) return info;
+  auto directory = libraryPath.parent_path();
+  info.libraryDirs = {directory.empty() ? "." : directory.string()};
+  info.libraries = {linkName(libraryPath)};
+  // Beside the program (the build directory, a wheel's scripts), then an embedded directory's
+  // lib, then a lib directory of the program's own.
+  info.runtimeLibraryDirs = {"@executable_path", "@executable_path/../lib",
+                             "@executable_path/../lib/" + exeName + "/"};
+  return info;
+}
+
+std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
+  auto compiler = ccompiler::new_compiler("unix");
+  utils::configureCompiler(*compiler, noInit);
+  auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
+  auto& manager = pluginManager_;
+  return std::make_unique<utils::PlatformCompiler>(
+      std::move(compiler), std::move(compileArgs), getCompileLibArgs(),
+      [&manager](const std::string& outputName, const std::optional<fs::path>& libraryPath) {
+        return manager.getLinkerArgs(outputName, libraryPath);
+      });
+}
+
+std::optional<plugin::CompileBasics> Plugin::getCompileBasics() {
+  return plugin::CompileBasics{.objSuffix = ".o", .exeSuffix = ""};
+}
+
+std::optional<std::vector<fs::path>> Plugin::getExtraSources(const fs::path&,
+                                                             const std::optional<std::string>&) {
+  return std::vector<fs::path>{};
+}
+
+std::vector<std::string> Plugin::getCompileLibArgs() { return {}; }
+
+std::optional<plugin::LinkerInfo>
+Plugin::getLinkerArgs(const std::string& exeName, const std::optional<fs::path>& libraryPath) {
+  bool isLibrary = library("getLinkerArgs");
+  if (!isLibrary && !libraryPath)
+    throw std::runtime_error("macOS platform: no Python runtime library to link against");
+  return linkerInfoFor(isLibrary, exeName, libraryPath.value_or(fs::path()));
+}
+
+} // namespace quorvex::macplatform

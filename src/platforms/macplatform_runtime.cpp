@@ -1,0 +1,107 @@
+// The Python runtime on macOS: the pristine interpreter's selector, the build directory's copy
+// of its runtime library with a run-path install name, wheel tags and wheel placement.
+#include "platforms/macplatform.hpp"
+
+#include "core/fileio.hpp"
+#include "core/host.hpp"
+#include "core/interpreter.hpp"
+#include "core/log.hpp"
+#include "core/utils.hpp"
+#include "platforms/linuxplatform.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <system_error>
+
+namespace quorvex::macplatform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.macplatform"); }
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+} // namespace
+
+std::string runtimeLibraryFileName(int major, int minor, bool freeThreaded) {
+  return "libpython" + std::to_string(major) + "." + std::to_string(minor) +
+         (freeThreaded ? "t" : "") + ".dylib";
+}
+
+process::Result runTool(const std::vector<std::string>& argv) {
+  return process::run(argv, {.captureOutput = false});
+}
+
+fs::path installRuntimeLibrary(const fs::path& pristinePython, const fs::path& buildPath,
+                               const std::string& fileName, const ToolRunner& run) {
+  auto source = pristinePython / "lib" / fileName;
+  // An installation of another version or build mode has no such file.
+  if (!fs::is_regular_file(source))
+    throw fs::filesystem_error("Python runtime library not found: " + source.string(), source,
+                               std::make_error_code(std::errc::no_such_file_or_directory));
+  auto copy = buildPath / fileName;
+  fileio::copyWithMetadata(source, copy);
+  auto result = run({"install_name_tool", "-id", "@rpath/" + fileName, copy.string()});
+  // The copy is still a usable library, but programs linked against it would look for it
+  // under its old name: say so instead of failing later and silently.
+  if (result.signal != 0)
+    logger().warning("install_name_tool was ended by signal {}: {} keeps its former install name",
+                     result.signal, copy.string());
+  else if (result.exitCode != 0)
+    logger().warning("install_name_tool exited with status {}: {} keeps its former install name",
+                     result.exitCode, copy.string());
+  return copy;
+}
+
+std::string narrowUniversal2(const std::string& platformName, const std::string& machine) {
+  if (platformName.find("universal2") == std::string::npos) return platformName;
+  std::string lower = machine;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "arm64" || lower == "aarch64")
+    return replaceAll(replaceAll(platformName, "10_15_universal2", "11_0_arm64"), "universal2",
+                      "arm64");
+  return replaceAll(platformName, "universal2", "x86_64");
+}
+
+std::optional<std::string> Plugin::fixPlatformName(const std::string& platformName) {
+  return narrowUniversal2(platformName, host::machine());
+}
+
+void Plugin::auditWheel(const std::optional<fs::path>&, const fs::path& wheelPath,
+                        const fs::path& outputPath, const std::optional<std::string>&) {
+  fileio::copyWithMetadata(wheelPath, outputPath / wheelPath.filename());
+}
+
+std::optional<std::vector<plugin::RuntimeLibrary>>
+Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& version,
+                            const std::optional<fs::path>& runtimeLibPath) {
+  if (!runtimeLibPath)
+    throw std::runtime_error("macOS platform: no Python runtime library to put in the wheel");
+  return std::vector<plugin::RuntimeLibrary>{
+      {projectName + "-" + version + ".data/scripts/" + runtimeLibPath->filename().string(),
+       fileio::readFile(*runtimeLibPath)}};
+}
+
+std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
+  const auto& facts = interpreter::facts();
+  return linuxplatform::installSelectorFor(facts.major, facts.minor, facts.micro,
+                                           utils::isFreeThreaded());
+}
+
+std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,
+                                                  const fs::path& buildPath) {
+  const auto& facts = interpreter::facts();
+  return installRuntimeLibrary(
+      pristinePython, buildPath,
+      runtimeLibraryFileName(facts.major, facts.minor, utils::isFreeThreaded()));
+}
+
+} // namespace quorvex::macplatform

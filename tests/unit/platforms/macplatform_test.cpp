@@ -1,0 +1,125 @@
+// The macOS plug-in's answers, checked on this host through the host override, and its
+// rewrite of a real Mach-O library's install name with LLVM's tools for macOS targets.
+#include "platforms/macplatform.hpp"
+
+#include "core/host.hpp"
+#include "core/utils.hpp"
+#include "support/tempdir.hpp"
+#include "unit/core/log_recorder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+namespace mp = quorvex::macplatform;
+using Argv = std::vector<std::string>;
+using quorvex::testing::writeFile;
+
+namespace {
+
+// The message of what `step` throws.
+template <typename Step> std::string failure(Step step) {
+  try {
+    step();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "no failure";
+}
+
+std::string run(const Argv& argv) {
+  auto result = quorvex::process::run(argv);
+  EXPECT_TRUE(result.ok()) << argv[0] << ": " << result.output;
+  return result.output;
+}
+
+} // namespace
+
+TEST(MacPlugin, LinkNamesTagsAndModes) {
+  quorvex::testing::TempDir dir;
+  quorvex::host::PlatformOverride darwin("darwin");
+  quorvex::plugin::PluginManager manager;
+  mp::Plugin plugin(manager);
+  quorvex::options::BuildOptions options;
+  plugin.extendBuild(options);
+  auto exe = *plugin.getLinkerArgs("app", fs::path(".quorvex_build/libpython3.12.dylib"));
+  EXPECT_EQ(exe.libraryDirs, Argv{".quorvex_build"});
+  EXPECT_EQ(exe.libraries, Argv{"python3.12"});
+  EXPECT_EQ(exe.runtimeLibraryDirs,
+            (Argv{"@executable_path", "@executable_path/../lib", "@executable_path/../lib/app/"}));
+  EXPECT_EQ(mp::linkName(mp::runtimeLibraryFileName(3, 13, true)), "python3.13t");
+  options.library = true;
+  plugin.extendBuild(options);
+  auto lib = *plugin.getLinkerArgs("pkg.so", std::nullopt);
+  EXPECT_EQ(lib.libraries, Argv{});
+  EXPECT_EQ(lib.libraryLinkerArgs, (Argv{"-undefined", "dynamic_lookup"}));
+
+  for (auto [tag, machine, narrowed] :
+       {std::tuple{"macosx_10_15_universal2", "arm64", "macosx_11_0_arm64"},
+        {"macosx_10_15_universal2", "AArch64", "macosx_11_0_arm64"},
+        {"macosx_12_0_universal2", "ARM64", "macosx_12_0_arm64"},
+        {"macosx_10_15_universal2", "X86_64", "macosx_10_15_x86_64"},
+        {"macosx_11_0_arm64", "x86_64", "macosx_11_0_arm64"}})
+    EXPECT_EQ(mp::narrowUniversal2(tag, machine), narrowed) << tag << " on " << machine;
+
+  writeFile("app", "");
+  for (auto [before, after] : {std::pair{0644, 0755}, {0700, 0711}}) {
+    ASSERT_EQ(::chmod("app", before), 0);
+    plugin.makeExecutable("app");
+    struct stat st {};
+    ASSERT_EQ(::stat("app", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, static_cast<mode_t>(after)) << std::oct << before;
+  }
+}
+
+TEST(MacRuntime, CopyAndInstallNameFaults) {
+  quorvex::testing::TempDir dir;
+  const std::string name = "libpython3.12.dylib";
+  EXPECT_NE(failure([&] { mp::installRuntimeLibrary("py", "build", name); })
+                .find("not found: py/lib/" + name),
+            std::string::npos);
+  writeFile("py/lib/" + name, "dylib");
+  fs::create_directory("build");
+  Argv seen;
+  quorvex::testing::LogRecorder recorder;
+  auto copy = mp::installRuntimeLibrary("py", "build", name, [&](const Argv& argv) {
+    seen = argv;
+    return quorvex::process::Result{.exitCode = 3, .signal = 0, .output = ""};
+  });
+  EXPECT_EQ(seen, (Argv{"install_name_tool", "-id", "@rpath/" + name, "build/" + name}));
+  EXPECT_EQ(recorder.messages(quorvex::log::WARNING),
+            Argv{"install_name_tool exited with status 3: build/" + name +
+                 " keeps its former install name"});
+
+  fs::remove(copy);
+  quorvex::utils::withEnv path("PATH", (dir.path() / "build").string());
+  EXPECT_NE(failure([&] { mp::installRuntimeLibrary("py", "build", name); })
+                .find("'install_name_tool'"),
+            std::string::npos);
+  EXPECT_EQ(quorvex::testing::readFile(copy), "dylib");
+}
+
+TEST(MacRuntime, RealMachOGetsARunPathInstallName) {
+  quorvex::testing::TempDir dir;
+  const Argv clang{"clang-19", "-target", "arm64-apple-macos11", "-fuse-ld=lld", "-nostdlib"};
+  writeFile("lib.c", "int answer(void) { return 42; }\n");
+  writeFile("main.c", "int answer(void);\nint main(void) { return answer(); }\n");
+  for (auto made : {"py/lib", "bin", "build"}) fs::create_directories(made);
+  auto dylib = clang;
+  dylib.insert(dylib.end(), {"-shared", "lib.c", "-o", "py/lib/libpython3.12.dylib",
+                             "-Wl,-install_name,/opt/py/lib/libpython3.12.dylib"});
+  run(dylib);
+  fs::create_symlink("/usr/bin/llvm-install-name-tool-19", "bin/install_name_tool");
+  quorvex::utils::withEnv path("PATH", (dir.path() / "bin").string() + ":" + getenv("PATH"));
+  auto copy = mp::installRuntimeLibrary("py", "build", "libpython3.12.dylib");
+  // A program linked by the plug-in's answer records the library by its new install name.
+  auto info = mp::linkerInfoFor(false, "app", copy);
+  auto link = clang;
+  link.insert(link.end(), {"main.c", "-o", "build/app", "-Wl,-U,dyld_stub_binder",
+                           "-L" + info.libraryDirs->at(0), "-l" + info.libraries->at(0)});
+  for (const auto& runPath : *info.runtimeLibraryDirs) link.push_back("-Wl,-rpath," + runPath);
+  run(link);
+  EXPECT_NE(run({"llvm-otool-19", "-L", "build/app"}).find("\t@rpath/libpython3.12.dylib"),
+            std::string::npos);
+}
