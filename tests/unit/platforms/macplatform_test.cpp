@@ -5,7 +5,7 @@
 #include "core/host.hpp"
 #include "core/utils.hpp"
 #include "support/tempdir.hpp"
-#include "unit/core/log_recorder.hpp"
+#include "support/log_recorder.hpp"
 
 #include <gtest/gtest.h>
 
