@@ -1,11 +1,16 @@
 #include "platforms/builtin.hpp"
 
 #include "platforms/linuxplatform.hpp"
+#include "platforms/winplatform.hpp"
 
 namespace quorvex::platforms {
 
 const plugin::BuiltinFactories& builtinPlugins() {
   static const plugin::BuiltinFactories table{
+      {".winplatform",
+       [](plugin::PluginManager& manager) {
+         return std::make_unique<winplatform::Plugin>(manager);
+       }},
       {".linuxplatform",
        [](plugin::PluginManager& manager) {
          return std::make_unique<linuxplatform::Plugin>(manager);

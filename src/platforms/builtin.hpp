@@ -5,7 +5,7 @@
 
 namespace quorvex::platforms {
 
-/// ".linuxplatform" and whatever else this build carries; a name without an entry is a
+/// ".winplatform", ".linuxplatform" and whatever else this build carries; a name without an entry is a
 /// platform module this build does not have.
 const plugin::BuiltinFactories& builtinPlugins();
 
