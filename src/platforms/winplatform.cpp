@@ -9,7 +9,8 @@
 namespace quorvex::winplatform {
 
 Plugin::Plugin(plugin::PluginManager& manager) : pluginManager_(manager) {
-  if (host::platform() != "win32") throw std::runtime_error("Unsupported platform");
+  if (host::platform() != "win32")
+    throw std::runtime_error("Unsupported platform");
   if (const char* toolchain = std::getenv("QRV_MINGW32"); toolchain && *toolchain)
     toolchain_ = std::filesystem::path(toolchain);
 }

@@ -39,7 +39,8 @@ std::string lowerCase(std::string text) {
 }
 
 void removeCompilerVariables() {
-  for (const char* name : {"CC", "CXX", "LDSHARED"}) utils::setEnv(name, std::nullopt);
+  for (const char* name : {"CC", "CXX", "LDSHARED"})
+    utils::setEnv(name, std::nullopt);
 }
 
 } // namespace
@@ -60,7 +61,8 @@ std::optional<std::string> findMingwCompiler(const std::optional<fs::path>& tool
   // any project could plant a compiler.
   for (size_t start = 0; start <= searchPath.size();) {
     auto end = searchPath.find(searchPathSeparator, start);
-    if (end == std::string::npos) end = searchPath.size();
+    if (end == std::string::npos)
+      end = searchPath.size();
     auto dir = searchPath.substr(start, end - start);
     if (!dir.empty() && isFile(fs::path(dir) / name))
       return forwardSlashes((fs::path(dir) / name).string());
@@ -78,7 +80,8 @@ CompilerChoice chooseCompiler(const std::optional<std::string>& mingwCc,
   }
   // The C++ driver of the same toolchain: "...-clang.exe" gives "...-clang++.exe".
   auto cxx = *mingwCc;
-  if (auto at = lowerCase(cxx).rfind("clang"); at != std::string::npos) cxx.insert(at + 5, "++");
+  if (auto at = lowerCase(cxx).rfind("clang"); at != std::string::npos)
+    cxx.insert(at + 5, "++");
   utils::setEnv("CC", *mingwCc);
   utils::setEnv("CXX", cxx);
   utils::setEnv("LDSHARED", *mingwCc + " -shared");
@@ -123,9 +126,9 @@ fs::path resourceScript(const fs::path& moduleBuildDir, const std::string& produ
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
   const auto& facts = interpreter::facts();
   const char* searchPath = std::getenv("PATH");
-  auto choice = chooseCompiler(findMingwCompiler(toolchain_, facts.platform,
-                                                 searchPath ? searchPath : ""),
-                               ccompiler::new_compiler);
+  auto choice =
+      chooseCompiler(findMingwCompiler(toolchain_, facts.platform, searchPath ? searchPath : ""),
+                     ccompiler::new_compiler);
   useMingw_ = choice.useMingw;
   auto& compiler = choice.compiler;
   if (auto base = facts.configVar("installed_platbase")) {
@@ -152,7 +155,8 @@ Plugin::getExtraSources(const fs::path& moduleBuildDir,
                         const std::optional<std::string>& productName) {
   auto script = resourceScript(moduleBuildDir, productName.value_or(""));
   std::error_code ec;
-  if (fs::exists(script, ec)) return std::vector<fs::path>{script};
+  if (fs::exists(script, ec))
+    return std::vector<fs::path>{script};
   return std::vector<fs::path>{};
 }
 

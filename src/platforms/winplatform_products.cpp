@@ -28,7 +28,8 @@ fs::path withExeSuffix(const fs::path& path) {
 }
 
 fs::path resolveExe(const fs::path& exePath) {
-  if (fs::exists(exePath)) return exePath;
+  if (fs::exists(exePath))
+    return exePath;
   auto withExe = withExeSuffix(exePath);
   return fs::exists(withExe) ? withExe : exePath;
 }
@@ -52,28 +53,32 @@ std::vector<plugin::RuntimeLibrary> runtimeDllRecords(const fs::path& baseDir,
                                                       const std::string& projectName,
                                                       const std::string& version) {
   std::vector<std::string> names;
-  if (!fs::exists(baseDir)) return {};
+  if (!fs::exists(baseDir))
+    return {};
   for (const auto& entry : fs::directory_iterator(baseDir)) {
     auto name = entry.path().filename().string();
     if (glob::fnmatch(name, "python*.dll", host::caseSensitiveFileNames()) &&
-        entry.is_regular_file()) names.push_back(name);
+        entry.is_regular_file())
+      names.push_back(name);
   }
   std::sort(names.begin(), names.end());
   std::vector<plugin::RuntimeLibrary> records;
   for (const auto& name : names)
-    records.push_back({projectName + "-" + version + ".data/scripts/" + name,
-                       fileio::readFile(baseDir / name)});
+    records.push_back(
+        {projectName + "-" + version + ".data/scripts/" + name, fileio::readFile(baseDir / name)});
   return records;
 }
 
 void Plugin::appendExecutable(const fs::path& exePath, const fs::path& zipPath) {
-  if (!fs::exists(zipPath)) return;
+  if (!fs::exists(zipPath))
+    return;
   const auto archive = fileio::readFile(zipPath);
   // The program grows in a copy that replaces it only when whole, so a failed write never
   // leaves a program with half an archive at its end.
   const auto temporary = fileio::temporarySibling(exePath);
   fileio::TemporaryFile guard(temporary);
-  if (fs::exists(exePath)) fileio::copyWithMetadata(exePath, temporary);
+  if (fs::exists(exePath))
+    fileio::copyWithMetadata(exePath, temporary);
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::app);
     out.write(archive.data(), static_cast<std::streamsize>(archive.size()));
@@ -111,8 +116,7 @@ std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
                             facts.platform);
 }
 
-std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,
-                                                  const fs::path&) {
+std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython, const fs::path&) {
   const auto& facts = interpreter::facts();
   return pristinePython / runtimeDllName(facts.major, facts.minor);
 }
@@ -121,13 +125,16 @@ std::optional<std::string> Plugin::getExecutableName(const std::string& mainModu
   return mainModule + (option(library_, "getExecutableName") ? ".pyd" : ".exe");
 }
 
-std::optional<fs::path> Plugin::getExecutablePath(const fs::path& embedDir) { return embedDir; }
+std::optional<fs::path> Plugin::getExecutablePath(const fs::path& embedDir) {
+  return embedDir;
+}
 
 std::optional<fs::path> Plugin::getExePath(const fs::path& path, const std::string& name) {
   // "." parts and a trailing separator name no directory of their own.
   fs::path normal;
   for (const auto& part : path)
-    if (!part.empty() && part != ".") normal /= part;
+    if (!part.empty() && part != ".")
+      normal /= part;
   return withExeSuffix((normal.has_relative_path() ? normal.parent_path() : normal) / name);
 }
 
