@@ -104,8 +104,9 @@ using CompilerFactory =
     std::function<std::unique_ptr<ccompiler::CCompiler>(const std::string& kind)>;
 
 /// The compiler object for the driver `mingwCc` (none: MSVC). With a driver, CC, CXX and
-/// LDSHARED name it and an INFO line says so; should its object fail to be made, one WARNING
-/// line, and MSVC. Without one (or after the fall-back) the three variables are removed.
+/// LDSHARED name it (quoted when it holds a blank) and an INFO line says so; should its object fail
+/// to be made, one WARNING line, and MSVC. Without one (or after the fall-back) the three variables
+/// are removed.
 struct CompilerChoice {
   std::unique_ptr<ccompiler::CCompiler> compiler;
   bool useMingw = false;

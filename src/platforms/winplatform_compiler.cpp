@@ -38,6 +38,12 @@ std::string lowerCase(std::string text) {
   return text;
 }
 
+// CC, CXX and LDSHARED are command texts that the compiler layer (and any setuptools a child
+// runs) splits like a shell: a driver under "C:/Program Files" must stay one word.
+std::string commandWord(const std::string& path) {
+  return path.find_first_of(" \t'") == std::string::npos ? path : '"' + path + '"';
+}
+
 void removeCompilerVariables() {
   for (const char* name : {"CC", "CXX", "LDSHARED"})
     utils::setEnv(name, std::nullopt);
@@ -82,9 +88,9 @@ CompilerChoice chooseCompiler(const std::optional<std::string>& mingwCc,
   auto cxx = *mingwCc;
   if (auto at = lowerCase(cxx).rfind("clang"); at != std::string::npos)
     cxx.insert(at + 5, "++");
-  utils::setEnv("CC", *mingwCc);
-  utils::setEnv("CXX", cxx);
-  utils::setEnv("LDSHARED", *mingwCc + " -shared");
+  utils::setEnv("CC", commandWord(*mingwCc));
+  utils::setEnv("CXX", commandWord(cxx));
+  utils::setEnv("LDSHARED", commandWord(*mingwCc) + " -shared");
   logger.info("Using MinGW compiler: {}", *mingwCc);
   try {
     return {make("mingw32"), true};

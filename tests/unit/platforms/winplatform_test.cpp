@@ -39,6 +39,9 @@ TEST(WinPlugin, ToolchainChoice) {
             cwd + "/tc/bin/x86_64-w64-mingw32-clang++.exe " + cwd +
                 "/tc/bin/x86_64-w64-mingw32-clang.exe -shared");
 
+  const std::string spaced = "C:/Program Files/x86_64-w64-mingw32-clang.exe";
+  EXPECT_TRUE(wp::chooseCompiler(spaced, quorvex::ccompiler::new_compiler).useMingw);
+  EXPECT_EQ(std::getenv("LDSHARED"), '"' + spaced + "\" -shared");
   quorvex::testing::LogRecorder log;
   auto choice =
       wp::chooseCompiler("C:/bin/x86_64-w64-mingw32-clang.exe", [](const std::string& kind) {
