@@ -79,6 +79,10 @@ private:
   std::optional<std::string> previous_;
 };
 
+/// Sets one environment variable of the process, or removes it when `value` is none, for
+/// good; throws `std::system_error` naming the variable.
+void setEnv(const std::string& name, const std::optional<std::string>& value);
+
 /// A template given as a file to read or as the text itself.
 using TemplateSource = std::variant<std::filesystem::path, std::string>;
 

@@ -5,9 +5,7 @@
 
 namespace quorvex::utils {
 
-namespace {
-
-void setVariable(const std::string& name, const std::optional<std::string>& value) {
+void setEnv(const std::string& name, const std::optional<std::string>& value) {
 #if defined(_WIN32)
   // An empty value removes the variable on Windows, as an unset does.
   int failed = _putenv_s(name.c_str(), value ? value->c_str() : "");
@@ -19,16 +17,14 @@ void setVariable(const std::string& name, const std::optional<std::string>& valu
                             "cannot set the environment variable " + name);
 }
 
-} // namespace
-
 withEnv::withEnv(std::string name, const std::string& value) : name_(std::move(name)) {
   if (const char* old = std::getenv(name_.c_str())) previous_ = old;
-  setVariable(name_, value);
+  setEnv(name_, value);
 }
 
 withEnv::~withEnv() {
   try {
-    setVariable(name_, previous_);
+    setEnv(name_, previous_);
   } catch (...) {
     // A destructor must not throw; the variable stays as the scope left it.
   }

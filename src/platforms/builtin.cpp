@@ -2,11 +2,16 @@
 
 #include "platforms/linuxplatform.hpp"
 #include "platforms/macplatform.hpp"
+#include "platforms/winplatform.hpp"
 
 namespace quorvex::platforms {
 
 const plugin::BuiltinFactories& builtinPlugins() {
   static const plugin::BuiltinFactories table{
+      {".winplatform",
+       [](plugin::PluginManager& manager) {
+         return std::make_unique<winplatform::Plugin>(manager);
+       }},
       {".linuxplatform",
        [](plugin::PluginManager& manager) {
          return std::make_unique<linuxplatform::Plugin>(manager);

@@ -5,8 +5,8 @@
 
 namespace quorvex::platforms {
 
-/// ".linuxplatform", ".macplatform" and whatever else this build carries; a name without an entry is a
-/// platform module this build does not have.
+/// ".winplatform", ".linuxplatform", ".macplatform" and whatever else this build carries; a
+/// name without an entry is a platform module this build does not have.
 const plugin::BuiltinFactories& builtinPlugins();
 
 } // namespace quorvex::platforms

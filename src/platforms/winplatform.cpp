@@ -1,0 +1,35 @@
+#include "platforms/winplatform.hpp"
+
+#include "bootstrap/wintemplate.hpp"
+#include "core/host.hpp"
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace quorvex::winplatform {
+
+Plugin::Plugin(plugin::PluginManager& manager) : pluginManager_(manager) {
+  if (host::platform() != "win32")
+    throw std::runtime_error("Unsupported platform");
+  if (const char* toolchain = std::getenv("QRV_MINGW32"); toolchain && *toolchain)
+    toolchain_ = std::filesystem::path(toolchain);
+}
+
+void Plugin::extendBuild(const options::BuildOptions& options) {
+  noConsole_ = options.no_console;
+  library_ = options.library;
+}
+
+bool Plugin::option(const std::optional<bool>& value, const char* hook) const {
+  // Only a build run tells a library from a program and a console from a window.
+  if (!value)
+    throw std::runtime_error(std::string("Windows platform: ") + hook +
+                             " needs the build options, but extendBuild was not called");
+  return *value;
+}
+
+std::optional<std::string> Plugin::getConfigTemplate() {
+  return std::string(wintemplate::configTemplate);
+}
+
+} // namespace quorvex::winplatform

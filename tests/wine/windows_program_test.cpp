@@ -1,0 +1,101 @@
+// Real Windows products made by the Windows plug-in on this host and run under wine: a program
+// whose main is Cython's embedded main with the Windows start-up block, and a ".pyd" library,
+// both against the Windows CPython that scripts/setup-windows installs.
+#include "compilation/compiler.hpp"
+#include "compilation/pipeline.hpp"
+#include "core/host.hpp"
+#include "core/process.hpp"
+#include "core/utils.hpp"
+#include "platforms/builtin.hpp"
+#include "support/tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <regex>
+
+namespace fs = std::filesystem;
+using quorvex::testing::writeFile;
+
+namespace {
+
+// The variables of the set-up's env file; a missing toolchain fails the test, never skips it.
+void loadWindowsEnv() {
+  std::ifstream env(QUORVEX_VENV "/windows/env");
+  ASSERT_TRUE(env) << "no Windows toolchain: scripts/setup-windows did not run or failed";
+  static const std::regex line(R"re(export (\w+)="?([^"]*)"?)re");
+  std::smatch match;
+  for (std::string text; std::getline(env, text);)
+    if (std::regex_match(text, match, line))
+      setenv(match[1].str().c_str(), match[2].str().c_str(), 1);
+}
+
+quorvex::process::Result wine(const std::vector<std::string>& argv) {
+  auto command = argv;
+  command.insert(command.begin(), "wine");
+  // CPython under wine cannot start with a regular file as a standard stream.
+  auto result = quorvex::process::run(command, {.timeout = std::chrono::seconds(120), .input = ""});
+  std::cout << argv.front() << " printed:\n"
+            << result.output << "exit status " << result.exitCode << "\n";
+  return result;
+}
+
+} // namespace
+
+TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
+  ASSERT_NO_FATAL_FAILURE(loadWindowsEnv());
+  const fs::path winPython = std::getenv("QUORVEX_WIN_PYTHON");
+  const std::string include = std::getenv("QUORVEX_WIN_INCLUDE"),
+                    libs = std::getenv("QUORVEX_WIN_LIBS");
+  quorvex::testing::TempDir dir;
+  // The plug-in looks for the driver by its Windows name.
+  fs::create_directories("tc/bin");
+  fs::create_symlink(fs::path(std::getenv("QRV_MINGW32")) / "bin/x86_64-w64-mingw32-clang",
+                     "tc/bin/x86_64-w64-mingw32-clang.exe");
+  quorvex::utils::withEnv toolchain("QRV_MINGW32", (dir.path() / "tc").string());
+
+  writeFile("mod.pyx", "def area(int w, int h):\n    return w * h\n");
+  writeFile("app.pyx", "import sys\nimport mod\n\ncdef long fact(long n):\n"
+                       "    return 1 if n < 2 else n * fact(n - 1)\n\n"
+                       "print(sys.version)\nprint('values', fact(10), mod.area(6, 7))\n"
+                       "print('prefix', sys.prefix)\nsys.exit(fact(3) + 1)\n");
+  quorvex::compiler::cythonCall({"--embed", "app.pyx", "-o", "app.c"});
+  quorvex::compiler::cythonCall({"mod.pyx", "-o", "mod.c"});
+
+  quorvex::host::PlatformOverride windows("win32");
+  quorvex::plugin::PluginManager manager({}, {".winplatform"},
+                                         quorvex::platforms::builtinPlugins());
+  ASSERT_EQ(manager.plugins.size(), 1u);
+  manager.extendBuild({});
+  quorvex::compiler::patchEmbeddedBootstrap(manager, "app.c");
+  // The embedded layout: the program and the library beside python312.dll and the stdlib.
+  fs::copy(winPython, "dist", fs::copy_options::recursive);
+  fs::remove("dist/python312._pth"); // so that the program's own start-up finds the home
+  for (bool library : {false, true}) {
+    auto compiler = manager.newCompiler(!library);
+    ASSERT_EQ(compiler->compiler().compiler_type(), "mingw32");
+    compiler->_library = library;
+    compiler->_libraryPath = manager.getRuntimeLibPath(winPython, ".");
+    auto objects = compiler->compile({library ? "mod.c" : "app.c"}, {.include_dirs = {include}});
+    if (library)
+      compiler->link_shared_object(objects, "dist/mod.pyd", {.library_dirs = {libs}});
+    else
+      compiler->link_executable(objects, "app", {.output_dir = "dist", .library_dirs = {libs}});
+  }
+  ASSERT_EQ(manager.resolveExePath("dist/app"), fs::path("dist/app.exe"));
+
+  auto program = wine({"dist/app.exe"});
+  EXPECT_EQ(program.exitCode, 7);
+  EXPECT_NE(program.output.find("MSC v."), std::string::npos);
+  EXPECT_NE(program.output.find("values 3628800 42"), std::string::npos);
+  auto home = "Z:" + (dir.path() / "dist").string();
+  std::replace(home.begin(), home.end(), '/', '\\');
+  EXPECT_NE(program.output.find("prefix " + home + "\r\n"), std::string::npos) << home;
+
+  auto python = wine({"dist/python.exe", "-c", "import mod; print(mod.area(5, 8), mod.__file__)"});
+  EXPECT_TRUE(python.ok());
+  EXPECT_EQ(python.output.substr(0, 3), "40 ");
+}
