@@ -4,7 +4,7 @@
 #include "core/host.hpp"
 #include "core/utils.hpp"
 #include "support/tempdir.hpp"
-#include "unit/core/log_recorder.hpp"
+#include "support/log_recorder.hpp"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
