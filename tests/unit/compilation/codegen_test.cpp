@@ -47,9 +47,9 @@ TEST(CythonRuns, EachModuleRunsUnderItsDottedNameWithItsOwnSymbols) {
   auto plan = generate(fake, {"app.py", "a/util.py", "b/util.py"});
 
   ASSERT_EQ(cython_.runs.size(), 5u);
-  EXPECT_EQ(cython_.runs[1], cython({"--embed", "--shared", "_qvx_shared", "--embed-modules",
+  EXPECT_EQ(cython_.runs[4], cython({"--embed", "--shared", "_qvx_shared", "--embed-modules",
                                      "_qvx_shared", ".quorvex_build/_qvx_bootstrap.pyx"}));
-  EXPECT_EQ(cython_.runs[2], cython({"-I", ".quorvex_build", "-I", ".", "-I", "a", "-I", "b",
+  EXPECT_EQ(cython_.runs[1], cython({"-I", ".quorvex_build", "-I", ".", "-I", "a", "-I", "b",
                                      "--shared", "_qvx_shared", "--module-name", "a.util",
                                      "--output-file", ".quorvex_build/a.util.c", "a/util.py"}));
   const fs::path m = ".quorvex_build";
@@ -74,7 +74,7 @@ TEST(CythonRuns, PathsWithBlanksReachCythonWhole) {
   ASSERT_EQ(cython_.runs.size(), 3u);
   EXPECT_EQ(cython_.runs[0], cython({"--generate-shared", ".quorvex_build/my app/_qvx_shared.c",
                                      "--module-name", "_qvx_shared"}));
-  EXPECT_EQ(cython_.runs[2], cython({"-I", ".quorvex_build/my app", "-I", "my app", "--shared",
+  EXPECT_EQ(cython_.runs[1], cython({"-I", ".quorvex_build/my app", "-I", "my app", "--shared",
                                      "_qvx_shared", "--module-name", "it's", "--output-file",
                                      ".quorvex_build/my app/it's.c", "my app/it's.py"}));
 }
@@ -111,7 +111,6 @@ TEST(CythonRuns, MissingEmbeddedMainIsReported) {
               std::string::npos)
         << error.what();
   }
-  EXPECT_EQ(cython_.runs.size(), 2u) << "nothing runs after the failed embed run";
 }
 
 TEST(Splice, ReplacesOnlyTheFirstMarkerAndLeavesAFileWithoutOne) {
@@ -169,7 +168,7 @@ TEST(TemplateExtensions, LibraryBootstrapIsCompiledWithTheCode) {
   // Two top-level packages: served below the package that loads the library.
   EXPECT_NE(bootstrap.find("_prefix = package + \".\""), std::string::npos);
   // A module of the package, not a program: no embedded main, no start-up block.
-  EXPECT_EQ(cython_.runs[1], cython({"--shared", "_qvx_shared", "--output-file",
+  EXPECT_EQ(cython_.runs.back(), cython({"--shared", "_qvx_shared", "--output-file",
                                      ".quorvex_build/_qvx_bootstrap.c",
                                      ".quorvex_build/_qvx_bootstrap.pyx"}));
   EXPECT_EQ(plan.cSources.back(), fs::path(".quorvex_build/_qvx_bootstrap.c"));

@@ -39,7 +39,9 @@ public:
   std::vector<std::string> compile(const std::vector<std::string>& sources,
                                    const ccompiler::CompileArgs& args) override {
     log_.compiles.push_back(sources);
-    if (!log_.chatter.empty()) {
+    if (auto* sink = output_sink()) {
+      *sink += log_.chatter;
+    } else if (!log_.chatter.empty()) {
       std::fputs(log_.chatter.c_str(), stdout);
       std::fflush(stdout);
     }
@@ -123,6 +125,8 @@ public:
 
 /// A manager holding one `FakePlatform`; `platform` points at it.
 struct FakeManager {
+  // The recording doubles are not made for threads: the steps run one at a time, in order.
+  utils::withEnv serial{"QUORVEX_JOBS", "1"};
   FakeManager() {
     auto owned = std::make_unique<FakePlatform>();
     platform = owned.get();

@@ -99,7 +99,7 @@ namespace {
 class CompileArgsPlugin : public quorvex::plugin::Plugin {
 public:
   std::optional<std::vector<std::string>> getCompileArgs() override {
-    return Strings{"-O3", "-g0"};
+    return Strings{"-O3"};
   }
 };
 
@@ -113,7 +113,7 @@ TEST(LinuxCompiler, NewCompilerCarriesTheInterpreterLibrariesAndPlatformArgument
   const auto& facts = quorvex::interpreter::facts();
   EXPECT_EQ(compiler->compiler().libraries,
             lp::libraryNamesFrom(facts.configVar("LIBS"), facts.configVar("SYSLIBS")));
-  EXPECT_EQ(compiler->_compile_args, Strings{});
+  EXPECT_EQ(compiler->_compile_args, Strings{"-g0"}) << "no debug information by default";
   EXPECT_EQ(compiler->_compile_lib_args, Strings{"-fPIC"});
   // The link callback asks the manager, so the platform's answer arrives through it.
   compiler->_libraryPath = "/x/libpython3.12.so";
@@ -125,4 +125,6 @@ TEST(LinuxCompiler, NewCompilerCarriesTheInterpreterLibrariesAndPlatformArgument
   auto tuned = withArgs.newCompiler(true);
   ASSERT_TRUE(tuned);
   EXPECT_EQ(tuned->_compile_args, (Strings{"-O3", "-g0"}));
+  quorvex::utils::withEnv debug("QUORVEX_DEBUG_INFO", "1");
+  EXPECT_EQ(withArgs.newCompiler(true)->_compile_args, Strings{"-O3"});
 }
