@@ -1,11 +1,17 @@
 // The file-list text of log lines, order-keeping de-duplication, and the compile groups and
 // link of phase 3 with recording compiler objects.
 #include "compilation/compiler.hpp"
+#include "compilation/jobs.hpp"
 #include "compilation/pipeline.hpp"
 #include "fakes.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 using quorvex::compilation_test::FakeManager;
@@ -159,4 +165,29 @@ TEST(CompileAndLink, DottedExecutableNameIsLinkedWholeWithoutSuffix) {
                      [] { return std::nullopt; });
   EXPECT_EQ(result, fs::path("out/tool.bin"));
   EXPECT_TRUE(fs::exists(*result)) << "the file returned is the file made";
+}
+
+TEST(Jobs, CoresLoweredByTheEnvironmentAndAFailureStartsNothingMore) {
+  using quorvex::compiler::jobCount;
+  EXPECT_EQ(jobCount(8, std::nullopt), 8u);
+  EXPECT_EQ(jobCount(8, "3"), 3u);
+  EXPECT_EQ(jobCount(8, "20"), 8u) << "never more than the cores";
+  EXPECT_EQ(jobCount(0, std::nullopt), 1u) << "core count unknown";
+  for (const char* bad : {"0", "-2", "two", "99999999999"})
+    EXPECT_THROW(jobCount(8, bad), std::invalid_argument) << bad;
+
+  std::atomic<int> started = 0;
+  std::vector<std::function<void()>> tasks(40, [&] {
+    ++started;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  });
+  tasks[0] = [&] {
+    ++started;
+    throw std::runtime_error("first fails");
+  };
+  std::vector<std::size_t> finished;
+  EXPECT_THROW(quorvex::compiler::runJobs(tasks, 4, [&](std::size_t i) { finished.push_back(i); }),
+               std::runtime_error);
+  EXPECT_LT(started, 40) << "tasks went on starting after the failure";
+  EXPECT_EQ(std::count(finished.begin(), finished.end(), 0u), 0);
 }
