@@ -118,6 +118,7 @@ def main():
         the_floor = floor(log)
         product = root / ".quorvex_build" / "benchapp"
         size = product.stat().st_size
+        print(f"build {wall:.1f} s, floor {the_floor:.1f} s", flush=True)
         rows = [("full build (every module rebuilt)", f"{wall:.1f} s"),
                 ("parallel floor, same run", f"{the_floor:.1f} s"),
                 ("build / floor", f"{wall / the_floor:.2f}"),
@@ -132,7 +133,8 @@ def main():
         python = next(p for p in (root / ".quorvex_build" / "python").rglob("bin/python3")
                       if p.is_file())
         # CPython running the same sources, its bytecode cache warm.
-        source_run = [str(python), "-I", "-c", "import benchapp.main as m; m.main()"]
+        # (-E -s rather than -I, which would leave the working directory off the path.)
+        source_run = [str(python), "-E", "-s", "-c", "import benchapp.main as m; m.main()"]
         subprocess.run(source_run, cwd=root, check=True, stdout=subprocess.DEVNULL)
         compiled = median_start([str(product)], root, args.runs)
         from_source = median_start(source_run, root, args.runs)
