@@ -44,7 +44,7 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
   return compiler;
 }
 
-void cythonCall(const std::vector<std::string>& args) {
+std::string cythonCommand(const std::vector<std::string>& args) {
   // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
   // would truncate 2.5 and `x: list` would refuse a range. A module in the working directory
   // named like one Cython imports must not replace it: keep the working directory off the
@@ -64,8 +64,10 @@ void cythonCall(const std::vector<std::string>& args) {
     append("freethreading_compatible=True");
   }
   for (const auto& arg : args) append(arg);
-  utils::pythonCall(cmd);
+  return cmd;
 }
+
+void cythonCall(const std::vector<std::string>& args) { utils::pythonCall(cythonCommand(args)); }
 
 void patchEmbeddedBootstrap(plugin::PluginManager& manager, const fs::path& bootstrapCPath) {
   static const std::string marker = "PyConfig_InitPythonConfig(&config);";

@@ -40,6 +40,8 @@ std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit = false);
 /// interpreter, then `args` joined with blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(const std::vector<std::string>& args);
+/// The command text that `cythonCall(args)` hands to `utils::pythonCall`.
+std::string cythonCommand(const std::vector<std::string>& args);
 
 /// Replaces the first "PyConfig_InitPythonConfig(&config);" in the generated C file
 /// `bootstrapCPath` by the `getConfigTemplate` answer and writes the file back whole; without

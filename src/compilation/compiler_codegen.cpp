@@ -6,8 +6,15 @@
 #include "compilation/pxd_stubs.hpp"
 #include "compilation/textfile.hpp"
 
+#include "compilation/jobs.hpp"
+
 #include "bootstrap/templates.hpp"
+#include "core/log.hpp"
 #include "core/utils.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
 
 #include <filesystem>
 #include <cctype>
@@ -93,12 +100,21 @@ void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
   }));
 }
 
-// Translates each rebuilt module on its own, under its dotted name, so that it carries its own
-// package as `__package__` and its C file is named after the whole name. `sources` gives the
-// file Cython reads for each module (a copy when the library's declarations are stubbed). The
-// module build directory comes first on the include path: its `_qvx_bootstrap.pxd` is the one
-// meant.
-void translateModules(const SourcePlan& plan, const std::vector<fs::path>& sources) {
+// One Cython run and what follows it on the same thread; `what` names its output.
+struct Translation {
+  utils::PythonCommand command;
+  std::function<void()> after;
+  std::string what;
+  std::uintmax_t size = 0;
+};
+
+// The Cython run of each rebuilt module on its own, under its dotted name, so that it carries
+// its own package as `__package__` and its C file is named after the whole name. `sources`
+// gives the file Cython reads for each module (a copy when the library's declarations are
+// stubbed). The module build directory comes first on the include path: its
+// `_qvx_bootstrap.pxd` is the one meant.
+std::vector<Translation> moduleTranslations(const SourcePlan& plan,
+                                            const std::vector<fs::path>& sources) {
   std::set<fs::path> sourceDirs;
   for (const auto& source : sources) sourceDirs.insert(pathlibForm(source.parent_path()));
   sourceDirs.erase(plan.modBuildPath);
@@ -109,16 +125,43 @@ void translateModules(const SourcePlan& plan, const std::vector<fs::path>& sourc
   }
   common.push_back("--shared");
   common.push_back(sharedName);
+  std::vector<Translation> runs;
   std::size_t next = 0;
   for (const auto& module : plan.modules) {
     if (!module.rebuilt) continue;
     fs::path cFile = plan.modBuildPath / (module.fileStem + ".c");
+    const fs::path& source = sources.at(next++);
     std::vector<std::string> args = common;
-    args.insert(args.end(), {"--module-name", module.name, "--output-file", cFile.string(),
-                             sources.at(next++).string()});
-    cythonCall(args);
-    renameModuleSymbols(cFile, module.name);
+    args.insert(args.end(),
+                {"--module-name", module.name, "--output-file", cFile.string(), source.string()});
+    std::error_code ignored;
+    auto size = fs::file_size(source, ignored);
+    runs.push_back({utils::pythonCommand(cythonCommand(args)),
+                    [cFile, name = module.name] { renameModuleSymbols(cFile, name); },
+                    cFile.string(), size == static_cast<std::uintmax_t>(-1) ? 0 : size});
   }
+  // The largest first: the longest chains of translation and compile start soonest.
+  std::stable_sort(runs.begin(), runs.end(),
+                   [](const Translation& a, const Translation& b) { return a.size > b.size; });
+  return runs;
+}
+
+// Runs the translations side by side, each logged at DEBUG with its time when it ends.
+void translateAll(const std::vector<Translation>& runs) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<double> seconds(runs.size());
+  std::vector<std::function<void()>> tasks;
+  for (std::size_t i = 0; i < runs.size(); ++i)
+    tasks.push_back([&runs, &seconds, i] {
+      auto start = Clock::now();
+      runs[i].command.run();
+      if (runs[i].after) runs[i].after();
+      seconds[i] = std::chrono::duration<double>(Clock::now() - start).count();
+    });
+  runJobs(tasks, jobCount(), [&](std::size_t i) {
+    log::getLogger("quorvex.compiler").debug("translated {} in {:.2f} s", runs[i].what,
+                                             seconds[i]);
+  });
 }
 
 // The bootstrap's table: each module's dotted name and the symbol of its init function.
@@ -138,7 +181,11 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   json extensions = templateExtensions(manager);
 
   fs::path sharedPath = modBuildPath / (sharedName + ".c");
+  auto start = std::chrono::steady_clock::now();
   cythonCall({"--generate-shared", sharedPath.string(), "--module-name", sharedName});
+  log::getLogger("quorvex.compiler")
+      .debug("translated {} in {:.2f} s", sharedPath.string(),
+             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   plan.cSources.push_back(sharedPath);
 
   std::string code = joinSnippets(extensions["code"]);
@@ -165,29 +212,34 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   utils::template_(std::string(templates::headerTemplate), modBuildPath / "__main__.h",
                    {{"symbols", symbols}});
 
-  fs::path bootstrapC = modBuildPath / "_qvx_bootstrap.c";
-  if (library) {
-    // Loaded by the wheel's package as its submodule "_qvx_bootstrap".
-    cythonCall({"--shared", sharedName, "--output-file", bootstrapC.string(),
-                bootstrapPyx.string()});
-  } else {
-    cythonCall({"--embed", "--shared", sharedName, "--embed-modules", sharedName,
-                bootstrapPyx.string()});
-  }
-  if (!fs::exists(bootstrapC))
-    throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
-                                   ". Cython invocation likely did not run correctly.",
-                               std::make_error_code(std::errc::no_such_file_or_directory));
-  if (!library) patchEmbeddedBootstrap(manager, bootstrapC);
-  plan.cSources.push_back(bootstrapC);
-
   std::vector<fs::path> toTranslate;
   for (const auto& module : plan.modules)
     if (module.rebuilt) toTranslate.push_back(module.source);
   if (library)
     if (auto copies = stubbedCopies(sourcePath, toTranslate, modBuildPath / "_qvx_stubbed"))
       toTranslate = std::move(*copies);
-  translateModules(plan, toTranslate);
+  std::vector<Translation> runs = moduleTranslations(plan, toTranslate);
+
+  fs::path bootstrapC = modBuildPath / "_qvx_bootstrap.c";
+  std::vector<std::string> bootstrapArgs;
+  if (library) {
+    // Loaded by the wheel's package as its submodule "_qvx_bootstrap".
+    bootstrapArgs = {"--shared", sharedName, "--output-file", bootstrapC.string(),
+                     bootstrapPyx.string()};
+  } else {
+    bootstrapArgs = {"--embed", "--shared", sharedName, "--embed-modules", sharedName,
+                     bootstrapPyx.string()};
+  }
+  runs.push_back({utils::pythonCommand(cythonCommand(bootstrapArgs)), nullptr,
+                  bootstrapC.string()});
+  translateAll(runs);
+
+  if (!fs::exists(bootstrapC))
+    throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
+                                   ". Cython invocation likely did not run correctly.",
+                               std::make_error_code(std::errc::no_such_file_or_directory));
+  if (!library) patchEmbeddedBootstrap(manager, bootstrapC);
+  plan.cSources.push_back(bootstrapC);
 }
 
 } // namespace quorvex::compiler

@@ -1,6 +1,7 @@
-// Phase 3 of `compile`: the two compile groups with their output captured, the link and the
-// platform's finishing of an executable.
+// Phase 3 of `compile`: the C files of the two compile groups compiled side by side, each
+// with its output kept apart, the link and the platform's finishing of an executable.
 #include "compilation/compiler.hpp"
+#include "compilation/jobs.hpp"
 #include "compilation/pipeline.hpp"
 
 #include "core/ccompiler.hpp"
@@ -8,7 +9,11 @@
 #include "core/fileio.hpp"
 #include "core/utils.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -26,31 +31,76 @@ std::string strip(const std::string& text) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-// Compiles one group with the process's output captured; the captured text is logged at DEBUG
-// once the capture has ended, on success and on failure alike.
-std::vector<std::string> compileGroup(plugin::PluginManager& manager,
-                                      const std::vector<std::string>& group, bool noInit,
-                                      bool library) {
-  logger().info("Compiling {} (noInit={})", _format_filenames(group), noInit ? "True" : "False");
-  auto compiler = requireCompiler(manager, noInit);
-  compiler->_library = library;
-  std::vector<std::string> compiled;
-  std::exception_ptr failure;
-  std::string captured;
-  {
-    utils::capture_output cap;
-    try {
-      compiled = compiler->compile(group);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    captured = cap.finish();
+// One C file's compile: its own compiler object, whose children's output is kept here.
+struct CompileJob {
+  std::string source;
+  std::unique_ptr<utils::PlatformCompiler> compiler;
+  std::string output;
+  std::vector<std::string> objects;
+  double seconds = 0;
+  std::exception_ptr error;
+  int failedAs = -1; ///< the order in which it failed among the jobs that failed
+};
+
+// Runs the compile jobs side by side, the largest C file first (the longest compile starts
+// soonest). Each file's output is logged whole at DEBUG as it ends, with a progress line at
+// INFO. When compiles fail, the ones running end, no other starts, the failures' objects are
+// removed and the first failure is raised.
+void compileAll(std::vector<CompileJob>& jobs) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<std::size_t> order(jobs.size());
+  std::vector<std::uintmax_t> sizes(jobs.size(), 0);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    order[i] = i;
+    std::error_code ignored;
+    auto size = fs::file_size(jobs[i].source, ignored);
+    if (!ignored) sizes[i] = size;
   }
-  std::string output = strip(captured);
-  if (!output.empty()) logger().debug("Compiler output: {}", output);
-  if (failure) {
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+
+  std::atomic<int> failures = 0;
+  std::vector<std::function<void()>> tasks;
+  for (std::size_t i : order)
+    tasks.push_back([&job = jobs[i], &failures] {
+      auto start = Clock::now();
+      // An object left from an earlier run must not stand for this compile if it fails.
+      auto object = job.compiler->compiler().object_filename(job.source, std::nullopt);
+      std::error_code ignored;
+      fs::remove(object, ignored);
+      try {
+        job.objects = job.compiler->compile({job.source});
+      } catch (...) {
+        job.error = std::current_exception();
+        job.failedAs = failures++;
+        fs::remove(object, ignored);
+        throw;
+      }
+      job.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    });
+
+  std::size_t count = 0;
+  auto logOutput = [](const CompileJob& job) {
+    std::string output = strip(job.output);
+    if (!output.empty()) logger().debug("Compiler output: {}", output);
+  };
+  try {
+    runJobs(tasks, jobCount(), [&](std::size_t task) {
+      const CompileJob& job = jobs[order[task]];
+      logOutput(job);
+      logger().debug("compiled {} in {:.2f} s", job.source, job.seconds);
+      logger().info("[{}/{}] compiled {}", ++count, jobs.size(),
+                    fs::path(job.source).filename().string());
+    });
+  } catch (...) {
+    const CompileJob* first = nullptr;
+    for (const auto& job : jobs)
+      if (job.error && (!first || job.failedAs < first->failedAs)) first = &job;
+    if (!first) throw;
+    for (const auto& job : jobs)
+      if (job.error) logOutput(job);
     try {
-      std::rethrow_exception(failure);
+      std::rethrow_exception(first->error);
     } catch (const ccompiler::CompileError& error) {
       // Without DEBUG records the compiler's own diagnostics were not shown: say where they are.
       if (logger().isEnabledFor(log::DEBUG)) throw;
@@ -58,7 +108,6 @@ std::vector<std::string> compileGroup(plugin::PluginManager& manager,
                                     " (run with --verbose to see the compiler's output)");
     }
   }
-  return compiled;
 }
 
 } // namespace
@@ -90,12 +139,23 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
 
   std::vector<std::string> objects;
   for (const auto& object : plan.objects) objects.push_back(object.string());
+  std::vector<CompileJob> jobs;
   for (const auto& [group, groupNoInit] :
        {std::pair{&bootstrapSources, true}, std::pair{&moduleSources, noInit}}) {
     if (group->empty()) continue;
-    for (auto& compiled : compileGroup(manager, *group, groupNoInit, library))
-      objects.push_back(fs::path(compiled).string());
+    logger().info("Compiling {} (noInit={})", _format_filenames(*group),
+                  groupNoInit ? "True" : "False");
+    for (const auto& source : *group) {
+      CompileJob& job = jobs.emplace_back();
+      job.source = source;
+      job.compiler = requireCompiler(manager, groupNoInit);
+      job.compiler->_library = library;
+    }
   }
+  for (auto& job : jobs) job.compiler->compiler().capture_into(&job.output);
+  compileAll(jobs);
+  for (const auto& job : jobs)
+    for (const auto& compiled : job.objects) objects.push_back(fs::path(compiled).string());
 
   std::string outputName = fs::path(exeName).filename().stem().string();
   auto libraryPath = runtimePath();
@@ -116,6 +176,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   bool suffixed = !library && (!plan.exeSuffix || !plan.exeSuffix->empty());
   fs::path made = targetPath / (linkName + (suffixed ? plan.exeSuffix.value_or("") : ""));
   fileio::TemporaryFile cleanup(made);
+  auto linkStart = std::chrono::steady_clock::now();
   if (library) {
     logger().info("Linking shared object: {} -> {}", outputName, exeName);
     compiler->link_shared_object(objects, linkName, linkArgs);
@@ -124,6 +185,9 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
     manager.appendExecutable(made, targetPath / "library.zip");
     manager.makeExecutable(made);
   }
+  logger().debug("linked {} in {:.2f} s", product.string(),
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - linkStart)
+                     .count());
   fs::rename(made, product);
   cleanup.release();
   return product;

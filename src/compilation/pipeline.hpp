@@ -68,8 +68,9 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const std::filesystem
                            const std::optional<std::string>& exeName,
                            const std::vector<std::filesystem::path>& sources, bool force);
 
-/// Phase 2: the shared-module run, the bootstrap and header renders, the bootstrap's run (with
-/// the splice for a program) and one run per rebuilt module under its dotted name, its init
+/// Phase 2: the shared-module run, the bootstrap and header renders, then side by side one run
+/// per rebuilt module under its dotted name and the bootstrap's run (then the splice for a
+/// program), its init
 /// function renamed to `moduleSymbol` (a library build whose source-root ".pxd" files need
 /// stubs translates copies). Writes only below `modBuildPath`.
 void generateSources(plugin::PluginManager& manager, SourcePlan& plan,
@@ -84,8 +85,8 @@ void patchEmbeddedBootstrap(plugin::PluginManager& manager,
 /// Asked once per link for the runtime library the product links against.
 using RuntimePathSource = std::function<std::optional<std::filesystem::path>()>;
 
-/// Phase 3: compiles the bootstrap group and the module group (output captured, logged at
-/// DEBUG), links the executable or shared library into `targetPath` and lets the platform
+/// Phase 3: compiles every C file of the bootstrap group and the module group side by side
+/// (each file's output kept whole and logged at DEBUG, a progress line per file), links the executable or shared library into `targetPath` and lets the platform
 /// finish an executable. Returns the product's path.
 std::optional<std::filesystem::path>
 compileAndLink(plugin::PluginManager& manager, SourcePlan& plan, const std::string& exeName,

@@ -45,7 +45,7 @@ void CCompiler::add_runtime_library_dir(const std::string& dir) {
 
 void CCompiler::spawn(const std::vector<std::string>& argv, Step step) const {
   const std::string command = joinCommand(argv);
-  log::root().info("{}", command);
+  if (!sink_) log::root().info("{}", command);
   auto fail = [step](const std::string& message) {
     if (step == Step::Compile) throw CompileError(message);
     throw LinkError(message);
@@ -56,7 +56,8 @@ void CCompiler::spawn(const std::vector<std::string>& argv, Step step) const {
   }
   process::Result result;
   try {
-    result = process::run(argv, {.captureOutput = false});
+    result = process::run(argv, {.captureOutput = sink_ != nullptr});
+    if (sink_) *sink_ += result.output;
   } catch (const process::SpawnError& error) {
     fail(fmt::format("command '{}' failed: {}", command, error.what()));
   }

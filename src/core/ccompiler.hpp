@@ -105,15 +105,22 @@ public:
 
   /// Replaces the runner of command lines.
   void set_spawner(Spawner spawner) { spawner_ = std::move(spawner); }
+  /// Appends the children's standard output and error to `*sink` instead of letting them
+  /// reach the tool's streams, and logs no command lines, so that compiles on several threads
+  /// keep their output apart; `sink` must outlive every later compile and link.
+  void capture_into(std::string* sink) { sink_ = sink; }
 
 protected:
   enum class Step { Compile, Link };
   /// Logs the command at INFO on the root logger and runs it; a failing run throws
   /// `CompileError` or `LinkError` naming the command line.
   void spawn(const std::vector<std::string>& argv, Step step) const;
+  /// Where `capture_into` sends the output, or null.
+  std::string* output_sink() const { return sink_; }
 
 private:
   Spawner spawner_;
+  std::string* sink_ = nullptr;
 };
 
 /// A compiler object of `kind` ("unix", "msvc" or "mingw32"), which the platform plug-in in use

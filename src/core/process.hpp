@@ -32,6 +32,9 @@ struct Options {
   std::optional<std::chrono::milliseconds> timeout{};
   /// Bytes written to the child's standard input (then closed); nullopt inherits it.
   std::optional<std::string> input{};
+  /// The child's PATH, along which argv[0] is also looked up; nullopt keeps the tool's own.
+  /// Given per child, so that runs on several threads never change the tool's environment.
+  std::optional<std::string> path{};
 };
 
 /// The program could not be found or started; the message names it.
@@ -49,7 +52,8 @@ private:
   std::string output_;
 };
 
-/// Runs argv[0] (looked up along the current PATH) with `argv` and waits for it.
+/// Runs argv[0] (looked up along `Options::path` or the current PATH) with `argv` and waits
+/// for it. Safe to call from several threads at once.
 Result run(const std::vector<std::string>& argv, const Options& options = {});
 
 } // namespace quorvex::process

@@ -74,7 +74,7 @@ private:
 // dies by the same signal, so no compiler goes on writing into the build directory. The
 // groups of the running children are kept where the signal handler can read them.
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-std::array<std::atomic<pid_t>, 16> runningGroups{};
+std::array<std::atomic<pid_t>, 256> runningGroups{};
 
 extern "C" void stopChildrenAndDie(int signal) {
   for (auto& group : runningGroups) {
@@ -184,6 +184,30 @@ std::string commandText(const std::vector<std::string>& argv) {
   return text;
 }
 
+// The environment with PATH replaced by `path`.
+std::vector<std::string> environmentWithPath(const std::string& path) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry; ++entry)
+    if (std::strncmp(*entry, "PATH=", 5) != 0) entries.emplace_back(*entry);
+  entries.push_back("PATH=" + path);
+  return entries;
+}
+
+// What posix_spawnp would run for `program` with `path` as PATH: a name with a slash as it is,
+// otherwise the first executable file of that name along the list (empty entries mean ".").
+std::optional<std::string> lookUp(const std::string& program, const std::string& path) {
+  if (program.find('/') != std::string::npos) return program;
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find(':', start);
+    std::string dir = path.substr(start, end == std::string::npos ? end : end - start);
+    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (end == std::string::npos) return std::nullopt;
+    start = end + 1;
+  }
+}
+
 } // namespace
 
 Result run(const std::vector<std::string>& argv, const Options& options) {
@@ -216,12 +240,25 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setpgroup(attributes.get(), 0);
 
+  std::vector<std::string> ownEnvironment;
+  std::vector<char*> envp;
+  std::optional<std::string> program;
+  if (options.path) {
+    program = lookUp(argv[0], *options.path);
+    if (!program) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(ENOENT)));
+    ownEnvironment = environmentWithPath(*options.path);
+    for (auto& entry : ownEnvironment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+  }
+
   pid_t pid = 0;
   RunningGroup running;
   pthread_sigmask(SIG_BLOCK, &stops, &previous);
   posix_spawnattr_setsigmask(attributes.get(), &previous);
-  int err = posix_spawnp(&pid, argv[0].c_str(), actions.get(), attributes.get(), args.data(),
-                         environ);
+  int err = program ? posix_spawn(&pid, program->c_str(), actions.get(), attributes.get(),
+                                  args.data(), envp.data())
+                    : posix_spawnp(&pid, argv[0].c_str(), actions.get(), attributes.get(),
+                                   args.data(), environ);
   if (err == 0) running.add(pid);
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   if (err != 0) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(err)));

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <cstring>
 #include <memory>
 
 namespace quorvex::process {
@@ -63,8 +64,24 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   startup.hStdInput = inRead ? inRead.get() : GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = writeEnd ? writeEnd.get() : GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = writeEnd ? writeEnd.get() : GetStdHandle(STD_ERROR_HANDLE);
+  // With a PATH of the child's own: the program is looked up along it and the child gets an
+  // environment block with it, leaving the tool's environment alone.
+  std::string application, block;
+  if (options.path) {
+    char found[MAX_PATH];
+    if (SearchPathA(options.path->c_str(), argv[0].c_str(), ".exe", MAX_PATH, found, nullptr) == 0)
+      throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], lastErrorText()));
+    application = found;
+    LPCH strings = GetEnvironmentStringsA();
+    for (LPCH entry = strings; entry && *entry; entry += std::strlen(entry) + 1)
+      if (_strnicmp(entry, "PATH=", 5) != 0) block.append(entry).push_back('\0');
+    if (strings) FreeEnvironmentStringsA(strings);
+    block.append("PATH=" + *options.path).push_back('\0');
+    block.push_back('\0');
+  }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+  if (!CreateProcessA(application.empty() ? nullptr : application.c_str(), commandLine.data(),
+                      nullptr, nullptr, TRUE, 0, block.empty() ? nullptr : block.data(), nullptr,
                       &startup, &info))
     throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], lastErrorText()));
   Handle process(info.hProcess), thread(info.hThread);

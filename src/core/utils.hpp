@@ -50,6 +50,17 @@ int system(const std::string& cmd, std::chrono::milliseconds timeout = commandTi
 /// when it holds blanks.
 void pythonCall(const std::string& cmd);
 
+/// An interpreter run made ready by `pythonCommand`; `run` may be called on any thread.
+struct PythonCommand {
+  std::vector<std::string> argv;
+  std::string text; ///< what a failure message shows
+  /// Runs it as `pythonCall` does.
+  void run() const;
+};
+
+/// The run of `pythonCall(cmd)`, with the hook asked now and the run left for later.
+PythonCommand pythonCommand(const std::string& cmd);
+
 /// Replaces the runner behind `system` while the guard lives, so that tests can record the
 /// exact command lines instead of running them.
 class CommandRunnerOverride {

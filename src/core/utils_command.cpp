@@ -19,13 +19,9 @@ constexpr const char* localBin = "./bin";
 constexpr const char* pathListSeparator = ":";
 #endif
 
-process::Result runChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-  return process::run(argv, {.captureOutput = true, .timeout = timeout});
-}
-
-// The runner behind `system`; replaced only by `CommandRunnerOverride`.
+// The runner behind `system` when a test has replaced it (`CommandRunnerOverride`), else empty.
 CommandRunnerOverride::Runner& currentRunner() {
-  static CommandRunnerOverride::Runner runner = runChild;
+  static CommandRunnerOverride::Runner runner;
   return runner;
 }
 
@@ -49,9 +45,12 @@ int runWords(const std::vector<std::string>& argv, const std::string& cmd,
   childPath += pathListSeparator + interpreter::toolExecutable().parent_path().string();
 
   process::Result result;
-  {
+  if (currentRunner()) {
     withEnv path("PATH", childPath);
     result = currentRunner()(argv, timeout);
+  } else {
+    // The child's own PATH: runs on several threads leave the tool's environment alone.
+    result = process::run(argv, {.captureOutput = true, .timeout = timeout, .path = childPath});
   }
   if (!result.ok()) {
     // Undecodable bytes must not hide the failure itself, so they become U+FFFD.
@@ -68,7 +67,7 @@ int system(const std::string& cmd, std::chrono::milliseconds timeout) {
   return runWords(splitCommand(cmd, posixRules), cmd, timeout);
 }
 
-void pythonCall(const std::string& cmd) {
+PythonCommand pythonCommand(const std::string& cmd) {
   std::optional<std::filesystem::path> program =
       plugin::pluginManager().getExePath(interpreter::toolExecutable(), "python");
   if (!program)
@@ -79,8 +78,12 @@ void pythonCall(const std::string& cmd) {
   // a blank in it must not split the program name.
   std::vector<std::string> argv = splitCommand(cmd, posixRules);
   argv.insert(argv.begin(), program->string());
-  runWords(argv, program->string() + " " + cmd, commandTimeout);
+  return {std::move(argv), program->string() + " " + cmd};
 }
+
+void PythonCommand::run() const { runWords(argv, text, commandTimeout); }
+
+void pythonCall(const std::string& cmd) { pythonCommand(cmd).run(); }
 
 bool isFreeThreaded() {
   const interpreter::Facts& facts = interpreter::facts();

@@ -6,6 +6,8 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string_view>
 #include <sstream>
 #include <stdexcept>
 
@@ -62,6 +64,13 @@ std::vector<std::string> splitAtBlanks(const std::string& text) {
   return pieces;
 }
 
+// Products carry no debug information unless QUORVEX_DEBUG_INFO asks for it: CPython's own
+// flags hold "-g", which makes a program several times its size and its compiles slower.
+bool keepDebugInfo() {
+  const char* value = std::getenv("QUORVEX_DEBUG_INFO");
+  return value && *value && std::string_view(value) != "0";
+}
+
 } // namespace
 
 plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared,
@@ -99,6 +108,8 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
 
   utils::configureCompiler(*compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
+  // Last on the line, so that it overrides the "-g" of CPython's flags.
+  if (!keepDebugInfo()) compileArgs.push_back("-g0");
   auto& manager = pluginManager_;
   return std::make_unique<utils::PlatformCompiler>(
       std::move(compiler), std::move(compileArgs), getCompileLibArgs(),
@@ -122,7 +133,12 @@ std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {
   if (!libraryPath)
     throw std::runtime_error("Linux platform: no Python runtime library to link against");
-  return linkerInfoFor(interpreter::facts().configVar("LINKFORSHARED"), *libraryPath);
+  auto info = linkerInfoFor(interpreter::facts().configVar("LINKFORSHARED"), *libraryPath);
+  if (!keepDebugInfo()) {
+    info.linkerArgs->push_back("-s");
+    info.libraryLinkerArgs->push_back("-s");
+  }
+  return info;
 }
 
 } // namespace quorvex::linuxplatform

@@ -164,5 +164,42 @@ TEST(Concurrency, BuildsInOneDirectoryTakeTurnsAndSignalsStopTheCompilers) {
   }
 }
 
+TEST(Concurrency, BuildsInTwoDirectoriesAndAFailingCompileAmongMany) {
+  std::map<std::string, std::string> files = {
+      {"app.py", "import m0\n\ndef main():\n    print(m0.total())\n"}};
+  for (int i = 0; i < 12; ++i)
+    files["m" + std::to_string(i) + ".py"] =
+        (i < 11 ? "import m" + std::to_string(i + 1) + "\n" : std::string()) +
+        "def total():\n    return " + std::to_string(i) +
+        (i < 11 ? " + m" + std::to_string(i + 1) + ".total()\n" : "\n");
+  Project first("parallel-a", files), second("parallel-b", files);
+
+  // Valid Python whose C does not compile: the error names the file, no object of it is left,
+  // no product stands as the result and no compiler is left running.
+  const fs::path pxd = first.dir() / "m5.pxd";
+  testing::writeFile(pxd, "cdef extern from *:\n    \"\"\"\n    #error deliberately broken\n"
+                          "    \"\"\"\n");
+  const Outcome failed = first.build({"app", "*.py"});
+  EXPECT_EQ(failed.status, 1) << failed.all();
+  EXPECT_NE(failed.err.find("-c .quorvex_build/m5.c -o"), std::string::npos) << failed.all();
+  EXPECT_NE(failed.err.find("failed with exit code 1"), std::string::npos) << failed.all();
+  EXPECT_FALSE(fs::exists(first.buildDir() / "m5.o"));
+  EXPECT_FALSE(fs::exists(first.buildDir() / "app"));
+  EXPECT_TRUE(settles(first.dir(), 300ms));
+  const Outcome verbose = run({tool().string(), "--verbose", "build", "app", "*.py"}, first.dir());
+  EXPECT_NE(verbose.all().find("#error deliberately broken"), std::string::npos) << verbose.all();
+
+  fs::remove(pxd);
+  copyTree(first.buildDir() / "python", second.buildDir() / "python");
+  {
+    Started a(first, {"app", "*.py"}), b(second, {"app", "*.py"});
+    EXPECT_EQ(a.wait(), 0) << a.log();
+    EXPECT_EQ(b.wait(), 0) << b.log();
+    EXPECT_NE(a.log().find("[15/15] compiled"), std::string::npos) << a.log();
+  }
+  for (const Project* project : {&first, &second})
+    EXPECT_EQ(run({(project->buildDir() / "app").string()}, project->dir()).out, "66\n");
+}
+
 } // namespace
 } // namespace quorvex::e2e

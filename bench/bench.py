@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""Build speed and start-up time of quorvex on this machine.
+
+Generates a package of about 40 modules of a few hundred lines, builds it twice (the first run
+installs the private Python; the second, which rebuilds everything, is the one measured) and
+prints a small table: the full build's wall time, the parallel floor measured in the same run
+(the shared module's translation, then the slowest chain of one file's Cython run and C compile,
+then the link) and their ratio, the product's size, and start-up times against CPython.
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent
+
+
+def module_text(index, count, functions):
+    lines = [f'"""Generated module {index}."""', "import math", ""]
+    if index:
+        lines += [f"from . import m{index - 1:02d} as previous", ""]
+    lines += [f"SCALE = {index + 1}", ""]
+    for k in range(functions):
+        lines += [
+            f"def f{k}(n, step=2):",
+            "    total = 0",
+            "    for i in range(n):",
+            "        if i % 3 == 0:",
+            "            total += i * step * SCALE",
+            "        elif i % 3 == 1:",
+            "            total -= len(str(i))",
+            "        else:",
+            "            total ^= int(math.sqrt(i))",
+            "    return total",
+            "",
+            f"class C{k}:",
+            "    def __init__(self, n):",
+            "        self.items = {str(i): i * i for i in range(n)}",
+            "    def render(self, sep=','):",
+            "        return sep.join(k.upper() + '=' + str(v) for k, v in self.items.items() if v % 2)",
+            "",
+        ]
+    lines += ["def value():", f"    return f0(10) + {'previous.value()' if index else '0'}", ""]
+    return "\n".join(lines) + "\n"
+
+
+def generate(root, count):
+    pkg = root / "benchapp"
+    pkg.mkdir(parents=True)
+    (pkg / "__init__.py").write_text("")
+    for i in range(count):
+        # Sizes vary as in a real package: most modules small, a few large.
+        functions = 8 + (i * 7) % 17 + (24 if i == count // 2 else 0)
+        (pkg / f"m{i:02d}.py").write_text(module_text(i, count, functions))
+    imports = "\n".join(f"from . import m{i:02d}" for i in range(count))
+    (pkg / "main.py").write_text(f"{imports}\n\ndef main():\n    print(m{count - 1:02d}.value())\n")
+    hello = root / "hello"
+    hello.mkdir()
+    (hello / "hello.py").write_text("def main():\n    print('hello')\n")
+
+
+def build(tool, cwd, main, patterns, exe, env):
+    start = time.monotonic()
+    run = subprocess.run([str(tool), "--verbose", "build", "--exe", exe, main, *patterns],
+                         cwd=cwd, env=env, capture_output=True, text=True)
+    wall = time.monotonic() - start
+    if run.returncode != 0:
+        sys.exit(f"build in {cwd} failed:\n{run.stdout}{run.stderr}")
+    return wall, run.stdout + run.stderr
+
+
+def floor(log):
+    """The parallel floor of one build from its DEBUG lines."""
+    times = lambda verb: {m[0]: float(m[1]) for m in re.findall(rf"{verb} (\S+) in ([\d.]+) s", log)}
+    translated, compiled, linked = times("translated"), times("compiled"), times("linked")
+    shared = sum(t for name, t in translated.items() if name.endswith("_qvx_shared.c"))
+    chains = [translated.get(name, 0) + t for name, t in compiled.items()
+              if not name.endswith("_qvx_shared.c")]
+    chains.append(shared + compiled.get(next((n for n in compiled if n.endswith("_qvx_shared.c")), ""), 0))
+    if not compiled or not linked:
+        sys.exit("the build log holds no per-file times: is the tool too old?")
+    return shared + max(chains) + sum(linked.values())
+
+
+def median_start(argv, cwd, runs):
+    samples = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, check=True)
+        samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--tool", default=str(REPO / ".venv" / "bin" / "quorvex"))
+    parser.add_argument("--modules", type=int, default=40)
+    parser.add_argument("--runs", type=int, default=40, help="start-up runs per program")
+    parser.add_argument("--compare-debug", action="store_true",
+                        help="also build with QUORVEX_DEBUG_INFO=1 and compare the sizes")
+    parser.add_argument("--keep", action="store_true", help="keep the generated directory")
+    args = parser.parse_args()
+
+    root = Path(tempfile.mkdtemp(prefix="quorvex-bench-"))
+    env = dict(os.environ)
+    env.pop("QUORVEX_DEBUG_INFO", None)
+    try:
+        generate(root, args.modules)
+        patterns = ["benchapp/*.py"]
+        build(args.tool, root, "benchapp.main", patterns, "benchapp", env)  # installs the Python
+        wall, log = build(args.tool, root, "benchapp.main", patterns, "benchapp", env)
+        the_floor = floor(log)
+        product = root / ".quorvex_build" / "benchapp"
+        size = product.stat().st_size
+        print(f"build {wall:.1f} s, floor {the_floor:.1f} s", flush=True)
+        rows = [("full build (every module rebuilt)", f"{wall:.1f} s"),
+                ("parallel floor, same run", f"{the_floor:.1f} s"),
+                ("build / floor", f"{wall / the_floor:.2f}"),
+                ("product size", f"{size / 1e6:.1f} MB")]
+        if args.compare_debug:
+            debug_env = dict(env, QUORVEX_DEBUG_INFO="1")
+            build(args.tool, root, "benchapp.main", patterns, "benchapp", debug_env)
+            debug_size = product.stat().st_size
+            rows.append(("size with debug information", f"{debug_size / 1e6:.1f} MB"))
+            build(args.tool, root, "benchapp.main", patterns, "benchapp", env)
+
+        python = next(p for p in (root / ".quorvex_build" / "python").rglob("bin/python3")
+                      if p.is_file())
+        # CPython running the same sources, its bytecode cache warm.
+        # (-E -s rather than -I, which would leave the working directory off the path.)
+        source_run = [str(python), "-E", "-s", "-c", "import benchapp.main as m; m.main()"]
+        subprocess.run(source_run, cwd=root, check=True, stdout=subprocess.DEVNULL)
+        compiled = median_start([str(product)], root, args.runs)
+        from_source = median_start(source_run, root, args.runs)
+        rows += [("start-up, compiled package", f"{compiled * 1e3:.1f} ms"),
+                 ("start-up, CPython on its sources", f"{from_source * 1e3:.1f} ms"),
+                 ("compiled / CPython", f"{compiled / from_source:.2f}")]
+
+        hello_dir = root / "hello"
+        build(args.tool, hello_dir, "hello", ["hello.py"], "hello", env)
+        # The standard modules that the start-up imports: its template's top-level imports.
+        template = REPO / "src" / "bootstrap" / "templates" / "bootstrap.pyx.in"
+        modules = ", ".join(re.findall(r"^import (\S+)$", template.read_text(), re.M))
+        hello = median_start([str(hello_dir / ".quorvex_build" / "hello")], hello_dir, args.runs)
+        bare = median_start([str(python), "-I", "-c", f"import {modules}"], hello_dir, args.runs)
+        rows += [("start-up, hello program", f"{hello * 1e3:.1f} ms"),
+                 (f"python -I -c 'import {modules}'", f"{bare * 1e3:.1f} ms"),
+                 ("hello / interpreter", f"{hello / bare:.2f}")]
+        width = max(len(name) for name, _ in rows)
+        print(f"quorvex benchmark: {args.modules} modules, {os.cpu_count()} cores, "
+              f"QUORVEX_JOBS={env.get('QUORVEX_JOBS', 'unset')}")
+        for name, value in rows:
+            print(f"  {name:<{width}}  {value:>10}")
+    finally:
+        if args.keep:
+            print(f"kept {root}")
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
