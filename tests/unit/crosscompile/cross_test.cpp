@@ -9,8 +9,6 @@
 
 #include <csignal>
 #include <functional>
-#include <memory>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -19,30 +17,29 @@ using quorvex::cross::CrossCompiler;
 using quorvex::testing::readFile;
 using quorvex::testing::TempDir;
 using quorvex::testing::writeFile;
-using quorvex::utils::withEnv;
 
 namespace {
 
 const std::string python = QUORVEX_VENV "/bin/python";
+// What scripts/setup-windows provides; its `env` file sets up wine.
+const fs::path windows = QUORVEX_VENV "/windows";
 
-void runPython(const std::string& code, std::vector<std::string> args = {}) {
-  args.insert(args.begin(), {python, "-c", code});
-  const process::Result result = process::run(args);
-  ASSERT_TRUE(result.ok()) << result.output;
+std::string run(const std::string& shellCommand) {
+  const process::Result result = process::run({"sh", "-c", shellCommand}, {.input = ""});
+  if (!result.ok()) throw std::runtime_error(shellCommand + " failed: " + result.output);
+  return result.output;
 }
 
 // Python's http.server on 127.0.0.1 serving `dir`, stopped when the guard goes.
 struct Server {
   explicit Server(const std::string& dir) {
-    const process::Result started = process::run(
-        {"sh", "-c", python + " -u -m http.server -b 127.0.0.1 -d '" + dir +
-                         "' 0 >server.log 2>&1 </dev/null & echo $!"});
-    pid = std::stoi(started.output);
+    pid = std::stoi(run(python + " -u -m http.server -b 127.0.0.1 -d " + dir +
+                        " 0 >server.log 2>&1 </dev/null & echo $!"));
     for (int i = 0; i < 200 && url.empty(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       const std::string log = readFile("server.log");
-      if (const auto at = log.find(" port "); at != std::string::npos && log.find(')') != log.npos)
-        url = "http://127.0.0.1:" + std::to_string(std::stoi(log.substr(at + 6)));
+      if (log.find(") ...") != std::string::npos)
+        url = "http://127.0.0.1:" + std::to_string(std::stoi(log.substr(log.find(" port ") + 6)));
     }
   }
   ~Server() { kill(pid, SIGTERM); }
@@ -66,19 +63,20 @@ TEST(CrossDownloads, FilesArriveWholeOrNotAtAll) {
   std::string body(3 * 1024 * 1024 + 17, '\0');
   for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 % 251);
   writeFile("srv/big.bin", body);
+  writeFile("got/.keep", "");
   Server server("srv");
-  fs::create_directory("got");
   const CrossCompiler cc;
   EXPECT_EQ(cc.downloadFile("got/big.bin", server.url + "/big.bin"), "got/big.bin");
   EXPECT_TRUE(readFile("got/big.bin") == body);
   EXPECT_EQ(failure([&] { cc.downloadFile("got/x.zip", server.url + "/x.zip"); }),
             "cannot download " + server.url + "/x.zip: HTTP status 404");
-  EXPECT_EQ(std::distance(fs::directory_iterator("got"), {}), 1); // no x.zip, no temporary
+  EXPECT_EQ(std::distance(fs::directory_iterator("got"), {}), 2); // no x.zip, no temporary
 }
 
 TEST(CrossArchives, MembersLeadingOutAreRefusedAndOnlyXzIsXz) {
   TempDir dir;
-  runPython(R"(import io, sys, tarfile, zipfile
+  run(python + " - " + dir.path().string() + R"( <<'EOF'
+import io, sys, tarfile, zipfile
 with zipfile.ZipFile('dotdot.zip', 'w') as z: z.writestr('ok.txt', 'x'); z.writestr('../evil', 'x')
 def tar(name, member, link=None):
     with tarfile.open(name, 'w:xz') as t:
@@ -88,59 +86,44 @@ def tar(name, member, link=None):
 tar('absolute.tar.xz', sys.argv[1] + '/evil')
 tar('link.tar.xz', 'up', '../..')
 with tarfile.open('plain.tar.gz', 'w:gz') as t: t.add('dotdot.zip')
-)",
-            {dir.path().string()});
+EOF)");
   const CrossCompiler cc;
+  const std::string out = "' leads outside the extraction directory";
   const std::pair<fs::path, std::string> cases[] = {
-      {"dotdot.zip", "member '../evil' leads outside the extraction directory"},
-      {"absolute.tar.xz", "member '" + (dir.path() / "evil").string() +
-                              "' leads outside the extraction directory"},
-      {"link.tar.xz", "member 'up' leads outside the extraction directory"},
+      {"dotdot.zip", "member '../evil" + out},
+      {"absolute.tar.xz", "member '" + (dir.path() / "evil").string() + out},
+      {"link.tar.xz", "member 'up" + out},
       {"plain.tar.gz", "not an xz-compressed tar archive"}};
-  for (const auto& [archive, reason] : cases) {
+  for (const auto& [archive, reason] : cases)
     EXPECT_EQ(failure([&] {
                 archive.extension() == ".zip" ? cc.unpackZip("out", archive)
                                               : cc.unpackXz("out", archive);
               }),
               "cannot unpack " + archive.string() + ": " + reason);
-  }
-  EXPECT_FALSE(fs::exists("evil"));
-  EXPECT_FALSE(fs::exists(dir.path().parent_path() / "evil"));
-  EXPECT_FALSE(fs::exists("out/up"));
+  EXPECT_FALSE(fs::exists("evil") || fs::exists(dir.path().parent_path() / "evil") ||
+               fs::exists("out/up"));
 }
 
-// One persistent wine server for the test, stopped at the end. Its services start here, away
-// from the pipe of the program's output, which they would otherwise hold open.
+// One persistent wine server, stopped at the end. Its services start here, away from the pipe
+// of the program's output, which they would otherwise hold open.
 struct WineServer {
-  WineServer() {
-    process::run({"sh", "-c", "(wineserver -p && wineboot) </dev/null >/dev/null 2>&1"});
-  }
-  ~WineServer() { process::run({"sh", "-c", "wineserver -k </dev/null >/dev/null 2>&1"}); }
+  WineServer() { run(". " + env + " && (wineserver -p && wineboot) </dev/null >/dev/null 2>&1"); }
+  ~WineServer() { process::run({"sh", "-c", ". " + env + " && wineserver -k"}); }
+  const std::string env = (windows / "env").string();
 };
 
 TEST(WineCrossBuild, ProvisionedPythonRunsAnEmbeddingProgramWithItsExtension) {
   TempDir dir;
-  // The Windows toolchain, runtime and wine prefix of scripts/setup-windows.
-  std::vector<std::unique_ptr<withEnv>> env;
-  std::istringstream lines(readFile(QUORVEX_VENV "/windows/env"));
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.starts_with("export ")) continue;
-    const auto equals = line.find('=');
-    std::string value = line.substr(equals + 1);
-    if (value.starts_with('"')) value = value.substr(1, value.size() - 2);
-    env.push_back(std::make_unique<withEnv>(line.substr(7, equals - 7), value));
-  }
   const fs::path area = "srv/ftp/python/3.12.9";
   fs::create_directories(area);
   fs::create_directory("Python-3.12.9");
-  fs::copy(std::getenv("QUORVEX_WIN_INCLUDE"), "Python-3.12.9/Include", fs::copy_options::recursive);
-  runPython("import shutil, sys\n"
-            "shutil.make_archive(sys.argv[1] + '/python-3.12.9-embed-amd64', 'zip', sys.argv[2])\n"
-            "shutil.make_archive(sys.argv[1] + '/Python-3.12.9', 'xztar', '.', 'Python-3.12.9')",
-            {area.string(), std::getenv("QUORVEX_WIN_PYTHON")});
+  fs::copy(windows / "include", "Python-3.12.9/Include", fs::copy_options::recursive);
+  run(python + " -c \"import shutil\nshutil.make_archive('" + area.string() +
+      "/python-3.12.9-embed-amd64', 'zip', '" + (windows / "python").string() + "')\n" +
+      "shutil.make_archive('" + area.string() + "/Python-3.12.9', 'xztar', '.', 'Python-3.12.9')\"");
   fs::remove_all("Python-3.12.9");
   Server server("srv");
-  withEnv base("QUORVEX_PYTHON_DOWNLOAD_BASE", server.url);
+  quorvex::utils::withEnv base("QUORVEX_PYTHON_DOWNLOAD_BASE", server.url);
 
   CrossCompiler cc = CrossCompiler::newCompiler();
   cc.prepare_python("3.12.9", "win/py");
@@ -150,28 +133,26 @@ TEST(WineCrossBuild, ProvisionedPythonRunsAnEmbeddingProgramWithItsExtension) {
     EXPECT_TRUE(fs::exists(fs::path("win/py") / path)) << path;
   EXPECT_FALSE(fs::exists("win/py/Python-3.12.9/Include"));
 
-  fs::copy_file(fs::path(std::getenv("QUORVEX_WIN_LIBS")) / "python312.lib",
-                "win/py/embed/python312.lib");
-  cc.compiler = std::string(std::getenv("QRV_MINGW32")) + "/bin/x86_64-w64-mingw32-clang";
+  // The embeddable distribution has no import library: link against the set-up's.
+  fs::copy_file(windows / "libs/python312.lib", "win/py/embed/python312.lib");
+  cc.compiler = (windows / "bin/x86_64-w64-mingw32-clang").string();
   cc.includeDirs = {"win/py/include"};
   cc.libDirs = {"win/py/embed"};
   cc.define_macro("FACTOR", "2");
   // Blanks and shell metacharacters in paths are plain characters.
   writeFile("c src;1/spam.c", R"(#include <Python.h>
-static PyObject* scale(PyObject* self, PyObject* arg) { return PyLong_FromLong(FACTOR * PyLong_AsLong(arg)); }
+static PyObject* scale(PyObject* m, PyObject* n) { return PyLong_FromLong(FACTOR * PyLong_AsLong(n)); }
 static PyMethodDef methods[] = {{"scale", scale, METH_O, NULL}, {NULL}};
 static struct PyModuleDef spam = {PyModuleDef_HEAD_INIT, "spam", NULL, -1, methods};
-PyMODINIT_FUNC PyInit_spam(void) { return PyModule_Create(&spam); }
-)");
+PyMODINIT_FUNC PyInit_spam(void) { return PyModule_Create(&spam); })");
   writeFile("c src;1/app.c", R"c(#include <Python.h>
 int wmain(void) {
   Py_Initialize();
   int status = PyRun_SimpleString("import sys, spam\nprint(spam.scale(21), spam.scale(-4), sys.version)");
   return Py_FinalizeEx() < 0 || status != 0;
-}
-)c");
+})c");
   writeFile("c src;1/broken.c", "int main(void) { return missing; }\n");
-  EXPECT_NE(failure([&] { cc.compile({"c src;1/broken.c"}); }).find("failed with exit code"),
+  EXPECT_NE(failure([&] { cc.compile({"c src;1/broken.c"}); }).find("failed with exit code 1"),
             std::string::npos);
   EXPECT_FALSE(fs::exists("c src;1/broken.o"));
   const auto objects = cc.compile({"c src;1/spam.c", "./c src;1/app.c"});
@@ -180,8 +161,6 @@ int wmain(void) {
   cc.link_executable({objects[1]}, "app", "win/py/embed");
 
   WineServer wine;
-  const process::Result run = process::run({"wine", "win/py/embed/app.exe"},
-                                           {.timeout = std::chrono::minutes(3), .input = ""});
-  EXPECT_TRUE(run.ok()) << run.output;
-  EXPECT_TRUE(run.output.starts_with("42 -8 3.12.9 (")) << run.output;
+  const std::string output = run(". " + wine.env + " && wine win/py/embed/app.exe");
+  EXPECT_TRUE(output.starts_with("42 -8 3.12.9 (")) << output;
 }
