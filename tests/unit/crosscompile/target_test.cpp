@@ -1,0 +1,32 @@
+#include "crosscompile/target.hpp"
+
+#include "core/interpreter.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace quorvex::target;
+
+TEST(Target, DefaultsComeFromTheHostAndOptionsKeepToTheirChoices) {
+  const Target host;
+  EXPECT_EQ((std::vector<std::string>{host.os, host.processor, host.pythonVersion, host.pythonMode}),
+            (std::vector<std::string>{"Linux", "x86_64",
+                                      quorvex::interpreter::facts().fullVersion(), "standard"}));
+  EXPECT_EQ((std::vector<bool>{host.library, host.limited, Target({}, {}, {}, {}, true).limited}),
+            (std::vector<bool>{false, false, true}));
+  const std::pair<std::string, std::string> lines[] = {
+      {"", "-,-"}, {"--targetLimited", "-,1"}, {"--targetOs MacOS --targetMode standard", "MacOS,-"},
+      {"--targetOs linux", "usage"}, {"--targetProcessor arm64", "usage"},
+      {"--targetPython", "usage"}};
+  for (const auto& [line, expected] : lines) {
+    CLI::App parser;
+    TargetOptions options;
+    addTarget(parser, options);
+    std::string parsed = "usage";
+    try {
+      parser.parse(line, false);
+      parsed = options.targetOs.value_or("-") + "," + (options.targetLimited ? "1" : "-");
+    } catch (const CLI::ParseError&) {
+    }
+    EXPECT_EQ(parsed, expected) << line;
+  }
+}
