@@ -98,7 +98,7 @@ void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
 // file Cython reads for each module (a copy when the library's declarations are stubbed). The
 // module build directory comes first on the include path: its `_qvx_bootstrap.pxd` is the one
 // meant.
-void translateModules(const SourcePlan& plan, const std::vector<fs::path>& sources) {
+void translateModules(Context& context, const SourcePlan& plan, const std::vector<fs::path>& sources) {
   std::set<fs::path> sourceDirs;
   for (const auto& source : sources) sourceDirs.insert(pathlibForm(source.parent_path()));
   sourceDirs.erase(plan.modBuildPath);
@@ -116,7 +116,7 @@ void translateModules(const SourcePlan& plan, const std::vector<fs::path>& sourc
     std::vector<std::string> args = common;
     args.insert(args.end(), {"--module-name", module.name, "--output-file", cFile.string(),
                              sources.at(next++).string()});
-    cythonCall(args);
+    cythonCall(context, args);
     renameModuleSymbols(cFile, module.name);
   }
 }
@@ -131,14 +131,14 @@ json moduleTable(const SourcePlan& plan) {
 
 } // namespace
 
-void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs::path& sourcePath,
+void generateSources(Context& context, SourcePlan& plan, const fs::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,
                      const std::optional<std::string>& /*projectMainModule*/) {
   const fs::path& modBuildPath = plan.modBuildPath;
-  json extensions = templateExtensions(manager);
+  json extensions = templateExtensions(context.plugins);
 
   fs::path sharedPath = modBuildPath / (sharedName + ".c");
-  cythonCall({"--generate-shared", sharedPath.string(), "--module-name", sharedName});
+  cythonCall(context, {"--generate-shared", sharedPath.string(), "--module-name", sharedName});
   plan.cSources.push_back(sharedPath);
 
   std::string code = joinSnippets(extensions["code"]);
@@ -150,7 +150,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   // A library serves its modules under the package its wheel installs: their own names when
   // they form one top-level package, otherwise below the package's name, known when it loads.
   fs::path bootstrapPyx = modBuildPath / "_qvx_bootstrap.pyx";
-  utils::template_(std::string(templates::bootstrapTemplate), bootstrapPyx,
+  utils::template_(context, std::string(templates::bootstrapTemplate), bootstrapPyx,
                    {{"modules", moduleTable(plan)},
                     {"library", library},
                     {"prefixed", library && !plan.topPackage},
@@ -162,23 +162,23 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
                     {"debug", false}});
   json symbols = json::array();
   for (const auto& module : plan.modules) symbols.push_back(moduleSymbol(module.name));
-  utils::template_(std::string(templates::headerTemplate), modBuildPath / "__main__.h",
+  utils::template_(context, std::string(templates::headerTemplate), modBuildPath / "__main__.h",
                    {{"symbols", symbols}});
 
   fs::path bootstrapC = modBuildPath / "_qvx_bootstrap.c";
   if (library) {
     // Loaded by the wheel's package as its submodule "_qvx_bootstrap".
-    cythonCall({"--shared", sharedName, "--output-file", bootstrapC.string(),
+    cythonCall(context, {"--shared", sharedName, "--output-file", bootstrapC.string(),
                 bootstrapPyx.string()});
   } else {
-    cythonCall({"--embed", "--shared", sharedName, "--embed-modules", sharedName,
+    cythonCall(context, {"--embed", "--shared", sharedName, "--embed-modules", sharedName,
                 bootstrapPyx.string()});
   }
   if (!fs::exists(bootstrapC))
     throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
                                    ". Cython invocation likely did not run correctly.",
                                std::make_error_code(std::errc::no_such_file_or_directory));
-  if (!library) patchEmbeddedBootstrap(manager, bootstrapC);
+  if (!library) patchEmbeddedBootstrap(context.plugins, bootstrapC);
   plan.cSources.push_back(bootstrapC);
 
   std::vector<fs::path> toTranslate;
@@ -187,7 +187,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   if (library)
     if (auto copies = stubbedCopies(sourcePath, toTranslate, modBuildPath / "_qvx_stubbed"))
       toTranslate = std::move(*copies);
-  translateModules(plan, toTranslate);
+  translateModules(context, plan, toTranslate);
 }
 
 } // namespace quorvex::compiler

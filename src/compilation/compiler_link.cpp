@@ -28,11 +28,11 @@ std::string strip(const std::string& text) {
 
 // Compiles one group with the process's output captured; the captured text is logged at DEBUG
 // once the capture has ended, on success and on failure alike.
-std::vector<std::string> compileGroup(plugin::PluginManager& manager,
+std::vector<std::string> compileGroup(Context& context,
                                       const std::vector<std::string>& group, bool noInit,
                                       bool library) {
   logger().info("Compiling {} (noInit={})", _format_filenames(group), noInit ? "True" : "False");
-  auto compiler = requireCompiler(manager, noInit);
+  auto compiler = requireCompiler(context.plugins, noInit);
   compiler->_library = library;
   std::vector<std::string> compiled;
   std::exception_ptr failure;
@@ -63,7 +63,7 @@ std::vector<std::string> compileGroup(plugin::PluginManager& manager,
 
 } // namespace
 
-std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePlan& plan,
+std::optional<fs::path> compileAndLink(Context& context, SourcePlan& plan,
                                        const std::string& exeName, bool library,
                                        const fs::path& targetPath, bool noInit,
                                        const RuntimePathSource& runtimePath) {
@@ -93,7 +93,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   for (const auto& [group, groupNoInit] :
        {std::pair{&bootstrapSources, true}, std::pair{&moduleSources, noInit}}) {
     if (group->empty()) continue;
-    for (auto& compiled : compileGroup(manager, *group, groupNoInit, library))
+    for (auto& compiled : compileGroup(context, *group, groupNoInit, library))
       objects.push_back(fs::path(compiled).string());
   }
 
@@ -102,7 +102,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   objects = _dedupe_keep_order(objects);
   logger().info("Objects {}", _format_filenames(objects));
 
-  auto compiler = requireCompiler(manager, false);
+  auto compiler = requireCompiler(context.plugins, false);
   compiler->_library = library;
   compiler->_libraryPath = libraryPath;
   ccompiler::LinkArgs linkArgs;
@@ -111,7 +111,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   // Linked under a temporary name and renamed into place: a link that fails or is killed
   // leaves no truncated product. The compiler layer appends the platform's executable suffix;
   // where that suffix is empty, a name such as "tool.bin" is linked whole.
-  fs::path product = productPath(manager, exeName, library, targetPath);
+  fs::path product = productPath(context.plugins, exeName, library, targetPath);
   std::string linkName = fileio::temporarySibling(product).filename().string();
   bool suffixed = !library && (!plan.exeSuffix || !plan.exeSuffix->empty());
   fs::path made = targetPath / (linkName + (suffixed ? plan.exeSuffix.value_or("") : ""));
@@ -121,8 +121,8 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
     compiler->link_shared_object(objects, linkName, linkArgs);
   } else {
     compiler->link_executable(objects, linkName, linkArgs);
-    manager.appendExecutable(made, targetPath / "library.zip");
-    manager.makeExecutable(made);
+    context.plugins.appendExecutable(made, targetPath / "library.zip");
+    context.plugins.makeExecutable(made);
   }
   fs::rename(made, product);
   cleanup.release();

@@ -85,8 +85,8 @@ plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared
 }
 
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
-  auto compiler = ccompiler::new_compiler("unix");
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
+  auto compiler = ccompiler::new_compiler("unix", facts);
   for (const auto& dir : libraryDirsFrom(facts.configVar("LIBPL"), facts.configVar("LIBDIR")))
     compiler->add_library_dir(dir);
   for (const auto& name : libraryNamesFrom(facts.configVar("LIBS"), facts.configVar("SYSLIBS")))
@@ -97,7 +97,7 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
     if (std::find(unique.begin(), unique.end(), name) == unique.end()) unique.push_back(name);
   compiler->libraries = std::move(unique);
 
-  utils::configureCompiler(*compiler, noInit);
+  utils::configureCompiler(pluginManager_.context(), *compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   auto& manager = pluginManager_;
   return std::make_unique<utils::PlatformCompiler>(
@@ -122,7 +122,7 @@ std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {
   if (!libraryPath)
     throw std::runtime_error("Linux platform: no Python runtime library to link against");
-  return linkerInfoFor(interpreter::facts().configVar("LINKFORSHARED"), *libraryPath);
+  return linkerInfoFor(pluginManager_.context().interpreter().configVar("LINKFORSHARED"), *libraryPath);
 }
 
 } // namespace quorvex::linuxplatform
