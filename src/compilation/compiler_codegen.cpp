@@ -98,7 +98,8 @@ void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
 // file Cython reads for each module (a copy when the library's declarations are stubbed). The
 // module build directory comes first on the include path: its `_qvx_bootstrap.pxd` is the one
 // meant.
-void translateModules(Context& context, const SourcePlan& plan, const std::vector<fs::path>& sources) {
+void translateModules(Context& context, const SourcePlan& plan,
+                      const std::vector<fs::path>& sources) {
   std::set<fs::path> sourceDirs;
   for (const auto& source : sources) sourceDirs.insert(pathlibForm(source.parent_path()));
   sourceDirs.erase(plan.modBuildPath);

@@ -110,8 +110,8 @@ protected:
 };
 
 /// A compiler object of `kind` ("unix", "msvc" or "mingw32"), which the platform plug-in in use
-/// chooses for its target. The "unix" kind takes its programs and flags
-/// from the build interpreter's configuration in `facts` (CC, CFLAGS, CCSHARED, LDSHARED, LDFLAGS) as
+/// chooses for its target. The "unix" kind takes its programs and flags from the build
+/// interpreter's configuration in `facts` (CC, CFLAGS, CCSHARED, LDSHARED, LDFLAGS) as
 /// setuptools reads them, with CC, CFLAGS, LDSHARED and LDFLAGS from the environment winning.
 /// Throws `std::invalid_argument` for an unknown kind.
 std::unique_ptr<CCompiler> new_compiler(const std::string& kind, const interpreter::Facts& facts);

@@ -25,7 +25,8 @@ void PluginManager::register_(std::unique_ptr<Plugin> plugin) {
 }
 
 Context& PluginManager::context() const {
-  if (!context_) throw std::logic_error("The plug-in manager serves no run: no Context was made with it");
+  if (!context_)
+    throw std::logic_error("The plug-in manager serves no run: no Context was made with it");
   return *context_;
 }
 

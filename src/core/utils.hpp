@@ -36,10 +36,11 @@ std::string quoteWord(const std::string& word);
 /// The time an external command may take.
 inline constexpr std::chrono::seconds commandTimeout{600};
 
-/// Runs one command text through `context.runCommand` without a shell, with "./bin" first and the tool's own directory last
-/// on the child's PATH, and its output captured. Returns 0; a non-zero exit throws `std::runtime_error` with
-/// "Command failed: " + cmd + "\nlog: " + output. A program that cannot be started throws
-/// `process::SpawnError`, a time-out `process::TimeoutError`; PATH is restored in every case.
+/// Runs one command text through `context.runCommand` without a shell, with "./bin" first and
+/// the tool's own directory last on the child's PATH, and its output captured. Returns 0; a
+/// non-zero exit throws `std::runtime_error` with "Command failed: " + cmd + "\nlog: " + output.
+/// A program that cannot be started throws `process::SpawnError`, a time-out
+/// `process::TimeoutError`; PATH is restored in every case.
 int system(Context& context, const std::string& cmd,
            std::chrono::milliseconds timeout = commandTimeout);
 

@@ -35,8 +35,8 @@ std::string noSourcesMessage(const std::filesystem::path& sourceDirectory,
 /// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it.
 void checkPackagingInputs(const cli::BuildArguments& args);
 
-/// One build run with `context`: asks `extendBuild` and `getExecutableName`, matches the source patterns
-/// (throwing `std::invalid_argument` with the "No sources matched in " message when none
+/// One build run with `context`: asks `extendBuild` and `getExecutableName`, matches the source
+/// patterns (throwing `std::invalid_argument` with the "No sources matched in " message when none
 /// match, before anything is made) without entering build directories or virtual
 /// environments, refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`,
 /// `checkPackagingInputs`) and an

@@ -33,7 +33,8 @@ void embed(Context& context, const std::filesystem::path& targetPath,
 
 /// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is
 /// not the tool's: when it is or contains the working directory, the build directory
-/// `buildPath` or `sourcePath`, when it lies in the build directory's "python" directory, when it exists and
+/// `buildPath` or `sourcePath`, when it lies in the build directory's "python" directory, when
+/// it exists and
 /// is not a directory, or when it is a non-empty directory without the marker file.
 void checkTarget(const std::filesystem::path& targetPath,
                  const std::optional<std::filesystem::path>& sourcePath,

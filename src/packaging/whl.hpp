@@ -31,7 +31,8 @@ struct WheelOptions {
 };
 
 /// Makes the wheel of `executablePath` in the build directory's "wrk", hands it to the
-/// platform's `auditWheel` for `outputPath` (with the run's runtime library), and returns the path of the wheel in "wrk".
+/// platform's `auditWheel` for `outputPath` (with the run's runtime library), and returns the
+/// path of the wheel in "wrk".
 /// The project file is searched from `options.sourcePath`, or from the working directory when
 /// none is given. The wheel's file name and its ".dist-info" and ".data" directories carry the
 /// project's name and version escaped (`distributionName`, `distributionVersion`); METADATA,

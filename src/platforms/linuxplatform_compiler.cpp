@@ -122,7 +122,8 @@ std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {
   if (!libraryPath)
     throw std::runtime_error("Linux platform: no Python runtime library to link against");
-  return linkerInfoFor(pluginManager_.context().interpreter().configVar("LINKFORSHARED"), *libraryPath);
+  return linkerInfoFor(pluginManager_.context().interpreter().configVar("LINKFORSHARED"),
+                       *libraryPath);
 }
 
 } // namespace quorvex::linuxplatform

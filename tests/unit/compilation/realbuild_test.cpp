@@ -35,8 +35,9 @@ private:
   std::vector<std::unique_ptr<quorvex::utils::withEnv>> guards_;
 };
 
-std::optional<fs::path> build(quorvex::Context& context, const std::string& base, const std::string& mainModule,
-                              const std::vector<fs::path>& sources, bool library) {
+std::optional<fs::path> build(quorvex::Context& context, const std::string& base,
+                              const std::string& mainModule, const std::vector<fs::path>& sources,
+                              bool library) {
   auto& manager = context.plugins;
   quorvex::cli::BuildArguments args;
   args.command = "build";
@@ -46,7 +47,8 @@ std::optional<fs::path> build(quorvex::Context& context, const std::string& base
   auto exeName = manager.getExecutableName(mainModule.substr(0, mainModule.find('.')));
   quorvex::pristine::getPristinePython(context);
   return quorvex::compiler::compile(
-      context, base, exeName, library ? std::nullopt : std::optional<std::string>(mainModule), sources,
+      context, base, exeName, library ? std::nullopt : std::optional<std::string>(mainModule),
+      sources,
       {.library = library,
        .targetPath = context.buildPath(),
        .noInit = !library,
@@ -80,7 +82,8 @@ TEST(RealBuild, ExecutableAndLibraryFromAModuleAndAPackage) {
       << "installed by uv from the local source";
   EXPECT_EQ(run({exe->string()}), "app says hello world\n");
 
-  auto library = build(context, "libsrc", "mylib.core", {"mylib/__init__.py", "mylib/core.py"}, true);
+  auto library =
+      build(context, "libsrc", "mylib.core", {"mylib/__init__.py", "mylib/core.py"}, true);
   ASSERT_TRUE(library);
   EXPECT_EQ(library->parent_path(), fs::path(".quorvex_build"));
   EXPECT_EQ(library->filename().string().rfind("mylib.cpython-312", 0), 0u) << *library;

@@ -48,7 +48,8 @@ TEST(Template, RendersPythonValuesAndAFailureWritesNothing) {
   TempDir dir;
   plugin::PluginManager none;
   Context context(none, quorvex::testing::installedTool);
-  template_(context, std::string("{{for m in packages}}<{{m}}>{{endfor}}|{{features}}|{{none}}|{{flag}}"),
+  template_(context,
+            std::string("{{for m in packages}}<{{m}}>{{endfor}}|{{features}}|{{none}}|{{flag}}"),
             "out.txt",
             {{"packages", {"a", "b"}},
              {"features", {{"x", 1}, {"y", "z"}}},
