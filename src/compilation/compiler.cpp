@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 namespace quorvex::compiler {
 
-std::optional<fs::path> compile(const fs::path& sourcePath,
+std::optional<fs::path> compile(Context& context, const fs::path& sourcePath,
                                 const std::optional<std::string>& exeName,
                                 const std::optional<std::string>& mainModule,
                                 const std::vector<fs::path>& sources,
@@ -23,18 +23,14 @@ std::optional<fs::path> compile(const fs::path& sourcePath,
     throw std::invalid_argument("compile: no name was given for the executable or library");
   if (!options.targetPath)
     throw std::invalid_argument("compile: no target directory was given for " + *exeName);
-  auto& manager = plugin::pluginManager();
+  auto& manager = context.plugins;
   // A run that fails or is killed must not leave an earlier product looking like its result.
   removeFile(productPath(manager, *exeName, options.library, *options.targetPath));
-  SourcePlan plan = discoverSources(manager, sourcePath, exeName, sources, options.force);
-  generateSources(manager, plan, sourcePath, mainModule, options.library,
+  SourcePlan plan = discoverSources(context, sourcePath, exeName, sources, options.force);
+  generateSources(context, plan, sourcePath, mainModule, options.library,
                   options.projectMainModule);
-  return compileAndLink(manager, plan, *exeName, options.library, *options.targetPath,
-                        options.noInit, [] { return runtime::getRuntimePath(); });
-}
-
-std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit) {
-  return plugin::pluginManager().newCompiler(noInit);
+  return compileAndLink(context, plan, *exeName, options.library, *options.targetPath,
+                        options.noInit, [&context] { return runtime::getRuntimePath(context); });
 }
 
 std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& manager,
@@ -44,12 +40,12 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
   return compiler;
 }
 
-std::string cythonCommand(const std::vector<std::string>& args) {
+std::string cythonCommand(Context& context, const std::vector<std::string>& args) {
   // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
   // would truncate 2.5 and `x: list` would refuse a range. A module in the working directory
   // named like one Cython imports must not replace it: keep the working directory off the
   // module search path (-P since 3.11, else isolated mode).
-  const interpreter::Facts& facts = interpreter::facts();
+  const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
   std::string cmd = std::string(hasSafePath ? "-P" : "-I") +
                     " -m cython -3 --no-docstrings -X annotation_typing=False ";
@@ -59,7 +55,7 @@ std::string cythonCommand(const std::vector<std::string>& args) {
     cmd += utils::quoteWord(arg); // a source root such as "my app" reaches Cython whole
     first = false;
   };
-  if (utils::isFreeThreaded()) {
+  if (facts.freeThreaded()) {
     append("-X");
     append("freethreading_compatible=True");
   }
@@ -67,7 +63,9 @@ std::string cythonCommand(const std::vector<std::string>& args) {
   return cmd;
 }
 
-void cythonCall(const std::vector<std::string>& args) { utils::pythonCall(cythonCommand(args)); }
+void cythonCall(Context& context, const std::vector<std::string>& args) {
+  utils::pythonCall(context, cythonCommand(context, args));
+}
 
 void patchEmbeddedBootstrap(plugin::PluginManager& manager, const fs::path& bootstrapCPath) {
   static const std::string marker = "PyConfig_InitPythonConfig(&config);";
@@ -78,10 +76,6 @@ void patchEmbeddedBootstrap(plugin::PluginManager& manager, const fs::path& boot
     content.replace(at, marker.size(), *inject);
   }
   writeText(bootstrapCPath, content);
-}
-
-void patchEmbeddedBootstrap(const fs::path& bootstrapCPath, const std::string&) {
-  patchEmbeddedBootstrap(plugin::pluginManager(), bootstrapCPath);
 }
 
 } // namespace quorvex::compiler

@@ -25,30 +25,27 @@ struct CompileOptions {
 
 /// Compiles `sources` (paths relative to `sourcePath`) and links the executable or library
 /// `exeName` into `options.targetPath`; returns the product's path.
-std::optional<std::filesystem::path> compile(const std::filesystem::path& sourcePath,
+std::optional<std::filesystem::path> compile(Context& context,
+                                             const std::filesystem::path& sourcePath,
                                              const std::optional<std::string>& exeName,
                                              const std::optional<std::string>& mainModule,
                                              const std::vector<std::filesystem::path>& sources,
                                              const CompileOptions& options = {});
-
-/// A new platform compiler from the `newCompiler` hook; null when no plug-in answers.
-std::unique_ptr<utils::PlatformCompiler> getCompiler(bool noInit = false);
 
 /// Runs one Cython command line through `utils::pythonCall`, the working directory kept off the
 /// module search path ("-P", or "-I" before Python 3.11): "-m cython -3 --no-docstrings
 /// -X annotation_typing=False", "-X freethreading_compatible=True" on a free-threaded
 /// interpreter, then `args` joined with blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
-void cythonCall(const std::vector<std::string>& args);
-/// The command text that `cythonCall(args)` hands to `utils::pythonCall`.
-std::string cythonCommand(const std::vector<std::string>& args);
+void cythonCall(Context& context, const std::vector<std::string>& args);
+/// The command text that `cythonCall(context, args)` hands to `utils::pythonCall`.
+std::string cythonCommand(Context& context, const std::vector<std::string>& args);
 
 /// Replaces the first "PyConfig_InitPythonConfig(&config);" in the generated C file
-/// `bootstrapCPath` by the `getConfigTemplate` answer and writes the file back whole; without
-/// the marker the file is rewritten unchanged and the hook is not asked. `sharedModuleName` is
-/// accepted for callers and unused.
-void patchEmbeddedBootstrap(const std::filesystem::path& bootstrapCPath,
-                            const std::string& sharedModuleName);
+/// `bootstrapCPath` by `manager`'s `getConfigTemplate` answer and writes the file back whole;
+/// without the marker the file is rewritten unchanged and the hook is not asked.
+void patchEmbeddedBootstrap(plugin::PluginManager& manager,
+                            const std::filesystem::path& bootstrapCPath);
 
 /// The file names of `paths` (no directories), separated by ", " and wrapped into lines of at
 /// most `width` characters; a name longer than that stands alone on its line. "" for none.

@@ -113,7 +113,7 @@ struct Translation {
 // gives the file Cython reads for each module (a copy when the library's declarations are
 // stubbed). The module build directory comes first on the include path: its
 // `_qvx_bootstrap.pxd` is the one meant.
-std::vector<Translation> moduleTranslations(const SourcePlan& plan,
+std::vector<Translation> moduleTranslations(Context& context, const SourcePlan& plan,
                                             const std::vector<fs::path>& sources) {
   std::set<fs::path> sourceDirs;
   for (const auto& source : sources) sourceDirs.insert(pathlibForm(source.parent_path()));
@@ -136,7 +136,7 @@ std::vector<Translation> moduleTranslations(const SourcePlan& plan,
                 {"--module-name", module.name, "--output-file", cFile.string(), source.string()});
     std::error_code ignored;
     auto size = fs::file_size(source, ignored);
-    runs.push_back({utils::pythonCommand(cythonCommand(args)),
+    runs.push_back({utils::pythonCommand(context, cythonCommand(context, args)),
                     [cFile, name = module.name] { renameModuleSymbols(cFile, name); },
                     cFile.string(), size == static_cast<std::uintmax_t>(-1) ? 0 : size});
   }
@@ -174,15 +174,15 @@ json moduleTable(const SourcePlan& plan) {
 
 } // namespace
 
-void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs::path& sourcePath,
+void generateSources(Context& context, SourcePlan& plan, const fs::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,
                      const std::optional<std::string>& /*projectMainModule*/) {
   const fs::path& modBuildPath = plan.modBuildPath;
-  json extensions = templateExtensions(manager);
+  json extensions = templateExtensions(context.plugins);
 
   fs::path sharedPath = modBuildPath / (sharedName + ".c");
   auto start = std::chrono::steady_clock::now();
-  cythonCall({"--generate-shared", sharedPath.string(), "--module-name", sharedName});
+  cythonCall(context, {"--generate-shared", sharedPath.string(), "--module-name", sharedName});
   log::getLogger("quorvex.compiler")
       .debug("translated {} in {:.2f} s", sharedPath.string(),
              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
@@ -197,7 +197,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   // A library serves its modules under the package its wheel installs: their own names when
   // they form one top-level package, otherwise below the package's name, known when it loads.
   fs::path bootstrapPyx = modBuildPath / "_qvx_bootstrap.pyx";
-  utils::template_(std::string(templates::bootstrapTemplate), bootstrapPyx,
+  utils::template_(context, std::string(templates::bootstrapTemplate), bootstrapPyx,
                    {{"modules", moduleTable(plan)},
                     {"library", library},
                     {"prefixed", library && !plan.topPackage},
@@ -209,7 +209,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
                     {"debug", false}});
   json symbols = json::array();
   for (const auto& module : plan.modules) symbols.push_back(moduleSymbol(module.name));
-  utils::template_(std::string(templates::headerTemplate), modBuildPath / "__main__.h",
+  utils::template_(context, std::string(templates::headerTemplate), modBuildPath / "__main__.h",
                    {{"symbols", symbols}});
 
   std::vector<fs::path> toTranslate;
@@ -218,7 +218,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
   if (library)
     if (auto copies = stubbedCopies(sourcePath, toTranslate, modBuildPath / "_qvx_stubbed"))
       toTranslate = std::move(*copies);
-  std::vector<Translation> runs = moduleTranslations(plan, toTranslate);
+  std::vector<Translation> runs = moduleTranslations(context, plan, toTranslate);
 
   fs::path bootstrapC = modBuildPath / "_qvx_bootstrap.c";
   std::vector<std::string> bootstrapArgs;
@@ -230,7 +230,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
     bootstrapArgs = {"--embed", "--shared", sharedName, "--embed-modules", sharedName,
                      bootstrapPyx.string()};
   }
-  runs.push_back({utils::pythonCommand(cythonCommand(bootstrapArgs)), nullptr,
+  runs.push_back({utils::pythonCommand(context, cythonCommand(context, bootstrapArgs)), nullptr,
                   bootstrapC.string()});
   translateAll(runs);
 
@@ -238,7 +238,7 @@ void generateSources(plugin::PluginManager& manager, SourcePlan& plan, const fs:
     throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
                                    ". Cython invocation likely did not run correctly.",
                                std::make_error_code(std::errc::no_such_file_or_directory));
-  if (!library) patchEmbeddedBootstrap(manager, bootstrapC);
+  if (!library) patchEmbeddedBootstrap(context.plugins, bootstrapC);
   plan.cSources.push_back(bootstrapC);
 }
 

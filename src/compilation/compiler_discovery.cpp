@@ -124,24 +124,24 @@ fs::path relativeBuildPlace(const fs::path& cwd, const fs::path& resolvedSource)
   return parentName / source.filename();
 }
 
-SourcePlan discoverSources(plugin::PluginManager& manager, const fs::path& sourcePath,
+SourcePlan discoverSources(Context& context, const fs::path& sourcePath,
                            const std::optional<std::string>& exeName,
                            const std::vector<fs::path>& sources, bool force) {
   SourcePlan plan;
   fs::path cwd = fs::current_path();
   fs::path resolvedSource = fs::canonical(fs::absolute(sourcePath));
   fs::path relPath = relativeBuildPlace(cwd, resolvedSource);
-  plan.modBuildPath = joinPath(pathlibForm(utils::getBuildPath()), relPath);
+  plan.modBuildPath = joinPath(pathlibForm(context.buildPath()), relPath);
   fs::create_directories(plan.modBuildPath);
 
-  auto basics = manager.getCompileBasics();
+  auto basics = context.plugins.getCompileBasics();
   if (!basics) throw std::runtime_error("No plug-in answered the hook getCompileBasics");
   if (!basics->objSuffix)
     throw std::runtime_error("The answer of the hook getCompileBasics has no objSuffix");
   plan.objSuffix = *basics->objSuffix;
   plan.exeSuffix = basics->exeSuffix;
 
-  auto extra = manager.getExtraSources(plan.modBuildPath, exeName);
+  auto extra = context.plugins.getExtraSources(plan.modBuildPath, exeName);
   if (!extra) throw std::runtime_error("No plug-in answered the hook getExtraSources");
   plan.cSources = *extra;
 

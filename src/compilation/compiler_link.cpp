@@ -112,7 +112,7 @@ void compileAll(std::vector<CompileJob>& jobs) {
 
 } // namespace
 
-std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePlan& plan,
+std::optional<fs::path> compileAndLink(Context& context, SourcePlan& plan,
                                        const std::string& exeName, bool library,
                                        const fs::path& targetPath, bool noInit,
                                        const RuntimePathSource& runtimePath) {
@@ -148,7 +148,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
     for (const auto& source : *group) {
       CompileJob& job = jobs.emplace_back();
       job.source = source;
-      job.compiler = requireCompiler(manager, groupNoInit);
+      job.compiler = requireCompiler(context.plugins, groupNoInit);
       job.compiler->_library = library;
     }
   }
@@ -162,7 +162,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   objects = _dedupe_keep_order(objects);
   logger().info("Objects {}", _format_filenames(objects));
 
-  auto compiler = requireCompiler(manager, false);
+  auto compiler = requireCompiler(context.plugins, false);
   compiler->_library = library;
   compiler->_libraryPath = libraryPath;
   ccompiler::LinkArgs linkArgs;
@@ -171,7 +171,7 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
   // Linked under a temporary name and renamed into place: a link that fails or is killed
   // leaves no truncated product. The compiler layer appends the platform's executable suffix;
   // where that suffix is empty, a name such as "tool.bin" is linked whole.
-  fs::path product = productPath(manager, exeName, library, targetPath);
+  fs::path product = productPath(context.plugins, exeName, library, targetPath);
   std::string linkName = fileio::temporarySibling(product).filename().string();
   bool suffixed = !library && (!plan.exeSuffix || !plan.exeSuffix->empty());
   fs::path made = targetPath / (linkName + (suffixed ? plan.exeSuffix.value_or("") : ""));
@@ -182,8 +182,8 @@ std::optional<fs::path> compileAndLink(plugin::PluginManager& manager, SourcePla
     compiler->link_shared_object(objects, linkName, linkArgs);
   } else {
     compiler->link_executable(objects, linkName, linkArgs);
-    manager.appendExecutable(made, targetPath / "library.zip");
-    manager.makeExecutable(made);
+    context.plugins.appendExecutable(made, targetPath / "library.zip");
+    context.plugins.makeExecutable(made);
   }
   logger().debug("linked {} in {:.2f} s", product.string(),
                  std::chrono::duration<double>(std::chrono::steady_clock::now() - linkStart)

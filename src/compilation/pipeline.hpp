@@ -1,8 +1,9 @@
 #pragma once
-// The three phases of one `compile` call, each against a given plug-in manager so that the
-// phases can be driven with plug-ins of a test's own: source discovery and the rebuild
+// The three phases of one `compile` call, each against the run's context so that the phases
+// can be driven with plug-ins of a test's own: source discovery and the rebuild
 // decision, code generation with Cython, and the C compile groups with the link.
 
+#include "core/context.hpp"
 #include "core/plugin.hpp"
 
 #include <filesystem>
@@ -64,7 +65,7 @@ std::filesystem::path relativeBuildPlace(const std::filesystem::path& cwd,
 /// (always with `force`; otherwise when its object file is missing or not strictly newer).
 /// Throws `std::invalid_argument` naming the files when two files give one module name, or a
 /// module has the name of a package.
-SourcePlan discoverSources(plugin::PluginManager& manager, const std::filesystem::path& sourcePath,
+SourcePlan discoverSources(Context& context, const std::filesystem::path& sourcePath,
                            const std::optional<std::string>& exeName,
                            const std::vector<std::filesystem::path>& sources, bool force);
 
@@ -73,14 +74,10 @@ SourcePlan discoverSources(plugin::PluginManager& manager, const std::filesystem
 /// program), its init
 /// function renamed to `moduleSymbol` (a library build whose source-root ".pxd" files need
 /// stubs translates copies). Writes only below `modBuildPath`.
-void generateSources(plugin::PluginManager& manager, SourcePlan& plan,
+void generateSources(Context& context, SourcePlan& plan,
                      const std::filesystem::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,
                      const std::optional<std::string>& projectMainModule);
-
-/// The splice of `patchEmbeddedBootstrap`, asking `manager`.
-void patchEmbeddedBootstrap(plugin::PluginManager& manager,
-                            const std::filesystem::path& bootstrapCPath);
 
 /// Asked once per link for the runtime library the product links against.
 using RuntimePathSource = std::function<std::optional<std::filesystem::path>()>;
@@ -89,7 +86,7 @@ using RuntimePathSource = std::function<std::optional<std::filesystem::path>()>;
 /// (each file's output kept whole and logged at DEBUG, a progress line per file), links the executable or shared library into `targetPath` and lets the platform
 /// finish an executable. Returns the product's path.
 std::optional<std::filesystem::path>
-compileAndLink(plugin::PluginManager& manager, SourcePlan& plan, const std::string& exeName,
+compileAndLink(Context& context, SourcePlan& plan, const std::string& exeName,
                bool library, const std::filesystem::path& targetPath, bool noInit,
                const RuntimePathSource& runtimePath);
 

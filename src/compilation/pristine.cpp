@@ -18,9 +18,6 @@ namespace quorvex::pristine {
 
 namespace {
 
-// Module state: the installation found, kept for the process.
-std::optional<fs::path> pristinePath;
-
 log::Logger& logger() { return log::getLogger("quorvex.pristine"); }
 
 bool isFreeThreadedBuild(const std::string& name) {
@@ -60,35 +57,28 @@ std::optional<fs::path> findPython(const fs::path& basePath, const std::string& 
   return basePath / *std::min_element(names.begin(), names.end());
 }
 
-std::optional<fs::path> findPython(const fs::path& basePath, const std::string& versionName) {
-  return findPython(basePath, versionName, utils::isFreeThreaded());
-}
-
-std::optional<fs::path> getPristinePython(plugin::PluginManager& manager,
-                                          std::optional<fs::path>& cache) {
+std::optional<fs::path> getPristinePython(Context& context) {
+  std::optional<fs::path>& cache = context.pristinePython;
   if (cache) return cache;
-  fs::path installDir = compiler::pathlibForm(utils::getBuildPath()) / "python";
+  fs::path installDir = compiler::pathlibForm(context.buildPath()) / "python";
   fs::create_directories(installDir);
-  auto selector = manager.getInstallSelector();
+  auto selector = context.plugins.getInstallSelector();
   if (!selector) throw std::runtime_error("No plug-in answered the hook getInstallSelector");
+  const bool freeThreaded = context.interpreter().freeThreaded();
 
-  if (auto found = findPython(installDir, selector->orgVersionName)) {
+  if (auto found = findPython(installDir, selector->orgVersionName, freeThreaded)) {
     logger().info("{}", "Found existing pristine Python at " + found->string());
     cache = found;
     return cache;
   }
   {
     utils::withEnv installTarget("UV_PYTHON_INSTALL_DIR", installDir.string());
-    utils::system("uv python install " + selector->installSelector);
+    utils::system(context, "uv python install " + selector->installSelector);
   }
   logger().info("{}", "Installed pristine Python at " + installDir.string());
-  cache = findPython(installDir, selector->orgVersionName);
+  cache = findPython(installDir, selector->orgVersionName, freeThreaded);
   logger().info("{}", "Using pristine Python at " + (cache ? cache->string() : "None"));
   return cache;
-}
-
-std::optional<fs::path> getPristinePython() {
-  return getPristinePython(plugin::pluginManager(), pristinePath);
 }
 
 } // namespace quorvex::pristine

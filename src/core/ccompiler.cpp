@@ -50,10 +50,6 @@ void CCompiler::spawn(const std::vector<std::string>& argv, Step step) const {
     if (step == Step::Compile) throw CompileError(message);
     throw LinkError(message);
   };
-  if (spawner_) {
-    spawner_(argv);
-    return;
-  }
   process::Result result;
   try {
     result = process::run(argv, {.captureOutput = sink_ != nullptr});
@@ -67,8 +63,9 @@ void CCompiler::spawn(const std::vector<std::string>& argv, Step step) const {
     fail(fmt::format("command '{}' failed with exit code {}", command, result.exitCode));
 }
 
-std::unique_ptr<CCompiler> new_compiler(const std::string& kind) {
-  if (kind == "unix") return std::make_unique<UnixCCompiler>();
+std::unique_ptr<CCompiler> new_compiler(const std::string& kind,
+                                        const interpreter::Facts& facts) {
+  if (kind == "unix") return std::make_unique<UnixCCompiler>(facts);
   if (kind == "msvc") return std::make_unique<MSVCCompiler>();
   if (kind == "mingw32") return std::make_unique<Mingw32CCompiler>();
   throw std::invalid_argument(

@@ -6,13 +6,16 @@
 // tool's standard output and error (so an output capture around a compile sees them).
 
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace quorvex::interpreter {
+struct Facts;
+}
 
 namespace quorvex::ccompiler {
 
@@ -54,10 +57,6 @@ struct LinkArgs {
   std::vector<std::string> extra_postargs{};
   std::optional<std::string> target_lang{};
 };
-
-/// Runs one command line of the toolchain; the default runs it as a child process with the
-/// tool's standard streams. Tests replace it to record command lines.
-using Spawner = std::function<void(const std::vector<std::string>& argv)>;
 
 /// A compiler object of one toolchain kind.
 class CCompiler {
@@ -103,8 +102,6 @@ public:
   std::string exe_extension;        ///< "" or ".exe"
   std::string shared_lib_extension; ///< ".so", ".dylib" or ".dll"
 
-  /// Replaces the runner of command lines.
-  void set_spawner(Spawner spawner) { spawner_ = std::move(spawner); }
   /// Appends the children's standard output and error to `*sink` instead of letting them
   /// reach the tool's streams, and logs no command lines, so that compiles on several threads
   /// keep their output apart; `sink` must outlive every later compile and link.
@@ -119,15 +116,14 @@ protected:
   std::string* output_sink() const { return sink_; }
 
 private:
-  Spawner spawner_;
   std::string* sink_ = nullptr;
 };
 
 /// A compiler object of `kind` ("unix", "msvc" or "mingw32"), which the platform plug-in in use
-/// chooses for its target. The "unix" kind takes its programs and flags
-/// from the build interpreter's configuration (CC, CFLAGS, CCSHARED, LDSHARED, LDFLAGS) as
+/// chooses for its target. The "unix" kind takes its programs and flags from the build
+/// interpreter's configuration in `facts` (CC, CFLAGS, CCSHARED, LDSHARED, LDFLAGS) as
 /// setuptools reads them, with CC, CFLAGS, LDSHARED and LDFLAGS from the environment winning.
 /// Throws `std::invalid_argument` for an unknown kind.
-std::unique_ptr<CCompiler> new_compiler(const std::string& kind);
+std::unique_ptr<CCompiler> new_compiler(const std::string& kind, const interpreter::Facts& facts);
 
 } // namespace quorvex::ccompiler

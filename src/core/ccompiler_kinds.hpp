@@ -3,6 +3,7 @@
 // compiler layer; callers use `ccompiler.hpp`.
 
 #include "core/ccompiler.hpp"
+#include "core/interpreter.hpp"
 
 #include <map>
 #include <string>
@@ -15,7 +16,7 @@ class UnixCCompiler : public CCompiler {
 public:
   /// Reads CC, CFLAGS, CCSHARED and LDSHARED from the build interpreter's configuration, with
   /// CC, LDSHARED, CFLAGS and LDFLAGS of the environment applied on top.
-  UnixCCompiler();
+  explicit UnixCCompiler(const interpreter::Facts& facts);
   std::string compiler_type() const override { return "unix"; }
   std::vector<std::string> compile(const std::vector<std::string>& sources,
                                    const CompileArgs& args) override;
@@ -42,6 +43,11 @@ protected:
   virtual std::optional<std::string> runtimeLibraryDirOption(const std::string& dir) const;
   /// Source suffixes this kind compiles.
   virtual const std::vector<std::string>& sourceExtensions() const;
+
+private:
+  // What the run-time path option depends on: the target's platform and the linker.
+  bool darwinTarget_ = false;
+  bool gnuLinker_ = false;
 };
 
 /// MinGW gcc or llvm-mingw clang targeting Windows: gcc-style command lines, `.exe`, `.dll`.

@@ -1,5 +1,4 @@
 #include "core/ccompiler_kinds.hpp"
-#include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/utils.hpp"
 
@@ -39,8 +38,10 @@ UnixCCompiler::UnixCCompiler(std::vector<std::string> compilerSo,
   shared_lib_extension = ".so";
 }
 
-UnixCCompiler::UnixCCompiler() : UnixCCompiler({}, {}, {}) {
-  const interpreter::Facts& facts = interpreter::facts();
+UnixCCompiler::UnixCCompiler(const interpreter::Facts& facts) : UnixCCompiler({}, {}, {}) {
+  // The target's platform is the build interpreter's, as setuptools decides it.
+  darwinTarget_ = facts.sysPlatform == "darwin";
+  gnuLinker_ = facts.configVar("GNULD") == "yes";
   std::string cc = facts.configVar("CC").value_or("cc");
   std::string cflags = facts.configVar("CFLAGS").value_or("");
   const std::string ccshared = facts.configVar("CCSHARED").value_or("");
@@ -100,11 +101,10 @@ std::vector<std::string> UnixCCompiler::compile(const std::vector<std::string>& 
 }
 
 std::optional<std::string> UnixCCompiler::runtimeLibraryDirOption(const std::string& dir) const {
-  // The target's platform is the build interpreter's, as setuptools decides it.
-  if (interpreter::facts().sysPlatform == "darwin") return "-Wl,-rpath," + dir;
+  if (darwinTarget_) return "-Wl,-rpath," + dir;
   // With the GNU linker the path is recorded as RUNPATH, which LD_LIBRARY_PATH can override,
   // as extensions built by setuptools have it.
-  if (interpreter::facts().configVar("GNULD") == "yes")
+  if (gnuLinker_)
     return "-Wl,--enable-new-dtags,-rpath," + dir;
   return "-Wl,-R" + dir;
 }

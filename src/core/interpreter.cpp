@@ -4,7 +4,6 @@
 
 #include <fmt/format.h>
 
-#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -38,23 +37,15 @@ sys.stdout.write("\n@@quorvex-facts@@" + json.dumps(facts) + "\n")
 )PY";
 constexpr std::string_view factsMarker = "@@quorvex-facts@@";
 
-struct State {
-  std::mutex mutex;
-  std::optional<fs::path> toolOverride;
-  std::optional<Facts> facts;
-};
+} // namespace
 
-State& state() {
-  static State instance;
-  return instance;
-}
-
-Facts query(const fs::path& program) {
+Facts query(const fs::path& toolExecutable) {
+  const fs::path program = toolExecutable.parent_path() / interpreterFileName();
   std::error_code ec;
   if (!fs::is_regular_file(program, ec))
     throw std::runtime_error(fmt::format(
         "Build interpreter not found: looked for '{}' beside the tool executable '{}'",
-        program.string(), toolExecutable().string()));
+        program.string(), toolExecutable.string()));
   process::Result result;
   try {
     // Isolated, so that modules in the working directory cannot stand in for standard ones.
@@ -88,8 +79,6 @@ Facts query(const fs::path& program) {
   return facts;
 }
 
-} // namespace
-
 std::optional<std::string> Facts::configVar(const std::string& name) const {
   auto found = configVars.find(name);
   if (found == configVars.end() || found->is_null()) return std::nullopt;
@@ -113,31 +102,12 @@ std::string Facts::path(const std::string& name) const {
 
 std::string Facts::fullVersion() const { return fmt::format("{}.{}.{}", major, minor, micro); }
 
-fs::path toolExecutable() {
-  {
-    std::lock_guard lock(state().mutex);
-    if (state().toolOverride) return *state().toolOverride;
-  }
-  return runningExecutable();
+bool Facts::freeThreaded() const {
+  return isFreeThreaded(major, minor, configInt("Py_GIL_DISABLED"),
+                        configVar("SOABI").value_or(""));
 }
 
-void overrideToolExecutable(const fs::path& path) {
-  std::lock_guard lock(state().mutex);
-  state().toolOverride = path;
-}
-
-const Facts& facts() {
-  State& s = state();
-  {
-    std::lock_guard lock(s.mutex);
-    if (s.facts) return *s.facts;
-  }
-  fs::path program = toolExecutable().parent_path() / interpreterFileName();
-  Facts found = query(program);
-  std::lock_guard lock(s.mutex);
-  if (!s.facts) s.facts = std::move(found);
-  return *s.facts;
-}
+fs::path toolExecutable() { return runningExecutable(); }
 
 bool isFreeThreaded(int major, int minor, std::optional<long long> gilDisabled,
                     std::string_view soabi) {

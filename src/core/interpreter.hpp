@@ -1,7 +1,7 @@
 #pragma once
 // Facts about the build interpreter: the `python` program beside the tool's executable, whose
 // version, build mode and configuration decide compile flags, wheel tags and the pristine
-// Python. They are read once per process by running the interpreter with a short query.
+// Python. A run's `Context` reads them once by running the interpreter with a short query.
 
 #include <nlohmann/json.hpp>
 
@@ -14,15 +14,15 @@ namespace quorvex::interpreter {
 
 /// What the build interpreter told about itself, as read by one query.
 struct Facts {
-  std::filesystem::path program;   ///< the interpreter program that was queried
+  std::filesystem::path program{};   ///< the interpreter program that was queried
   int major = 0, minor = 0, micro = 0;
-  std::string platform;            ///< sysconfig.get_platform(), e.g. "linux-x86_64"
-  std::string sysPlatform;         ///< sys.platform, e.g. "linux"
-  std::string prefix;              ///< sys.prefix
-  std::string basePrefix;          ///< sys.base_prefix
-  std::string cacheTag;            ///< sys.implementation.cache_tag, e.g. "cpython-312"
-  nlohmann::json paths;            ///< sysconfig.get_paths(): "include", "stdlib", "purelib", ...
-  nlohmann::json configVars;       ///< sysconfig.get_config_vars(), values as JSON scalars
+  std::string platform{};            ///< sysconfig.get_platform(), e.g. "linux-x86_64"
+  std::string sysPlatform{};         ///< sys.platform, e.g. "linux"
+  std::string prefix{};              ///< sys.prefix
+  std::string basePrefix{};          ///< sys.base_prefix
+  std::string cacheTag{};            ///< sys.implementation.cache_tag, e.g. "cpython-312"
+  nlohmann::json paths{};            ///< sysconfig.get_paths(): "include", "stdlib", "purelib", ...
+  nlohmann::json configVars{};       ///< sysconfig.get_config_vars(), values as JSON scalars
 
   /// A configuration variable as text (integers in decimal); nullopt when missing or None.
   std::optional<std::string> configVar(const std::string& name) const;
@@ -32,6 +32,8 @@ struct Facts {
   std::string path(const std::string& name) const;
   /// "3.12.1"
   std::string fullVersion() const;
+  /// Whether this interpreter is free-threaded (`isFreeThreaded` of its variables).
+  bool freeThreaded() const;
 };
 
 /// Whether a CPython `major`.`minor` is free-threaded: its `Py_GIL_DISABLED` is set or, for
@@ -46,16 +48,12 @@ bool usesStableAbi(int major, int minor, bool freeThreaded);
 /// The `Py_LIMITED_API` value for `major`.`minor`: the hex version of its first release.
 long long limitedApiVersion(int major, int minor);
 
-/// `sys.executable` of the tool: the path of the running tool executable.
+/// The path of the running executable.
 std::filesystem::path toolExecutable();
 
-/// Makes `toolExecutable()` answer `path` from now on. For tests, whose binaries do not sit in
-/// the virtual environment beside `python`; call it before the first `facts()`.
-void overrideToolExecutable(const std::filesystem::path& path);
-
 /// The facts of the interpreter program `python` (`python.exe` on Windows) beside
-/// `toolExecutable()`, queried on the first call. Throws a `std::runtime_error` naming the
-/// path where the interpreter was looked for when it is missing or the query fails.
-const Facts& facts();
+/// `toolExecutable`. Throws a `std::runtime_error` naming the path where the interpreter was
+/// looked for when it is missing or the query fails.
+Facts query(const std::filesystem::path& toolExecutable);
 
 } // namespace quorvex::interpreter

@@ -1,6 +1,8 @@
 #include "core/plugin.hpp"
 
 #include "core/plugin_library.hpp"
+
+#include <stdexcept>
 #include "core/utils.hpp"
 
 namespace quorvex::plugin {
@@ -20,6 +22,12 @@ PluginManager::~PluginManager() = default;
 
 void PluginManager::register_(std::unique_ptr<Plugin> plugin) {
   plugins.push_back(std::move(plugin));
+}
+
+Context& PluginManager::context() const {
+  if (!context_)
+    throw std::logic_error("The plug-in manager serves no run: no Context was made with it");
+  return *context_;
 }
 
 } // namespace quorvex::plugin

@@ -1,5 +1,5 @@
 #pragma once
-// Plug-ins and the one plug-in manager of the process. Every platform-dependent step of the
+// Plug-ins and the plug-in manager of a run. Every platform-dependent step of the
 // tool is a hook: a named call on the manager, which asks every loaded plug-in in load order
 // and combines the answers. The first answer becomes the result; a later mapping answer is
 // merged into it key by key (the later plug-in winning; `CompileBasics` and `LinkerInfo` do it
@@ -22,6 +22,9 @@
 
 namespace CLI {
 class App;
+}
+namespace quorvex {
+class Context;
 }
 namespace quorvex::ccompiler {
 class CCompiler;
@@ -201,6 +204,12 @@ public:
   /// Appends a plug-in; no checks.
   void register_(std::unique_ptr<Plugin> plugin);
 
+  /// The run these plug-ins serve: its interpreter facts, build directory and command runner.
+  /// Throws `std::logic_error` when no `Context` has been made with this manager.
+  Context& context() const;
+  /// Called by `Context` when it is made (`this` of it) and when it goes (null).
+  void attach(Context* context) { context_ = context; }
+
   /// The plug-ins in the order they are asked.
   std::vector<std::unique_ptr<Plugin>> plugins;
 
@@ -240,6 +249,8 @@ public:
   std::optional<std::filesystem::path> getExecutablePath(const std::filesystem::path& embedDir);
 
 private:
+  Context* context_ = nullptr;
+
   std::unique_ptr<Plugin> _load_plugin_from_module(const std::string& moduleName,
                                                    const BuiltinFactories& builtins);
 
@@ -260,10 +271,5 @@ private:
     return result;
   }
 };
-
-/// The manager of the process, made on the first call with the module names "quorvexpro",
-/// ".winplatform", ".linuxplatform", ".macplatform". Defined beside the table of built-in
-/// plug-ins (platforms/builtin.cpp), which core does not know.
-PluginManager& pluginManager();
 
 } // namespace quorvex::plugin

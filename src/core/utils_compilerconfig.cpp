@@ -23,14 +23,14 @@ void applyCommonSettings(ccompiler::CCompiler& compiler, bool noInit,
 
 } // namespace detail
 
-void configureCompiler(ccompiler::CCompiler& compiler, bool noInit) {
-  const interpreter::Facts& facts = interpreter::facts();
+void configureCompiler(Context& context, ccompiler::CCompiler& compiler, bool noInit) {
+  const interpreter::Facts& facts = context.interpreter();
   detail::applyCommonSettings(compiler, noInit,
                               {.major = facts.major,
                                .minor = facts.minor,
                                .includeDir = facts.path("include"),
-                               .freeThreaded = isFreeThreaded});
-  plugin::pluginManager().extendCompiler(compiler);
+                               .freeThreaded = [&facts] { return facts.freeThreaded(); }});
+  context.plugins.extendCompiler(compiler);
 }
 
 } // namespace quorvex::utils

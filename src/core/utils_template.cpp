@@ -50,12 +50,12 @@ constexpr int unwritableTargetStatus = 5;
 
 } // namespace
 
-void template_(const TemplateSource& templatePath, const fs::path& targetPath,
+void template_(Context& context, const TemplateSource& templatePath, const fs::path& targetPath,
                const nlohmann::json& values) {
   if (!values.is_object())
     throw std::invalid_argument("Template values for '" + targetPath.string() +
                                 "' must be a JSON object");
-  const interpreter::Facts& facts = interpreter::facts();
+  const interpreter::Facts& facts = context.interpreter();
 
   fs::path temporary = fileio::temporarySibling(targetPath);
   fileio::TemporaryFile cleanup(temporary);

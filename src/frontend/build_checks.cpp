@@ -1,6 +1,7 @@
 #include "frontend/build_checks.hpp"
 
 #include "bootstrap/templates.hpp"
+#include "core/context.hpp"
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/process.hpp"
@@ -153,7 +154,7 @@ std::optional<std::string> moduleNameOf(const fs::path& source) {
   return name;
 }
 
-std::set<std::string> startupModules() {
+std::set<std::string> startupModules(Context& context) {
   // The start-up's own module-level import statements, run after the interpreter has noted
   // what it loaded by itself.
   std::string script = "import sys\n_loaded = set(sys.modules)\n";
@@ -165,7 +166,7 @@ std::set<std::string> startupModules() {
   script += "print('\\n@@startup@@', *sorted({n.partition('.')[0] for n in sys.modules"
             " if n not in _loaded}))\n";
 
-  const fs::path program = interpreter::facts().program;
+  const fs::path program = context.interpreter().program;
   // Isolated: modules in the working directory must not stand in for the standard ones.
   process::Result result = process::run({program.string(), "-I", "-c", script},
                                         {.timeout = std::chrono::seconds(120)});

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace quorvex {
+class Context;
+}
+
 namespace quorvex::builder {
 
 /// Refuses, before any source is matched, a `--base` that is missing or no directory, a source
@@ -34,7 +38,7 @@ std::optional<std::string> moduleNameOf(const std::filesystem::path& source);
 
 /// The top-level names of the modules a program's start-up has imported before its own modules
 /// can be found, beyond those the build interpreter has loaded when it runs a script: asked of
-/// the build interpreter, run isolated, with the start-up's own import statements.
-std::set<std::string> startupModules();
+/// the run's build interpreter, run isolated, with the start-up's own import statements.
+std::set<std::string> startupModules(Context& context);
 
 } // namespace quorvex::builder

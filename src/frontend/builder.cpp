@@ -107,40 +107,9 @@ void checkPackagingInputs(const cli::BuildArguments& args) {
   if (wheel) whl::readProject(*pyproject, args.version);
 }
 
-BuildSteps BuildSteps::real() {
-  BuildSteps steps;
-  steps.extendBuild = [](const cli::BuildArguments& args) {
-    plugin::pluginManager().extendBuild(args);
-  };
-  steps.getExecutableName = [](const std::string& name) {
-    return plugin::pluginManager().getExecutableName(name);
-  };
-  steps.getPristinePython = [] { return pristine::getPristinePython(); };
-  steps.startupModules = [] { return builder::startupModules(); };
-  steps.getBuildPath = [] { return utils::getBuildPath(); };
-  steps.compile = [](const fs::path& sourcePath, const std::optional<std::string>& exeName,
-                     const std::optional<std::string>& mainModule,
-                     const std::vector<fs::path>& sources,
-                     const compiler::CompileOptions& options) {
-    return compiler::compile(sourcePath, exeName, mainModule, sources, options);
-  };
-  steps.createWheel = [](const fs::path& executablePath, const fs::path& outputPath,
-                         const whl::WheelOptions& options) {
-    return whl::createWheel(executablePath, outputPath, options);
-  };
-  steps.embed = [](const fs::path& targetPath, const embed::EmbedOptions& options) {
-    embed::embed(targetPath, options);
-  };
-  steps.checkPackagingInputs = builder::checkPackagingInputs;
-  steps.checkEmbedTarget = [](const fs::path& targetPath,
-                              const std::optional<fs::path>& sourcePath) {
-    embed::checkTarget(targetPath, sourcePath);
-  };
-  return steps;
-}
-
-void build(const cli::BuildArguments& args, const BuildSteps& steps) {
-  steps.extendBuild(args);
+void build(Context& context, const cli::BuildArguments& args) {
+  plugin::PluginManager& manager = context.plugins;
+  manager.extendBuild(args);
 
   const fs::path& sourceDirectory = args.base;
   const std::string& mainModule = args.mainModule;
@@ -148,23 +117,23 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
   const std::string baseName = (args.exe && !args.exe->empty())
                                    ? *args.exe
                                    : mainModule.substr(0, mainModule.find('.'));
-  const std::optional<std::string> exeName = steps.getExecutableName(baseName);
+  const std::optional<std::string> exeName = manager.getExecutableName(baseName);
 
   checkSourceOptions(args);
   const std::vector<fs::path> sources = matchSources(sourceDirectory, args.sources, args.library);
   if (sources.empty())
     throw std::invalid_argument(noSourcesMessage(sourceDirectory, args.sources));
-  checkBeforeCompiling(args, sources, steps.startupModules);
+  checkBeforeCompiling(args, sources, [&context] { return startupModules(context); });
 
-  steps.checkPackagingInputs(args);
+  checkPackagingInputs(args);
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.
-  if (args.embed) steps.checkEmbedTarget(*args.embed, resolved(sourceDirectory));
+  const fs::path buildPath = context.buildPath();
+  if (args.embed) embed::checkTarget(*args.embed, resolved(sourceDirectory), buildPath);
 
-  const fs::path buildPath = steps.getBuildPath();
   const BuildLock lock(buildPath);
 
-  steps.getPristinePython();
+  pristine::getPristinePython(context);
 
   const std::string source_list = compiler::_format_filenames(sources);
   logger().info("{}", "Compiling " + mainModule + " with sources " + source_list);
@@ -172,7 +141,7 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
   const std::optional<std::string> compileMainModule =
       args.library ? std::nullopt : std::optional<std::string>(mainModule);
   const std::optional<fs::path> compiled =
-      steps.compile(sourceDirectory, exeName, compileMainModule, sources,
+      compiler::compile(context, sourceDirectory, exeName, compileMainModule, sources,
                     {.force = true,
                      .noConsole = args.no_console,
                      .library = args.library,
@@ -203,7 +172,7 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
     options.sourcePath = resolved(sourceDirectory);
     options.version = args.version;
     options.policy = args.policy;
-    wheelPath = steps.createWheel(exePath, outputPath, options);
+    wheelPath = whl::createWheel(context, exePath, outputPath, options);
     logger().info("{}", "Created wheel at " + wheelPath->string());
   };
 
@@ -229,7 +198,7 @@ void build(const cli::BuildArguments& args, const BuildSteps& steps) {
       embedded = exePath;
     }
     logger().info("{}", "Embedding " + embedded.string() + " into " + args.embed->string());
-    steps.embed(*args.embed, options);
+    embed::embed(context, *args.embed, options);
     logger().info("{}", "Embedded " + embedded.string() + " into " + args.embed->string());
   }
 }

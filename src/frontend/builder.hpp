@@ -9,9 +9,6 @@
 #include "packaging/whl.hpp"
 
 #include <filesystem>
-#include <functional>
-#include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -34,42 +31,12 @@ std::vector<std::filesystem::path> matchSources(const std::filesystem::path& sou
 std::string noSourcesMessage(const std::filesystem::path& sourceDirectory,
                              const std::vector<std::string>& patterns);
 
-/// The steps of a build run that reach other parts of the tool, the real ones by default;
-/// tests replace them to watch the order and arguments of the calls.
-struct BuildSteps {
-  std::function<void(const cli::BuildArguments&)> extendBuild;
-  std::function<std::optional<std::string>(const std::string&)> getExecutableName;
-  std::function<std::optional<std::filesystem::path>()> getPristinePython;
-  std::function<std::filesystem::path()> getBuildPath;
-  std::function<std::optional<std::filesystem::path>(
-      const std::filesystem::path&, const std::optional<std::string>&,
-      const std::optional<std::string>&, const std::vector<std::filesystem::path>&,
-      const compiler::CompileOptions&)>
-      compile;
-  std::function<std::filesystem::path(const std::filesystem::path&, const std::filesystem::path&,
-                                      const whl::WheelOptions&)>
-      createWheel;
-  std::function<void(const std::filesystem::path&, const embed::EmbedOptions&)> embed;
-  /// Refuses an embedded-directory target whose deletion could destroy the user's work.
-  std::function<void(const std::filesystem::path&, const std::optional<std::filesystem::path>&)>
-      checkEmbedTarget;
-  /// Refuses a run whose wheel or embedding step could only fail after the compilation.
-  std::function<void(const cli::BuildArguments&)> checkPackagingInputs;
-
-  /// The top-level modules a program's start-up loads before the project's own can be found.
-  std::function<std::set<std::string>()> startupModules;
-
-  /// The process's own steps: the plug-in manager's hooks, the pristine Python, the build
-  /// directory, `compile`, `createWheel` and `embed`.
-  static BuildSteps real();
-};
-
 /// Throws `std::runtime_error` when the project file that `--wheel` (name and version) or
 /// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it.
 void checkPackagingInputs(const cli::BuildArguments& args);
 
-/// One build run: asks `extendBuild` and `getExecutableName`, matches the source patterns
-/// (throwing `std::invalid_argument` with the "No sources matched in " message when none
+/// One build run with `context`: asks `extendBuild` and `getExecutableName`, matches the source
+/// patterns (throwing `std::invalid_argument` with the "No sources matched in " message when none
 /// match, before anything is made) without entering build directories or virtual
 /// environments, refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`,
 /// `checkPackagingInputs`) and an
@@ -77,6 +44,6 @@ void checkPackagingInputs(const cli::BuildArguments& args);
 /// makes sure the pristine Python exists, compiles into the
 /// build directory, then makes the wheel (`--wheel`) and fills the embedded directory
 /// (`--embed`; a library embeds its wheel). Each step's failure passes out unchanged.
-void build(const cli::BuildArguments& args, const BuildSteps& steps = BuildSteps::real());
+void build(Context& context, const cli::BuildArguments& args);
 
 } // namespace quorvex::builder

@@ -1,8 +1,11 @@
 #include "frontend/cli.hpp"
 
+#include "core/context.hpp"
+#include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "frontend/console.hpp"
+#include "platforms/builtin.hpp"
 
 #include <filesystem>
 #include <iostream>
@@ -48,7 +51,8 @@ int main(int argc, char** argv) {
   log::basicConfig();
   // Made before parsing: the plug-ins extend the parser, and their load warnings go out
   // through the plain handler.
-  plugin::PluginManager& manager = plugin::pluginManager();
+  plugin::PluginManager manager = platforms::loadPlugins();
+  Context context(manager, interpreter::toolExecutable());
 
   const std::string programName =
       argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "quorvex";

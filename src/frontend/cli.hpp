@@ -50,9 +50,12 @@ private:
   std::unique_ptr<CLI::App> app_;
   CLI::App* buildParser_ = nullptr;
   BuildArguments& args_;
+  plugin::PluginManager& manager_;
 };
 
-/// Parses `argv`, sets up the console logging and runs the chosen sub-command, or prints the
+/// Loads the plug-ins, makes the run's context (the build interpreter beside the running
+/// executable, ".quorvex_build"), parses `argv`, sets up the console logging and runs the chosen
+/// sub-command, or prints the
 /// help when none is chosen. Returns the process's exit status (help 0, usage error 2).
 /// Exceptions of the sub-command pass out unchanged.
 int main(int argc, char** argv);

@@ -179,7 +179,7 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
                          plugin::PluginManager& manager)
     : app_(std::make_unique<CLI::App>("Quorvex - Compile Python to Native Code",
                                       std::move(programName))),
-      args_(args) {
+      args_(args), manager_(manager) {
   CLI::App& parser = *app_;
   parser.require_subcommand(0, 1);
   parser.add_flag("--verbose", args.verbose, "Enable debug logging output (default: false)")
@@ -253,7 +253,10 @@ std::optional<int> CommandLine::parse(const std::vector<std::string>& words, std
 
   const auto chosen = parser.get_subcommands();
   if (!chosen.empty()) args_.command = chosen.front()->get_name();
-  if (buildParser_->parsed()) args_.func = [](BuildArguments& args) { builder::build(args); };
+  if (buildParser_->parsed())
+    args_.func = [&manager = manager_](BuildArguments& args) {
+      builder::build(manager.context(), args);
+    };
   return std::nullopt;
 }
 

@@ -40,9 +40,9 @@ std::string word(const fs::path& path) { return utils::quoteWord(path.string());
 
 // Everything after the old directory is gone: the copy of the pristine Python, the
 // dependencies, the program or the wheel.
-void fill(const fs::path& targetPath, const EmbedOptions& options) {
-  const std::optional<fs::path> pristinePythonPath = pristine::getPristinePython();
-  const fs::path buildPath = utils::getBuildPath();
+void fill(Context& context, const fs::path& targetPath, const EmbedOptions& options) {
+  const std::optional<fs::path> pristinePythonPath = pristine::getPristinePython(context);
+  const fs::path buildPath = context.buildPath();
 
   fs::create_directories(targetPath);
   writeMarker(targetPath);
@@ -53,7 +53,7 @@ void fill(const fs::path& targetPath, const EmbedOptions& options) {
   }
   utils::copytree(*pristinePythonPath, targetPath);
 
-  auto& manager = plugin::pluginManager();
+  auto& manager = context.plugins;
   const fs::path targetPython = requireHook(manager.ensureDynload(targetPath), "ensureDynload");
   // The build directory is relative to the working directory, which the export changes.
   const fs::path reqPath = fs::weakly_canonical(fs::absolute(buildPath / "requirements.txt"));
@@ -64,12 +64,12 @@ void fill(const fs::path& targetPath, const EmbedOptions& options) {
     if (options.sourcePath) inSource.emplace(*options.sourcePath);
     // The project itself is no dependency: an editable install of it would tie the directory
     // to the source tree and shadow the wheel installed below.
-    utils::system("uv export --no-dev --no-emit-project --output-file " + word(reqPath));
+    utils::system(context, "uv export --no-dev --no-emit-project --output-file " + word(reqPath));
   }
 
   const std::string pythonText = word(fs::canonical(targetPython));
   logger().info("Installing the requirements into {}", targetPath.string());
-  utils::system("uv pip install --python " + pythonText + " -r " + word(reqPath) +
+  utils::system(context, "uv pip install --python " + pythonText + " -r " + word(reqPath) +
                 " --break-system-packages");
 
   if (options.exePath) {
@@ -81,20 +81,20 @@ void fill(const fs::path& targetPath, const EmbedOptions& options) {
 
   if (options.whlPath) {
     logger().info("Installing {} into {}", options.whlPath->string(), targetPath.string());
-    utils::system("uv pip install --python " + pythonText + " --break-system-packages " +
+    utils::system(context, "uv pip install --python " + pythonText + " --break-system-packages " +
                   word(*options.whlPath));
   }
 }
 
 } // namespace
 
-void embed(const fs::path& targetPath, const EmbedOptions& options) {
-  checkTarget(targetPath, options.sourcePath);
+void embed(Context& context, const fs::path& targetPath, const EmbedOptions& options) {
+  checkTarget(targetPath, options.sourcePath, context.buildPath());
 
   std::error_code ignored;
   fs::remove_all(targetPath, ignored);
   try {
-    fill(targetPath, options);
+    fill(context, targetPath, options);
   } catch (...) {
     // A half-made directory would pass for a working one.
     fs::remove_all(targetPath, ignored);

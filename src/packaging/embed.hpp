@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <optional>
 
+namespace quorvex {
+class Context;
+}
+
 namespace quorvex::embed {
 
 struct EmbedOptions {
@@ -24,14 +28,17 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// touching anything, a target that `checkTarget` rejects. Paths that the command splitter would
 /// break apart are quoted on the uv command lines. A failing command throws the
 /// "Command failed: " error of `utils::system`; on any failure the half-made directory is removed.
-void embed(const std::filesystem::path& targetPath, const EmbedOptions& options = {});
+void embed(Context& context, const std::filesystem::path& targetPath,
+           const EmbedOptions& options = {});
 
 /// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is
-/// not the tool's: when it is or contains the working directory, the build directory or
-/// `sourcePath`, when it lies in the build directory's "python" directory, when it exists and
+/// not the tool's: when it is or contains the working directory, the build directory
+/// `buildPath` or `sourcePath`, when it lies in the build directory's "python" directory, when
+/// it exists and
 /// is not a directory, or when it is a non-empty directory without the marker file.
 void checkTarget(const std::filesystem::path& targetPath,
-                 const std::optional<std::filesystem::path>& sourcePath);
+                 const std::optional<std::filesystem::path>& sourcePath,
+                 const std::filesystem::path& buildPath);
 
 /// Changes the working directory to `target` while the guard lives and back to the former one
 /// when it goes, also during unwinding. A failing change throws and leaves it unchanged.

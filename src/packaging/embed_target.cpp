@@ -30,7 +30,8 @@ bool isWithin(const fs::path& inner, const fs::path& outer) {
 
 } // namespace
 
-void checkTarget(const fs::path& targetPath, const std::optional<fs::path>& sourcePath) {
+void checkTarget(const fs::path& targetPath, const std::optional<fs::path>& sourcePath,
+                 const fs::path& buildDirectory) {
   const fs::path target = normalised(targetPath);
   const fs::path cwd = normalised(fs::current_path());
   if (isWithin(cwd, target))
@@ -40,7 +41,7 @@ void checkTarget(const fs::path& targetPath, const std::optional<fs::path>& sour
     if (isWithin(source, target))
       refuse(targetPath, "it is or contains the source directory " + source.string());
   }
-  const fs::path buildPath = normalised(utils::getBuildPath());
+  const fs::path buildPath = normalised(buildDirectory);
   if (isWithin(buildPath, target))
     refuse(targetPath, "it is or contains the build directory " + buildPath.string());
   // Deleting it would take the pristine Python with it, and copying it would copy into itself.

@@ -3,6 +3,7 @@
 #include "compilation/runtime.hpp"
 #include "core/fileio.hpp"
 #include "core/log.hpp"
+#include "core/context.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
 #include "packaging/whl_archive.hpp"
@@ -53,22 +54,24 @@ struct Distribution {
 
 void writeExecutableLayout(WheelArchive& archive, const Distribution& distribution,
                            const std::string& exeName, const std::string& exeData,
-                           const WheelEnvironment& environment) {
+                           Context& context) {
   std::string scripts = distribution.prefix() + ".data/scripts/";
   // pip gives an installed script the executable bit only when its entry has one.
   archive.write_file(scripts + exeName, exeData, WheelArchive::programMode);
   // The platform puts its libraries below the same ".data" directory as the executable.
-  auto libraries = environment.manager.getRuntimeLibraries(
-      distribution.name, distribution.version, environment.runtimePath());
+  auto libraries = context.plugins.getRuntimeLibraries(
+      distribution.name, distribution.version, runtime::getRuntimePath(context));
   if (!libraries) throw std::runtime_error("No platform plug-in answers getRuntimeLibraries");
   for (const auto& library : *libraries) archive.write_file(library.path, library.data);
 }
 
 } // namespace
 
-fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
-                     const WheelOptions& options, const WheelEnvironment& environment) {
-  fs::path wrkPath = utils::getBuildPath() / "wrk";
+fs::path createWheel(Context& context, const fs::path& executablePath, const fs::path& outputPath,
+                     const WheelOptions& options) {
+  plugin::PluginManager& manager = context.plugins;
+  const InterpreterValues interpreter = buildInterpreterValues(context.interpreter());
+  fs::path wrkPath = context.buildPath() / "wrk";
   fs::create_directories(wrkPath);
 
   fs::path start = options.sourcePath ? *options.sourcePath : fs::current_path();
@@ -77,7 +80,7 @@ fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
     throw std::runtime_error("No pyproject.toml found at or above '" + start.string() + "'");
   Project project = readProject(*pyprojectTomlPath, options.version);
 
-  WheelTags tags = wheelTags(environment.interpreter, options.library, environment.manager);
+  WheelTags tags = wheelTags(interpreter, options.library, manager);
   std::string fullTag = tags.python + "-" + tags.abi + "-" + tags.platform;
   // Installers split the file name at its "-" separators and match the directories inside the
   // wheel against it; the project's own name stays as written in METADATA and the package.
@@ -88,38 +91,27 @@ fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
   std::string metadata = metadataText(project);
   std::string wheelInfo = wheelText(fullTag);
   std::string exeData = readBytes(executablePath);
-  environment.manager.getCompileBasics();
+  manager.getCompileBasics();
   std::string suffix;
   if (options.library)
-    suffix = moduleSuffix(environment.interpreter.extSuffix, executablePath.filename().string());
+    suffix = moduleSuffix(interpreter.extSuffix, executablePath.filename().string());
 
-  std::string exeName = executableName(environment.manager, project.name);
+  std::string exeName = executableName(manager, project.name);
   std::string distInfo = distribution.prefix() + ".dist-info";
   {
     WheelArchive archive(wheelPath);
     if (options.library)
       writeLibraryLayout(archive, project, distInfo, exeData, suffix, options);
     else
-      writeExecutableLayout(archive, distribution, exeName, exeData, environment);
+      writeExecutableLayout(archive, distribution, exeName, exeData, context);
     archive.write_file(distInfo + "/METADATA", metadata);
     archive.write_file(distInfo + "/WHEEL", wheelInfo);
     archive.commit(distInfo + "/RECORD");
   }
 
-  environment.manager.auditWheel(environment.runtimePath(), wheelPath, outputPath, options.policy);
+  manager.auditWheel(runtime::getRuntimePath(context), wheelPath, outputPath, options.policy);
   logger().info("Successfully built {}", wheelName);
   return wheelPath;
-}
-
-fs::path createWheel(const fs::path& executablePath, const fs::path& outputPath,
-                     const WheelOptions& options) {
-  WheelEnvironment environment{plugin::pluginManager(), buildInterpreterValues(),
-                               [] { return runtime::getRuntimePath(); }};
-  return createWheel(executablePath, outputPath, options, environment);
-}
-
-WheelTags get_wheel_tags(bool library) {
-  return wheelTags(buildInterpreterValues(), library, plugin::pluginManager());
 }
 
 std::pair<std::string, std::uintmax_t> hash_file(const fs::path& filepath) {

@@ -6,14 +6,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace quorvex::plugin {
-class PluginManager;
+namespace quorvex {
+class Context;
 }
 
 namespace quorvex::whl {
@@ -32,37 +31,22 @@ struct WheelOptions {
 };
 
 /// Makes the wheel of `executablePath` in the build directory's "wrk", hands it to the
-/// platform's `auditWheel` for `outputPath`, and returns the path of the wheel in "wrk".
+/// platform's `auditWheel` for `outputPath` (with the run's runtime library), and returns the
+/// path of the wheel in "wrk".
 /// The project file is searched from `options.sourcePath`, or from the working directory when
 /// none is given. The wheel's file name and its ".dist-info" and ".data" directories carry the
 /// project's name and version escaped (`distributionName`, `distributionVersion`); METADATA,
 /// the package directory and the executable keep the name as written. The wheel appears in
 /// "wrk" whole or not at all.
-std::filesystem::path createWheel(const std::filesystem::path& executablePath,
+std::filesystem::path createWheel(Context& context, const std::filesystem::path& executablePath,
                                   const std::filesystem::path& outputPath,
                                   const WheelOptions& options = {});
-
-/// What `createWheel` asks of the rest of the tool: the hooks, the build interpreter's values
-/// and the runtime library path. The default is the process's own; tests give their own.
-struct WheelEnvironment {
-  plugin::PluginManager& manager;
-  InterpreterValues interpreter;
-  std::function<std::optional<std::filesystem::path>()> runtimePath;
-};
-
-/// `createWheel` against the given environment.
-std::filesystem::path createWheel(const std::filesystem::path& executablePath,
-                                  const std::filesystem::path& outputPath,
-                                  const WheelOptions& options, const WheelEnvironment& environment);
 
 /// The nearest "pyproject.toml" file at `current_dir` or above it (lexical ancestors, not
 /// resolved); none when the search meets a directory holding a ".git" directory first, or
 /// reaches the root.
 std::optional<std::filesystem::path>
 find_active_pyproject(const std::filesystem::path& current_dir);
-
-/// The wheel tags of the build interpreter; the platform tag is the `fixPlatformName` answer.
-WheelTags get_wheel_tags(bool library);
 
 /// "sha256=" and the unpadded URL-safe Base64 SHA-256 digest of the file's content, and its
 /// size in bytes. Throws a `std::runtime_error` naming the file when it cannot be read.

@@ -1,5 +1,6 @@
 #include "packaging/whl_command.hpp"
 
+#include "core/context.hpp"
 #include "core/plugin.hpp"
 #include "packaging/whl.hpp"
 #include "packaging/whl_metadata.hpp"
@@ -16,9 +17,9 @@ namespace {
 
 // A library built by the tool is named after its main module followed by the interpreter's
 // extension suffix; that module is the one the package runs and serves.
-WheelOptions libraryOptions(const fs::path& library) {
+WheelOptions libraryOptions(Context& context, const fs::path& library) {
   std::string name = library.filename().string();
-  std::string extSuffix = buildInterpreterValues().extSuffix;
+  std::string extSuffix = buildInterpreterValues(context.interpreter()).extSuffix;
   std::string mainModule;
   if (!extSuffix.empty() && name.size() > extSuffix.size() && name.ends_with(extSuffix))
     mainModule = name.substr(0, name.size() - extSuffix.size());
@@ -67,14 +68,15 @@ int wheelMain(int argc, const char* const* argv, std::ostream& out, std::ostream
   return 0;
 }
 
-void runWheelCommand(const WheelCommand& command) {
+void runWheelCommand(Context& context, const WheelCommand& command) {
   options::BuildOptions build;
   build.library = command.library;
-  plugin::pluginManager().extendBuild(build);
-  WheelOptions options = command.library ? libraryOptions(command.executable) : WheelOptions{};
+  context.plugins.extendBuild(build);
+  WheelOptions options =
+      command.library ? libraryOptions(context, command.executable) : WheelOptions{};
   // As `build --wheel` does: the output directory is made when missing.
   std::filesystem::create_directories(command.outputPath);
-  createWheel(command.executable, command.outputPath, options);
+  createWheel(context, command.executable, command.outputPath, options);
 }
 
 } // namespace quorvex::whl

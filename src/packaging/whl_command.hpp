@@ -6,6 +6,10 @@
 #include <functional>
 #include <iosfwd>
 
+namespace quorvex {
+class Context;
+}
+
 namespace quorvex::whl {
 
 /// What the command line asks for.
@@ -23,6 +27,6 @@ int wheelMain(int argc, const char* const* argv, std::ostream& out, std::ostream
 /// The real run: hands the library flag to the platform plug-ins as a build would, then makes
 /// the wheel from the working directory's project. A library's main module is taken from its
 /// file name (the name before the interpreter's extension suffix).
-void runWheelCommand(const WheelCommand& command);
+void runWheelCommand(Context& context, const WheelCommand& command);
 
 } // namespace quorvex::whl

@@ -7,8 +7,7 @@
 
 namespace quorvex::whl {
 
-InterpreterValues buildInterpreterValues() {
-  const auto& facts = interpreter::facts();
+InterpreterValues buildInterpreterValues(const interpreter::Facts& facts) {
   InterpreterValues values;
   values.major = facts.major;
   values.minor = facts.minor;

@@ -4,6 +4,9 @@
 #include <optional>
 #include <string>
 
+namespace quorvex::interpreter {
+struct Facts;
+}
 namespace quorvex::plugin {
 class PluginManager;
 }
@@ -20,8 +23,8 @@ struct InterpreterValues {
   std::string extSuffix;               ///< `EXT_SUFFIX`, empty when missing
 };
 
-/// The values of the process's build interpreter (queried once per process).
-InterpreterValues buildInterpreterValues();
+/// The values of the build interpreter with `facts`.
+InterpreterValues buildInterpreterValues(const interpreter::Facts& facts);
 
 /// Python tag, ABI tag and platform tag of a wheel.
 struct WheelTags {

@@ -24,15 +24,9 @@ const plugin::BuiltinFactories& builtinPlugins() {
   return table;
 }
 
-} // namespace quorvex::platforms
-
-namespace quorvex::plugin {
-
-PluginManager& pluginManager() {
-  static PluginManager manager({},
-                               {"quorvexpro", ".winplatform", ".linuxplatform", ".macplatform"},
-                               platforms::builtinPlugins());
-  return manager;
+plugin::PluginManager loadPlugins() {
+  return plugin::PluginManager({}, {"quorvexpro", ".winplatform", ".linuxplatform", ".macplatform"},
+                               builtinPlugins());
 }
 
-} // namespace quorvex::plugin
+} // namespace quorvex::platforms

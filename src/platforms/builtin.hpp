@@ -9,4 +9,8 @@ namespace quorvex::platforms {
 /// name without an entry is a platform module this build does not have.
 const plugin::BuiltinFactories& builtinPlugins();
 
+/// The plug-in manager of a run of the tool: the extension library "quorvexpro", then
+/// ".winplatform", ".linuxplatform" and ".macplatform" (only the host's accepts).
+plugin::PluginManager loadPlugins();
+
 } // namespace quorvex::platforms

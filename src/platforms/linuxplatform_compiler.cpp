@@ -94,8 +94,8 @@ plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared
 }
 
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
-  auto compiler = ccompiler::new_compiler("unix");
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
+  auto compiler = ccompiler::new_compiler("unix", facts);
   for (const auto& dir : libraryDirsFrom(facts.configVar("LIBPL"), facts.configVar("LIBDIR")))
     compiler->add_library_dir(dir);
   for (const auto& name : libraryNamesFrom(facts.configVar("LIBS"), facts.configVar("SYSLIBS")))
@@ -106,7 +106,7 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
     if (std::find(unique.begin(), unique.end(), name) == unique.end()) unique.push_back(name);
   compiler->libraries = std::move(unique);
 
-  utils::configureCompiler(*compiler, noInit);
+  utils::configureCompiler(pluginManager_.context(), *compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   // Last on the line, so that it overrides the "-g" of CPython's flags.
   if (!keepDebugInfo()) compileArgs.push_back("-g0");
@@ -133,7 +133,8 @@ std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {
   if (!libraryPath)
     throw std::runtime_error("Linux platform: no Python runtime library to link against");
-  auto info = linkerInfoFor(interpreter::facts().configVar("LINKFORSHARED"), *libraryPath);
+  auto info =
+      linkerInfoFor(pluginManager_.context().interpreter().configVar("LINKFORSHARED"), *libraryPath);
   if (!keepDebugInfo()) {
     info.linkerArgs->push_back("-s");
     info.libraryLinkerArgs->push_back("-s");

@@ -1,7 +1,7 @@
 // Names and places of products and interpreters on Linux.
 #include "platforms/linuxplatform.hpp"
 
-#include "core/interpreter.hpp"
+#include "core/context.hpp"
 
 namespace quorvex::linuxplatform {
 
@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 
 std::optional<std::string> Plugin::getExecutableName(const std::string& mainModule) {
   if (!library("getExecutableName")) return mainModule;
-  auto suffix = interpreter::facts().configVar("EXT_SUFFIX");
+  auto suffix = pluginManager_.context().interpreter().configVar("EXT_SUFFIX");
   return mainModule + (suffix && !suffix->empty() ? *suffix : std::string(".so"));
 }
 

@@ -114,13 +114,13 @@ fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
 }
 
 std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
-  const auto& facts = interpreter::facts();
-  return installSelectorFor(facts.major, facts.minor, facts.micro, utils::isFreeThreaded());
+  const auto& facts = pluginManager_.context().interpreter();
+  return installSelectorFor(facts.major, facts.minor, facts.micro, facts.freeThreaded());
 }
 
 std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,
                                                   const fs::path&) {
-  return findRuntimeLibrary(pristinePython, shortVersion(interpreter::facts()));
+  return findRuntimeLibrary(pristinePython, shortVersion(pluginManager_.context().interpreter()));
 }
 
 std::optional<std::vector<plugin::RuntimeLibrary>>
@@ -132,7 +132,7 @@ Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& v
 }
 
 std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
   auto version = shortVersion(facts);
   return copyDynload(fs::path(facts.basePrefix) / "lib" / ("python" + version) / "lib-dynload",
                      embedDir, version);

@@ -99,7 +99,7 @@ void Plugin::auditWheel(const std::optional<fs::path>& runtimeLibPath, const fs:
     const char* previous = std::getenv("LD_LIBRARY_PATH");
     if (previous && *previous) searchPath += ":" + std::string(previous);
     utils::withEnv env("LD_LIBRARY_PATH", searchPath);
-    utils::system(auditCommand(*runtimeLibPath, wheelPath, outputPath));
+    utils::system(pluginManager_.context(), auditCommand(*runtimeLibPath, wheelPath, outputPath));
     return;
   }
   auto targetPath = outputPath / policyWheelName(wheelPath.filename().string(), policy);

@@ -2,7 +2,7 @@
 
 #include "bootstrap/othertemplate.hpp"
 #include "core/host.hpp"
-#include "core/interpreter.hpp"
+#include "core/context.hpp"
 #include "platforms/linuxplatform.hpp"
 
 #include <stdexcept>
@@ -37,7 +37,7 @@ std::optional<std::string> Plugin::getConfigTemplate() {
 
 std::optional<std::string> Plugin::getExecutableName(const std::string& mainModule) {
   if (!library("getExecutableName")) return mainModule;
-  auto suffix = interpreter::facts().configVar("EXT_SUFFIX");
+  auto suffix = pluginManager_.context().interpreter().configVar("EXT_SUFFIX");
   return mainModule + (suffix && !suffix->empty() ? *suffix : std::string(".dylib"));
 }
 

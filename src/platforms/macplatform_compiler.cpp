@@ -43,8 +43,8 @@ plugin::LinkerInfo linkerInfoFor(bool library, const std::string& exeName,
 }
 
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
-  auto compiler = ccompiler::new_compiler("unix");
-  utils::configureCompiler(*compiler, noInit);
+  auto compiler = ccompiler::new_compiler("unix", pluginManager_.context().interpreter());
+  utils::configureCompiler(pluginManager_.context(), *compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   auto& manager = pluginManager_;
   return std::make_unique<utils::PlatformCompiler>(

@@ -91,17 +91,17 @@ Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& v
 }
 
 std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
   return linuxplatform::installSelectorFor(facts.major, facts.minor, facts.micro,
-                                           utils::isFreeThreaded());
+                                           facts.freeThreaded());
 }
 
 std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,
                                                   const fs::path& buildPath) {
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
   return installRuntimeLibrary(
       pristinePython, buildPath,
-      runtimeLibraryFileName(facts.major, facts.minor, utils::isFreeThreaded()));
+      runtimeLibraryFileName(facts.major, facts.minor, facts.freeThreaded()));
 }
 
 } // namespace quorvex::macplatform

@@ -2,7 +2,7 @@
 // that prints the executable and home it configured, without starting the interpreter, run in
 // the layouts the home rules tell apart.
 #include "bootstrap/othertemplate.hpp"
-#include "core/interpreter.hpp"
+#include "support/context.hpp"
 #include "core/utils.hpp"
 #include "native_build.hpp"
 #include "support/tempdir.hpp"
@@ -50,7 +50,7 @@ int main(int argc, char **argv) {
 /// The installation holding the libpython the harness loads: the home when nothing nearer
 /// holds a standard library.
 std::string loaded() {
-  return fs::canonical(*quorvex::interpreter::facts().configVar("LIBDIR")).parent_path().string();
+  return fs::canonical(*quorvex::testing::buildFacts().configVar("LIBDIR")).parent_path().string();
 }
 
 /// The harness's output for a configured executable and home ("<unset>" for none).

@@ -1,6 +1,6 @@
 #include "native_build.hpp"
 
-#include "core/interpreter.hpp"
+#include "support/context.hpp"
 #include "core/process.hpp"
 #include "support/tempdir.hpp"
 
@@ -34,7 +34,7 @@ RunResult runProgram(const std::vector<std::string>& argv) {
 }
 
 void cython(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {interpreter::facts().program.string(), "-m", "cython", "-3",
+  std::vector<std::string> argv = {buildFacts().program.string(), "-m", "cython", "-3",
                                    "--no-docstrings", "-X", "annotation_typing=False"};
   argv.insert(argv.end(), args.begin(), args.end());
   runOrThrow(argv);
@@ -42,7 +42,7 @@ void cython(const std::vector<std::string>& args) {
 
 fs::path compileC(const fs::path& cFile, std::string& diagnostics,
                   const std::vector<std::string>& extraArgs) {
-  const interpreter::Facts& facts = interpreter::facts();
+  const interpreter::Facts& facts = buildFacts();
   fs::path object = fs::path(cFile).replace_extension(".o");
   std::vector<std::string> argv = {"gcc", "-c", "-O1", "-Wall", "-Wextra", "-DNDEBUG",
                                    "-DCYTHON_NO_PYINIT_EXPORT=1", "-DCYTHON_COMPRESS_STRINGS=0",
@@ -55,7 +55,7 @@ fs::path compileC(const fs::path& cFile, std::string& diagnostics,
 }
 
 void linkProgram(const std::vector<fs::path>& objects, const fs::path& output) {
-  const interpreter::Facts& facts = interpreter::facts();
+  const interpreter::Facts& facts = buildFacts();
   std::string libdir = facts.configVar("LIBDIR").value_or("");
   std::vector<std::string> argv = {"gcc", "-o", output.string()};
   for (const fs::path& object : objects) argv.push_back(object.string());
@@ -75,7 +75,7 @@ void spliceConfig(const fs::path& cFile, const std::string& block) {
 }
 
 std::string pythonVersionDir() {
-  const interpreter::Facts& facts = interpreter::facts();
+  const interpreter::Facts& facts = buildFacts();
   return fmt::format("python{}.{}", facts.major, facts.minor);
 }
 

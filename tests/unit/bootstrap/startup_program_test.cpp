@@ -4,7 +4,7 @@
 // users meet.
 #include "bootstrap/othertemplate.hpp"
 #include "bootstrap/templates.hpp"
-#include "core/interpreter.hpp"
+#include "support/context.hpp"
 #include "core/utils.hpp"
 #include "native_build.hpp"
 #include "support/tempdir.hpp"
@@ -83,10 +83,12 @@ protected:
                     {"mainModule", "app"}, {"code", "def _plugin_answer():\n    return 42\n"},
                     {"features", {{"fast", true}}}, {"exports", {{"answer", "_plugin_answer()"}}},
                     {"debug", false}};
-    utils::template_(std::string(quorvex::templates::bootstrapTemplate),
+    quorvex::plugin::PluginManager none;
+    quorvex::Context context(none, quorvex::testing::installedTool);
+    utils::template_(context, std::string(quorvex::templates::bootstrapTemplate),
                      build / "_qvx_bootstrap.pyx", program);
-    utils::template_(std::string(quorvex::templates::headerTemplate), build / "__main__.h",
-                     {{"symbols", {"app", "helper", "broken", "inner"}}});
+    utils::template_(context, std::string(quorvex::templates::headerTemplate),
+                     build / "__main__.h", {{"symbols", {"app", "helper", "broken", "inner"}}});
 
     cython({"--generate-shared", (build / "_qvx_shared.c").string(), "--module-name",
             "_qvx_shared"});
@@ -191,7 +193,7 @@ TEST_F(StartupProgram, RuntimeDirectoriesGoFirstAlsoThroughALink) {
 // The home in each layout users meet.
 TEST_F(StartupProgram, HomeFollowsTheLayout) {
   TempDir layout;
-  const fs::path base = quorvex::interpreter::facts().basePrefix;
+  const fs::path base = quorvex::testing::buildFacts().basePrefix;
   // The build directory holds no standard library: the interpreter finds its own.
   json info = runJson({place(layout.path() / ".quorvex_build/app").string()});
   EXPECT_EQ(info["base_prefix"], base.string());

@@ -1,6 +1,7 @@
 // Source discovery, the rebuild decision and the ".pxd" stub text.
 #include "compilation/pipeline.hpp"
 #include "compilation/pxd_stubs.hpp"
+#include "support/context.hpp"
 #include "support/fake_platform.hpp"
 #include "support/tempdir.hpp"
 
@@ -20,10 +21,11 @@ struct Discovery : ::testing::Test {
     auto owned = std::make_unique<quorvex::testing::FakePlatform>();
     platform = owned.get();
     manager = quorvex::testing::managerOf(std::move(owned));
+    context = std::make_unique<quorvex::Context>(*manager, quorvex::testing::installedTool);
   }
   quorvex::compiler::SourcePlan discover(const fs::path& root, const Names& patterns,
                                          bool force = true) {
-    return discoverSources(*manager, root, "app", {patterns.begin(), patterns.end()}, force);
+    return discoverSources(*context, root, "app", {patterns.begin(), patterns.end()}, force);
   }
   std::string errorOf(const fs::path& root, const Names& patterns) {
     try {
@@ -36,6 +38,7 @@ struct Discovery : ::testing::Test {
   quorvex::testing::TempDir dir;
   quorvex::testing::FakePlatform* platform;
   std::unique_ptr<quorvex::plugin::PluginManager> manager;
+  std::unique_ptr<quorvex::Context> context;
 };
 
 Names rebuilt(const quorvex::compiler::SourcePlan& plan) {
@@ -68,7 +71,8 @@ TEST_F(Discovery, OrdersModulesGroupsPackagesAndRefusesWhatItCannotBuild) {
   EXPECT_EQ(errorOf("root", {"m.py", "m/*"}), "Two modules named m: root/m/__init__.py and root/m.py");
   EXPECT_EQ(errorOf("root", {"/r/a.py"}), "Non-relative patterns are unsupported: /r/a.py");
   quorvex::plugin::PluginManager empty;
-  EXPECT_THROW(discoverSources(empty, "root", "app", {}, true), std::runtime_error);
+  quorvex::Context bare(empty, quorvex::testing::installedTool);
+  EXPECT_THROW(discoverSources(bare, "root", "app", {}, true), std::runtime_error);
   EXPECT_EQ(quorvex::compiler::relativeBuildPlace("/w/pro", "/w/project/app"),
             fs::path("project/app"));
 }

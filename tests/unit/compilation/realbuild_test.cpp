@@ -3,10 +3,12 @@
 #include "compilation/compiler.hpp"
 #include "compilation/pristine.hpp"
 #include "core/plugin.hpp"
+#include "platforms/builtin.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "frontend/cli.hpp"
 #include "packaging/whl_layout.hpp"
+#include "support/context.hpp"
 #include "support/pristine_env.hpp"
 #include "support/tempdir.hpp"
 
@@ -33,20 +35,22 @@ private:
   std::vector<std::unique_ptr<quorvex::utils::withEnv>> guards_;
 };
 
-std::optional<fs::path> build(const std::string& base, const std::string& mainModule,
-                              const std::vector<fs::path>& sources, bool library) {
-  auto& manager = quorvex::plugin::pluginManager();
+std::optional<fs::path> build(quorvex::Context& context, const std::string& base,
+                              const std::string& mainModule, const std::vector<fs::path>& sources,
+                              bool library) {
+  auto& manager = context.plugins;
   quorvex::cli::BuildArguments args;
   args.command = "build";
   args.library = library;
   args.mainModule = mainModule;
   manager.extendBuild(args);
   auto exeName = manager.getExecutableName(mainModule.substr(0, mainModule.find('.')));
-  quorvex::pristine::getPristinePython();
+  quorvex::pristine::getPristinePython(context);
   return quorvex::compiler::compile(
-      base, exeName, library ? std::nullopt : std::optional<std::string>(mainModule), sources,
+      context, base, exeName, library ? std::nullopt : std::optional<std::string>(mainModule),
+      sources,
       {.library = library,
-       .targetPath = quorvex::utils::getBuildPath(),
+       .targetPath = context.buildPath(),
        .noInit = !library,
        .projectMainModule = mainModule});
 }
@@ -62,6 +66,8 @@ std::string run(const std::vector<std::string>& argv) {
 TEST(RealBuild, ExecutableAndLibraryFromAModuleAndAPackage) {
   PristineEnvironment environment;
   TempDir dir;
+  quorvex::plugin::PluginManager manager = quorvex::platforms::loadPlugins();
+  quorvex::Context context(manager, quorvex::testing::installedTool);
   writeFile("app.py", "from pkg import helper\n\n"
                       "def main():\n    print('app says', helper.greet('world'))\n");
   writeFile("pkg/__init__.py", "");
@@ -69,14 +75,15 @@ TEST(RealBuild, ExecutableAndLibraryFromAModuleAndAPackage) {
   writeFile("libsrc/mylib/__init__.py", "");
   writeFile("libsrc/mylib/core.py", "def answer():\n    return 6 * 7\n");
 
-  auto exe = build(".", "app", {"app.py", "pkg/__init__.py", "pkg/helper.py"}, false);
+  auto exe = build(context, ".", "app", {"app.py", "pkg/__init__.py", "pkg/helper.py"}, false);
   ASSERT_TRUE(exe);
   EXPECT_EQ(*exe, fs::path(".quorvex_build/app"));
   EXPECT_TRUE(fs::exists(".quorvex_build/python/cpython-3.12.1-linux-x86_64-gnu"))
       << "installed by uv from the local source";
   EXPECT_EQ(run({exe->string()}), "app says hello world\n");
 
-  auto library = build("libsrc", "mylib.core", {"mylib/__init__.py", "mylib/core.py"}, true);
+  auto library =
+      build(context, "libsrc", "mylib.core", {"mylib/__init__.py", "mylib/core.py"}, true);
   ASSERT_TRUE(library);
   EXPECT_EQ(library->parent_path(), fs::path(".quorvex_build"));
   EXPECT_EQ(library->filename().string().rfind("mylib.cpython-312", 0), 0u) << *library;

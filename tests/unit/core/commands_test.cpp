@@ -1,6 +1,7 @@
 // Command lines: the splitter, `system` and `pythonCall` running real programs.
-#include "core/interpreter.hpp"
 #include "core/utils.hpp"
+#include "platforms/builtin.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,9 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-std::string failureOf(const std::string& cmd) {
+std::string failureOf(Context& context, const std::string& cmd) {
   try {
-    system(cmd);
+    system(context, cmd);
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -44,27 +45,31 @@ TEST(SplitCommand, PosixAndNonPosixRulesAndQuotedWordsSplitBackWhole) {
 
 TEST(System, FailuresCarryTheOutputAndThePathIsLeftAlone) {
   quorvex::testing::TempDir dir;
+  plugin::PluginManager none;
+  Context context(none, quorvex::testing::installedTool);
   withEnv path("PATH", "/usr/bin:/bin");
   std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf \"a\\r\\nb\\377\"; exit 3'";
-  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1a\nb\xEF\xBF\xBD");
+  EXPECT_EQ(failureOf(context, cmd), "Command failed: " + cmd + "\nlog: out1err1a\nb\xEF\xBF\xBD");
   // The child sees ./bin first and the tool's directory last; a program in ./bin wins.
   cmd = "/bin/sh -c 'printf %s \"$PATH\"; exit 1'";
-  EXPECT_EQ(failureOf(cmd),
+  EXPECT_EQ(failureOf(context, cmd),
             "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin:" QUORVEX_VENV "/bin");
   writeFile("bin/qvx-tool", "#!/bin/sh\necho local \"$@\"\nexit 4\n");
   fs::permissions("bin/qvx-tool", fs::perms::owner_all);
-  EXPECT_EQ(failureOf("qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
-  EXPECT_EQ(system("uv --version"), 0) << "found beside the tool without being on PATH";
-  EXPECT_EQ(failureOf("qvx-no-such-program --flag"),
+  EXPECT_EQ(failureOf(context, "qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
+  EXPECT_EQ(system(context, "uv --version"), 0) << "found beside the tool without being on PATH";
+  EXPECT_EQ(failureOf(context, "qvx-no-such-program --flag"),
             "cannot run 'qvx-no-such-program': No such file or directory");
-  EXPECT_THROW(system("sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
-  EXPECT_THROW(system("echo 'unclosed"), std::invalid_argument);
+  EXPECT_THROW(system(context, "sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
+  EXPECT_THROW(system(context, "echo 'unclosed"), std::invalid_argument);
   EXPECT_STREQ(std::getenv("PATH"), "/usr/bin:/bin");
 }
 
 TEST(PythonCall, RunsThePythonBesideTheTool) {
+  plugin::PluginManager manager = platforms::loadPlugins();
+  Context context(manager, quorvex::testing::installedTool);
   try {
-    pythonCall("-c \"raise SystemExit('nope')\"");
+    pythonCall(context, "-c \"raise SystemExit('nope')\"");
     FAIL() << "no error";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Command failed: " QUORVEX_VENV

@@ -1,11 +1,11 @@
 // The compiler layer on real programs: gcc through the compiler object, a program embedding
 // CPython through the platform wrapper, and the macros that decide the limited API.
 #include "core/ccompiler.hpp"
-#include "core/interpreter.hpp"
 #include "core/plugin.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "core/utils_compilerconfig.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ TEST(UnixCompiler, BuildsAProgramAgainstASharedObjectAndNamesAFailingCommand) {
   qt::writeFile("src/greet.c", "const char* greeting(void) { return GREETING; }\n");
   qt::writeFile("src/main.c", "#include <stdio.h>\nconst char* greeting(void);\n"
                               "int main(void) { puts(greeting()); return 0; }\n");
-  auto compiler = ccompiler::new_compiler("unix");
+  auto compiler = ccompiler::new_compiler("unix", qt::buildFacts());
   compiler->define_macro("GREETING", std::string("\"hello from a shared object\""));
   const Argv libObjects = compiler->compile({"src/greet.c"}, {.output_dir = "build/obj"});
   ASSERT_EQ(libObjects, Argv{"build/obj/src/greet.o"});
@@ -49,7 +49,7 @@ TEST(UnixCompiler, BuildsAProgramAgainstASharedObjectAndNamesAFailingCommand) {
 TEST(ConfigureCompiler, MacrosFollowNoInitVersionAndBuildMode) {
   using Macros = std::vector<std::pair<std::string, std::optional<std::string>>>;
   auto settings = [](bool noInit, int minor, bool freeThreaded) {
-    auto compiler = ccompiler::new_compiler("unix");
+    auto compiler = ccompiler::new_compiler("unix", qt::buildFacts());
     utils::detail::applyCommonSettings(*compiler, noInit,
                                        {3, minor, "/py/include", [=] { return freeThreaded; }});
     EXPECT_EQ(compiler->include_dirs, Argv{"/py/include"});
@@ -70,7 +70,9 @@ TEST(ConfigureCompiler, MacrosFollowNoInitVersionAndBuildMode) {
 
 TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
   qt::TempDir dir;
-  const interpreter::Facts& facts = interpreter::facts();
+  plugin::PluginManager none;
+  Context context(none, qt::installedTool);
+  const interpreter::Facts& facts = context.interpreter();
   const std::string libDir = facts.configVar("LIBDIR").value();
   const std::string ldLibrary = facts.configVar("LDLIBRARY").value(); // libpython3.12.so
   const std::string libName = ldLibrary.substr(3, ldLibrary.find(".so") - 3);
@@ -81,8 +83,8 @@ TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
                                 "                     \"print(6 * 7, sys.version_info[:2])\");\n"
                                 "  return Py_FinalizeEx() < 0 ? 120 : 0;\n"
                                 "}\n");
-  auto raw = ccompiler::new_compiler("unix");
-  utils::configureCompiler(*raw, true);
+  auto raw = ccompiler::new_compiler("unix", qt::buildFacts());
+  utils::configureCompiler(context, *raw, true);
   utils::PlatformCompiler compiler(std::move(raw), {}, {"-fPIC"},
                                    [&](const std::string&, const std::optional<fs::path>&) {
                                      return plugin::LinkerInfo{.libraryDirs = Argv{libDir},

@@ -1,5 +1,6 @@
 // File-tree copies and template renders: what lands on disk, and nothing on failure.
 #include "core/utils.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,10 @@ TEST(Copytree, MergesIntoExistingDirectoriesKeepingMetadataAndCopiesNewOnesWhole
 
 TEST(Template, RendersPythonValuesAndAFailureWritesNothing) {
   TempDir dir;
-  template_(std::string("{{for m in packages}}<{{m}}>{{endfor}}|{{features}}|{{none}}|{{flag}}"),
+  plugin::PluginManager none;
+  Context context(none, quorvex::testing::installedTool);
+  template_(context,
+            std::string("{{for m in packages}}<{{m}}>{{endfor}}|{{features}}|{{none}}|{{flag}}"),
             "out.txt",
             {{"packages", {"a", "b"}},
              {"features", {{"x", 1}, {"y", "z"}}},
@@ -53,10 +57,10 @@ TEST(Template, RendersPythonValuesAndAFailureWritesNothing) {
              {"flag", true}});
   EXPECT_EQ(readFile("out.txt"), "<a><b>|{'x': 1, 'y': 'z'}||True");
   withEnv encoding("PYTHONIOENCODING", "latin-1");
-  template_(std::string("caf\u00e9 {{name}}"), "out.txt", {{"name", "\u00fc"}});
+  template_(context, std::string("caf\u00e9 {{name}}"), "out.txt", {{"name", "\u00fc"}});
   EXPECT_EQ(readFile("out.txt"), "caf\u00e9 \u00fc");
   try {
-    template_(std::string("{{missing}}"), "out.txt", nlohmann::json::object());
+    template_(context, std::string("{{missing}}"), "out.txt", nlohmann::json::object());
     FAIL() << "no error";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Template error while rendering 'out.txt': name 'missing' is not "
@@ -64,7 +68,7 @@ TEST(Template, RendersPythonValuesAndAFailureWritesNothing) {
   }
   EXPECT_EQ(readFile("out.txt"), "caf\u00e9 \u00fc");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-  EXPECT_THROW(template_(fs::path("absent.tmpl"), "out2.txt", nlohmann::json::object()),
+  EXPECT_THROW(template_(context, fs::path("absent.tmpl"), "out2.txt", nlohmann::json::object()),
                std::runtime_error);
   EXPECT_FALSE(fs::exists("out2.txt"));
 }

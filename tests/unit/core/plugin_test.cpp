@@ -4,6 +4,7 @@
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
 #include "platforms/builtin.hpp"
+#include "support/context.hpp"
 #include "support/log_recorder.hpp"
 #include "support/tempdir.hpp"
 
@@ -123,7 +124,7 @@ TEST(PluginLoading, ALibraryWithoutTheFactoryCostsAWarning) {
   qt::LogRecorder recorder;
   qt::TempDir dir;
   qt::writeFile("src/lib.c", "int unrelated(void) { return 1; }\n");
-  auto compiler = ccompiler::new_compiler("unix");
+  auto compiler = ccompiler::new_compiler("unix", qt::buildFacts());
   compiler->link_shared_object(compiler->compile({"src/lib.c"}), "src/libquorvexpro.so");
   EXPECT_TRUE(PluginManager({}, {"quorvexpro"}).plugins.empty());
   EXPECT_EQ(recorder.messages(log::WARNING).back(),

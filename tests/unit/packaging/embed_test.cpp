@@ -45,7 +45,7 @@ TEST(EmbedTarget, RefusesWhatItDidNotMakeAndAcceptsEmptyOrItsOwn) {
   for (const auto& [target, source, reason] : cases) {
     std::string message;
     try {
-      quorvex::embed::checkTarget(target, source.value_or("project"));
+      quorvex::embed::checkTarget(target, source.value_or("project"), ".quorvex_build");
     } catch (const std::runtime_error& error) {
       message = error.what();
     }

@@ -1,5 +1,6 @@
 // Wheels read back independently of the writer: entries, RECORD, refused names, and what
 // Python's own tools make of the result.
+#include "core/context.hpp"
 #include "core/plugin.hpp"
 #include "core/process.hpp"
 #include "packaging/whl.hpp"
@@ -116,8 +117,12 @@ protected:
     std::vector<std::unique_ptr<plugin::Plugin>> plugins;
     plugins.push_back(std::move(owned));
     manager = std::make_unique<plugin::PluginManager>(std::move(plugins));
-    values = {.major = 3, .minor = 12, .soabi = "cpython-312-x86_64-linux-gnu", .gilDisabled = 0,
-              .platform = "linux-x86_64", .extSuffix = ".cpython-312-x86_64-linux-gnu.so"};
+    context = std::make_unique<Context>(*manager, QUORVEX_VENV "/bin/quorvex");
+    context->setInterpreter(
+        {.major = 3, .minor = 12, .platform = "linux-x86_64",
+         .configVars = {{"SOABI", "cpython-312-x86_64-linux-gnu"}, {"Py_GIL_DISABLED", 0},
+                        {"EXT_SUFFIX", ".cpython-312-x86_64-linux-gnu.so"}}});
+    context->runtimeLibrary = "/rt/libpython3.12.so.1.0";
     writeFile("proj/pyproject.toml", "[project]\nname = \"My.Project-x\"\nversion = \"1.0-beta\"\n"
                                      "description = \"Demo\"\nreadme = \"README.md\"\n"
                                      "dependencies = [\"rich>=13\"]\n");
@@ -129,10 +134,8 @@ protected:
   fs::path create(WheelOptions options) {
     options.sourcePath = dir.path() / "proj/src";
     fs::create_directories(*options.sourcePath);
-    WheelEnvironment environment{*manager, values,
-                                 [] { return fs::path("/rt/libpython3.12.so.1.0"); }};
     fs::path exe = options.library ? "build/cli.cpython-312-x86_64-linux-gnu.so" : "build/demo";
-    return createWheel(exe, "dist", options, environment);
+    return createWheel(*context, exe, "dist", options);
   }
   std::string errorOf(WheelOptions options) {
     try {
@@ -145,7 +148,7 @@ protected:
   TempDir dir;
   FakePlatform* platform = nullptr;
   std::unique_ptr<plugin::PluginManager> manager;
-  InterpreterValues values;
+  std::unique_ptr<Context> context;
 };
 
 TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {

@@ -3,10 +3,10 @@
 #include "platforms/linuxplatform.hpp"
 
 #include "core/host.hpp"
-#include "core/interpreter.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "frontend/cli.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@ using Strings = std::vector<std::string>;
 
 TEST(LinuxPlugin, AcceptsOnlyLinuxAndNamesProductsFromTheBuildOptions) {
   PluginManager manager;
+  quorvex::Context context(manager, quorvex::testing::installedTool);
   for (const char* host : {"darwin", "win32", "linux2"}) {
     quorvex::host::PlatformOverride override(host);
     EXPECT_THROW(lp::Plugin plugin(manager), std::runtime_error) << host;
@@ -30,7 +31,7 @@ TEST(LinuxPlugin, AcceptsOnlyLinuxAndNamesProductsFromTheBuildOptions) {
   args.library = true;
   plugin.extendBuild(args);
   EXPECT_EQ(plugin.getExecutableName("app"),
-            "app" + quorvex::interpreter::facts().configVar("EXT_SUFFIX").value_or(".so"));
+            "app" + context.interpreter().configVar("EXT_SUFFIX").value_or(".so"));
   EXPECT_EQ(lp::auditCommand("libpython3.12.so", "my wheels/a.whl", "it's out"),
             "auditwheel repair --exclude libpython3.12.so --exclude libpython3.12.so.1.0 "
             "'my wheels/a.whl' -w 'it'\"'\"'s out'");
