@@ -62,6 +62,5 @@ PythonCommand pythonCommand(Context& context, const std::string& cmd) {
 void PythonCommand::run() const { runWords(*context, argv, text, commandTimeout); }
 
 void pythonCall(Context& context, const std::string& cmd) { pythonCommand(context, cmd).run(); }
-}
 
 } // namespace quorvex::utils

@@ -26,11 +26,10 @@ std::pair<std::string, std::string> hostNames() {
 
 } // namespace
 
-Target::Target(std::optional<std::string> os_, std::optional<std::string> processor_,
+Target::Target(const interpreter::Facts& facts, std::optional<std::string> os_, std::optional<std::string> processor_,
                std::optional<std::string> pythonVersion_, std::optional<std::string> pythonMode_,
                bool library_, std::optional<bool> limited_)
     : library(library_), limited(limited_.value_or(library_)) {
-  const interpreter::Facts& facts = interpreter::facts();
   const auto [sysname, machine] = hostNames();
   os = os_.value_or(sysname);
   processor = processor_ ? *processor_ : machine == "AMD64" ? "x86_64" : machine;

@@ -2,6 +2,8 @@
 // What a build is meant for: operating system, processor, Python version and mode, library or
 // executable, limited API. Values left out come from the host and the build interpreter.
 
+#include "core/interpreter.hpp"
+
 #include <CLI/CLI.hpp>
 
 #include <optional>
@@ -29,8 +31,10 @@ public:
   /// `os`: else the host's system name ("Linux"; "Windows" on Windows). `processor`: else the
   /// host's machine name, "AMD64" read as "x86_64". `pythonVersion`: else the build
   /// interpreter's `py_version`. `pythonMode`: else "freeThreaded" when the interpreter's
-  /// `Py_GIL_DISABLED` is 1, otherwise "standard". `limited`: else `library`.
-  explicit Target(std::optional<std::string> os = {}, std::optional<std::string> processor = {},
+  /// `Py_GIL_DISABLED` is 1, otherwise "standard". `limited`: else `library`. The build
+  /// interpreter's values come from `facts`.
+  explicit Target(const interpreter::Facts& facts, std::optional<std::string> os = {},
+                  std::optional<std::string> processor = {},
                   std::optional<std::string> pythonVersion = {},
                   std::optional<std::string> pythonMode = {}, bool library = false,
                   std::optional<bool> limited = {});

@@ -1,6 +1,7 @@
 // The toolchain choice, compiler objects and link options on Windows.
 #include "platforms/winplatform.hpp"
 
+#include "core/context.hpp"
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/utils.hpp"
@@ -130,11 +131,14 @@ fs::path resourceScript(const fs::path& moduleBuildDir, const std::string& produ
 }
 
 std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
-  const auto& facts = interpreter::facts();
+  Context& context = pluginManager_.context();
+  const auto& facts = context.interpreter();
   const char* searchPath = std::getenv("PATH");
   auto choice =
       chooseCompiler(findMingwCompiler(toolchain_, facts.platform, searchPath ? searchPath : ""),
-                     ccompiler::new_compiler);
+                     [&facts](const std::string& kind) {
+                       return ccompiler::new_compiler(kind, facts);
+                     });
   useMingw_ = choice.useMingw;
   auto& compiler = choice.compiler;
   if (auto base = facts.configVar("installed_platbase")) {
@@ -142,7 +146,7 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
     if (auto libs = fs::path(*base) / "libs"; fs::exists(libs, ec))
       compiler->add_library_dir(libs.string());
   }
-  utils::configureCompiler(*compiler, noInit);
+  utils::configureCompiler(context, *compiler, noInit);
   auto& manager = pluginManager_;
   return std::make_unique<utils::PlatformCompiler>(
       std::move(compiler), std::vector<std::string>{useMingw_ ? "-flto" : "/GL"},
@@ -168,7 +172,7 @@ Plugin::getExtraSources(const fs::path& moduleBuildDir,
 
 std::optional<plugin::LinkerInfo> Plugin::getLinkerArgs(const std::string&,
                                                         const std::optional<fs::path>&) {
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
   return linkerInfoFor(useMingw_, option(noConsole_, "getLinkerArgs"), facts.major, facts.minor);
 }
 

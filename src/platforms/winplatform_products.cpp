@@ -2,6 +2,7 @@
 // interpreter selector.
 #include "platforms/winplatform.hpp"
 
+#include "core/context.hpp"
 #include "core/fileio.hpp"
 #include "core/glob.hpp"
 #include "core/host.hpp"
@@ -103,7 +104,8 @@ void Plugin::auditWheel(const std::optional<fs::path>&, const fs::path& wheelPat
 std::optional<std::vector<plugin::RuntimeLibrary>>
 Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& version,
                             const std::optional<fs::path>&) {
-  return runtimeDllRecords(interpreter::facts().basePrefix, projectName, version);
+  return runtimeDllRecords(pluginManager_.context().interpreter().basePrefix, projectName,
+                           version);
 }
 
 std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
@@ -111,13 +113,13 @@ std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
 }
 
 std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
-  const auto& facts = interpreter::facts();
-  return installSelectorFor(facts.major, facts.minor, facts.micro, utils::isFreeThreaded(),
+  const auto& facts = pluginManager_.context().interpreter();
+  return installSelectorFor(facts.major, facts.minor, facts.micro, facts.freeThreaded(),
                             facts.platform);
 }
 
 std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython, const fs::path&) {
-  const auto& facts = interpreter::facts();
+  const auto& facts = pluginManager_.context().interpreter();
   return pristinePython / runtimeDllName(facts.major, facts.minor);
 }
 

@@ -7,6 +7,7 @@
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "platforms/builtin.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -62,13 +63,18 @@ TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
                        "    return 1 if n < 2 else n * fact(n - 1)\n\n"
                        "print(sys.version)\nprint('values', fact(10), mod.area(6, 7))\n"
                        "print('prefix', sys.prefix)\nsys.exit(fact(3) + 1)\n");
-  quorvex::compiler::cythonCall({"--embed", "app.pyx", "-o", "app.c"});
-  quorvex::compiler::cythonCall({"mod.pyx", "-o", "mod.c"});
+  {
+    quorvex::plugin::PluginManager host({}, {".linuxplatform"}, quorvex::platforms::builtinPlugins());
+    quorvex::Context context(host, quorvex::testing::installedTool);
+    quorvex::compiler::cythonCall(context, {"--embed", "app.pyx", "-o", "app.c"});
+    quorvex::compiler::cythonCall(context, {"mod.pyx", "-o", "mod.c"});
+  }
 
   quorvex::host::PlatformOverride windows("win32");
   quorvex::plugin::PluginManager manager({}, {".winplatform"},
                                          quorvex::platforms::builtinPlugins());
   ASSERT_EQ(manager.plugins.size(), 1u);
+  quorvex::Context context(manager, quorvex::testing::installedTool);
   manager.extendBuild({});
   quorvex::compiler::patchEmbeddedBootstrap(manager, "app.c");
   // The embedded layout: the program and the library beside python312.dll and the stdlib.

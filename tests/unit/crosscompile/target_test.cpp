@@ -1,17 +1,19 @@
 #include "crosscompile/target.hpp"
 
 #include "core/interpreter.hpp"
+#include "support/context.hpp"
 
 #include <gtest/gtest.h>
 
 using namespace quorvex::target;
 
 TEST(Target, DefaultsComeFromTheHostAndOptionsKeepToTheirChoices) {
-  const Target host;
+  const auto& facts = quorvex::testing::buildFacts();
+  const Target host(facts);
   EXPECT_EQ((std::vector<std::string>{host.os, host.processor, host.pythonVersion, host.pythonMode}),
             (std::vector<std::string>{"Linux", "x86_64",
-                                      quorvex::interpreter::facts().fullVersion(), "standard"}));
-  EXPECT_EQ((std::vector<bool>{host.library, host.limited, Target({}, {}, {}, {}, true).limited}),
+                                      facts.fullVersion(), "standard"}));
+  EXPECT_EQ((std::vector<bool>{host.library, host.limited, Target(facts, {}, {}, {}, {}, true).limited}),
             (std::vector<bool>{false, false, true}));
   const std::pair<std::string, std::string> lines[] = {
       {"", "-,-"}, {"--targetLimited", "-,1"}, {"--targetOs MacOS --targetMode standard", "MacOS,-"},

@@ -3,6 +3,7 @@
 
 #include "core/host.hpp"
 #include "core/utils.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 #include "support/log_recorder.hpp"
 
@@ -18,6 +19,11 @@ using Strings = std::vector<std::string>;
 TEST(WinPlugin, ToolchainChoice) {
   quorvex::testing::TempDir dir;
   quorvex::plugin::PluginManager manager;
+  quorvex::Context context(manager, quorvex::testing::installedTool);
+  const auto& facts = quorvex::testing::buildFacts();
+  const auto make = [&facts](const std::string& kind) {
+    return quorvex::ccompiler::new_compiler(kind, facts);
+  };
   EXPECT_THROW(wp::Plugin{manager}, std::runtime_error); // this host is not Windows
   for (auto file : {"tc/bin/x86_64", "path/x86_64", "path/aarch64", "a\\b/x86_64"})
     writeFile(std::string(file) + "-w64-mingw32-clang.exe", "");
@@ -40,14 +46,14 @@ TEST(WinPlugin, ToolchainChoice) {
                 "/tc/bin/x86_64-w64-mingw32-clang.exe -shared");
 
   const std::string spaced = "C:/Program Files/x86_64-w64-mingw32-clang.exe";
-  EXPECT_TRUE(wp::chooseCompiler(spaced, quorvex::ccompiler::new_compiler).useMingw);
+  EXPECT_TRUE(wp::chooseCompiler(spaced, make).useMingw);
   EXPECT_EQ(std::getenv("LDSHARED"), '"' + spaced + "\" -shared");
   quorvex::testing::LogRecorder log;
   auto choice =
-      wp::chooseCompiler("C:/bin/x86_64-w64-mingw32-clang.exe", [](const std::string& kind) {
+      wp::chooseCompiler("C:/bin/x86_64-w64-mingw32-clang.exe", [&](const std::string& kind) {
         if (kind == "mingw32")
           throw std::runtime_error("cannot run it");
-        return quorvex::ccompiler::new_compiler(kind);
+        return make(kind);
       });
   EXPECT_EQ(choice.compiler->compiler_type() + std::to_string(choice.useMingw), "msvc0");
   EXPECT_EQ(log.messages(quorvex::log::WARNING),
