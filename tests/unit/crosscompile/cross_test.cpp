@@ -104,14 +104,6 @@ EOF)");
                fs::exists("out/up"));
 }
 
-// One persistent wine server, stopped at the end. Its services start here, away from the pipe
-// of the program's output, which they would otherwise hold open.
-struct WineServer {
-  WineServer() { run(". " + env + " && (wineserver -p && wineboot) </dev/null >/dev/null 2>&1"); }
-  ~WineServer() { process::run({"sh", "-c", ". " + env + " && wineserver -k"}); }
-  const std::string env = (windows / "env").string();
-};
-
 TEST(WineCrossBuild, ProvisionedPythonRunsAnEmbeddingProgramWithItsExtension) {
   TempDir dir;
   const fs::path area = "srv/ftp/python/3.12.9";
@@ -160,7 +152,6 @@ int wmain(void) {
   cc.link_shared_object({objects[0]}, "spam.module", "win/py/embed");
   cc.link_executable({objects[1]}, "app", "win/py/embed");
 
-  WineServer wine;
-  const std::string output = run(". " + wine.env + " && wine win/py/embed/app.exe");
+  const std::string output = run(". " + (windows / "env").string() + " && wine win/py/embed/app.exe");
   EXPECT_TRUE(output.starts_with("42 -8 3.12.9 (")) << output;
 }

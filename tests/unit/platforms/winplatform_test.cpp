@@ -77,6 +77,7 @@ TEST(WinPlugin, LinkShapesAndResourceScript) {
   quorvex::testing::TempDir dir;
   quorvex::host::PlatformOverride windows("win32");
   quorvex::plugin::PluginManager manager;
+  quorvex::Context context(manager, quorvex::testing::installedTool);
   wp::Plugin plugin(manager);
   EXPECT_THROW(plugin.getLinkerArgs("app", std::nullopt), std::runtime_error); // no options yet
   writeFile("mods/a.b.rc", "");
