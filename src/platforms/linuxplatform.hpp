@@ -4,7 +4,7 @@
 // lib-dynload, wheel platform tags and wheel repair). The rules behind the answers are free
 // functions of their inputs, so they can be checked without the build interpreter.
 
-#include "core/plugin.hpp"
+#include "platforms/posixplatform.hpp"
 
 #include <filesystem>
 #include <memory>
@@ -14,24 +14,17 @@
 
 namespace quorvex::linuxplatform {
 
-class Plugin : public plugin::Plugin {
+class Plugin : public posixplatform::Plugin {
 public:
-  /// Keeps `manager` for the hooks this plug-in asks of all plug-ins. Throws
-  /// `std::runtime_error("Unsupported platform")` unless the host is "linux".
-  explicit Plugin(plugin::PluginManager& manager);
+  /// Throws `std::runtime_error("Unsupported platform")` unless the host is "linux". Library
+  /// builds are named with ".so" when EXT_SUFFIX is unknown.
+  explicit Plugin(plugin::PluginManager& manager)
+      : posixplatform::Plugin(manager, "linux", "Linux", ".so") {}
 
-  /// Keeps `options.library`, which `getExecutableName` and `auditWheel` read.
-  void extendBuild(const options::BuildOptions& options) override;
   /// A fresh compiler of the host's default kind with the build interpreter's library
   /// directories and libraries, prepared by `configureCompiler`; "-fPIC" for library code and
   /// the `getLinkerArgs` hook of all plug-ins at link time.
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
-  /// ".o" and "".
-  std::optional<plugin::CompileBasics> getCompileBasics() override;
-  /// Always a new empty list: Linux needs no extra C sources.
-  std::optional<std::vector<std::filesystem::path>>
-  getExtraSources(const std::filesystem::path& moduleBuildDir,
-                  const std::optional<std::string>& productName) override;
   /// Compile arguments for library code only; asked by `newCompiler`, not a hook.
   std::vector<std::string> getCompileLibArgs();
   /// `linkerInfoFor` with the build interpreter's LINKFORSHARED. Throws `std::runtime_error`
@@ -39,10 +32,6 @@ public:
   std::optional<plugin::LinkerInfo>
   getLinkerArgs(const std::string& exeName,
                 const std::optional<std::filesystem::path>& libraryPath) override;
-  /// Adds execute permission for owner, group and others, keeping every other bit.
-  void makeExecutable(const std::filesystem::path& exePath) override;
-  /// The POSIX start-up configuration block.
-  std::optional<std::string> getConfigTemplate() override;
   /// The platform tag unchanged.
   std::optional<std::string> fixPlatformName(const std::string& platformName) override;
   /// Library builds: `auditwheel repair` into `outputPath` with the runtime library excluded
@@ -58,32 +47,10 @@ public:
   /// `copyDynload` from the build interpreter's base installation.
   std::optional<std::filesystem::path>
   ensureDynload(const std::filesystem::path& embedDir) override;
-  /// `installSelectorFor` the build interpreter.
-  std::optional<plugin::InstallSelector> getInstallSelector() override;
   /// `findRuntimeLibrary` for the build interpreter's major.minor.
   std::optional<std::filesystem::path>
   getRuntimeLibPath(const std::filesystem::path& pristinePython,
                     const std::filesystem::path& buildPath) override;
-  /// `mainModule`, followed by the build interpreter's EXT_SUFFIX (or ".so") for a library
-  /// build. Throws when `extendBuild` has not run.
-  std::optional<std::string> getExecutableName(const std::string& mainModule) override;
-  /// `embedDir` / "bin".
-  std::optional<std::filesystem::path>
-  getExecutablePath(const std::filesystem::path& embedDir) override;
-  /// `exePathBeside`.
-  std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
-                                                  const std::string& name) override;
-  /// `exePath` unchanged.
-  std::optional<std::filesystem::path>
-  resolveExePath(const std::filesystem::path& exePath) override;
-
-private:
-  /// The `library` option of the current build; throws naming `hook` before `extendBuild`.
-  bool library(const char* hook) const;
-
-  plugin::PluginManager& pluginManager_;
-  /// Set by `extendBuild` only; empty until the first build.
-  std::optional<bool> library_;
 };
 
 // ---- Compiler and linker set-up ----
@@ -111,14 +78,7 @@ inline constexpr const char* embeddedLibRunPath = "$ORIGIN/../lib";
 plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared,
                                  const std::filesystem::path& libraryPath);
 
-/// The file `name` in the directory that holds `path` ("." parts and a trailing separator
-/// name no directory); nothing is checked.
-std::filesystem::path exePathBeside(const std::filesystem::path& path, const std::string& name);
-
-// ---- Runtime library, interpreter selector and lib-dynload ----
-
-/// ("3.12", "3.12.4"), or ("3.13+freethreaded", "3.13.1") for a free-threaded interpreter.
-plugin::InstallSelector installSelectorFor(int major, int minor, int micro, bool freeThreaded);
+// ---- Runtime library and lib-dynload ----
 
 /// The runtime library under `pristinePython`/lib for `pythonVersion` ("3.12"): the ".so",
 /// then the ".so.1.0" name, then any "libpython<version>.so*", then any "libpython*.so*" (each

@@ -4,6 +4,7 @@
 #include "core/ccompiler.hpp"
 #include "core/interpreter.hpp"
 #include "core/utils.hpp"
+#include "platforms/shared.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -110,21 +111,8 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   // Last on the line, so that it overrides the "-g" of CPython's flags.
   if (!keepDebugInfo()) compileArgs.push_back("-g0");
-  auto& manager = pluginManager_;
-  return std::make_unique<utils::PlatformCompiler>(
-      std::move(compiler), std::move(compileArgs), getCompileLibArgs(),
-      [&manager](const std::string& outputName, const std::optional<fs::path>& libraryPath) {
-        return manager.getLinkerArgs(outputName, libraryPath);
-      });
-}
-
-std::optional<plugin::CompileBasics> Plugin::getCompileBasics() {
-  return plugin::CompileBasics{.objSuffix = ".o", .exeSuffix = ""};
-}
-
-std::optional<std::vector<fs::path>> Plugin::getExtraSources(const fs::path&,
-                                                             const std::optional<std::string>&) {
-  return std::vector<fs::path>{};
+  return platforms::linkingCompiler(pluginManager_, std::move(compiler), std::move(compileArgs),
+                                    getCompileLibArgs());
 }
 
 std::vector<std::string> Plugin::getCompileLibArgs() { return {"-fPIC"}; }
@@ -132,7 +120,7 @@ std::vector<std::string> Plugin::getCompileLibArgs() { return {"-fPIC"}; }
 std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {
   if (!libraryPath)
-    throw std::runtime_error("Linux platform: no Python runtime library to link against");
+    throw std::runtime_error(name_ + " platform: no Python runtime library to link against");
   auto info =
       linkerInfoFor(pluginManager_.context().interpreter().configVar("LINKFORSHARED"), *libraryPath);
   if (!keepDebugInfo()) {

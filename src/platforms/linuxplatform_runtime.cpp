@@ -1,5 +1,5 @@
-// The Python runtime on Linux: the pristine interpreter's selector, its shared library, the
-// library's copies in executable wheels and the lib-dynload of embedded directories.
+// The Python runtime on Linux: the pristine interpreter's shared library, the library's
+// copies in executable wheels and the lib-dynload of embedded directories.
 #include "platforms/linuxplatform.hpp"
 
 #include "core/fileio.hpp"
@@ -50,12 +50,6 @@ bool endsWith(const std::string& text, std::string_view suffix) {
 }
 
 } // namespace
-
-plugin::InstallSelector installSelectorFor(int major, int minor, int micro, bool freeThreaded) {
-  auto shortName = std::to_string(major) + "." + std::to_string(minor);
-  return {freeThreaded ? shortName + "+freethreaded" : shortName,
-          shortName + "." + std::to_string(micro)};
-}
 
 fs::path findRuntimeLibrary(const fs::path& pristinePython, const std::string& pythonVersion) {
   auto libDir = pristinePython / "lib";
@@ -111,11 +105,6 @@ fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
       fileio::copyWithMetadata(it->path(), destination);
   }
   return python;
-}
-
-std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
-  const auto& facts = pluginManager_.context().interpreter();
-  return installSelectorFor(facts.major, facts.minor, facts.micro, facts.freeThreaded());
 }
 
 std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,

@@ -6,8 +6,8 @@
 // The rules behind the answers are free functions of their inputs, so that they are checked on
 // any host.
 
-#include "core/plugin.hpp"
 #include "core/process.hpp"
+#include "platforms/posixplatform.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -18,33 +18,22 @@
 
 namespace quorvex::macplatform {
 
-class Plugin : public plugin::Plugin {
+class Plugin : public posixplatform::Plugin {
 public:
-  /// Keeps `manager` for the hooks this plug-in asks of all plug-ins. Throws
-  /// `std::runtime_error("Unsupported platform")` unless the host is "darwin".
-  explicit Plugin(plugin::PluginManager& manager);
+  /// Throws `std::runtime_error("Unsupported platform")` unless the host is "darwin". Library
+  /// builds are named with ".dylib" when EXT_SUFFIX is unknown.
+  explicit Plugin(plugin::PluginManager& manager)
+      : posixplatform::Plugin(manager, "darwin", "macOS", ".dylib") {}
 
-  /// Keeps `options.library`, which `getExecutableName` and `getLinkerArgs` read.
-  void extendBuild(const options::BuildOptions& options) override;
   /// A fresh compiler of the host's default kind prepared by `configureCompiler`, with the
   /// `getCompileArgs` answer and the `getLinkerArgs` hook of all plug-ins at link time.
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
-  /// ".o" and "".
-  std::optional<plugin::CompileBasics> getCompileBasics() override;
-  /// Always an empty list.
-  std::optional<std::vector<std::filesystem::path>>
-  getExtraSources(const std::filesystem::path& moduleBuildDir,
-                  const std::optional<std::string>& productName) override;
   /// Compile arguments for library code only (none); asked by `newCompiler`, not a hook.
   std::vector<std::string> getCompileLibArgs();
   /// `linkerInfoFor` the current build. Throws before `extendBuild`.
   std::optional<plugin::LinkerInfo>
   getLinkerArgs(const std::string& exeName,
                 const std::optional<std::filesystem::path>& libraryPath) override;
-  /// Adds execute permission for owner, group and others, keeping every other bit.
-  void makeExecutable(const std::filesystem::path& exePath) override;
-  /// The POSIX start-up configuration block.
-  std::optional<std::string> getConfigTemplate() override;
   /// `narrowUniversal2` for the host's machine name.
   std::optional<std::string> fixPlatformName(const std::string& platformName) override;
   /// Copies the wheel into `outputPath` under its own name, replacing a wheel there.
@@ -58,32 +47,10 @@ public:
   /// `embedDir` / "bin" / "python": the copied pristine installation brings it.
   std::optional<std::filesystem::path>
   ensureDynload(const std::filesystem::path& embedDir) override;
-  /// ("3.12", "3.12.4"), or ("3.13+freethreaded", "3.13.1") for a free-threaded interpreter.
-  std::optional<plugin::InstallSelector> getInstallSelector() override;
   /// `installRuntimeLibrary` of the build interpreter's runtime library file.
   std::optional<std::filesystem::path>
   getRuntimeLibPath(const std::filesystem::path& pristinePython,
                     const std::filesystem::path& buildPath) override;
-  /// `mainModule`, followed by the build interpreter's EXT_SUFFIX (or ".dylib") for a library
-  /// build. Throws before `extendBuild`.
-  std::optional<std::string> getExecutableName(const std::string& mainModule) override;
-  /// `embedDir` / "bin".
-  std::optional<std::filesystem::path>
-  getExecutablePath(const std::filesystem::path& embedDir) override;
-  /// The file `name` in the directory that holds `path`, as on Linux.
-  std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
-                                                  const std::string& name) override;
-  /// `exePath` unchanged.
-  std::optional<std::filesystem::path>
-  resolveExePath(const std::filesystem::path& exePath) override;
-
-private:
-  /// The `library` option of the current build; throws naming `hook` before `extendBuild`.
-  bool library(const char* hook) const;
-
-  plugin::PluginManager& pluginManager_;
-  /// Set by `extendBuild` only; empty until the first build.
-  std::optional<bool> library_;
 };
 
 // ---- Linking ----

@@ -3,6 +3,7 @@
 
 #include "core/ccompiler.hpp"
 #include "core/utils.hpp"
+#include "platforms/shared.hpp"
 
 #include <stdexcept>
 
@@ -46,21 +47,8 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
   auto compiler = ccompiler::new_compiler("unix", pluginManager_.context().interpreter());
   utils::configureCompiler(pluginManager_.context(), *compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
-  auto& manager = pluginManager_;
-  return std::make_unique<utils::PlatformCompiler>(
-      std::move(compiler), std::move(compileArgs), getCompileLibArgs(),
-      [&manager](const std::string& outputName, const std::optional<fs::path>& libraryPath) {
-        return manager.getLinkerArgs(outputName, libraryPath);
-      });
-}
-
-std::optional<plugin::CompileBasics> Plugin::getCompileBasics() {
-  return plugin::CompileBasics{.objSuffix = ".o", .exeSuffix = ""};
-}
-
-std::optional<std::vector<fs::path>> Plugin::getExtraSources(const fs::path&,
-                                                             const std::optional<std::string>&) {
-  return std::vector<fs::path>{};
+  return platforms::linkingCompiler(pluginManager_, std::move(compiler), std::move(compileArgs),
+                                    getCompileLibArgs());
 }
 
 std::vector<std::string> Plugin::getCompileLibArgs() { return {}; }
@@ -69,7 +57,7 @@ std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string& exeName, const std::optional<fs::path>& libraryPath) {
   bool isLibrary = library("getLinkerArgs");
   if (!isLibrary && !libraryPath)
-    throw std::runtime_error("macOS platform: no Python runtime library to link against");
+    throw std::runtime_error(name_ + " platform: no Python runtime library to link against");
   return linkerInfoFor(isLibrary, exeName, libraryPath.value_or(fs::path()));
 }
 

@@ -1,5 +1,5 @@
-// The Python runtime on macOS: the pristine interpreter's selector, the build directory's copy
-// of its runtime library with a run-path install name, wheel tags and wheel placement.
+// The Python runtime on macOS: the build directory's copy of its runtime library with a run-path
+// install name, the embedded interpreter, wheel tags and wheel placement.
 #include "platforms/macplatform.hpp"
 
 #include "core/fileio.hpp"
@@ -7,7 +7,6 @@
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/utils.hpp"
-#include "platforms/linuxplatform.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -90,10 +89,8 @@ Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& v
        fileio::readFile(*runtimeLibPath)}};
 }
 
-std::optional<plugin::InstallSelector> Plugin::getInstallSelector() {
-  const auto& facts = pluginManager_.context().interpreter();
-  return linuxplatform::installSelectorFor(facts.major, facts.minor, facts.micro,
-                                           facts.freeThreaded());
+std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
+  return embedDir / "bin" / "python";
 }
 
 std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython,

@@ -20,14 +20,6 @@ void Plugin::extendBuild(const options::BuildOptions& options) {
   library_ = options.library;
 }
 
-bool Plugin::option(const std::optional<bool>& value, const char* hook) const {
-  // Only a build run tells a library from a program and a console from a window.
-  if (!value)
-    throw std::runtime_error(std::string("Windows platform: ") + hook +
-                             " needs the build options, but extendBuild was not called");
-  return *value;
-}
-
 std::optional<std::string> Plugin::getConfigTemplate() {
   return std::string(wintemplate::configTemplate);
 }

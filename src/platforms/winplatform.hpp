@@ -77,9 +77,6 @@ public:
   resolveExePath(const std::filesystem::path& exePath) override;
 
 private:
-  /// A build option; throws naming `hook` before `extendBuild`.
-  bool option(const std::optional<bool>& value, const char* hook) const;
-
   plugin::PluginManager& pluginManager_;
   std::optional<std::filesystem::path> toolchain_;
   bool useMingw_ = false;

@@ -5,6 +5,7 @@
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/utils.hpp"
+#include "platforms/shared.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -147,13 +148,8 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
       compiler->add_library_dir(libs.string());
   }
   utils::configureCompiler(context, *compiler, noInit);
-  auto& manager = pluginManager_;
-  return std::make_unique<utils::PlatformCompiler>(
-      std::move(compiler), std::vector<std::string>{useMingw_ ? "-flto" : "/GL"},
-      std::vector<std::string>{},
-      [&manager](const std::string& outputName, const std::optional<fs::path>& libraryPath) {
-        return manager.getLinkerArgs(outputName, libraryPath);
-      });
+  return platforms::linkingCompiler(pluginManager_, std::move(compiler),
+                                    {useMingw_ ? "-flto" : "/GL"}, {});
 }
 
 std::optional<plugin::CompileBasics> Plugin::getCompileBasics() {
@@ -173,7 +169,7 @@ Plugin::getExtraSources(const fs::path& moduleBuildDir,
 std::optional<plugin::LinkerInfo> Plugin::getLinkerArgs(const std::string&,
                                                         const std::optional<fs::path>&) {
   const auto& facts = pluginManager_.context().interpreter();
-  return linkerInfoFor(useMingw_, option(noConsole_, "getLinkerArgs"), facts.major, facts.minor);
+  return linkerInfoFor(useMingw_, platforms::buildOption(noConsole_, "Windows", "getLinkerArgs"), facts.major, facts.minor);
 }
 
 } // namespace quorvex::winplatform

@@ -8,6 +8,7 @@
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/utils.hpp"
+#include "platforms/shared.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -124,7 +125,8 @@ std::optional<fs::path> Plugin::getRuntimeLibPath(const fs::path& pristinePython
 }
 
 std::optional<std::string> Plugin::getExecutableName(const std::string& mainModule) {
-  return mainModule + (option(library_, "getExecutableName") ? ".pyd" : ".exe");
+  bool library = platforms::buildOption(library_, "Windows", "getExecutableName");
+  return mainModule + (library ? ".pyd" : ".exe");
 }
 
 std::optional<fs::path> Plugin::getExecutablePath(const fs::path& embedDir) {

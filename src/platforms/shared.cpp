@@ -1,0 +1,31 @@
+#include "platforms/shared.hpp"
+
+#include "core/ccompiler.hpp"
+#include "core/utils.hpp"
+
+#include <stdexcept>
+
+namespace quorvex::platforms {
+
+bool buildOption(const std::optional<bool>& value, const std::string& platformName,
+                 const char* hook) {
+  // Only a build run tells a library from a program (and a console from a window); guessing
+  // would link, name or repair a product as the other kind.
+  if (!value)
+    throw std::runtime_error(platformName + " platform: " + hook +
+                             " needs the build options, but extendBuild was not called");
+  return *value;
+}
+
+std::unique_ptr<utils::PlatformCompiler>
+linkingCompiler(plugin::PluginManager& manager, std::unique_ptr<ccompiler::CCompiler> compiler,
+                std::vector<std::string> compileArgs, std::vector<std::string> compileLibArgs) {
+  return std::make_unique<utils::PlatformCompiler>(
+      std::move(compiler), std::move(compileArgs), std::move(compileLibArgs),
+      [&manager](const std::string& outputName,
+                 const std::optional<std::filesystem::path>& libraryPath) {
+        return manager.getLinkerArgs(outputName, libraryPath);
+      });
+}
+
+} // namespace quorvex::platforms
