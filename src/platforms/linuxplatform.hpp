@@ -25,8 +25,6 @@ public:
   /// directories and libraries, prepared by `configureCompiler`; "-fPIC" for library code and
   /// the `getLinkerArgs` hook of all plug-ins at link time.
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
-  /// Compile arguments for library code only; asked by `newCompiler`, not a hook.
-  std::vector<std::string> getCompileLibArgs();
   /// `linkerInfoFor` with the build interpreter's LINKFORSHARED. Throws `std::runtime_error`
   /// when there is no runtime library to link against.
   std::optional<plugin::LinkerInfo>

@@ -112,10 +112,8 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
   // Last on the line, so that it overrides the "-g" of CPython's flags.
   if (!keepDebugInfo()) compileArgs.push_back("-g0");
   return platforms::linkingCompiler(pluginManager_, std::move(compiler), std::move(compileArgs),
-                                    getCompileLibArgs());
+                                    {"-fPIC"});
 }
-
-std::vector<std::string> Plugin::getCompileLibArgs() { return {"-fPIC"}; }
 
 std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string&, const std::optional<fs::path>& libraryPath) {

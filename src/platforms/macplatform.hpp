@@ -26,10 +26,9 @@ public:
       : posixplatform::Plugin(manager, "darwin", "macOS", ".dylib") {}
 
   /// A fresh compiler of the host's default kind prepared by `configureCompiler`, with the
-  /// `getCompileArgs` answer and the `getLinkerArgs` hook of all plug-ins at link time.
+  /// `getCompileArgs` answer, nothing more for library code and the `getLinkerArgs` hook of all
+  /// plug-ins at link time.
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
-  /// Compile arguments for library code only (none); asked by `newCompiler`, not a hook.
-  std::vector<std::string> getCompileLibArgs();
   /// `linkerInfoFor` the current build. Throws before `extendBuild`.
   std::optional<plugin::LinkerInfo>
   getLinkerArgs(const std::string& exeName,

@@ -48,10 +48,8 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
   utils::configureCompiler(pluginManager_.context(), *compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   return platforms::linkingCompiler(pluginManager_, std::move(compiler), std::move(compileArgs),
-                                    getCompileLibArgs());
+                                    {});
 }
-
-std::vector<std::string> Plugin::getCompileLibArgs() { return {}; }
 
 std::optional<plugin::LinkerInfo>
 Plugin::getLinkerArgs(const std::string& exeName, const std::optional<fs::path>& libraryPath) {
