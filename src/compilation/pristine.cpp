@@ -1,6 +1,7 @@
 #include "compilation/pristine.hpp"
 
 #include "compilation/paths.hpp"
+#include "core/context.hpp"
 #include "core/glob.hpp"
 #include "core/host.hpp"
 #include "core/log.hpp"
@@ -29,6 +30,28 @@ std::vector<std::string> preferring(std::vector<std::string> names, auto keep) {
   std::vector<std::string> kept;
   std::copy_if(names.begin(), names.end(), std::back_inserter(kept), keep);
   return kept.empty() ? names : kept;
+}
+
+// The installed standard library's bytecode is stale (the install gives its files new times),
+// so every program would compile its imports from source at each start; bytecode checked by
+// nothing but its presence stays valid when the installation is copied into an embedded
+// directory. Best effort: a failure only costs start-up time.
+void compileStandardLibrary(Context& context, const fs::path& installation) {
+  static const std::string script =
+      "import compileall,py_compile,re,sysconfig;"
+      "compileall.compile_dir(sysconfig.get_path('stdlib'),quiet=2,workers=0,"
+      "rx=re.compile(r'site-packages|[\\\\/](test|tests|idlelib)[\\\\/]'),"
+      "invalidation_mode=py_compile.PycInvalidationMode.UNCHECKED_HASH)";
+  auto bin = context.plugins.getExecutablePath(installation);
+  auto program = bin ? context.plugins.getExePath(*bin / "python", "python") : std::nullopt;
+  if (!program) return;
+  try {
+    utils::system(context, utils::quoteWord(program->string()) + " -E -s -c " +
+                               utils::quoteWord(script));
+  } catch (const std::exception& error) {
+    logger().warning("Could not compile the pristine Python's standard library: {}",
+                     error.what());
+  }
 }
 
 } // namespace
@@ -77,6 +100,7 @@ std::optional<fs::path> getPristinePython(Context& context) {
   }
   logger().info("{}", "Installed pristine Python at " + installDir.string());
   cache = findPython(installDir, selector->orgVersionName, freeThreaded);
+  if (cache) compileStandardLibrary(context, *cache);
   logger().info("{}", "Using pristine Python at " + (cache ? cache->string() : "None"));
   return cache;
 }
