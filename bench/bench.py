@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Build speed and start-up time of quorvex on this machine.
 
-Generates a package of about 40 modules of a few hundred lines, builds it twice (the first run
+Builds a real package (a pinned Markdown sdist from PyPI, 36 modules with its `extensions`
+package, taken from pip's cache when it is there) or, with --generated or without PyPI, a
+generated package of about 40 modules of a few hundred lines; builds it twice (the first run
 installs the private Python; the second, which rebuilds everything, is the one measured) and
 prints a small table: the full build's wall time, the parallel floor measured in the same run
 (the shared module's translation, then the slowest chain of one file's Cython run and C compile,
@@ -65,6 +67,31 @@ def generate(root, count):
     (hello / "hello.py").write_text("def main():\n    print('hello')\n")
 
 
+MARKDOWN = "markdown==3.11.4"
+
+
+def fetch_markdown(root):
+    """Unpacks the pinned Markdown sdist into root/markdown with a program that converts its
+    README; returns the build's (main module, patterns), or None when pip cannot get it."""
+    where = root / "sdist"
+    got = subprocess.run([sys.executable, "-m", "pip", "download", "-q", "--no-deps",
+                          "--no-binary", ":all:", "-d", str(where), MARKDOWN],
+                         capture_output=True, text=True)
+    if got.returncode != 0:
+        return None
+    archive = next(where.glob("*.tar.gz"))
+    shutil.unpack_archive(archive, where)
+    source = next(p for p in where.iterdir() if p.is_dir())
+    (root / "markdown").mkdir(exist_ok=True)
+    shutil.copytree(source / "markdown", root / "markdown" / "markdown")
+    (root / "markdown" / "md.py").write_text(
+        "import sys\nimport markdown\n\n\ndef main():\n"
+        "    print(markdown.markdown(sys.stdin.read(), extensions=['markdown.extensions.tables',"
+        " 'markdown.extensions.toc', 'markdown.extensions.fenced_code']))\n")
+    shutil.copy(source / "README.md", root / "markdown" / "sample.md")
+    return "md", ["md.py", "markdown/**/*.py"]
+
+
 def build(tool, cwd, main, patterns, exe, env):
     start = time.monotonic()
     run = subprocess.run([str(tool), "--verbose", "build", "--exe", exe, main, *patterns],
@@ -88,11 +115,11 @@ def floor(log):
     return shared + max(chains) + sum(linked.values())
 
 
-def median_start(argv, cwd, runs):
+def median_start(argv, cwd, runs, text=""):
     samples = []
     for _ in range(runs):
         start = time.perf_counter()
-        subprocess.run(argv, cwd=cwd, stdout=subprocess.DEVNULL, check=True)
+        subprocess.run(argv, cwd=cwd, input=text, text=True, stdout=subprocess.DEVNULL, check=True)
         samples.append(time.perf_counter() - start)
     return statistics.median(samples)
 
@@ -105,6 +132,8 @@ def main():
     parser.add_argument("--compare-debug", action="store_true",
                         help="also build with QUORVEX_DEBUG_INFO=1 and compare the sizes")
     parser.add_argument("--keep", action="store_true", help="keep the generated directory")
+    parser.add_argument("--generated", action="store_true",
+                        help="build the generated package even when the Markdown sdist is at hand")
     args = parser.parse_args()
 
     root = Path(tempfile.mkdtemp(prefix="quorvex-bench-"))
@@ -112,11 +141,17 @@ def main():
     env.pop("QUORVEX_DEBUG_INFO", None)
     try:
         generate(root, args.modules)
-        patterns = ["benchapp/*.py"]
-        build(args.tool, root, "benchapp.main", patterns, "benchapp", env)  # installs the Python
-        wall, log = build(args.tool, root, "benchapp.main", patterns, "benchapp", env)
+        real = None if args.generated else fetch_markdown(root)
+        if real:
+            project, (main_module, patterns) = root / "markdown", real
+            what = f"{MARKDOWN} ({len(list(project.rglob('*.py'))) - 1} modules)"
+        else:
+            project, main_module, patterns = root, "benchapp.main", ["benchapp/*.py"]
+            what = f"a generated package of {args.modules} modules"
+        build(args.tool, project, main_module, patterns, "benchapp", env)  # installs the Python
+        wall, log = build(args.tool, project, main_module, patterns, "benchapp", env)
         the_floor = floor(log)
-        product = root / ".quorvex_build" / "benchapp"
+        product = project / ".quorvex_build" / "benchapp"
         size = product.stat().st_size
         print(f"build {wall:.1f} s, floor {the_floor:.1f} s", flush=True)
         rows = [("full build (every module rebuilt)", f"{wall:.1f} s"),
@@ -125,19 +160,23 @@ def main():
                 ("product size", f"{size / 1e6:.1f} MB")]
         if args.compare_debug:
             debug_env = dict(env, QUORVEX_DEBUG_INFO="1")
-            build(args.tool, root, "benchapp.main", patterns, "benchapp", debug_env)
+            build(args.tool, project, main_module, patterns, "benchapp", debug_env)
             debug_size = product.stat().st_size
             rows.append(("size with debug information", f"{debug_size / 1e6:.1f} MB"))
-            build(args.tool, root, "benchapp.main", patterns, "benchapp", env)
+            build(args.tool, project, main_module, patterns, "benchapp", env)
 
-        python = next(p for p in (root / ".quorvex_build" / "python").rglob("bin/python3")
+        python = next(p for p in (project / ".quorvex_build" / "python").rglob("bin/python3")
                       if p.is_file())
         # CPython running the same sources, its bytecode cache warm.
         # (-E -s rather than -I, which would leave the working directory off the path.)
-        source_run = [str(python), "-E", "-s", "-c", "import benchapp.main as m; m.main()"]
-        subprocess.run(source_run, cwd=root, check=True, stdout=subprocess.DEVNULL)
-        compiled = median_start([str(product)], root, args.runs)
-        from_source = median_start(source_run, root, args.runs)
+        # (The Markdown program converts a one-line document.)
+        main_call = f"import {main_module} as m; m.main()"
+        source_run = [str(python), "-E", "-s", "-c", main_call]
+        line = "Some *text* here.\n"
+        subprocess.run(source_run, cwd=project, input=line, text=True, check=True,
+                       stdout=subprocess.DEVNULL)
+        compiled = median_start([str(product)], project, args.runs, line)
+        from_source = median_start(source_run, project, args.runs, line)
         rows += [("start-up, compiled package", f"{compiled * 1e3:.1f} ms"),
                  ("start-up, CPython on its sources", f"{from_source * 1e3:.1f} ms"),
                  ("compiled / CPython", f"{compiled / from_source:.2f}")]
@@ -153,7 +192,7 @@ def main():
                  (f"python -I -c 'import {modules}'", f"{bare * 1e3:.1f} ms"),
                  ("hello / interpreter", f"{hello / bare:.2f}")]
         width = max(len(name) for name, _ in rows)
-        print(f"quorvex benchmark: {args.modules} modules, {os.cpu_count()} cores, "
+        print(f"quorvex benchmark: {what}, {os.cpu_count()} cores, "
               f"QUORVEX_JOBS={env.get('QUORVEX_JOBS', 'unset')}")
         for name, value in rows:
             print(f"  {name:<{width}}  {value:>10}")
