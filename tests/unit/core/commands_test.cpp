@@ -16,9 +16,10 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-std::string failureOf(Context& context, const std::string& cmd) {
+// The message of what `run` throws.
+template <typename Run> std::string thrownMessage(const Run& run) {
   try {
-    system(context, cmd);
+    run();
   } catch (const std::exception& e) {
     return e.what();
   }
@@ -48,17 +49,20 @@ TEST(System, FailuresCarryTheOutputAndThePathIsLeftAlone) {
   plugin::PluginManager none;
   Context context(none, quorvex::testing::installedTool);
   withEnv path("PATH", "/usr/bin:/bin");
+  auto failureOf = [&](const std::string& cmd) {
+    return thrownMessage([&] { system(context, cmd); });
+  };
   std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf \"a\\r\\nb\\377\"; exit 3'";
-  EXPECT_EQ(failureOf(context, cmd), "Command failed: " + cmd + "\nlog: out1err1a\nb\xEF\xBF\xBD");
+  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1a\nb\xEF\xBF\xBD");
   // The child sees ./bin first and the tool's directory last; a program in ./bin wins.
   cmd = "/bin/sh -c 'printf %s \"$PATH\"; exit 1'";
-  EXPECT_EQ(failureOf(context, cmd),
+  EXPECT_EQ(failureOf(cmd),
             "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin:" QUORVEX_VENV "/bin");
   writeFile("bin/qvx-tool", "#!/bin/sh\necho local \"$@\"\nexit 4\n");
   fs::permissions("bin/qvx-tool", fs::perms::owner_all);
-  EXPECT_EQ(failureOf(context, "qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
+  EXPECT_EQ(failureOf("qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");
   EXPECT_EQ(system(context, "uv --version"), 0) << "found beside the tool without being on PATH";
-  EXPECT_EQ(failureOf(context, "qvx-no-such-program --flag"),
+  EXPECT_EQ(failureOf("qvx-no-such-program --flag"),
             "cannot run 'qvx-no-such-program': No such file or directory");
   EXPECT_THROW(system(context, "sleep 30", std::chrono::milliseconds(200)), process::TimeoutError);
   EXPECT_THROW(system(context, "echo 'unclosed"), std::invalid_argument);
@@ -68,13 +72,9 @@ TEST(System, FailuresCarryTheOutputAndThePathIsLeftAlone) {
 TEST(PythonCall, RunsThePythonBesideTheTool) {
   plugin::PluginManager manager = platforms::loadPlugins();
   Context context(manager, quorvex::testing::installedTool);
-  try {
-    pythonCall(context, "-c \"raise SystemExit('nope')\"");
-    FAIL() << "no error";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "Command failed: " QUORVEX_VENV
-                           "/bin/python -c \"raise SystemExit('nope')\"\nlog: nope\n");
-  }
+  EXPECT_EQ(thrownMessage([&] { pythonCall(context, "-c \"raise SystemExit('nope')\""); }),
+            "Command failed: " QUORVEX_VENV
+            "/bin/python -c \"raise SystemExit('nope')\"\nlog: nope\n");
 }
 
 } // namespace

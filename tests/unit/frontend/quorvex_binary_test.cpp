@@ -28,14 +28,13 @@ ToolRun runTool(const std::string& arguments) {
   const fs::path tool = QUORVEX_VENV "/bin/quorvex"; // installed beside its interpreter
   const auto result = quorvex::process::run(
       {"/bin/sh", "-c", "'" + tool.string() + "' " + arguments + " >../out.txt 2>../err.txt"});
-  ToolRun run{result.signal == 0 ? result.exitCode : -result.signal, readFile("../out.txt"),
-              readFile("../err.txt")};
-  return run;
+  return {result.signal == 0 ? result.exitCode : -result.signal, readFile("../out.txt"),
+          readFile("../err.txt")};
 }
 
 } // namespace
 
-TEST(QuorvexBinary, HelpAndUsageStatuses) {
+TEST(QuorvexBinary, UsageEndsWithStatusTwoAndBadInputsWithOneBeforeAnythingIsMade) {
   TempDir dir;
   fs::create_directories("work");
   fs::current_path("work");
@@ -48,12 +47,7 @@ TEST(QuorvexBinary, HelpAndUsageStatuses) {
     EXPECT_NE(run.err.find("Usage: quorvex build"), std::string::npos) << bad;
   }
   EXPECT_TRUE(fs::is_empty("."));
-}
 
-TEST(QuorvexBinary, BadInputsEndWithStatusOneAndTheirMessageBeforeAnythingIsMade) {
-  TempDir dir;
-  fs::create_directories("work");
-  fs::current_path("work");
   writeFile("app.py", "def main():\n    pass\n");
   writeFile("pyproject.toml", "[project]\nname = \"my app\"\nversion = \"1.0\"\n");
   const std::string modules = " (modules of the sources: app)";
