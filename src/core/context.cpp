@@ -3,8 +3,6 @@
 #include "core/fileio.hpp"
 #include "core/plugin.hpp"
 
-#include <fstream>
-
 namespace fs = std::filesystem;
 
 namespace quorvex {
@@ -16,21 +14,12 @@ process::Result runChild(const std::vector<std::string>& argv, std::chrono::mill
   return process::run(argv, {.captureOutput = true, .timeout = timeout, .path = path});
 }
 
-void writeGitignore(const fs::path& target) {
-  fs::path temporary = fileio::temporarySibling(target);
-  fileio::TemporaryFile cleanup(temporary);
-  {
-    // Text mode: the line break is the platform's own.
-    std::ofstream out(temporary);
-    out << "*\n!.gitignore";
-    out.close();
-    if (!out)
-      throw fs::filesystem_error("cannot write", temporary,
-                                 std::make_error_code(std::errc::io_error));
-  }
-  fs::rename(temporary, target);
-  cleanup.release();
-}
+// Line breaks of the platform, as a text-mode write would give.
+#if defined(_WIN32)
+constexpr const char* gitignoreText = "*\r\n!.gitignore";
+#else
+constexpr const char* gitignoreText = "*\n!.gitignore";
+#endif
 
 } // namespace
 
@@ -60,7 +49,7 @@ fs::path Context::buildPath() {
   if (!buildDirectoryMade_) {
     fs::create_directories(buildDirectory_);
     fs::path gitignore = buildDirectory_ / ".gitignore";
-    if (!fs::exists(fs::symlink_status(gitignore))) writeGitignore(gitignore);
+    if (!fs::exists(fs::symlink_status(gitignore))) fileio::writeFile(gitignore, gitignoreText);
     buildDirectoryMade_ = true;
   }
   return buildDirectory_;

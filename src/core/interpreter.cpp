@@ -4,7 +4,6 @@
 
 #include <fmt/format.h>
 
-
 namespace fs = std::filesystem;
 
 namespace quorvex::interpreter {

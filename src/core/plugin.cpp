@@ -1,9 +1,9 @@
 #include "core/plugin.hpp"
 
 #include "core/plugin_library.hpp"
+#include "core/utils.hpp"
 
 #include <stdexcept>
-#include "core/utils.hpp"
 
 namespace quorvex::plugin {
 

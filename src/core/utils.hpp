@@ -40,7 +40,7 @@ inline constexpr std::chrono::seconds commandTimeout{600};
 /// the tool's own directory last on the child's PATH, and its output captured. Returns 0; a
 /// non-zero exit throws `std::runtime_error` with "Command failed: " + cmd + "\nlog: " + output.
 /// A program that cannot be started throws `process::SpawnError`, a time-out
-/// `process::TimeoutError`; PATH is restored in every case.
+/// `process::TimeoutError`; the tool's own PATH is never changed.
 int system(Context& context, const std::string& cmd,
            std::chrono::milliseconds timeout = commandTimeout);
 

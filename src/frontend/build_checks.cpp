@@ -5,8 +5,6 @@
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/process.hpp"
-#include "packaging/whl.hpp"
-#include "packaging/whl_metadata.hpp"
 
 #include <algorithm>
 #include <array>
@@ -206,11 +204,6 @@ void checkBeforeCompiling(const cli::BuildArguments& args, const std::vector<fs:
                           const std::function<std::set<std::string>()>& startupModules) {
   checkMainModule(args, moduleNames(args.base, sources));
   if (!args.library) checkShadowedModules(args.base, sources, startupModules);
-  if (args.wheel || (args.embed && args.library)) {
-    // Missing project files are the wheel step's to report.
-    if (auto pyproject = whl::find_active_pyproject(fs::weakly_canonical(fs::absolute(args.base))))
-      whl::readProject(*pyproject, args.version);
-  }
 }
 
 } // namespace quorvex::builder

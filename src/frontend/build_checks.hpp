@@ -1,7 +1,7 @@
 #pragma once
 // What a build refuses before it compiles anything: a missing base directory, patterns that
-// leave it, an unknown policy, a main module that is no module of the sources, project modules
-// that the program's start-up would shadow, and wheel metadata installers would refuse.
+// leave it, an unknown policy, a main module that is no module of the sources, and project modules
+// that the program's start-up would shadow.
 
 #include "frontend/cli.hpp"
 
@@ -24,10 +24,8 @@ namespace quorvex::builder {
 void checkSourceOptions(const cli::BuildArguments& args);
 
 /// Refuses, before compiling, a main module that is no dotted name of a module among `sources`
-/// (a library may also name a package holding them), a program's top-level module named like
-/// one of `startupModules()`, and, when a wheel will be made, a project name or version that
-/// installers would refuse (read from the project file found at or above `--base`).
-/// `startupModules` is asked only when a program has a module to check.
+/// (a library may also name a package holding them) and a program's top-level module named
+/// like one of `startupModules()`, which is asked only when a program has a module to check.
 void checkBeforeCompiling(const cli::BuildArguments& args,
                           const std::vector<std::filesystem::path>& sources,
                           const std::function<std::set<std::string>()>& startupModules);

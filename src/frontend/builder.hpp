@@ -37,12 +37,10 @@ void checkPackagingInputs(const cli::BuildArguments& args);
 
 /// One build run with `context`: asks `extendBuild` and `getExecutableName`, matches the source
 /// patterns (throwing `std::invalid_argument` with the "No sources matched in " message when none
-/// match, before anything is made) without entering build directories or virtual
-/// environments, refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`,
-/// `checkPackagingInputs`) and an
-/// unsafe `--embed` target before compiling,
-/// makes sure the pristine Python exists, compiles into the
-/// build directory, then makes the wheel (`--wheel`) and fills the embedded directory
+/// match, before anything is made) without entering build directories or virtual environments,
+/// refuses bad inputs (`checkSourceOptions`, `checkBeforeCompiling`, `checkPackagingInputs`) and
+/// an unsafe `--embed` target before compiling, makes sure the pristine Python exists, compiles
+/// into the build directory, then makes the wheel (`--wheel`) and fills the embedded directory
 /// (`--embed`; a library embeds its wheel). Each step's failure passes out unchanged.
 void build(Context& context, const cli::BuildArguments& args);
 

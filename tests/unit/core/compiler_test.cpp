@@ -4,7 +4,6 @@
 #include "core/plugin.hpp"
 #include "core/process.hpp"
 #include "core/utils.hpp"
-#include "core/utils_compilerconfig.hpp"
 #include "support/context.hpp"
 #include "support/tempdir.hpp"
 
@@ -48,10 +47,15 @@ TEST(UnixCompiler, BuildsAProgramAgainstASharedObjectAndNamesAFailingCommand) {
 // The stable ABI is asked for exactly where the wheel is tagged abi3.
 TEST(ConfigureCompiler, MacrosFollowNoInitVersionAndBuildMode) {
   using Macros = std::vector<std::pair<std::string, std::optional<std::string>>>;
-  auto settings = [](bool noInit, int minor, bool freeThreaded) {
+  plugin::PluginManager none;
+  auto settings = [&](bool noInit, int minor, bool freeThreaded) {
+    Context context(none, qt::installedTool);
+    context.setInterpreter({.major = 3,
+                            .minor = minor,
+                            .paths = {{"include", "/py/include"}},
+                            .configVars = {{"Py_GIL_DISABLED", freeThreaded ? 1 : 0}}});
     auto compiler = ccompiler::new_compiler("unix", qt::buildFacts());
-    utils::detail::applyCommonSettings(*compiler, noInit,
-                                       {3, minor, "/py/include", [=] { return freeThreaded; }});
+    utils::configureCompiler(context, *compiler, noInit);
     EXPECT_EQ(compiler->include_dirs, Argv{"/py/include"});
     Macros list;
     for (const auto& macro : compiler->macros) list.emplace_back(macro.name, macro.value);
