@@ -10,7 +10,6 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -38,8 +37,7 @@ struct CompileJob {
   std::string output;
   std::vector<std::string> objects;
   double seconds = 0;
-  std::exception_ptr error;
-  int failedAs = -1; ///< the order in which it failed among the jobs that failed
+  bool failed = false;
 };
 
 // Runs the compile jobs side by side, the largest C file first (the longest compile starts
@@ -59,10 +57,9 @@ void compileAll(std::vector<CompileJob>& jobs) {
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
 
-  std::atomic<int> failures = 0;
   std::vector<std::function<void()>> tasks;
   for (std::size_t i : order)
-    tasks.push_back([&job = jobs[i], &failures] {
+    tasks.push_back([&job = jobs[i]] {
       auto start = Clock::now();
       // An object left from an earlier run must not stand for this compile if it fails.
       auto object = job.compiler->compiler().object_filename(job.source, std::nullopt);
@@ -71,8 +68,7 @@ void compileAll(std::vector<CompileJob>& jobs) {
       try {
         job.objects = job.compiler->compile({job.source});
       } catch (...) {
-        job.error = std::current_exception();
-        job.failedAs = failures++;
+        job.failed = true;
         fs::remove(object, ignored);
         throw;
       }
@@ -93,14 +89,11 @@ void compileAll(std::vector<CompileJob>& jobs) {
                     fs::path(job.source).filename().string());
     });
   } catch (...) {
-    const CompileJob* first = nullptr;
+    // runJobs rethrows the first failure.
     for (const auto& job : jobs)
-      if (job.error && (!first || job.failedAs < first->failedAs)) first = &job;
-    if (!first) throw;
-    for (const auto& job : jobs)
-      if (job.error) logOutput(job);
+      if (job.failed) logOutput(job);
     try {
-      std::rethrow_exception(first->error);
+      throw;
     } catch (const ccompiler::CompileError& error) {
       // Without DEBUG records the compiler's own diagnostics were not shown: say where they are.
       if (logger().isEnabledFor(log::DEBUG)) throw;

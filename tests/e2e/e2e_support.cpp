@@ -183,6 +183,26 @@ fs::path onlyWheel(const fs::path& dir) {
   return wheels.empty() ? fs::path() : wheels.front();
 }
 
+Outcome expectSameAsPython(const std::string& program, const std::string& script,
+                           const std::vector<std::string>& args, const fs::path& cwd) {
+  SCOPED_TRACE(::testing::PrintToString(args));
+  std::vector<std::string> native = {program}, python = {buildPython().string(), script};
+  native.insert(native.end(), args.begin(), args.end());
+  python.insert(python.end(), args.begin(), args.end());
+  const Outcome expected = run(python, cwd), actual = run(native, cwd);
+  EXPECT_EQ(actual.status, expected.status) << actual.all();
+  EXPECT_EQ(actual.out, expected.out);
+  EXPECT_EQ(actual.err, expected.err);
+  return actual;
+}
+
+std::string libpythonOf(const fs::path& program) {
+  const Outcome ldd = run({"ldd", program.string()}, program.parent_path());
+  const auto line = ldd.out.find("libpython3");
+  EXPECT_NE(line, std::string::npos) << ldd.all();
+  return line == std::string::npos ? "" : ldd.out.substr(line, ldd.out.find('\n', line) - line);
+}
+
 Outcome checkWheel(const fs::path& wheel) {
   return run({buildPython().string(), QUORVEX_SOURCE_DIR "/tests/e2e/check_wheel.py",
               wheel.string()},

@@ -69,6 +69,14 @@ std::filesystem::path freshVenv(const std::string& name);
 /// The one wheel file in `dir`; fails the test when there is not exactly one.
 std::filesystem::path onlyWheel(const std::filesystem::path& dir);
 
+/// Runs `program` and the build interpreter on `script` with `args` in `cwd`, and expects the
+/// same status and streams; returns the program's outcome.
+Outcome expectSameAsPython(const std::string& program, const std::string& script,
+                           const std::vector<std::string>& args, const std::filesystem::path& cwd);
+
+/// The line of `ldd program` that names the libpython it loads; fails the test when there is none.
+std::string libpythonOf(const std::filesystem::path& program);
+
 /// Runs check_wheel.py on `wheel` with the build interpreter.
 Outcome checkWheel(const std::filesystem::path& wheel);
 

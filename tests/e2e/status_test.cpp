@@ -120,38 +120,22 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
       << build.all();
 
   const std::string greeter = (project.buildDir() / "greeter").string();
-  auto both = [&](std::vector<std::string> args) {
-    std::vector<std::string> native = {greeter};
-    std::vector<std::string> python = {buildPython().string(), "src/greet.py"};
-    native.insert(native.end(), args.begin(), args.end());
-    python.insert(python.end(), args.begin(), args.end());
-    return std::pair{run(native, project.dir()), run(python, project.dir())};
+  const auto same = [&](const std::vector<std::string>& args) {
+    return expectSameAsPython(greeter, "src/greet.py", args, project.dir());
   };
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"hello", "Ada", "Grace"},
-                                             {},
-                                             {"exit"},
-                                             {"return", "2"},
-                                             {"return", "0"},
-                                             {"return", "bad input"},
-                                             {"typed"},
-                                             {"log"},
-                                             {"args", "\xc3\xa9"}}) {
-    SCOPED_TRACE(::testing::PrintToString(args));
-    const auto [native, python] = both(args);
-    EXPECT_EQ(native.status, python.status) << native.all();
-    EXPECT_EQ(native.out, python.out);
-    EXPECT_EQ(native.err, python.err);
-  }
-  EXPECT_EQ(both({"return", "2"}).first.status, 2);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"hello", "Ada", "Grace"}, {}, {"exit"}, {"return", "0"}, {"return", "bad input"},
+           {"typed"}, {"log"}, {"args", "\xc3\xa9"}})
+    same(args);
+  EXPECT_EQ(same({"return", "2"}).status, 2);
 
-  const auto [raised, pythonRaised] = both({"raise"});
+  // The traceback's file names differ from CPython's: only its ends are compared.
+  const Outcome raised = run({greeter, "raise"}, project.dir());
   EXPECT_EQ(raised.status, 1) << raised.all();
   EXPECT_EQ(raised.out, "");
   EXPECT_TRUE(raised.err.starts_with("Traceback (most recent call last):\n")) << raised.err;
   EXPECT_EQ(raised.err.find("_qvx_bootstrap"), std::string::npos) << raised.err;
   EXPECT_TRUE(raised.err.ends_with("words.Boom: the fuse was lit\n")) << raised.err;
-  EXPECT_TRUE(pythonRaised.err.ends_with("words.Boom: the fuse was lit\n")) << pythonRaised.err;
 
   // Ctrl-C: the traceback, then death by SIGINT (a shell shows 130).
   const std::string interrupt = (project.dir() / "tools/interrupt.py").string();

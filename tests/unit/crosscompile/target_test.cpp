@@ -13,8 +13,6 @@ TEST(Target, DefaultsComeFromTheHostAndOptionsKeepToTheirChoices) {
   EXPECT_EQ((std::vector<std::string>{host.os, host.processor, host.pythonVersion, host.pythonMode}),
             (std::vector<std::string>{"Linux", "x86_64",
                                       facts.fullVersion(), "standard"}));
-  EXPECT_EQ((std::vector<bool>{host.library, host.limited, Target(facts, {}, {}, {}, {}, true).limited}),
-            (std::vector<bool>{false, false, true}));
   const std::pair<std::string, std::string> lines[] = {
       {"", "-,-"}, {"--targetLimited", "-,1"}, {"--targetOs MacOS --targetMode standard", "MacOS,-"},
       {"--targetOs linux", "usage"}, {"--targetProcessor arm64", "usage"},

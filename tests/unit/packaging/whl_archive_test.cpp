@@ -5,6 +5,7 @@
 #include "core/process.hpp"
 #include "packaging/whl.hpp"
 #include "packaging/whl_archive.hpp"
+#include "support/fake_platform.hpp"
 #include "support/tempdir.hpp"
 
 #include <archive.h>
@@ -114,9 +115,7 @@ protected:
   CreateWheel() {
     auto owned = std::make_unique<FakePlatform>();
     platform = owned.get();
-    std::vector<std::unique_ptr<plugin::Plugin>> plugins;
-    plugins.push_back(std::move(owned));
-    manager = std::make_unique<plugin::PluginManager>(std::move(plugins));
+    manager = testing::managerOf(std::move(owned));
     context = std::make_unique<Context>(*manager, QUORVEX_VENV "/bin/quorvex");
     context->setInterpreter(
         {.major = 3, .minor = 12, .platform = "linux-x86_64",
