@@ -101,12 +101,6 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
     compiler->add_library_dir(dir);
   for (const auto& name : libraryNamesFrom(facts.configVar("LIBS"), facts.configVar("SYSLIBS")))
     compiler->add_library(name);
-  // A fresh compiler has no libraries, but repeats must go even if the layer ever adds some.
-  std::vector<std::string> unique;
-  for (const auto& name : compiler->libraries)
-    if (std::find(unique.begin(), unique.end(), name) == unique.end()) unique.push_back(name);
-  compiler->libraries = std::move(unique);
-
   utils::configureCompiler(pluginManager_.context(), *compiler, noInit);
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   // Last on the line, so that it overrides the "-g" of CPython's flags.

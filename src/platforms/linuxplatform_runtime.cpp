@@ -11,7 +11,6 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <string_view>
 #include <system_error>
 
 namespace quorvex::linuxplatform {
@@ -44,11 +43,6 @@ bool isLibraryFile(const fs::path& path) {
   return !ec && fs::exists(status) && !fs::is_directory(status);
 }
 
-bool endsWith(const std::string& text, std::string_view suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 } // namespace
 
 fs::path findRuntimeLibrary(const fs::path& pristinePython, const std::string& pythonVersion) {
@@ -66,7 +60,7 @@ fs::path findRuntimeLibrary(const fs::path& pristinePython, const std::string& p
                                libDir, std::make_error_code(std::errc::no_such_file_or_directory));
   auto runtimePath = *hit;
   auto name = runtimePath.filename().string();
-  if (endsWith(name, ".so.1.0")) {
+  if (name.ends_with(".so.1.0")) {
     // Linking wants the plain ".so" name when the installation has one.
     auto soPath = runtimePath.parent_path() / name.substr(0, name.size() - 4);
     if (isLibraryFile(soPath)) runtimePath = soPath;

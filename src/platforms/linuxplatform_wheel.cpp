@@ -54,9 +54,7 @@ std::string auditCommand(const fs::path& runtimeLibPath, const fs::path& wheelPa
   auto baseName = runtimeName.substr(0, runtimeName.find(".so")) + ".so";
   auto exclusions = "--exclude " + utils::quoteWord(baseName);
   if (runtimeName != baseName) exclusions += " --exclude " + utils::quoteWord(runtimeName);
-  auto so10 = std::string_view(".so.1.0");
-  if (runtimeName.size() < so10.size() ||
-      runtimeName.compare(runtimeName.size() - so10.size(), so10.size(), so10) != 0)
+  if (!runtimeName.ends_with(".so.1.0"))
     exclusions += " --exclude " + utils::quoteWord(baseName + ".1.0");
   return "auditwheel repair " + exclusions + " " + utils::quoteWord(wheelPath.string()) + " -w " +
          utils::quoteWord(outputPath.string());

@@ -67,17 +67,7 @@ std::optional<fs::path> Plugin::getExecutablePath(const fs::path& embedDir) {
 }
 
 std::optional<fs::path> Plugin::getExePath(const fs::path& path, const std::string& name) {
-  return exePathBeside(path, name);
-}
-
-fs::path exePathBeside(const fs::path& path, const std::string& name) {
-  // "." parts and a trailing separator name no directory of their own: the parent of "bin/"
-  // or "bin/." is the directory holding "bin", not "bin" itself.
-  fs::path normal;
-  for (const auto& part : path)
-    if (!part.empty() && part != ".")
-      normal /= part;
-  return (normal.has_relative_path() ? normal.parent_path() : normal) / name;
+  return platforms::exePathBeside(path, name);
 }
 
 std::optional<fs::path> Plugin::resolveExePath(const fs::path& exePath) {

@@ -34,7 +34,7 @@ public:
   /// `embedDir` / "bin".
   std::optional<std::filesystem::path>
   getExecutablePath(const std::filesystem::path& embedDir) override;
-  /// `exePathBeside`.
+  /// `platforms::exePathBeside`.
   std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
                                                   const std::string& name) override;
   /// `exePath` unchanged.
@@ -62,9 +62,5 @@ private:
 
 /// ("3.12", "3.12.4"), or ("3.13+freethreaded", "3.13.1") for a free-threaded interpreter.
 plugin::InstallSelector installSelectorFor(int major, int minor, int micro, bool freeThreaded);
-
-/// The file `name` in the directory that holds `path` ("." parts and a trailing separator
-/// name no directory); nothing is checked.
-std::filesystem::path exePathBeside(const std::filesystem::path& path, const std::string& name);
 
 } // namespace quorvex::posixplatform

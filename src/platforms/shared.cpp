@@ -28,4 +28,14 @@ linkingCompiler(plugin::PluginManager& manager, std::unique_ptr<ccompiler::CComp
       });
 }
 
+std::filesystem::path exePathBeside(const std::filesystem::path& path, const std::string& name) {
+  // "." parts and a trailing separator name no directory of their own: the parent of "bin/"
+  // or "bin/." is the directory holding "bin", not "bin" itself.
+  std::filesystem::path normal;
+  for (const auto& part : path)
+    if (!part.empty() && part != ".")
+      normal /= part;
+  return (normal.has_relative_path() ? normal.parent_path() : normal) / name;
+}
+
 } // namespace quorvex::platforms

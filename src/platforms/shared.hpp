@@ -4,6 +4,7 @@
 
 #include "core/plugin.hpp"
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,5 +22,9 @@ bool buildOption(const std::optional<bool>& value, const std::string& platformNa
 std::unique_ptr<utils::PlatformCompiler>
 linkingCompiler(plugin::PluginManager& manager, std::unique_ptr<ccompiler::CCompiler> compiler,
                 std::vector<std::string> compileArgs, std::vector<std::string> compileLibArgs);
+
+/// The file `name` in the directory that holds `path` ("." parts and a trailing separator
+/// name no directory); nothing is checked.
+std::filesystem::path exePathBeside(const std::filesystem::path& path, const std::string& name);
 
 } // namespace quorvex::platforms

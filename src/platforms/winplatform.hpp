@@ -69,7 +69,7 @@ public:
   /// `embedDir` itself: the program sits beside the interpreter.
   std::optional<std::filesystem::path>
   getExecutablePath(const std::filesystem::path& embedDir) override;
-  /// `withExeSuffix` of the file `name` in the directory that holds `path`.
+  /// `withExeSuffix` of `platforms::exePathBeside`.
   std::optional<std::filesystem::path> getExePath(const std::filesystem::path& path,
                                                   const std::string& name) override;
   /// `resolveExe` of the path.

@@ -134,12 +134,7 @@ std::optional<fs::path> Plugin::getExecutablePath(const fs::path& embedDir) {
 }
 
 std::optional<fs::path> Plugin::getExePath(const fs::path& path, const std::string& name) {
-  // "." parts and a trailing separator name no directory of their own.
-  fs::path normal;
-  for (const auto& part : path)
-    if (!part.empty() && part != ".")
-      normal /= part;
-  return withExeSuffix((normal.has_relative_path() ? normal.parent_path() : normal) / name);
+  return withExeSuffix(platforms::exePathBeside(path, name));
 }
 
 std::optional<fs::path> Plugin::resolveExePath(const fs::path& exePath) {
