@@ -1,6 +1,7 @@
 // Source discovery, the rebuild decision and the ".pxd" stub text.
 #include "compilation/pipeline.hpp"
 #include "compilation/pxd_stubs.hpp"
+#include "support/thrown.hpp"
 #include "support/context.hpp"
 #include "support/fake_platform.hpp"
 #include "support/tempdir.hpp"
@@ -28,12 +29,7 @@ struct Discovery : ::testing::Test {
     return discoverSources(*context, root, "app", {patterns.begin(), patterns.end()}, force);
   }
   std::string errorOf(const fs::path& root, const Names& patterns) {
-    try {
-      discover(root, patterns);
-    } catch (const std::exception& error) {
-      return error.what();
-    }
-    return "no error";
+    return quorvex::testing::thrownMessage([&] { discover(root, patterns); });
   }
   quorvex::testing::TempDir dir;
   quorvex::testing::FakePlatform* platform;

@@ -1,6 +1,7 @@
 // Command lines: the splitter, `system` and `pythonCall` running real programs.
 #include "core/utils.hpp"
 #include "platforms/builtin.hpp"
+#include "support/thrown.hpp"
 #include "support/context.hpp"
 #include "support/tempdir.hpp"
 
@@ -16,15 +17,7 @@ namespace {
 
 using Words = std::vector<std::string>;
 
-// The message of what `run` throws.
-template <typename Run> std::string thrownMessage(const Run& run) {
-  try {
-    run();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
+using quorvex::testing::thrownMessage;
 
 TEST(SplitCommand, PosixAndNonPosixRulesAndQuotedWordsSplitBackWhole) {
   const std::pair<std::string, Words> posix[] = {

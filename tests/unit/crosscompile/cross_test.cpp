@@ -3,6 +3,7 @@
 
 #include "core/process.hpp"
 #include "core/utils.hpp"
+#include "support/thrown.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -47,15 +48,6 @@ struct Server {
   std::string url;
 };
 
-std::string failure(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "no error";
-}
-
 } // namespace
 
 TEST(CrossDownloads, FilesArriveWholeOrNotAtAll) {
@@ -68,7 +60,7 @@ TEST(CrossDownloads, FilesArriveWholeOrNotAtAll) {
   const CrossCompiler cc;
   EXPECT_EQ(cc.downloadFile("got/big.bin", server.url + "/big.bin"), "got/big.bin");
   EXPECT_TRUE(readFile("got/big.bin") == body);
-  EXPECT_EQ(failure([&] { cc.downloadFile("got/x.zip", server.url + "/x.zip"); }),
+  EXPECT_EQ(quorvex::testing::thrownMessage([&] { cc.downloadFile("got/x.zip", server.url + "/x.zip"); }),
             "cannot download " + server.url + "/x.zip: HTTP status 404");
   EXPECT_EQ(std::distance(fs::directory_iterator("got"), {}), 2); // no x.zip, no temporary
 }
@@ -95,7 +87,7 @@ EOF)");
       {"link.tar.xz", "member 'up" + out},
       {"plain.tar.gz", "not an xz-compressed tar archive"}};
   for (const auto& [archive, reason] : cases)
-    EXPECT_EQ(failure([&] {
+    EXPECT_EQ(quorvex::testing::thrownMessage([&] {
                 archive.extension() == ".zip" ? cc.unpackZip("out", archive)
                                               : cc.unpackXz("out", archive);
               }),
@@ -144,7 +136,7 @@ int wmain(void) {
   return Py_FinalizeEx() < 0 || status != 0;
 })c");
   writeFile("c src;1/broken.c", "int main(void) { return missing; }\n");
-  EXPECT_NE(failure([&] { cc.compile({"c src;1/broken.c"}); }).find("failed with exit code 1"),
+  EXPECT_NE(quorvex::testing::thrownMessage([&] { cc.compile({"c src;1/broken.c"}); }).find("failed with exit code 1"),
             std::string::npos);
   EXPECT_FALSE(fs::exists("c src;1/broken.o"));
   const auto objects = cc.compile({"c src;1/spam.c", "./c src;1/app.c"});

@@ -5,6 +5,7 @@
 #include "core/process.hpp"
 #include "packaging/whl.hpp"
 #include "packaging/whl_archive.hpp"
+#include "support/thrown.hpp"
 #include "support/fake_platform.hpp"
 #include "support/tempdir.hpp"
 
@@ -137,12 +138,7 @@ protected:
     return createWheel(*context, exe, "dist", options);
   }
   std::string errorOf(WheelOptions options) {
-    try {
-      create(std::move(options));
-    } catch (const std::exception& error) {
-      return error.what();
-    }
-    return "no error";
+    return testing::thrownMessage([&] { create(std::move(options)); });
   }
   TempDir dir;
   FakePlatform* platform = nullptr;

@@ -2,6 +2,7 @@
 #include "packaging/whl.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_tags.hpp"
+#include "support/thrown.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -17,12 +18,7 @@ using testing::TempDir;
 using testing::writeFile;
 
 std::string errorOf(const fs::path& path, const std::optional<std::string>& version = {}) {
-  try {
-    readProject(path, version);
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
-  return "no error";
+  return testing::thrownMessage([&] { readProject(path, version); });
 }
 
 TEST(FindActivePyproject, NearestRegularFileWinsAndARepositoryRootEndsTheSearch) {

@@ -4,6 +4,7 @@
 
 #include "core/host.hpp"
 #include "core/utils.hpp"
+#include "support/thrown.hpp"
 #include "support/tempdir.hpp"
 #include "support/log_recorder.hpp"
 
@@ -17,16 +18,6 @@ using Argv = std::vector<std::string>;
 using quorvex::testing::writeFile;
 
 namespace {
-
-// The message of what `step` throws.
-template <typename Step> std::string failure(Step step) {
-  try {
-    step();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no failure";
-}
 
 std::string run(const Argv& argv) {
   auto result = quorvex::process::run(argv);
@@ -76,7 +67,7 @@ TEST(MacPlugin, LinkNamesTagsAndModes) {
 TEST(MacRuntime, CopyAndInstallNameFaults) {
   quorvex::testing::TempDir dir;
   const std::string name = "libpython3.12.dylib";
-  EXPECT_NE(failure([&] { mp::installRuntimeLibrary("py", "build", name); })
+  EXPECT_NE(quorvex::testing::thrownMessage([&] { mp::installRuntimeLibrary("py", "build", name); })
                 .find("not found: py/lib/" + name),
             std::string::npos);
   writeFile("py/lib/" + name, "dylib");
@@ -94,7 +85,7 @@ TEST(MacRuntime, CopyAndInstallNameFaults) {
 
   fs::remove(copy);
   quorvex::utils::withEnv path("PATH", (dir.path() / "build").string());
-  EXPECT_NE(failure([&] { mp::installRuntimeLibrary("py", "build", name); })
+  EXPECT_NE(quorvex::testing::thrownMessage([&] { mp::installRuntimeLibrary("py", "build", name); })
                 .find("'install_name_tool'"),
             std::string::npos);
   EXPECT_EQ(quorvex::testing::readFile(copy), "dylib");
