@@ -57,10 +57,7 @@ void CCompiler::spawn(const std::vector<std::string>& argv, Step step) const {
   } catch (const process::SpawnError& error) {
     fail(fmt::format("command '{}' failed: {}", command, error.what()));
   }
-  if (result.signal != 0)
-    fail(fmt::format("command '{}' was killed by signal {}", command, result.signal));
-  if (result.exitCode != 0)
-    fail(fmt::format("command '{}' failed with exit code {}", command, result.exitCode));
+  if (!result.ok()) fail(result.failure(command));
 }
 
 std::unique_ptr<CCompiler> new_compiler(const std::string& kind,

@@ -21,6 +21,15 @@ struct Result {
   std::string output;       ///< standard output and error together (captured runs only)
   /// True when the child exited with status 0.
   bool ok() const { return signal == 0 && exitCode == 0; }
+  /// How the run of `command` ended, for an error message: "command '<command>' was killed by
+  /// signal N" or "... failed with exit code N"; "" when it succeeded.
+  std::string failure(const std::string& command) const {
+    if (signal != 0)
+      return "command '" + command + "' was killed by signal " + std::to_string(signal);
+    if (exitCode != 0)
+      return "command '" + command + "' failed with exit code " + std::to_string(exitCode);
+    return "";
+  }
 };
 
 /// How a child is started: its output captured or inherited, a time-out, its input.

@@ -35,12 +35,7 @@ void runDriver(std::vector<std::string> argv, const fs::path& output) {
   } catch (const process::SpawnError& error) {
     throw std::runtime_error(fmt::format("command '{}' failed: {}", command, error.what()));
   }
-  if (result.signal != 0)
-    throw std::runtime_error(
-        fmt::format("command '{}' was killed by signal {}", command, result.signal));
-  if (result.exitCode != 0)
-    throw std::runtime_error(
-        fmt::format("command '{}' failed with exit code {}", command, result.exitCode));
+  if (!result.ok()) throw std::runtime_error(result.failure(command));
   fs::rename(temporary.path(), output);
   temporary.release();
 }
