@@ -9,6 +9,7 @@
 #include "core/utils.hpp"
 
 #include <stdexcept>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -42,13 +43,14 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
 
 std::string cythonCommand(Context& context, const std::vector<std::string>& args) {
   // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
-  // would truncate 2.5 and `x: list` would refuse a range. A module in the working directory
+  // would truncate 2.5 and `x: list` would refuse a range. Docstrings stay: argument parsers,
+  // help() and parsers that read grammars from them (docopt, ply) need them as under CPython. A module in the working directory
   // named like one Cython imports must not replace it: keep the working directory off the
   // module search path (-P since 3.11, else isolated mode).
   const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
   std::string cmd = std::string(hasSafePath ? "-P" : "-I") +
-                    " -m cython -3 --no-docstrings -X annotation_typing=False ";
+                    " -m cython -3 -X annotation_typing=False ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";
@@ -76,6 +78,54 @@ void patchEmbeddedBootstrap(plugin::PluginManager& manager, const fs::path& boot
     content.replace(at, marker.size(), *inject);
   }
   writeText(bootstrapCPath, content);
+}
+
+namespace {
+
+// Cython's shared module registers its memoryview types with collections.abc.Sequence when it
+// loads, importing the "collections" package that a program run by CPython may never load (a
+// few milliseconds of every start-up). "collections.abc" only re-exports "_collections_abc",
+// which the interpreter loads while starting: the shared module's "__import__" is served that
+// module for this one name, so the very same Sequence is registered.
+constexpr std::string_view sharedImportCode = R"(
+static PyObject *qvx_shared_import(PyObject *builtin_import, PyObject *name) {
+    if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "collections.abc") == 0) {
+        PyObject *abc = PyImport_ImportModule("_collections_abc");
+        PyObject *package = abc ? PyModule_New("collections") : NULL;
+        if (package && PyModule_AddObject(package, "abc", abc) == 0) return package;
+        Py_XDECREF(package);
+        Py_XDECREF(abc);
+        return NULL;
+    }
+    return PyObject_CallFunctionObjArgs(builtin_import, name, NULL);
+}
+static PyMethodDef qvx_shared_import_def = {"__import__", qvx_shared_import, METH_O, NULL};
+static PyObject *qvx_wrap_import(PyObject *builtin_import) {
+    PyObject *wrapped = builtin_import ? PyCFunction_New(&qvx_shared_import_def, builtin_import) : NULL;
+    Py_XDECREF(builtin_import);
+    return wrapped;
+}
+)";
+
+} // namespace
+
+void patchSharedModule(const fs::path& sharedCPath) {
+  static const std::string declaration = "static PyObject *__pyx_builtin___import__;";
+  static const std::string lookup = "__pyx_builtin___import__ = __Pyx_GetBuiltinName(";
+  std::string content = readText(sharedCPath);
+  auto declared = content.find(declaration);
+  auto looked = content.find(lookup);
+  // Another Cython may generate other code: then the module is left as it was written.
+  if (declared == std::string::npos || looked == std::string::npos ||
+      content.find(lookup, looked + 1) != std::string::npos)
+    return;
+  auto call = looked + lookup.size() - std::string_view("__Pyx_GetBuiltinName(").size();
+  auto end = content.find(';', call);
+  if (end == std::string::npos || content.find('\n', call) < end) return;
+  content.insert(end, ")");
+  content.insert(call, "qvx_wrap_import(");
+  content.insert(declared + declaration.size(), sharedImportCode);
+  writeText(sharedCPath, content);
 }
 
 } // namespace quorvex::compiler

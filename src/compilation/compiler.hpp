@@ -33,7 +33,7 @@ std::optional<std::filesystem::path> compile(Context& context,
                                              const CompileOptions& options = {});
 
 /// Runs one Cython command line through `utils::pythonCall`, the working directory kept off the
-/// module search path ("-P", or "-I" before Python 3.11): "-m cython -3 --no-docstrings
+/// module search path ("-P", or "-I" before Python 3.11): "-m cython -3
 /// -X annotation_typing=False", "-X freethreading_compatible=True" on a free-threaded
 /// interpreter, then `args` joined with blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
@@ -46,6 +46,11 @@ std::string cythonCommand(Context& context, const std::vector<std::string>& args
 /// without the marker the file is rewritten unchanged and the hook is not asked.
 void patchEmbeddedBootstrap(plugin::PluginManager& manager,
                             const std::filesystem::path& bootstrapCPath);
+
+/// Makes the generated shared module `sharedCPath` take collections.abc.Sequence from
+/// "_collections_abc", already loaded, instead of importing the "collections" package; a file
+/// without the code this expects is left as it is.
+void patchSharedModule(const std::filesystem::path& sharedCPath);
 
 /// The file names of `paths` (no directories), separated by ", " and wrapped into lines of at
 /// most `width` characters; a name longer than that stands alone on its line. "" for none.

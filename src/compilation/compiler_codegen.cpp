@@ -186,6 +186,7 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
   log::getLogger("quorvex.compiler")
       .debug("translated {} in {:.2f} s", sharedPath.string(),
              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  patchSharedModule(sharedPath);
   plan.cSources.push_back(sharedPath);
 
   std::string code = joinSnippets(extensions["code"]);

@@ -1,7 +1,7 @@
 // How a built program ends, compared with CPython running the same sources as a console script
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
-// sys.exit, Ctrl-C, annotations and the program's own logging set-up, under a name given with
-// --exe, also with libpython's compiled-in prefix out of reach; the runs that stop before
+// sys.exit, Ctrl-C, annotations, docstrings and the program's own logging set-up, under a name
+// given with --exe, also with libpython's compiled-in prefix out of reach; the runs that stop before
 // compiling; and build interpreter queries that ignore modules in the working directory.
 #include "e2e/e2e_support.hpp"
 
@@ -45,6 +45,9 @@ def main():
     if command == "args":
         print(ascii(sys.argv[2:]))
         return None
+    if command == "docs":
+        print(words.__doc__, words.Text.__doc__, words.greeting.__doc__)
+        return None
     if command == "wait":
         print("waiting", flush=True)
         time.sleep(60)
@@ -54,15 +57,19 @@ def main():
 if __name__ == "__main__":
     sys.exit(main())
 )"},
-    {"src/words.py", R"(class Boom(RuntimeError):
+    {"src/words.py", R"("""Words to greet with."""
+
+
+class Boom(RuntimeError):
     pass
 
 
 class Text(str):
-    pass
+    """A text of one's own."""
 
 
 def greeting(names):
+    """The greeting for names."""
     return "hello " + " and ".join(names or ["world"])
 
 
@@ -125,7 +132,7 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   };
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"hello", "Ada", "Grace"}, {}, {"exit"}, {"return", "0"}, {"return", "bad input"},
-           {"typed"}, {"log"}, {"args", "\xc3\xa9"}})
+           {"typed"}, {"log"}, {"args", "\xc3\xa9"}, {"docs"}})
     same(args);
   EXPECT_EQ(same({"return", "2"}).status, 2);
 
@@ -171,11 +178,13 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   }
 
   // The start-up loads nothing that CPython has not loaded by itself: a project module may be
-  // named like a standard module that the start-up once used (string, through logging).
-  testing::writeFile(project.dir() / "string.py", "def main():\n    print('mine')\n");
+  // named like a standard module that the start-up once used (string, through logging), and
+  // the collections package stays unloaded as under CPython.
+  testing::writeFile(project.dir() / "string.py",
+                     "import sys\n\ndef main():\n    print('mine', 'collections' in sys.modules)\n");
   const Outcome own = project.build({"string", "string.py"});
   ASSERT_EQ(own.status, 0) << own.all();
-  EXPECT_EQ(run({(project.buildDir() / "string").string()}, project.dir()).out, "mine\n");
+  EXPECT_EQ(run({(project.buildDir() / "string").string()}, project.dir()).out, "mine False\n");
 }
 
 } // namespace

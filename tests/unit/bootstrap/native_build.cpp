@@ -35,7 +35,7 @@ RunResult runProgram(const std::vector<std::string>& argv) {
 
 void cython(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {buildFacts().program.string(), "-m", "cython", "-3",
-                                   "--no-docstrings", "-X", "annotation_typing=False"};
+                                   "-X", "annotation_typing=False"};
   argv.insert(argv.end(), args.begin(), args.end());
   runOrThrow(argv);
 }

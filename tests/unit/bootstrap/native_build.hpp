@@ -20,7 +20,7 @@ struct RunResult {
 /// Runs `argv` (argv[0] is the program) with a 60 s time-out.
 RunResult runProgram(const std::vector<std::string>& argv);
 
-/// Cython with the compile step's options ("-3 --no-docstrings -X annotation_typing=False")
+/// Cython with the compile step's options ("-3 -X annotation_typing=False")
 /// and `args`, run by the build interpreter.
 void cython(const std::vector<std::string>& args);
 
