@@ -1,8 +1,8 @@
 // How a built program ends, compared with CPython running the same sources as a console script
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
 // sys.exit, Ctrl-C, annotations, docstrings and the program's own logging set-up, under a name
-// given with --exe, also with libpython's compiled-in prefix out of reach; the runs that stop before
-// compiling; and build interpreter queries that ignore modules in the working directory.
+// given with --exe, also with libpython's compiled-in prefix out of reach; the runs that stop
+// before compiling; and build interpreter queries that ignore modules in the working directory.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
