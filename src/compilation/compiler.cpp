@@ -44,9 +44,9 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
 std::string cythonCommand(Context& context, const std::vector<std::string>& args) {
   // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
   // would truncate 2.5 and `x: list` would refuse a range. Docstrings stay: argument parsers,
-  // help() and parsers that read grammars from them (docopt, ply) need them as under CPython. A module in the working directory
-  // named like one Cython imports must not replace it: keep the working directory off the
-  // module search path (-P since 3.11, else isolated mode).
+  // help() and parsers that read grammars from them (docopt, ply) need them as under CPython.
+  // A module in the working directory named like one Cython imports must not replace it: keep
+  // the working directory off the module search path (-P since 3.11, else isolated mode).
   const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
   std::string cmd = std::string(hasSafePath ? "-P" : "-I") +
@@ -89,7 +89,8 @@ namespace {
 // module for this one name, so the very same Sequence is registered.
 constexpr std::string_view sharedImportCode = R"(
 static PyObject *qvx_shared_import(PyObject *builtin_import, PyObject *name) {
-    if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "collections.abc") == 0) {
+    if (PyUnicode_Check(name) &&
+        PyUnicode_CompareWithASCIIString(name, "collections.abc") == 0) {
         PyObject *abc = PyImport_ImportModule("_collections_abc");
         PyObject *package = abc ? PyModule_New("collections") : NULL;
         if (package && PyModule_AddObject(package, "abc", abc) == 0) return package;
@@ -101,7 +102,8 @@ static PyObject *qvx_shared_import(PyObject *builtin_import, PyObject *name) {
 }
 static PyMethodDef qvx_shared_import_def = {"__import__", qvx_shared_import, METH_O, NULL};
 static PyObject *qvx_wrap_import(PyObject *builtin_import) {
-    PyObject *wrapped = builtin_import ? PyCFunction_New(&qvx_shared_import_def, builtin_import) : NULL;
+    PyObject *wrapped =
+        builtin_import ? PyCFunction_New(&qvx_shared_import_def, builtin_import) : NULL;
     Py_XDECREF(builtin_import);
     return wrapped;
 }
