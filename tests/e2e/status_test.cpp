@@ -180,8 +180,9 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   // The start-up loads nothing that CPython has not loaded by itself: a project module may be
   // named like a standard module that the start-up once used (string, through logging), and
   // the collections package stays unloaded as under CPython.
-  testing::writeFile(project.dir() / "string.py", "import sys\n\ndef main():\n"
-                                                  "    print('mine', 'collections' in sys.modules)\n");
+  const std::string mine = "import sys\n\ndef main():\n"
+                          "    print('mine', 'collections' in sys.modules)\n";
+  testing::writeFile(project.dir() / "string.py", mine);
   const Outcome own = project.build({"string", "string.py"});
   ASSERT_EQ(own.status, 0) << own.all();
   EXPECT_EQ(run({(project.buildDir() / "string").string()}, project.dir()).out, "mine False\n");
