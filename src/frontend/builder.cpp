@@ -168,6 +168,7 @@ void build(Context& context, const cli::BuildArguments& args) {
         if (fs::path own = sourceDirectory / *options.topPackage / "__main__.py";
             fs::is_regular_file(own, ec))
           options.packageMainSource = own;
+      options.packageData = whl::packageData(sourceDirectory, sources);
     }
     options.sourcePath = resolved(sourceDirectory);
     options.version = args.version;

@@ -12,7 +12,9 @@
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_names.hpp"
 
+#include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -41,6 +43,20 @@ void writeLibraryLayout(WheelArchive& archive, const Project& project, const std
   archive.write_file(name + "/__main__.py", options.packageMainSource
                                                 ? fileio::readFile(*options.packageMainSource)
                                                 : packageMain(names.importPath));
+  // The data sits where it sat below the source root: below the package of the same name, or
+  // below the project's package when the sources are served under it.
+  const std::string dataRoot = names.prefixed ? name + "/" : "";
+  const std::set<std::string> generated = {name + "/" + libraryFile, name + "/__init__.py",
+                                           name + "/__main__.py"};
+  for (const auto& file : options.packageData) {
+    std::string entry = dataRoot + file.place;
+    if (generated.contains(entry)) continue;
+    std::error_code ec;
+    const bool executable =
+        (fs::status(file.source, ec).permissions() & fs::perms::owner_exec) != fs::perms::none;
+    archive.write_file(entry, readBytes(file.source),
+                       executable ? WheelArchive::programMode : WheelArchive::fileMode);
+  }
   archive.write_file(distInfo + "/top_level.txt", name);
 }
 

@@ -2,6 +2,7 @@
 // Wheels: the file name and tags, METADATA, WHEEL and RECORD, the executable and library
 // layouts, and the hand-off to the platform to place or repair the wheel.
 
+#include "packaging/whl_data.hpp"
 #include "packaging/whl_tags.hpp"
 
 #include <cstdint>
@@ -25,6 +26,9 @@ struct WheelOptions {
   /// The package's own "__main__.py", shipped as it is so that `python -m package` runs it as
   /// CPython would; without one the wheel gets a generated file that calls the main module.
   std::optional<std::filesystem::path> packageMainSource;
+  /// A library's package data, shipped at its place in the installed package; a file whose
+  /// entry the layout writes itself ("__init__.py", "__main__.py") is left out.
+  std::vector<DataFile> packageData;
   std::optional<std::filesystem::path> sourcePath;
   std::optional<std::string> version;
   std::optional<std::string> policy;

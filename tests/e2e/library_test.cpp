@@ -101,6 +101,16 @@ const std::map<std::string, std::string> packageFiles = {
     {"app/sub/inner/__init__.py", ""},
     {"app/sub/inner/mod.py", "from ... import util\nfrom .. import deep\n\n"
                              "WHERE = (__name__, __package__, __spec__.parent, util.NAME)\n"},
+    {"app/sub/data.json", "{\"n\": 1}\n"},
+    {"app/templates/page.txt", "page\n"},
+    {"app/sub/reader.py", R"(import importlib.resources, os, pkgutil
+import app.sub
+HERE = os.path.dirname(__file__)
+print(importlib.resources.files('app.sub').joinpath('data.json').read_text(),
+      open(os.path.join(HERE, 'data.json')).read(), pkgutil.get_data('app.sub', 'data.json'),
+      (importlib.resources.files('app') / 'templates' / 'page.txt').read_text(),
+      __spec__.origin == __file__, os.path.dirname(app.sub.__file__) == app.sub.__path__[0] == HERE)
+)"},
     {"app/main.py", R"(import app
 import app.sub.inner.mod
 from app import util
@@ -129,15 +139,19 @@ TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
   EXPECT_EQ(ran.status, 0) << ran.all();
   EXPECT_EQ(ran.out, expected.out);
 
+  // The library also reads its package data beside its modules.
+  const std::string withData = mainCall + "; import app.sub.reader";
+  const Outcome expectedData = run({buildPython().string(), "-c", withData}, project.dir());
+  ASSERT_EQ(expectedData.status, 0) << expectedData.all();
   const Outcome library =
       project.build({"--library", "--wheel", "dist", "app.main", "app/**/*.py"});
   ASSERT_EQ(library.status, 0) << library.all();
   const fs::path python = pipInstall(freshVenv("packages"), onlyWheel(project.dir() / "dist"));
   // Imported by its package's name, not by the project's.
   const Outcome imported =
-      runClean({python.string(), "-c", "import app, app.sub.inner.mod; " + mainCall}, "/");
+      runClean({python.string(), "-c", "import app, app.sub.inner.mod; " + withData}, "/");
   EXPECT_EQ(imported.status, 0) << imported.all();
-  EXPECT_EQ(imported.out, expected.out);
+  EXPECT_EQ(imported.out, expectedData.out);
   // The package's own __main__.py runs for `python -m`, as under CPython.
   const Outcome asMain = runClean({python.string(), "-m", "app"}, "/");
   EXPECT_EQ(asMain.status, 4) << asMain.all();

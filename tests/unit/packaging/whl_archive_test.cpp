@@ -5,6 +5,7 @@
 #include "core/process.hpp"
 #include "packaging/whl.hpp"
 #include "packaging/whl_archive.hpp"
+#include "packaging/whl_data.hpp"
 #include "support/thrown.hpp"
 #include "support/fake_platform.hpp"
 #include "support/tempdir.hpp"
@@ -151,11 +152,15 @@ TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {
   options.library = true;
   options.topPackage = "demo";
   options.mainModuleName = "demo.cli";
+  // The package's own files win over data of the same name.
+  writeFile("proj/src/demo/py.typed", "");
+  options.packageData = {{"proj/src/demo/py.typed", "demo/py.typed"},
+                         {"proj/src/demo/py.typed", "demo/__main__.py"}};
   fs::path wheel = create(options);
   EXPECT_EQ(wheel, fs::path(".quorvex_build/wrk/my_project_x-1.0b0-cp312-abi3-linux_x86_64.whl"));
   auto entries = readZip(wheel);
   EXPECT_EQ(namesOf(entries),
-            (Names{"demo/demo.so", "demo/__init__.py", "demo/__main__.py",
+            (Names{"demo/demo.so", "demo/__init__.py", "demo/__main__.py", "demo/py.typed",
                    "my_project_x-1.0b0.dist-info/top_level.txt",
                    "my_project_x-1.0b0.dist-info/METADATA", "my_project_x-1.0b0.dist-info/WHEEL",
                    "my_project_x-1.0b0.dist-info/RECORD"}));
@@ -164,11 +169,22 @@ TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {
   expectRecordMatches(entries);
   EXPECT_EQ(readFile("dist" / wheel.filename()), readFile(wheel));
   // Without a package of its own, the library is imported under the project name made a name.
+  // Its package data goes below that package; compiled sources and build outputs stay out.
   options.topPackage.reset();
   options.mainModuleName.reset();
+  for (const char* file : {"geo/__init__.py", "geo/__init__.c", "geo/x.json", "geo/t/x.c",
+                           "geo/__pycache__/a.pyc", "geo/m.so", "geo/.git/HEAD", "top.txt"})
+    writeFile(fs::path("proj/src") / file, "data");
+  options.packageData = packageData("proj/src", {"top.py", "./geo/__init__.py"});
   entries = readZip(create(options));
-  EXPECT_EQ(entries.at(0).name, "my_project_x/my_project_x.so");
-  EXPECT_EQ(entries.at(3).data, "my_project_x");
+  EXPECT_EQ(namesOf(entries),
+            (Names{"my_project_x/my_project_x.so", "my_project_x/__init__.py",
+                   "my_project_x/__main__.py", "my_project_x/geo/t/x.c", "my_project_x/geo/x.json",
+                   "my_project_x-1.0b0.dist-info/top_level.txt",
+                   "my_project_x-1.0b0.dist-info/METADATA", "my_project_x-1.0b0.dist-info/WHEEL",
+                   "my_project_x-1.0b0.dist-info/RECORD"}));
+  EXPECT_EQ(entries.at(4).data, "data");
+  expectRecordMatches(entries);
 }
 
 TEST_F(CreateWheel, FailuresLeaveNoWheelOrKeepTheCompleteOne) {
