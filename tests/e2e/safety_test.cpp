@@ -39,8 +39,13 @@ std::vector<std::string> workingIn(const fs::path& dir, pid_t except) {
     const std::string name = entry.path().filename().string();
     if (name == std::to_string(except) || fs::read_symlink(entry.path() / "cwd", error) != dir)
       continue;
-    std::ifstream in(entry.path() / "cmdline");
-    std::string line(std::istreambuf_iterator<char>(in), {});
+    std::string line;
+    try {
+      std::ifstream in(entry.path() / "cmdline");
+      line.assign(std::istreambuf_iterator<char>(in), {});
+    } catch (const std::ios_base::failure&) {
+      continue; // the process ended while its command line was read
+    }
     std::replace(line.begin(), line.end(), '\0', ' ');
     if (!line.empty()) found.push_back(line);
   }
