@@ -59,7 +59,8 @@ std::string _format_filenames(const std::vector<std::filesystem::path>& paths,
                               std::size_t width = 72);
 
 /// The one top-level package holding every module of `sources` (paths below the source root),
-/// if there is one: the name a library's modules are served under.
+/// or the one top-level module they all are, if there is one: the name a library's modules are
+/// served under.
 std::optional<std::string> topLevelPackage(const std::vector<std::filesystem::path>& sources);
 
 /// The first occurrence of each item, in the order of first occurrence.

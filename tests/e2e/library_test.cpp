@@ -83,6 +83,11 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
   }
+  // A module alone is served under its own name, as pip installs a one-module project.
+  ASSERT_EQ(project.build({"--library", "--wheel", "one", "units", "units.py"}).status, 0);
+  const fs::path python = pipInstall(freshVenv("one"), onlyWheel(project.dir() / "one"));
+  const std::string useOne = "import units; print(units.__name__, units.cm_to_inch(2.54))";
+  EXPECT_EQ(runClean({python.string(), "-c", useOne}, "/").out, "units 1.0\n");
 }
 
 // Relative imports at three depths, package bodies that import their own modules, a
