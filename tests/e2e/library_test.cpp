@@ -91,11 +91,13 @@ TEST(Library, ImportedWheeledAndEmbedded) {
 }
 
 // Relative imports at three depths, package bodies that import their own modules, a
-// namespace package, two modules named "util", a project named unlike its package, and a name
-// bound nowhere (Python 2's `long`), a NameError only when it runs.
+// namespace package, two modules named "util", a project named unlike its package, a name
+// bound nowhere (Python 2's `long`), a NameError only when it runs, and a package's namespace
+// and docstring.
 const std::map<std::string, std::string> packageFiles = {
     {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
-    {"app/__init__.py", "VERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
+    {"app/__init__.py",
+     "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
     {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
     {"app/util.py", "NAME = 'app.util'\n"
                     "try:\n    TEXT = long\nexcept NameError:\n    TEXT = 'str'\n"},
@@ -119,6 +121,7 @@ def main():
     print(util.NAME, other_util.NAME, util.TEXT)
     print(*app.sub.inner.mod.WHERE)
     print(app.__package__, app.sub.__package__, app.core.__package__, app.other.__path__ != [])
+    print(app.__doc__, sorted(name for name in vars(app) if not name.startswith('__')))
 )"},
 };
 
