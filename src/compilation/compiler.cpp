@@ -47,10 +47,12 @@ std::string cythonCommand(Context& context, const std::vector<std::string>& args
   // help() and parsers that read grammars from them (docopt, ply) need them as under CPython.
   // A module in the working directory named like one Cython imports must not replace it: keep
   // the working directory off the module search path (-P since 3.11, else isolated mode).
+  // --lenient leaves a name that no code binds (Python 2's `long` behind a version check) to a
+  // NameError when it runs, as in Python, instead of refusing the module.
   const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
   std::string cmd = std::string(hasSafePath ? "-P" : "-I") +
-                    " -m cython -3 -X annotation_typing=False ";
+                    " -m cython -3 --lenient -X annotation_typing=False ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";

@@ -34,7 +34,7 @@ std::optional<std::filesystem::path> compile(Context& context,
 
 /// Runs one Cython command line through `utils::pythonCall`, the working directory kept off the
 /// module search path ("-P", or "-I" before Python 3.11): "-m cython -3
-/// -X annotation_typing=False", "-X freethreading_compatible=True" on a free-threaded
+/// --lenient -X annotation_typing=False", "-X freethreading_compatible=True" on a free-threaded
 /// interpreter, then `args` joined with blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(Context& context, const std::vector<std::string>& args);
@@ -59,7 +59,8 @@ std::string _format_filenames(const std::vector<std::filesystem::path>& paths,
                               std::size_t width = 72);
 
 /// The one top-level package holding every module of `sources` (paths below the source root),
-/// if there is one: the name a library's modules are served under.
+/// or the one top-level module they all are, if there is one: the name a library's modules are
+/// served under.
 std::optional<std::string> topLevelPackage(const std::vector<std::filesystem::path>& sources);
 
 /// The first occurrence of each item, in the order of first occurrence.

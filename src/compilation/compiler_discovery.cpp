@@ -94,10 +94,13 @@ std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources)
   for (const auto& source : sources) {
     fs::path relative = pathlibForm(source);
     auto first = relative.begin();
-    if (first == relative.end() || std::next(first) == relative.end() ||
-        (top && *top != first->string()))
-      return std::nullopt;
-    top = first->string();
+    if (first == relative.end()) return std::nullopt;
+    // A module file alone at the top (six.py) is served under its own name, as pip installs
+    // it; beside any other module it has no name of its own to give.
+    std::string name =
+        std::next(first) == relative.end() ? relative.stem().string() : first->string();
+    if (top && *top != name) return std::nullopt;
+    top = std::move(name);
   }
   return top;
 }

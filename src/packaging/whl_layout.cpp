@@ -8,34 +8,36 @@ namespace quorvex::whl {
 // bootstrap serves every compiled module and runs the package's own compiled "__init__".
 // Without a package of the project's own, the package re-exports the main module's names.
 std::string packageInit(const std::string& libraryFile, const std::string& reexported) {
+  // The loading runs in a function that is gone before the package's body runs: the package's
+  // namespace holds what its own body defines and nothing of the loader's, as under CPython.
   std::string text = fmt::format(
-      R"(import sys
-import importlib.util
-import importlib.machinery
-_PYD_NAME = '{0}'
-_MODULE_NAMES = [__name__ + '._qvx_bootstrap', '_qvx_shared']
-class _BundledFinder:
-    def find_spec(self, fullname, path, target=None):
-        if fullname in _MODULE_NAMES:
-            loader = importlib.machinery.ExtensionFileLoader(fullname, __path__[0] + '/' + _PYD_NAME)
-            return importlib.util.spec_from_loader(fullname, loader)
-        return None
-sys.meta_path.insert(0, _BundledFinder())
-import types
-import importlib as _importlib
-# Pre-create cython_runtime in sys.modules so that
-# PyImport_AddModule('cython_runtime') inside the .so's init
-# functions finds it without triggering a recursive load.
-if 'cython_runtime' not in sys.modules:
-    sys.modules['cython_runtime'] = types.ModuleType('cython_runtime')
-# Init Cython shared runtime first so that module init functions
-# inside the same .so can find _qvx_shared already loaded.
-_importlib.import_module('_qvx_shared')
-_importlib.import_module('._qvx_bootstrap', __name__)
+      R"(def _qvx_load(name, path):
+    import sys, types, importlib.util, importlib.machinery
+    bundled = [name + '._qvx_bootstrap', '_qvx_shared']
+    class _BundledFinder:
+        def find_spec(self, fullname, search_path, target=None):
+            if fullname in bundled:
+                loader = importlib.machinery.ExtensionFileLoader(fullname, path[0] + '/{0}')
+                return importlib.util.spec_from_loader(fullname, loader)
+            return None
+    sys.meta_path.insert(0, _BundledFinder())
+    # Pre-create cython_runtime in sys.modules so that
+    # PyImport_AddModule('cython_runtime') inside the .so's init
+    # functions finds it without triggering a recursive load.
+    if 'cython_runtime' not in sys.modules:
+        sys.modules['cython_runtime'] = types.ModuleType('cython_runtime')
+    # Init Cython shared runtime first so that module init functions
+    # inside the same .so can find _qvx_shared already loaded.
+    importlib.import_module('_qvx_shared')
+    del globals()['_qvx_load']
+    importlib.import_module('._qvx_bootstrap', name)
+    globals().pop('_qvx_bootstrap', None)  # set by the import system, after the body ran
+_qvx_load(__name__, __path__)
 )",
       libraryFile);
   if (reexported.empty()) return text;
-  return text + fmt::format(R"(_native = _importlib.import_module('.{0}', __name__)
+  return text + fmt::format(R"(import importlib as _importlib
+_native = _importlib.import_module('.{0}', __name__)
 __pyx_capi__ = getattr(_native, '__pyx_capi__', None)
 from .{0} import *
 )",

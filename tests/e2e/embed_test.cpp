@@ -74,7 +74,8 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   expectSixFrom(report, moved);
 }
 
-// Without --wheel, the build makes a wheel in the build directory for the embedded directory.
+// Without --wheel, the build makes a wheel in the build directory for the embedded directory;
+// its one module is imported by its own name, as pip would install it.
 TEST(EmbeddedLibrary, InstallsTheTemporaryWheel) {
   Project project = Project::copyOf("embed-lib", projectSource);
   const fs::path embedded = scratch("embedded") / "lib";
@@ -85,7 +86,7 @@ TEST(EmbeddedLibrary, InstallsTheTemporaryWheel) {
       << build.all();
   const nlohmann::json report = described(
       runClean({(embedded / "bin" / "python").string(), "-c",
-                "import json, embedapp; print(json.dumps(embedapp.describe()))"},
+                "import json, app; print(json.dumps(app.describe()))"},
                embedded));
   expectSixFrom(report, embedded);
   EXPECT_EQ(fs::canonical(report.value("prefix", "/nowhere")), fs::canonical(embedded));

@@ -83,15 +83,24 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
   }
+  // A module alone is served under its own name, as pip installs a one-module project.
+  ASSERT_EQ(project.build({"--library", "--wheel", "one", "units", "units.py"}).status, 0);
+  const fs::path python = pipInstall(freshVenv("one"), onlyWheel(project.dir() / "one"));
+  const std::string useOne = "import units; print(units.__name__, units.cm_to_inch(2.54))";
+  EXPECT_EQ(runClean({python.string(), "-c", useOne}, "/").out, "units 1.0\n");
 }
 
 // Relative imports at three depths, package bodies that import their own modules, a
-// namespace package, two modules named "util", and a project named unlike its package.
+// namespace package, two modules named "util", a project named unlike its package, a name
+// bound nowhere (Python 2's `long`), a NameError only when it runs, and a package's namespace
+// and docstring.
 const std::map<std::string, std::string> packageFiles = {
     {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
-    {"app/__init__.py", "VERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
+    {"app/__init__.py",
+     "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
     {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
-    {"app/util.py", "NAME = 'app.util'\n"},
+    {"app/util.py", "NAME = 'app.util'\n"
+                    "try:\n    TEXT = long\nexcept NameError:\n    TEXT = 'str'\n"},
     {"app/__main__.py", "import sys\nfrom .core import greet\n\n"
                         "if __name__ == '__main__':\n    print(greet())\n    sys.exit(4)\n"},
     {"app/other/util.py", "NAME = 'app.other.util'\n"},
@@ -119,9 +128,10 @@ from app.other import util as other_util
 
 def main():
     print(app.VERSION, app.greet(), app.sub.LEVEL)
-    print(util.NAME, other_util.NAME)
+    print(util.NAME, other_util.NAME, util.TEXT)
     print(*app.sub.inner.mod.WHERE)
     print(app.__package__, app.sub.__package__, app.core.__package__, app.other.__path__ != [])
+    print(app.__doc__, sorted(name for name in vars(app) if not name.startswith('__')))
 )"},
 };
 
