@@ -90,17 +90,19 @@ TEST(Library, ImportedWheeledAndEmbedded) {
   EXPECT_EQ(runClean({python.string(), "-c", useOne}, "/").out, "units 1.0\n");
 }
 
-// Relative imports at three depths, package bodies that import their own modules, a
-// namespace package, two modules named "util", a project named unlike its package, a name
-// bound nowhere (Python 2's `long`), a NameError only when it runs, and a package's namespace
-// and docstring.
+// Relative imports at three depths, package bodies that import their own modules, a guarded
+// import of a module that fails, a namespace package, two modules named "util", a project named
+// unlike its package, a name bound nowhere (Python 2's `long`), a NameError only when it runs,
+// and a package's namespace and docstring.
 const std::map<std::string, std::string> packageFiles = {
     {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
     {"app/__init__.py",
      "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
     {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
-    {"app/util.py", "NAME = 'app.util'\n"
+    {"app/util.py", "try:\n    from . import optional\nexcept ImportError:\n    pass\n"
+                    "NAME = 'app.util'\n"
                     "try:\n    TEXT = long\nexcept NameError:\n    TEXT = 'str'\n"},
+    {"app/optional.py", "import no_such_module_anywhere\n"},
     {"app/__main__.py", "import sys\nfrom .core import greet\n\n"
                         "if __name__ == '__main__':\n    print(greet())\n    sys.exit(4)\n"},
     {"app/other/util.py", "NAME = 'app.other.util'\n"},
@@ -148,6 +150,7 @@ TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
   const Outcome ran = run({(project.buildDir() / "app").string()}, project.dir());
   EXPECT_EQ(ran.status, 0) << ran.all();
   EXPECT_EQ(ran.out, expected.out);
+  EXPECT_EQ(ran.err, expected.err) << "a failed import that the importer handles prints nothing";
 
   // The library also reads its package data beside its modules.
   const std::string withData = mainCall + "; import app.sub.reader";
@@ -162,6 +165,7 @@ TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
       runClean({python.string(), "-c", "import app, app.sub.inner.mod; " + withData}, "/");
   EXPECT_EQ(imported.status, 0) << imported.all();
   EXPECT_EQ(imported.out, expectedData.out);
+  EXPECT_EQ(imported.err, expectedData.err);
   // The package's own __main__.py runs for `python -m`, as under CPython.
   const Outcome asMain = runClean({python.string(), "-m", "app"}, "/");
   EXPECT_EQ(asMain.status, 4) << asMain.all();

@@ -145,11 +145,11 @@ TEST_F(StartupProgram, ModulesAndRuntimeApiLiveInsideTheExecutable) {
 }
 
 // The exit statuses of raised exceptions and sys.exit are compared with CPython's end to end.
-TEST_F(StartupProgram, AModuleFailingAtImportIsLoggedAndEndsTheProgram) {
+TEST_F(StartupProgram, AModuleFailingAtImportEndsTheProgramWithOneTraceback) {
   RunResult broken = runProgram({program_.string(), "broken"});
   EXPECT_EQ(broken.status, 1);
-  EXPECT_NE(broken.output.find("ERROR:bootstrap __main__:Exception\nTraceback"),
-            std::string::npos)
+  const auto traceback = broken.output.find("Traceback");
+  EXPECT_TRUE(traceback != std::string::npos && traceback == broken.output.rfind("Traceback"))
       << broken.output;
   EXPECT_NE(broken.output.find("ValueError: broken at import"), std::string::npos);
 }
