@@ -4,6 +4,7 @@
 #include "compilation/runtime.hpp"
 #include "compilation/textfile.hpp"
 
+#include "core/fileio.hpp"
 #include "core/plugin.hpp"
 #include "core/interpreter.hpp"
 #include "core/utils.hpp"
@@ -41,6 +42,39 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
   return compiler;
 }
 
+namespace {
+
+// Cython run with one correction. Cython computes `x ** n` in C when both operands are C integers
+// (as `len(s)` is): a float, `2 ** len(s) == 8.0`, or a wrapped-around integer, where Python
+// gives an exact int. Such a power becomes a Python operation, unless the module asks for C
+// semantics with the cpow directive.
+constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
+from Cython.Compiler import ExprNodes
+from Cython.Compiler.Main import main
+
+_c_operation = ExprNodes.PowNode.is_py_operation_types
+
+
+def _is_py_operation_types(node, type1, type2):
+    return _c_operation(node, type1, type2) or (
+        not node.is_cpow and type1.is_int and type2.is_int)
+
+
+ExprNodes.PowNode.is_py_operation_types = _is_py_operation_types
+main(command_line=1)
+)";
+
+// The driver in the build directory, written when it is missing or differs.
+std::string cythonDriver(Context& context) {
+  const fs::path driver = context.buildPath() / "_qvx_cython.py";
+  std::error_code error;
+  if (!fs::exists(driver, error) || fileio::readFile(driver) != cythonDriverText)
+    fileio::writeFile(driver, cythonDriverText);
+  return driver.string();
+}
+
+} // namespace
+
 std::string cythonCommand(Context& context, const std::vector<std::string>& args) {
   // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
   // would truncate 2.5 and `x: list` would refuse a range. Docstrings stay: argument parsers,
@@ -51,8 +85,9 @@ std::string cythonCommand(Context& context, const std::vector<std::string>& args
   // NameError when it runs, as in Python, instead of refusing the module.
   const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
-  std::string cmd = std::string(hasSafePath ? "-P" : "-I") +
-                    " -m cython -3 --lenient -X annotation_typing=False ";
+  std::string cmd = std::string(hasSafePath ? "-P " : "-I ") +
+                    utils::quoteWord(cythonDriver(context)) +
+                    " -3 --lenient -X annotation_typing=False ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";

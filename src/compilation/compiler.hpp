@@ -33,9 +33,10 @@ std::optional<std::filesystem::path> compile(Context& context,
                                              const CompileOptions& options = {});
 
 /// Runs one Cython command line through `utils::pythonCall`, the working directory kept off the
-/// module search path ("-P", or "-I" before Python 3.11): "-m cython -3
-/// --lenient -X annotation_typing=False", "-X freethreading_compatible=True" on a free-threaded
-/// interpreter, then `args` joined with blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
+/// module search path ("-P", or "-I" before Python 3.11): the build directory's Cython driver
+/// "_qvx_cython.py" (written first), "-3 --lenient -X annotation_typing=False",
+/// "-X freethreading_compatible=True" on a free-threaded interpreter, then `args` joined with
+/// blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(Context& context, const std::vector<std::string>& args);
 /// The command text that `cythonCall(context, args)` hands to `utils::pythonCall`.

@@ -149,7 +149,7 @@ TEST(Concurrency, BuildsInOneDirectoryTakeTurnsAndSignalsStopTheCompilers) {
   ASSERT_EQ(project.build({"app", "*.py"}).status, 0);
   {
     Started program(project, {"app", "*.py"});
-    ASSERT_TRUE(program.awaitChild("-m cython"));
+    ASSERT_TRUE(program.awaitChild("_qvx_cython.py"));
     Started library(project, {"--library", "app", "*.py"});
     EXPECT_EQ(program.wait(), 0) << program.log();
     EXPECT_EQ(library.wait(), 0) << library.log();
@@ -161,7 +161,7 @@ TEST(Concurrency, BuildsInOneDirectoryTakeTurnsAndSignalsStopTheCompilers) {
   for (int signal : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(strsignal(signal));
     Started build(project, {"app", "*.py"});
-    ASSERT_TRUE(build.awaitChild("-m cython"));
+    ASSERT_TRUE(build.awaitChild("_qvx_cython.py"));
     ::kill(build.pid, signal);
     const int status = build.wait();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;

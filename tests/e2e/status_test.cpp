@@ -1,8 +1,9 @@
 // How a built program ends, compared with CPython running the same sources as a console script
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
-// sys.exit, Ctrl-C, annotations, docstrings and the program's own logging set-up, under a name
-// given with --exe, also with libpython's compiled-in prefix out of reach; the runs that stop
-// before compiling; and build interpreter queries that ignore modules in the working directory.
+// sys.exit, Ctrl-C, annotations, powers of C integers, docstrings and the program's own logging
+// set-up, under a name given with --exe, also with libpython's compiled-in prefix out of reach;
+// the runs that stop before compiling; and build interpreter queries that ignore modules in the
+// working directory.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
@@ -37,6 +38,7 @@ def main():
         return int(sys.argv[2]) if sys.argv[2].isdigit() else sys.argv[2]
     if command == "typed":
         print(repr(words.typed(2.5, words.Text("t"), range(2))))
+        print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70)
         return None
     if command == "log":
         logging.basicConfig(level=logging.INFO)
