@@ -44,12 +44,13 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
 
 namespace {
 
-// Cython run with one correction. Cython computes `x ** n` in C when both operands are C integers
-// (as `len(s)` is): a float, `2 ** len(s) == 8.0`, or a wrapped-around integer, where Python
-// gives an exact int. Such a power becomes a Python operation, unless the module asks for C
-// semantics with the cpow directive.
+// Cython, run with corrections where it departs from Python or stops on valid code:
+// - `x ** n` with both operands C integers (as `len(s)` is) is computed in C, a float
+//   (`2 ** len(s) == 8.0`) or a wrapped-around integer, where Python gives an exact int: it
+//   becomes a Python operation unless the module asks for C semantics (the cpow directive);
+// - unpacking a slice with a computed start (`a, b = s[i - 2:i]`) crashed type inference.
 constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
-from Cython.Compiler import ExprNodes
+from Cython.Compiler import ExprNodes, PyrexTypes
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -61,6 +62,27 @@ def _is_py_operation_types(node, type1, type2):
 
 
 ExprNodes.PowNode.is_py_operation_types = _is_py_operation_types
+
+_item_node = ExprNodes.ExprNode.inferable_item_node
+
+
+class _AnyItem(ExprNodes.ExprNode):
+    # An item at a place not known when compiling: nothing is known of its type.
+    subexprs = []
+    type = PyrexTypes.py_object_type
+
+    def may_be_none(self):
+        return True
+
+
+def _inferable_item_node(node, index=0):
+    if not isinstance(index, int):
+        return _AnyItem(node.pos)
+    return _item_node(node, index)
+
+
+ExprNodes.ExprNode.inferable_item_node = _inferable_item_node
+
 main(command_line=1)
 )";
 

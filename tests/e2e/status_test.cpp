@@ -1,9 +1,9 @@
 // How a built program ends, compared with CPython running the same sources as a console script
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
-// sys.exit, Ctrl-C, annotations, powers of C integers, docstrings and the program's own logging
-// set-up, under a name given with --exe, also with libpython's compiled-in prefix out of reach;
-// the runs that stop before compiling; and build interpreter queries that ignore modules in the
-// working directory.
+// sys.exit, Ctrl-C, annotations, code that Cython once got wrong, docstrings and the program's
+// own logging set-up, under a name given with --exe, also with libpython's compiled-in prefix
+// out of reach; the runs that stop before compiling; and build interpreter queries that ignore
+// modules in the working directory.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
@@ -38,7 +38,8 @@ def main():
         return int(sys.argv[2]) if sys.argv[2].isdigit() else sys.argv[2]
     if command == "typed":
         print(repr(words.typed(2.5, words.Text("t"), range(2))))
-        print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70)
+        print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70,
+              words.last_two("abc"))
         return None
     if command == "log":
         logging.basicConfig(level=logging.INFO)
@@ -73,6 +74,11 @@ class Text(str):
 def greeting(names):
     """The greeting for names."""
     return "hello " + " and ".join(names or ["world"])
+
+
+def last_two(items):
+    first, second = items[len(items) - 2:len(items)]
+    return first, second
 
 
 def explode():
