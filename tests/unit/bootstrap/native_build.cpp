@@ -45,7 +45,7 @@ fs::path compileC(const fs::path& cFile, std::string& diagnostics,
   const interpreter::Facts& facts = buildFacts();
   fs::path object = fs::path(cFile).replace_extension(".o");
   std::vector<std::string> argv = {"gcc", "-c", "-O1", "-Wall", "-Wextra", "-DNDEBUG",
-                                   "-DCYTHON_NO_PYINIT_EXPORT=1", "-DCYTHON_COMPRESS_STRINGS=0",
+                                   "-DCYTHON_NO_PYINIT_EXPORT=1",
                                    "-I" + facts.path("include"),
                                    "-I" + cFile.parent_path().string()};
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
