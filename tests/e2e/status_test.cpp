@@ -39,7 +39,7 @@ def main():
     if command == "typed":
         print(repr(words.typed(2.5, words.Text("t"), range(2))))
         print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70,
-              words.last_two("abc"))
+              words.last_two("abc"), words.kind(3), words.kind("3"))
         return None
     if command == "log":
         logging.basicConfig(level=logging.INFO)
@@ -79,6 +79,14 @@ def greeting(names):
 def last_two(items):
     first, second = items[len(items) - 2:len(items)]
     return first, second
+
+
+def kind(value):
+    match value:
+        case int():
+            return "int"
+        case _:
+            return "other"
 
 
 def explode():
