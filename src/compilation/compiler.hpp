@@ -64,6 +64,14 @@ std::string _format_filenames(const std::vector<std::filesystem::path>& paths,
 /// served under.
 std::optional<std::string> topLevelPackage(const std::vector<std::filesystem::path>& sources);
 
+/// The top-level names of `sources` (paths below the source root), sorted, each once: the
+/// packages (a module's first directory) and the modules alone at the top ("report.py").
+struct TopLevelNames {
+  std::vector<std::string> packages;
+  std::vector<std::string> modules;
+};
+TopLevelNames topLevelNames(const std::vector<std::filesystem::path>& sources);
+
 /// The first occurrence of each item, in the order of first occurrence.
 std::vector<std::string> _dedupe_keep_order(const std::vector<std::string>& items);
 

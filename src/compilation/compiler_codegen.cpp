@@ -195,13 +195,10 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
   // Only in the build directory: a source directory may hold a file of that name of the user's.
   writeOrRemove(modBuildPath / "_qvx_bootstrap.pxd", pxd, !pxd.empty());
 
-  // A library serves its modules under the package its wheel installs: their own names when
-  // they form one top-level package, otherwise below the package's name, known when it loads.
   fs::path bootstrapPyx = modBuildPath / "_qvx_bootstrap.pyx";
   utils::template_(context, std::string(templates::bootstrapTemplate), bootstrapPyx,
                    {{"modules", moduleTable(plan)},
                     {"library", library},
-                    {"prefixed", library && !plan.topPackage},
                     {"packages", textList(plan.packages)},
                     {"mainModule", mainModule ? json(*mainModule) : json(nullptr)},
                     {"code", code},

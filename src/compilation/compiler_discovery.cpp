@@ -105,6 +105,18 @@ std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources)
   return top;
 }
 
+TopLevelNames topLevelNames(const std::vector<fs::path>& sources) {
+  std::set<std::string> packages, modules;
+  for (const auto& source : sources) {
+    fs::path relative = pathlibForm(source);
+    auto first = relative.begin();
+    if (first == relative.end()) continue;
+    if (std::next(first) == relative.end()) modules.insert(relative.stem().string());
+    else packages.insert(first->string());
+  }
+  return {{packages.begin(), packages.end()}, {modules.begin(), modules.end()}};
+}
+
 std::string moduleSymbol(const std::string& name) {
   // Each part with its length before it: "a.b_c" and "a_b.c" stay apart.
   std::string symbol = "qvx_";
@@ -156,7 +168,6 @@ SourcePlan discoverSources(Context& context, const fs::path& sourcePath,
   std::sort(matched.begin(), matched.end(), pathLess);
 
   std::set<std::string> packageSet;
-  std::vector<fs::path> relativeSources;
   for (const auto& filePath : matched) {
     std::vector<std::string> parts = nameParts(root, filePath);
     if (parts.empty()) continue; // an "__init__" file directly in the source root
@@ -173,9 +184,7 @@ SourcePlan discoverSources(Context& context, const fs::path& sourcePath,
     if (module.rebuilt) plan.cSources.push_back(plan.modBuildPath / (module.fileStem + ".c"));
     plan.objects.push_back(objPath);
     plan.modules.push_back(std::move(module));
-    relativeSources.push_back(filePath.lexically_relative(root));
   }
-  plan.topPackage = topLevelPackage(relativeSources);
   requireUniqueNames(plan.modules, plan.packages);
   return plan;
 }

@@ -46,9 +46,6 @@ struct SourcePlan {
   /// The dotted name of every package (a directory holding a module, at any depth), each
   /// after its parent.
   std::vector<std::string> packages;
-
-  /// The one top-level package that holds every module, if there is one.
-  std::optional<std::string> topPackage;
 };
 
 /// The C symbol that stands for the module `name` in a product: distinct for distinct names.

@@ -12,6 +12,7 @@
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_names.hpp"
 
+#include <algorithm>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -31,9 +32,62 @@ std::string executableName(plugin::PluginManager& manager, const std::string& pr
   return path->filename().string();
 }
 
+// Package data at its place below `dataRoot`, leaving out the entries the layout wrote itself.
+void writePackageData(WheelArchive& archive, const std::vector<DataFile>& data,
+                      const std::string& dataRoot, const std::set<std::string>& generated) {
+  for (const auto& file : data) {
+    std::string entry = dataRoot + file.place;
+    if (generated.contains(entry)) continue;
+    std::error_code ec;
+    const bool executable =
+        (fs::status(file.source, ec).permissions() & fs::perms::owner_exec) != fs::perms::none;
+    archive.write_file(entry, readBytes(file.source),
+                       executable ? WheelArchive::programMode : WheelArchive::fileMode);
+  }
+}
+
+// Several top-level names: each installed under its own name by a file that loads the library
+// from a private package, whose name no module of the project can have.
+void writeTopLevelLayout(WheelArchive& archive, const Project& project,
+                         const std::string& distInfo, const std::string& libraryData,
+                         const std::string& suffix, const WheelOptions& options) {
+  const std::string privatePackage =
+      "_qvx_" + moduleNames(project.name, std::nullopt, std::nullopt).package;
+  std::string topLevel = privatePackage + "\n";
+  std::set<std::string> generated;
+  auto writeStub = [&](const std::string& name, const std::string& entry) {
+    if (name == privatePackage)
+      throw std::runtime_error("The top-level module or package '" + name +
+                               "' has the name of the directory that holds the library in the "
+                               "wheel; rename it");
+    archive.write_file(entry, topLevelStub(privatePackage, name));
+    generated.insert(entry);
+    topLevel += name + "\n";
+  };
+  for (const auto& package : options.topPackages) writeStub(package, package + "/__init__.py");
+  for (const auto& module : options.topModules) writeStub(module, module + ".py");
+  std::string libraryFile = privatePackage + suffix;
+  archive.write_file(privatePackage + "/" + libraryFile, libraryData);
+  archive.write_file(privatePackage + "/__init__.py", privatePackageInit(libraryFile));
+  // `python -m` on the main module's top package runs its own "__main__.py", shipped as data;
+  // without one, a generated one calls the main module's main().
+  const std::string main = options.mainModuleName.value_or("");
+  const std::string top = main.substr(0, main.find('.'));
+  const std::string mainFile = top + "/__main__.py";
+  const auto& packages = options.topPackages;
+  if (std::find(packages.begin(), packages.end(), top) != packages.end() &&
+      std::none_of(options.packageData.begin(), options.packageData.end(),
+                   [&](const DataFile& file) { return file.place == mainFile; }))
+    archive.write_file(mainFile, packageMain(moduleNames(project.name, top, main).importPath));
+  writePackageData(archive, options.packageData, "", generated);
+  archive.write_file(distInfo + "/top_level.txt", topLevel);
+}
+
 void writeLibraryLayout(WheelArchive& archive, const Project& project, const std::string& distInfo,
                         const std::string& libraryData, const std::string& suffix,
                         const WheelOptions& options) {
+  if (!options.topPackage && (!options.topPackages.empty() || !options.topModules.empty()))
+    return writeTopLevelLayout(archive, project, distInfo, libraryData, suffix, options);
   ModuleNames names = moduleNames(project.name, options.topPackage, options.mainModuleName);
   const std::string& name = names.package;
   std::string libraryFile = name + suffix;
@@ -48,15 +102,7 @@ void writeLibraryLayout(WheelArchive& archive, const Project& project, const std
   const std::string dataRoot = names.prefixed ? name + "/" : "";
   const std::set<std::string> generated = {name + "/" + libraryFile, name + "/__init__.py",
                                            name + "/__main__.py"};
-  for (const auto& file : options.packageData) {
-    std::string entry = dataRoot + file.place;
-    if (generated.contains(entry)) continue;
-    std::error_code ec;
-    const bool executable =
-        (fs::status(file.source, ec).permissions() & fs::perms::owner_exec) != fs::perms::none;
-    archive.write_file(entry, readBytes(file.source),
-                       executable ? WheelArchive::programMode : WheelArchive::fileMode);
-  }
+  writePackageData(archive, options.packageData, dataRoot, generated);
   archive.write_file(distInfo + "/top_level.txt", name);
 }
 

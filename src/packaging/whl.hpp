@@ -22,6 +22,11 @@ struct WheelOptions {
   bool library = false;
   /// The one top-level package that a library's modules form, which names the wheel's package.
   std::optional<std::string> topPackage;
+  /// The top-level packages and lone top-level modules of a library whose sources have several
+  /// top-level names (no `topPackage`): each is installed under its own name, and the library
+  /// in a private package named from the distribution ("_qvx_" and the name as an identifier).
+  std::vector<std::string> topPackages;
+  std::vector<std::string> topModules;
   std::optional<std::string> mainModuleName;
   /// The package's own "__main__.py", shipped as it is so that `python -m package` runs it as
   /// CPython would; without one the wheel gets a generated file that calls the main module.

@@ -44,6 +44,22 @@ from .{0} import *
                             reexported);
 }
 
+std::string privatePackageInit(const std::string& libraryFile) {
+  // Read by the bootstrap: the modules are served under their own names, not below this one.
+  return "_qvx_serves_top_level = True\n" + packageInit(libraryFile, "");
+}
+
+std::string topLevelStub(const std::string& privatePackage, const std::string& name) {
+  // As in the package's `__init__.py`: the namespace keeps only what the body defines.
+  return fmt::format(R"(def _qvx_run(module):
+    import importlib
+    del globals()['_qvx_run']
+    importlib.import_module('{0}._qvx_bootstrap').run_top_level('{1}', module)
+_qvx_run(__import__('sys').modules[__name__])
+)",
+                     privatePackage, name);
+}
+
 std::string packageMain(const std::string& moduleImportPath) {
   std::string module =
       moduleImportPath.empty() ? "__package__" : "'." + moduleImportPath + "', __package__";

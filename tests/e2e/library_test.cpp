@@ -1,6 +1,6 @@
-// Library builds: one shared library for a package's modules, its wheel (with the project's
-// version in its normal form) repaired by auditwheel and installed with pip, and the same wheel
-// in an embedded directory; and a project of nested packages, built as a program and as a
+// Library builds: one shared library for a project of several top-level names, each served
+// under its own name, its wheel (with the project's version in its normal form) repaired by
+// auditwheel and installed with pip, and the same wheel in an embedded directory; and a project of nested packages, built as a program and as a
 // library, behaving as CPython does on its sources.
 #include "e2e/e2e_support.hpp"
 
@@ -42,20 +42,29 @@ def main():
     {"units.py", R"(def cm_to_inch(value):
     return value / 2.54
 )"},
+    {"alpha/__init__.py", "from beta import twice\nVALUE = twice(21)\n"},
+    {"beta/__init__.py", "import importlib.resources\n\n\ndef twice(x):\n    return 2 * x\n\n\n"
+                         "DATA = importlib.resources.files(__name__).joinpath('d.txt').read_text()\n"},
+    {"beta/d.txt", "beta data"},
+    {"beta/__main__.py", "import beta\nprint('run as', __name__, beta.DATA)\n"},
 };
 
 // One build gives the library, its repaired wheel and an embedded directory with that wheel.
 TEST(Library, ImportedWheeledAndEmbedded) {
   Project project("library", libraryFiles);
   const fs::path embedded = scratch("embedded") / "geomlib";
-  const Outcome build = project.build({"--library", "--wheel", "dist", "--embed",
-                                       embedded.string(), "shapes", "shapes.py", "units.py"});
+  const Outcome build =
+      project.build({"--library", "--wheel", "dist", "--embed", embedded.string(), "shapes",
+                     "shapes.py", "units.py", "alpha/*.py", "beta/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
   // Importing the library leaves the application's logging as it was.
-  const std::string useIt = "import geomlib, geomlib.units as u, logging, sys\n"
-                            "print(geomlib.describe(3), u.cm_to_inch(2.54))\n"
-                            "print(sys.modules['geomlib'].__file__.startswith(sys.prefix))\n"
-                            "print(logging.root.handlers, logging.root.level)";
+  const std::string useIt =
+      "import shapes, units as u, alpha, beta, logging, os\n"
+      "print(shapes.describe(3), u.cm_to_inch(2.54), alpha.VALUE, beta.DATA, u.__name__)\n"
+      "print([os.path.relpath(m.__file__, os.path.dirname(u.__file__)) for m in (u, alpha)])\n"
+      "print(logging.root.handlers, logging.root.level)";
+  const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
+  ASSERT_EQ(expected.status, 0) << expected.all();
   {
     SCOPED_TRACE("the repaired wheel, installed with pip");
     const fs::path wheel = onlyWheel(project.dir() / "dist");
@@ -70,17 +79,17 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const fs::path python = pipInstall(venv, wheel);
     const Outcome imported = runClean({python.string(), "-c", useIt}, venv);
     EXPECT_EQ(imported.status, 0) << imported.all();
-    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
-    const Outcome asProgram = runClean({python.string(), "-m", "geomlib"}, venv);
+    EXPECT_EQ(imported.out, expected.out);
+    const Outcome asProgram = runClean({python.string(), "-m", "beta"}, venv);
     EXPECT_EQ(asProgram.status, 0) << asProgram.all();
-    EXPECT_EQ(asProgram.out, "circle r=1 area=3.142\n");
+    EXPECT_EQ(asProgram.out, "run as __main__ beta data\n");
   }
   {
     SCOPED_TRACE("the embedded directory, which got the wheel and no program");
     const Outcome imported =
         runClean({(embedded / "bin" / "python").string(), "-c", useIt}, embedded);
     EXPECT_EQ(imported.status, 0) << imported.all();
-    EXPECT_EQ(imported.out, "circle r=3 area=28.274 1.0\nTrue\n[] 30\n");
+    EXPECT_EQ(imported.out, expected.out);
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
   }
   // A module alone is served under its own name, as pip installs a one-module project.

@@ -74,7 +74,7 @@ protected:
     for (const char* name : {"app", "helper", "broken"}) table.push_back({name, name});
     table.push_back({"pkg.inner", "inner"});
     json program = {{"modules", table},
-                    {"library", false}, {"prefixed", false}, {"packages", {"pkg"}},
+                    {"library", false}, {"packages", {"pkg"}},
                     {"mainModule", "app"}, {"code", "def _plugin_answer():\n    return 42\n"},
                     {"features", {{"fast", true}}}, {"exports", {{"answer", "_plugin_answer()"}}},
                     {"debug", false}};

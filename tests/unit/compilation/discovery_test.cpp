@@ -61,7 +61,6 @@ TEST_F(Discovery, OrdersModulesGroupsPackagesAndRefusesWhatItCannotBuild) {
   EXPECT_EQ(plan.cSources.at(2), m / "pkg.__init__.c");
   EXPECT_EQ(plan.objects.back(), m / "zz.o");
   EXPECT_TRUE(fs::is_directory(m));
-  EXPECT_EQ(discover("root", {"x/**/*.py"}).topPackage, "x");
   EXPECT_NE(quorvex::compiler::moduleSymbol("a.b_c"), quorvex::compiler::moduleSymbol("a_b.c"));
 
   EXPECT_EQ(errorOf("root", {"m.py", "m/*"}), "Two modules named m: root/m/__init__.py and root/m.py");
