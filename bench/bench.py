@@ -183,9 +183,11 @@ def main():
 
         hello_dir = root / "hello"
         build(args.tool, hello_dir, "hello", ["hello.py"], "hello", env)
-        # The standard modules that the start-up imports: its template's top-level imports.
+        # The standard modules that a program's start-up imports: its template's top-level
+        # imports before the first template directive (what follows may be a library's alone).
         template = REPO / "src" / "bootstrap" / "templates" / "bootstrap.pyx.in"
-        modules = ", ".join(re.findall(r"^import (\S+)$", template.read_text(), re.M))
+        head = template.read_text().split("{{", 1)[0]
+        modules = ", ".join(re.findall(r"^import (\S+)$", head, re.M))
         hello = median_start([str(hello_dir / ".quorvex_build" / "hello")], hello_dir, args.runs)
         bare = median_start([str(python), "-I", "-c", f"import {modules}"], hello_dir, args.runs)
         rows += [("start-up, hello program", f"{hello * 1e3:.1f} ms"),
