@@ -48,6 +48,7 @@ namespace {
 // - `x ** n` with both operands C integers (as `len(s)` is) is computed in C, a float
 //   (`2 ** len(s) == 8.0`) or a wrapped-around integer, where Python gives an exact int: it
 //   becomes a Python operation unless the module asks for C semantics (the cpow directive);
+//   so does `n << k` of two C integers, which C truncates to 64 bits;
 // - unpacking a slice with a computed start (`a, b = s[i - 2:i]`) crashed type inference.
 constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
 from Cython.Compiler import ExprNodes, PyrexTypes
@@ -62,6 +63,16 @@ def _is_py_operation_types(node, type1, type2):
 
 
 ExprNodes.PowNode.is_py_operation_types = _is_py_operation_types
+
+_int_operation = ExprNodes.IntBinopNode.is_py_operation_types
+
+
+def _is_py_shift(node, type1, type2):
+    return _int_operation(node, type1, type2) or (
+        node.operator == "<<" and type1.is_int and type2.is_int)
+
+
+ExprNodes.IntBinopNode.is_py_operation_types = _is_py_shift
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 

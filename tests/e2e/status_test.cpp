@@ -39,6 +39,7 @@ def main():
     if command == "typed":
         print(repr(words.typed(2.5, words.Text("t"), range(2))))
         print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70,
+              len(sys.argv) << 70,
               words.last_two("abc"), words.kind(3), words.kind("3"))
         return None
     if command == "log":
