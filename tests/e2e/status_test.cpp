@@ -40,6 +40,7 @@ def main():
         print(repr(words.typed(2.5, words.Text("t"), range(2))))
         print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70,
               words.last_two("abc"), words.kind(3), words.kind("3"))
+        print(words.Text.names, words.spans(2))
         return None
     if command == "log":
         logging.basicConfig(level=logging.INFO)
@@ -69,6 +70,11 @@ class Boom(RuntimeError):
 
 class Text(str):
     """A text of one's own."""
+    names = [name for name in locals() if not name.startswith("__")]
+
+
+def spans(n):
+    return [(tag, list(steps)) for steps, tag in ((range(n), "up"), (range(n - 1, -1, -1), "down"))]
 
 
 def greeting(names):
