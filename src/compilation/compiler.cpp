@@ -52,9 +52,11 @@ namespace {
 // - `locals()`, `vars()` or `dir()` as the first iterable of a comprehension in a class body
 //   (`class C: names = [n for n in locals()]`) crashed the compiler;
 // - a variable inferred to hold a range was checked with PyRange_CheckExact, which no Python
-//   defines: the module then fails to load.
+//   defines: the module then fails to load;
+// - a value case after a general one (`case str(): out = m` then `case None: out = ""`) took
+//   the names bound in the general case's body for bound: rebinding them freed a NULL.
 constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
-from Cython.Compiler import ExprNodes, ParseTreeTransforms, PyrexTypes
+from Cython.Compiler import ExprNodes, MatchCaseNodes, ParseTreeTransforms, PyrexTypes
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -115,6 +117,22 @@ def _type_check_function(self, exact=True):
 
 
 PyrexTypes.BuiltinObjectType.type_check_function = _type_check_function
+
+_refactor_cases = MatchCaseNodes.MatchNode.refactor_cases
+
+
+def _refactor_leading_cases(node):
+    # Only the leading value cases become an if statement: the flow analysis would enter one
+    # after a general case from that case's body, taking its names for bound.
+    cases = node.cases
+    general = [i for i, case in enumerate(cases) if case and not case.is_simple_value_comparison()]
+    lead = general[0] if general else len(cases)
+    node.cases = cases[:lead]
+    _refactor_cases(node)
+    node.cases += [case for case in cases[lead:] if case is not None]
+
+
+MatchCaseNodes.MatchNode.refactor_cases = _refactor_leading_cases
 
 main(command_line=1)
 )";

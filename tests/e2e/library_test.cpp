@@ -106,7 +106,9 @@ TEST(Library, ImportedWheeledAndEmbedded) {
 const std::map<std::string, std::string> packageFiles = {
     {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
     {"app/__init__.py",
-     "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
+     "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"
+     "from .globals import STATE\n"},
+    {"app/globals.py", "STATE = 'a submodule named globals'\n"},
     {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
     {"app/util.py", "try:\n    from . import optional\nexcept ImportError:\n    pass\n"
                     "NAME = 'app.util'\n"

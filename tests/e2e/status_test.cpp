@@ -40,7 +40,7 @@ def main():
         print(repr(words.typed(2.5, words.Text("t"), range(2))))
         print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70,
               words.last_two("abc"), words.kind(3), words.kind("3"))
-        print(words.Text.names, words.spans(2))
+        print(words.Text.names, words.spans(2), words.kind(None))
         return None
     if command == "log":
         logging.basicConfig(level=logging.INFO)
@@ -90,9 +90,12 @@ def last_two(items):
 def kind(value):
     match value:
         case int():
-            return "int"
+            name = "int"
+        case None:
+            name = "none"
         case _:
-            return "other"
+            name = "other"
+    return name
 
 
 def explode():
