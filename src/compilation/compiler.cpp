@@ -54,9 +54,11 @@ namespace {
 // - a variable inferred to hold a range was checked with PyRange_CheckExact, which no Python
 //   defines: the module then fails to load;
 // - a value case after a general one (`case str(): out = m` then `case None: out = ""`) took
-//   the names bound in the general case's body for bound: rebinding them freed a NULL.
+//   the names bound in the general case's body for bound: rebinding them freed a NULL;
+// - `items.extend(iterable)` on a list is called as a method: the limited API's stand-in takes
+//   the whole iterable before adding anything, where Python keeps the items before an error.
 constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
-from Cython.Compiler import ExprNodes, MatchCaseNodes, ParseTreeTransforms, PyrexTypes
+from Cython.Compiler import Builtin, ExprNodes, MatchCaseNodes, ParseTreeTransforms, PyrexTypes
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -133,6 +135,8 @@ def _refactor_leading_cases(node):
 
 
 MatchCaseNodes.MatchNode.refactor_cases = _refactor_leading_cases
+
+del Builtin.builtin_scope.lookup("list").type.scope.entries["extend"]
 
 main(command_line=1)
 )";
