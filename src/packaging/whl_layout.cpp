@@ -10,8 +10,10 @@ namespace quorvex::whl {
 std::string packageInit(const std::string& libraryFile, const std::string& reexported) {
   // The loading runs in a function that is gone before the package's body runs: the package's
   // namespace holds what its own body defines and nothing of the loader's, as under CPython.
+  // That namespace is passed in: once the package's modules load, a submodule named "globals"
+  // (click has one) is bound in it and hides the built-in function.
   std::string text = fmt::format(
-      R"(def _qvx_load(name, path):
+      R"(def _qvx_load(name, path, namespace):
     import sys, types, importlib.util, importlib.machinery
     bundled = [name + '._qvx_bootstrap', '_qvx_shared']
     class _BundledFinder:
@@ -29,10 +31,10 @@ std::string packageInit(const std::string& libraryFile, const std::string& reexp
     # Init Cython shared runtime first so that module init functions
     # inside the same .so can find _qvx_shared already loaded.
     importlib.import_module('_qvx_shared')
-    del globals()['_qvx_load']
+    del namespace['_qvx_load']
     importlib.import_module('._qvx_bootstrap', name)
-    globals().pop('_qvx_bootstrap', None)  # set by the import system, after the body ran
-_qvx_load(__name__, __path__)
+    namespace.pop('_qvx_bootstrap', None)  # set by the import system, after the body ran
+_qvx_load(__name__, __path__, globals())
 )",
       libraryFile);
   if (reexported.empty()) return text;

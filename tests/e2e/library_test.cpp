@@ -106,8 +106,12 @@ TEST(Library, ImportedWheeledAndEmbedded) {
 const std::map<std::string, std::string> packageFiles = {
     {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
     {"app/__init__.py",
-     "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"},
-    {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"},
+     "'Demo.'\nVERSION = '1.0'\nfrom .core import greet\nimport app.sub.inner.mod\n"
+     "from .globals import STATE\n"},
+    {"app/globals.py", "STATE = 'a submodule named globals'\n"},
+    {"app/core.py", "from . import util\n\n\ndef greet():\n    return 'hello from ' + util.NAME\n"
+                    "def upto(text):\n    out = []\n    try:\n        out.extend(int(c) for c in text)\n"
+                    "    except ValueError:\n        return out\n"},
     {"app/util.py", "try:\n    from . import optional\nexcept ImportError:\n    pass\n"
                     "NAME = 'app.util'\n"
                     "try:\n    TEXT = long\nexcept NameError:\n    TEXT = 'str'\n"},
@@ -138,7 +142,7 @@ from app.other import util as other_util
 
 
 def main():
-    print(app.VERSION, app.greet(), app.sub.LEVEL)
+    print(app.VERSION, app.greet(), app.sub.LEVEL, app.core.upto('12x3'))
     print(util.NAME, other_util.NAME, util.TEXT)
     print(*app.sub.inner.mod.WHERE)
     print(app.__package__, app.sub.__package__, app.core.__package__, app.other.__path__ != [])

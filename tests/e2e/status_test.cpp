@@ -41,6 +41,7 @@ def main():
         print(2 ** len(sys.argv), 10 ** (1 - len(sys.argv)), len(sys.argv) ** 70,
               len(sys.argv) << 70,
               words.last_two("abc"), words.kind(3), words.kind("3"))
+        print(words.Text.names, words.spans(2), words.kind(None))
         return None
     if command == "log":
         logging.basicConfig(level=logging.INFO)
@@ -70,6 +71,11 @@ class Boom(RuntimeError):
 
 class Text(str):
     """A text of one's own."""
+    names = [name for name in locals() if not name.startswith("__")]
+
+
+def spans(n):
+    return [(tag, list(steps)) for steps, tag in ((range(n), "up"), (range(n - 1, -1, -1), "down"))]
 
 
 def greeting(names):
@@ -85,9 +91,12 @@ def last_two(items):
 def kind(value):
     match value:
         case int():
-            return "int"
+            name = "int"
+        case None:
+            name = "none"
         case _:
-            return "other"
+            name = "other"
+    return name
 
 
 def explode():
