@@ -48,9 +48,11 @@ namespace {
 // - `x ** n` with both operands C integers (as `len(s)` is) is computed in C, a float
 //   (`2 ** len(s) == 8.0`) or a wrapped-around integer, where Python gives an exact int: it
 //   becomes a Python operation unless the module asks for C semantics (the cpow directive);
-// - unpacking a slice with a computed start (`a, b = s[i - 2:i]`) crashed type inference.
+// - unpacking a slice with a computed start (`a, b = s[i - 2:i]`) crashed type inference;
+// - an import found None in sys.modules and gave it back, where Python raises
+//   ModuleNotFoundError (how a module is blocked): None now takes the importer's way.
 constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
-from Cython.Compiler import ExprNodes, PyrexTypes
+from Cython.Compiler import Code, ExprNodes, PyrexTypes
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -82,6 +84,22 @@ def _inferable_item_node(node, index=0):
 
 
 ExprNodes.ExprNode.inferable_item_node = _inferable_item_node
+
+_read_utilities = Code.read_utilities_hook
+_module_lookup = '    PyObject *imported_module = PyImport_GetModule(qualname);\n'
+_none_is_missing = ('    if (imported_module == Py_None) { Py_DECREF(imported_module); '
+                    'imported_module = NULL; }\n')
+
+
+def _read_utilities_fixed(path):
+    lines = _read_utilities(path)
+    if path == 'ImportExport.c' and _module_lookup in lines:
+        at = lines.index(_module_lookup) + 1
+        lines[at:at] = [_none_is_missing]
+    return lines
+
+
+Code.read_utilities_hook = _read_utilities_fixed
 
 main(command_line=1)
 )";
