@@ -44,113 +44,12 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
 
 namespace {
 
-// Cython, run with corrections where it departs from Python or stops on valid code:
-// - `x ** n` with both operands C integers (as `len(s)` is) is computed in C, a float
-//   (`2 ** len(s) == 8.0`) or a wrapped-around integer, where Python gives an exact int: it
-//   becomes a Python operation unless the module asks for C semantics (the cpow directive);
-//   so does `n << k` of two C integers, which C truncates to 64 bits;
-// - unpacking a slice with a computed start (`a, b = s[i - 2:i]`) crashed type inference;
-// - `locals()`, `vars()` or `dir()` as the first iterable of a comprehension in a class body
-//   (`class C: names = [n for n in locals()]`) crashed the compiler;
-// - a variable inferred to hold a range was checked with PyRange_CheckExact, which no Python
-//   defines: the module then fails to load;
-// - a value case after a general one (`case str(): out = m` then `case None: out = ""`) took
-//   the names bound in the general case's body for bound: rebinding them freed a NULL;
-// - `items.extend(iterable)` on a list is called as a method: the limited API's stand-in takes
-//   the whole iterable before adding anything, where Python keeps the items before an error.
-constexpr std::string_view cythonDriverText = R"(# Written by quorvex: runs Cython.
-from Cython.Compiler import Builtin, ExprNodes, MatchCaseNodes, ParseTreeTransforms, PyrexTypes
-from Cython.Compiler.Main import main
-
-_c_operation = ExprNodes.PowNode.is_py_operation_types
-
-
-def _is_py_operation_types(node, type1, type2):
-    return _c_operation(node, type1, type2) or (
-        not node.is_cpow and type1.is_int and type2.is_int)
-
-
-ExprNodes.PowNode.is_py_operation_types = _is_py_operation_types
-
-_int_operation = ExprNodes.IntBinopNode.is_py_operation_types
-
-
-def _is_py_shift(node, type1, type2):
-    return _int_operation(node, type1, type2) or (
-        node.operator == "<<" and type1.is_int and type2.is_int)
-
-
-ExprNodes.IntBinopNode.is_py_operation_types = _is_py_shift
-
-_item_node = ExprNodes.ExprNode.inferable_item_node
-
-
-class _AnyItem(ExprNodes.ExprNode):
-    # An item at a place not known when compiling: nothing is known of its type.
-    subexprs = []
-    type = PyrexTypes.py_object_type
-
-    def may_be_none(self):
-        return True
-
-
-def _inferable_item_node(node, index=0):
-    if not isinstance(index, int):
-        return _AnyItem(node.pos)
-    return _item_node(node, index)
-
-
-ExprNodes.ExprNode.inferable_item_node = _inferable_item_node
-
-_scope_node = ParseTreeTransforms.TransformBuiltinMethods.current_scope_node
-
-
-def _class_scope_node(self):
-    # A comprehension's first iterable is evaluated in the enclosing class body: there
-    # locals(), vars() and dir() are the class's namespace, held by the class's node.
-    node, env = self.env_stack[-1]
-    if (env.is_py_class_scope and isinstance(node, ExprNodes.IteratorNode)
-            and len(self.env_stack) > 2
-            and isinstance(self.env_stack[-2][0], ExprNodes.ComprehensionNode)
-            and self.env_stack[-3][1] is env):
-        return self.env_stack[-3][0]
-    return _scope_node(self)
-
-
-ParseTreeTransforms.TransformBuiltinMethods.current_scope_node = _class_scope_node
-# The loop over such a namespace asks its type: any mapping a metaclass prepared.
-ExprNodes.PyClassLocalsExprNode.infer_type = lambda node, env: PyrexTypes.py_object_type
-
-_type_check = PyrexTypes.BuiltinObjectType.type_check_function
-
-
-def _type_check_function(self, exact=True):
-    # range cannot be subclassed: PyRange_Check is exact, and there is no PyRange_CheckExact.
-    return _type_check(self, exact and self.name != "range")
-
-
-PyrexTypes.BuiltinObjectType.type_check_function = _type_check_function
-
-_refactor_cases = MatchCaseNodes.MatchNode.refactor_cases
-
-
-def _refactor_leading_cases(node):
-    # Only the leading value cases become an if statement: the flow analysis would enter one
-    # after a general case from that case's body, taking its names for bound.
-    cases = node.cases
-    general = [i for i, case in enumerate(cases) if case and not case.is_simple_value_comparison()]
-    lead = general[0] if general else len(cases)
-    node.cases = cases[:lead]
-    _refactor_cases(node)
-    node.cases += [case for case in cases[lead:] if case is not None]
-
-
-MatchCaseNodes.MatchNode.refactor_cases = _refactor_leading_cases
-
-del Builtin.builtin_scope.lookup("list").type.scope.entries["extend"]
-
-main(command_line=1)
-)";
+// The Cython driver (cython_driver.py): corrections of Cython where it departs from Python,
+// then Cython's own main.
+const char cythonDriverBytes[] = {
+#include "templates/cython_driver.py.inc"
+};
+const std::string_view cythonDriverText(cythonDriverBytes, sizeof cythonDriverBytes);
 
 // The driver in the build directory, written when it is missing or differs.
 std::string cythonDriver(Context& context) {

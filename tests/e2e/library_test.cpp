@@ -100,9 +100,9 @@ TEST(Library, ImportedWheeledAndEmbedded) {
 }
 
 // Relative imports at three depths, package bodies that import their own modules, a guarded
-// import of a module that fails, a namespace package, two modules named "util", a project named
-// unlike its package, a name bound nowhere (Python 2's `long`), a NameError only when it runs,
-// and a package's namespace and docstring.
+// import of a module that fails, an import that None in sys.modules blocks, a namespace package,
+// two modules named "util", a project named unlike its package, a name bound nowhere (Python
+// 2's `long`), a NameError only when it runs, and a package's namespace and docstring.
 const std::map<std::string, std::string> packageFiles = {
     {"pyproject.toml", "[project]\nname = \"Pkg-Demo\"\nversion = \"0.1\"\n"},
     {"app/__init__.py",
@@ -114,7 +114,8 @@ const std::map<std::string, std::string> packageFiles = {
                     "    except ValueError:\n        return out\n"},
     {"app/util.py", "try:\n    from . import optional\nexcept ImportError:\n    pass\n"
                     "NAME = 'app.util'\n"
-                    "try:\n    TEXT = long\nexcept NameError:\n    TEXT = 'str'\n"},
+                    "try:\n    TEXT = long\nexcept NameError:\n    TEXT = 'str'\n"
+                    "import sys\nsys.modules['gone'] = None\ntry:\n    import gone\nexcept ImportError as e:\n    GONE = e\n"},
     {"app/optional.py", "import no_such_module_anywhere\n"},
     {"app/__main__.py", "import sys\nfrom .core import greet\n\n"
                         "if __name__ == '__main__':\n    print(greet())\n    sys.exit(4)\n"},
@@ -143,7 +144,7 @@ from app.other import util as other_util
 
 def main():
     print(app.VERSION, app.greet(), app.sub.LEVEL, app.core.upto('12x3'))
-    print(util.NAME, other_util.NAME, util.TEXT)
+    print(util.NAME, other_util.NAME, util.TEXT, repr(util.GONE))
     print(*app.sub.inner.mod.WHERE)
     print(app.__package__, app.sub.__package__, app.core.__package__, app.other.__path__ != [])
     print(app.__doc__, sorted(name for name in vars(app) if not name.startswith('__')))
