@@ -135,6 +135,20 @@ static PyObject *qvx_wrap_import(PyObject *builtin_import) {
 
 } // namespace
 
+void nameBootstrapLikeTheImportSystem(const fs::path& bootstrapCPath) {
+  static const std::string table = "static const char* const __pyx_f[] = {";
+  std::string content = readText(bootstrapCPath);
+  auto at = content.find(table);
+  if (at == std::string::npos) return;
+  auto open = content.find('"', at + table.size());
+  auto close = open == std::string::npos ? open : content.find('"', open + 1);
+  if (close == std::string::npos ||
+      !std::string_view(content).substr(open, close - open).ends_with("_qvx_bootstrap.pyx"))
+    return;
+  content.replace(open + 1, close - open - 1, "<frozen importlib._bootstrap>");
+  writeText(bootstrapCPath, content);
+}
+
 void patchSharedModule(const fs::path& sharedCPath) {
   static const std::string declaration = "static PyObject *__pyx_builtin___import__;";
   static const std::string lookup = "__pyx_builtin___import__ = __Pyx_GetBuiltinName(";

@@ -48,6 +48,11 @@ std::string cythonCommand(Context& context, const std::vector<std::string>& args
 void patchEmbeddedBootstrap(plugin::PluginManager& manager,
                             const std::filesystem::path& bootstrapCPath);
 
+/// Gives the start-up module's code in the generated C file `bootstrapCPath` the file name of
+/// the import system's frames, "<frozen importlib._bootstrap>": the tracebacks of a failed
+/// import then leave out its loader's entries, as they leave out the import system's own.
+void nameBootstrapLikeTheImportSystem(const std::filesystem::path& bootstrapCPath);
+
 /// Makes the generated shared module `sharedCPath` take collections.abc.Sequence from
 /// "_collections_abc", already loaded, instead of importing the "collections" package; a file
 /// without the code this expects is left as it is.

@@ -236,6 +236,7 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
     throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +
                                    ". Cython invocation likely did not run correctly.",
                                std::make_error_code(std::errc::no_such_file_or_directory));
+  nameBootstrapLikeTheImportSystem(bootstrapC);
   if (!library) patchEmbeddedBootstrap(context.plugins, bootstrapC);
   plan.cSources.push_back(bootstrapC);
 }

@@ -21,6 +21,7 @@ const std::map<std::string, std::string> statusFiles = {
     // Stands in for the standard json module if anything in the working directory imports it.
     {"json.py", "raise SystemExit('json.py of the working directory was imported')\n"},
     {"src/greet.py", R"(import logging
+import pickle
 import sys
 import time
 
@@ -52,6 +53,7 @@ def main():
         return None
     if command == "docs":
         print(words.__doc__, words.Text.__doc__, words.greeting.__doc__)
+        print(words.Pair.__module__, pickle.loads(pickle.dumps(words.Pair(1, 2))))
         return None
     if command == "wait":
         print("waiting", flush=True)
@@ -63,6 +65,9 @@ if __name__ == "__main__":
     sys.exit(main())
 )"},
     {"src/words.py", R"("""Words to greet with."""
+import collections
+
+Pair = collections.namedtuple("Pair", "first second")
 
 
 class Boom(RuntimeError):
