@@ -89,22 +89,6 @@ std::vector<fs::path> sourceFiles(const fs::path& root, const std::string& patte
 
 } // namespace
 
-std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources) {
-  std::optional<std::string> top;
-  for (const auto& source : sources) {
-    fs::path relative = pathlibForm(source);
-    auto first = relative.begin();
-    if (first == relative.end()) return std::nullopt;
-    // A module file alone at the top (six.py) is served under its own name, as pip installs
-    // it; beside any other module it has no name of its own to give.
-    std::string name =
-        std::next(first) == relative.end() ? relative.stem().string() : first->string();
-    if (top && *top != name) return std::nullopt;
-    top = std::move(name);
-  }
-  return top;
-}
-
 TopLevelNames topLevelNames(const std::vector<fs::path>& sources) {
   std::set<std::string> packages, modules;
   for (const auto& source : sources) {
@@ -115,6 +99,16 @@ TopLevelNames topLevelNames(const std::vector<fs::path>& sources) {
     else packages.insert(first->string());
   }
   return {{packages.begin(), packages.end()}, {modules.begin(), modules.end()}};
+}
+
+std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources) {
+  // A module file alone at the top (six.py) is served under its own name, as pip installs it;
+  // beside any other top-level name it has no name of its own to give.
+  TopLevelNames tops = topLevelNames(sources);
+  std::set<std::string> names(tops.packages.begin(), tops.packages.end());
+  names.insert(tops.modules.begin(), tops.modules.end());
+  if (names.size() != 1) return std::nullopt;
+  return *names.begin();
 }
 
 std::string moduleSymbol(const std::string& name) {
