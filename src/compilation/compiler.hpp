@@ -42,6 +42,14 @@ void cythonCall(Context& context, const std::vector<std::string>& args);
 /// The command text that `cythonCall(context, args)` hands to `utils::pythonCall`.
 std::string cythonCommand(Context& context, const std::vector<std::string>& args);
 
+/// The bootstrap template's extensions that `manager`'s plug-ins answer ("pxd", "code",
+/// "features", "exports"), each an empty mapping unless answered; an answer that is no mapping
+/// is an error.
+nlohmann::json templateExtensions(plugin::PluginManager& manager);
+/// Whether `extensions` put code into the start-up (code snippets or export expressions), which
+/// then imports the modules offered to that code.
+bool hasStartUpCode(const nlohmann::json& extensions);
+
 /// Replaces the first "PyConfig_InitPythonConfig(&config);" in the generated C file
 /// `bootstrapCPath` by `manager`'s `getConfigTemplate` answer and writes the file back whole;
 /// without the marker the file is rewritten unchanged and the hook is not asked.

@@ -42,20 +42,6 @@ std::string joinSnippets(const json& snippets) {
   return joined;
 }
 
-json templateExtensions(plugin::PluginManager& manager) {
-  json extensions = {{"pxd", json::object()},
-                     {"code", json::object()},
-                     {"features", json::object()},
-                     {"exports", json::object()}};
-  auto answer = manager.extendTemplate();
-  if (!answer || answer->empty()) return extensions;
-  if (!answer->is_object())
-    throw std::runtime_error("The answer of the hook extendTemplate must be a mapping, got " +
-                             answer->dump());
-  for (const auto& [key, value] : answer->items()) extensions[key] = value;
-  return extensions;
-}
-
 json textList(const std::vector<std::string>& items) { return json(items); }
 
 void writeOrRemove(const fs::path& path, const std::string& text, bool write) {
@@ -173,6 +159,29 @@ json moduleTable(const SourcePlan& plan) {
 }
 
 } // namespace
+
+json templateExtensions(plugin::PluginManager& manager) {
+  json extensions = {{"pxd", json::object()},
+                     {"code", json::object()},
+                     {"features", json::object()},
+                     {"exports", json::object()}};
+  auto answer = manager.extendTemplate();
+  if (!answer || answer->empty()) return extensions;
+  if (!answer->is_object())
+    throw std::runtime_error("The answer of the hook extendTemplate must be a mapping, got " +
+                             answer->dump());
+  for (const auto& [key, value] : answer->items()) extensions[key] = value;
+  return extensions;
+}
+
+// As the bootstrap template tests it ("code or exports"): a snippet, even an empty one, joins
+// into a non-empty text; null and an empty mapping are false.
+bool hasStartUpCode(const json& extensions) {
+  auto given = [&](const char* key) {
+    return extensions.contains(key) && !extensions.at(key).empty();
+  };
+  return given("code") || given("exports");
+}
 
 void generateSources(Context& context, SourcePlan& plan, const fs::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,

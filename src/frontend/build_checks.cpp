@@ -152,15 +152,19 @@ std::optional<std::string> moduleNameOf(const fs::path& source) {
   return name;
 }
 
-std::set<std::string> startupModules(Context& context) {
+std::set<std::string> startupModules(Context& context, bool withStartUpCode) {
   // The start-up's own module-level import statements, run after the interpreter has noted
-  // what it loaded by itself.
+  // what it loaded by itself; those of the block for extension code only with such code.
   std::string script = "import sys\n_loaded = set(sys.modules)\n";
   std::istringstream lines{std::string(templates::bootstrapTemplate)};
-  for (std::string line; std::getline(lines, line);)
+  bool inStartUpCodeBlock = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line == "{{if code or exports}}") inStartUpCodeBlock = true;
+    else if (line == "{{endif}}") inStartUpCodeBlock = false;
     if ((line.starts_with("import ") || line.starts_with("from ")) &&
-        line.find("{{") == std::string::npos)
+        line.find("{{") == std::string::npos && (withStartUpCode || !inStartUpCodeBlock))
       script += line + "\n";
+  }
   script += "print('\\n@@startup@@', *sorted({n.partition('.')[0] for n in sys.modules"
             " if n not in _loaded}))\n";
 

@@ -36,7 +36,8 @@ std::optional<std::string> moduleNameOf(const std::filesystem::path& source);
 
 /// The top-level names of the modules a program's start-up has imported before its own modules
 /// can be found, beyond those the build interpreter has loaded when it runs a script: asked of
-/// the run's build interpreter, run isolated, with the start-up's own import statements.
-std::set<std::string> startupModules(Context& context);
+/// the run's build interpreter, run isolated, with the start-up's own import statements, and
+/// those it makes for extension code when `withStartUpCode`.
+std::set<std::string> startupModules(Context& context, bool withStartUpCode);
 
 } // namespace quorvex::builder

@@ -1,5 +1,6 @@
 #include "frontend/builder.hpp"
 
+#include "compilation/compiler.hpp"
 #include "compilation/pristine.hpp"
 #include "frontend/build_checks.hpp"
 #include "frontend/build_lock.hpp"
@@ -123,7 +124,10 @@ void build(Context& context, const cli::BuildArguments& args) {
   const std::vector<fs::path> sources = matchSources(sourceDirectory, args.sources, args.library);
   if (sources.empty())
     throw std::invalid_argument(noSourcesMessage(sourceDirectory, args.sources));
-  checkBeforeCompiling(args, sources, [&context] { return startupModules(context); });
+  checkBeforeCompiling(args, sources, [&context] {
+    return startupModules(
+        context, compiler::hasStartUpCode(compiler::templateExtensions(context.plugins)));
+  });
 
   checkPackagingInputs(args);
   // The embedding step deletes its target: a wrong --embed must stop the run before the

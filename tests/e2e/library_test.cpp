@@ -184,6 +184,14 @@ TEST(Packages, BehaveAsUnderCPythonAsProgramAndAsLibrary) {
   const Outcome asMain = runClean({python.string(), "-m", "app"}, "/");
   EXPECT_EQ(asMain.status, 4) << asMain.all();
   EXPECT_EQ(asMain.out, "hello from app.util\n");
+  // A compiled module has no code object, as an extension module has none: `python -m` on one
+  // stops as CPython stops for an extension module, without a traceback.
+  const Outcome asModule = runClean({python.string(), "-m", "app.sub.deep"}, "/");
+  EXPECT_EQ(asModule.status, 1) << asModule.all();
+  EXPECT_EQ(asModule.out, "");
+  EXPECT_TRUE(asModule.err.ends_with(": No code object available for app.sub.deep\n"))
+      << asModule.err;
+  EXPECT_EQ(asModule.err.find("Traceback"), std::string::npos) << asModule.err;
 }
 
 } // namespace

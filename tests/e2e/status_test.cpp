@@ -2,8 +2,8 @@
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
 // sys.exit, Ctrl-C, annotations, code that Cython once got wrong, docstrings and the program's
 // own logging set-up, under a name given with --exe, also with libpython's compiled-in prefix
-// out of reach; the runs that stop before compiling; and build interpreter queries that ignore
-// modules in the working directory.
+// out of reach; the runs that stop before compiling; build interpreter queries that ignore
+// modules in the working directory; and a program started with an extension's start-up code.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
@@ -209,14 +209,63 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   }
 
   // The start-up loads nothing that CPython has not loaded by itself: a project module may be
-  // named like a standard module that the start-up once used (string, through logging), and
-  // the collections package stays unloaded as under CPython.
-  const std::string mine = "import sys\n\ndef main():\n"
-                          "    print('mine', 'collections' in sys.modules)\n";
+  // named like a standard module that the start-up once used (string, through logging) or that
+  // it imports for extension code only (types), and the collections package and the modules
+  // offered to extension code stay unloaded.
+  const std::string mine =
+      "import sys\n\ndef main():\n"
+      "    print('mine', [name for name in ('collections', 'json', 'logging', 'pathlib', 'types',\n"
+      "           'traceback', 'base64', 'hashlib', 'importlib.machinery') if name in sys.modules])\n"
+      "\nif __name__ == '__main__':\n    main()\n";
   testing::writeFile(project.dir() / "string.py", mine);
-  const Outcome own = project.build({"string", "string.py"});
+  testing::writeFile(project.dir() / "types.py", "KIND = 'mine'\n");
+  const Outcome own = project.build({"string", "string.py", "types.py"});
   ASSERT_EQ(own.status, 0) << own.all();
-  EXPECT_EQ(run({(project.buildDir() / "string").string()}, project.dir()).out, "mine False\n");
+  const Outcome python = run({buildPython().string(), "-I", "string.py"}, project.dir());
+  EXPECT_EQ(python.out, "mine []\n") << python.all();
+  EXPECT_EQ(run({(project.buildDir() / "string").string()}, project.dir()).out, python.out);
+}
+
+// An extension's start-up code runs in the program's bootstrap with the modules and the logger
+// offered to it; what it defines reaches the runtime module, the program's logging stays
+// unconfigured, and those modules can no longer be project modules.
+TEST(StatusProgram, StartsWithTheStartUpCodeOfAnExtension) {
+  ASSERT_STRNE(QUORVEX_FIXTURE_PLUGIN, "");
+  Project project("extended", {{"plugged.py", R"(import json, logging
+import quorvex_runtime
+
+
+def main():
+    report = json.loads(quorvex_runtime.fixture_report)
+    print(sorted(report.items()))
+    print(quorvex_runtime.__features__["fixture"], logging.root.handlers)
+)"}});
+  // The tool loads an extension library kept in the working directory's src.
+  fs::create_directories(project.dir() / "src");
+  fs::copy_file(QUORVEX_FIXTURE_PLUGIN, project.dir() / "src" / "libquorvexpro.so");
+  const Outcome build = project.build({"plugged", "plugged.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_EQ(build.err.find("Failed to load plugin quorvexpro from src"), std::string::npos)
+      << build.err;
+
+  const Outcome ran = run({(project.buildDir() / "plugged").string()}, project.dir());
+  EXPECT_EQ(ran.status, 0) << ran.all();
+  EXPECT_EQ(ran.out, "[('digest', 64), ('executable', 'plugged'), ('logger', 'bootstrap __main__'), "
+                     "('machinery', 'ModuleSpec'), ('module type', 'module'), "
+                     "('package', '__main__'), ('stack', 'StackSummary'), ('start-up', "
+                     "['CythonPackageLoader', 'CythonPackageMetaPathFinder', True, ['plugged']])]\n"
+                     "True []\n");
+  EXPECT_EQ(ran.err, "WARNING:bootstrap __main__:fixture start-up code ran in 0 s\n");
+
+  // The modules imported for extension code come before the program's own: a project module
+  // of such a name is refused.
+  testing::writeFile(project.dir() / "types.py", "KIND = 'mine'\n");
+  const Outcome shadowed = project.build({"plugged", "plugged.py", "types.py"});
+  EXPECT_EQ(shadowed.status, 1) << shadowed.all();
+  EXPECT_NE(shadowed.err.find("The project module 'types' (types.py) has the name of a module "
+                              "that the program's start-up imports"),
+            std::string::npos)
+      << shadowed.err;
 }
 
 } // namespace
