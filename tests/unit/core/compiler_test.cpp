@@ -122,6 +122,13 @@ TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
             std::string::npos)
       << link;
   EXPECT_NE(link.find(" -lm -l" + libName + " -o out/embedded"), std::string::npos) << link;
+  auto count = [&](const std::string& word) {
+    std::size_t n = 0;
+    for (auto at = link.find(word); at != std::string::npos; at = link.find(word, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(" -l"), 2u) << link;
+  EXPECT_EQ(count(" -L"), 1u) << link;
 
   extraObjects = {"embed/missing.o"};
   ::testing::internal::CaptureStderr();
