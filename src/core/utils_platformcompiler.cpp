@@ -67,7 +67,8 @@ std::vector<std::string> PlatformCompiler::compile(const std::vector<std::string
 
 plugin::LinkerInfo PlatformCompiler::_linker_info(const std::string& output_name) {
   if (!_get_linker_args) return {};
-  return _get_linker_args(output_name, _libraryPath).value_or(plugin::LinkerInfo{});
+  return _get_linker_args(_productName.value_or(output_name), _libraryPath)
+      .value_or(plugin::LinkerInfo{});
 }
 
 void PlatformCompiler::link_executable(const std::vector<std::string>& objects,

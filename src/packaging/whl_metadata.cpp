@@ -31,21 +31,26 @@ const toml::array* arrayAt(const Project& project, const std::string& key) {
   return node->as_array();
 }
 
+// Author and Author-Email may each appear once in METADATA (readers keep only the first):
+// several authors share one line, separated by ", ".
 void addAuthors(const Project& project, std::vector<std::string>& lines) {
   const toml::array* authors = arrayAt(project, "authors");
   if (!authors) return;
+  std::vector<std::string> names, emails;
   for (const toml::node& entry : *authors) {
     if (!entry.is_table()) wrongKind(project, "authors", "an array of tables");
     const toml::table& author = *entry.as_table();
     std::string name = author.contains("name") ? textOf(*author.get("name")) : "";
     std::string email = author.contains("email") ? textOf(*author.get("email")) : "";
     if (!name.empty() && !email.empty())
-      lines.push_back("Author-Email: " + name + " <" + email + ">");
+      emails.push_back(name + " <" + email + ">");
     else if (!email.empty())
-      lines.push_back("Author-Email: " + email);
+      emails.push_back(email);
     else if (!name.empty())
-      lines.push_back("Author: " + name);
+      names.push_back(name);
   }
+  if (!names.empty()) lines.push_back(fmt::format("Author: {}", fmt::join(names, ", ")));
+  if (!emails.empty()) lines.push_back(fmt::format("Author-Email: {}", fmt::join(emails, ", ")));
 }
 
 void addEach(const Project& project, const std::string& key, const std::string& header,

@@ -4,6 +4,9 @@
 // first build installed with uv.
 #include "e2e/e2e_support.hpp"
 
+#include "core/version.hpp"
+#include "support/tempdir.hpp"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -17,6 +20,21 @@ class Example : public ::testing::Test {
 protected:
   void SetUp() override {
     built = Project::copyOf("example", QUORVEX_SOURCE_DIR "/examples");
+    // Every kind of METADATA line the project file gives, and a readme given as a table.
+    testing::writeFile(built->dir() / "pyproject.toml", R"([project]
+name = "tally"
+version = "1.0.0"
+readme = { file = "README.md", content-type = "text/markdown; charset=UTF-8" }
+requires-python = ">=3.11"
+authors = [{ name = "Ada" }, { name = "Grace", email = "grace@example.invalid" },
+           { email = "team@example.invalid" }, { name = "Alan" }]
+dependencies = ["pip>=20", "colorama; sys_platform == 'win32'"]
+classifiers = ["Programming Language :: Python :: 3", "Environment :: Console"]
+
+[project.urls]
+Source = "https://example.invalid/tally/src"
+Homepage = "https://example.invalid/tally"
+)");
     const Outcome build = built->build({"--wheel", "dist", "tally", "*.py", "ledger/*.py"});
     ASSERT_EQ(build.status, 0) << build.all();
     // Whichever build of the process ran first installed the pristine Python with uv.
@@ -26,6 +44,7 @@ protected:
     EXPECT_NE(log.find("Using pristine Python at .quorvex_build/python/cpython-"),
               std::string::npos)
         << log;
+    EXPECT_EQ(testing::readFile(built->buildDir() / ".gitignore"), "*\n!.gitignore");
   }
 
   const Project& project() const { return *built; }
@@ -43,6 +62,17 @@ protected:
     EXPECT_NE(dynamic.out.find("[$ORIGIN:"), std::string::npos) << dynamic.out;
     EXPECT_NE(dynamic.out.find(pristineLib), std::string::npos) << dynamic.out;
     EXPECT_NE(libpythonOf(program()).find("=> " + pristineLib), std::string::npos);
+  }
+
+  // The name of the one installation in the pristine Python's directory (uv adds a link
+  // named by the minor version).
+  static std::string onlyInstallation(const fs::path& installs) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(installs))
+      if (entry.path().filename().string().starts_with("cpython-") && !entry.is_symlink())
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names.size(), 1u) << ::testing::PrintToString(names);
+    return names.empty() ? "" : names.front();
   }
 
   std::optional<Project> built;
@@ -75,6 +105,29 @@ TEST_F(Example, ProgramWheelAndRebuild) {
 
     const fs::path venv = freshVenv("tally");
     pipInstall(venv, wheel);
+    // The metadata as an installer reads it.
+    const Outcome metadata = run(
+        {(venv / "bin" / "python").string(), "-c",
+         "import importlib.metadata as m\n"
+         "d = m.distribution('tally')\n"
+         "for key in ('Requires-Python', 'Author', 'Author-Email', 'Requires-Dist', 'Classifier',"
+         " 'Project-URL', 'Description-Content-Type'):\n"
+         "    print(key, d.metadata.get_all(key))\n"
+         "print(d.metadata.get_payload() == open('README.md', encoding='utf-8').read())\n"
+         "print([line for line in d.read_text('WHEEL').splitlines() if 'Generator' in line])"},
+        project().dir());
+    EXPECT_EQ(metadata.out,
+              "Requires-Python ['>=3.11']\n"
+              "Author ['Ada, Alan']\n"
+              "Author-Email ['Grace <grace@example.invalid>, team@example.invalid']\n"
+              "Requires-Dist ['pip>=20', \"colorama; sys_platform == 'win32'\"]\n"
+              "Classifier ['Programming Language :: Python :: 3', 'Environment :: Console']\n"
+              "Project-URL ['Source, https://example.invalid/tally/src', "
+              "'Homepage, https://example.invalid/tally']\n"
+              "Description-Content-Type ['text/markdown; charset=UTF-8']\n"
+              "True\n"
+              "['Generator: Quorvex-custom " + std::string(version::version) + "']\n")
+        << metadata.all();
     const fs::path data = project().dir() / "data" / "stock.csv";
     const Outcome expected =
         run({buildPython().string(), "tally.py", "--top", "2", data.string()}, project().dir());
@@ -93,11 +146,19 @@ TEST_F(Example, ProgramWheelAndRebuild) {
     EXPECT_EQ(checked.out, "tally 1.0.0\n");
   }
   {
-    SCOPED_TRACE("a rebuild");
+    SCOPED_TRACE("a rebuild, among installations it must not take");
+    const fs::path installs = project().buildDir() / "python";
+    const std::string installed = onlyInstallation(installs);
+    const std::string version = installed.substr(0, installed.find('-', 8)); // cpython-3.12.1
+    for (const std::string& decoy : {version + "+freethreaded-linux-x86_64-gnu",
+                                     std::string("cpython-3.0.0-linux-x86_64-gnu")})
+      fs::create_directory(installs / decoy);
+    testing::writeFile(installs / (version + "-a-file"), "");
     const Outcome again = built->build({"tally", "*.py", "ledger/*.py"});
     ASSERT_EQ(again.status, 0) << again.all();
     const std::string log = again.out + again.err;
-    EXPECT_NE(log.find("Found existing pristine Python at .quorvex_build/python/cpython-"),
+    EXPECT_NE(log.find("Found existing pristine Python at .quorvex_build/python/" + installed +
+                       "\n"),
               std::string::npos)
         << again.all();
     EXPECT_EQ(log.find("Installed pristine Python"), std::string::npos) << again.all();

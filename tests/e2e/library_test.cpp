@@ -97,6 +97,22 @@ TEST(Library, ImportedWheeledAndEmbedded) {
   const fs::path python = pipInstall(freshVenv("one"), onlyWheel(project.dir() / "one"));
   const std::string useOne = "import units; print(units.__name__, units.cm_to_inch(2.54))";
   EXPECT_EQ(runClean({python.string(), "-c", useOne}, "/").out, "units 1.0\n");
+
+  // quorvex-wheel wraps the library built before: the project's package serves its module.
+  fs::path built;
+  for (const auto& entry : fs::directory_iterator(project.buildDir()))
+    if (entry.path().filename().string().starts_with("units.") && entry.path().extension() == ".so")
+      built = entry.path();
+  const Outcome wrapped =
+      run({wheelTool().string(), "--library", built.string(), "wrapped"}, project.dir());
+  ASSERT_EQ(wrapped.status, 0) << wrapped.all();
+  const fs::path wrappedPython =
+      pipInstall(freshVenv("wrapped"), onlyWheel(project.dir() / "wrapped"));
+  EXPECT_EQ(runClean({wrappedPython.string(), "-c",
+                      "import geomlib; print(geomlib.units.__name__, geomlib.cm_to_inch(2.54))"},
+                     "/")
+                .out,
+            "geomlib.units 1.0\n");
 }
 
 // Relative imports at three depths, package bodies that import their own modules, a guarded

@@ -1,6 +1,6 @@
 // What a build never does, however it ends: write into the source tree, leave an earlier or
 // broken product as its result, mix its files with a build running beside it, or leave its
-// compilers running once the tool was told to stop.
+// compilers running once the tool was told to stop or was killed.
 #include "e2e/e2e_support.hpp"
 #include "support/tempdir.hpp"
 
@@ -125,7 +125,8 @@ TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
     else build.awaitChild(marker); // a quick link may be missed: then the build just ends
     ::kill(build.pid, SIGKILL);
     build.wait();
-    ASSERT_TRUE(settles(project.dir(), 2min)); // a killed tool cannot stop its children
+    // The tool's children die with it; what a compiler driver started ends on its own.
+    ASSERT_TRUE(settles(project.dir(), 10s));
     EXPECT_EQ(sourceTree(project.dir()), before);
     if (fs::exists(product)) {
       EXPECT_TRUE(testing::readFile(product) == good);

@@ -150,7 +150,8 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
     EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
   }
 
-  const Outcome build = project.build({"--base", "src", "--exe", "greeter", "greet", "*.py"});
+  // "**.py" stands for "**/*.py".
+  const Outcome build = project.build({"--base", "src", "--exe", "greeter", "greet", "**.py"});
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_TRUE(fs::is_regular_file(project.buildDir() / "greeter"));
   EXPECT_FALSE(fs::exists(project.buildDir() / "greet"));
@@ -185,8 +186,12 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
           project.dir());
   EXPECT_EQ(interrupted.out, pythonInterrupted.out);
 
-  const Outcome noMain = project.build({"--base", "src", "--exe", "nomain", "nomain", "*.py"});
+  // Under a umask that lets only the owner in, the program is still executable by everyone.
+  const Outcome noMain = run({"/bin/sh", "-c", "umask 077 && exec \"$@\"", "sh", tool().string(),
+                              "build", "--base", "src", "--exe", "nomain", "nomain", "*.py"},
+                             project.dir());
   ASSERT_EQ(noMain.status, 0) << noMain.all();
+  EXPECT_EQ(fs::status(project.buildDir() / "nomain").permissions(), fs::perms(0711));
   const Outcome started = run({(project.buildDir() / "nomain").string()}, project.dir());
   EXPECT_EQ(started.status, 1);
   EXPECT_EQ(started.err, "Main module 'nomain' has no main() function: a compiled program "

@@ -47,10 +47,11 @@ TEST(System, FailuresCarryTheOutputAndThePathIsLeftAlone) {
   };
   std::string cmd = "sh -c 'printf out1; printf err1 >&2; printf \"a\\r\\nb\\377\"; exit 3'";
   EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: out1err1a\nb\xEF\xBF\xBD");
-  // The child sees ./bin first and the tool's directory last; a program in ./bin wins.
+  // The child sees the working directory's bin first (by its absolute path: only absolute
+  // directories are searched) and the tool's directory last; a program in that bin wins.
   cmd = "/bin/sh -c 'printf %s \"$PATH\"; exit 1'";
-  EXPECT_EQ(failureOf(cmd),
-            "Command failed: " + cmd + "\nlog: ./bin:/usr/bin:/bin:" QUORVEX_VENV "/bin");
+  EXPECT_EQ(failureOf(cmd), "Command failed: " + cmd + "\nlog: " + (dir.path() / "bin").string() +
+                                ":/usr/bin:/bin:" QUORVEX_VENV "/bin");
   writeFile("bin/qvx-tool", "#!/bin/sh\necho local \"$@\"\nexit 4\n");
   fs::permissions("bin/qvx-tool", fs::perms::owner_all);
   EXPECT_EQ(failureOf("qvx-tool x"), "Command failed: qvx-tool x\nlog: local x\n");

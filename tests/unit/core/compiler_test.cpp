@@ -5,7 +5,9 @@
 #include "core/process.hpp"
 #include "core/utils.hpp"
 #include "support/context.hpp"
+#include "support/log_recorder.hpp"
 #include "support/tempdir.hpp"
+#include "support/thrown.hpp"
 
 #include <gtest/gtest.h>
 
@@ -72,6 +74,8 @@ TEST(ConfigureCompiler, MacrosFollowNoInitVersionAndBuildMode) {
   EXPECT_EQ(settings(false, 13, true), (Macros{ndebug, strings, {"Py_GIL_DISABLED", "1"}}));
 }
 
+// The platform's share merged into the caller's link: its extra object linked in, libraries
+// and directories without repeats, pre-arguments in order; a failed link says so on stderr.
 TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
   qt::TempDir dir;
   plugin::PluginManager none;
@@ -81,23 +85,61 @@ TEST(PlatformCompiler, BuildsAndRunsAProgramEmbeddingCPython) {
   const std::string ldLibrary = facts.configVar("LDLIBRARY").value(); // libpython3.12.so
   const std::string libName = ldLibrary.substr(3, ldLibrary.find(".so") - 3);
   qt::writeFile("embed/main.c", "#include <Python.h>\n"
+                                "const char* statement(void);\n"
                                 "int main(void) {\n"
                                 "  Py_Initialize();\n"
-                                "  PyRun_SimpleString(\"import sys; \"\n"
-                                "                     \"print(6 * 7, sys.version_info[:2])\");\n"
+                                "  PyRun_SimpleString(statement());\n"
                                 "  return Py_FinalizeEx() < 0 ? 120 : 0;\n"
                                 "}\n");
+  qt::writeFile("embed/extra.c", "const char* statement(void) {\n"
+                                 "  return \"import sys; print(6 * 7, sys.version_info[:2])\";\n"
+                                 "}\n");
   auto raw = ccompiler::new_compiler("unix", qt::buildFacts());
   utils::configureCompiler(context, *raw, true);
-  utils::PlatformCompiler compiler(std::move(raw), {}, {"-fPIC"},
-                                   [&](const std::string&, const std::optional<fs::path>&) {
-                                     return plugin::LinkerInfo{.libraryDirs = Argv{libDir},
-                                                               .libraries = Argv{libName},
-                                                               .runtimeLibraryDirs = Argv{libDir}};
-                                   });
-  compiler.link_executable(compiler.compile({"embed/main.c"}), "embedded", {.output_dir = "out"});
+  Argv extraObjects = raw->compile({"embed/extra.c"});
+  utils::PlatformCompiler compiler(
+      std::move(raw), {}, {"-fPIC"}, [&](const std::string&, const std::optional<fs::path>&) {
+        return plugin::LinkerInfo{.extraObjects = extraObjects,
+                                  .linkerArgs = Argv{"-Wl,--as-needed"},
+                                  .libraryDirs = Argv{libDir, libDir},
+                                  .libraries = Argv{libName, "m", libName},
+                                  .runtimeLibraryDirs = Argv{libDir},
+                                  .linkerArgsEntangle = Argv{"-Wl,-z,relro"}};
+      });
+  qt::LogRecorder log;
+  compiler.link_executable(compiler.compile({"embed/main.c"}), "embedded",
+                           {.output_dir = "out",
+                            .libraries = {"m"},
+                            .library_dirs = {libDir},
+                            .extra_preargs = {"-Wl,-O1"}});
   process::Result result = process::run({(dir.path() / "out/embedded").string()});
   EXPECT_TRUE(result.ok()) << result.output;
   EXPECT_EQ(result.output,
             "42 (" + std::to_string(facts.major) + ", " + std::to_string(facts.minor) + ")\n");
+  const std::string link = log.messages(log::INFO).back();
+  EXPECT_NE(link.find(" -Wl,-O1 -Wl,--as-needed -Wl,-z,relro embed/main.o embed/extra.o -L" +
+                      libDir + " -Wl,"),
+            std::string::npos)
+      << link;
+  EXPECT_NE(link.find(" -lm -l" + libName + " -o out/embedded"), std::string::npos) << link;
+  auto count = [&](const std::string& word) {
+    std::size_t n = 0;
+    for (auto at = link.find(word); at != std::string::npos; at = link.find(word, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(" -l"), 2u) << link;
+  EXPECT_EQ(count(" -L"), 1u) << link;
+
+  extraObjects = {"embed/missing.o"};
+  ::testing::internal::CaptureStderr();
+  const std::string error = qt::thrownMessage(
+      [&] { compiler.link_executable(compiler.compile({"embed/main.c"}), "broken"); });
+  const std::string stderrText = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(error.find("failed with exit code 1"), std::string::npos) << error;
+  EXPECT_TRUE(stderrText.ends_with("\nLink failed: " + error + "\n")) << stderrText;
+  EXPECT_EQ(stderrText.find("Link failed: "), stderrText.rfind("Link failed: "));
+  // Only an executable's link says so.
+  ::testing::internal::CaptureStderr();
+  EXPECT_THROW(compiler.link_shared_object({"embed/extra.o"}, "lib.so"), ccompiler::LinkError);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr().find("Link failed: "), std::string::npos);
 }

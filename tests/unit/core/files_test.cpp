@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace fs = std::filesystem;
 using quorvex::testing::readFile;
 using quorvex::testing::TempDir;
@@ -42,6 +44,22 @@ TEST(Copytree, MergesIntoExistingDirectoriesKeepingMetadataAndCopiesNewOnesWhole
   writeFile("src2/name/inner.txt", "x");
   writeFile("dst2/name", "a file in the way");
   EXPECT_THROW(copytree("src2", "dst2"), fs::filesystem_error);
+}
+
+// Read and write for owner and group are added; no other bit changes, and a link's target
+// is the file changed.
+TEST(ChmodRW, AddsReadAndWriteForOwnerAndGroupOnly) {
+  TempDir dir;
+  writeFile("file", "");
+  fs::create_symlink("file", "link");
+  for (auto [path, before, after] : {std::tuple{"file", 0400, 0660},
+                                     {"file", 04755, 04775},
+                                     {"link", 01701, 01761}}) {
+    fs::permissions("file", fs::perms(before));
+    chmodRW(path);
+    EXPECT_EQ(fs::status("file").permissions(), fs::perms(after)) << std::oct << before;
+  }
+  EXPECT_TRUE(fs::is_symlink("link"));
 }
 
 TEST(Template, RendersPythonValuesAndAFailureWritesNothing) {

@@ -1,8 +1,17 @@
 #include "core/process.hpp"
+#include "core/utils.hpp"
+#include "support/tempdir.hpp"
+#include "support/thrown.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quorvex::process {
 namespace {
@@ -52,6 +61,69 @@ TEST(ProcessTest, LargeInputAndOutputFlowWithoutDeadlock) {
   // A child that never reads its input must not take the tool down with SIGPIPE.
   Result ignoring = run({"true"}, {.input = input});
   EXPECT_TRUE(ignoring.ok());
+}
+
+// An empty or relative PATH entry would mean the working directory, where a project could
+// plant a compiler: such entries are passed over, and only an explicit path runs a file there.
+TEST(ProcessTest, ProgramsInTheWorkingDirectoryRunOnlyWhenNamedByPath) {
+  testing::TempDir dir;
+  for (const char* planted : {"gcc", "qvx-planted", "bin/qvx-planted"}) {
+    testing::writeFile(planted, "#!/bin/sh\necho planted > ran\n");
+    std::filesystem::permissions(planted, std::filesystem::perms::owner_all);
+  }
+  auto missing = [](const char* name) {
+    return std::string("cannot run '") + name + "': No such file or directory";
+  };
+  auto thrown = [](const std::vector<std::string>& argv, const Options& options = {}) {
+    return testing::thrownMessage([&] { run(argv, options); });
+  };
+  {
+    utils::withEnv path("PATH", "");
+    EXPECT_EQ(thrown({"gcc", "--version"}), missing("gcc"));
+  }
+  {
+    utils::withEnv path("PATH", ":/usr/bin:bin:.");
+    EXPECT_EQ(thrown({"qvx-planted"}), missing("qvx-planted"));
+    Result real = run({"gcc", "--version"});
+    EXPECT_TRUE(real.ok() && real.output.find("Free Software Foundation") != std::string::npos)
+        << real.output;
+  }
+  EXPECT_EQ(thrown({"qvx-planted"}, {.path = ":"}), missing("qvx-planted"));
+  EXPECT_EQ(thrown({"gcc"}, {.path = "bin::"}), missing("gcc"));
+  EXPECT_FALSE(std::filesystem::exists("ran"));
+  EXPECT_TRUE(run({"./qvx-planted"}, {.path = ""}).ok());
+  EXPECT_TRUE(std::filesystem::exists("ran"));
+}
+
+// A stand-in for the tool runs a child and is killed by SIGKILL: the child goes with it. This
+// process adopts the orphan, so that it sees how the child ended.
+TEST(ProcessTest, ChildrenDieWithAToolKilledBySigkill) {
+  testing::TempDir dir;
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const pid_t tool = ::fork();
+  if (tool == 0) {
+    run({"sh", "-c", "echo $$ > pid.tmp && mv pid.tmp pid && exec sleep 60"});
+    ::_exit(0);
+  }
+  ASSERT_GT(tool, 0);
+  for (int i = 0; i < 1000 && !std::filesystem::exists("pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const pid_t child = std::stoi(testing::readFile("pid"));
+  ::kill(tool, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+  pid_t ended = 0;
+  for (int i = 0; i < 500 && ended == 0; ++i) {
+    ended = ::waitpid(child, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (ended == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ(ended, child) << "the child outlived the tool by five seconds";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
 }
 
 } // namespace

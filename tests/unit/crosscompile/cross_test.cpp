@@ -63,6 +63,19 @@ TEST(CrossDownloads, FilesArriveWholeOrNotAtAll) {
   EXPECT_EQ(quorvex::testing::thrownMessage([&] { cc.downloadFile("got/x.zip", server.url + "/x.zip"); }),
             "cannot download " + server.url + "/x.zip: HTTP status 404");
   EXPECT_EQ(std::distance(fs::directory_iterator("got"), {}), 2); // no x.zip, no temporary
+
+  // The toolchain, from the release area of a mirror: saved as llvm.zip where the caller is,
+  // unpacked into the target.
+  run(python + " -c \"import zipfile\n"
+               "with zipfile.ZipFile('srv/llvm-release.zip', 'w') as z:\n"
+               "    z.writestr('llvm-mingw/bin/x86_64-w64-mingw32-clang', 'driver')\"");
+  const fs::path release = "srv/releases/download/20260602";
+  fs::create_directories(release);
+  fs::rename("srv/llvm-release.zip", release / "llvm-mingw-20260602-ucrt-i686.zip");
+  quorvex::utils::withEnv base("QUORVEX_LLVM_MINGW_DOWNLOAD_BASE", server.url + "/");
+  cc.download("toolchain");
+  EXPECT_TRUE(readFile("llvm.zip") == readFile(release / "llvm-mingw-20260602-ucrt-i686.zip"));
+  EXPECT_EQ(readFile("toolchain/llvm-mingw/bin/x86_64-w64-mingw32-clang"), "driver");
 }
 
 TEST(CrossArchives, MembersLeadingOutAreRefusedAndOnlyXzIsXz) {

@@ -29,4 +29,13 @@ TEST(Target, DefaultsComeFromTheHostAndOptionsKeepToTheirChoices) {
     }
     EXPECT_EQ(parsed, expected) << line;
   }
+
+  // The target's own configuration values: every one empty but its version.
+  Target library(facts, std::nullopt, std::nullopt, "3.11.4", std::nullopt, true);
+  EXPECT_TRUE(library.limited);
+  EXPECT_EQ(library.get_config_vars(), (std::vector<std::pair<std::string, std::string>>{
+                      {"EXT_SUFFIX", ""}, {"LIBPL", ""}, {"LIBDIR", ""}, {"LIBRARY", ""},
+                      {"SYSLIBS", ""}, {"LINKFORSHARED", ""}, {"installed_platbase", ""},
+                      {"py_version", "3.11.4"}}));
+  EXPECT_EQ(host.get_config_vars().back().second, facts.fullVersion());
 }

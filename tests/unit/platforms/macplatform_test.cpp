@@ -2,8 +2,11 @@
 // rewrite of a real Mach-O library's install name with LLVM's tools for macOS targets.
 #include "platforms/macplatform.hpp"
 
+#include "compilation/pipeline.hpp"
 #include "core/host.hpp"
 #include "core/utils.hpp"
+#include "platforms/builtin.hpp"
+#include "support/context.hpp"
 #include "support/thrown.hpp"
 #include "support/tempdir.hpp"
 #include "support/log_recorder.hpp"
@@ -113,4 +116,28 @@ TEST(MacRuntime, RealMachOGetsARunPathInstallName) {
   run(link);
   EXPECT_NE(run({"llvm-otool-19", "-L", "build/app"}).find("\t@rpath/libpython3.12.dylib"),
             std::string::npos);
+}
+
+// The link runs under a temporary name; the program's own run path names the program.
+TEST(MacLink, TheProgramsLibDirectoryIsNamedAfterTheProduct) {
+  quorvex::testing::TempDir dir;
+  quorvex::host::PlatformOverride darwin("darwin");
+  auto manager = quorvex::platforms::loadPlugins();
+  quorvex::Context context(manager, quorvex::testing::installedTool);
+  manager.extendBuild(quorvex::options::BuildOptions{});
+  // A runtime whose name the plug-in turns into a link name, as it does libpython3.12.dylib.
+  writeFile("rt.c", "int runtime_answer(void) { return 42; }\n");
+  run({"gcc", "-shared", "-fPIC", "rt.c", "-o", "libqvxrt3.12.so"});
+  writeFile("main.c", "int runtime_answer(void);\nint main(void) { return runtime_answer() - 42; }\n");
+  quorvex::compiler::SourcePlan plan;
+  plan.cSources = {"main.c"};
+  plan.exeSuffix = "";
+  fs::create_directory("out");
+  auto product = quorvex::compiler::compileAndLink(context, plan, "app", false, "out", false,
+                                                   [] { return fs::path("libqvxrt3.12.so"); });
+  ASSERT_EQ(product, fs::path("out/app"));
+  const std::string dynamic = run({"readelf", "-d", "out/app"});
+  EXPECT_NE(dynamic.find("[@executable_path:@executable_path/../lib:@executable_path/../lib/app/]"),
+            std::string::npos)
+      << dynamic;
 }
