@@ -1,0 +1,66 @@
+#include "packaging/embed.hpp"
+
+#include "core/context.hpp"
+#include "core/fileio.hpp"
+#include "core/log.hpp"
+#include "core/utils.hpp"
+#include "packaging/whl.hpp"
+
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::embed {
+
+namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.embed"); }
+
+bool succeeds(Context& context, const std::string& command) {
+  try {
+    utils::system(context, command);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
+} // namespace
+
+void exportRequirements(Context& context, const fs::path& sourcePath,
+                        const fs::path& requirementsPath) {
+  // The project itself is no dependency: an editable install of it would tie the directory
+  // to the source tree and shadow the wheel installed from it.
+  const std::string exportCommand = "uv export --no-dev --no-emit-project --output-file " +
+                                    utils::quoteWord(requirementsPath.string());
+  const std::optional<fs::path> pyproject = whl::find_active_pyproject(sourcePath);
+  if (!pyproject)
+    throw std::runtime_error("No pyproject.toml found at or above '" + sourcePath.string() +
+                             "' to export the dependencies from");
+  const fs::path lock = pyproject->parent_path() / "uv.lock";
+  const bool locked = fs::is_regular_file(lock);
+  if (locked) {
+    // A lock that still fits the project file is exported as it is; uv writes nothing then,
+    // and refuses, writing nothing either, when the lock would change.
+    const chdir inProject(pyproject->parent_path());
+    if (succeeds(context, exportCommand + " --locked")) return;
+  }
+  // Otherwise uv would write the project's lock: it resolves in a copy of the project file
+  // instead, starting from the old lock so that the versions it pins are kept where they fit.
+  const fs::path copy = fs::absolute(context.buildPath() / "uv-project");
+  fs::remove_all(copy);
+  fs::create_directories(copy);
+  fs::copy_file(*pyproject, copy / "pyproject.toml");
+  if (locked) fs::copy_file(lock, copy / "uv.lock");
+  logger().info("Resolving the project's dependencies in {}", copy.string());
+  {
+    const chdir inCopy(copy);
+    utils::system(context, exportCommand);
+  }
+  if (locked && fileio::readFile(copy / "uv.lock") != fileio::readFile(lock))
+    logger().warning("The project's uv.lock is out of date with {}: its dependencies were "
+                     "resolved again, and the lock was left as it is (`uv lock` updates it)",
+                     pyproject->string());
+}
+
+} // namespace quorvex::embed
