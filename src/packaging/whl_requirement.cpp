@@ -21,19 +21,18 @@ bool isAlnum(char c) {
 
 // The variables an environment marker may name, with the dotted spellings installers still read.
 constexpr std::array<std::string_view, 20> markerVariables{
-    "python_version",   "python_full_version",
-    "os_name",          "os.name",
-    "sys_platform",     "sys.platform",
-    "platform_release", "platform_system",
-    "platform_version", "platform.version",
-    "platform_machine", "platform.machine",
-    "platform_python_implementation", "platform.python_implementation",
-    "python_implementation", "implementation_name",
-    "implementation_version", "extra",
-    "extras",           "dependency_groups"};
+    "python_version",   "python_full_version",   "os_name",
+    "os.name",          "sys_platform",          "sys.platform",
+    "platform_release", "platform_system",       "platform_version",
+    "platform.version", "platform_machine",      "platform.machine",
+    "platform_python_implementation",            "platform.python_implementation",
+    "python_implementation",                     "implementation_name",
+    "implementation_version", "extra",           "extras",
+    "dependency_groups"};
 
 // Longer operators first, so that "===" is not read as "==".
-constexpr std::array<std::string_view, 8> comparisons{"===", "~=", "==", "!=", "<=", ">=", "<", ">"};
+constexpr std::array<std::string_view, 8> comparisons{"===", "~=", "==", "!=",
+                                                      "<=",  ">=", "<",  ">"};
 
 struct Refusal {
   std::string reason;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 
 namespace fs = std::filesystem;
@@ -17,6 +18,9 @@ class Example : public ::testing::Test {
 protected:
   void SetUp() override {
     built = Project::copyOf("example", QUORVEX_SOURCE_DIR "/examples");
+    // The program's modules are not importable from its wheel: it carries no entry points.
+    std::ofstream(built->dir() / "pyproject.toml", std::ios::app)
+        << "\n[project.scripts]\ntally-main = \"tally:main\"\n";
     const Outcome build = built->build({"--wheel", "dist", "tally", "*.py", "ledger/*.py"});
     ASSERT_EQ(build.status, 0) << build.all();
     // Whichever build of the process ran first installed the pristine Python with uv.
@@ -82,6 +86,13 @@ TEST_F(Example, ProgramWheelAndRebuild) {
         runClean({(venv / "bin" / "tally").string(), "--top", "2", data.string()}, venv);
     EXPECT_EQ(installed.status, 0) << installed.all();
     EXPECT_EQ(installed.out, expected.out);
+    EXPECT_FALSE(fs::exists(venv / "bin" / "tally-main"));
+    const std::string listing =
+        "import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).namelist())";
+    const Outcome members =
+        run({buildPython().string(), "-c", listing, wheel.string()}, project().dir());
+    EXPECT_NE(members.out.find(".dist-info/METADATA"), std::string::npos) << members.all();
+    EXPECT_EQ(members.out.find("entry_points.txt"), std::string::npos) << members.out;
   }
   {
     SCOPED_TRACE("quorvex-wheel, into an output directory it makes");

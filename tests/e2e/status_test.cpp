@@ -2,8 +2,8 @@
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
 // sys.exit, Ctrl-C, annotations, code that Cython once got wrong, docstrings and the program's
 // own logging set-up, under a name given with --exe, also with libpython's compiled-in prefix
-// out of reach; the runs that stop before compiling; and build interpreter queries that ignore
-// modules in the working directory.
+// out of reach; the runs that stop before compiling, and the warning for a pattern that matches
+// nothing; and build interpreter queries that ignore modules in the working directory.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
@@ -130,7 +130,8 @@ print(child.returncode, err.decode().splitlines()[-1:])
 TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   Project project("status", statusFiles);
   {
-    SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version");
+    SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version or naming a "
+                 "file, a bad dependency, a bad console script");
     const Outcome embed = project.build({"--base", "src", "--embed", "emb", "greet", "*.py"});
     EXPECT_EQ(embed.status, 1) << embed.all();
     EXPECT_NE(embed.err.find("--embed needs a pyproject.toml at or above '" +
@@ -144,14 +145,49 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
     EXPECT_NE(wheel.err.find("pyproject.toml: the version is dynamic"), std::string::npos)
         << wheel.all();
     EXPECT_NE(wheel.err.find("give it with --version"), std::string::npos) << wheel.all();
-    for (const Outcome* refused : {&embed, &wheel})
+
+    testing::writeFile(project.dir() / "dist.whl", "a file where the wheel's directory would go");
+    const Outcome wheelFile =
+        project.build({"--base", "src", "--wheel", "dist.whl", "greet", "*.py"});
+    EXPECT_EQ(wheelFile.status, 1) << wheelFile.all();
+    EXPECT_NE(wheelFile.err.find("The wheel directory 'dist.whl' (--wheel) is an existing file, "
+                                 "not a directory"),
+              std::string::npos)
+        << wheelFile.all();
+
+    testing::writeFile(project.dir() / "pyproject.toml",
+                       "[project]\nname = \"greet\"\nversion = \"1.0\"\n"
+                       "dependencies = [\"six>=1.16\", \"requests >= 2.0 extra\"]\n");
+    const Outcome dependency = project.build({"--base", "src", "--embed", "emb", "greet", "*.py"});
+    EXPECT_EQ(dependency.status, 1) << dependency.all();
+    EXPECT_NE(dependency.err.find("pyproject.toml: entry 2 of 'project.dependencies', "
+                                  "'requests >= 2.0 extra', is not a valid requirement: "),
+              std::string::npos)
+        << dependency.all();
+
+    testing::writeFile(project.dir() / "pyproject.toml",
+                       "[project]\nname = \"greet\"\nversion = \"1.0\"\n"
+                       "[project.scripts]\ngreet = \"greet:main()\"\n");
+    const Outcome script =
+        project.build({"--base", "src", "--library", "--wheel", "dist", "greet", "*.py"});
+    EXPECT_EQ(script.status, 1) << script.all();
+    EXPECT_NE(script.err.find("pyproject.toml: 'greet' in 'project.scripts' is 'greet:main()', "
+                              "not an object reference"),
+              std::string::npos)
+        << script.all();
+    for (const Outcome* refused : {&embed, &wheel, &wheelFile, &dependency, &script})
       EXPECT_EQ((refused->out + refused->err).find("Compiling"), std::string::npos);
     EXPECT_FALSE(fs::exists(project.dir() / "emb"));
     EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
   }
 
-  const Outcome build = project.build({"--base", "src", "--exe", "greeter", "greet", "*.py"});
+  // A pattern that matches nothing beside one that matches is named, not dropped in silence.
+  const Outcome build =
+      project.build({"--base", "src", "--exe", "greeter", "greet", "*.py", "gret/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_NE((build.out + build.err).find("The source pattern 'gret/*.py' matched no file in src"),
+            std::string::npos)
+      << build.all();
   EXPECT_TRUE(fs::is_regular_file(project.buildDir() / "greeter"));
   EXPECT_FALSE(fs::exists(project.buildDir() / "greet"));
   EXPECT_NE((build.out + build.err).find("Compiled to .quorvex_build/greeter"), std::string::npos)
