@@ -5,7 +5,9 @@
 #include "core/log.hpp"
 #include "core/utils.hpp"
 #include "packaging/whl.hpp"
+#include "packaging/whl_metadata.hpp"
 
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -23,6 +25,30 @@ bool succeeds(Context& context, const std::string& command) {
   } catch (const std::runtime_error&) {
     return false;
   }
+}
+
+// The project file for its copy in another directory: sources that uv finds by a path relative
+// to the project are given by absolute paths, so that they are found from the copy too.
+std::string projectFileForCopy(const fs::path& pyproject) {
+  toml::table document = whl::parseProjectFile(pyproject);
+  toml::table* sources = document["tool"]["uv"]["sources"].as_table();
+  if (!sources) return fileio::readFile(pyproject);
+  const fs::path directory = fs::absolute(pyproject).parent_path();
+  const auto anchor = [&](toml::node& node) {
+    toml::table* source = node.as_table();
+    toml::value<std::string>* path = source ? source->get_as<std::string>("path") : nullptr;
+    if (path && fs::path(path->get()).is_relative())
+      *path = (directory / path->get()).lexically_normal().generic_string();
+  };
+  for (auto&& [name, value] : *sources) {
+    if (toml::array* alternatives = value.as_array())
+      for (toml::node& alternative : *alternatives) anchor(alternative);
+    else
+      anchor(value);
+  }
+  std::ostringstream text;
+  text << document << "\n";
+  return text.str();
 }
 
 } // namespace
@@ -50,7 +76,7 @@ void exportRequirements(Context& context, const fs::path& sourcePath,
   const fs::path copy = fs::absolute(context.buildPath() / "uv-project");
   fs::remove_all(copy);
   fs::create_directories(copy);
-  fs::copy_file(*pyproject, copy / "pyproject.toml");
+  fileio::writeFile(copy / "pyproject.toml", projectFileForCopy(*pyproject));
   if (locked) fs::copy_file(lock, copy / "uv.lock");
   logger().info("Resolving the project's dependencies in {}", copy.string());
   {

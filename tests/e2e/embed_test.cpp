@@ -85,6 +85,17 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
 TEST(EmbeddedLibrary, InstallsTheTemporaryWheelAndWritesNoLock) {
   Project project = Project::copyOf("embed-lib", projectSource);
   fs::remove(project.dir() / "uv.lock");
+  // A dependency that uv finds by a path relative to the project, also from elsewhere.
+  const Project local("localdep", {{"pyproject.toml", "[project]\nname = \"localdep\"\n"
+                                                      "version = \"1.0\"\n[build-system]\n"
+                                                      "requires = [\"hatchling\"]\n"
+                                                      "build-backend = \"hatchling.build\"\n"},
+                                   {"localdep/__init__.py", "WORD = 'local'\n"}});
+  const std::string projectFile = quorvex::testing::readFile(project.dir() / "pyproject.toml");
+  quorvex::testing::writeFile(
+      project.dir() / "pyproject.toml",
+      std::regex_replace(projectFile, std::regex("\"six>=1.16\""), "\"six>=1.16\", \"localdep\"") +
+          "\n[tool.uv.sources]\nlocaldep = { path = \"../localdep\" }\n");
   const fs::path embedded = scratch("embedded") / "lib";
   const std::vector<std::string> args = {"--library", "--embed", embedded.string(), "app", "*.py"};
   auto before = sourceTree(project.dir());
@@ -100,13 +111,13 @@ TEST(EmbeddedLibrary, InstallsTheTemporaryWheelAndWritesNoLock) {
   expectSixFrom(report, embedded);
   EXPECT_EQ(fs::canonical(report.value("prefix", "/nowhere")), fs::canonical(embedded));
   EXPECT_FALSE(fs::exists(embedded / "bin" / "app")) << "a library build copies no program";
+  const Outcome localWord = runClean(
+      {(embedded / "bin" / "python").string(), "-c", "import localdep; print(localdep.WORD)"},
+      embedded);
+  EXPECT_EQ(localWord.out, "local\n") << localWord.all();
 
   SCOPED_TRACE("a stale lock");
   fs::copy_file(projectSource / "uv.lock", project.dir() / "uv.lock");
-  const std::string pyproject = quorvex::testing::readFile(project.dir() / "pyproject.toml");
-  quorvex::testing::writeFile(project.dir() / "pyproject.toml",
-                              std::regex_replace(pyproject, std::regex("six>=1.16"),
-                                                 "six>=1.16,<2"));
   before = sourceTree(project.dir());
   const Outcome stale = project.build(args);
   ASSERT_EQ(stale.status, 0) << stale.all();
