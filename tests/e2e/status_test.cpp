@@ -132,51 +132,38 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   {
     SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version or naming a "
                  "file, a bad dependency, a bad console script");
-    const Outcome embed = project.build({"--base", "src", "--embed", "emb", "greet", "*.py"});
-    EXPECT_EQ(embed.status, 1) << embed.all();
-    EXPECT_NE(embed.err.find("--embed needs a pyproject.toml at or above '" +
-                             (project.dir() / "src").string() + "'"),
-              std::string::npos)
-        << embed.all();
-    testing::writeFile(project.dir() / "pyproject.toml",
-                       "[project]\nname = \"greet\"\ndynamic = [\"version\"]\n");
-    const Outcome wheel = project.build({"--base", "src", "--wheel", "dist", "greet", "*.py"});
-    EXPECT_EQ(wheel.status, 1) << wheel.all();
-    EXPECT_NE(wheel.err.find("pyproject.toml: the version is dynamic"), std::string::npos)
-        << wheel.all();
-    EXPECT_NE(wheel.err.find("give it with --version"), std::string::npos) << wheel.all();
-
+    // Each run ends with status 1 and the message, before anything is compiled.
+    const auto refused = [&](const std::vector<std::string>& args, const std::string& message) {
+      std::vector<std::string> words = {"--base", "src"};
+      words.insert(words.end(), args.begin(), args.end());
+      const Outcome outcome = project.build(words);
+      EXPECT_EQ(outcome.status, 1) << outcome.all();
+      EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.all();
+      EXPECT_EQ((outcome.out + outcome.err).find("Compiling"), std::string::npos);
+    };
+    const std::string source = (project.dir() / "src").string();
+    refused({"--embed", "emb", "greet", "*.py"},
+            "--embed needs a pyproject.toml at or above '" + source + "'");
+    const std::string pyproject = "[project]\nname = \"greet\"\n";
+    testing::writeFile(project.dir() / "pyproject.toml", pyproject + "dynamic = [\"version\"]\n");
+    refused({"--wheel", "dist", "greet", "*.py"},
+            "pyproject.toml: the version is dynamic (dynamic = [\"version\"] in [project]) and "
+            "only a build backend computes it; give it with --version");
     testing::writeFile(project.dir() / "dist.whl", "a file where the wheel's directory would go");
-    const Outcome wheelFile =
-        project.build({"--base", "src", "--wheel", "dist.whl", "greet", "*.py"});
-    EXPECT_EQ(wheelFile.status, 1) << wheelFile.all();
-    EXPECT_NE(wheelFile.err.find("The wheel directory 'dist.whl' (--wheel) is an existing file, "
-                                 "not a directory"),
-              std::string::npos)
-        << wheelFile.all();
-
+    refused({"--wheel", "dist.whl", "greet", "*.py"},
+            "The wheel directory 'dist.whl' (--wheel) is an existing file, not a directory");
     testing::writeFile(project.dir() / "pyproject.toml",
-                       "[project]\nname = \"greet\"\nversion = \"1.0\"\n"
-                       "dependencies = [\"six>=1.16\", \"requests >= 2.0 extra\"]\n");
-    const Outcome dependency = project.build({"--base", "src", "--embed", "emb", "greet", "*.py"});
-    EXPECT_EQ(dependency.status, 1) << dependency.all();
-    EXPECT_NE(dependency.err.find("pyproject.toml: entry 2 of 'project.dependencies', "
-                                  "'requests >= 2.0 extra', is not a valid requirement: "),
-              std::string::npos)
-        << dependency.all();
-
+                       pyproject + "version = \"1.0\"\n"
+                                   "dependencies = [\"six>=1.16\", \"requests >= 2.0 extra\"]\n");
+    refused({"--embed", "emb", "greet", "*.py"},
+            "pyproject.toml: entry 2 of 'project.dependencies', 'requests >= 2.0 extra', is not a "
+            "valid requirement: ");
     testing::writeFile(project.dir() / "pyproject.toml",
-                       "[project]\nname = \"greet\"\nversion = \"1.0\"\n"
-                       "[project.scripts]\ngreet = \"greet:main()\"\n");
-    const Outcome script =
-        project.build({"--base", "src", "--library", "--wheel", "dist", "greet", "*.py"});
-    EXPECT_EQ(script.status, 1) << script.all();
-    EXPECT_NE(script.err.find("pyproject.toml: 'greet' in 'project.scripts' is 'greet:main()', "
-                              "not an object reference"),
-              std::string::npos)
-        << script.all();
-    for (const Outcome* refused : {&embed, &wheel, &wheelFile, &dependency, &script})
-      EXPECT_EQ((refused->out + refused->err).find("Compiling"), std::string::npos);
+                       pyproject +
+                           "version = \"1.0\"\n[project.scripts]\ngreet = \"greet:main()\"\n");
+    refused({"--library", "--wheel", "dist", "greet", "*.py"},
+            "pyproject.toml: 'greet' in 'project.scripts' is 'greet:main()', not an object "
+            "reference");
     EXPECT_FALSE(fs::exists(project.dir() / "emb"));
     EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
   }
