@@ -134,6 +134,24 @@ void checkShadowedModules(const fs::path& base, const std::vector<fs::path>& sou
   }
 }
 
+// The wheel's directory is made when the wheel is placed: a file at its place, or at the place
+// of one of its parents, would stop the run only after the whole build.
+void checkWheelDirectory(const fs::path& directory) {
+  for (fs::path at = directory; !at.empty(); at = at.parent_path()) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(at, ec);
+    if (!fs::exists(status)) {
+      if (at == at.parent_path()) return;
+      continue;
+    }
+    if (fs::is_directory(status)) return;
+    throw std::invalid_argument(
+        "The wheel directory '" + directory.string() + "' (--wheel) " +
+        (at == directory ? std::string("is an existing file, not a directory")
+                         : "cannot be made: '" + at.string() + "' is a file, not a directory"));
+  }
+}
+
 } // namespace
 
 std::optional<std::string> moduleNameOf(const fs::path& source) {
@@ -198,6 +216,7 @@ void checkSourceOptions(const cli::BuildArguments& args) {
       throw std::invalid_argument("The source pattern '" + pattern +
                                   "' leaves the base directory '" + args.base.string() +
                                   "'; sources must lie inside it (see --base)");
+  if (args.wheel) checkWheelDirectory(*args.wheel);
   if (args.policy && std::find(knownPolicies.begin(), knownPolicies.end(), *args.policy) ==
                          knownPolicies.end())
     throw std::invalid_argument("Unknown --policy '" + *args.policy + "': choose " +

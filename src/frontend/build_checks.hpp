@@ -1,7 +1,7 @@
 #pragma once
 // What a build refuses before it compiles anything: a missing base directory, patterns that
-// leave it, an unknown policy, a main module that is no module of the sources, and project modules
-// that the program's start-up would shadow.
+// leave it, a wheel directory that cannot be made, an unknown policy, a main module that is no
+// module of the sources, and project modules that the program's start-up would shadow.
 
 #include "frontend/cli.hpp"
 
@@ -19,8 +19,8 @@ class Context;
 namespace quorvex::builder {
 
 /// Refuses, before any source is matched, a `--base` that is missing or no directory, a source
-/// pattern whose `..` components leave it, and an unknown `--policy`; each message names what
-/// the user gave.
+/// pattern whose `..` components leave it, a `--wheel` directory that is, or lies below, an
+/// existing file, and an unknown `--policy`; each message names what the user gave.
 void checkSourceOptions(const cli::BuildArguments& args);
 
 /// Refuses, before compiling, a main module that is no dotted name of a module among `sources`

@@ -9,6 +9,7 @@
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_requirement.hpp"
 
 #include <stdexcept>
 #include <system_error>
@@ -68,9 +69,12 @@ std::string _normalize_source_pattern(const std::string& pattern) {
 std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
                                    const std::vector<std::string>& patterns, bool library) {
   std::vector<fs::path> sources;
+  std::vector<std::string> unmatched;
   for (const std::string& pattern : patterns) {
-    for (auto& match :
-         glob::glob(sourceDirectory, _normalize_source_pattern(pattern), isForeignTree)) {
+    std::vector<fs::path> matches =
+        glob::glob(sourceDirectory, _normalize_source_pattern(pattern), isForeignTree);
+    if (matches.empty()) unmatched.push_back(pattern);
+    for (auto& match : matches) {
       // A package's __main__.py is not compiled into a library, at any depth (its wheel ships
       // the top package's one as source); an "__init__.py" in the base directory belongs to no
       // package and is not compiled.
@@ -79,6 +83,12 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
       sources.push_back(std::move(match));
     }
   }
+  // With no sources at all the build stops; otherwise a mistyped pattern would drop its
+  // modules in silence.
+  if (!sources.empty())
+    for (const std::string& pattern : unmatched)
+      logger().warning("The source pattern {} matched no file in {}", quoted(pattern),
+                       sourceDirectory.string());
   return sources;
 }
 
@@ -104,8 +114,17 @@ void checkPackagingInputs(const cli::BuildArguments& args) {
         (args.embed ? "uv exports the project's dependencies from it"
                     : "it gives the wheel's name and version") +
         "); none was found");
-  // Reading it now gives its errors (a missing name, a dynamic version) before the compilation.
-  if (wheel) whl::readProject(*pyproject, args.version);
+  // Reading it now gives its errors (a missing name, a dynamic version, a bad dependency or
+  // entry point) before the compilation.
+  if (wheel) {
+    const whl::Project project = whl::readProject(*pyproject, args.version);
+    if (args.library) whl::entryPointsText(project);
+    return;
+  }
+  // uv reads the dependencies; the name and version may be left to the build back-end.
+  const toml::table document = whl::parseProjectFile(*pyproject);
+  if (const toml::table* project = document["project"].as_table())
+    whl::checkDependencies(*pyproject, *project);
 }
 
 void build(Context& context, const cli::BuildArguments& args) {

@@ -21,8 +21,9 @@ std::string _normalize_source_pattern(const std::string& pattern);
 /// The source files that `patterns` match below `sourceDirectory`, relative to it, pattern by
 /// pattern in match order with duplicates kept; a library build leaves out every file named
 /// "__main__.py". Wildcards and `**` never enter a build directory (".quorvex_build") or a
-/// virtual environment (a directory holding "pyvenv.cfg"). Throws `std::invalid_argument` for a
-/// pattern the matcher rejects.
+/// virtual environment (a directory holding "pyvenv.cfg"). When some file matched, logs a
+/// warning naming each pattern that matched none. Throws `std::invalid_argument` for a pattern
+/// the matcher rejects.
 std::vector<std::filesystem::path> matchSources(const std::filesystem::path& sourceDirectory,
                                                 const std::vector<std::string>& patterns,
                                                 bool library);

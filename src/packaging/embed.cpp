@@ -59,13 +59,7 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
   const fs::path reqPath = fs::weakly_canonical(fs::absolute(buildPath / "requirements.txt"));
 
   logger().info("Exporting the project's requirements to {}", reqPath.string());
-  {
-    std::optional<chdir> inSource;
-    if (options.sourcePath) inSource.emplace(*options.sourcePath);
-    // The project itself is no dependency: an editable install of it would tie the directory
-    // to the source tree and shadow the wheel installed below.
-    utils::system(context, "uv export --no-dev --no-emit-project --output-file " + word(reqPath));
-  }
+  exportRequirements(context, options.sourcePath.value_or(fs::current_path()), reqPath);
 
   const std::string pythonText = word(fs::canonical(targetPython));
   logger().info("Installing the requirements into {}", targetPath.string());

@@ -22,14 +22,23 @@ struct EmbedOptions {
 inline constexpr const char* markerName = ".quorvex-embedded";
 
 /// Makes `targetPath` anew as an embedded directory: deletes it, copies the pristine Python
-/// into it, installs the project's dependencies (exported with `uv export` in `sourcePath`,
-/// the working directory when not given) with `uv pip install`, then copies `exePath` into
+/// into it, installs the project's dependencies (`exportRequirements` from `sourcePath`, the
+/// working directory when not given) with `uv pip install`, then copies `exePath` into
 /// the platform's executable directory and installs `whlPath`, each when given. Refuses, before
 /// touching anything, a target that `checkTarget` rejects. Paths that the command splitter would
 /// break apart are quoted on the uv command lines. A failing command throws the
 /// "Command failed: " error of `utils::system`; on any failure the half-made directory is removed.
 void embed(Context& context, const std::filesystem::path& targetPath,
            const EmbedOptions& options = {});
+
+/// Writes the locked dependencies of the project whose "pyproject.toml" is found at or above
+/// `sourcePath` to `requirementsPath` with `uv export`, writing nothing in the project: its
+/// "uv.lock" as it is when it still fits the project file; otherwise the dependencies resolved
+/// in a copy of the project file (and of the old lock) in the build directory's "uv-project",
+/// with a warning when the project's lock is out of date. Throws `std::runtime_error` when no
+/// project file is found, and the "Command failed: " error of `utils::system`.
+void exportRequirements(Context& context, const std::filesystem::path& sourcePath,
+                        const std::filesystem::path& requirementsPath);
 
 /// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is
 /// not the tool's: when it is or contains the working directory, the build directory

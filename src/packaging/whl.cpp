@@ -162,9 +162,12 @@ fs::path createWheel(Context& context, const fs::path& executablePath, const fs:
   std::string distInfo = distribution.prefix() + ".dist-info";
   {
     WheelArchive archive(wheelPath);
-    if (options.library)
+    if (options.library) {
       writeLibraryLayout(archive, project, distInfo, exeData, suffix, options);
-    else
+      // Only a library's modules are importable, so only its wheel carries entry points.
+      if (std::string entryPoints = entryPointsText(project); !entryPoints.empty())
+        archive.write_file(distInfo + "/entry_points.txt", entryPoints);
+    } else
       writeExecutableLayout(archive, distribution, exeName, exeData, context);
     archive.write_file(distInfo + "/METADATA", metadata);
     archive.write_file(distInfo + "/WHEEL", wheelInfo);

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cctype>
 #include <stdexcept>
-#include <tuple>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -63,13 +62,8 @@ void addUrls(const Project& project, std::vector<std::string>& lines) {
   const toml::node* node = project.table().get("urls");
   if (!node) return;
   if (!node->is_table()) wrongKind(project, "urls", "a table");
-  // The parsed table is sorted by key; the lines keep the order of the file.
-  std::vector<std::tuple<toml::source_index, toml::source_index, std::string>> urls;
-  for (auto&& [label, url] : *node->as_table())
-    urls.emplace_back(label.source().begin.line, label.source().begin.column,
-                      "Project-URL: " + std::string(label.str()) + ", " + textOf(url));
-  std::stable_sort(urls.begin(), urls.end());
-  for (auto& url : urls) lines.push_back(std::move(std::get<2>(url)));
+  for (const auto& [label, url] : inFileOrder(*node->as_table()))
+    lines.push_back("Project-URL: " + label + ", " + textOf(*url));
 }
 
 struct Readme {

@@ -21,10 +21,15 @@ struct Project {
   const toml::table& table() const;
 };
 
+/// Parses the project file `pyprojectPath`. Throws a `std::runtime_error` naming the file for a
+/// read or TOML error (with line and column).
+toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
+
 /// Reads and parses `pyprojectPath`. `versionOverride` (the empty text included) replaces the
 /// file's version, which is then not required. Throws a `std::runtime_error` naming the file
 /// for a read or TOML error (with line and column), or the missing `[project]` table or key,
-/// and naming the key or `--version` for a project name or version installers would refuse.
+/// and naming the key or `--version` for a project name, version or dependency installers
+/// would refuse.
 Project readProject(const std::filesystem::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride);
 
@@ -33,6 +38,15 @@ Project readProject(const std::filesystem::path& pyprojectPath,
 /// the file and key when a value has the wrong kind, or the readme when it cannot be read as
 /// UTF-8.
 std::string metadataText(const Project& project);
+
+/// The entry_points.txt text of `project`: a "[group]" section of "name = value" lines for
+/// `[project.scripts]` (console_scripts), `[project.gui-scripts]` (gui_scripts) and each
+/// `[project.entry-points.<group>]` table, in that order, each in the order of the file; empty
+/// when there are none. Throws a `std::runtime_error` naming the file and key for a value of the
+/// wrong kind, a name that cannot stand in the file (or, for a script, as a file name), a value
+/// that is no object reference, and a console_scripts or gui_scripts group among the
+/// entry-points tables.
+std::string entryPointsText(const Project& project);
 
 /// The WHEEL text for the tag "python-abi-platform".
 std::string wheelText(const std::string& fullTag);

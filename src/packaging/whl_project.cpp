@@ -1,6 +1,7 @@
 #include "packaging/whl.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_requirement.hpp"
 #include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
 
@@ -31,18 +32,22 @@ std::optional<fs::path> find_active_pyproject(const fs::path& current_dir) {
 
 const toml::table& Project::table() const { return *document["project"].as_table(); }
 
-Project readProject(const fs::path& pyprojectPath,
-                    const std::optional<std::string>& versionOverride) {
+toml::table parseProjectFile(const fs::path& pyprojectPath) {
   std::string text = readBytes(pyprojectPath);
-  Project project;
-  project.path = pyprojectPath;
   try {
-    project.document = toml::parse(text, pyprojectPath.string());
+    return toml::parse(text, pyprojectPath.string());
   } catch (const toml::parse_error& error) {
     throw std::runtime_error(fmt::format("{}:{}:{}: invalid TOML: {}", pyprojectPath.string(),
                                          error.source().begin.line, error.source().begin.column,
                                          error.description()));
   }
+}
+
+Project readProject(const fs::path& pyprojectPath,
+                    const std::optional<std::string>& versionOverride) {
+  Project project;
+  project.path = pyprojectPath;
+  project.document = parseProjectFile(pyprojectPath);
   const toml::node* table = project.document.get("project");
   if (!table) throw std::runtime_error(pyprojectPath.string() + ": missing table [project]");
   if (!table->is_table())
@@ -84,6 +89,7 @@ Project readProject(const fs::path& pyprojectPath,
                                          "2.1b3, 1.0.post1 or 1.0.dev2)",
                                          origin, written));
   project.version = *normal;
+  checkDependencies(pyprojectPath, *table->as_table());
   return project;
 }
 

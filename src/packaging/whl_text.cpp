@@ -1,6 +1,8 @@
 #include "packaging/whl_text.hpp"
 
+#include <algorithm>
 #include <sstream>
+#include <tuple>
 
 namespace quorvex::whl {
 
@@ -9,6 +11,18 @@ std::string textOf(const toml::node& node) {
   std::ostringstream out;
   node.visit([&out](const auto& value) { out << value; });
   return out.str();
+}
+
+std::vector<std::pair<std::string, const toml::node*>> inFileOrder(const toml::table& table) {
+  std::vector<std::tuple<toml::source_index, toml::source_index, std::string, const toml::node*>>
+      placed;
+  for (auto&& [key, value] : table)
+    placed.emplace_back(key.source().begin.line, key.source().begin.column, std::string(key.str()),
+                        &value);
+  std::stable_sort(placed.begin(), placed.end());
+  std::vector<std::pair<std::string, const toml::node*>> entries;
+  for (auto& [line, column, key, value] : placed) entries.emplace_back(std::move(key), value);
+  return entries;
 }
 
 std::optional<std::size_t> invalidUtf8At(std::string_view text) {

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quorvex::whl {
 
@@ -15,6 +17,9 @@ std::string textOf(const toml::node& node);
 /// The byte offset of the first invalid UTF-8 sequence in `text` (overlong forms, surrogates
 /// and code points above U+10FFFF included), or none when the whole text is valid.
 std::optional<std::size_t> invalidUtf8At(std::string_view text);
+
+/// The entries of `table` in the order of the file (a parsed table is sorted by key).
+std::vector<std::pair<std::string, const toml::node*>> inFileOrder(const toml::table& table);
 
 /// `text` without leading and trailing white space.
 std::string trim(std::string_view text);

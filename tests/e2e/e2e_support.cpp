@@ -130,6 +130,14 @@ void copyTree(const fs::path& from, const fs::path& to) {
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
+std::map<fs::path, std::string> sourceTree(const fs::path& dir) {
+  std::map<fs::path, std::string> tree;
+  for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it)
+    if (it->path().filename() == ".quorvex_build") it.disable_recursion_pending();
+    else if (it->is_regular_file()) tree[it->path()] = testing::readFile(it->path());
+  return tree;
+}
+
 Project::Project(const std::string& name, const std::map<std::string, std::string>& files)
     : dir_(scratch(name)) {
   for (const auto& [path, text] : files) testing::writeFile(dir_ / path, text);

@@ -40,6 +40,9 @@ std::filesystem::path scratch(const std::string& name);
 /// Copies a directory tree, keeping symbolic links as links.
 void copyTree(const std::filesystem::path& from, const std::filesystem::path& to);
 
+/// Every regular file below `dir` but the build directory, with its bytes.
+std::map<std::filesystem::path, std::string> sourceTree(const std::filesystem::path& dir);
+
 /// A Python project in a scratch directory.
 class Project {
 public:

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <memory>
+#include <regex>
 
 namespace fs = std::filesystem;
 
@@ -47,8 +48,12 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   }
   // A blank and a quote in the path: uv must still get each path as one argument.
   const fs::path embedded = scratch("embedded dir") / "app's";
+  const auto before = sourceTree(project->dir());
   const Outcome build = project->build({"--embed", embedded.string(), "app", "*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
+  // The project's lock fits its project file: exported as it is, nothing in the project written.
+  EXPECT_EQ(sourceTree(project->dir()), before);
+  EXPECT_EQ((build.out + build.err).find("out of date"), std::string::npos) << build.all();
 
   EXPECT_TRUE(fs::exists(embedded / ".quorvex-embedded"));
   const std::string requirements =
@@ -75,22 +80,54 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
 }
 
 // Without --wheel, the build makes a wheel in the build directory for the embedded directory;
-// its one module is imported by its own name, as pip would install it.
-TEST(EmbeddedLibrary, InstallsTheTemporaryWheel) {
+// its one module is imported by its own name, as pip would install it. The project without a
+// lock, then with one that no longer fits its project file, is left as it was.
+TEST(EmbeddedLibrary, InstallsTheTemporaryWheelAndWritesNoLock) {
   Project project = Project::copyOf("embed-lib", projectSource);
+  fs::remove(project.dir() / "uv.lock");
+  // A dependency that uv finds by a path relative to the project, also from elsewhere.
+  const Project local("localdep", {{"pyproject.toml", "[project]\nname = \"localdep\"\n"
+                                                      "version = \"1.0\"\n[build-system]\n"
+                                                      "requires = [\"hatchling\"]\n"
+                                                      "build-backend = \"hatchling.build\"\n"},
+                                   {"localdep/__init__.py", "WORD = 'local'\n"}});
+  const std::string projectFile = quorvex::testing::readFile(project.dir() / "pyproject.toml");
+  quorvex::testing::writeFile(
+      project.dir() / "pyproject.toml",
+      std::regex_replace(projectFile, std::regex("\"six>=1.16\""), "\"six>=1.16\", \"localdep\"") +
+          "\n[tool.uv.sources]\nlocaldep = { path = \"../localdep\" }\n");
   const fs::path embedded = scratch("embedded") / "lib";
-  const Outcome build = project.build({"--library", "--embed", embedded.string(), "app", "*.py"});
+  const std::vector<std::string> args = {"--library", "--embed", embedded.string(), "app", "*.py"};
+  auto before = sourceTree(project.dir());
+  const Outcome build = project.build(args);
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_NE((build.out + build.err).find("Creating temp wheel at .quorvex_build"),
             std::string::npos)
       << build.all();
-  const nlohmann::json report = described(
-      runClean({(embedded / "bin" / "python").string(), "-c",
-                "import json, app; print(json.dumps(app.describe()))"},
-               embedded));
+  EXPECT_EQ(sourceTree(project.dir()), before) << "no uv.lock is made in the project";
+  const std::string useIt = "import json, app; print(json.dumps(app.describe()))";
+  const nlohmann::json report =
+      described(runClean({(embedded / "bin" / "python").string(), "-c", useIt}, embedded));
   expectSixFrom(report, embedded);
   EXPECT_EQ(fs::canonical(report.value("prefix", "/nowhere")), fs::canonical(embedded));
   EXPECT_FALSE(fs::exists(embedded / "bin" / "app")) << "a library build copies no program";
+  const Outcome localWord = runClean(
+      {(embedded / "bin" / "python").string(), "-c", "import localdep; print(localdep.WORD)"},
+      embedded);
+  EXPECT_EQ(localWord.out, "local\n") << localWord.all();
+
+  SCOPED_TRACE("a stale lock");
+  fs::copy_file(projectSource / "uv.lock", project.dir() / "uv.lock");
+  before = sourceTree(project.dir());
+  const Outcome stale = project.build(args);
+  ASSERT_EQ(stale.status, 0) << stale.all();
+  EXPECT_EQ(sourceTree(project.dir()), before) << "the stale lock is left as it is";
+  const std::string warning = "WARNING embed: The project's uv.lock is out of date with " +
+                              (project.dir() / "pyproject.toml").string();
+  EXPECT_NE((stale.out + stale.err).find(warning), std::string::npos) << stale.all();
+  expectSixFrom(described(runClean({(embedded / "bin" / "python").string(), "-c", useIt},
+                                   embedded)),
+                embedded);
 }
 
 } // namespace

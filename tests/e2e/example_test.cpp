@@ -34,6 +34,10 @@ classifiers = ["Programming Language :: Python :: 3", "Environment :: Console"]
 [project.urls]
 Source = "https://example.invalid/tally/src"
 Homepage = "https://example.invalid/tally"
+
+# The program's modules are not importable from its wheel: it carries no entry points.
+[project.scripts]
+tally-main = "tally:main"
 )");
     const Outcome build = built->build({"--wheel", "dist", "tally", "*.py", "ledger/*.py"});
     ASSERT_EQ(build.status, 0) << build.all();
@@ -135,6 +139,13 @@ TEST_F(Example, ProgramWheelAndRebuild) {
         runClean({(venv / "bin" / "tally").string(), "--top", "2", data.string()}, venv);
     EXPECT_EQ(installed.status, 0) << installed.all();
     EXPECT_EQ(installed.out, expected.out);
+    EXPECT_FALSE(fs::exists(venv / "bin" / "tally-main"));
+    const std::string listing =
+        "import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).namelist())";
+    const Outcome members =
+        run({buildPython().string(), "-c", listing, wheel.string()}, project().dir());
+    EXPECT_NE(members.out.find(".dist-info/METADATA"), std::string::npos) << members.all();
+    EXPECT_EQ(members.out.find("entry_points.txt"), std::string::npos) << members.out;
   }
   {
     SCOPED_TRACE("quorvex-wheel, into an output directory it makes");

@@ -1,7 +1,8 @@
 // Library builds: one shared library for a project of several top-level names, each served
-// under its own name, its wheel (with the project's version in its normal form) repaired by
-// auditwheel and installed with pip, and the same wheel in an embedded directory; and a project of nested packages, built as a program and as a
-// library, behaving as CPython does on its sources.
+// under its own name, its wheel (with the project's version in its normal form and its entry
+// points) repaired by auditwheel and installed with pip, and the same wheel in an embedded
+// directory; and a project of nested packages, built as a program and as a library, behaving as
+// CPython does on its sources.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,13 @@ name = "geomlib"
 version = "0.3-beta"
 description = "Plane figures"
 requires-python = ">=3.11"
+
+[project.scripts]
+geom-describe = "shapes:main"
+
+[project.entry-points."geomlib.converters"]
+inch = "units:cm_to_inch"
+circle = "shapes:Circle"
 )"},
     {"shapes.py", R"(import math
 
@@ -65,6 +73,9 @@ TEST(Library, ImportedWheeledAndEmbedded) {
       "print(logging.root.handlers, logging.root.level)";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();
+  const Outcome expectedMain =
+      run({buildPython().string(), "-c", "import shapes; shapes.main()"}, project.dir());
+  ASSERT_EQ(expectedMain.status, 0) << expectedMain.all();
   {
     SCOPED_TRACE("the repaired wheel, installed with pip");
     const fs::path wheel = onlyWheel(project.dir() / "dist");
@@ -83,6 +94,22 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     const Outcome asProgram = runClean({python.string(), "-m", "beta"}, venv);
     EXPECT_EQ(asProgram.status, 0) << asProgram.all();
     EXPECT_EQ(asProgram.out, "run as __main__ beta data\n");
+
+    // The entry points: pip's console script runs the compiled main(), and the group's entries
+    // load the compiled objects.
+    const Outcome script = runClean({(venv / "bin" / "geom-describe").string()}, venv);
+    EXPECT_EQ(script.status, 0) << script.all();
+    EXPECT_EQ(script.out, expectedMain.out);
+    const Outcome loaded = runClean(
+        {python.string(), "-c",
+         "from importlib.metadata import entry_points\n"
+         "eps = entry_points(group='geomlib.converters')\n"
+         "print(sorted(eps.names), eps['inch'].load()(5.08), eps['circle'].load()(2).radius)\n"
+         "print(eps['circle'].load().area.__qualname__, eps['circle'].load() is "
+         "__import__('shapes').Circle)"},
+        venv);
+    EXPECT_EQ(loaded.status, 0) << loaded.all();
+    EXPECT_EQ(loaded.out, "['circle', 'inch'] 2.0 2\nCircle.area True\n");
   }
   {
     SCOPED_TRACE("the embedded directory, which got the wheel and no program");
@@ -91,6 +118,8 @@ TEST(Library, ImportedWheeledAndEmbedded) {
     EXPECT_EQ(imported.status, 0) << imported.all();
     EXPECT_EQ(imported.out, expected.out);
     EXPECT_FALSE(fs::exists(embedded / "bin" / "shapes"));
+    const Outcome script = runClean({(embedded / "bin" / "geom-describe").string()}, embedded);
+    EXPECT_EQ(script.out, expectedMain.out) << script.all();
   }
   // A module alone is served under its own name, as pip installs a one-module project.
   ASSERT_EQ(project.build({"--library", "--wheel", "one", "units", "units.py"}).status, 0);

@@ -21,15 +21,6 @@ using namespace std::chrono_literals;
 namespace quorvex::e2e {
 namespace {
 
-// Every regular file below `dir` but the build directory, with its bytes.
-std::map<fs::path, std::string> sourceTree(const fs::path& dir) {
-  std::map<fs::path, std::string> tree;
-  for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it)
-    if (it->path().filename() == ".quorvex_build") it.disable_recursion_pending();
-    else if (it->is_regular_file()) tree[it->path()] = testing::readFile(it->path());
-  return tree;
-}
-
 // The command lines of the processes other than `except` whose working directory is `dir`:
 // whatever a build started there.
 std::vector<std::string> workingIn(const fs::path& dir, pid_t except) {

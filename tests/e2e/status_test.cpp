@@ -2,8 +2,9 @@
 // would: its arguments (also under the C locale), main()'s result, an escaping exception,
 // sys.exit, Ctrl-C, annotations, code that Cython once got wrong, docstrings and the program's
 // own logging set-up, under a name given with --exe, also with libpython's compiled-in prefix
-// out of reach; the runs that stop before compiling; build interpreter queries that ignore
-// modules in the working directory; and a program started with an extension's start-up code.
+// out of reach; the runs that stop before compiling, and the warning for a pattern that matches
+// nothing; build interpreter queries that ignore modules in the working directory; and a program
+// started with an extension's start-up code.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
@@ -130,29 +131,52 @@ print(child.returncode, err.decode().splitlines()[-1:])
 TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   Project project("status", statusFiles);
   {
-    SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version");
-    const Outcome embed = project.build({"--base", "src", "--embed", "emb", "greet", "*.py"});
-    EXPECT_EQ(embed.status, 1) << embed.all();
-    EXPECT_NE(embed.err.find("--embed needs a pyproject.toml at or above '" +
-                             (project.dir() / "src").string() + "'"),
-              std::string::npos)
-        << embed.all();
+    SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version or naming a "
+                 "file, a bad dependency, a bad console script");
+    // Each run ends with status 1 and the message, before anything is compiled.
+    const auto refused = [&](const std::vector<std::string>& args, const std::string& message) {
+      std::vector<std::string> words = {"--base", "src"};
+      words.insert(words.end(), args.begin(), args.end());
+      const Outcome outcome = project.build(words);
+      EXPECT_EQ(outcome.status, 1) << outcome.all();
+      EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.all();
+      EXPECT_EQ((outcome.out + outcome.err).find("Compiling"), std::string::npos);
+    };
+    const std::string source = (project.dir() / "src").string();
+    refused({"--embed", "emb", "greet", "*.py"},
+            "--embed needs a pyproject.toml at or above '" + source + "'");
+    const std::string pyproject = "[project]\nname = \"greet\"\n";
+    testing::writeFile(project.dir() / "pyproject.toml", pyproject + "dynamic = [\"version\"]\n");
+    refused({"--wheel", "dist", "greet", "*.py"},
+            "pyproject.toml: the version is dynamic (dynamic = [\"version\"] in [project]) and "
+            "only a build backend computes it; give it with --version");
+    testing::writeFile(project.dir() / "dist.whl", "a file where the wheel's directory would go");
+    refused({"--wheel", "dist.whl", "greet", "*.py"},
+            "The wheel directory 'dist.whl' (--wheel) is an existing file, not a directory");
     testing::writeFile(project.dir() / "pyproject.toml",
-                       "[project]\nname = \"greet\"\ndynamic = [\"version\"]\n");
-    const Outcome wheel = project.build({"--base", "src", "--wheel", "dist", "greet", "*.py"});
-    EXPECT_EQ(wheel.status, 1) << wheel.all();
-    EXPECT_NE(wheel.err.find("pyproject.toml: the version is dynamic"), std::string::npos)
-        << wheel.all();
-    EXPECT_NE(wheel.err.find("give it with --version"), std::string::npos) << wheel.all();
-    for (const Outcome* refused : {&embed, &wheel})
-      EXPECT_EQ((refused->out + refused->err).find("Compiling"), std::string::npos);
+                       pyproject + "version = \"1.0\"\n"
+                                   "dependencies = [\"six>=1.16\", \"requests >= 2.0 extra\"]\n");
+    refused({"--embed", "emb", "greet", "*.py"},
+            "pyproject.toml: entry 2 of 'project.dependencies', 'requests >= 2.0 extra', is not a "
+            "valid requirement: ");
+    testing::writeFile(project.dir() / "pyproject.toml",
+                       pyproject +
+                           "version = \"1.0\"\n[project.scripts]\ngreet = \"greet:main()\"\n");
+    refused({"--library", "--wheel", "dist", "greet", "*.py"},
+            "pyproject.toml: 'greet' in 'project.scripts' is 'greet:main()', not an object "
+            "reference");
     EXPECT_FALSE(fs::exists(project.dir() / "emb"));
     EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
   }
 
-  // "**.py" stands for "**/*.py".
-  const Outcome build = project.build({"--base", "src", "--exe", "greeter", "greet", "**.py"});
+  // "**.py" stands for "**/*.py"; a pattern that matches nothing beside one that matches is
+  // named, not dropped in silence.
+  const Outcome build =
+      project.build({"--base", "src", "--exe", "greeter", "greet", "**.py", "gret/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_NE((build.out + build.err).find("The source pattern 'gret/*.py' matched no file in src"),
+            std::string::npos)
+      << build.all();
   EXPECT_TRUE(fs::is_regular_file(project.buildDir() / "greeter"));
   EXPECT_FALSE(fs::exists(project.buildDir() / "greet"));
   EXPECT_NE((build.out + build.err).find("Compiled to .quorvex_build/greeter"), std::string::npos)

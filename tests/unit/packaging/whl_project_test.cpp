@@ -1,6 +1,7 @@
 // The project file as installers read it, and the wheel's tags.
 #include "packaging/whl.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_requirement.hpp"
 #include "packaging/whl_tags.hpp"
 #include "support/thrown.hpp"
 #include "support/tempdir.hpp"
@@ -66,6 +67,99 @@ TEST(ReadProject, NamesAndVersionsAreCheckedAndNormalisedAsInstallersDo) {
     EXPECT_TRUE(errorOf("bad.toml", "1").starts_with(message)) << errorOf("bad.toml", "1");
   }
   EXPECT_EQ(errorOf("missing.toml"), "Cannot read 'missing.toml': No such file or directory");
+}
+
+// Dependencies as installers read them (the refused ones as the packaging library refuses them),
+// checked when the project is read.
+TEST(ReadProject, DependenciesAreCheckedAsInstallersReadThem) {
+  for (const char* good :
+       {"six", " six >= 1.16, <2 ", "six (>=1.16,<2)", "six[a, b]>=1,", "six==1.0+local",
+        "six!=1.*", "six~=1.0", "six===anything", "six; python_version > '3' and "
+        "(os_name == \"nt\" or 'x' not in extras)", "req @ https://x/y.whl ; os.name == 'nt'",
+        "req[sec]@git+https://h/r.git@main", "six>=1.0;python_version<\"3.12\""})
+    EXPECT_EQ(requirementError(good), std::nullopt) << good;
+  const std::pair<const char*, const char*> bad[] = {
+      {"-six", "expected a project name at column 1"},
+      {"six-", "expected a version specifier, ';' or the end at column 4"},
+      {"six,>=1", "expected a version specifier, ';' or the end at column 4"},
+      {"six>=", "expected a version after '>=' at the end"},
+      {"six>=1.0+local", "'>=1.0+local' is not a valid version specifier at column 6"},
+      {"six==1.0a1.*", "'==1.0a1.*' is not a valid version specifier at column 6"},
+      {"six<1.*", "'<1.*' is not a valid version specifier at column 5"},
+      {"six~=1", "'~=1' is not a valid version specifier at column 6"},
+      {"six>=1.0abc", "'>=1.0abc' is not a valid version specifier at column 6"},
+      {"six>=1.0 <2", "expected a version specifier, ';' or the end at column 10"},
+      {"six (>=1.0", "expected ',' or ')' after the version specifiers at the end"},
+      {"six[a,]", "expected the name of an extra at column 7"},
+      {"req @", "expected a URL after '@' at the end"},
+      {"six; python_version", "expected a marker operator (such as ==, < or in) at the end"},
+      {"six; bogus == 'x'", "expected a marker variable (such as python_version) or a quoted "
+                            "string at column 6"},
+      {"six; 'a' notin extras", "expected a marker operator (such as ==, < or in) at column 10"},
+      {"six; (os_name == 'nt'", "expected ')' in the marker at the end"},
+      {"six; os_name == 'nt", "the quoted string is not closed at column 17"},
+      {"six; os_name == 'nt' ;", "expected a version specifier, ';' or the end at column 22"}};
+  for (const auto& [text, reason] : bad) EXPECT_EQ(requirementError(text), reason) << text;
+
+  TempDir dir;
+  const std::pair<const char*, const char*> files[] = {
+      {"dependencies = [\"six\", \"foo bar\"]\n",
+       "p.toml: entry 2 of 'project.dependencies', 'foo bar', is not a valid requirement: "
+       "expected a version specifier, ';' or the end at column 5"},
+      {"dependencies = [\"six\", 1]\n", "p.toml: entry 2 of 'project.dependencies' must be a "
+                                          "string"},
+      {"dependencies = \"six\"\n", "p.toml: 'project.dependencies' must be an array of strings"},
+      {"optional-dependencies = {tls = [\"six>\"]}\n",
+       "p.toml: entry 1 of 'project.optional-dependencies.tls', 'six>', is not a valid "
+       "requirement: expected a version after '>' at the end"}};
+  for (const auto& [line, message] : files) {
+    writeFile("p.toml", "[project]\nname = \"demo\"\nversion = \"1\"\n" + std::string(line));
+    EXPECT_EQ(errorOf("p.toml"), message);
+  }
+}
+
+// entry_points.txt as installers and importlib.metadata read it.
+TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
+  TempDir dir;
+  const auto project = [](const std::string& tables) {
+    writeFile("p.toml", "[project]\nname = \"demo\"\nversion = \"1\"\n" + tables);
+    return readProject("p.toml", std::nullopt);
+  };
+  EXPECT_EQ(entryPointsText(project("")), "");
+  EXPECT_EQ(entryPointsText(project("[project.entry-points.\"demo.plugins\"]\nzeta = \"demo.z\"\n"
+                                    "alpha = \" demo.a : make.it [fast] \"\n"
+                                    "[project.gui-scripts]\ndemo-gui = \"demo.gui:run\"\n"
+                                    "[project.scripts]\ndemo = \"demo.cli:main\"\n"
+                                    "[project.entry-points.other]\nx = \"ü.mod:ß\"\n")),
+            "[console_scripts]\ndemo = demo.cli:main\n\n[gui_scripts]\ndemo-gui = demo.gui:run\n\n"
+            "[demo.plugins]\nzeta = demo.z\nalpha = demo.a : make.it [fast]\n\n"
+            "[other]\nx = ü.mod:ß\n");
+  const std::pair<const char*, const char*> bad[] = {
+      {"[project]\nscripts = 1\n", "'project.scripts' must be a table of strings"},
+      {"[project.scripts]\ndemo = 1\n", "'demo' in 'project.scripts' must be a string"},
+      {"[project.scripts]\n\"../demo\" = \"demo:main\"\n",
+       "'../demo' in 'project.scripts' is no valid entry point name (a script's name becomes a "
+       "file name)"},
+      {"[project.entry-points.g]\n\"[x\" = \"demo\"\n",
+       "'[x' in 'project.entry-points.g' is no valid entry point name"},
+      {"[project.gui-scripts]\ndemo = \"demo:main()\"\n",
+       "'demo' in 'project.gui-scripts' is 'demo:main()', not an object reference such as "
+       "'package.module:function'"},
+      {"[project.entry-points.g]\nx = \"1demo:x\"\n",
+       "'x' in 'project.entry-points.g' is '1demo:x', not an object reference such as "
+       "'package.module:function'"},
+      {"[project.entry-points.console_scripts]\ndemo = \"demo:main\"\n",
+       "'project.entry-points.console_scripts' is not allowed: give these in [project.scripts]"},
+      {"[project.entry-points]\ng = 1\n", "'project.entry-points.g' must be a table of strings"},
+      {"[project]\nentry-points = 1\n", "'project.entry-points' must be a table of tables"}};
+  for (const auto& [tables, message] : bad) {
+    // The project table may be given again as a whole.
+    std::string text = tables;
+    if (text.starts_with("[project]\n")) text = text.substr(10);
+    const Project read = project(text);
+    EXPECT_EQ(testing::thrownMessage([&] { entryPointsText(read); }),
+              "p.toml: " + std::string(message));
+  }
 }
 
 // abi3 exactly when the code is built against the limited API.
