@@ -138,6 +138,19 @@ def _child_nodes(node, skip=()):
                 yield child
 
 
+def _operation(node):
+    return isinstance(node, (ExprNodes.ExprNode, ExprNodes.CascadedCmpNode))
+
+
+def _read_children(node):
+    # The children of a statement that it binds (loop, assignment and deletion targets, also
+    # inside comprehensions and named expressions) are no reads.
+    if _operation(node):
+        return _child_nodes(node)
+    return _child_nodes(node, ("target", "lhs", "lhs_list")
+                        + (("args",) if isinstance(node, Nodes.DelStatNode) else ()))
+
+
 def _subtree(root):
     stack = [root]
     while stack:
@@ -146,17 +159,11 @@ def _subtree(root):
         stack.extend(_child_nodes(node))
 
 
-# Statements inside an expression (comprehension loops, a named expression's assignment)
-# bind these: they are not reads.
-_bound_attrs = ("target", "lhs", "lhs_list")
-
-
 def _read_now(root, names):
     stack = [root]
     while stack:
         node = stack.pop()
-        operation = isinstance(node, (ExprNodes.ExprNode, ExprNodes.CascadedCmpNode))
-        if operation and not isinstance(node, _ReadNow):
+        if _operation(node) and not isinstance(node, _ReadNow):
             for attr in node.child_attrs:
                 value = getattr(node, attr, None)
                 items = value if isinstance(value, list) else [value]
@@ -165,7 +172,7 @@ def _read_now(root, names):
                         items[at] = _ReadNow(item.pos, arg=item)
                 if not isinstance(value, list) and items[0] is not value:
                     setattr(node, attr, items[0])
-        stack.extend(_child_nodes(node, () if operation else _bound_attrs))
+        stack.extend(_read_children(node))
 
 
 def _read_names_in_order(tree):
@@ -178,7 +185,7 @@ def _read_names_in_order(tree):
     while stack:
         node = stack.pop()
         if not isinstance(node, ExprNodes.ExprNode):
-            stack.extend(_child_nodes(node))
+            stack.extend(_read_children(node))
             continue
         names = nonlocal_names | {
             inner.target_name for inner in _subtree(node)
