@@ -195,19 +195,23 @@ def _read_names_in_order(tree):
     return tree
 
 
-_pipeline = Pipeline.create_pipeline
+def _reading_in_order(create_pipeline):
+    # The names are marked after the flow analysis, which keeps its facts on each name node,
+    # and before the expressions are analysed, which makes the temporaries.
+    def create(context, mode, exclude_classes=()):
+        stages = create_pipeline(context, mode, exclude_classes)
+        analysis = [at for at, stage in enumerate(stages)
+                    if isinstance(stage, ParseTreeTransforms.AnalyseExpressionsTransform)]
+        if mode != "pxd" and analysis:
+            stages.insert(analysis[0], _read_names_in_order)
+        return stages
+    return create
 
 
-def _pipeline_reading_in_order(context, mode, exclude_classes=()):
-    stages = _pipeline(context, mode, exclude_classes)
-    analysis = [at for at, stage in enumerate(stages)
-                if isinstance(stage, ParseTreeTransforms.AnalyseExpressionsTransform)]
-    if mode != "pxd" and analysis and hasattr(ExprNodes.AssignmentExpressionNode, "target_name"):
-        stages.insert(analysis[0], _read_names_in_order)
-    return stages
+if (hasattr(Pipeline, "create_pipeline")
+        and hasattr(ExprNodes.AssignmentExpressionNode, "target_name")):
+    Pipeline.create_pipeline = _reading_in_order(Pipeline.create_pipeline)
 
-
-Pipeline.create_pipeline = _pipeline_reading_in_order
 
 def _number_kind(type_):
     if type_.is_int or type_.is_enum or type_ in (Builtin.int_type, Builtin.bool_type):
@@ -248,22 +252,25 @@ for _module, _name, _keeping in (
     if hasattr(_module, _name):
         setattr(_module, _name, _keeping(getattr(_module, _name)))
 
-_extract_directives = ParseTreeTransforms.InterpretCompilerDirectives._extract_directives
 
-
-def _extract_directives_in_order(self, node, scope_name):
+def _decorators_in_written_order(extract_directives):
     # staticmethod is both a directive and a decorator: it was moved below the decorators
     # written under it, so `@staticmethod` over `@abstractmethod` set __isabstractmethod__ on
     # a staticmethod object, which refuses it. The decorators kept apply in written order.
-    written = list(node.decorators or ())
-    found = _extract_directives(self, node, scope_name)
-    kept = {id(decorator) for decorator in node.decorators or ()}
-    if kept <= {id(decorator) for decorator in written}:
-        node.decorators = [decorator for decorator in written if id(decorator) in kept]
-    return found
+    def extract(self, node, scope_name):
+        written = list(node.decorators or ())
+        found = extract_directives(self, node, scope_name)
+        kept = {id(decorator) for decorator in node.decorators or ()}
+        if kept <= {id(decorator) for decorator in written}:
+            node.decorators = [decorator for decorator in written if id(decorator) in kept]
+        return found
+    return extract
 
 
-ParseTreeTransforms.InterpretCompilerDirectives._extract_directives = _extract_directives_in_order
+_directives = ParseTreeTransforms.InterpretCompilerDirectives
+if hasattr(_directives, "_extract_directives"):
+    _directives._extract_directives = _decorators_in_written_order(
+        _directives._extract_directives)
 
 _read_utilities = Code.read_utilities_hook
 _module_lookup = '    PyObject *imported_module = PyImport_GetModule(qualname);\n'
