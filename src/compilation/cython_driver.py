@@ -13,10 +13,17 @@
 # - `items.extend(iterable)` on a list is called as a method: the limited API's stand-in takes
 #   the whole iterable before adding anything, where Python keeps the items before an error;
 # - an import found None in sys.modules and gave it back, where Python raises
-#   ModuleNotFoundError (how a module is blocked): None now takes the importer's way.
+#   ModuleNotFoundError (how a module is blocked): None now takes the importer's way;
+# - a local variable in an expression was read where its value is used, not where Python reads
+#   it: `(x, x := x + 1)` gave (11, 11), as did `(x, bump())` when bump() rebinds x as nonlocal;
+# - a variable assigned an int in one place and a float in another (`v = int(s)`, else
+#   `v = float(s)`), and `n if c else 0.5` or `max(n, 0.5)`, were typed C double: an int came
+#   back as a float;
+# - `@staticmethod` over another decorator was applied below it: over `@abstractmethod` the
+#   module failed to load.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
-from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, ParseTreeTransforms,
-                             PyrexTypes)
+from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Nodes,
+                             ParseTreeTransforms, Pipeline, PyrexTypes, TypeInference)
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -105,6 +112,165 @@ def _refactor_leading_cases(node):
 MatchCaseNodes.MatchNode.refactor_cases = _refactor_leading_cases
 
 del Builtin.builtin_scope.lookup("list").type.scope.entries["extend"]
+
+class _ReadNow(ExprNodes.ExprNode):
+    # A name read whose value is taken where Python takes it: a local variable is otherwise
+    # read where its parent uses it, after the parent's later operands have run.
+    subexprs = ["arg"]
+
+    def infer_type(self, env):
+        return self.arg.infer_type(env)
+
+    def analyse_types(self, env):
+        arg = self.arg.analyse_types(env)
+        if arg.is_name and not (arg.type.is_error or arg.type.is_cfunction):
+            return arg.coerce_to_temp(env)
+        return arg
+
+
+def _child_nodes(node, skip=()):
+    for attr in node.child_attrs:
+        if attr in skip:
+            continue
+        value = getattr(node, attr, None)
+        for child in value if isinstance(value, list) else [value]:
+            if isinstance(child, Nodes.Node):
+                yield child
+
+
+def _operation(node):
+    return isinstance(node, (ExprNodes.ExprNode, ExprNodes.CascadedCmpNode))
+
+
+def _read_children(node):
+    # The children of a statement that it binds (loop, assignment and deletion targets, also
+    # inside comprehensions and named expressions) are no reads.
+    if _operation(node):
+        return _child_nodes(node)
+    return _child_nodes(node, ("target", "lhs", "lhs_list")
+                        + (("args",) if isinstance(node, Nodes.DelStatNode) else ()))
+
+
+def _subtree(root):
+    stack = [root]
+    while stack:
+        node = stack.pop()
+        yield node
+        stack.extend(_child_nodes(node))
+
+
+def _read_now(root, names):
+    stack = [root]
+    while stack:
+        node = stack.pop()
+        if _operation(node) and not isinstance(node, _ReadNow):
+            for attr in node.child_attrs:
+                value = getattr(node, attr, None)
+                items = value if isinstance(value, list) else [value]
+                for at, item in enumerate(items):
+                    if isinstance(item, ExprNodes.NameNode) and item.name in names:
+                        items[at] = _ReadNow(item.pos, arg=item)
+                if not isinstance(value, list) and items[0] is not value:
+                    setattr(node, attr, items[0])
+        stack.extend(_read_children(node))
+
+
+def _read_names_in_order(tree):
+    # `(x, x := x + 1)` or `(x, bump())` where bump() rebinds x as nonlocal: the names that a
+    # later operand of the same expression can rebind are read into temporaries when Python
+    # reads them.
+    nonlocal_names = {name for node in _subtree(tree) if isinstance(node, Nodes.NonlocalNode)
+                      for name in node.names}
+    stack = [tree]
+    while stack:
+        node = stack.pop()
+        if not isinstance(node, ExprNodes.ExprNode):
+            stack.extend(_read_children(node))
+            continue
+        names = nonlocal_names | {
+            inner.target_name for inner in _subtree(node)
+            if isinstance(inner, ExprNodes.AssignmentExpressionNode)}
+        if names:
+            _read_now(node, names)
+    return tree
+
+
+def _reading_in_order(create_pipeline):
+    # The names are marked after the flow analysis, which keeps its facts on each name node,
+    # and before the expressions are analysed, which makes the temporaries.
+    def create(context, mode, exclude_classes=()):
+        stages = create_pipeline(context, mode, exclude_classes)
+        analysis = [at for at, stage in enumerate(stages)
+                    if isinstance(stage, ParseTreeTransforms.AnalyseExpressionsTransform)]
+        if mode != "pxd" and analysis:
+            stages.insert(analysis[0], _read_names_in_order)
+        return stages
+    return create
+
+
+if (hasattr(Pipeline, "create_pipeline")
+        and hasattr(ExprNodes.AssignmentExpressionNode, "target_name")):
+    Pipeline.create_pipeline = _reading_in_order(Pipeline.create_pipeline)
+
+
+def _number_kind(type_):
+    if type_.is_int or type_.is_enum or type_ in (Builtin.int_type, Builtin.bool_type):
+        return "int"
+    if type_.is_float or type_ is Builtin.float_type:
+        return "float"
+    if type_.is_complex or type_ is Builtin.complex_type:
+        return "complex"
+    return None
+
+
+def _mixes_number_kinds(*types):
+    return len({_number_kind(type_) for type_ in types} - {None}) > 1
+
+
+def _keeping_number_kinds(spanning):
+    # A value that is an int or a float (`v = int(s)` or else `v = float(s)`, `n if c else
+    # 0.5`, `max(n, 0.5)`) is a Python object: a C double would turn the int into a float.
+    def span(type1, type2):
+        if _mixes_number_kinds(type1, type2):
+            return PyrexTypes.py_object_type
+        return spanning(type1, type2)
+    return span
+
+
+def _reducing_keeping_number_kinds(reduce_spanning):
+    # The items of `(1, 2.5)` likewise.
+    def reduce(types):
+        types = list(types)
+        return PyrexTypes.py_object_type if _mixes_number_kinds(*types) else reduce_spanning(types)
+    return reduce
+
+
+for _module, _name, _keeping in (
+        (TypeInference, "find_spanning_type", _keeping_number_kinds),
+        (PyrexTypes, "independent_spanning_type", _keeping_number_kinds),
+        (PyrexTypes, "reduce_spanning_types", _reducing_keeping_number_kinds)):
+    if hasattr(_module, _name):
+        setattr(_module, _name, _keeping(getattr(_module, _name)))
+
+
+def _decorators_in_written_order(extract_directives):
+    # staticmethod is both a directive and a decorator: it was moved below the decorators
+    # written under it, so `@staticmethod` over `@abstractmethod` set __isabstractmethod__ on
+    # a staticmethod object, which refuses it. The decorators kept apply in written order.
+    def extract(self, node, scope_name):
+        written = list(node.decorators or ())
+        found = extract_directives(self, node, scope_name)
+        kept = {id(decorator) for decorator in node.decorators or ()}
+        if kept <= {id(decorator) for decorator in written}:
+            node.decorators = [decorator for decorator in written if id(decorator) in kept]
+        return found
+    return extract
+
+
+_directives = ParseTreeTransforms.InterpretCompilerDirectives
+if hasattr(_directives, "_extract_directives"):
+    _directives._extract_directives = _decorators_in_written_order(
+        _directives._extract_directives)
 
 _read_utilities = Code.read_utilities_hook
 _module_lookup = '    PyObject *imported_module = PyImport_GetModule(qualname);\n'

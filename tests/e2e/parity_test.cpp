@@ -1,0 +1,194 @@
+// Code that compiled programs once computed differently from CPython, built as one program and
+// run beside CPython on the same sources, one case at a time: each helper module of the
+// project holds a case, and parity.main() runs the cases named on its command line (all of
+// them without arguments).
+#include "e2e/e2e_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorvex::e2e {
+namespace {
+
+const std::map<std::string, std::string> parityFiles = {
+    {"parity.py", R"(import importlib
+import sys
+
+# Each case is a module of its own with a report(): one that fails to load fails its case alone.
+CASES = ["order", "kinds", "decorated"]
+
+
+def main():
+    for name in sys.argv[1:] or CASES:
+        print(f"[{name}]")
+        importlib.import_module(name).report()
+
+
+if __name__ == "__main__":
+    main()
+)"},
+    // Operands are evaluated left to right, also when a later one rebinds a name read earlier.
+    {"order.py", R"(def displays(x):
+    made = (x, x := x + 1), [x, x := x + 1, x], {x, (x := x + 1)}
+    return made, {x: x, "next": (x := x + 1), "last": x}
+
+
+def call_arguments(x):
+    def given(*args, **kwargs):
+        return args, kwargs
+    return given(x, x := x + 1), given(x, key=(x := x + 1)), given(*[x], x := x * 2)
+
+
+def c_integers(text):
+    n = len(text)
+    m = len(text)
+    return (n + (n := 100), (n, n := n - 1, n)), m * 2 < (m := m * 3)
+
+
+def graphemes(text):
+    # how rich splits a text into spans
+    spans = []
+    index = 0
+    while index < len(text):
+        spans.append((index, index := index + 1, text[index - 1]))
+    return spans
+
+
+def comprehension(values):
+    total = 0
+    return [(total, total := total + value) for value in values], total
+
+
+def rebound_by_inner_function():
+    x = 1
+
+    def bump():
+        nonlocal x
+        x += 1
+        return x
+    return (x, bump()), [x, bump(), x], x + bump(), {x: bump()}
+
+
+def report():
+    print(displays(10))
+    print(call_arguments(10))
+    print(c_integers("abc"))
+    print(graphemes("a\u00e9\u4e2d"))
+    print(comprehension([1, 2, 3]))
+    print(rebound_by_inner_function())
+)"},
+    // A value that is an int in one place and a float in another stays an int where it is one.
+    {"kinds.py", R"(def number(text):
+    # how docutils reads a length
+    try:
+        value = int(text)
+    except ValueError:
+        value = float(text)
+    return value
+
+
+def branches(text, wide):
+    if wide:
+        size = len(text)
+    else:
+        size = 0.5
+    ratio = 2
+    if not wide:
+        ratio = 2.5
+    both = 1
+    if not text:
+        both = 1j
+    return size, ratio, both
+
+
+def expressions(text, wide):
+    n = len(text)
+    picked = n if wide else 0.5
+    return picked, n or 0.5, max(n, 0.5), min(0.5, n, 10.0), max(2, 0.5)
+
+
+def items(text):
+    seen = [item for item in (len(text), 2.5)]
+    at = 0
+    return seen, [3, 2.5][at]
+
+
+def report():
+    print([number(text) for text in ("8", "12", "1.5", "-3")])
+    print(["%s%s" % (number(text), unit) for text, unit in (("12", "em"), ("8", "ex"))])
+    print(branches("abc", True), branches("", False))
+    print(expressions("abc", True), expressions("abc", False))
+    print(items("abcd"))
+)"},
+    // Decorators apply from the bottom up, also when staticmethod is one of them.
+    {"decorated.py", R"(import functools
+from abc import ABC, abstractmethod
+
+
+class Directive(ABC):
+    # how mistune declares its directives
+    @staticmethod
+    @abstractmethod
+    def parse_type(m):
+        """The directive's type."""
+        raise NotImplementedError()
+
+    @classmethod
+    @abstractmethod
+    def create(cls):
+        raise NotImplementedError()
+
+    @property
+    @abstractmethod
+    def name(self):
+        raise NotImplementedError()
+
+
+class Fenced(Directive):
+    @staticmethod
+    def parse_type(m):
+        return m.upper()
+
+    @classmethod
+    def create(cls):
+        return cls()
+
+    @property
+    def name(self):
+        return "fenced"
+
+
+class Squares:
+    @staticmethod
+    @functools.lru_cache(maxsize=None)
+    def square(n):
+        return n * n
+
+
+def report():
+    try:
+        Directive()
+    except TypeError as error:
+        print(type(error).__name__, sorted(Directive.__abstractmethods__))
+    plain = Directive.__dict__["parse_type"]
+    print(type(plain).__name__, plain.__isabstractmethod__, Directive.parse_type.__doc__)
+    print(Fenced.parse_type("admonition"), Fenced.create().name, Fenced.__abstractmethods__)
+    print(Squares.square(3), Squares().square(3), Squares.square.cache_info())
+)"},
+};
+
+TEST(ParityProgram, ComputesWhatPythonComputes) {
+  Project project("parity", parityFiles);
+  const Outcome build = project.build({"parity", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+
+  const std::string program = (project.buildDir() / "parity").string();
+  for (const std::string name : {"order", "kinds", "decorated"}) {
+    SCOPED_TRACE(name);
+    const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
+    EXPECT_EQ(outcome.status, 0) << outcome.all();
+    EXPECT_NE(outcome.out, "[" + name + "]\n");
+  }
+}
+
+} // namespace
+} // namespace quorvex::e2e
