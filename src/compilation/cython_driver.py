@@ -123,6 +123,8 @@ _none_is_missing = ('    if (imported_module == Py_None) { Py_DECREF(imported_mo
 # not in the heap: a call that finds less than an eighth of its thread's stack (at most 128 KiB)
 # left fails too, whatever the limit.
 _call_guard = r"""
+#ifndef __Pyx_qvx_CALL_GUARD
+#define __Pyx_qvx_CALL_GUARD
 #if defined(_WIN32)
   #include <windows.h>
 #elif defined(__linux__) || defined(__APPLE__)
@@ -250,6 +252,7 @@ static CYTHON_INLINE void __Pyx_qvx_LeaveCall(__Pyx_qvx_Call *call) {
     Py_LeaveRecursiveCall();
 #endif
 }
+#endif
 """
 _guarded_call = """\
     {
@@ -293,6 +296,37 @@ def _guard_function_calls(lines):
     return lines
 
 
+_send = 'static\n', '__Pyx_PySendResult __Pyx_Coroutine_SendEx(__pyx_CoroutineObject *self, ' \
+    'PyObject *value, PyObject **result, int closing) {\n'
+_run_body = '    retval = self->body(self, tstate, value);\n'
+# A generator or coroutine whose body could not start is finished, as CPython's is whose frame
+# could not start.
+_guarded_body = """\
+    {
+        __Pyx_qvx_Call __pyx_qvx_call;
+        if (likely(__Pyx_qvx_EnterCall(&__pyx_qvx_call) == 0)) {
+            retval = self->body(self, tstate, value);
+            __Pyx_qvx_LeaveCall(&__pyx_qvx_call);
+        } else {
+            retval = NULL;
+            self->resume_label = -1;
+        }
+    }
+"""
+
+
+def _guard_generator_bodies(lines):
+    # A generator's body runs on the C stack of whoever resumes it, as a Python frame would.
+    starts = [at for at in range(len(lines) - 1) if (lines[at], lines[at + 1]) == _send]
+    if len(starts) != 1 or lines.count(_run_body) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_run_body)
+    lines[at:at + 1] = _guarded_body.splitlines(keepends=True)
+    lines[starts[0]:starts[0]] = _call_guard.splitlines(keepends=True)
+    return lines
+
+
 def _read_utilities_fixed(path):
     lines = _read_utilities(path)
     if path == 'ImportExport.c' and _module_lookup in lines:
@@ -300,6 +334,8 @@ def _read_utilities_fixed(path):
         lines[at:at] = [_none_is_missing]
     if path == 'CythonFunction.c':
         lines = _guard_function_calls(lines)
+    if path == 'Coroutine.c':
+        lines = _guard_generator_bodies(lines)
     return lines
 
 

@@ -39,6 +39,10 @@ def depth(n):
     return 0 if n == 0 else depth(n - 1) + 1
 
 
+def nested(n):
+    yield from nested(n + 1)
+
+
 class Looping:
     def __repr__(self):
         return repr(self)
@@ -54,7 +58,7 @@ class Tree:
 
 
 def report():
-    for runaway in (lambda: down(0), lambda: Tree().walk()):
+    for runaway in (lambda: down(0), lambda: Tree().walk(), lambda: list(nested(0))):
         try:
             runaway()
         except RecursionError as error:
