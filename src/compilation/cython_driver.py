@@ -16,8 +16,9 @@
 #   ModuleNotFoundError (how a module is blocked): None now takes the importer's way;
 # - a compiled function called another without counting against the recursion limit, where a
 #   Python function is a frame that counts: unbounded recursion overflowed the C stack and
-#   killed the process (SIGSEGV). Each call now counts as a Python frame does, and a call that
-#   finds its thread's stack nearly full raises RecursionError as well.
+#   killed the process (SIGSEGV). Each call, and each resumption of a generator's or coroutine's
+#   body, now counts as a Python frame does, and one that finds its thread's stack nearly full
+#   raises RecursionError as well.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, ParseTreeTransforms,
                              PyrexTypes)
@@ -237,7 +238,8 @@ static CYTHON_INLINE int __Pyx_qvx_EnterCall(__Pyx_qvx_Call *call) {
         return __Pyx_qvx_CheckPythonDepth(call->tstate);
 #else
     (void)call;
-    return Py_EnterRecursiveCall("");
+    if (Py_EnterRecursiveCall(""))
+        return -1;
 #endif
     return 0;
 }
