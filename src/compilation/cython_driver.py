@@ -150,7 +150,8 @@ typedef struct {
     char *floor;
     int depth;
 } __Pyx_qvx_CallState;
-static __Pyx_qvx_THREAD_LOCAL __Pyx_qvx_CallState __pyx_qvx_call_state = {NULL, __Pyx_qvx_STACK_UNKNOWN, 0};
+static __Pyx_qvx_THREAD_LOCAL __Pyx_qvx_CallState __pyx_qvx_call_state = {
+    NULL, __Pyx_qvx_STACK_UNKNOWN, 0};
 /* What a call's end needs of its start. */
 typedef struct {
 #if __Pyx_qvx_OWN_DEPTH
@@ -201,7 +202,8 @@ static CYTHON_SMALL_CODE int __Pyx_qvx_CheckStack(__Pyx_qvx_CallState *state, ch
     if (state->floor == __Pyx_qvx_STACK_UNKNOWN)
         __Pyx_qvx_FindStack(state);
     if (position < state->floor && position >= state->low)
-        return __Pyx_qvx_TooDeep("maximum recursion depth exceeded (the thread's stack is nearly full)");
+        return __Pyx_qvx_TooDeep(
+            "maximum recursion depth exceeded (the thread's stack is nearly full)");
     return 0;
 }
 
@@ -291,15 +293,15 @@ def _guard_function_calls(lines):
     unguarded = _call_method.replace('CallMethod(', 'CallMethod_unguarded(')
     at = lines.index(_call_method)
     lines[at] = unguarded
+    call = '__Pyx_CyFunction_CallMethod_unguarded(func, self, arg, kw)'
     entry = (_call_guard + unguarded.replace('{', ';') + _call_method
-             + _guarded_call.replace('@', '__Pyx_CyFunction_CallMethod_unguarded(func, self, arg, kw)')
-             + '}\n')
+             + _guarded_call.replace('@', call) + '}\n')
     lines[at:at] = entry.splitlines(keepends=True)
     return lines
 
 
-_send = 'static\n', '__Pyx_PySendResult __Pyx_Coroutine_SendEx(__pyx_CoroutineObject *self, ' \
-    'PyObject *value, PyObject **result, int closing) {\n'
+_send = ('static\n', '__Pyx_PySendResult __Pyx_Coroutine_SendEx(__pyx_CoroutineObject *self, '
+         'PyObject *value, PyObject **result, int closing) {\n')
 _run_body = '    retval = self->body(self, tstate, value);\n'
 # A generator or coroutine whose body could not start is finished, as CPython's is whose frame
 # could not start.
