@@ -73,15 +73,16 @@ template <typename Rename> std::string renameIdentifiers(const std::string& text
 
 // Cython names a module's init function after the module's last name part: two modules of one
 // stem in different packages would define one symbol. The product calls each module's init
-// function through its own `moduleSymbol`, and the module's "is main" flag goes the same way.
+// function through its own `moduleSymbol`, and the module's "is main" flag goes the same way
+// ("__pyx_module_is_main_" and the name, or "__pyx_module_is_mainU_" and its punycode).
 void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
   const std::string symbol = moduleSymbol(name);
-  const std::string init = "PyInit_" + name.substr(name.rfind('.') + 1);
-  const std::string_view isMain = "__pyx_module_is_main_";
+  const std::string init = cythonInitFunction(name);
+  const std::string_view isMain = "__pyx_module_is_main";
   writeText(cFile, renameIdentifiers(readText(cFile), [&](std::string_view word)
                                          -> std::optional<std::string> {
     if (word == init) return "PyInit_" + symbol;
-    if (word.starts_with(isMain)) return std::string(isMain) + symbol;
+    if (word.starts_with(isMain)) return std::string(isMain) + "_" + symbol;
     return std::nullopt;
   }));
 }

@@ -5,6 +5,7 @@
 #include "compilation/pipeline.hpp"
 
 #include "core/glob.hpp"
+#include "core/punycode.hpp"
 #include "core/utils.hpp"
 
 #include <algorithm>
@@ -111,17 +112,39 @@ std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources)
   return *names.begin();
 }
 
+namespace {
+
+// A non-ASCII name part in ASCII as Cython writes it: its punycode, with "_" for "-". Unambiguous,
+// since the encoded digits after the last "-" hold no "_".
+std::string punycodePart(const std::string& part) {
+  std::string encoded = punycode::encode(part);
+  std::replace(encoded.begin(), encoded.end(), '-', '_');
+  return encoded;
+}
+
+} // namespace
+
 std::string moduleSymbol(const std::string& name) {
-  // Each part with its length before it: "a.b_c" and "a_b.c" stay apart.
+  // Each part with its length before it: "a.b_c" and "a_b.c" stay apart. A non-ASCII part is
+  // "U", then the length and the part in punycode: a plain part starts with its length's digit.
   std::string symbol = "qvx_";
   std::size_t start = 0;
   while (true) {
     std::size_t end = name.find('.', start);
     std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+    if (!punycode::isAscii(part)) {
+      part = punycodePart(part);
+      symbol += "U";
+    }
     symbol += std::to_string(part.size()) + part;
     if (end == std::string::npos) return symbol;
     start = end + 1;
   }
+}
+
+std::string cythonInitFunction(const std::string& name) {
+  std::string last = name.substr(name.rfind('.') + 1);
+  return punycode::isAscii(last) ? "PyInit_" + last : "PyInitU_" + punycodePart(last);
 }
 
 fs::path relativeBuildPlace(const fs::path& cwd, const fs::path& resolvedSource) {

@@ -20,7 +20,12 @@
 #   `v = float(s)`), and `n if c else 0.5` or `max(n, 0.5)`, were typed C double: an int came
 #   back as a float;
 # - `@staticmethod` over another decorator was applied below it: over `@abstractmethod` the
-#   module failed to load.
+#   module failed to load;
+# - a compiled function called another without counting against the recursion limit, where a
+#   Python function is a frame that counts: unbounded recursion overflowed the C stack and
+#   killed the process (SIGSEGV). Each call, and each resumption of a generator's or coroutine's
+#   body, now counts as a Python frame does, and one that finds its thread's stack nearly full
+#   raises RecursionError as well.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Nodes,
                              ParseTreeTransforms, Pipeline, PyrexTypes, TypeInference)
@@ -278,11 +283,229 @@ _none_is_missing = ('    if (imported_module == Py_None) { Py_DECREF(imported_mo
                     'imported_module = NULL; }\n')
 
 
+# A call of a compiled function counts as a Python frame does: on 3.12 and later against the
+# thread state's Python recursion counter, before that with Py_EnterRecursiveCall (then the one
+# counter of Python frames). The limited API reaches no thread state: a library counts its
+# compiled calls per thread against the recursion limit. Compiled frames live on the C stack,
+# not in the heap: a call that finds less than an eighth of its thread's stack (at most 128 KiB)
+# left fails too, whatever the limit.
+_call_guard = r"""
+#ifndef __Pyx_qvx_CALL_GUARD
+#define __Pyx_qvx_CALL_GUARD
+#if defined(_WIN32)
+  #include <windows.h>
+#elif defined(__linux__) || defined(__APPLE__)
+  #include <pthread.h>
+#endif
+#if defined(_MSC_VER)
+  #define __Pyx_qvx_THREAD_LOCAL __declspec(thread)
+#else
+  #define __Pyx_qvx_THREAD_LOCAL __thread
+#endif
+#if CYTHON_COMPILING_IN_LIMITED_API || PY_VERSION_HEX >= 0x030F0000
+  #define __Pyx_qvx_OWN_DEPTH 1
+#else
+  #define __Pyx_qvx_OWN_DEPTH 0
+#endif
+#define __Pyx_qvx_STACK_UNKNOWN ((char *)-1)
+/* Per thread: its stack's lowest address and the floor below which calls fail (the floor is
+   STACK_UNKNOWN until looked up, NULL where the stack cannot be known), and the library's count
+   of compiled calls. */
+typedef struct {
+    char *low;
+    char *floor;
+    int depth;
+} __Pyx_qvx_CallState;
+static __Pyx_qvx_THREAD_LOCAL __Pyx_qvx_CallState __pyx_qvx_call_state = {
+    NULL, __Pyx_qvx_STACK_UNKNOWN, 0};
+/* What a call's end needs of its start. */
+typedef struct {
+#if __Pyx_qvx_OWN_DEPTH
+    __Pyx_qvx_CallState *state;
+#elif PY_VERSION_HEX >= 0x030C0000
+    PyThreadState *tstate;
+#else
+    int unused;
+#endif
+} __Pyx_qvx_Call;
+
+static CYTHON_SMALL_CODE void __Pyx_qvx_FindStack(__Pyx_qvx_CallState *state) {
+    char *low = NULL;
+    size_t size = 0;
+#if defined(_WIN32) && defined(_WIN32_WINNT) && _WIN32_WINNT >= 0x0602
+    ULONG_PTR lowest, highest;
+    GetCurrentThreadStackLimits(&lowest, &highest);
+    low = (char *)lowest;
+    size = (size_t)(highest - lowest);
+#elif defined(__APPLE__)
+    pthread_t self = pthread_self();
+    size = pthread_get_stacksize_np(self);
+    low = (char *)pthread_get_stackaddr_np(self) - size;
+#elif defined(__linux__)
+    pthread_attr_t attributes;
+    void *address;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+        if (pthread_attr_getstack(&attributes, &address, &size) != 0)
+            size = 0;
+        low = (char *)address;
+        pthread_attr_destroy(&attributes);
+    }
+#endif
+    state->low = low;
+    state->floor = NULL;
+    if (low != NULL && size != 0)
+        state->floor = low + (size / 8 < 128 * 1024 ? size / 8 : 128 * 1024);
+}
+
+static CYTHON_SMALL_CODE int __Pyx_qvx_TooDeep(const char *message) {
+    PyErr_SetString(PyExc_RecursionError, message);
+    return -1;
+}
+
+/* Below the floor, or not looked up yet. A position outside the thread's stack is on an
+   alternate stack, which is not watched. */
+static CYTHON_SMALL_CODE int __Pyx_qvx_CheckStack(__Pyx_qvx_CallState *state, char *position) {
+    if (state->floor == __Pyx_qvx_STACK_UNKNOWN)
+        __Pyx_qvx_FindStack(state);
+    if (position < state->floor && position >= state->low)
+        return __Pyx_qvx_TooDeep(
+            "maximum recursion depth exceeded (the thread's stack is nearly full)");
+    return 0;
+}
+
+#if !__Pyx_qvx_OWN_DEPTH && PY_VERSION_HEX >= 0x030C0000
+/* The Python frame counter ran out: as CPython's own check, with its headroom for the
+   handling of the error. */
+static CYTHON_SMALL_CODE int __Pyx_qvx_CheckPythonDepth(PyThreadState *tstate) {
+    if (tstate->recursion_headroom) {
+        if (tstate->py_recursion_remaining < -50)
+            Py_FatalError("Cannot recover from Python stack overflow.");
+        return 0;
+    }
+    tstate->recursion_headroom++;
+    PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded");
+    tstate->recursion_headroom--;
+    ++tstate->py_recursion_remaining;
+    return -1;
+}
+#endif
+
+static CYTHON_INLINE int __Pyx_qvx_EnterCall(__Pyx_qvx_Call *call) {
+    __Pyx_qvx_CallState *state = &__pyx_qvx_call_state;
+    char here;
+    if (unlikely(&here < state->floor) && __Pyx_qvx_CheckStack(state, &here) < 0)
+        return -1;
+#if __Pyx_qvx_OWN_DEPTH
+    if (unlikely(state->depth >= Py_GetRecursionLimit()))
+        return __Pyx_qvx_TooDeep("maximum recursion depth exceeded");
+    state->depth++;
+    call->state = state;
+#elif PY_VERSION_HEX >= 0x030C0000
+    call->tstate = __Pyx_PyThreadState_Current;
+    if (unlikely(call->tstate->py_recursion_remaining-- <= 0))
+        return __Pyx_qvx_CheckPythonDepth(call->tstate);
+#else
+    (void)call;
+    if (Py_EnterRecursiveCall(""))
+        return -1;
+#endif
+    return 0;
+}
+
+static CYTHON_INLINE void __Pyx_qvx_LeaveCall(__Pyx_qvx_Call *call) {
+#if __Pyx_qvx_OWN_DEPTH
+    call->state->depth--;
+#elif PY_VERSION_HEX >= 0x030C0000
+    call->tstate->py_recursion_remaining++;
+#else
+    (void)call;
+    Py_LeaveRecursiveCall();
+#endif
+}
+#endif
+"""
+_guarded_call = """\
+    {
+        __Pyx_qvx_Call __pyx_qvx_call;
+        PyObject *__pyx_qvx_result;
+        if (unlikely(__Pyx_qvx_EnterCall(&__pyx_qvx_call) < 0)) return NULL;
+        __pyx_qvx_result = @;
+        __Pyx_qvx_LeaveCall(&__pyx_qvx_call);
+        return __pyx_qvx_result;
+    }
+"""
+_call_method = ('static PyObject * __Pyx_CyFunction_CallMethod(PyObject *func, PyObject *self, '
+                'PyObject *arg, PyObject *kw) {\n')
+_function_calls = [
+    '    return meth(self, NULL);\n',
+    '    return meth(self, args[0]);\n',
+    '    return ((__Pyx_PyCFunctionFastWithKeywords)(void(*)(void))meth)'
+    '(self, args, nargs, kwnames);\n',
+    '    return ((__Pyx_PyCMethod)(void(*)(void))meth)(self, cls, args, nargs_value, kwnames);\n',
+]
+
+
+def _guard_function_calls(lines):
+    # Every call of a compiled function's C body goes through the tp_call entry
+    # (__Pyx_CyFunction_CallMethod) or one of the four vectorcall entries.
+    if lines.count(_call_method) != 1 or any(lines.count(call) != 1 for call in _function_calls):
+        return lines
+    lines = list(lines)
+    for call in _function_calls:
+        at = lines.index(call)
+        expression = call.strip()[len('return '):-len(';')]
+        lines[at:at + 1] = _guarded_call.replace('@', expression).splitlines(keepends=True)
+    # The tp_call entry keeps its body under another name, called by a guarded entry.
+    unguarded = _call_method.replace('CallMethod(', 'CallMethod_unguarded(')
+    at = lines.index(_call_method)
+    lines[at] = unguarded
+    call = '__Pyx_CyFunction_CallMethod_unguarded(func, self, arg, kw)'
+    entry = (_call_guard + unguarded.replace('{', ';') + _call_method
+             + _guarded_call.replace('@', call) + '}\n')
+    lines[at:at] = entry.splitlines(keepends=True)
+    return lines
+
+
+_send = ('static\n', '__Pyx_PySendResult __Pyx_Coroutine_SendEx(__pyx_CoroutineObject *self, '
+         'PyObject *value, PyObject **result, int closing) {\n')
+_run_body = '    retval = self->body(self, tstate, value);\n'
+# A generator or coroutine whose body could not start is finished, as CPython's is whose frame
+# could not start.
+_guarded_body = """\
+    {
+        __Pyx_qvx_Call __pyx_qvx_call;
+        if (likely(__Pyx_qvx_EnterCall(&__pyx_qvx_call) == 0)) {
+            retval = self->body(self, tstate, value);
+            __Pyx_qvx_LeaveCall(&__pyx_qvx_call);
+        } else {
+            retval = NULL;
+            self->resume_label = -1;
+        }
+    }
+"""
+
+
+def _guard_generator_bodies(lines):
+    # A generator's body runs on the C stack of whoever resumes it, as a Python frame would.
+    starts = [at for at in range(len(lines) - 1) if (lines[at], lines[at + 1]) == _send]
+    if len(starts) != 1 or lines.count(_run_body) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_run_body)
+    lines[at:at + 1] = _guarded_body.splitlines(keepends=True)
+    lines[starts[0]:starts[0]] = _call_guard.splitlines(keepends=True)
+    return lines
+
+
 def _read_utilities_fixed(path):
     lines = _read_utilities(path)
     if path == 'ImportExport.c' and _module_lookup in lines:
         at = lines.index(_module_lookup) + 1
         lines[at:at] = [_none_is_missing]
+    if path == 'CythonFunction.c':
+        lines = _guard_function_calls(lines)
+    if path == 'Coroutine.c':
+        lines = _guard_generator_bodies(lines)
     return lines
 
 

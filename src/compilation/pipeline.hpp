@@ -48,8 +48,13 @@ struct SourcePlan {
   std::vector<std::string> packages;
 };
 
-/// The C symbol that stands for the module `name` in a product: distinct for distinct names.
+/// The C symbol that stands for the module `name` in a product: ASCII, distinct for distinct
+/// names.
 std::string moduleSymbol(const std::string& name);
+
+/// The init function that Cython gives the module `name`: "PyInit_" and its last name part, or
+/// for a non-ASCII part, as CPython looks it up, "PyInitU_" and its punycode ("-" made "_").
+std::string cythonInitFunction(const std::string& name);
 
 /// Where the files of the source root `resolvedSource` go below the build directory, seen
 /// from the working directory `cwd`: the relative path when `cwd` is the root or one of its

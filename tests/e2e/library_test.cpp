@@ -1,6 +1,6 @@
-// Library builds: one shared library for a project of several top-level names, each served
-// under its own name, its wheel (with the project's version in its normal form and its entry
-// points) repaired by auditwheel and installed with pip, and the same wheel in an embedded
+// Library builds: one shared library for a project of several top-level names (one of them not
+// ASCII), each served under its own name, its wheel (with the project's version in its normal
+// form and its entry points) repaired by auditwheel and installed with pip, and the same wheel in an embedded
 // directory; and a project of nested packages, built as a program and as a library, behaving as
 // CPython does on its sources.
 #include "e2e/e2e_support.hpp"
@@ -50,6 +50,30 @@ def main():
     {"units.py", R"(def cm_to_inch(value):
     return value / 2.54
 )"},
+    // A module named in non-ASCII letters, whose recursion stops at the recursion limit.
+    {"maße.py", R"(import sys
+
+
+def down(n):
+    return down(n + 1) + 1
+
+
+def depth(n):
+    return 0 if n == 0 else depth(n - 1) + 1
+
+
+def recursion():
+    try:
+        down(0)
+    except RecursionError as error:
+        caught = f"{type(error).__name__}: {error}"
+    limit = sys.getrecursionlimit()
+    sys.setrecursionlimit(3000)
+    try:
+        return __name__, caught, depth(2500)
+    finally:
+        sys.setrecursionlimit(limit)
+)"},
     {"alpha/__init__.py", "from beta import twice\nVALUE = twice(21)\n"},
     {"beta/__init__.py", "import importlib.resources\n\n\ndef twice(x):\n    return 2 * x\n\n\n"
                          "DATA = importlib.resources.files(__name__).joinpath('d.txt').read_text()\n"},
@@ -63,12 +87,13 @@ TEST(Library, ImportedWheeledAndEmbedded) {
   const fs::path embedded = scratch("embedded") / "geomlib";
   const Outcome build =
       project.build({"--library", "--wheel", "dist", "--embed", embedded.string(), "shapes",
-                     "shapes.py", "units.py", "alpha/*.py", "beta/*.py"});
+                     "shapes.py", "units.py", "maße.py", "alpha/*.py", "beta/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
   // Importing the library leaves the application's logging as it was.
   const std::string useIt =
-      "import shapes, units as u, alpha, beta, logging, os\n"
+      "import shapes, units as u, alpha, beta, logging, os, maße\n"
       "print(shapes.describe(3), u.cm_to_inch(2.54), alpha.VALUE, beta.DATA, u.__name__)\n"
+      "print(maße.recursion())\n"
       "print([os.path.relpath(m.__file__, os.path.dirname(u.__file__)) for m in (u, alpha)])\n"
       "print(logging.root.handlers, logging.root.level)";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
@@ -110,6 +135,20 @@ TEST(Library, ImportedWheeledAndEmbedded) {
         venv);
     EXPECT_EQ(loaded.status, 0) << loaded.all();
     EXPECT_EQ(loaded.out, "['circle', 'inch'] 2.0 2\nCircle.area True\n");
+
+    // With a stack of 1 MiB, and uncaught: status 1 and CPython's last line.
+    const std::string smallStack = "ulimit -s 1024 && exec \"$@\"";
+    const Outcome small =
+        runClean({"/bin/sh", "-c", smallStack, "sh", python.string(), "-c", useIt}, venv);
+    EXPECT_EQ(small.status, 0) << small.all();
+    EXPECT_EQ(small.out, expected.out);
+    for (const auto& shell : {std::string("exec \"$@\""), smallStack}) {
+      const Outcome runaway = runClean(
+          {"/bin/sh", "-c", shell, "sh", python.string(), "-c", "import maße; maße.down(0)"}, venv);
+      EXPECT_EQ(runaway.status, 1) << runaway.all();
+      EXPECT_TRUE(runaway.err.ends_with("\nRecursionError: maximum recursion depth exceeded\n"))
+          << runaway.err;
+    }
   }
   {
     SCOPED_TRACE("the embedded directory, which got the wheel and no program");

@@ -72,6 +72,25 @@ TEST_F(Discovery, OrdersModulesGroupsPackagesAndRefusesWhatItCannotBuild) {
             fs::path("project/app"));
 }
 
+// Non-ASCII module names get the init function names that Cython writes for them (the punycode
+// of the last name part, as Python's codec gives it) and ASCII symbols of their own.
+TEST(ModuleSymbols, NonAsciiNamesAsCythonAndPythonSpellThem) {
+  using quorvex::compiler::cythonInitFunction;
+  using quorvex::compiler::moduleSymbol;
+  EXPECT_EQ(cythonInitFunction("pkg.m\u00f3dulo"), "PyInitU_mdulo_0ta");
+  EXPECT_EQ(cythonInitFunction("\u00f1"), "PyInitU_ida");
+  EXPECT_EQ(cythonInitFunction("\u65e5\u672c\u8a9e"), "PyInitU_wgv71a119e");
+  EXPECT_EQ(cythonInitFunction("caf\u00e9_au_lait"), "PyInitU_caf_au_lait_dbb");
+  EXPECT_EQ(cythonInitFunction("\u03a9mega2"), "PyInitU_mega2_y7d");
+  EXPECT_EQ(cythonInitFunction("a\U0001F600b"), "PyInitU_ab_no82a");
+  EXPECT_EQ(cythonInitFunction("m\u00f3dulo.plain"), "PyInit_plain");
+  const std::string symbol = moduleSymbol("m\u00f3dulo.sub");
+  EXPECT_EQ(symbol, "qvx_U9mdulo_0ta3sub");
+  // A plain part spelled like an encoded one stays apart from it.
+  EXPECT_NE(moduleSymbol("U9mdulo_0ta.sub"), symbol);
+  EXPECT_NE(moduleSymbol("mdulo_0ta.sub"), symbol);
+}
+
 TEST_F(Discovery, RebuildsUnlessTheObjectIsStrictlyNewer) {
   for (auto name : {"fresh.py", "same.py", "old.py", ".quorvex_build/fresh.o",
                     ".quorvex_build/same.o"})
