@@ -178,6 +178,7 @@ def main():
     parser.add_argument("--small", action="store_true",
                         help="generate --modules three-line modules (implies --generated)")
     args = parser.parse_args()
+    args.tool = os.path.abspath(args.tool)  # the builds run in the project's directory
 
     root = Path(tempfile.mkdtemp(prefix="quorvex-bench-"))
     env = dict(os.environ)
