@@ -62,8 +62,9 @@ def generate_small(root, count):
     for i in range(count):
         (pkg / f"m{i:03d}.py").write_text(f"import os\n\ndef value():\n    return {i} + len(os.sep)\n")
     imports = "\n".join(f"from . import m{i:03d}" for i in range(count))
-    total = " + ".join(f"m{i:03d}.value()" for i in range(count))
-    (pkg / "main.py").write_text(f"{imports}\n\ndef main():\n    print({total})\n")
+    (pkg / "main.py").write_text(
+        f"{imports}\n\ndef main():\n    print(sum(module.value() for name, module in "
+        "globals().items() if name[0] == 'm' and name[1:].isdigit()))\n")
     hello = root / "hello"
     hello.mkdir()
     (hello / "hello.py").write_text("def main():\n    print('hello')\n")

@@ -86,6 +86,10 @@ void translateBatch(const Translation& run, std::vector<double>& seconds,
   std::map<std::string, double> reported;
   const std::string log = takeReportedTimes(
       utf8::normaliseLineEnds(utf8::decodeReplace(result.output)), reported);
+  // Killed, the interpreter says nothing of the modules it did not reach.
+  if (result.signal != 0)
+    throw std::runtime_error("Command failed: " + result.failure(run.command.text) +
+                             "\nlog: " + log);
   std::vector<std::string> failed;
   for (std::size_t i = 0; i < run.modules.size(); ++i) {
     const ModuleTranslation& module = run.modules[i];
