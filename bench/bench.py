@@ -7,7 +7,10 @@ generated package of about 40 modules of a few hundred lines; builds it twice (t
 installs the private Python; the second, which rebuilds everything, is the one measured) and
 prints a small table: the full build's wall time, the parallel floor measured in the same run
 (the shared module's translation, then the slowest chain of one file's Cython run and C compile,
-then the link) and their ratio, the product's size, and start-up times against CPython.
+then the link) and their ratio, the translation step against one plain Cython process over the
+same files (run right after the build, with the build's Cython options), the product's size, and
+start-up times against CPython. With --small the generated package has N three-line modules
+instead, which measures what each module costs beyond its code.
 """
 import argparse
 import os
@@ -50,6 +53,21 @@ def module_text(index, count, functions):
         ]
     lines += ["def value():", f"    return f0(10) + {'previous.value()' if index else '0'}", ""]
     return "\n".join(lines) + "\n"
+
+
+def generate_small(root, count):
+    pkg = root / "benchapp"
+    pkg.mkdir(parents=True)
+    (pkg / "__init__.py").write_text("")
+    for i in range(count):
+        (pkg / f"m{i:03d}.py").write_text(f"import os\n\ndef value():\n    return {i} + len(os.sep)\n")
+    imports = "\n".join(f"from . import m{i:03d}" for i in range(count))
+    (pkg / "main.py").write_text(
+        f"{imports}\n\ndef main():\n    print(sum(module.value() for name, module in "
+        "globals().items() if name[0] == 'm' and name[1:].isdigit()))\n")
+    hello = root / "hello"
+    hello.mkdir()
+    (hello / "hello.py").write_text("def main():\n    print('hello')\n")
 
 
 def generate(root, count):
@@ -115,6 +133,30 @@ def floor(log):
     return shared + max(chains) + sum(linked.values())
 
 
+def translation(log):
+    """The translation step of one build from its DEBUG lines: its wall time, the number of
+    Cython runs (with the shared module's) and the summed time of the project's modules."""
+    modules = sum(float(t) for name, t in re.findall(r"translated (\S+) in ([\d.]+) s", log)
+                  if not name.endswith(("_qvx_shared.c", "_qvx_bootstrap.c")))
+    step = re.search(r"translation: (\d+) modules in (\d+) Cython runs, ([\d.]+) s", log)
+    if not step:  # a tool that ran one interpreter per module
+        return None, None, modules
+    return float(step[3]), int(step[2]) + 1, modules
+
+
+def plain_cython(tool, project, patterns):
+    """Seconds of one `cython` process over the project's files, with the build's options."""
+    python = Path(tool).parent / "python"
+    files = sorted({str(p) for pattern in patterns for p in project.glob(pattern)
+                    if p.suffix == ".py"})
+    with tempfile.TemporaryDirectory() as out:
+        start = time.monotonic()
+        subprocess.run([str(python), "-m", "cython", "-3", "--lenient", "-X",
+                        "annotation_typing=False", "--shared", "_qvx_shared", "-I", str(project),
+                        "-o", out, *files], cwd=project, check=True, capture_output=True)
+        return time.monotonic() - start, len(files)
+
+
 def median_start(argv, cwd, runs, text=""):
     samples = []
     for _ in range(runs):
@@ -134,29 +176,39 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the generated directory")
     parser.add_argument("--generated", action="store_true",
                         help="build the generated package even when the Markdown sdist is at hand")
+    parser.add_argument("--small", action="store_true",
+                        help="generate --modules three-line modules (implies --generated)")
     args = parser.parse_args()
+    args.tool = os.path.abspath(args.tool)  # the builds run in the project's directory
 
     root = Path(tempfile.mkdtemp(prefix="quorvex-bench-"))
     env = dict(os.environ)
     env.pop("QUORVEX_DEBUG_INFO", None)
     try:
-        generate(root, args.modules)
-        real = None if args.generated else fetch_markdown(root)
+        (generate_small if args.small else generate)(root, args.modules)
+        real = None if args.generated or args.small else fetch_markdown(root)
         if real:
             project, (main_module, patterns) = root / "markdown", real
             what = f"{MARKDOWN} ({len(list(project.rglob('*.py'))) - 1} modules)"
         else:
             project, main_module, patterns = root, "benchapp.main", ["benchapp/*.py"]
-            what = f"a generated package of {args.modules} modules"
+            what = f"a generated package of {args.modules} {'small ' if args.small else ''}modules"
         build(args.tool, project, main_module, patterns, "benchapp", env)  # installs the Python
         wall, log = build(args.tool, project, main_module, patterns, "benchapp", env)
         the_floor = floor(log)
+        step, runs, summed = translation(log)
+        plain, files = plain_cython(args.tool, project, patterns)
         product = project / ".quorvex_build" / "benchapp"
         size = product.stat().st_size
         print(f"build {wall:.1f} s, floor {the_floor:.1f} s", flush=True)
         rows = [("full build (every module rebuilt)", f"{wall:.1f} s"),
                 ("parallel floor, same run", f"{the_floor:.1f} s"),
                 ("build / floor", f"{wall / the_floor:.2f}"),
+                *([(f"translation step ({runs} Cython runs)", f"{step:.1f} s")] if step else []),
+                ("  summed over the project's modules", f"{summed:.1f} s"),
+                (f"one plain cython process, {files} files", f"{plain:.1f} s"),
+                *([("translation step / plain cython", f"{step / plain:.2f}")] if step else []),
+                ("summed / plain cython", f"{summed / plain:.2f}"),
                 ("product size", f"{size / 1e6:.1f} MB")]
         if args.compare_debug:
             debug_env = dict(env, QUORVEX_DEBUG_INFO="1")

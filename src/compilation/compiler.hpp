@@ -39,7 +39,9 @@ std::optional<std::filesystem::path> compile(Context& context,
 /// blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(Context& context, const std::vector<std::string>& args);
-/// The command text that `cythonCall(context, args)` hands to `utils::pythonCall`.
+/// The command text that `cythonCall(context, args)` hands to `utils::pythonCall`. After a
+/// "--modules" word in `args` the driver takes several modules, each from its "--module-name"
+/// on ("--module-name NAME --output-file C SOURCE"), the options before the word holding for all.
 std::string cythonCommand(Context& context, const std::vector<std::string>& args);
 
 /// The bootstrap template's extensions that `manager`'s plug-ins answer ("pxd", "code",

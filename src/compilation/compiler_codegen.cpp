@@ -6,7 +6,9 @@
 #include "compilation/pxd_stubs.hpp"
 #include "compilation/textfile.hpp"
 
+#include "compilation/huge_functions.hpp"
 #include "compilation/jobs.hpp"
+#include "compilation/translation.hpp"
 
 #include "bootstrap/templates.hpp"
 #include "core/log.hpp"
@@ -75,30 +77,27 @@ template <typename Rename> std::string renameIdentifiers(const std::string& text
 // stem in different packages would define one symbol. The product calls each module's init
 // function through its own `moduleSymbol`, and the module's "is main" flag goes the same way
 // ("__pyx_module_is_main_" and the name, or "__pyx_module_is_mainU_" and its punycode).
-void renameModuleSymbols(const fs::path& cFile, const std::string& name) {
+// Functions too large to optimise in reasonable time are marked to be compiled without.
+void finishModuleC(const fs::path& cFile, const std::string& name) {
   const std::string symbol = moduleSymbol(name);
   const std::string init = cythonInitFunction(name);
   const std::string_view isMain = "__pyx_module_is_main";
-  writeText(cFile, renameIdentifiers(readText(cFile), [&](std::string_view word)
-                                         -> std::optional<std::string> {
+  std::string text = renameIdentifiers(readText(cFile), [&](std::string_view word)
+                                           -> std::optional<std::string> {
     if (word == init) return "PyInit_" + symbol;
     if (word.starts_with(isMain)) return std::string(isMain) + "_" + symbol;
     return std::nullopt;
-  }));
+  });
+  markHugeFunctionsUnoptimised(text);
+  writeText(cFile, text);
 }
 
-// One Cython run and what follows it on the same thread; `what` names its output.
-struct Translation {
-  utils::PythonCommand command;
-  std::function<void()> after;
-  std::string what;
-  std::uintmax_t size = 0;
-};
-
-// The Cython run of each rebuilt module on its own, under its dotted name, so that it carries
-// its own package as `__package__` and its C file is named after the whole name. `sources`
-// gives the file Cython reads for each module (a copy when the library's declarations are
-// stubbed). The module build directory comes first on the include path: its
+// The modules to rebuild in batches, one interpreter each, so that starting Python and
+// importing Cython is paid a few times rather than once per module; with the bootstrap's run
+// they make one run per core. Each module is translated under its dotted name, so that it
+// carries its own package as `__package__` and its C file is named after the whole name.
+// `sources` gives the file Cython reads for each module (a copy when the library's declarations
+// are stubbed). The module build directory comes first on the include path: its
 // `_qvx_bootstrap.pxd` is the one meant.
 std::vector<Translation> moduleTranslations(Context& context, const SourcePlan& plan,
                                             const std::vector<fs::path>& sources) {
@@ -112,43 +111,13 @@ std::vector<Translation> moduleTranslations(Context& context, const SourcePlan& 
   }
   common.push_back("--shared");
   common.push_back(sharedName);
-  std::vector<Translation> runs;
+  std::vector<ModuleTranslation> modules;
   std::size_t next = 0;
-  for (const auto& module : plan.modules) {
-    if (!module.rebuilt) continue;
-    fs::path cFile = plan.modBuildPath / (module.fileStem + ".c");
-    const fs::path& source = sources.at(next++);
-    std::vector<std::string> args = common;
-    args.insert(args.end(),
-                {"--module-name", module.name, "--output-file", cFile.string(), source.string()});
-    std::error_code ignored;
-    auto size = fs::file_size(source, ignored);
-    runs.push_back({utils::pythonCommand(context, cythonCommand(context, args)),
-                    [cFile, name = module.name] { renameModuleSymbols(cFile, name); },
-                    cFile.string(), size == static_cast<std::uintmax_t>(-1) ? 0 : size});
-  }
-  // The largest first: the longest chains of translation and compile start soonest.
-  std::stable_sort(runs.begin(), runs.end(),
-                   [](const Translation& a, const Translation& b) { return a.size > b.size; });
-  return runs;
-}
-
-// Runs the translations side by side, each logged at DEBUG with its time when it ends.
-void translateAll(const std::vector<Translation>& runs) {
-  using Clock = std::chrono::steady_clock;
-  std::vector<double> seconds(runs.size());
-  std::vector<std::function<void()>> tasks;
-  for (std::size_t i = 0; i < runs.size(); ++i)
-    tasks.push_back([&runs, &seconds, i] {
-      auto start = Clock::now();
-      runs[i].command.run();
-      if (runs[i].after) runs[i].after();
-      seconds[i] = std::chrono::duration<double>(Clock::now() - start).count();
-    });
-  runJobs(tasks, jobCount(), [&](std::size_t i) {
-    log::getLogger("quorvex.compiler").debug("translated {} in {:.2f} s", runs[i].what,
-                                             seconds[i]);
-  });
+  for (const auto& module : plan.modules)
+    if (module.rebuilt)
+      modules.push_back({module.name, sources.at(next++),
+                         plan.modBuildPath / (module.fileStem + ".c")});
+  return batchTranslations(context, common, modules, std::max<std::size_t>(jobCount(), 2) - 1);
 }
 
 // The bootstrap's table: each module's dotted name and the symbol of its init function.
@@ -238,9 +207,11 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
     bootstrapArgs = {"--embed", "--shared", sharedName, "--embed-modules", sharedName,
                      bootstrapPyx.string()};
   }
-  runs.push_back({utils::pythonCommand(context, cythonCommand(context, bootstrapArgs)), nullptr,
+  runs.push_back({utils::pythonCommand(context, cythonCommand(context, bootstrapArgs)), {},
                   bootstrapC.string()});
-  translateAll(runs);
+  translateAll(runs, [](const ModuleTranslation& module) {
+    finishModuleC(module.cFile, module.name);
+  });
 
   if (!fs::exists(bootstrapC))
     throw fs::filesystem_error("Expected generated file not found: " + bootstrapC.string() +

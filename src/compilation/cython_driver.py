@@ -511,4 +511,52 @@ def _read_utilities_fixed(path):
 
 Code.read_utilities_hook = _read_utilities_fixed
 
+
+import os  # noqa: E402 (the batch handling below keeps apart from the corrections)
+import sys  # noqa: E402
+import time  # noqa: E402
+import traceback  # noqa: E402
+
+from Cython.Compiler import Errors  # noqa: E402
+from Cython.Compiler.CmdLine import parse_command_line  # noqa: E402
+from Cython.Compiler.Main import compile as translate  # noqa: E402
+
+
+def _translate_modules(args):
+    # "--modules" splits the command line: the options before it hold for every module, and
+    # after it each module's own options begin at its "--module-name" (name, C file, source).
+    # The modules are translated one after the other, each as `cython` translates each of
+    # several files (options parsed anew, a fresh context, the error count reset), so one
+    # interpreter start serves many modules. A module that fails leaves no C file and does not
+    # stop the others; one line per module on standard output gives its time.
+    at = args.index("--modules")
+    common, own = args[:at], args[at + 1:]
+    starts = [i for i, word in enumerate(own) if word == "--module-name"] + [len(own)]
+    failures = 0
+    for begin, end in zip(starts, starts[1:]):
+        options, sources = parse_command_line(common + own[begin:end])
+        start = time.monotonic()
+        try:
+            failed = translate(sources, options).num_errors > 0
+        except Exception as error:  # Cython's own faults stop this module only
+            Errors.close_listing_file()
+            message = str(error) if isinstance(error, (OSError, Errors.PyrexError)) else (
+                traceback.format_exc())
+            sys.stderr.write(message.rstrip("\n") + "\n")
+            failed = True
+        if failed:
+            failures += 1
+            sys.stderr.write("failed to translate module %s\n" % options.module_name)
+            try:
+                os.remove(options.output_file)
+            except OSError:
+                pass
+        else:
+            print("translated %s in %.3f s" % (options.output_file, time.monotonic() - start),
+                  flush=True)
+    return 1 if failures else 0
+
+
+if "--modules" in sys.argv:
+    sys.exit(_translate_modules(sys.argv[1:]))
 main(command_line=1)

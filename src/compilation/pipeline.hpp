@@ -71,11 +71,12 @@ SourcePlan discoverSources(Context& context, const std::filesystem::path& source
                            const std::optional<std::string>& exeName,
                            const std::vector<std::filesystem::path>& sources, bool force);
 
-/// Phase 2: the shared-module run, the bootstrap and header renders, then side by side one run
-/// per rebuilt module under its dotted name and the bootstrap's run (then the splice for a
-/// program), its init
-/// function renamed to `moduleSymbol` (a library build whose source-root ".pxd" files need
-/// stubs translates copies). Writes only below `modBuildPath`.
+/// Phase 2: the shared-module run, the bootstrap and header renders, then side by side the
+/// batches of rebuilt modules, each module under its dotted name, and the bootstrap's run (then
+/// the splice for a program); each module's init function is renamed to `moduleSymbol` (a
+/// library build whose source-root ".pxd" files need stubs translates copies). A module that
+/// fails to translate leaves no C file, and the error names it. Writes only below
+/// `modBuildPath`.
 void generateSources(Context& context, SourcePlan& plan,
                      const std::filesystem::path& sourcePath,
                      const std::optional<std::string>& mainModule, bool library,

@@ -58,6 +58,9 @@ struct PythonCommand {
   std::string text; ///< what a failure message shows
   /// Runs it as `pythonCall` does.
   void run() const;
+  /// Runs it as `run` does with `timeout`, but returns how it ended, failed or not, with its
+  /// output, instead of throwing for a non-zero exit.
+  process::Result outcome(std::chrono::milliseconds timeout) const;
 };
 
 /// The run of `pythonCall(context, cmd)`, with the hook asked now and the run left for later.

@@ -17,9 +17,9 @@ constexpr bool posixRules = true;
 constexpr const char* pathListSeparator = ":";
 #endif
 
-// Runs words already split from `cmd`; `cmd` is what a failure message shows.
-int runWords(Context& context, const std::vector<std::string>& argv, const std::string& cmd,
-             std::chrono::milliseconds timeout) {
+// Runs `argv` with its output captured and returns how it ended.
+process::Result runCaptured(Context& context, const std::vector<std::string>& argv,
+                            std::chrono::milliseconds timeout) {
   const char* inherited = std::getenv("PATH");
   // The project's own "bin" comes first, named by its absolute path: programs are looked up
   // only in absolute directories, and a child that changes directory still finds it.
@@ -30,7 +30,13 @@ int runWords(Context& context, const std::vector<std::string>& argv, const std::
   childPath += pathListSeparator + context.toolExecutable.parent_path().string();
 
   // The child's own PATH: runs on several threads leave the tool's environment alone.
-  const process::Result result = context.runCommand(argv, timeout, childPath);
+  return context.runCommand(argv, timeout, childPath);
+}
+
+// Runs words already split from `cmd`; `cmd` is what a failure message shows.
+int runWords(Context& context, const std::vector<std::string>& argv, const std::string& cmd,
+             std::chrono::milliseconds timeout) {
+  const process::Result result = runCaptured(context, argv, timeout);
   if (!result.ok()) {
     // Undecodable bytes must not hide the failure itself, so they become U+FFFD.
     std::string log = utf8::normaliseLineEnds(utf8::decodeReplace(result.output));
@@ -61,6 +67,10 @@ PythonCommand pythonCommand(Context& context, const std::string& cmd) {
 }
 
 void PythonCommand::run() const { runWords(*context, argv, text, commandTimeout); }
+
+process::Result PythonCommand::outcome(std::chrono::milliseconds timeout) const {
+  return runCaptured(*context, argv, timeout);
+}
 
 void pythonCall(Context& context, const std::string& cmd) { pythonCommand(context, cmd).run(); }
 
