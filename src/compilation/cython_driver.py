@@ -294,9 +294,10 @@ def _keeping_unbound_reads(infer_types):
         open_entries = [entry for entry in scope.entries.values()
                         if entry.type is PyrexTypes.unspecified_type]
         infer_types(self, scope)
+        # (Asked last: whether a type converts to an object declares its conversion code.)
         unbound = [entry for entry in open_entries
-                   if not entry.type.is_pyobject and entry.type.can_coerce_to_pyobject(scope)
-                   and _reads_unbound(entry)]
+                   if not entry.type.is_pyobject and _reads_unbound(entry)
+                   and entry.type.can_coerce_to_pyobject(scope)]
         if not unbound:
             return
         for entry in open_entries:
