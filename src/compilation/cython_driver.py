@@ -25,10 +25,15 @@
 #   Python function is a frame that counts: unbounded recursion overflowed the C stack and
 #   killed the process (SIGSEGV). Each call, and each resumption of a generator's or coroutine's
 #   body, now counts as a Python frame does, and one that finds its thread's stack nearly full
-#   raises RecursionError as well.
+#   raises RecursionError as well;
+# - a local variable that may be read before it is assigned (`if flag: w = 1`, then `return w`)
+#   was typed C int or double, which holds no "unbound": it gave garbage where Python raises
+#   UnboundLocalError; the message of that error (and of an unbound free variable) was that of
+#   Python 3.10;
+# - `chr(2**40)` truncated its constant argument to a C int: `chr(2**32 + 65)` gave "A".
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Nodes,
-                             ParseTreeTransforms, Pipeline, PyrexTypes, TypeInference)
+                             ParseTreeTransforms, Pipeline, PyrexTypes, Symtab, TypeInference)
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -277,6 +282,76 @@ if hasattr(_directives, "_extract_directives"):
     _directives._extract_directives = _decorators_in_written_order(
         _directives._extract_directives)
 
+
+def _reads_unbound(entry):
+    # A read in the variable's own scope that the flow analysis found may come before any
+    # assignment; reads from inner functions are left as they are (always "maybe").
+    return any(reference.node.cf_maybe_null and not reference.node.allow_null
+               and not reference.entry.from_closure
+               for reference in entry.cf_references)
+
+
+def _keeping_unbound_reads(infer_types):
+    # Inferred as a Python object, such a variable is checked where it may be unbound, as
+    # Python checks it. The scope is inferred again with those fixed, so that what was inferred
+    # from their C types follows; a scope without them keeps its first inference.
+    def infer(self, scope):
+        open_entries = [entry for entry in scope.entries.values()
+                        if entry.type is PyrexTypes.unspecified_type]
+        infer_types(self, scope)
+        # (Asked last: whether a type converts to an object declares its conversion code.)
+        unbound = [entry for entry in open_entries
+                   if not entry.type.is_pyobject and _reads_unbound(entry)
+                   and entry.type.can_coerce_to_pyobject(scope)]
+        if not unbound:
+            return
+        for entry in open_entries:
+            for each in entry.all_entries():
+                each.type = PyrexTypes.unspecified_type
+            for reference in entry.cf_references:
+                reference.node.inferred_type = None
+        for entry in unbound:
+            self.set_entry_type(entry, PyrexTypes.py_object_type, scope)
+        infer_types(self, scope)
+    return infer
+
+
+_inferer = getattr(TypeInference, "SimpleAssignmentTypeInferer", None)
+if (_inferer is not None and hasattr(_inferer, "set_entry_type")
+        and hasattr(Symtab.Entry, "from_closure")
+        and all(hasattr(ExprNodes.NameNode, flag) for flag in ("cf_maybe_null", "allow_null"))):
+    _inferer.infer_types = _keeping_unbound_reads(_inferer.infer_types)
+
+
+def _beyond_c_int(node):
+    # C int is 32 bits wide on every platform the products target.
+    value = getattr(node, "constant_result", None)
+    return isinstance(value, int) and not -2**31 <= value < 2**31
+
+
+def _calling_python_chr(analyse_call):
+    # chr() is compiled to a C function of a C int, to which a constant argument is converted
+    # as a C literal: `chr(2**40)` gave "\0". Such a call is left to Python's chr, which raises
+    # what the running Python raises.
+    def analyse(self, env):
+        function = self.function
+        if (not self.analysed and isinstance(function, ExprNodes.NameNode)
+                and function.name == "chr" and len(self.args or ()) == 1
+                and _beyond_c_int(self.args[0])):
+            entry = function.entry or env.lookup(function.name)
+            if entry is not None and entry.is_cfunction and entry.scope.is_builtin_scope:
+                function.is_called = True
+                self.function = function.analyse_types(env).coerce_to(
+                    PyrexTypes.py_object_type, env)
+        return analyse_call(self, env)
+    return analyse
+
+
+if hasattr(ExprNodes.SimpleCallNode, "analysed"):
+    ExprNodes.SimpleCallNode.analyse_types = _calling_python_chr(
+        ExprNodes.SimpleCallNode.analyse_types)
+
+
 _read_utilities = Code.read_utilities_hook
 _module_lookup = '    PyObject *imported_module = PyImport_GetModule(qualname);\n'
 _none_is_missing = ('    if (imported_module == Py_None) { Py_DECREF(imported_module); '
@@ -495,6 +570,21 @@ def _guard_generator_bodies(lines):
     lines[at:at + 1] = _guarded_body.splitlines(keepends=True)
     lines[starts[0]:starts[0]] = _call_guard.splitlines(keepends=True)
     return lines
+# Python 3.11 reworded the errors of reading an unbound local or free variable.
+_raise_unbound = '    PyErr_Format(PyExc_{}, "{} variable \'%s\' {}", varname);\n'
+_unbound_rewording = {
+    _raise_unbound.format("UnboundLocalError", "local", "referenced before assignment"):
+        _raise_unbound.format("UnboundLocalError", "cannot access local",
+                              "where it is not associated with a value"),
+    _raise_unbound.format("NameError", "free",
+                          "referenced before assignment in enclosing scope"):
+        _raise_unbound.format("NameError", "cannot access free",
+                              "where it is not associated with a value in enclosing scope"),
+}
+
+# Cython read ObjectHandling.c while loading: dropped from its cache, it is read again through
+# the hook.
+getattr(Code.UtilityCodeBase, "_utility_cache", {}).pop("ObjectHandling.c", None)
 
 
 def _read_utilities_fixed(path):
@@ -506,6 +596,12 @@ def _read_utilities_fixed(path):
         lines = _guard_function_calls(lines)
     if path == 'Coroutine.c':
         lines = _guard_generator_bodies(lines)
+    if path == 'ObjectHandling.c':
+        for old, new in _unbound_rewording.items():
+            if old in lines:
+                at = lines.index(old)
+                lines[at:at + 1] = ['#if PY_VERSION_HEX >= 0x030B0000\n', new, '#else\n', old,
+                                    '#endif\n']
     return lines
 
 

@@ -14,7 +14,7 @@ const std::map<std::string, std::string> parityFiles = {
 import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
-CASES = ["order", "kinds", "decorated", "deep", "places"]
+CASES = ["order", "kinds", "decorated", "unbound", "characters", "deep", "places"]
 
 
 def main():
@@ -280,6 +280,89 @@ from ..sub.helper import NAME
 WHERE = (__name__, __package__, __spec__.parent, helper.NAME is NAME, sub.__name__)
 )"},
     {"pkg/sub/helper.py", "NAME = 'helper'\n"},
+    // A local variable read before it is assigned raises UnboundLocalError, whatever it holds.
+    {"unbound.py", R"(def attempt(function, *args):
+    try:
+        return repr(function(*args))
+    except NameError as error:
+        return f"{type(error).__name__}: {error}"
+
+
+def branch(flag):
+    if flag:
+        count = 1
+    return count
+
+
+def halved(flag):
+    if flag:
+        ratio = 1.5
+    return ratio / 2
+
+
+def last_index(items):
+    for index in range(len(items)):
+        pass
+    return index
+
+
+def derived(flag):
+    if flag:
+        base = 3
+    following = base + 1
+    return following
+
+
+def produced(flag):
+    if flag:
+        step = 2
+    yield step
+
+
+def dropped(flag):
+    kept = 5
+    if flag:
+        del kept
+    return kept
+
+
+def always(text):
+    # assigned before every read: typed as before
+    n = len(text)
+    total = 0
+    for k in range(n):
+        total += k
+    return total, n
+
+
+def report():
+    for function, arg in ((branch, 0), (branch, 1), (halved, 0), (halved, 1), (last_index, []),
+                          (last_index, [1, 2]), (derived, 0), (derived, 1), (dropped, 1),
+                          (dropped, 0), (always, "abc")):
+        print(function.__name__, attempt(function, arg))
+    print(attempt(lambda: list(produced(0))), attempt(lambda: list(produced(1))))
+)"},
+    // chr() of a constant raises what Python's chr raises for it.
+    {"characters.py", R"(def attempt(make):
+    try:
+        return repr(make())
+    except (ValueError, OverflowError) as error:
+        return f"{type(error).__name__}: {error}"
+
+
+def report():
+    print(attempt(lambda: chr(65)), attempt(lambda: chr(0x10FFFF)))
+    print(attempt(lambda: chr(-1)), attempt(lambda: chr(0x110000)))
+    print(attempt(lambda: chr(2**31)), attempt(lambda: chr(-2**31 - 1)))
+    print(attempt(lambda: chr(2**32 + 65)), attempt(lambda: chr(2**40)))
+    print(attempt(lambda: chr(2**64 + 65)), attempt(lambda: chr(-2**100)))
+    # a value known only when running: Cython words the overflow its own way
+    for value in (65, -1, 2**40):
+        try:
+            print(repr(chr(value)))
+        except (ValueError, OverflowError) as error:
+            print(type(error).__name__)
+)"},
 };
 
 // `argv` run with a stack of 1 MiB, an eighth of the usual size.
@@ -303,7 +386,8 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
 
   const std::string program = (project.buildDir() / "parity").string();
   const std::string python = buildPython().string();
-  for (const std::string name : {"order", "kinds", "decorated", "deep", "places"}) {
+  for (const std::string name :
+       {"order", "kinds", "decorated", "unbound", "characters", "deep", "places"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
