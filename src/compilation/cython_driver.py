@@ -30,10 +30,13 @@
 #   was typed C int or double, which holds no "unbound": it gave garbage where Python raises
 #   UnboundLocalError; the message of that error (and of an unbound free variable) was that of
 #   Python 3.10;
-# - `chr(2**40)` truncated its constant argument to a C int: `chr(2**32 + 65)` gave "A".
+# - `chr(2**40)` truncated its constant argument to a C int: `chr(2**32 + 65)` gave "A";
+# - a lambda's __name__ was Cython's internal "lambda", "lambda1", ... instead of "<lambda>", and
+#   a generator expression's "genexpr" instead of "<genexpr>".
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Nodes,
-                             ParseTreeTransforms, Pipeline, PyrexTypes, Symtab, TypeInference)
+                             ParseTreeTransforms, Pipeline, PyrexTypes, StringEncoding, Symtab,
+                             TypeInference)
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -350,6 +353,42 @@ def _calling_python_chr(analyse_call):
 if hasattr(ExprNodes.SimpleCallNode, "analysed"):
     ExprNodes.SimpleCallNode.analyse_types = _calling_python_chr(
         ExprNodes.SimpleCallNode.analyse_types)
+
+
+_declare_lambda = Nodes.DefNode.declare_lambda_function
+
+
+def _declare_lambda_named(self, env):
+    # A lambda's entry keeps Cython's unique name ("lambda1") for the C names made from it; its
+    # Python name, which __name__, argument errors and tracebacks show, is Python's "<lambda>".
+    _declare_lambda(self, env)
+    entry = self.entry
+    if entry is not None and entry.name == self.lambda_name and entry.func_cname:
+        entry.name = StringEncoding.EncodedString("<lambda>")
+
+
+if hasattr(Nodes.DefNode, "lambda_name"):
+    Nodes.DefNode.declare_lambda_function = _declare_lambda_named
+
+
+_generator_body = Nodes.GeneratorDefNode.generate_function_body
+
+
+def _generator_body_named(self, env, code):
+    # A generator expression's __name__ is Python's "<genexpr>", not Cython's "genexpr".
+    if not (getattr(self, "is_generator_expression", False) and self.name == "genexpr"):
+        return _generator_body(self, env, code)
+    name, qualname = self.name, self.qualname
+    self.name = StringEncoding.EncodedString("<genexpr>")
+    if qualname.endswith("genexpr"):
+        self.qualname = StringEncoding.EncodedString(qualname[:-len("genexpr")] + "<genexpr>")
+    try:
+        return _generator_body(self, env, code)
+    finally:
+        self.name, self.qualname = name, qualname
+
+
+Nodes.GeneratorDefNode.generate_function_body = _generator_body_named
 
 
 _read_utilities = Code.read_utilities_hook

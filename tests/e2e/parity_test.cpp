@@ -14,7 +14,7 @@ const std::map<std::string, std::string> parityFiles = {
 import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
-CASES = ["order", "kinds", "decorated", "unbound", "characters", "deep", "places"]
+CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places"]
 
 
 def main():
@@ -173,6 +173,21 @@ def report():
     print(type(plain).__name__, plain.__isabstractmethod__, Directive.parse_type.__doc__)
     print(Fenced.parse_type("admonition"), Fenced.create().name, Fenced.__abstractmethods__)
     print(Squares.square(3), Squares().square(3), Squares.square.cache_info())
+)"},
+    // Anonymous functions carry Python's names, which code tests to tell them apart.
+    {"names.py", R"(key = lambda item: item[1]
+
+
+class Table:
+    sort = lambda self, rows: sorted(rows, key=key)
+
+
+def report():
+    scale = lambda n: n * 2
+    squares = (n * n for n in range(3))
+    for function in (key, Table.sort, scale, squares):
+        print(function.__name__, function.__qualname__, function.__name__ == "<lambda>")
+    print(list(squares), Table().sort([(1, 2), (3, 1)]))
 )"},
     // Recursion ends in RecursionError at the recursion limit, wherever it runs.
     {"deep.py", R"(import sys
@@ -387,7 +402,7 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
   const std::string program = (project.buildDir() / "parity").string();
   const std::string python = buildPython().string();
   for (const std::string name :
-       {"order", "kinds", "decorated", "unbound", "characters", "deep", "places"}) {
+       {"order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
