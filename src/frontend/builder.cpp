@@ -80,6 +80,20 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
       // package and is not compiled.
       if (library && match.filename() == "__main__.py") continue;
       if (match == "__init__.py") continue;
+      // Cython compiles only modules whose dotted name is made of identifiers; a file such as
+      // "unicode10-0-0.py" is reached through importlib by its file name alone. A library's
+      // wheel ships it as source beside the compiled modules, where importlib finds it; a
+      // program carries no source, so it cannot have it.
+      if (!moduleNameOf(match)) {
+        if (!library)
+          throw std::invalid_argument("The source '" + match.generic_string() +
+                                      "' has no Python module name (each part of its path must "
+                                      "be an identifier), so a program cannot carry it");
+        logger().warning("The source '{}' has no Python module name: it is not compiled, and a "
+                         "library's wheel ships it as source",
+                         match.generic_string());
+        continue;
+      }
       sources.push_back(std::move(match));
     }
   }

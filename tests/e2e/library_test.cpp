@@ -78,6 +78,8 @@ def recursion():
     {"beta/__init__.py", "import importlib.resources\n\n\ndef twice(x):\n    return 2 * x\n\n\n"
                          "DATA = importlib.resources.files(__name__).joinpath('d.txt').read_text()\n"},
     {"beta/d.txt", "beta data"},
+    // No Python name: importlib reaches it by its file name; the wheel ships it as source.
+    {"beta/table-1.py", "ROWS = (1, 2, 3)\n"},
     {"beta/__main__.py", "import beta\nprint('run as', __name__, beta.DATA)\n"},
 };
 
@@ -93,7 +95,7 @@ TEST(Library, ImportedWheeledAndEmbedded) {
   const std::string useIt =
       "import shapes, units as u, alpha, beta, logging, os, maße\n"
       "print(shapes.describe(3), u.cm_to_inch(2.54), alpha.VALUE, beta.DATA, u.__name__)\n"
-      "print(maße.recursion())\n"
+      "print(maße.recursion(), __import__('importlib').import_module('beta.table-1').ROWS)\n"
       "print([os.path.relpath(m.__file__, os.path.dirname(u.__file__)) for m in (u, alpha)])\n"
       "print(logging.root.handlers, logging.root.level)";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());

@@ -132,7 +132,8 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   Project project("status", statusFiles);
   {
     SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version or naming a "
-                 "file, a bad dependency, a bad console script");
+                 "file, a bad dependency, a bad console script, a program's source with no module "
+                 "name");
     // Each run ends with status 1 and the message, before anything is compiled.
     const auto refused = [&](const std::vector<std::string>& args, const std::string& message) {
       std::vector<std::string> words = {"--base", "src"};
@@ -165,6 +166,10 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
     refused({"--library", "--wheel", "dist", "greet", "*.py"},
             "pyproject.toml: 'greet' in 'project.scripts' is 'greet:main()', not an object "
             "reference");
+    testing::writeFile(project.dir() / "src" / "table-1.py", "ROWS = 3\n");
+    refused({"greet", "*.py"}, "The source 'table-1.py' has no Python module name (each part of "
+                               "its path must be an identifier), so a program cannot carry it");
+    fs::remove(project.dir() / "src" / "table-1.py");
     EXPECT_FALSE(fs::exists(project.dir() / "emb"));
     EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
   }
