@@ -34,9 +34,16 @@
 # - a lambda's __name__ was Cython's internal "lambda", "lambda1", ... instead of "<lambda>", and
 #   a generator expression's "genexpr" instead of "<genexpr>".
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
-from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Nodes,
+import os
+import sys
+import time
+import traceback
+
+from Cython.Compiler import (Builtin, Code, Errors, ExprNodes, MatchCaseNodes, Nodes,
                              ParseTreeTransforms, Pipeline, PyrexTypes, StringEncoding, Symtab,
                              TypeInference)
+from Cython.Compiler.CmdLine import parse_command_line
+from Cython.Compiler.Main import compile as translate
 from Cython.Compiler.Main import main
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -125,6 +132,7 @@ def _refactor_leading_cases(node):
 MatchCaseNodes.MatchNode.refactor_cases = _refactor_leading_cases
 
 del Builtin.builtin_scope.lookup("list").type.scope.entries["extend"]
+
 
 class _ReadNow(ExprNodes.ExprNode):
     # A name read whose value is taken where Python takes it: a local variable is otherwise
@@ -609,6 +617,8 @@ def _guard_generator_bodies(lines):
     lines[at:at + 1] = _guarded_body.splitlines(keepends=True)
     lines[starts[0]:starts[0]] = _call_guard.splitlines(keepends=True)
     return lines
+
+
 # Python 3.11 reworded the errors of reading an unbound local or free variable.
 _raise_unbound = '    PyErr_Format(PyExc_{}, "{} variable \'%s\' {}", varname);\n'
 _unbound_rewording = {
@@ -645,16 +655,6 @@ def _read_utilities_fixed(path):
 
 
 Code.read_utilities_hook = _read_utilities_fixed
-
-
-import os  # noqa: E402 (the batch handling below keeps apart from the corrections)
-import sys  # noqa: E402
-import time  # noqa: E402
-import traceback  # noqa: E402
-
-from Cython.Compiler import Errors  # noqa: E402
-from Cython.Compiler.CmdLine import parse_command_line  # noqa: E402
-from Cython.Compiler.Main import compile as translate  # noqa: E402
 
 
 def _translate_modules(args):
