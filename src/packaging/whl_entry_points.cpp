@@ -1,8 +1,10 @@
+#include "core/identifier.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
 
+#include <optional>
 #include <stdexcept>
 
 namespace quorvex::whl {
@@ -15,46 +17,42 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
-bool isWordByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
-}
-
-// Identifiers joined by dots.
-bool isDottedName(std::string_view text) {
-  if (text.empty()) return false;
-  bool partStart = true;
-  for (char c : text) {
-    if (c == '.') {
-      if (partStart) return false;
-      partStart = true;
-    } else if (!isWordByte(c) || (partStart && c >= '0' && c <= '9')) {
-      return false;
-    } else {
-      partStart = false;
-    }
+// The first of the dot-separated parts of `text` that is no Python identifier, none when all
+// are: the installed script imports the module and reads the attribute by these names.
+std::optional<std::string> nonIdentifierPart(std::string_view text) {
+  for (std::size_t start = 0;;) {
+    const std::size_t dot = text.find('.', start);
+    const std::string_view part = text.substr(start, dot - start);
+    if (!identifier::isPythonIdentifier(part)) return std::string(part);
+    if (dot == std::string_view::npos) return std::nullopt;
+    start = dot + 1;
   }
-  return !partStart;
 }
 
-// "module", "module:attribute" or either with extras in brackets, as installers read a value.
-bool isObjectReference(const std::string& value) {
+// Why `value` is no "module", "module:attribute" or either with extras in brackets, as
+// installers read a value: a reason to add to the refusal, empty when the form alone is wrong;
+// none when it is an object reference.
+std::optional<std::string> referenceFault(const std::string& value) {
+  if (lineBreakAt(value)) return std::string("; it holds a line break");
   std::string text = trim(value);
   if (const auto bracket = text.find('['); bracket != std::string::npos) {
-    if (!text.ends_with(']')) return false;
+    if (!text.ends_with(']')) return std::string();
     text = trim(text.substr(0, bracket));
   }
   const auto colon = text.find(':');
-  if (colon == std::string::npos) return isDottedName(text);
-  return isDottedName(trim(text.substr(0, colon))) && isDottedName(trim(text.substr(colon + 1)));
+  std::optional<std::string> part = nonIdentifierPart(trim(text.substr(0, colon)));
+  if (!part && colon != std::string::npos) part = nonIdentifierPart(trim(text.substr(colon + 1)));
+  if (!part) return std::nullopt;
+  return part->empty() ? std::string() : "; '" + *part + "' is no Python identifier";
 }
 
 // A name the file's "name = value" lines can carry; a script's name also becomes a file name.
 bool isEntryName(const std::string& name, bool script) {
   if (name.empty() || isSpace(name.front()) || isSpace(name.back()) || name.front() == '[')
     return false;
+  if (lineBreakAt(name)) return false;
   for (char c : name)
-    if (c == '=' || c == '\n' || c == '\r' || (script && (c == '/' || c == '\\'))) return false;
+    if (c == '=' || (script && (c == '/' || c == '\\'))) return false;
   return !script || (name != "." && name != "..");
 }
 
@@ -66,15 +64,15 @@ std::string section(const Project& project, const std::string& group, const toml
   std::string text = "[" + group + "]\n";
   for (const auto& [name, value] : inFileOrder(*table.as_table())) {
     if (!value->is_string())
-      refuse(project, fmt::format("'{}' in '{}' must be a string", name, key));
+      refuse(project, fmt::format("'{}' in '{}' must be a string", shown(name), key));
     if (!isEntryName(name, script))
-      refuse(project, fmt::format("'{}' in '{}' is no valid entry point name{}", name, key,
+      refuse(project, fmt::format("'{}' in '{}' is no valid entry point name{}", shown(name), key,
                                   script ? " (a script's name becomes a file name)" : ""));
     const std::string& reference = value->as_string()->get();
-    if (!isObjectReference(reference))
+    if (const std::optional<std::string> fault = referenceFault(reference))
       refuse(project, fmt::format("'{}' in '{}' is '{}', not an object reference such as "
-                                  "'package.module:function'",
-                                  name, key, reference));
+                                  "'package.module:function'{}",
+                                  shown(name), key, shown(reference), *fault));
     text += name + " = " + trim(reference) + "\n";
   }
   return text;
@@ -97,8 +95,8 @@ std::string entryPointsText(const Project& project) {
         refuse(project, fmt::format("'{}' is not allowed: give these in [project.{}]", key,
                                     group == "console_scripts" ? "scripts" : "gui-scripts"));
       if (group.empty() || isSpace(group.front()) || isSpace(group.back()) ||
-          group.find_first_of("[]\n\r") != std::string::npos)
-        refuse(project, fmt::format("'{}' is no valid entry point group name", group));
+          group.find_first_of("[]") != std::string::npos || lineBreakAt(group))
+        refuse(project, fmt::format("'{}' is no valid entry point group name", shown(group)));
       sections.push_back(section(project, group, *entries, key));
     }
   }

@@ -65,10 +65,12 @@ _qvx_run(__import__('sys').modules[__name__])
 std::string packageMain(const std::string& moduleImportPath) {
   std::string module =
       moduleImportPath.empty() ? "__package__" : "'." + moduleImportPath + "', __package__";
+  // main()'s result is the exit status, as for a program and a console script: sys.exit(main()).
   return fmt::format(R"(import importlib as _importlib
+import sys as _sys
 _mod = _importlib.import_module({0})
 if hasattr(_mod, 'main'):
-    _mod.main()
+    _sys.exit(_mod.main())
 )",
                      module);
 }

@@ -24,7 +24,8 @@ std::string privatePackageInit(const std::string& libraryFile);
 std::string topLevelStub(const std::string& privatePackage, const std::string& name);
 
 /// The text of the package's `__main__.py`, which imports `moduleImportPath` relative to the
-/// package (the package itself when empty) and calls its `main()` when it has one.
+/// package (the package itself when empty) and, when it has a `main()`, exits with its result
+/// as `sys.exit(main())` does.
 std::string packageMain(const std::string& moduleImportPath);
 
 } // namespace quorvex::whl

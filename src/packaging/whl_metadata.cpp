@@ -1,8 +1,10 @@
 #include "packaging/whl_metadata.hpp"
 
+#include "core/log.hpp"
 #include "core/utf8.hpp"
 #include "core/version.hpp"
 #include "packaging/whl_io.hpp"
+#include "packaging/whl_names.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
@@ -17,6 +19,8 @@ namespace fs = std::filesystem;
 namespace quorvex::whl {
 
 namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.whl"); }
 
 [[noreturn]] void wrongKind(const Project& project, const std::string& key, const char* expected) {
   throw std::runtime_error(
@@ -56,6 +60,56 @@ void addEach(const Project& project, const std::string& key, const std::string& 
              std::vector<std::string>& lines) {
   if (const toml::array* values = arrayAt(project, key))
     for (const toml::node& value : *values) lines.push_back(header + textOf(value));
+}
+
+// The dependency `requirement` limited to the extra `extra`, with its own marker kept.
+std::string forExtra(const std::string& requirement, const std::string& extra) {
+  const std::string condition = fmt::format("extra == \"{}\"", extra);
+  // The marker follows the first ";" after the name and extras, except that a URL may hold one:
+  // there it follows the URL and white space, which must then also come before the new marker.
+  constexpr std::string_view blank = " \t";
+  constexpr std::string_view nameCharacters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-";
+  std::size_t at = requirement.find_first_not_of(blank);
+  at = requirement.find_first_not_of(blank, requirement.find_first_not_of(nameCharacters, at));
+  if (at != std::string::npos && requirement[at] == '[') {
+    const std::size_t close = requirement.find(']', at);
+    at = close == std::string::npos ? close : requirement.find_first_not_of(blank, close + 1);
+  }
+  const bool url = at != std::string::npos && requirement[at] == '@';
+  if (url) at = requirement.find_first_of(blank, requirement.find_first_not_of(blank, at + 1));
+  const std::size_t semicolon = requirement.find(';', at);
+  if (semicolon == std::string::npos)
+    return fmt::format("{}{}; {}", trim(requirement), url ? " " : "", condition);
+  return fmt::format("{}{}; ({}) and {}", trim(requirement.substr(0, semicolon)), url ? " " : "",
+                     trim(requirement.substr(semicolon + 1)), condition);
+}
+
+// An extra's name in its normal form, then the dependencies it adds, each limited to it.
+void addExtras(const Project& project, std::vector<std::string>& lines) {
+  const toml::node* node = project.table().get("optional-dependencies");
+  if (!node) return;
+  if (!node->is_table()) wrongKind(project, "optional-dependencies", "a table of arrays");
+  for (const auto& [name, list] : inFileOrder(*node->as_table())) {
+    const std::string extra = normalizedName(name);
+    lines.push_back("Provides-Extra: " + extra);
+    if (!list->is_array()) wrongKind(project, "optional-dependencies." + name, "an array");
+    for (const toml::node& entry : *list->as_array())
+      lines.push_back("Requires-Dist: " + forExtra(textOf(entry), extra));
+  }
+}
+
+// METADATA's Summary is one line: of a description of several, the first is kept, as common
+// build back-ends keep it.
+std::string summaryOf(const Project& project, const std::string& description) {
+  std::string summary = trim(description);
+  if (const auto at = lineBreakAt(summary)) {
+    summary = trim(summary.substr(0, *at));
+    logger().warning("{}: 'project.description' holds a line break; the wheel's METADATA keeps "
+                     "its first line as the summary: '{}'",
+                     project.path.string(), summary);
+  }
+  return summary;
 }
 
 void addUrls(const Project& project, std::vector<std::string>& lines) {
@@ -111,12 +165,13 @@ std::string metadataText(const Project& project) {
                                     "Version: " + project.version};
   if (const toml::node* description = table.get("description")) {
     if (!description->is_string()) wrongKind(project, "description", "a string");
-    lines.push_back("Summary: " + trim(description->as_string()->get()));
+    lines.push_back("Summary: " + summaryOf(project, description->as_string()->get()));
   }
   if (const toml::node* requires_ = table.get("requires-python"))
     lines.push_back("Requires-Python: " + textOf(*requires_));
   addAuthors(project, lines);
   addEach(project, "dependencies", "Requires-Dist: ", lines);
+  addExtras(project, lines);
   addEach(project, "classifiers", "Classifier: ", lines);
   addUrls(project, lines);
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvex::whl {
 
@@ -29,14 +30,27 @@ toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
 /// file's version, which is then not required. Throws a `std::runtime_error` naming the file
 /// for a read or TOML error (with line and column), or the missing `[project]` table or key,
 /// and naming the key or `--version` for a project name, version or dependency installers
-/// would refuse.
+/// would refuse, or for a value that would break a METADATA header (`checkHeaderValues`).
 Project readProject(const std::filesystem::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride);
 
-/// The METADATA text (core metadata 2.1) of `project`: header lines from its `[project]` table,
-/// a blank line, then the readme's text with LF line ends. Throws a `std::runtime_error` naming
-/// the file and key when a value has the wrong kind, or the readme when it cannot be read as
-/// UTF-8.
+/// Throws a `std::runtime_error` that begins with `what` when `written` holds a character at
+/// which readers of METADATA end a line (`lineBreakAt`).
+void refuseLineBreak(std::string_view written, const std::string& what);
+
+/// Throws a `std::runtime_error` naming the project file and the key when a value of its
+/// `[project]` table that METADATA carries in a header holds a line break (`description` is
+/// left out: METADATA keeps its first line), when an extra of `optional-dependencies` has no
+/// valid name, or when two extras have the same normal name. A value of another kind than
+/// expected is left to the step that reads it.
+void checkHeaderValues(const Project& project);
+
+/// The METADATA text (core metadata 2.1) of `project`: header lines from its `[project]` table
+/// (a Provides-Extra header per extra, followed by its dependencies as Requires-Dist headers
+/// with the marker `extra == "<name>"`), a blank line, then the readme's text with LF line ends.
+/// A description of several lines gives its first as the Summary, with a warning. Throws a
+/// `std::runtime_error` naming the file and key when a value has the wrong kind, or the readme
+/// when it cannot be read as UTF-8.
 std::string metadataText(const Project& project);
 
 /// The entry_points.txt text of `project`: a "[group]" section of "name = value" lines for

@@ -2,12 +2,15 @@
 
 namespace quorvex::whl {
 
-std::string distributionName(const std::string& projectName) {
+namespace {
+
+// `text` in lower case with every run of "-", "_" and "." replaced by one `separator`.
+std::string folded(const std::string& text, char separator) {
   std::string name;
   bool inSeparatorRun = false;
-  for (char c : projectName) {
+  for (char c : text) {
     if (c == '-' || c == '_' || c == '.') {
-      if (!inSeparatorRun) name += '_';
+      if (!inSeparatorRun) name += separator;
       inSeparatorRun = true;
       continue;
     }
@@ -16,6 +19,12 @@ std::string distributionName(const std::string& projectName) {
   }
   return name;
 }
+
+} // namespace
+
+std::string distributionName(const std::string& projectName) { return folded(projectName, '_'); }
+
+std::string normalizedName(const std::string& name) { return folded(name, '-'); }
 
 std::string distributionVersion(const std::string& version) {
   std::string escaped = version;

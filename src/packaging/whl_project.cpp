@@ -83,12 +83,14 @@ Project readProject(const fs::path& pyprojectPath,
     written = textOf(*version);
     origin = pyprojectPath.string() + ": 'version' in [project]";
   }
+  refuseLineBreak(written, origin);
   std::optional<std::string> normal = normalizeVersion(written);
   if (!normal)
     throw std::runtime_error(fmt::format("{} is '{}', not a valid version (for example 1.0, "
                                          "2.1b3, 1.0.post1 or 1.0.dev2)",
                                          origin, written));
   project.version = *normal;
+  checkHeaderValues(project);
   checkDependencies(pyprojectPath, *table->as_table());
   return project;
 }

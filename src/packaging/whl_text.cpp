@@ -1,5 +1,7 @@
 #include "packaging/whl_text.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <sstream>
 #include <tuple>
@@ -55,6 +57,44 @@ std::optional<std::size_t> invalidUtf8At(std::string_view text) {
     i += length;
   }
   return std::nullopt;
+}
+
+std::optional<std::size_t> lineBreakAt(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte >= 0x0A && byte <= 0x0D) || (byte >= 0x1C && byte <= 0x1E)) return i;
+    const std::string_view rest = text.substr(i);
+    if (rest.starts_with("\xC2\x85") || rest.starts_with("\xE2\x80\xA8") ||
+        rest.starts_with("\xE2\x80\xA9"))
+      return i;
+  }
+  return std::nullopt;
+}
+
+std::string shown(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const std::string_view rest = text.substr(i);
+    if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += fmt::format("\\x{:02x}", byte);
+    } else if (rest.starts_with("\xC2\x85")) {
+      out += "\\x85";
+      ++i;
+    } else if (rest.starts_with("\xE2\x80\xA8") || rest.starts_with("\xE2\x80\xA9")) {
+      out += rest[2] == '\xA8' ? "\\u2028" : "\\u2029";
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 std::string trim(std::string_view text) {

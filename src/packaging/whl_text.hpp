@@ -1,5 +1,6 @@
 #pragma once
-// Text helpers of the wheel metadata: values of the project file as text and UTF-8 checks.
+// Text helpers of the wheel metadata: values of the project file as text, UTF-8 and line-break
+// checks.
 
 #include <toml++/toml.h>
 
@@ -17,6 +18,15 @@ std::string textOf(const toml::node& node);
 /// The byte offset of the first invalid UTF-8 sequence in `text` (overlong forms, surrogates
 /// and code points above U+10FFFF included), or none when the whole text is valid.
 std::optional<std::size_t> invalidUtf8At(std::string_view text);
+
+/// The byte offset of the first character of the UTF-8 text `text` at which Python's
+/// `str.splitlines` ends a line (LF, CR, VT, FF, FS, GS, RS, NEL, U+2028, U+2029), or none.
+/// Readers of METADATA split it so: such a character in a value starts a header of its own.
+std::optional<std::size_t> lineBreakAt(std::string_view text);
+
+/// `text` for a message: control characters and the line breaks of `lineBreakAt` escaped as
+/// Python's `repr` shows them ("\\n", "\\x1c", "\\u2028"), everything else as it is.
+std::string shown(std::string_view text);
 
 /// The entries of `table` in the order of the file (a parsed table is sorted by key).
 std::vector<std::pair<std::string, const toml::node*>> inFileOrder(const toml::table& table);

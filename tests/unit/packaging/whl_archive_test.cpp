@@ -6,6 +6,7 @@
 #include "packaging/whl.hpp"
 #include "packaging/whl_archive.hpp"
 #include "packaging/whl_data.hpp"
+#include "packaging/whl_layout.hpp"
 #include "support/thrown.hpp"
 #include "support/fake_platform.hpp"
 #include "support/tempdir.hpp"
@@ -126,7 +127,9 @@ protected:
     context->runtimeLibrary = "/rt/libpython3.12.so.1.0";
     writeFile("proj/pyproject.toml", "[project]\nname = \"My.Project-x\"\nversion = \"1.0-beta\"\n"
                                      "description = \"Demo\"\nreadme = \"README.md\"\n"
-                                     "dependencies = [\"rich>=13\"]\n");
+                                     "dependencies = [\"rich>=13\"]\n"
+                                     "optional-dependencies = {TLS = [\"certifi; os_name != "
+                                     "'nt'\"]}\n");
     writeFile("proj/README.md", "# Demo\n");
     writeFile("build/demo", "#!/bin/sh\necho hello from demo\n");
     writeFile("build/cli.cpython-312-x86_64-linux-gnu.so", "\x7f" "ELF library");
@@ -213,7 +216,9 @@ from packaging.metadata import Metadata
 with zipfile.ZipFile(sys.argv[1]) as zf:
     meta = Metadata.from_email(zf.read('my_project_x-1.0b0.dist-info/METADATA'), validate=True)
 assert (meta.name, str(meta.version), meta.summary) == ('My.Project-x', '1.0b0', 'Demo'), meta
-assert [str(r) for r in meta.requires_dist] == ['rich>=13']
+assert meta.provides_extra == ['tls'], meta.provides_extra
+assert [str(r) for r in meta.requires_dist] == [
+    'rich>=13', 'certifi; os_name != "nt" and extra == "tls"'], meta.requires_dist
 assert meta.description_content_type == 'text/markdown'
 print('ok')
 )",
@@ -227,6 +232,26 @@ print('ok')
   EXPECT_EQ(readFile("site/bin/libpython3.12.so.1.0"), "bytes of libpython3.12.so.1.0");
   EXPECT_EQ(process::run({(dir.path() / "site/bin/My.Project-x").string()}).output,
             "hello from demo\n");
+}
+
+// `python -m package` ends as `sys.exit(main())` would; without a main() it runs nothing more.
+TEST(PackageMain, ExitsWithTheResultOfMain) {
+  TempDir dir;
+  const std::pair<const char*, std::pair<int, const char*>> cases[] = {
+      {"def main():\n    print('ran')\n    return 3\n", {3, "ran\n"}},
+      {"def main():\n    print('ran')\n", {0, "ran\n"}},
+      {"def main():\n    return 'failed'\n", {1, "failed\n"}},
+      {"print('imported')\n", {0, "imported\n"}}};
+  int number = 0;
+  for (const auto& [module, outcome] : cases) {
+    const std::string package = "pkg" + std::to_string(++number);
+    writeFile(package + "/__init__.py", "");
+    writeFile(package + "/cli.py", module);
+    writeFile(package + "/__main__.py", packageMain("cli"));
+    const process::Result ran = process::run({QUORVEX_VENV "/bin/python", "-m", package});
+    EXPECT_EQ(ran.exitCode, outcome.first) << module << ran.output;
+    EXPECT_EQ(ran.output, outcome.second) << module;
+  }
 }
 
 } // namespace

@@ -118,6 +118,93 @@ TEST(ReadProject, DependenciesAreCheckedAsInstallersReadThem) {
   }
 }
 
+// Readers of METADATA end a header where Python's str.splitlines ends a line: a value holding
+// such a character would write a header of its own, so it is refused, naming the key.
+TEST(ReadProject, ValuesThatWouldEndTheirMetadataHeaderAreRefused) {
+  TempDir dir;
+  const std::string head = "[project]\nname = \"demo\"\nversion = \"1\"\n";
+  const std::pair<const char*, const char*> breaks[] = {
+      {"\\n", "\\n"},         {"\\r", "\\r"},         {"\\u000b", "\\x0b"},
+      {"\\f", "\\x0c"},       {"\\u001c", "\\x1c"},   {"\\u001d", "\\x1d"},
+      {"\\u001e", "\\x1e"},   {"\\u0085", "\\x85"},   {"\\u2028", "\\u2028"},
+      {"\\u2029", "\\u2029"}};
+  // A table line for the value V and the key the refusal names.
+  const std::pair<const char*, const char*> places[] = {
+      {"requires-python = \">=3V\"", "'project.requires-python'"},
+      {"license = \"MITV\"", "'project.license'"},
+      {"keywords = [\"a\", \"bV\"]", "entry 2 of 'project.keywords'"},
+      {"classifiers = [\"AV\"]", "entry 1 of 'project.classifiers'"},
+      {"authors = [{name = \"AV\"}]", "the name of entry 1 of 'project.authors'"},
+      {"maintainers = [{}, {email = \"aV@b\"}]", "the email of entry 2 of 'project.maintainers'"},
+      {"urls = {\"HomeV\" = \"https://h\"}", "the label 'HomeXV' in 'project.urls'"},
+      {"urls = {Home = \"https://hV\"}", "'project.urls' at 'Home'"},
+      {"dependencies = [\"six; os_name == 'V'\"]", "entry 1 of 'project.dependencies'"},
+      {"dependencies = [\"six @ https://hV\"]", "entry 1 of 'project.dependencies'"},
+      {"optional-dependencies = {fast = [\"sixV\"]}",
+       "entry 1 of 'project.optional-dependencies.fast'"},
+      {"readme = {file = \"R\", content-type = \"text/plainV\"}",
+       "'project.readme.content-type'"}};
+  for (const auto& [escape, shownAs] : breaks) {
+    for (const auto& [line, key] : places) {
+      std::string text = line, name = key;
+      text.replace(text.find('V'), 1, escape);
+      if (name.find("XV") != std::string::npos) name.replace(name.find("XV"), 2, shownAs);
+      writeFile("p.toml", head + text + "\n");
+      EXPECT_EQ(errorOf("p.toml"), "p.toml: " + name + " holds a line break ('" + shownAs +
+                                       "'), which would end its header in the wheel's METADATA "
+                                       "and start another; write it on one line");
+    }
+    writeFile("p.toml", "[project]\nname = \"demo\"\nversion = \"1" + std::string(escape) + "\"\n");
+    EXPECT_TRUE(errorOf("p.toml").starts_with("p.toml: 'version' in [project] holds a line "
+                                              "break ('" + std::string(shownAs) + "')"))
+        << errorOf("p.toml");
+  }
+  EXPECT_TRUE(errorOf("p.toml", "1.0\n").starts_with("--version holds a line break ('\\n')"));
+  // What splitlines keeps on one line, and a licence's text, which is no header, are read.
+  writeFile("p.toml", head + "requires-python = \">=3\\t\\u001f\"\nlicense = {text = \"A\\nB\"}\n");
+  EXPECT_EQ(readProject("p.toml", " 2.0 ").version, "2.0");
+}
+
+// Extras as the core metadata specification lays them out: the name in its normal form, then
+// each dependency limited to it, with its own marker kept.
+TEST(Metadata, ExtrasAndASummaryOfOneLine) {
+  TempDir dir;
+  const std::string head = "[project]\nname = \"demo\"\nversion = \"1\"\n";
+  writeFile("p.toml", head + R"(description = "  First line.\u2028Requires-Dist: evil\nmore"
+dependencies = ["six"]
+[project.optional-dependencies]
+Fast_Mode = [" fast >= 1 ", "tls[a, b] (>=2) ;python_version < '3.9' or os_name == 'nt'",
+             "dep @ https://h/d.whl", "url @ https://h/x;y=1.whl ; os_name == 'nt'",
+             "x===a; extra == 'b'"]
+"empty.Extra" = []
+)");
+  const std::string metadata = metadataText(readProject("p.toml", std::nullopt));
+  EXPECT_EQ(metadata,
+            "Metadata-Version: 2.1\nName: demo\nVersion: 1\nSummary: First line.\n"
+            "Requires-Dist: six\nProvides-Extra: fast-mode\n"
+            "Requires-Dist: fast >= 1; extra == \"fast-mode\"\n"
+            "Requires-Dist: tls[a, b] (>=2); (python_version < '3.9' or os_name == 'nt') and "
+            "extra == \"fast-mode\"\n"
+            "Requires-Dist: dep @ https://h/d.whl ; extra == \"fast-mode\"\n"
+            "Requires-Dist: url @ https://h/x;y=1.whl ; (os_name == 'nt') and extra == "
+            "\"fast-mode\"\n"
+            "Requires-Dist: x===a; (extra == 'b') and extra == \"fast-mode\"\n"
+            "Provides-Extra: empty-extra\n\n");
+  const std::pair<const char*, const char*> bad[] = {
+      {"\"fast mode\" = []", "p.toml: 'fast mode' in 'project.optional-dependencies' is no valid "
+                             "extra name: use ASCII letters, digits, '.', '_' and '-', beginning "
+                             "and ending with a letter or digit"},
+      {"\"fast\\n\" = []", "p.toml: 'fast\\n' in 'project.optional-dependencies' is no valid "
+                            "extra name"},
+      {"Fast_Mode = []\n\"fast--mode\" = []",
+       "p.toml: the extras 'Fast_Mode' and 'fast--mode' in 'project.optional-dependencies' have "
+       "the same normal name 'fast-mode', which installers read as one extra; merge them"}};
+  for (const auto& [line, message] : bad) {
+    writeFile("p.toml", head + "[project.optional-dependencies]\n" + line + "\n");
+    EXPECT_TRUE(errorOf("p.toml").starts_with(message)) << errorOf("p.toml");
+  }
+}
+
 // entry_points.txt as installers and importlib.metadata read it.
 TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
   TempDir dir;
@@ -130,10 +217,11 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
                                     "alpha = \" demo.a : make.it [fast] \"\n"
                                     "[project.gui-scripts]\ndemo-gui = \"demo.gui:run\"\n"
                                     "[project.scripts]\ndemo = \"demo.cli:main\"\n"
-                                    "[project.entry-points.other]\nx = \"ü.mod:ß\"\n")),
+                                    "[project.entry-points.other]\nx = \"ü.mod:ß\"\n"
+                                    "y = \"℘x.a\u0301:日本\"\n")),
             "[console_scripts]\ndemo = demo.cli:main\n\n[gui_scripts]\ndemo-gui = demo.gui:run\n\n"
             "[demo.plugins]\nzeta = demo.z\nalpha = demo.a : make.it [fast]\n\n"
-            "[other]\nx = ü.mod:ß\n");
+            "[other]\nx = ü.mod:ß\ny = ℘x.a\u0301:日本\n");
   const std::pair<const char*, const char*> bad[] = {
       {"[project]\nscripts = 1\n", "'project.scripts' must be a table of strings"},
       {"[project.scripts]\ndemo = 1\n", "'demo' in 'project.scripts' must be a string"},
@@ -144,10 +232,30 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
        "'[x' in 'project.entry-points.g' is no valid entry point name"},
       {"[project.gui-scripts]\ndemo = \"demo:main()\"\n",
        "'demo' in 'project.gui-scripts' is 'demo:main()', not an object reference such as "
-       "'package.module:function'"},
+       "'package.module:function'; 'main()' is no Python identifier"},
       {"[project.entry-points.g]\nx = \"1demo:x\"\n",
        "'x' in 'project.entry-points.g' is '1demo:x', not an object reference such as "
+       "'package.module:function'; '1demo' is no Python identifier"},
+      {"[project.scripts]\ndemo = \"demo:\"\n",
+       "'demo' in 'project.scripts' is 'demo:', not an object reference such as "
        "'package.module:function'"},
+      // Line breaks, and a no-break space or a mark where an identifier cannot have them.
+      {"[project.scripts]\n\"demo\\u2028x\" = \"demo:main\"\n",
+       "'demo\\u2028x' in 'project.scripts' is no valid entry point name (a script's name becomes "
+       "a file name)"},
+      {"[project.entry-points.g]\n\"x\\u001e\" = \"demo\"\n",
+       "'x\\x1e' in 'project.entry-points.g' is no valid entry point name"},
+      {"[project.entry-points.\"g\\u0085\"]\nx = \"demo\"\n",
+       "'g\\x85' is no valid entry point group name"},
+      {"[project.scripts]\ndemo = \"demo:main\\u000b\"\n",
+       "'demo' in 'project.scripts' is 'demo:main\\x0b', not an object reference such as "
+       "'package.module:function'; it holds a line break"},
+      {"[project.scripts]\ndemo = \"demo:ma\u00a0in\"\n",
+       "'demo' in 'project.scripts' is 'demo:ma\u00a0in', not an object reference such as "
+       "'package.module:function'; 'ma\u00a0in' is no Python identifier"},
+      {"[project.scripts]\ndemo = \"demo.\u0301x:main\"\n",
+       "'demo' in 'project.scripts' is 'demo.\u0301x:main', not an object reference such as "
+       "'package.module:function'; '\u0301x' is no Python identifier"},
       {"[project.entry-points.console_scripts]\ndemo = \"demo:main\"\n",
        "'project.entry-points.console_scripts' is not allowed: give these in [project.scripts]"},
       {"[project.entry-points]\ng = 1\n", "'project.entry-points.g' must be a table of strings"},
