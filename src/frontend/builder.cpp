@@ -10,6 +10,7 @@
 #include "core/utils.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_requirement.hpp"
+#include "packaging/whl_specifier.hpp"
 
 #include <stdexcept>
 #include <system_error>
@@ -116,7 +117,7 @@ std::string noSourcesMessage(const fs::path& sourceDirectory,
          ". If running in bash, quote globs like '*.py'.";
 }
 
-void checkPackagingInputs(const cli::BuildArguments& args) {
+void checkPackagingInputs(const cli::BuildArguments& args, const std::string& pythonVersion) {
   const bool wheel = args.wheel || (args.embed && args.library);
   if (!wheel && !args.embed) return;
   const fs::path base = resolved(args.base);
@@ -128,17 +129,23 @@ void checkPackagingInputs(const cli::BuildArguments& args) {
         (args.embed ? "uv exports the project's dependencies from it"
                     : "it gives the wheel's name and version") +
         "); none was found");
+  const toml::table document = whl::parseProjectFile(*pyproject);
+  const toml::table* project = document["project"].as_table();
+  // The embedded directory holds a copy of the build's Python: a project that excludes it
+  // would fail only in uv, after the whole compilation. A wheel is left alone: a stable-ABI
+  // library wheel serves the later Pythons a project may ask for, and an installer refuses a
+  // wheel whose Requires-Python excludes its Python with a message of its own.
+  if (args.embed && project)
+    whl::checkRequiresPython(*pyproject, *project, pythonVersion, "the embedded directory");
   // Reading it now gives its errors (a missing name, a dynamic version, a bad dependency or
   // entry point) before the compilation.
   if (wheel) {
-    const whl::Project project = whl::readProject(*pyproject, args.version);
-    if (args.library) whl::entryPointsText(project);
+    const whl::Project wheelProject = whl::readProject(*pyproject, args.version);
+    if (args.library) whl::entryPointsText(wheelProject);
     return;
   }
   // uv reads the dependencies; the name and version may be left to the build back-end.
-  const toml::table document = whl::parseProjectFile(*pyproject);
-  if (const toml::table* project = document["project"].as_table())
-    whl::checkDependencies(*pyproject, *project);
+  if (project) whl::checkDependencies(*pyproject, *project);
 }
 
 void build(Context& context, const cli::BuildArguments& args) {
@@ -162,7 +169,7 @@ void build(Context& context, const cli::BuildArguments& args) {
         context, compiler::hasStartUpCode(compiler::templateExtensions(context.plugins)));
   });
 
-  checkPackagingInputs(args);
+  checkPackagingInputs(args, context.interpreter().fullVersion());
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.
   const fs::path buildPath = context.buildPath();

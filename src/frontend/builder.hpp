@@ -33,8 +33,9 @@ std::string noSourcesMessage(const std::filesystem::path& sourceDirectory,
                              const std::vector<std::string>& patterns);
 
 /// Throws `std::runtime_error` when the project file that `--wheel` (name and version) or
-/// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it.
-void checkPackagingInputs(const cli::BuildArguments& args);
+/// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it; for
+/// `--embed` also when its `requires-python` excludes `pythonVersion`, the build's Python.
+void checkPackagingInputs(const cli::BuildArguments& args, const std::string& pythonVersion);
 
 /// One build run with `context`: asks `extendBuild` and `getExecutableName`, matches the source
 /// patterns (throwing `std::invalid_argument` with the "No sources matched in " message when none

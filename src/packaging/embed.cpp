@@ -59,12 +59,18 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
   const fs::path reqPath = fs::weakly_canonical(fs::absolute(buildPath / "requirements.txt"));
 
   logger().info("Exporting the project's requirements to {}", reqPath.string());
-  exportRequirements(context, options.sourcePath.value_or(fs::current_path()), reqPath);
+  const fs::path projectPath =
+      exportRequirements(context, options.sourcePath.value_or(fs::current_path()), reqPath);
 
   const std::string pythonText = word(fs::canonical(targetPython));
   logger().info("Installing the requirements into {}", targetPath.string());
-  utils::system(context, "uv pip install --python " + pythonText + " -r " + word(reqPath) +
-                " --break-system-packages");
+  {
+    // In the project, as the export: uv reads the relative paths of an exported lock and the
+    // project's own places to install from (its indexes, find-links) from where it runs.
+    const chdir inProject(projectPath);
+    utils::system(context, "uv pip install --python " + pythonText + " -r " + word(reqPath) +
+                  " --break-system-packages");
+  }
 
   if (options.exePath) {
     const fs::path wrkPath =

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace quorvex {
 class Context;
@@ -23,22 +24,32 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 
 /// Makes `targetPath` anew as an embedded directory: deletes it, copies the pristine Python
 /// into it, installs the project's dependencies (`exportRequirements` from `sourcePath`, the
-/// working directory when not given) with `uv pip install`, then copies `exePath` into
-/// the platform's executable directory and installs `whlPath`, each when given. Refuses, before
-/// touching anything, a target that `checkTarget` rejects. Paths that the command splitter would
-/// break apart are quoted on the uv command lines. A failing command throws the
-/// "Command failed: " error of `utils::system`; on any failure the half-made directory is removed.
+/// working directory when not given) with `uv pip install` run in the project's directory,
+/// then copies `exePath` into the platform's executable directory and installs `whlPath`, each
+/// when given. Refuses, before touching anything, a target that `checkTarget` rejects. Paths
+/// that the command splitter would break apart are quoted on the uv command lines. A failing
+/// command throws the "Command failed: " error of `utils::system`; on any failure the half-made
+/// directory is removed.
 void embed(Context& context, const std::filesystem::path& targetPath,
            const EmbedOptions& options = {});
 
 /// Writes the locked dependencies of the project whose "pyproject.toml" is found at or above
-/// `sourcePath` to `requirementsPath` with `uv export`, writing nothing in the project: its
-/// "uv.lock" as it is when it still fits the project file; otherwise the dependencies resolved
-/// in a copy of the project file (and of the old lock) in the build directory's "uv-project",
-/// with a warning when the project's lock is out of date. Throws `std::runtime_error` when no
-/// project file is found, and the "Command failed: " error of `utils::system`.
-void exportRequirements(Context& context, const std::filesystem::path& sourcePath,
-                        const std::filesystem::path& requirementsPath);
+/// `sourcePath` to `requirementsPath` with `uv export`, editable ones as plain paths, writing
+/// nothing in the project: its "uv.lock" as it is when it still fits the project file;
+/// otherwise the dependencies resolved in a copy of the project file (and of the old lock) in
+/// the build directory's "uv-project", with the copy's relative paths of sources, find-links
+/// and indexes made absolute, and a warning when the project's lock is out of date. Returns the
+/// project file's directory. Throws `std::runtime_error` when no project file is found, and
+/// the "Command failed: " error of `utils::system`.
+std::filesystem::path exportRequirements(Context& context,
+                                         const std::filesystem::path& sourcePath,
+                                         const std::filesystem::path& requirementsPath);
+
+/// The text of the project file `pyproject` for a copy of it in another directory: the paths
+/// that uv reads relative to the project (`tool.uv.sources` paths, `find-links`, index URLs)
+/// made absolute against its directory; URLs and absolute paths kept. The file as it is when it
+/// has no `[tool.uv]` table.
+std::string projectFileForCopy(const std::filesystem::path& pyproject);
 
 /// Throws `std::runtime_error` naming `targetPath` when deleting it could destroy work that is
 /// not the tool's: when it is or contains the working directory, the build directory

@@ -27,49 +27,74 @@ bool succeeds(Context& context, const std::string& command) {
   }
 }
 
-// The project file for its copy in another directory: sources that uv finds by a path relative
-// to the project are given by absolute paths, so that they are found from the copy too.
+// Whether `location` is a path that uv reads relative to the project; a URL ("https://...",
+// "file:///...") is not. uv expands no "~" in these paths.
+bool isRelativePath(const std::string& location) {
+  const auto scheme = location.find("://");
+  const bool url = scheme != std::string::npos && scheme > 0 &&
+                   location.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789+-.") >= scheme;
+  return !url && !location.empty() && fs::path(location).is_relative();
+}
+
+} // namespace
+
+// Sources, find-links directories and indexes that uv finds by a path relative to the project
+// are given by absolute paths, so that they are found from the copy too.
 std::string projectFileForCopy(const fs::path& pyproject) {
   toml::table document = whl::parseProjectFile(pyproject);
-  toml::table* sources = document["tool"]["uv"]["sources"].as_table();
-  if (!sources) return fileio::readFile(pyproject);
+  toml::table* uv = document["tool"]["uv"].as_table();
+  if (!uv) return fileio::readFile(pyproject);
   const fs::path directory = fs::absolute(pyproject).parent_path();
-  const auto anchor = [&](toml::node& node) {
-    toml::table* source = node.as_table();
-    toml::value<std::string>* path = source ? source->get_as<std::string>("path") : nullptr;
-    if (path && fs::path(path->get()).is_relative())
-      *path = (directory / path->get()).lexically_normal().generic_string();
+  const auto anchor = [&](toml::node* node) {
+    toml::value<std::string>* location = node ? node->as_string() : nullptr;
+    if (location && isRelativePath(location->get()))
+      *location = (directory / location->get()).lexically_normal().generic_string();
   };
-  for (auto&& [name, value] : *sources) {
-    if (toml::array* alternatives = value.as_array())
-      for (toml::node& alternative : *alternatives) anchor(alternative);
+  // A location, a list of them, or a table (or a list of tables) that gives it under `key`.
+  const auto anchorAll = [&](toml::node* node, const char* key) {
+    const auto one = [&](toml::node& entry) {
+      toml::table* table = entry.as_table();
+      anchor(key ? (table ? table->get(key) : nullptr) : &entry);
+    };
+    if (!node) return;
+    if (toml::array* list = node->as_array())
+      for (toml::node& entry : *list) one(entry);
     else
-      anchor(value);
-  }
+      one(*node);
+  };
+  if (toml::table* sources = uv->get_as<toml::table>("sources"))
+    for (auto&& [name, source] : *sources) anchorAll(&source, "path");
+  anchorAll(uv->get("find-links"), nullptr);
+  anchorAll(uv->get("index"), "url");
+  anchorAll(uv->get("index-url"), nullptr);
+  anchorAll(uv->get("extra-index-url"), nullptr);
   std::ostringstream text;
   text << document << "\n";
   return text.str();
 }
 
-} // namespace
-
-void exportRequirements(Context& context, const fs::path& sourcePath,
-                        const fs::path& requirementsPath) {
+fs::path exportRequirements(Context& context, const fs::path& sourcePath,
+                            const fs::path& requirementsPath) {
   // The project itself is no dependency: an editable install of it would tie the directory
-  // to the source tree and shadow the wheel installed from it.
-  const std::string exportCommand = "uv export --no-dev --no-emit-project --output-file " +
-                                    utils::quoteWord(requirementsPath.string());
+  // to the source tree and shadow the wheel installed from it. Editable dependencies (a path
+  // source marked so, workspace members) are exported as plain paths, so that they are built
+  // and copied in: the directory must run without their source trees.
+  const std::string exportCommand =
+      "uv export --no-dev --no-emit-project --no-editable --output-file " +
+      utils::quoteWord(requirementsPath.string());
   const std::optional<fs::path> pyproject = whl::find_active_pyproject(sourcePath);
   if (!pyproject)
     throw std::runtime_error("No pyproject.toml found at or above '" + sourcePath.string() +
                              "' to export the dependencies from");
-  const fs::path lock = pyproject->parent_path() / "uv.lock";
+  const fs::path projectPath = fs::absolute(*pyproject).parent_path();
+  const fs::path lock = projectPath / "uv.lock";
   const bool locked = fs::is_regular_file(lock);
   if (locked) {
     // A lock that still fits the project file is exported as it is; uv writes nothing then,
     // and refuses, writing nothing either, when the lock would change.
-    const chdir inProject(pyproject->parent_path());
-    if (succeeds(context, exportCommand + " --locked")) return;
+    const chdir inProject(projectPath);
+    if (succeeds(context, exportCommand + " --locked")) return projectPath;
   }
   // Otherwise uv would write the project's lock: it resolves in a copy of the project file
   // instead, starting from the old lock so that the versions it pins are kept where they fit.
@@ -87,6 +112,7 @@ void exportRequirements(Context& context, const fs::path& sourcePath,
     logger().warning("The project's uv.lock is out of date with {}: its dependencies were "
                      "resolved again, and the lock was left as it is (`uv lock` updates it)",
                      pyproject->string());
+  return projectPath;
 }
 
 } // namespace quorvex::embed

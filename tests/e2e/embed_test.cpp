@@ -1,5 +1,6 @@
-// Embedded directories: a private Python with the project's dependency from PyPI and the
-// program or the library's package, usable without the project and after being moved.
+// Embedded directories: a private Python with the project's dependencies (from PyPI, or beside
+// the project) and the program or the library's package, usable without the project and after
+// being moved.
 #include "e2e/e2e_support.hpp"
 #include "support/tempdir.hpp"
 
@@ -7,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <memory>
 #include <regex>
 
@@ -128,6 +130,106 @@ TEST(EmbeddedLibrary, InstallsTheTemporaryWheelAndWritesNoLock) {
   expectSixFrom(described(runClean({(embedded / "bin" / "python").string(), "-c", useIt},
                                    embedded)),
                 embedded);
+}
+
+// A build back-end of a few lines, so that the path dependency builds without an index: a
+// wheel of its package, or an editable one that points at its source. Its `wheel` also makes
+// the wheels of the dependencies found through find-links and a flat index.
+constexpr const char* localBackend = R"(import os, zipfile
+
+def wheel(directory, name, version, files):
+    info = f"{name}-{version}.dist-info"
+    files = {**files,
+             info + "/METADATA": f"Metadata-Version: 2.1\nName: {name}\nVersion: {version}\n",
+             info + "/WHEEL": "Wheel-Version: 1.0\nRoot-Is-Purelib: true\nTag: py3-none-any\n"}
+    files[info + "/RECORD"] = "".join(path + ",,\n" for path in [*files, info + "/RECORD"])
+    file_name = f"{name}-{version}-py3-none-any.whl"
+    with zipfile.ZipFile(os.path.join(directory, file_name), "w") as archive:
+        for path, text in files.items():
+            archive.writestr(path, text)
+    return file_name
+
+def build_wheel(directory, config_settings=None, metadata_directory=None):
+    with open("editdep/__init__.py") as source:
+        return wheel(directory, "editdep", "1.0", {"editdep/__init__.py": source.read()})
+
+def build_editable(directory, config_settings=None, metadata_directory=None):
+    return wheel(directory, "editdep", "1.0", {"editdep.pth": os.getcwd() + "\n"})
+)";
+
+std::string localProjectFile(const std::string& requiresPython) {
+  return "[project]\nname = \"localapp\"\nversion = \"1.0\"\nrequires-python = \"" +
+         requiresPython +
+         "\"\ndependencies = [\"editdep\", \"finddep\", \"flatdep\"]\n\n"
+         "[tool.uv]\nfind-links = [\"wheels\"]\n\n"
+         "[[tool.uv.index]]\nname = \"local\"\nurl = \"./flat\"\nformat = \"flat\"\n"
+         "default = true\n\n"
+         "[tool.uv.sources]\neditdep = { path = \"../editdep\", editable = true }\n";
+}
+
+// Every dependency lies beside the project, given by a path relative to it: one marked
+// editable, a wheel in a find-links directory and one in a flat index (which stands in for
+// PyPI), with no lock. The build runs from the directory above (--base). The embedded directory
+// holds copies of all three: it runs after it, the dependency's source and the wheels moved.
+TEST(EmbeddedExecutable, RefusesAnExcludedPythonThenCarriesItsLocalDependenciesWhole) {
+  auto root = std::make_unique<Project>(
+      "embed-local",
+      std::map<std::string, std::string>{
+          {"proj/pyproject.toml", localProjectFile("<3")},
+          {"proj/app.py", "import editdep, finddep, flatdep\n\ndef main():\n"
+                         "    print(editdep.WORD, finddep.WORD, flatdep.WORD)\n"},
+          {"editdep/pyproject.toml", "[project]\nname = \"editdep\"\nversion = \"1.0\"\n"
+                                     "[build-system]\nrequires = []\n"
+                                     "build-backend = \"backend\"\nbackend-path = [\".\"]\n"},
+          {"editdep/backend.py", localBackend},
+          {"editdep/editdep/__init__.py", "WORD = 'editable'\n"}});
+  const fs::path project = root->dir() / "proj";
+  const std::string makeWheel =
+      "import sys; sys.path.insert(0, sys.argv[1]); import backend; "
+      "backend.wheel(sys.argv[2], sys.argv[3], '1.0', {sys.argv[3] + '.py': 'WORD = %r' % "
+      "sys.argv[3]})";
+  for (const auto& [directory, name] : {std::pair{"wheels", "finddep"}, {"flat", "flatdep"}}) {
+    fs::create_directories(project / directory);
+    const Outcome made = run({buildPython().string(), "-c", makeWheel,
+                              (root->dir() / "editdep").string(), (project / directory).string(),
+                              name},
+                             root->dir());
+    ASSERT_EQ(made.status, 0) << made.all();
+  }
+  const fs::path embedded = scratch("embedded-local") / "app";
+  const std::vector<std::string> args = {"--base", "proj", "--embed", embedded.string(), "app",
+                                         "*.py"};
+  {
+    SCOPED_TRACE("requires-python excludes the build's Python: refused before compiling");
+    const Outcome version = run(
+        {buildPython().string(), "-c", "import sys; print('%d.%d.%d' % sys.version_info[:3])"},
+        root->dir());
+    const Outcome refused = root->build(args);
+    EXPECT_EQ(refused.status, 1) << refused.all();
+    const std::string message =
+        (project / "pyproject.toml").string() + ": 'requires-python' ('<3') excludes Python " +
+        version.out.substr(0, version.out.find('\n')) +
+        ", which the build uses and the embedded directory would carry";
+    EXPECT_NE(refused.err.find(message), std::string::npos) << refused.all();
+    EXPECT_EQ((refused.out + refused.err).find("Compiling"), std::string::npos) << refused.all();
+  }
+  quorvex::testing::writeFile(project / "pyproject.toml", localProjectFile(">=3.8, !=3.0.*"));
+  const auto before = sourceTree(root->dir());
+  const Outcome build = root->build(args);
+  ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_EQ(sourceTree(root->dir()), before) << "nothing is written beside the build directory";
+  const std::string requirements =
+      quorvex::testing::readFile(root->buildDir() / "requirements.txt");
+  EXPECT_EQ(requirements.find("-e "), std::string::npos) << requirements;
+
+  const fs::path moved = scratch("moved-local") / "app";
+  fs::rename(embedded, moved);
+  const fs::path rootDir = root->dir();
+  root.reset();
+  fs::remove_all(rootDir);
+  const Outcome ran = runClean({(moved / "bin" / "app").string()}, moved);
+  EXPECT_EQ(ran.status, 0) << ran.all();
+  EXPECT_EQ(ran.out, "editable finddep flatdep\n") << ran.all();
 }
 
 } // namespace
