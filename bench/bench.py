@@ -11,10 +11,16 @@ then the link) and their ratio, the translation step against one plain Cython pr
 same files (run right after the build, with the build's Cython options), the product's size, and
 start-up times against CPython. With --small the generated package has N three-line modules
 instead, which measures what each module costs beyond its code.
+
+It also times call-heavy code, fib(31) and tak(24, 16, 8), built as a program and as a plain
+Cython extension of the same file (no corrections, compiled and linked with CPython's own flags
+as setuptools would), both built in the same run: the median of interleaved runs of each, and
+their ratio. --calls-only times that alone.
 """
 import argparse
 import os
 import re
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -157,6 +163,87 @@ def plain_cython(tool, project, patterns):
         return time.monotonic() - start, len(files)
 
 
+CALLS = """\
+import sys
+import time
+
+
+def fib(n):
+    return n if n < 2 else fib(n - 1) + fib(n - 2)
+
+
+def tak(x, y, z):
+    if y < x:
+        return tak(tak(x - 1, y, z), tak(y - 1, z, x), tak(z - 1, x, y))
+    return z
+
+
+def main():
+    start = time.perf_counter()
+    fib(31) if sys.argv[1] == "fib" else tak(24, 16, 8)
+    print(time.perf_counter() - start)
+"""
+
+
+def plain_extension(python, where):
+    """Builds where/calls.py as a plain Cython extension with `python`'s Cython, compiled and
+    linked with that interpreter's own flags."""
+    subprocess.run([str(python), "-m", "cython", "-3", "calls.py", "-o", "calls.c"], cwd=where,
+                   check=True, capture_output=True)
+    names = ["CC", "CFLAGS", "CCSHARED", "LDSHARED", "EXT_SUFFIX", "INCLUDEPY"]
+    config = subprocess.run(
+        [str(python), "-c", "import sys, sysconfig\nfor name in sys.argv[1:]: "
+         "print(sysconfig.get_config_var(name))", *names],
+        check=True, capture_output=True, text=True).stdout.splitlines()
+    cc, cflags, ccshared, ldshared, suffix, include = config
+    subprocess.run([*shlex.split(cc), *shlex.split(cflags), *shlex.split(ccshared), "-I", include,
+                    "-c", "calls.c", "-o", "calls.o"], cwd=where, check=True, capture_output=True)
+    subprocess.run([*shlex.split(ldshared), "calls.o", "-o", "calls" + suffix], cwd=where,
+                   check=True, capture_output=True)
+
+
+def timed(argv, cwd):
+    """The seconds that a call-heavy run reports of its own work, start-up left out."""
+    out = subprocess.run(argv, cwd=cwd, check=True, capture_output=True, text=True).stdout
+    return float(out.split()[-1])
+
+
+def call_rows(tool, root, env, runs):
+    """fib and tak as a program and as a plain Cython extension, `runs` interleaved runs each."""
+    program_dir, plain_dir = root / "calls", root / "calls-plain"
+    for where in (program_dir, plain_dir):
+        where.mkdir()
+        (where / "calls.py").write_text(CALLS)
+    build(tool, program_dir, "calls", ["calls.py"], "calls", env)
+    plain_extension(Path(tool).parent / "python", plain_dir)
+    program = program_dir / ".quorvex_build" / "calls"
+    python = pristine_python(program_dir)
+    rows = []
+    for case, label in (("fib", "fib(31)"), ("tak", "tak(24, 16, 8)")):
+        compiled, extension = [], []
+        for _ in range(runs):
+            compiled.append(timed([str(program), case], program_dir))
+            extension.append(timed([str(python), "-E", "-s", "-c", "import sys; sys.argv[1:] = "
+                                    f"['{case}']; import calls; calls.main()"], plain_dir))
+        ours, theirs = statistics.median(compiled), statistics.median(extension)
+        rows += [(f"{label}, program", f"{ours * 1e3:.1f} ms"),
+                 (f"{label}, plain Cython extension", f"{theirs * 1e3:.1f} ms"),
+                 (f"{label}, program / extension", f"{ours / theirs:.2f}")]
+    return rows
+
+
+def pristine_python(project):
+    return next(p for p in (project / ".quorvex_build" / "python").rglob("bin/python3")
+                if p.is_file())
+
+
+def print_table(title, rows):
+    width = max(len(name) for name, _ in rows)
+    print(title)
+    for name, value in rows:
+        print(f"  {name:<{width}}  {value:>10}")
+
+
 def median_start(argv, cwd, runs, text=""):
     samples = []
     for _ in range(runs):
@@ -178,6 +265,9 @@ def main():
                         help="build the generated package even when the Markdown sdist is at hand")
     parser.add_argument("--small", action="store_true",
                         help="generate --modules three-line modules (implies --generated)")
+    parser.add_argument("--call-runs", type=int, default=5, help="runs of each call-heavy case")
+    parser.add_argument("--calls-only", action="store_true",
+                        help="time the call-heavy code alone")
     args = parser.parse_args()
     args.tool = os.path.abspath(args.tool)  # the builds run in the project's directory
 
@@ -185,6 +275,10 @@ def main():
     env = dict(os.environ)
     env.pop("QUORVEX_DEBUG_INFO", None)
     try:
+        if args.calls_only:
+            print_table(f"quorvex benchmark: call-heavy code, {os.cpu_count()} cores",
+                        call_rows(args.tool, root, env, args.call_runs))
+            return
         (generate_small if args.small else generate)(root, args.modules)
         real = None if args.generated or args.small else fetch_markdown(root)
         if real:
@@ -217,8 +311,7 @@ def main():
             rows.append(("size with debug information", f"{debug_size / 1e6:.1f} MB"))
             build(args.tool, project, main_module, patterns, "benchapp", env)
 
-        python = next(p for p in (project / ".quorvex_build" / "python").rglob("bin/python3")
-                      if p.is_file())
+        python = pristine_python(project)
         # CPython running the same sources, its bytecode cache warm.
         # (-E -s rather than -I, which would leave the working directory off the path.)
         # (The Markdown program converts a one-line document.)
@@ -245,11 +338,9 @@ def main():
         rows += [("start-up, hello program", f"{hello * 1e3:.1f} ms"),
                  (f"python -I -c 'import {modules}'", f"{bare * 1e3:.1f} ms"),
                  ("hello / interpreter", f"{hello / bare:.2f}")]
-        width = max(len(name) for name, _ in rows)
-        print(f"quorvex benchmark: {what}, {os.cpu_count()} cores, "
-              f"QUORVEX_JOBS={env.get('QUORVEX_JOBS', 'unset')}")
-        for name, value in rows:
-            print(f"  {name:<{width}}  {value:>10}")
+        rows += call_rows(args.tool, root, env, args.call_runs)
+        print_table(f"quorvex benchmark: {what}, {os.cpu_count()} cores, "
+                    f"QUORVEX_JOBS={env.get('QUORVEX_JOBS', 'unset')}", rows)
     finally:
         if args.keep:
             print(f"kept {root}")

@@ -25,7 +25,10 @@
 #   Python function is a frame that counts: unbounded recursion overflowed the C stack and
 #   killed the process (SIGSEGV). Each call, and each resumption of a generator's or coroutine's
 #   body, now counts as a Python frame does, and one that finds its thread's stack nearly full
-#   raises RecursionError as well;
+#   raises RecursionError as well; so does each generator of a chain of `yield from`
+#   delegations that hands a value on, which Cython does without entering its body (such a
+#   chain went on far past the limit, in time growing with the square of its length, and
+#   overflowed a small stack);
 # - a local variable that may be read before it is assigned (`if flag: w = 1`, then `return w`)
 #   was typed C int or double, which holds no "unbound": it gave garbage where Python raises
 #   UnboundLocalError; the message of that error (and of an unbound free variable) was that of
@@ -411,6 +414,12 @@ _none_is_missing = ('    if (imported_module == Py_None) { Py_DECREF(imported_mo
 # compiled calls per thread against the recursion limit. Compiled frames live on the C stack,
 # not in the heap: a call that finds less than an eighth of its thread's stack (at most 128 KiB)
 # left fails too, whatever the limit.
+# The per-thread state lives in the product's own thread-local storage, which a program reaches
+# without a call (the linker turns its accesses into offsets from the thread pointer): the stack's
+# floor is looked up once per thread, a program looks up its thread state only in the outermost
+# compiled call running on a thread (the thread state outlives every call made under it), and a
+# library reads the recursion limit again only at every 16th level of depth and where the limit
+# last read is reached, so a limit lowered while compiled calls run is seen within 16 levels.
 _call_guard = r"""
 #ifndef __Pyx_qvx_CALL_GUARD
 #define __Pyx_qvx_CALL_GUARD
@@ -419,10 +428,25 @@ _call_guard = r"""
 #elif defined(__linux__) || defined(__APPLE__)
   #include <pthread.h>
 #endif
+/* Code linked into an executable reaches its thread-local state at a fixed offset from the
+   thread pointer; a library loaded later cannot count on room for that. */
 #if defined(_MSC_VER)
   #define __Pyx_qvx_THREAD_LOCAL __declspec(thread)
+#elif defined(__ELF__) && defined(CYTHON_NO_PYINIT_EXPORT) && CYTHON_NO_PYINIT_EXPORT
+  #define __Pyx_qvx_THREAD_LOCAL __thread __attribute__((tls_model("initial-exec")))
+  #define __Pyx_qvx_FIXED_TLS 1
 #else
   #define __Pyx_qvx_THREAD_LOCAL __thread
+#endif
+#ifndef __Pyx_qvx_FIXED_TLS
+  #define __Pyx_qvx_FIXED_TLS 0
+#endif
+/* One state per thread for all the modules of a product, which count the same calls: a weak
+   definition in each, which the linker merges, hidden from other products. */
+#if defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+  #define __Pyx_qvx_STATE_LINKAGE __attribute__((weak, visibility("hidden")))
+#else
+  #define __Pyx_qvx_STATE_LINKAGE static
 #endif
 #if CYTHON_COMPILING_IN_LIMITED_API || PY_VERSION_HEX >= 0x030F0000
   #define __Pyx_qvx_OWN_DEPTH 1
@@ -430,16 +454,29 @@ _call_guard = r"""
   #define __Pyx_qvx_OWN_DEPTH 0
 #endif
 #define __Pyx_qvx_STACK_UNKNOWN ((char *)-1)
+#define __Pyx_qvx_LIMIT_STRIDE 16
 /* Per thread: its stack's lowest address and the floor below which calls fail (the floor is
-   STACK_UNKNOWN until looked up, NULL where the stack cannot be known), and the library's count
-   of compiled calls. */
+   STACK_UNKNOWN until looked up, NULL where the stack cannot be known); the number of compiled
+   calls running; with an own count, the recursion limit as last read; else the thread state
+   that those calls run under, looked up by the outermost one. */
 typedef struct {
-    char *low;
     char *floor;
+    char *low;
     int depth;
+#if __Pyx_qvx_OWN_DEPTH
+    int limit;
+#elif PY_VERSION_HEX >= 0x030C0000
+    PyThreadState *tstate;
+#endif
 } __Pyx_qvx_CallState;
-static __Pyx_qvx_THREAD_LOCAL __Pyx_qvx_CallState __pyx_qvx_call_state = {
-    NULL, __Pyx_qvx_STACK_UNKNOWN, 0};
+__Pyx_qvx_STATE_LINKAGE __Pyx_qvx_THREAD_LOCAL __Pyx_qvx_CallState __pyx_qvx_call_state = {
+    __Pyx_qvx_STACK_UNKNOWN, NULL, 0
+#if __Pyx_qvx_OWN_DEPTH
+    , 0
+#elif PY_VERSION_HEX >= 0x030C0000
+    , NULL
+#endif
+};
 /* What a call's end needs of its start. */
 typedef struct {
 #if __Pyx_qvx_OWN_DEPTH
@@ -495,7 +532,16 @@ static CYTHON_SMALL_CODE int __Pyx_qvx_CheckStack(__Pyx_qvx_CallState *state, ch
     return 0;
 }
 
-#if !__Pyx_qvx_OWN_DEPTH && PY_VERSION_HEX >= 0x030C0000
+#if __Pyx_qvx_OWN_DEPTH
+/* The depth reached the limit as last read, or a multiple of the stride: the limit is read
+   again. */
+static CYTHON_SMALL_CODE int __Pyx_qvx_CheckLimit(__Pyx_qvx_CallState *state) {
+    state->limit = Py_GetRecursionLimit();
+    if (state->depth >= state->limit)
+        return __Pyx_qvx_TooDeep("maximum recursion depth exceeded");
+    return 0;
+}
+#elif PY_VERSION_HEX >= 0x030C0000
 /* The Python frame counter ran out: as CPython's own check, with its headroom for the
    handling of the error. */
 static CYTHON_SMALL_CODE int __Pyx_qvx_CheckPythonDepth(PyThreadState *tstate) {
@@ -515,17 +561,26 @@ static CYTHON_SMALL_CODE int __Pyx_qvx_CheckPythonDepth(PyThreadState *tstate) {
 static CYTHON_INLINE int __Pyx_qvx_EnterCall(__Pyx_qvx_Call *call) {
     __Pyx_qvx_CallState *state = &__pyx_qvx_call_state;
     char here;
+#if defined(__GNUC__) && !__Pyx_qvx_FIXED_TLS
+    /* One look-up of the thread's block (a call in a library): the compiler would repeat it. */
+    __asm__("" : "+r"(state));
+#endif
     if (unlikely(&here < state->floor) && __Pyx_qvx_CheckStack(state, &here) < 0)
         return -1;
 #if __Pyx_qvx_OWN_DEPTH
-    if (unlikely(state->depth >= Py_GetRecursionLimit()))
-        return __Pyx_qvx_TooDeep("maximum recursion depth exceeded");
+    if (unlikely(state->depth >= state->limit || state->depth % __Pyx_qvx_LIMIT_STRIDE == 0)
+            && __Pyx_qvx_CheckLimit(state) < 0)
+        return -1;
     state->depth++;
     call->state = state;
 #elif PY_VERSION_HEX >= 0x030C0000
-    call->tstate = __Pyx_PyThreadState_Current;
-    if (unlikely(call->tstate->py_recursion_remaining-- <= 0))
-        return __Pyx_qvx_CheckPythonDepth(call->tstate);
+    if (unlikely(state->depth == 0))
+        state->tstate = __Pyx_PyThreadState_Current;
+    call->tstate = state->tstate;
+    if (unlikely(call->tstate->py_recursion_remaining-- <= 0)
+            && __Pyx_qvx_CheckPythonDepth(call->tstate) < 0)
+        return -1;
+    state->depth++;
 #else
     (void)call;
     if (Py_EnterRecursiveCall(""))
@@ -539,6 +594,7 @@ static CYTHON_INLINE void __Pyx_qvx_LeaveCall(__Pyx_qvx_Call *call) {
     call->state->depth--;
 #elif PY_VERSION_HEX >= 0x030C0000
     call->tstate->py_recursion_remaining++;
+    __pyx_qvx_call_state.depth--;
 #else
     (void)call;
     Py_LeaveRecursiveCall();
@@ -607,6 +663,69 @@ _guarded_body = """\
 """
 
 
+# A generator that delegates with `yield from` is resumed with its delegate, as CPython resumes
+# its frame, which then resumes the delegate's: Cython hands the value on without entering the
+# delegating body, so each generator of a chain of delegations counts as it is passed. A
+# delegation that finds no room leaves its error to the delegating body, whose own check then
+# finishes the generator.
+_delegate_send = '    delegate_result = gen_am_send(gen->yieldfrom, value, &ret);\n'
+_guarded_delegate_send = """\
+    {
+        __Pyx_qvx_Call __pyx_qvx_call;
+        if (likely(__Pyx_qvx_EnterCall(&__pyx_qvx_call) == 0)) {
+            delegate_result = gen_am_send(gen->yieldfrom, value, &ret);
+            __Pyx_qvx_LeaveCall(&__pyx_qvx_call);
+        } else {
+            delegate_result = PYGEN_ERROR;
+        }
+    }
+"""
+# Delegates without an am_send slot (iterators, and every delegate before Python 3.10) are
+# resumed in the `if (gen->yieldfrom)` branch of these two.
+_delegating_entries = [
+    'static PyObject *__Pyx_Generator_Next(PyObject *self) {\n',
+    '__Pyx_Coroutine_AmSend(PyObject *self, PyObject *value, PyObject **retval) {\n',
+]
+_delegate_result = '        PyObject *ret;\n'
+_delegate_resumed = '        if (likely(ret)) {\n'
+_enter_delegate = """\
+        __Pyx_qvx_Call __pyx_qvx_call;
+        if (unlikely(__Pyx_qvx_EnterCall(&__pyx_qvx_call) < 0)) {
+            ret = NULL;
+        } else {
+"""
+_leave_delegate = """\
+        __Pyx_qvx_LeaveCall(&__pyx_qvx_call);
+        }
+"""
+
+
+def _guard_delegations(lines):
+    places = []
+    for entry in _delegating_entries:
+        if lines.count(entry) != 1:
+            return lines
+        start = lines.index(entry)
+        try:
+            declared = lines.index(_delegate_result, start)
+            resumed = lines.index(_delegate_resumed, declared)
+        except ValueError:
+            return lines
+        if any(line.startswith('}') for line in lines[start:resumed]):
+            return lines
+        places.append((declared, resumed))
+    if lines.count(_delegate_send) != 1:
+        return lines
+    lines = list(lines)
+    # From the end, so that the places found stay where they are.
+    for declared, resumed in sorted(places, reverse=True):
+        lines[resumed:resumed] = _leave_delegate.splitlines(keepends=True)
+        lines[declared + 1:declared + 1] = _enter_delegate.splitlines(keepends=True)
+    at = lines.index(_delegate_send)
+    lines[at:at + 1] = _guarded_delegate_send.splitlines(keepends=True)
+    return lines
+
+
 def _guard_generator_bodies(lines):
     # A generator's body runs on the C stack of whoever resumes it, as a Python frame would.
     starts = [at for at in range(len(lines) - 1) if (lines[at], lines[at + 1]) == _send]
@@ -616,7 +735,7 @@ def _guard_generator_bodies(lines):
     at = lines.index(_run_body)
     lines[at:at + 1] = _guarded_body.splitlines(keepends=True)
     lines[starts[0]:starts[0]] = _call_guard.splitlines(keepends=True)
-    return lines
+    return _guard_delegations(lines)
 
 
 # Python 3.11 reworded the errors of reading an unbound local or free variable.
