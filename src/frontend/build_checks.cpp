@@ -142,6 +142,9 @@ void checkWheelDirectory(const fs::path& directory) {
   for (fs::path at = directory; !at.empty(); at = at.parent_path()) {
     std::error_code ec;
     const fs::file_status status = fs::status(at, ec);
+    if (ec == std::errc::filename_too_long)
+      throw std::invalid_argument("The wheel directory '" + directory.string() +
+                                  "' (--wheel) cannot be made: " + ec.message());
     if (!fs::exists(status)) {
       if (at == at.parent_path()) return;
       continue;
@@ -190,6 +193,14 @@ void checkProductPlace(Context& context, const cli::BuildArguments& args,
   }
   const fs::path product =
       compiler::productPath(context.plugins, exeName, args.library, buildPath);
+  // File names have at most 255 bytes, and the product is linked under a longer temporary name.
+  constexpr std::size_t maxName = 200;
+  if (const std::string name = product.filename().string(); name.size() > maxName)
+    throw std::invalid_argument("The " + std::string(args.library ? "library" : "program") +
+                                "'s file name '" + name.substr(0, 40) + "...' has " +
+                                std::to_string(name.size()) + " bytes, more than the " +
+                                std::to_string(maxName) +
+                                " a build can link; give it a shorter name with --exe");
   const std::string place = comparable(product.lexically_relative(buildPath));
   const std::string kind = args.library ? "library" : "program";
   const auto refuse = [&](const std::string& why) {

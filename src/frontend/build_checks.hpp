@@ -21,7 +21,8 @@ namespace quorvex::builder {
 
 /// Refuses, before any source is matched, a `--base` that is missing or no directory, a source
 /// pattern whose `..` components leave it, a `--wheel` directory that is, or lies below, an
-/// existing file, and an unknown `--policy`; each message names what the user gave.
+/// existing file or whose name is too long, and an unknown `--policy`; each message names what
+/// the user gave.
 void checkSourceOptions(const cli::BuildArguments& args);
 
 /// Refuses, before compiling, a main module that is no dotted name of a module among `sources`
@@ -31,10 +32,11 @@ void checkBeforeCompiling(const cli::BuildArguments& args,
                           const std::vector<std::filesystem::path>& sources,
                           const std::function<std::set<std::string>()>& startupModules);
 
-/// Refuses, before compiling, a product (`exeName`, placed by the platform's hooks) whose place
-/// in the build directory `buildPath` is, holds or lies in one that the run writes there (the
-/// private Python, the lock, the wheel's work directory, a module's C file, ...) or an
-/// existing directory; the message names the place, what it holds and --exe as the way out.
+/// Refuses, before compiling, a product (`exeName`, placed by the platform's hooks) whose file
+/// name is too long to link, or whose place in the build directory `buildPath` is, holds or
+/// lies in one that the run writes there (the private Python, the lock, the wheel's work
+/// directory, a module's C file, ...) or an existing directory; the message names the place,
+/// what it holds and --exe as the way out.
 void checkProductPlace(Context& context, const cli::BuildArguments& args,
                        const std::vector<std::filesystem::path>& sources,
                        const std::string& exeName, const std::filesystem::path& buildPath);

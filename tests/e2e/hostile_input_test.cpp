@@ -84,6 +84,13 @@ TEST(ProductsAndPackaging, ThatCannotBeBuiltAreRefusedBeforeCompiling) {
   refused({"--exe", "_qvx_bootstrap.pyx", "app", "app.py", "helper.py"},
           written + "_qvx_bootstrap.pyx', where the build keeps a file of the start-up module" +
               exe);
+  refused({"--exe", repeated("e", 300), "app", "app.py"},
+          "The program's file name '" + repeated("e", 40) +
+              "...' has 300 bytes, more than the 200 a build can link; give it a shorter name "
+              "with --exe");
+  refused({"--wheel", repeated("w", 300), "app", "app.py"},
+          "The wheel directory '" + repeated("w", 300) + "' (--wheel) cannot be made: File name "
+                                                         "too long");
   EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
 
   refused({"--wheel", "dist", "--version", "1" + repeated(".0", 20000), "app", "app.py"},
