@@ -87,6 +87,20 @@ struct TopLevelNames {
 };
 TopLevelNames topLevelNames(const std::vector<std::filesystem::path>& sources);
 
+/// A place in the build directory that the build writes, relative to the build directory, and
+/// what it holds ("the C file of module app").
+struct BuildEntry {
+  std::filesystem::path path;
+  std::string what;
+};
+
+/// The places `compile` writes in the build directory for `sources` (paths below
+/// `sourcePath`), as seen from the working directory: the Cython driver, the private Python,
+/// the module build directory and in it the shared module's, the start-up module's and each
+/// module's files, the header and a library's stubbed copies.
+std::vector<BuildEntry> compileEntries(Context& context, const std::filesystem::path& sourcePath,
+                                       const std::vector<std::filesystem::path>& sources);
+
 /// The first occurrence of each item, in the order of first occurrence.
 std::vector<std::string> _dedupe_keep_order(const std::vector<std::string>& items);
 

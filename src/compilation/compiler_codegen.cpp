@@ -31,8 +31,6 @@ namespace quorvex::compiler {
 
 namespace {
 
-const std::string sharedName = "_qvx_shared";
-
 // The values of one extension mapping, each as text and followed by a new line.
 std::string joinSnippets(const json& snippets) {
   if (!snippets.is_object())

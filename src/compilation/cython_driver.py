@@ -35,7 +35,10 @@
 #   Python 3.10;
 # - `chr(2**40)` truncated its constant argument to a C int: `chr(2**32 + 65)` gave "A";
 # - a lambda's __name__ was Cython's internal "lambda", "lambda1", ... instead of "<lambda>", and
-#   a generator expression's "genexpr" instead of "<genexpr>".
+#   a generator expression's "genexpr" instead of "<genexpr>";
+# - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
+#   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
+#   `-v` only its position, phase and cause are shown.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import os
 import sys
@@ -776,26 +779,54 @@ def _read_utilities_fixed(path):
 Code.read_utilities_hook = _read_utilities_fixed
 
 
+def _brief_crash_reports(report):
+    # A compiler crash is reported with the chain of nodes that led to it and Cython's own
+    # traceback: thousands of lines for an expression of thousands of terms. Its position, the
+    # phase and the cause say what happened; the whole report is for `-v`.
+    def report_error(err, use_stack=True):
+        if isinstance(err, Errors.CompilerCrash) and len(err.args) == 5:
+            brief = getattr(err, "_qvx_brief", None)
+            if brief is None:
+                position, phase, _, cause, _ = err.args
+                text = Errors.format_position(position) + "Compiler crash"
+                text += " in %s" % phase if phase else ""
+                text += ": %s: %s" % (type(cause).__name__, cause) if cause else ""
+                brief = err._qvx_brief = Errors.CompileError(None, text)
+            err = brief
+        return report(err, use_stack)
+    return report_error
+
+
 def _translate_modules(args):
     # "--modules" splits the command line: the options before it hold for every module, and
     # after it each module's own options begin at its "--module-name" (name, C file, source).
     # The modules are translated one after the other, each as `cython` translates each of
     # several files (options parsed anew, a fresh context, the error count reset), so one
     # interpreter start serves many modules. A module that fails leaves no C file and does not
-    # stop the others; one line per module on standard output gives its time.
+    # stop the others; a line on standard output before each module names its C file, one after
+    # it gives its time, so that a crash of the interpreter itself can be laid at the module's
+    # door.
     at = args.index("--modules")
     common, own = args[:at], args[at + 1:]
     starts = [i for i, word in enumerate(own) if word == "--module-name"] + [len(own)]
     failures = 0
+    verbose = len(starts) > 1 and parse_command_line(common + own[:starts[1]])[0].verbose
+    if not verbose and hasattr(Errors, "CompilerCrash") and hasattr(Errors, "report_error"):
+        Errors.report_error = _brief_crash_reports(Errors.report_error)
     for begin, end in zip(starts, starts[1:]):
         options, sources = parse_command_line(common + own[begin:end])
+        print("translating %s" % options.output_file, flush=True)
         start = time.monotonic()
         try:
             failed = translate(sources, options).num_errors > 0
         except Exception as error:  # Cython's own faults stop this module only
             Errors.close_listing_file()
-            message = str(error) if isinstance(error, (OSError, Errors.PyrexError)) else (
-                traceback.format_exc())
+            if isinstance(error, (OSError, Errors.PyrexError)):
+                message = str(error)
+            elif verbose:
+                message = traceback.format_exc()
+            else:
+                message = "%s: %s" % (type(error).__name__, error)
             sys.stderr.write(message.rstrip("\n") + "\n")
             failed = True
         if failed:

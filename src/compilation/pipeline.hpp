@@ -15,6 +15,9 @@
 
 namespace quorvex::compiler {
 
+/// The module name of Cython's shared utility module, and the stem of its files.
+inline const std::string sharedName = "_qvx_shared";
+
 /// One module of the build. A package's "__init__" file is the module of the package itself.
 struct ModuleSource {
   /// The dotted name below the source root: "pkg.sub.mod", "pkg" for pkg/__init__.py.

@@ -3,8 +3,8 @@
 #include "compilation/paths.hpp"
 #include "compilation/textfile.hpp"
 
-#include <regex>
 #include <sstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -37,21 +37,40 @@ void copyInto(const fs::path& from, const fs::path& to) {
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
 }
 
+bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The names of a line "from _qvx_bootstrap cimport NAMES" (blanks between the words, at least
+// one blank and one more character after "cimport"); none for any other line. Read by hand: a
+// regular expression recurses once per character and overflows the stack on a long line.
+std::optional<std::string> cimportedNames(std::string_view line) {
+  for (std::string_view word : {"from", "_qvx_bootstrap", "cimport"}) {
+    if (!line.starts_with(word)) return std::nullopt;
+    line.remove_prefix(word.size());
+    if (line.empty() || !isBlank(line.front())) return std::nullopt;
+    const auto next = line.find_first_not_of(" \t\n\v\f\r");
+    // After "cimport" the names are what follows the blanks, or the last blank if only blanks do.
+    if (word == "cimport") {
+      if (line.size() < 2) return std::nullopt;
+      return std::string(line.substr(next == std::string_view::npos ? line.size() - 1 : next));
+    }
+    line.remove_prefix(next == std::string_view::npos ? line.size() : next);
+  }
+  return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> pxdStubText(const std::string& text) {
-  static const std::regex cimportLine(R"(from\s+_qvx_bootstrap\s+cimport\s+([^\n]+))");
   std::istringstream lines(text);
   std::string line;
   while (std::getline(lines, line)) {
-    std::smatch match;
-    if (!std::regex_match(line, match, cimportLine)) continue;
+    const std::optional<std::string> names = cimportedNames(line);
+    if (!names) continue;
     std::string stub = "# library build - patched by quorvex (no cimport from _qvx_bootstrap)\n";
-    std::string names = match[1].str();
     std::size_t start = 0;
     while (true) {
-      std::size_t comma = names.find(',', start);
-      stub += "cdef object " + strip(names.substr(start, comma - start)) + "\n";
+      std::size_t comma = names->find(',', start);
+      stub += "cdef object " + strip(names->substr(start, comma - start)) + "\n";
       if (comma == std::string::npos) break;
       start = comma + 1;
     }

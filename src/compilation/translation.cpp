@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <map>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -19,6 +21,21 @@
 namespace fs = std::filesystem;
 
 namespace quorvex::compiler {
+
+namespace {
+
+// The driver run translating `modules`, with the options `common` for all of them.
+utils::PythonCommand batchCommand(Context& context, const std::vector<std::string>& common,
+                                  std::span<const ModuleTranslation> modules) {
+  std::vector<std::string> args = common;
+  args.push_back("--modules");
+  for (const ModuleTranslation& module : modules)
+    args.insert(args.end(), {"--module-name", module.name, "--output-file",
+                             module.cFile.string(), module.source.string()});
+  return utils::pythonCommand(context, cythonCommand(context, args));
+}
+
+} // namespace
 
 std::vector<Translation> batchTranslations(Context& context, const std::vector<std::string>& common,
                                            const std::vector<ModuleTranslation>& modules,
@@ -29,18 +46,14 @@ std::vector<Translation> batchTranslations(Context& context, const std::vector<s
     auto size = fs::file_size(module.source, ignored);
     sizes.push_back(ignored ? 0 : size);
   }
+  // Cython's "-v" makes the driver report a compiler crash whole, with its traceback.
+  std::vector<std::string> options = common;
+  if (log::getLogger("quorvex.compiler").isEnabledFor(log::DEBUG)) options.push_back("-v");
   std::vector<Translation> runs;
   for (const auto& batch : dealIntoBatches(sizes, batches)) {
-    std::vector<std::string> args = common;
-    args.push_back("--modules");
-    Translation run{{}, {}, {}};
-    for (std::size_t index : batch) {
-      const ModuleTranslation& module = modules[index];
-      args.insert(args.end(), {"--module-name", module.name, "--output-file",
-                               module.cFile.string(), module.source.string()});
-      run.modules.push_back(module);
-    }
-    run.command = utils::pythonCommand(context, cythonCommand(context, args));
+    Translation run{{}, {}, {}, options};
+    for (std::size_t index : batch) run.modules.push_back(modules[index]);
+    run.command = batchCommand(context, options, run.modules);
     runs.push_back(std::move(run));
   }
   return runs;
@@ -48,14 +61,26 @@ std::vector<Translation> batchTranslations(Context& context, const std::vector<s
 
 namespace {
 
-// The driver's output less its lines "translated <C file> in <seconds> s", whose times go
-// into `seconds` by C file.
-std::string takeReportedTimes(const std::string& output, std::map<std::string, double>& seconds) {
+// What the driver wrote, less its lines "translating <C file>" before each module and
+// "translated <C file> in <seconds> s" after each one that translated.
+struct DriverOutput {
+  std::string log;
+  std::map<std::string, double> seconds; // by C file
+  std::string lastStarted;               // the C file of the last module begun
+};
+
+DriverOutput readDriverOutput(const std::string& output) {
   constexpr std::string_view head = "translated ", middle = " in ", tail = " s";
-  std::string rest;
+  constexpr std::string_view begun = "translating ";
+  DriverOutput read;
   for (std::size_t at = 0; at < output.size();) {
     std::size_t end = std::min(output.find('\n', at), output.size());
     std::string_view line(output.data() + at, end - at);
+    at = end + 1;
+    if (line.starts_with(begun)) {
+      read.lastStarted = line.substr(begun.size());
+      continue;
+    }
     auto split = line.rfind(middle);
     bool report = line.starts_with(head) && line.ends_with(tail) && split != std::string::npos;
     if (report) {
@@ -64,35 +89,103 @@ std::string takeReportedTimes(const std::string& output, std::map<std::string, d
       char* stop = nullptr;
       double value = std::strtod(number.c_str(), &stop);
       report = !number.empty() && stop == number.c_str() + number.size();
-      if (report) seconds[std::string(line.substr(head.size(), split - head.size()))] = value;
+      if (report) read.seconds[std::string(line.substr(head.size(), split - head.size()))] = value;
     }
-    if (!report) rest.append(line).append("\n");
-    at = end + 1;
+    if (!report) read.log.append(line).append("\n");
   }
-  return rest;
+  return read;
+}
+
+// Signals by which an interpreter dies of a fault of its own, such as a stack overflowed by
+// deeply nested code, rather than being stopped from outside.
+bool isCrash(int signal) {
+#ifdef SIGBUS
+  if (signal == SIGBUS) return true;
+#endif
+  return signal == SIGSEGV || signal == SIGILL || signal == SIGFPE || signal == SIGABRT;
+}
+
+// CPython's own error for the module `source` when its compile() refuses it too (what running
+// the program under CPython would raise), such as "deep.py:1: SyntaxError: too many nested
+// parentheses"; "" when it compiles it or says nothing.
+std::string cpythonRefusal(const utils::PythonCommand& interpreter, const fs::path& source) {
+  static constexpr std::string_view script = R"(import sys
+path = sys.argv[1]
+try:
+    with open(path, "rb") as f:
+        compile(f.read(), path, "exec", dont_inherit=True)
+except (SyntaxError, ValueError, RecursionError, MemoryError) as e:
+    where = "%s:%s: " % (path, e.lineno) if isinstance(e, SyntaxError) and e.lineno else ""
+    text = e.msg if isinstance(e, SyntaxError) else str(e)
+    print("@@cpython@@" + where + type(e).__name__ + ": " + text)
+)";
+  utils::PythonCommand check = interpreter;
+  check.argv = {interpreter.argv.front(), "-I", "-c", std::string(script), source.string()};
+  try {
+    const process::Result result = check.outcome(std::chrono::seconds(60));
+    const std::string output = utf8::decodeReplace(result.output);
+    const auto at = output.rfind("@@cpython@@");
+    if (!result.ok() || at == std::string::npos) return "";
+    std::string refusal = output.substr(at + std::string_view("@@cpython@@").size());
+    while (!refusal.empty() && (refusal.back() == '\n' || refusal.back() == '\r'))
+      refusal.pop_back();
+    return refusal;
+  } catch (const std::exception&) {
+    return ""; // only a hint: the crash is reported without it
+  }
+}
+
+// The driver's report of a module whose translation killed the interpreter, in the shape of
+// its report of a module that fails.
+std::string crashReport(const utils::PythonCommand& interpreter, const ModuleTranslation& module,
+                        int signal) {
+  std::string report = module.source.string() + ": Cython crashed translating it (killed by "
+                       "signal " + std::to_string(signal) + ")\n";
+  if (std::string refusal = cpythonRefusal(interpreter, module.source); !refusal.empty())
+    report += "CPython cannot compile it either: " + refusal + "\n";
+  return report + "failed to translate module " + module.name + "\n";
 }
 
 // Runs one batch. A stale C file must not stand for a module that fails now: each is removed
-// first, and the driver writes one only for a module that translated. The error of a failed
-// batch names its failed modules.
+// first, and the driver writes one only for a module that translated. When the interpreter
+// crashes, the module it was translating fails and a new interpreter goes on with the rest.
+// The error of a failed batch names its failed modules.
 void translateBatch(const Translation& run, std::vector<double>& seconds,
                     const std::function<void(const ModuleTranslation&)>& finish) {
-  for (const auto& module : run.modules) removeFile(module.cFile);
+  const std::vector<ModuleTranslation>& modules = run.modules;
+  for (const auto& module : modules) removeFile(module.cFile);
   using Clock = std::chrono::steady_clock;
-  auto start = Clock::now();
-  const process::Result result =
-      run.command.outcome(utils::commandTimeout * static_cast<int>(run.modules.size()));
-  const double batchSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+  double batchSeconds = 0;
   std::map<std::string, double> reported;
-  const std::string log = takeReportedTimes(
-      utf8::normaliseLineEnds(utf8::decodeReplace(result.output)), reported);
-  // Killed, the interpreter says nothing of the modules it did not reach.
-  if (result.signal != 0)
-    throw std::runtime_error("Command failed: " + result.failure(run.command.text) +
-                             "\nlog: " + log);
+  std::string log;
+  process::Result result;
+  utils::PythonCommand command = run.command;
+  for (std::size_t from = 0; from < modules.size();) {
+    auto start = Clock::now();
+    result = command.outcome(utils::commandTimeout * static_cast<int>(modules.size() - from));
+    batchSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+    DriverOutput output =
+        readDriverOutput(utf8::normaliseLineEnds(utf8::decodeReplace(result.output)));
+    log += output.log;
+    reported.merge(output.seconds);
+    if (result.signal == 0) break;
+    auto crashed = std::find_if(modules.begin() + static_cast<std::ptrdiff_t>(from),
+                                modules.end(), [&](const ModuleTranslation& module) {
+                                  return module.cFile.string() == output.lastStarted;
+                                });
+    // Stopped from outside, or before any module: nothing to lay it on.
+    if (!isCrash(result.signal) || crashed == modules.end() || fs::exists(crashed->cFile))
+      throw std::runtime_error("Command failed: " + result.failure(command.text) +
+                               "\nlog: " + log);
+    log += crashReport(command, *crashed, result.signal);
+    from = static_cast<std::size_t>(crashed - modules.begin()) + 1;
+    if (from < modules.size())
+      command = batchCommand(*run.command.context, run.common,
+                             std::span(modules).subspan(from));
+  }
   std::vector<std::string> failed;
-  for (std::size_t i = 0; i < run.modules.size(); ++i) {
-    const ModuleTranslation& module = run.modules[i];
+  for (std::size_t i = 0; i < modules.size(); ++i) {
+    const ModuleTranslation& module = modules[i];
     if (!fs::exists(module.cFile)) {
       failed.push_back(module.name + " (" + module.source.string() + ")");
       continue;
@@ -114,7 +207,7 @@ void translateBatch(const Translation& run, std::vector<double>& seconds,
                              "\nlog: " + log);
   }
   if (!result.ok())
-    throw std::runtime_error("Command failed: " + run.command.text + "\nlog: " + log);
+    throw std::runtime_error("Command failed: " + command.text + "\nlog: " + log);
 }
 
 } // namespace

@@ -21,15 +21,18 @@ struct ModuleTranslation {
 };
 
 /// One Cython interpreter's work: the modules of a batch, or, without modules, one other run
-/// whose output is `what`.
+/// whose output is `what`. A batch keeps the options of all its modules, `common`, to go on
+/// with the modules after one that crashed the interpreter.
 struct Translation {
   utils::PythonCommand command;
   std::vector<ModuleTranslation> modules;
   std::string what;
+  std::vector<std::string> common{};
 };
 
 /// The modules dealt into at most `batches` batches (`dealIntoBatches` by source size), each a
-/// driver run with the options `common` for all its modules and then, after "--modules",
+/// driver run with the options `common` for all its modules (and Cython's "-v" when DEBUG
+/// records are made, for whole crash reports) and then, after "--modules",
 /// "--module-name NAME --output-file C SOURCE" for each.
 std::vector<Translation> batchTranslations(Context& context, const std::vector<std::string>& common,
                                            const std::vector<ModuleTranslation>& modules,
@@ -40,7 +43,10 @@ std::vector<Translation> batchTranslations(Context& context, const std::vector<s
 /// DEBUG, the interpreter's start counted to the first module of its batch, and the step's
 /// whole time. Before a batch runs, its modules' C files are removed; a module without one
 /// afterwards failed, and the error names every failed module of the batch with the driver's
-/// output. A failing single run throws the "Command failed: " error of `utils::system`.
+/// output. A module during which the interpreter dies of a crash signal (SIGSEGV, ...) is one
+/// of them, with what CPython's compile() says of it when it refuses it too; the batch's later
+/// modules are translated by a new interpreter. A failing single run throws the
+/// "Command failed: " error of `utils::system`.
 void translateAll(const std::vector<Translation>& runs,
                   const std::function<void(const ModuleTranslation&)>& finish);
 

@@ -1,6 +1,8 @@
 #include "frontend/build_checks.hpp"
 
 #include "bootstrap/templates.hpp"
+#include "compilation/compiler.hpp"
+#include "compilation/pipeline.hpp"
 #include "core/context.hpp"
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
@@ -140,6 +142,9 @@ void checkWheelDirectory(const fs::path& directory) {
   for (fs::path at = directory; !at.empty(); at = at.parent_path()) {
     std::error_code ec;
     const fs::file_status status = fs::status(at, ec);
+    if (ec == std::errc::filename_too_long)
+      throw std::invalid_argument("The wheel directory '" + directory.string() +
+                                  "' (--wheel) cannot be made: " + ec.message());
     if (!fs::exists(status)) {
       if (at == at.parent_path()) return;
       continue;
@@ -152,7 +157,66 @@ void checkWheelDirectory(const fs::path& directory) {
   }
 }
 
+// A path relative to the build directory as the host's file systems compare it: without case on
+// Windows and macOS.
+std::string comparable(const fs::path& path) {
+  std::string text = path.lexically_normal().generic_string();
+  while (text.ends_with('/')) text.pop_back();
+  if (host::platform() == "win32" || host::platform() == "darwin")
+    for (char& c : text)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// Whether one of two such paths is the other or lies inside it.
+bool overlap(const std::string& a, const std::string& b) {
+  const std::string& shorter = a.size() <= b.size() ? a : b;
+  const std::string& longer = a.size() <= b.size() ? b : a;
+  return longer.starts_with(shorter) &&
+         (longer.size() == shorter.size() || longer[shorter.size()] == '/');
+}
+
 } // namespace
+
+void checkProductPlace(Context& context, const cli::BuildArguments& args,
+                       const std::vector<fs::path>& sources, const std::string& exeName,
+                       const fs::path& buildPath) {
+  std::vector<compiler::BuildEntry> entries = compiler::compileEntries(context, args.base, sources);
+  entries.push_back({".gitignore", "the build directory's .gitignore"});
+  entries.push_back({"build.lock", "the lock that makes builds in it take turns"});
+  if (args.wheel || (args.embed && args.library))
+    entries.push_back({"wrk", "the work directory of the wheel"});
+  if (args.embed) {
+    entries.push_back({"uv-project", "the copy of the project file that uv exports from"});
+    entries.push_back({"requirements.txt", "the requirements exported for the embedded "
+                                           "directory"});
+  }
+  const fs::path product =
+      compiler::productPath(context.plugins, exeName, args.library, buildPath);
+  // File names have at most 255 bytes, and the product is linked under a longer temporary name.
+  constexpr std::size_t maxName = 200;
+  if (const std::string name = product.filename().string(); name.size() > maxName)
+    throw std::invalid_argument("The " + std::string(args.library ? "library" : "program") +
+                                "'s file name '" + name.substr(0, 40) + "...' has " +
+                                std::to_string(name.size()) + " bytes, more than the " +
+                                std::to_string(maxName) +
+                                " a build can link; give it a shorter name with --exe");
+  const std::string place = comparable(product.lexically_relative(buildPath));
+  const std::string kind = args.library ? "library" : "program";
+  const auto refuse = [&](const std::string& why) {
+    throw std::invalid_argument("The " + kind + " would be written to '" + product.string() +
+                                "', " + why + "; give it another name with --exe");
+  };
+  for (const compiler::BuildEntry& entry : entries) {
+    const std::string taken = comparable(entry.path);
+    if (!overlap(place, taken)) continue;
+    refuse("where the build keeps " + entry.what +
+           (place == taken ? "" : " ('" + (buildPath / entry.path).string() + "')"));
+  }
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(product, ec)))
+    refuse("which is a directory");
+}
 
 std::optional<std::string> moduleNameOf(const fs::path& source) {
   const fs::path normal = source.lexically_normal();

@@ -1,7 +1,8 @@
 #pragma once
 // What a build refuses before it compiles anything: a missing base directory, patterns that
 // leave it, a wheel directory that cannot be made, an unknown policy, a main module that is no
-// module of the sources, and project modules that the program's start-up would shadow.
+// module of the sources, project modules that the program's start-up would shadow, and a
+// product that would take the place of a file the build keeps in its build directory.
 
 #include "frontend/cli.hpp"
 
@@ -20,7 +21,8 @@ namespace quorvex::builder {
 
 /// Refuses, before any source is matched, a `--base` that is missing or no directory, a source
 /// pattern whose `..` components leave it, a `--wheel` directory that is, or lies below, an
-/// existing file, and an unknown `--policy`; each message names what the user gave.
+/// existing file or whose name is too long, and an unknown `--policy`; each message names what
+/// the user gave.
 void checkSourceOptions(const cli::BuildArguments& args);
 
 /// Refuses, before compiling, a main module that is no dotted name of a module among `sources`
@@ -29,6 +31,15 @@ void checkSourceOptions(const cli::BuildArguments& args);
 void checkBeforeCompiling(const cli::BuildArguments& args,
                           const std::vector<std::filesystem::path>& sources,
                           const std::function<std::set<std::string>()>& startupModules);
+
+/// Refuses, before compiling, a product (`exeName`, placed by the platform's hooks) whose file
+/// name is too long to link, or whose place in the build directory `buildPath` is, holds or
+/// lies in one that the run writes there (the private Python, the lock, the wheel's work
+/// directory, a module's C file, ...) or an existing directory; the message names the place,
+/// what it holds and --exe as the way out.
+void checkProductPlace(Context& context, const cli::BuildArguments& args,
+                       const std::vector<std::filesystem::path>& sources,
+                       const std::string& exeName, const std::filesystem::path& buildPath);
 
 /// The dotted module name of a source file given relative to the base directory ("a/b/c.py"
 /// gives "a.b.c", "a/__init__.py" gives "a"); none when the path has no such name.

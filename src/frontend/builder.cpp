@@ -174,6 +174,7 @@ void build(Context& context, const cli::BuildArguments& args) {
   // compilation, not after it.
   const fs::path buildPath = context.buildPath();
   if (args.embed) embed::checkTarget(*args.embed, resolved(sourceDirectory), buildPath);
+  if (exeName) checkProductPlace(context, args, sources, *exeName, buildPath);
 
   const BuildLock lock(buildPath);
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <regex>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -34,18 +33,44 @@ constexpr std::array<std::string_view, 20> markerVariables{
 constexpr std::array<std::string_view, 8> comparisons{"===", "~=", "==", "!=",
                                                       "<=",  ">=", "<",  ">"};
 
+// Parentheses in a marker deeper than this are refused, as the packaging library refuses them
+// (CPython's parser allows as many): the reader's recursion stays bounded.
+constexpr int maxMarkerNesting = 200;
+
 struct Refusal {
   std::string reason;
 };
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether `text` is a release with an optional "v" and epoch ("v1!2.0"), as a prefix before
+// ".*" must be.
+bool isReleasePrefix(std::string_view text) {
+  std::size_t at = 0;
+  auto digits = [&] {
+    const std::size_t start = at;
+    while (at < text.size() && isDigit(text[at])) ++at;
+    return at > start;
+  };
+  if (at < text.size() && (text[at] == 'v' || text[at] == 'V')) ++at;
+  if (!digits()) return false;
+  if (at < text.size() && text[at] == '!') {
+    ++at;
+    if (!digits()) return false;
+  }
+  while (at < text.size() && text[at] == '.') {
+    ++at;
+    if (!digits()) return false;
+  }
+  return at == text.size();
+}
+
 // Whether `version` may follow `op` in a version specifier.
 bool fitsOperator(std::string_view op, const std::string& version) {
   if (op == "===") return true;
-  if (version.ends_with(".*")) {
-    static const std::regex prefix(R"(v?([0-9]+!)?[0-9]+(\.[0-9]+)*)", std::regex::icase);
+  if (version.ends_with(".*"))
     return (op == "==" || op == "!=") &&
-           std::regex_match(version.begin(), version.end() - 2, prefix);
-  }
+           isReleasePrefix(std::string_view(version).substr(0, version.size() - 2));
   const std::optional<std::string> normal = normalizeVersion(version);
   if (!normal) return false;
   // Only (in)equality may name a local version; "~=" needs a release of two parts or more.
@@ -175,21 +200,23 @@ private:
     }
   }
 
-  void marker() {
-    markerAnd();
-    while (keyword("or")) markerAnd();
+  void marker(int depth = 0) {
+    markerAnd(depth);
+    while (keyword("or")) markerAnd(depth);
     skipSpace();
   }
 
-  void markerAnd() {
-    markerAtom();
-    while (keyword("and")) markerAtom();
+  void markerAnd(int depth) {
+    markerAtom(depth);
+    while (keyword("and")) markerAtom(depth);
   }
 
-  void markerAtom() {
+  void markerAtom(int depth) {
     skipSpace();
+    if (peek() == '(' && depth >= maxMarkerNesting)
+      fail(fmt::format("the marker is nested more than {} levels deep", maxMarkerNesting));
     if (take("(")) {
-      marker();
+      marker(depth + 1);
       if (!take(")")) fail("expected ')' in the marker");
     } else {
       markerValue();

@@ -114,4 +114,10 @@ TEST(PxdStubText, DeclaresTheImportedNamesOnly) {
             header + "cdef object a\ncdef object b\n");
   EXPECT_EQ(quorvex::compiler::pxdStubText("from other cimport a\n# from _qvx_bootstrap cimport b"),
             std::nullopt);
+  // Lines of any length, as a generated declaration file may have.
+  const std::string blanks(100000, ' '), name(100000, 'n');
+  EXPECT_EQ(quorvex::compiler::pxdStubText("from" + blanks + "_qvx_bootstrap\tcimport" + blanks +
+                                           name + " ,b"),
+            header + "cdef object " + name + "\ncdef object b\n");
+  EXPECT_EQ(quorvex::compiler::pxdStubText("from _qvx_bootstrap cimport" + name), std::nullopt);
 }
