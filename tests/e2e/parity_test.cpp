@@ -1,10 +1,12 @@
 // Code that compiled programs once computed differently from CPython, built as one program and
 // run beside CPython on the same sources, one case at a time: each helper module of the
 // project holds a case, and parity.main() runs the cases named on its command line (all of
-// them without arguments).
+// them without arguments). Cases of compiled functions are also built as a library's wheel.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
 
 namespace quorvex::e2e {
 namespace {
@@ -14,7 +16,8 @@ const std::map<std::string, std::string> parityFiles = {
 import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
-CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places"]
+CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places",
+         "anonymous", "supers", "defaults"]
 
 
 def main():
@@ -188,6 +191,150 @@ def report():
     for function in (key, Table.sort, scale, squares):
         print(function.__name__, function.__qualname__, function.__name__ == "<lambda>")
     print(list(squares), Table().sort([(1, 2), (3, 1)]))
+)"},
+    // Lambdas that hold lambdas, comprehensions and generator expressions, at every level.
+    {"anonymous.py", R"(count = lambda t: sum(1 for x in t if x)
+first = lambda t: next((x for x in t), None)
+joined = lambda t: "".join(str(x) for x in t)
+doubled = lambda t: (x * 2 for x in t)
+scale = lambda n: (lambda k: n * k)
+listed = lambda t: [x + 1 for x in t]
+kinds = lambda t: {x % 3 for x in t}
+squares = lambda t: {x: x * x for x in t}
+deep = lambda a: (lambda b: (lambda c: [a + b + c + x for x in range(2)]))
+
+
+class Shapes:
+    any_empty = lambda self, t: any(not x for x in t)
+    maker = lambda self: (lambda k: [k] * 2)
+    sizes = staticmethod(lambda t: {len(x) for x in t})
+
+
+def local():
+    pick = lambda t: [x for x in t if x]
+    pair = lambda n: (lambda k: (n, k))
+    return pick, pair, lambda t: (y for y in t)
+
+
+def report():
+    pick, pair, lazy = local()
+    for function in (count, first, joined, doubled, doubled([1]), scale, scale(2), listed, kinds,
+                     squares, deep, deep(1), deep(1)(2), Shapes.any_empty, Shapes.maker,
+                     Shapes().maker(), Shapes.sizes, pick, pair, pair(1), lazy, lazy([])):
+        print(function.__name__, function.__qualname__)
+    print(count([0, 1, 2]), first([]), first("ab"), joined([1, 2]), list(doubled([1, 2])))
+    print(scale(3)(4), listed([1, 2]), sorted(kinds(range(5))), squares([1, 2]), deep(1)(2)(3))
+    print(Shapes().any_empty([1, ""]), Shapes().maker()(5), sorted(Shapes.sizes(["a", "bb"])))
+    print(pick([0, 1, None, 2]), pair(1)(2), list(lazy("ab")))
+)"},
+    // Zero-argument super() in the comprehensions of a method is the method's.
+    {"supers.py", R"(class Base:
+    def split(self, sep=None):
+        return ["base", sep]
+
+    def scaled(self, k):
+        return k * 2
+
+    @classmethod
+    def made(cls, k):
+        return cls.__name__, k
+
+
+class Markup(str):
+    # how markupsafe splits its strings
+    def split(self, sep=None, maxsplit=-1):
+        return [self.__class__(v) for v in super().split(sep, maxsplit)]
+
+    def splitlines(self, keepends=False):
+        return list(self.__class__(v) for v in super().splitlines(keepends))
+
+
+class Child(Base):
+    def lists(self):
+        return [super().scaled(k) for k in super().split("x")]
+
+    def sets(self):
+        return {super().scaled(k) for k in (1, 2)}
+
+    def dicts(self):
+        return {k: super().scaled(k) for k in (1, 2)}
+
+    def lazy(self):
+        return list(k for k in super().split("x"))
+
+    def nested(self):
+        return [[super().scaled(j) for j in range(i)] for i in range(3)]
+
+    def generator(self):
+        yield [super().scaled(k) for k in (1,)]
+
+    @classmethod
+    def made_all(cls):
+        return {k: super().made(k) for k in (1, 2)}
+
+
+def report():
+    parts = Markup("a b").split()
+    print(parts, type(parts[0]).__name__, Markup("x\ny").splitlines())
+    child = Child()
+    print(child.lists(), child.sets(), child.dicts(), child.lazy(), child.nested())
+    print(list(child.generator()), Child.made_all())
+)"},
+    // Calls use the defaults assigned to a function, silently.
+    {"defaults.py", R"(def attempt(call):
+    try:
+        return repr(call())
+    except TypeError as error:
+        return f"TypeError: {error}"
+
+
+def power(base, exp=2, *rest, mod=None, **more):
+    return base, exp, rest, mod, more
+
+
+def listed(items=[], *, into={}):
+    return items, into
+
+
+class Vector:
+    def scaled(self, k=1):
+        return k
+
+    @staticmethod
+    def unit(n=1):
+        return n
+
+
+def deprecated(fn):
+    # how pyparsing's replaced_by_pep8 makes its functions of old names
+    def inner(*args, **kwargs):
+        return fn(*args, **kwargs)
+    inner.__kwdefaults__ = None
+    return inner
+
+
+def report():
+    print(power(3), power.__defaults__, power.__kwdefaults__)
+    power.__defaults__ = (3,)
+    power.__kwdefaults__ = {"mod": 5}
+    print(power(2), power(2, 4), power(2, mod=1), power(2, 3, 4, x=1))
+    print(power.__defaults__, power.__kwdefaults__, deprecated(power)(1, mod=2))
+    power.__defaults__ = None
+    print(attempt(lambda: power()), attempt(lambda: power(1)), power(1, 2))
+    power.__kwdefaults__ = {}
+    print(attempt(lambda: power(1, 2)), attempt(lambda: power(exp=1, mod=0)), power(1, 2, mod=3))
+    del power.__defaults__, power.__kwdefaults__
+    print(power.__defaults__, power.__kwdefaults__, attempt(lambda: power(1, 2)))
+    listed.__kwdefaults__ = {"into": "new"}
+    print(listed(), listed.__defaults__)
+    listed.__defaults__ = ((1,),)
+    print(listed(), listed.__kwdefaults__)
+    Vector.scaled.__defaults__ = (7,)
+    Vector.unit.__defaults__ = (8,)
+    print(Vector().scaled(), Vector.unit(), Vector().unit(2))
+    shift = lambda x, by=1: x + by
+    shift.__defaults__ = (10, 20)
+    print(shift(), shift(1), shift(1, 2))
 )"},
     // Recursion ends in RecursionError at the recursion limit, wherever it runs.
     {"deep.py", R"(import sys
@@ -401,12 +548,13 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
 
   const std::string program = (project.buildDir() / "parity").string();
   const std::string python = buildPython().string();
-  for (const std::string name :
-       {"order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places"}) {
+  for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
+                                 "deep", "places", "anonymous", "supers", "defaults"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
     EXPECT_NE(outcome.out, "[" + name + "]\n");
+    EXPECT_EQ(outcome.err, "");
   }
   {
     SCOPED_TRACE("a stack of 1 MiB");
@@ -434,6 +582,31 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
   const Outcome bottomless = run(smallStack({program, "bottomless"}), project.dir());
   EXPECT_EQ(bottomless.status, 0) << bottomless.all();
   EXPECT_EQ(bottomless.out, "[bottomless]\nRecursionError\n");
+}
+
+// The cases of compiled functions, built as a library's wheel and imported by CPython, answer
+// as their sources do.
+TEST(ParityLibrary, AnswersWhatPythonAnswers) {
+  std::map<std::string, std::string> files = {
+      {"pyproject.toml", "[project]\nname = \"parity-cases\"\nversion = \"1.0\"\n"}};
+  for (const std::string name : {"anonymous", "supers", "defaults"})
+    files.insert(*parityFiles.find(name + ".py"));
+  Project project("parity-library", files);
+  const Outcome build = project.build(
+      {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+
+  const std::string useIt =
+      "import anonymous, supers, defaults\n"
+      "for case in (anonymous, supers, defaults):\n"
+      "    case.report()\n";
+  const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
+  ASSERT_EQ(expected.status, 0) << expected.all();
+  const fs::path python = pipInstall(freshVenv("parity"), onlyWheel(project.dir() / "dist"));
+  const Outcome imported = runClean({python.string(), "-c", useIt}, "/");
+  EXPECT_EQ(imported.status, 0) << imported.all();
+  EXPECT_EQ(imported.out, expected.out);
+  EXPECT_EQ(imported.err, "");
 }
 
 } // namespace
