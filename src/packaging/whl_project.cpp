@@ -88,19 +88,16 @@ Project readProject(const fs::path& pyprojectPath,
   if (!normal)
     throw std::runtime_error(fmt::format("{} is '{}', not a valid version (for example 1.0, "
                                          "2.1b3, 1.0.post1 or 1.0.dev2)",
-                                         origin, written));
+                                         origin, shown(written)));
   project.version = *normal;
   // The wheel's file name holds the name, the version and the tags; file systems allow 255
   // bytes a name, and the tags can take some 100.
   constexpr std::size_t maxNameAndVersion = 150;
   if (project.name.size() + 1 + project.version.size() > maxNameAndVersion) {
-    auto head = [](const std::string& text) {
-      return text.size() <= 40 ? text : text.substr(0, 40) + "...";
-    };
     throw std::runtime_error(fmt::format(
         "{}: the name '{}' and the version '{}' (from {}) have {} characters together, more "
         "than the {} that leave room for the tags in the wheel's file name (at most 255 bytes)",
-        pyprojectPath.string(), head(project.name), head(project.version),
+        pyprojectPath.string(), shown(project.name), shown(project.version),
         versionOverride ? "--version" : "'version' in [project]",
         project.name.size() + 1 + project.version.size(), maxNameAndVersion));
   }

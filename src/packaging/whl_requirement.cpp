@@ -1,5 +1,7 @@
 #include "packaging/whl_requirement.hpp"
 
+#include "packaging/whl_text.hpp"
+
 #include "packaging/whl_version.hpp"
 
 #include <fmt/format.h>
@@ -272,7 +274,7 @@ void checkList(const fs::path& pyproject, const toml::node& node, const std::str
     const std::string& text = entry.as_string()->get();
     if (auto why = requirementError(text))
       refuse(pyproject, fmt::format("entry {} of '{}', '{}', is not a valid requirement: {}",
-                                    number, key, text, *why));
+                                    number, key, shown(text), *why));
   }
 }
 

@@ -72,9 +72,15 @@ std::optional<std::size_t> lineBreakAt(std::string_view text) {
 }
 
 std::string shown(std::string_view text) {
+  // A value of thousands of characters would bury the message that names it.
+  constexpr std::size_t longest = 100;
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
+    if (out.size() >= longest && (byte & 0xC0) != 0x80) {
+      out += fmt::format("... ({} bytes in all)", text.size());
+      break;
+    }
     const std::string_view rest = text.substr(i);
     if (byte == '\n') {
       out += "\\n";

@@ -25,7 +25,8 @@ std::optional<std::size_t> invalidUtf8At(std::string_view text);
 std::optional<std::size_t> lineBreakAt(std::string_view text);
 
 /// `text` for a message: control characters and the line breaks of `lineBreakAt` escaped as
-/// Python's `repr` shows them ("\\n", "\\x1c", "\\u2028"), everything else as it is.
+/// Python's `repr` shows them ("\\n", "\\x1c", "\\u2028"), everything else as it is; a long
+/// text is cut after some 100 bytes, with its length.
 std::string shown(std::string_view text);
 
 /// The entries of `table` in the order of the file (a parsed table is sorted by key).

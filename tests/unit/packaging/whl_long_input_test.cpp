@@ -50,8 +50,9 @@ TEST(LongVersions, TooLongForTheWheelsFileNameAreRefusedNamingTheirOrigin) {
   testing::writeFile("pyproject.toml", "[project]\nname = \"demo\"\nversion = \"1" +
                                            repeated(".0", 20000) + "\"\n");
   EXPECT_EQ(testing::thrownMessage([] { readProject("pyproject.toml", std::nullopt); }),
-            "pyproject.toml: the name 'demo' and the version '1" + repeated(".0", 19) +
-                "....' (from 'version' in [project]) have 40006 characters together, more than "
+            "pyproject.toml: the name 'demo' and the version '1" + repeated(".0", 49) +
+                ".... (40001 bytes in all)' (from 'version' in [project]) have 40006 characters "
+                "together, more than "
                 "the 150 that leave room for the tags in the wheel's file name (at most 255 "
                 "bytes)");
   const std::string longest = repeated("1.", 72) + "1"; // "demo-" and 145 characters
@@ -69,6 +70,17 @@ TEST(DeepMarkers, AreRefusedBeyondTheNestingThePackagingLibraryAllows) {
             "the marker is nested more than 200 levels deep at column 206");
   EXPECT_EQ(requirementError("six; " + repeated("(", 100000)),
             "the marker is nested more than 200 levels deep at column 206");
+
+  // The message names the entry without repeating all of it.
+  testing::TempDir dir;
+  testing::writeFile("pyproject.toml", "[project]\nname = \"demo\"\nversion = \"1.0\"\n"
+                                       "dependencies = [\"" + nested(100000) + "\"]\n");
+  const std::string message =
+      testing::thrownMessage([] { readProject("pyproject.toml", std::nullopt); });
+  EXPECT_EQ(message, "pyproject.toml: entry 1 of 'project.dependencies', 'six; " +
+                         repeated("(", 95) + "... (200025 bytes in all)', is not a valid "
+                         "requirement: the marker is nested more than 200 levels deep at column "
+                         "206");
 }
 
 } // namespace
