@@ -305,6 +305,10 @@ class Vector:
         return n
 
 
+def wide(a, b=0, c=0, d=0, e=0, f=0, g=0, h=0, i=0, j=0, k=0, l=0, *, m=0, n=0, o=0):
+    return a, b, c, d, e, f, g, h, i, j, k, l, m, n, o
+
+
 def deprecated(fn):
     # how pyparsing's replaced_by_pep8 makes its functions of old names
     def inner(*args, **kwargs):
@@ -335,6 +339,9 @@ def report():
     shift = lambda x, by=1: x + by
     shift.__defaults__ = (10, 20)
     print(shift(), shift(1), shift(1, 2))
+    wide.__defaults__ = tuple(range(1, 12))
+    wide.__kwdefaults__ = {"m": 12, "n": 13, "o": 14}
+    print(wide(0), wide(0, e=-4, o=-14), wide(*range(12), n=-13), attempt(lambda: wide(b=1)))
 )"},
     // Recursion ends in RecursionError at the recursion limit, wherever it runs.
     {"deep.py", R"(import sys
