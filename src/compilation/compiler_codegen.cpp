@@ -3,6 +3,7 @@
 #include "compilation/compiler.hpp"
 #include "compilation/pipeline.hpp"
 #include "compilation/paths.hpp"
+#include "compilation/product_isolation.hpp"
 #include "compilation/pxd_stubs.hpp"
 #include "compilation/textfile.hpp"
 
@@ -75,8 +76,9 @@ template <typename Rename> std::string renameIdentifiers(const std::string& text
 // stem in different packages would define one symbol. The product calls each module's init
 // function through its own `moduleSymbol`, and the module's "is main" flag goes the same way
 // ("__pyx_module_is_main_" and the name, or "__pyx_module_is_mainU_" and its punycode).
-// Functions too large to optimise in reasonable time are marked to be compiled without.
-void finishModuleC(const fs::path& cFile, const std::string& name) {
+// Functions too large to optimise in reasonable time are marked to be compiled without. The
+// module keeps to its own product's shared code (`isolateProduct`).
+void finishModuleC(const fs::path& cFile, const std::string& name, const std::string& product) {
   const std::string symbol = moduleSymbol(name);
   const std::string init = cythonInitFunction(name);
   const std::string_view isMain = "__pyx_module_is_main";
@@ -87,7 +89,14 @@ void finishModuleC(const fs::path& cFile, const std::string& name) {
     return std::nullopt;
   });
   markHugeFunctionsUnoptimised(text);
+  isolateProduct(text, product, sharedName, false);
   writeText(cFile, text);
+}
+
+// `isolateProduct` over a whole generated file.
+void isolateFile(const fs::path& cFile, const std::string& product, bool sharedModule) {
+  std::string text = readText(cFile);
+  if (isolateProduct(text, product, sharedName, sharedModule)) writeText(cFile, text);
 }
 
 // The modules to rebuild in batches, one interpreter each, so that starting Python and
@@ -156,6 +165,9 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
                      const std::optional<std::string>& /*projectMainModule*/) {
   const fs::path& modBuildPath = plan.modBuildPath;
   json extensions = templateExtensions(context.plugins);
+  std::vector<std::string> moduleNames;
+  for (const auto& module : plan.modules) moduleNames.push_back(module.name);
+  const std::string product = productToken(library, moduleNames);
 
   fs::path sharedPath = modBuildPath / (sharedName + ".c");
   auto start = std::chrono::steady_clock::now();
@@ -164,6 +176,7 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
       .debug("translated {} in {:.2f} s", sharedPath.string(),
              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   patchSharedModule(sharedPath);
+  isolateFile(sharedPath, product, true);
   plan.cSources.push_back(sharedPath);
 
   std::string code = joinSnippets(extensions["code"]);
@@ -207,8 +220,8 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
   }
   runs.push_back({utils::pythonCommand(context, cythonCommand(context, bootstrapArgs)), {},
                   bootstrapC.string()});
-  translateAll(runs, [](const ModuleTranslation& module) {
-    finishModuleC(module.cFile, module.name);
+  translateAll(runs, [&product](const ModuleTranslation& module) {
+    finishModuleC(module.cFile, module.name, product);
   });
 
   if (!fs::exists(bootstrapC))
@@ -216,6 +229,7 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
                                    ". Cython invocation likely did not run correctly.",
                                std::make_error_code(std::errc::no_such_file_or_directory));
   nameBootstrapLikeTheImportSystem(bootstrapC);
+  isolateFile(bootstrapC, product, false);
   if (!library) patchEmbeddedBootstrap(context.plugins, bootstrapC);
   plan.cSources.push_back(bootstrapC);
 }

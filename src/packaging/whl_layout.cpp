@@ -15,7 +15,9 @@ std::string packageInit(const std::string& libraryFile, const std::string& reexp
   std::string text = fmt::format(
       R"(def _qvx_load(name, path, namespace):
     import sys, types, importlib.util, importlib.machinery
-    bundled = [name + '._qvx_bootstrap', '_qvx_shared']
+    # Both under the package's name: a program, or another library, loaded in this process has
+    # modules of the same short names.
+    bundled = [name + '._qvx_bootstrap', name + '._qvx_shared']
     class _BundledFinder:
         def find_spec(self, fullname, search_path, target=None):
             if fullname in bundled:
@@ -29,11 +31,17 @@ std::string packageInit(const std::string& libraryFile, const std::string& reexp
     if 'cython_runtime' not in sys.modules:
         sys.modules['cython_runtime'] = types.ModuleType('cython_runtime')
     # Init Cython shared runtime first so that module init functions
-    # inside the same .so can find _qvx_shared already loaded.
-    importlib.import_module('_qvx_shared')
+    # inside the same .so find it loaded.
+    shared = importlib.import_module('._qvx_shared', name)
+    # Each bound by the import system once loaded: the package's body must not see them.
+    namespace.pop('_qvx_shared', None)
     del namespace['_qvx_load']
-    importlib.import_module('._qvx_bootstrap', name)
-    namespace.pop('_qvx_bootstrap', None)  # set by the import system, after the body ran
+    bootstrap = importlib.import_module('._qvx_bootstrap', name)
+    namespace.pop('_qvx_bootstrap', None)
+    # Cython also enters a module under its short name when that is free: another product's.
+    for short, module in (('_qvx_shared', shared), ('_qvx_bootstrap', bootstrap)):
+        if sys.modules.get(short) is module:
+            del sys.modules[short]
 _qvx_load(__name__, __path__, globals())
 )",
       libraryFile);

@@ -70,9 +70,9 @@ std::string linkLibraryName(const std::filesystem::path& libraryPath);
 inline constexpr const char* embeddedLibRunPath = "$ORIGIN/../lib";
 
 /// The link options for any output against `libraryPath`: LINKFORSHARED's pieces (split at
-/// single blanks, empty pieces dropped) and "-Wl,-rpath,$ORIGIN" for executables; the library
-/// directory as given and the library's name; run paths "$ORIGIN", `embeddedLibRunPath` and
-/// the resolved library directory.
+/// single blanks, empty pieces dropped) and "-Wl,-rpath,$ORIGIN" for executables,
+/// "-Wl,-Bsymbolic" for shared libraries; the library directory as given and the library's
+/// name; run paths "$ORIGIN", `embeddedLibRunPath` and the resolved library directory.
 plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared,
                                  const std::filesystem::path& libraryPath);
 

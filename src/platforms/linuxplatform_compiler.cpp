@@ -90,7 +90,10 @@ plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared
   // runtime; the pristine directory last serves programs run from the build directory.
   info.runtimeLibraryDirs = {"$ORIGIN", embeddedLibRunPath,
                              fs::weakly_canonical(fs::absolute(directory)).string()};
-  info.libraryLinkerArgs.emplace();
+  // A library binds its own symbols to itself: otherwise a program loaded first, or another
+  // library of the global scope, that defines the same names (every product has a
+  // "PyInit__qvx_shared" and the flags marking a main module) would serve them to it.
+  info.libraryLinkerArgs = {"-Wl,-Bsymbolic"};
   return info;
 }
 
@@ -105,6 +108,9 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool noInit) {
   auto compileArgs = pluginManager_.getCompileArgs().value_or(std::vector<std::string>{});
   // Last on the line, so that it overrides the "-g" of CPython's flags.
   if (!keepDebugInfo()) compileArgs.push_back("-g0");
+  // A program's own code is reached only from inside it: exported (LINKFORSHARED exports every
+  // symbol), its module init functions and flags would be bound in place of a library's own.
+  if (noInit) compileArgs.push_back("-fvisibility=hidden");
   return platforms::linkingCompiler(pluginManager_, std::move(compiler), std::move(compileArgs),
                                     {"-fPIC"});
 }
