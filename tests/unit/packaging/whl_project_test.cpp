@@ -165,8 +165,8 @@ TEST(ReadProject, ValuesThatWouldEndTheirMetadataHeaderAreRefused) {
   EXPECT_EQ(readProject("p.toml", " 2.0 ").version, "2.0");
 }
 
-// Extras as the core metadata specification lays them out: the name in its normal form, then
-// each dependency limited to it, with its own marker kept.
+// Extras as installers read them from METADATA: the name in its normal form, then each
+// dependency limited to it, with its own marker kept.
 TEST(Metadata, ExtrasAndASummaryOfOneLine) {
   TempDir dir;
   const std::string head = "[project]\nname = \"demo\"\nversion = \"1\"\n";
