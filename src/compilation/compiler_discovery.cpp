@@ -147,6 +147,16 @@ std::string cythonInitFunction(const std::string& name) {
   return punycode::isAscii(last) ? "PyInit_" + last : "PyInitU_" + punycodePart(last);
 }
 
+std::optional<ModuleSource> moduleOf(const fs::path& root, const fs::path& file) {
+  const std::vector<std::string> parts = nameParts(root, file);
+  if (parts.empty()) return std::nullopt; // an "__init__" file directly in the source root
+  ModuleSource module;
+  module.name = joined(parts, parts.size());
+  module.source = file;
+  module.fileStem = module.name + (file.stem() == "__init__" ? ".__init__" : "");
+  return module;
+}
+
 fs::path relativeBuildPlace(const fs::path& cwd, const fs::path& resolvedSource) {
   if (isAncestorOrSelf(cwd, resolvedSource))
     return pathlibForm(resolvedSource.lexically_relative(cwd));
@@ -186,12 +196,10 @@ SourcePlan discoverSources(Context& context, const fs::path& sourcePath,
 
   std::set<std::string> packageSet;
   for (const auto& filePath : matched) {
-    std::vector<std::string> parts = nameParts(root, filePath);
-    if (parts.empty()) continue; // an "__init__" file directly in the source root
-    ModuleSource module;
-    module.name = joined(parts, parts.size());
-    module.source = filePath;
-    module.fileStem = module.name + (filePath.stem() == "__init__" ? ".__init__" : "");
+    std::optional<ModuleSource> found = moduleOf(root, filePath);
+    if (!found) continue;
+    ModuleSource module = std::move(*found);
+    const std::vector<std::string> parts = nameParts(root, filePath);
     std::size_t packageDepth = filePath.stem() == "__init__" ? parts.size() : parts.size() - 1;
     for (std::size_t depth = 1; depth <= packageDepth; ++depth)
       if (std::string package = joined(parts, depth); packageSet.insert(package).second)

@@ -35,18 +35,12 @@ std::vector<BuildEntry> compileEntries(Context& context, const fs::path& sourceP
   add("_qvx_bootstrap" + object, "the object file of the start-up module");
   add("__main__.h", "the header of the start-up module");
   add("_qvx_stubbed", "the library's copies of its sources");
+  const fs::path root = pathlibForm(sourcePath);
   for (const fs::path& source : sources) {
-    // The dotted name of the module, and the stem of its files (discoverSources' fileStem).
-    std::string name;
-    for (const auto& part : pathlibForm(source.parent_path()))
-      if (part != ".") name += part.string() + ".";
-    const bool package = source.stem() == "__init__";
-    if (package && name.empty()) continue; // an "__init__" file of the base is no module
-    name += package ? "" : source.stem().string();
-    if (package) name.pop_back();
-    const std::string stem = name + (package ? ".__init__" : "");
-    add(stem + ".c", "the C file of module " + name);
-    add(stem + object, "the object file of module " + name);
+    const std::optional<ModuleSource> module = moduleOf(root, root / source);
+    if (!module) continue;
+    add(module->fileStem + ".c", "the C file of module " + module->name);
+    add(module->fileStem + object, "the object file of module " + module->name);
   }
   return entries;
 }

@@ -31,6 +31,11 @@ struct ModuleSource {
   bool rebuilt = false;
 };
 
+/// The module of `file` below `root` (not yet marked for rebuilding); none for an "__init__"
+/// file directly in `root`, which belongs to no package.
+std::optional<ModuleSource> moduleOf(const std::filesystem::path& root,
+                                     const std::filesystem::path& file);
+
 /// The working state that source discovery hands to code generation and linking.
 struct SourcePlan {
   /// The build directory joined with the source root's place; relative to the working

@@ -1,5 +1,7 @@
 #include "core/identifier.hpp"
 
+#include "core/utf8.hpp"
+
 #include <algorithm>
 #include <iterator>
 #include <optional>
@@ -250,25 +252,6 @@ bool inRanges(const CodePointRange (&ranges)[N], char32_t point) {
   return after != std::begin(ranges) && point <= std::prev(after)->last;
 }
 
-// The code point that starts at `text[at]`, advancing `at`; none for an invalid sequence.
-std::optional<char32_t> nextCodePoint(std::string_view text, std::size_t& at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-  if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || at + length > text.size())
-    return std::nullopt;
-  char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[at + k]);
-    if ((next & 0xC0) != 0x80) return std::nullopt;
-    point = point << 6 | (next & 0x3F);
-  }
-  static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (point < shortest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-    return std::nullopt;
-  at += length;
-  return point;
-}
-
 } // namespace
 
 bool isPythonIdentifier(std::string_view text) {
@@ -276,7 +259,7 @@ bool isPythonIdentifier(std::string_view text) {
   std::size_t at = 0;
   bool first = true;
   while (at < text.size()) {
-    const std::optional<char32_t> point = nextCodePoint(text, at);
+    const std::optional<char32_t> point = utf8::nextCodePoint(text, at);
     if (!point) return false;
     const bool fits = inRanges(identifierStart, *point) ||
                       (!first && inRanges(identifierContinueOnly, *point));

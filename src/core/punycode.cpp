@@ -1,7 +1,10 @@
 #include "core/punycode.hpp"
 
+#include "core/utf8.hpp"
+
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -15,18 +18,9 @@ constexpr std::uint32_t initialBias = 72, initialN = 128;
 std::vector<std::uint32_t> codePoints(std::string_view text) {
   std::vector<std::uint32_t> points;
   for (std::size_t i = 0; i < text.size();) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || i + length > text.size())
-      throw std::invalid_argument("Not UTF-8 text: " + std::string(text));
-    std::uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) throw std::invalid_argument("Not UTF-8 text: " + std::string(text));
-      point = point << 6 | (next & 0x3F);
-    }
-    points.push_back(point);
-    i += length;
+    const std::optional<char32_t> point = utf8::nextCodePoint(text, i);
+    if (!point) throw std::invalid_argument("Not UTF-8 text: " + std::string(text));
+    points.push_back(*point);
   }
   return points;
 }

@@ -54,6 +54,24 @@ std::string decodeReplace(std::string_view bytes) {
   return text;
 }
 
+std::optional<char32_t> nextCodePoint(std::string_view text, std::size_t& at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || at + length > text.size())
+    return std::nullopt;
+  char32_t point = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[at + k]);
+    if (!isContinuation(next)) return std::nullopt;
+    point = point << 6 | (next & 0x3F);
+  }
+  static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < shortest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+    return std::nullopt;
+  at += length;
+  return point;
+}
+
 std::string normaliseLineEnds(std::string_view text) {
   std::string result;
   result.reserve(text.size());

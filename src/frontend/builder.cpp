@@ -129,23 +129,28 @@ void checkPackagingInputs(const cli::BuildArguments& args, const std::string& py
         (args.embed ? "uv exports the project's dependencies from it"
                     : "it gives the wheel's name and version") +
         "); none was found");
-  const toml::table document = whl::parseProjectFile(*pyproject);
-  const toml::table* project = document["project"].as_table();
   // The embedded directory holds a copy of the build's Python: a project that excludes it
   // would fail only in uv, after the whole compilation. A wheel is left alone: a stable-ABI
   // library wheel serves the later Pythons a project may ask for, and an installer refuses a
   // wheel whose Requires-Python excludes its Python with a message of its own.
-  if (args.embed && project)
-    whl::checkRequiresPython(*pyproject, *project, pythonVersion, "the embedded directory");
+  const auto checkPython = [&](const toml::table& project) {
+    if (args.embed)
+      whl::checkRequiresPython(*pyproject, project, pythonVersion, "the embedded directory");
+  };
   // Reading it now gives its errors (a missing name, a dynamic version, a bad dependency or
   // entry point) before the compilation.
   if (wheel) {
-    const whl::Project wheelProject = whl::readProject(*pyproject, args.version);
-    if (args.library) whl::entryPointsText(wheelProject);
+    const whl::Project project = whl::readProject(*pyproject, args.version);
+    checkPython(project.table());
+    if (args.library) whl::entryPointsText(project);
     return;
   }
   // uv reads the dependencies; the name and version may be left to the build back-end.
-  if (project) whl::checkDependencies(*pyproject, *project);
+  const toml::table document = whl::parseProjectFile(*pyproject);
+  if (const toml::table* project = document["project"].as_table()) {
+    checkPython(*project);
+    whl::checkDependencies(*pyproject, *project);
+  }
 }
 
 void build(Context& context, const cli::BuildArguments& args) {

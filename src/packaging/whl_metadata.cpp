@@ -5,6 +5,7 @@
 #include "core/version.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_names.hpp"
+#include "packaging/whl_requirement.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
@@ -62,27 +63,16 @@ void addEach(const Project& project, const std::string& key, const std::string& 
     for (const toml::node& value : *values) lines.push_back(header + textOf(value));
 }
 
-// The dependency `requirement` limited to the extra `extra`, with its own marker kept.
+// The dependency `requirement` limited to the extra `extra`, with its own marker kept. The
+// project's dependencies were checked when it was read.
 std::string forExtra(const std::string& requirement, const std::string& extra) {
   const std::string condition = fmt::format("extra == \"{}\"", extra);
-  // The marker follows the first ";" after the name and extras, except that a URL may hold one:
-  // there it follows the URL and white space, which must then also come before the new marker.
-  constexpr std::string_view blank = " \t";
-  constexpr std::string_view nameCharacters =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-";
-  std::size_t at = requirement.find_first_not_of(blank);
-  at = requirement.find_first_not_of(blank, requirement.find_first_not_of(nameCharacters, at));
-  if (at != std::string::npos && requirement[at] == '[') {
-    const std::size_t close = requirement.find(']', at);
-    at = close == std::string::npos ? close : requirement.find_first_not_of(blank, close + 1);
-  }
-  const bool url = at != std::string::npos && requirement[at] == '@';
-  if (url) at = requirement.find_first_of(blank, requirement.find_first_not_of(blank, at + 1));
-  const std::size_t semicolon = requirement.find(';', at);
-  if (semicolon == std::string::npos)
-    return fmt::format("{}{}; {}", trim(requirement), url ? " " : "", condition);
-  return fmt::format("{}{}; ({}) and {}", trim(requirement.substr(0, semicolon)), url ? " " : "",
-                     trim(requirement.substr(semicolon + 1)), condition);
+  const std::optional<RequirementParts> parts = splitRequirement(requirement);
+  if (!parts) throw std::invalid_argument("no dependency specifier: " + requirement);
+  // A URL ends at white space: without it, the ";" would be read as part of the URL.
+  const std::string head = trim(parts->head) + (parts->directReference ? " " : "");
+  if (!parts->marker) return fmt::format("{}; {}", head, condition);
+  return fmt::format("{}; ({}) and {}", head, trim(*parts->marker), condition);
 }
 
 // An extra's name in its normal form, then the dependencies it adds, each limited to it.

@@ -31,10 +31,6 @@ constexpr std::array<std::string_view, 20> markerVariables{
     "implementation_version", "extra",           "extras",
     "dependency_groups"};
 
-// Longer operators first, so that "===" is not read as "==".
-constexpr std::array<std::string_view, 8> comparisons{"===", "~=", "==", "!=",
-                                                      "<=",  ">=", "<",  ">"};
-
 // Parentheses in a marker deeper than this are refused, as the packaging library refuses them
 // (CPython's parser allows as many): the reader's recursion stays bounded.
 constexpr int maxMarkerNesting = 200;
@@ -104,9 +100,13 @@ public:
       versions();
     }
     skipSpace();
-    if (take(";")) marker();
+    takeMarker();
     if (!atEnd()) fail("expected a version specifier, ';' or the end");
   }
+
+  // Where the ";" before the marker stands, once read; whether a URL comes before it.
+  std::optional<std::size_t> semicolon() const { return semicolon_; }
+  bool isDirectReference() const { return directReference_; }
 
 private:
   bool atEnd() const { return at_ == text_.size(); }
@@ -160,19 +160,28 @@ private:
   }
 
   void directReference() {
+    directReference_ = true;
     skipSpace();
     const std::size_t start = at_;
     while (!atEnd() && peek() != ' ' && peek() != '\t') ++at_;
     if (at_ == start) fail("expected a URL after '@'");
     skipSpace();
     if (atEnd()) return;
-    if (!take(";")) fail("expected ';' and a marker after the URL");
-    marker();
+    if (!takeMarker()) fail("expected ';' and a marker after the URL");
     if (!atEnd()) fail("expected the end after the marker");
   }
 
+  // ";" and a marker.
+  bool takeMarker() {
+    const std::size_t at = at_;
+    if (!take(";")) return false;
+    semicolon_ = at;
+    marker();
+    return true;
+  }
+
   bool atOperator() const {
-    return std::any_of(comparisons.begin(), comparisons.end(),
+    return std::any_of(versionOperators.begin(), versionOperators.end(),
                        [&](std::string_view op) { return text_.substr(at_).starts_with(op); });
   }
 
@@ -188,9 +197,9 @@ private:
   }
 
   void specifier() {
-    const auto op = std::find_if(comparisons.begin(), comparisons.end(),
+    const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
                                  [&](std::string_view candidate) { return take(candidate); });
-    if (op == comparisons.end()) fail("expected a version specifier such as '>=1.0'");
+    if (op == versionOperators.end()) fail("expected a version specifier such as '>=1.0'");
     skipSpace();
     const std::size_t start = at_;
     while (!atEnd() && std::string_view(" \t,;)").find(peek()) == std::string_view::npos) ++at_;
@@ -248,7 +257,7 @@ private:
 
   void markerOperator() {
     skipSpace();
-    if (std::any_of(comparisons.begin(), comparisons.end(),
+    if (std::any_of(versionOperators.begin(), versionOperators.end(),
                     [&](std::string_view op) { return take(op); }))
       return;
     if (keyword("in")) return;
@@ -258,6 +267,8 @@ private:
 
   std::string_view text_;
   std::size_t at_ = 0;
+  std::optional<std::size_t> semicolon_;
+  bool directReference_ = false;
 };
 
 [[noreturn]] void refuse(const fs::path& pyproject, const std::string& what) {
@@ -287,6 +298,21 @@ std::optional<std::string> requirementError(std::string_view text) {
   } catch (const Refusal& refusal) {
     return refusal.reason;
   }
+}
+
+std::optional<RequirementParts> splitRequirement(std::string_view text) {
+  Reader reader(text);
+  try {
+    reader.requirement();
+  } catch (const Refusal&) {
+    return std::nullopt;
+  }
+  RequirementParts parts{text, std::nullopt, reader.isDirectReference()};
+  if (const std::optional<std::size_t> at = reader.semicolon()) {
+    parts.head = text.substr(0, *at);
+    parts.marker = text.substr(*at + 1);
+  }
+  return parts;
 }
 
 void checkDependencies(const fs::path& pyproject, const toml::table& project) {

@@ -1,6 +1,7 @@
 #include "packaging/whl_specifier.hpp"
 
 #include "packaging/whl_requirement.hpp"
+#include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
 
 #include <algorithm>
@@ -14,10 +15,6 @@ namespace fs = std::filesystem;
 namespace quorvex::whl {
 
 namespace {
-
-// Longer operators first, so that "===" is not read as "==".
-constexpr std::array<std::string_view, 8> operators{"===", "~=", "==", "!=",
-                                                    "<=",  ">=", "<",  ">"};
 
 struct Specifier {
   std::string_view op;
@@ -40,12 +37,12 @@ std::vector<Specifier> split(std::string_view text, std::string* error) {
     const std::string_view piece = trimmed(text.substr(start, comma - start));
     start = comma + 1;
     if (piece.empty()) continue;
-    const auto op = std::find_if(operators.begin(), operators.end(), [&](std::string_view name) {
-      return piece.starts_with(name);
-    });
-    const std::string version(op == operators.end() ? "" : trimmed(piece.substr(op->size())));
+    const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
+                                 [&](std::string_view name) { return piece.starts_with(name); });
+    const std::string version(op == versionOperators.end() ? ""
+                                                           : trimmed(piece.substr(op->size())));
     // Without a ";", the grammar cannot read a marker into the version.
-    const bool valid = op != operators.end() && !version.empty() &&
+    const bool valid = op != versionOperators.end() && !version.empty() &&
                        version.find_first_of(" \t;") == std::string::npos &&
                        !requirementError("python" + std::string(*op) + version);
     if (!valid) {
@@ -229,11 +226,11 @@ void checkRequiresPython(const fs::path& pyproject, const toml::table& project,
   if (!node->is_string()) throw std::runtime_error(where + " must be a string");
   const std::string& specifiers = node->as_string()->get();
   if (auto why = specifierSetError(specifiers))
-    throw std::runtime_error(where + ", '" + specifiers + "', is not a version specifier set: " +
-                             *why);
+    throw std::runtime_error(where + ", '" + shown(specifiers) +
+                             "', is not a version specifier set: " + *why);
   if (!admits(specifiers, pythonVersion))
-    throw std::runtime_error(where + " ('" + specifiers + "') excludes Python " + pythonVersion +
-                             ", which the build uses and " + purpose +
+    throw std::runtime_error(where + " ('" + shown(specifiers) + "') excludes Python " +
+                             pythonVersion + ", which the build uses and " + purpose +
                              " would carry; build with a Python that the project admits, or "
                              "change 'requires-python'");
 }

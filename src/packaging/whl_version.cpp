@@ -14,7 +14,9 @@ bool isAlnum(char c) {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // What installers take for blanks around a version (ASCII's share of Python's `\s`).
-bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f'); }
+bool isBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
+}
 
 char lowered(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
