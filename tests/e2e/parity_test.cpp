@@ -17,7 +17,7 @@ import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
 CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places",
-         "anonymous", "supers", "defaults"]
+         "anonymous", "supers", "defaults", "namespace"]
 
 
 def main():
@@ -511,6 +511,46 @@ def report():
         print(function.__name__, attempt(function, arg))
     print(attempt(lambda: list(produced(0))), attempt(lambda: list(produced(1))))
 )"},
+    // A module body's locals are its namespace: exec and eval without one (six's exec_) and
+    // writes to the caller's f_locals reach the module, in a package's __init__ as well; names
+    // the frame machinery uses keep the module's values.
+    {"namespace.py", R"PY(import builtins
+import sys
+import spaces
+
+exec_ = getattr(builtins, "exec")
+eval_ = getattr(builtins, "eval")
+exec_("def made_by_exec():\n    return 42\n")
+exec_("def plant(name, value):\n    sys._getframe(1).f_locals[name] = value\n")
+plant("PLANTED", 7)
+SAME = eval_("locals() is globals()")
+f, args, kwds, run, module = "f", "args", "kwds", "run", "module"
+exec_("f, args = args, f")
+NAMES = eval_("sorted(name for name in locals() if not name.startswith('__'))")
+BODY_LOCALS = sys._getframe(0).f_locals is globals()
+
+
+def report():
+    print(made_by_exec(), PLANTED, SAME, BODY_LOCALS, f, args, kwds, run, module)
+    print(NAMES)
+    print(spaces.raise_from.__module__, spaces.SAME, spaces.inner.WHERE, sorted(spaces.inner.SEEN))
+    try:
+        spaces.raise_from(ValueError("outer"), KeyError("inner"))
+    except ValueError as error:
+        print(repr(error), repr(error.__cause__))
+)PY"},
+    {"spaces/__init__.py", R"PY(import builtins
+
+getattr(builtins, "exec")("def raise_from(value, from_value):\n"
+                          "    raise value from from_value\n")
+SAME = getattr(builtins, "eval")("locals() is globals()")
+from . import inner
+)PY"},
+    {"spaces/inner.py", R"PY(import builtins
+
+WHERE = getattr(builtins, "eval")("__name__")
+SEEN = getattr(builtins, "eval")("[n for n in locals() if n in ('builtins', 'WHERE')]")
+)PY"},
     // chr() of a constant raises what Python's chr raises for it.
     {"characters.py", R"(def attempt(make):
     try:
@@ -550,13 +590,14 @@ std::string lastLine(const std::string& text) {
 
 TEST(ParityProgram, ComputesWhatPythonComputes) {
   Project project("parity", parityFiles);
-  const Outcome build = project.build({"parity", "*.py", "pkg/**/*.py"});
+  const Outcome build = project.build({"parity", "*.py", "pkg/**/*.py", "spaces/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string program = (project.buildDir() / "parity").string();
   const std::string python = buildPython().string();
   for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
-                                 "deep", "places", "anonymous", "supers", "defaults"}) {
+                                 "deep", "places", "anonymous", "supers", "defaults",
+                                 "namespace"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
@@ -596,16 +637,18 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
 TEST(ParityLibrary, AnswersWhatPythonAnswers) {
   std::map<std::string, std::string> files = {
       {"pyproject.toml", "[project]\nname = \"parity-cases\"\nversion = \"1.0\"\n"}};
-  for (const std::string name : {"anonymous", "supers", "defaults"})
-    files.insert(*parityFiles.find(name + ".py"));
+  for (const std::string name : {"anonymous.py", "supers.py", "defaults.py", "namespace.py",
+                                 "spaces/__init__.py", "spaces/inner.py"})
+    files.insert(*parityFiles.find(name));
   Project project("parity-library", files);
   const Outcome build = project.build(
-      {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py"});
+      {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py",
+       "namespace.py", "spaces/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string useIt =
-      "import anonymous, supers, defaults\n"
-      "for case in (anonymous, supers, defaults):\n"
+      "import anonymous, supers, defaults, namespace\n"
+      "for case in (anonymous, supers, defaults, namespace):\n"
       "    case.report()\n";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();
