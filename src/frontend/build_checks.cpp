@@ -1,5 +1,7 @@
 #include "frontend/build_checks.hpp"
 
+#include "frontend/reserved_modules.hpp"
+
 #include "bootstrap/templates.hpp"
 #include "compilation/compiler.hpp"
 #include "compilation/pipeline.hpp"
@@ -290,6 +292,7 @@ void checkSourceOptions(const cli::BuildArguments& args) {
 void checkBeforeCompiling(const cli::BuildArguments& args, const std::vector<fs::path>& sources,
                           const std::function<std::set<std::string>()>& startupModules) {
   checkMainModule(args, moduleNames(args.base, sources));
+  checkReservedModuleNames(sources, args.library);
   if (!args.library) checkShadowedModules(args.base, sources, startupModules);
 }
 

@@ -300,6 +300,16 @@ def main():
                               "that the program's start-up imports"),
             std::string::npos)
       << shadowed.err;
+  // So is one named like a module that the product enters itself, before anything is compiled.
+  fs::remove(project.dir() / "types.py");
+  testing::writeFile(project.dir() / "cython_runtime.py", "KIND = 'mine'\n");
+  const Outcome kept = project.build({"plugged", "plugged.py", "cython_runtime.py"});
+  EXPECT_EQ(kept.status, 1) << kept.all();
+  EXPECT_NE(kept.err.find("The project module 'cython_runtime' (cython_runtime.py) has a name "
+                          "that the program keeps for Cython's run-time module"),
+            std::string::npos)
+      << kept.err;
+  EXPECT_EQ(kept.err.find("compiled"), std::string::npos) << kept.err;
 }
 
 } // namespace
