@@ -29,8 +29,9 @@ toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
 /// Reads and parses `pyprojectPath`. `versionOverride` (the empty text included) replaces the
 /// file's version, which is then not required. Throws a `std::runtime_error` naming the file
 /// for a read or TOML error (with line and column), or the missing `[project]` table or key,
-/// and naming the key or `--version` for a project name, version or dependency installers
-/// would refuse, or for a value that would break a METADATA header (`checkHeaderValues`).
+/// and naming the key or `--version` for a project name, version, dependency
+/// or `requires-python` installers would refuse, or for a value that would break a METADATA
+/// header (`checkHeaderValues`).
 Project readProject(const std::filesystem::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride);
 

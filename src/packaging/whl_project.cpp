@@ -2,6 +2,7 @@
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_requirement.hpp"
+#include "packaging/whl_specifier.hpp"
 #include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
 
@@ -103,6 +104,7 @@ Project readProject(const fs::path& pyprojectPath,
   }
   checkHeaderValues(project);
   checkDependencies(pyprojectPath, *table->as_table());
+  checkRequiresPython(pyprojectPath, *table->as_table());
   return project;
 }
 

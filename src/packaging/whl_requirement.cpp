@@ -1,14 +1,15 @@
 #include "packaging/whl_requirement.hpp"
 
+#include "core/utf8.hpp"
+#include "packaging/whl_specifier.hpp"
 #include "packaging/whl_text.hpp"
-
-#include "packaging/whl_version.hpp"
 
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <array>
 #include <stdexcept>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -39,47 +40,48 @@ struct Refusal {
   std::string reason;
 };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// Whether `text` is a release with an optional "v" and epoch ("v1!2.0"), as a prefix before
-// ".*" must be.
-bool isReleasePrefix(std::string_view text) {
-  std::size_t at = 0;
-  auto digits = [&] {
-    const std::size_t start = at;
-    while (at < text.size() && isDigit(text[at])) ++at;
-    return at > start;
-  };
-  if (at < text.size() && (text[at] == 'v' || text[at] == 'V')) ++at;
-  if (!digits()) return false;
-  if (at < text.size() && text[at] == '!') {
-    ++at;
-    if (!digits()) return false;
-  }
-  while (at < text.size() && text[at] == '.') {
-    ++at;
-    if (!digits()) return false;
-  }
-  return at == text.size();
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-// Whether `version` may follow `op` in a version specifier.
-bool fitsOperator(std::string_view op, const std::string& version) {
-  if (op == "===") return true;
-  if (version.ends_with(".*"))
-    return (op == "==" || op == "!=") &&
-           isReleasePrefix(std::string_view(version).substr(0, version.size() - 2));
-  const std::optional<std::string> normal = normalizeVersion(version);
-  if (!normal) return false;
-  // Only (in)equality may name a local version; "~=" needs a release of two parts or more.
-  if (op != "==" && op != "!=" && normal->find('+') != std::string::npos) return false;
-  if (op != "~=") return true;
-  const std::string release = normal->substr(normal->find('!') + 1);
-  const auto end = release.find_first_not_of("0123456789.");
-  return release.substr(0, end).find('.') != std::string::npos;
+// Where and why Python cannot read a marker's quoted string as a string literal: the packaging
+// library hands one that holds a backslash or an unprintable character to ast.literal_eval.
+struct LiteralFault {
+  std::size_t at; // in the string's body
+  std::string reason;
+};
+
+std::optional<LiteralFault> literalFault(std::string_view body) {
+  // Python reads no source text that holds a NUL, escaped or not.
+  if (const auto nul = body.find('\0'); nul != std::string_view::npos)
+    return LiteralFault{nul, "a quoted string may not hold a NUL character"};
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    if (body[i] == '\n' || body[i] == '\r')
+      return LiteralFault{i, "a quoted string may not hold a line break"};
+    if (body[i] != '\\') continue;
+    const std::size_t escape = i++;
+    if (i == body.size())
+      return LiteralFault{escape, "the backslash escapes the quote that should close the string"};
+    const char kind = body[i];
+    if (kind == '\r' && i + 1 < body.size() && body[i + 1] == '\n') ++i;
+    // Checking a \N{...} name would take Unicode's table of names.
+    if (kind == 'N')
+      return LiteralFault{escape, "a \\N{...} escape is not read here: write the character itself"};
+    const std::size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
+    if (digits == 0) continue;
+    const std::string_view hex = body.substr(i + 1, digits);
+    if (hex.size() < digits || !std::all_of(hex.begin(), hex.end(), isHexDigit))
+      return LiteralFault{escape,
+                          fmt::format("a \\{} escape needs {} hexadecimal digits", kind, digits)};
+    if (kind == 'U' && std::stoul(std::string(hex), nullptr, 16) > 0x10FFFF)
+      return LiteralFault{escape, "a \\U escape may name no character above U+10FFFF"};
+    i += digits;
+  }
+  return std::nullopt;
 }
 
-// A recursive-descent reader of one specifier: it accepts the text whole or throws a Refusal.
+// A recursive-descent reader of one specifier, step for step as the packaging library's
+// parser reads one: it accepts the text whole or throws a Refusal.
 class Reader {
 public:
   explicit Reader(std::string_view text) : text_(text) {}
@@ -112,8 +114,18 @@ private:
   bool atEnd() const { return at_ == text_.size(); }
   char peek() const { return atEnd() ? '\0' : text_[at_]; }
 
-  [[noreturn]] void fail(const std::string& what) const {
-    throw Refusal{what + (atEnd() ? " at the end" : fmt::format(" at column {}", at_ + 1))};
+  // The column counts characters; a character that may not show in a message is named.
+  [[noreturn]] void fail(const std::string& what, const std::string& detail = "") const {
+    const std::string why = detail.empty() ? "" : ": " + detail;
+    if (atEnd()) throw Refusal{what + " at the end" + why};
+    const auto column = 1 + std::count_if(text_.begin(), text_.begin() + at_, [](char c) {
+                          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+                        });
+    std::size_t next = at_;
+    const char32_t point = utf8::nextCodePoint(text_, next).value_or(0xFFFD);
+    const std::string named =
+        point >= 0x20 && point < 0x7F ? "" : fmt::format(" ({})", codePointName(point));
+    throw Refusal{fmt::format("{} at column {}{}{}", what, column, named, why)};
   }
 
   bool skipSpace() {
@@ -139,12 +151,13 @@ private:
     return true;
   }
 
-  // Letters and digits, with ".", "_" and "-" inside.
+  // Letters and digits, with ".", "_" and "-" after the first, ending at a word boundary: a
+  // trailing "_" belongs to it, a trailing "." or "-" does not.
   std::string_view identifier() {
     const std::size_t start = at_;
     if (!isAlnum(peek())) return {};
     while (isAlnum(peek()) || peek() == '.' || peek() == '_' || peek() == '-') ++at_;
-    while (!isAlnum(text_[at_ - 1])) --at_;
+    while (text_[at_ - 1] == '.' || text_[at_ - 1] == '-') --at_;
     return text_.substr(start, at_ - start);
   }
 
@@ -159,13 +172,18 @@ private:
     if (!take("]")) fail("expected ',' or ']' after the extras");
   }
 
+  // The URL runs to the first blank, Unicode's included; only spaces and tabs may part it from
+  // the marker.
   void directReference() {
     directReference_ = true;
     skipSpace();
     const std::size_t start = at_;
-    while (!atEnd() && peek() != ' ' && peek() != '\t') ++at_;
+    while (!atEnd() && !blankLength(text_, at_)) ++at_;
     if (at_ == start) fail("expected a URL after '@'");
-    skipSpace();
+    if (atEnd()) return;
+    if (!skipSpace())
+      fail("the URL ends at a blank", "installers read a URL up to the first blank, and only a "
+                                      "space or a tab may follow it");
     if (atEnd()) return;
     if (!takeMarker()) fail("expected ';' and a marker after the URL");
     if (!atEnd()) fail("expected the end after the marker");
@@ -180,35 +198,86 @@ private:
     return true;
   }
 
+  // Specifiers separated by commas, with a comma after the last one allowed. As the packaging
+  // library does, printable ASCII up to ";", ")" or the end is first read whole as a specifier
+  // set; failing that, one specifier at a time (where a "===" version may take in commas),
+  // and the set they make is read again.
+  void versions() {
+    if (atEnd() || specifierList()) return;
+    const std::size_t start = at_;
+    std::string set;
+    while (const std::optional<std::size_t> end = specifierEnd(text_, at_)) {
+      const std::size_t begin = at_;
+      at_ = *end;
+      // Only spaces, tabs, ",", ";" and ")" may follow a version; one that goes on ("1.0+local"
+      // after ">=") is shown whole.
+      if (!atEnd() && peek() != ' ' && peek() != '\t' && blankLength(text_, at_))
+        fail("the version ends at a blank", "only a space or a tab may follow it");
+      if (!atEnd() && !blankLength(text_, at_) &&
+          std::string_view(",;)").find(peek()) == std::string_view::npos) {
+        at_ = begin;
+        badSpecifier();
+      }
+      set += text_.substr(begin, at_ - begin);
+      skipSpace();
+      if (!take(",")) return checkSet(set, start);
+      set += ',';
+      skipSpace();
+    }
+    if (atOperator()) badSpecifier();
+    checkSet(set, start);
+  }
+
+  bool specifierList() {
+    const auto listed = [](char c) {
+      return c == '\t' || (c >= 0x20 && c < 0x7F && c != ')' && c != ';');
+    };
+    std::size_t end = at_;
+    while (end < text_.size() && listed(text_[end])) ++end;
+    if (end == at_ || (end < text_.size() && text_[end] != ')' && text_[end] != ';'))
+      return false;
+    const std::string_view list = text_.substr(at_, end - at_);
+    const std::optional<std::vector<std::string_view>> specifiers = splitSpecifierSet(list);
+    if (!specifiers) return false;
+    // The set skips empty pieces; the grammar allows only a comma after the last one.
+    const auto commas = static_cast<std::size_t>(std::count(list.begin(), list.end(), ','));
+    const std::string_view unpadded = list.substr(0, list.find_last_not_of(" \t") + 1);
+    if (specifiers->size() != commas + 1 &&
+        !(!specifiers->empty() && specifiers->size() == commas && unpadded.ends_with(',')))
+      return false;
+    at_ = end;
+    return true;
+  }
+
+  void checkSet(const std::string& set, std::size_t start) {
+    std::string why;
+    if (splitSpecifierSet(set, &why)) return;
+    at_ = start;
+    fail(why);
+  }
+
   bool atOperator() const {
     return std::any_of(versionOperators.begin(), versionOperators.end(),
                        [&](std::string_view op) { return text_.substr(at_).starts_with(op); });
   }
 
-  // Specifiers separated by commas; installers accept a comma after the last one.
-  void versions() {
-    if (!atOperator()) return;
-    do {
-      specifier();
-      skipSpace();
-      if (!take(",")) return;
-      skipSpace();
-    } while (atOperator());
-  }
-
-  void specifier() {
+  // An operator that no valid version follows: the message shows the version as far as a
+  // blank, ",", ";" or ")".
+  [[noreturn]] void badSpecifier() {
+    const std::size_t begin = at_;
     const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
                                  [&](std::string_view candidate) { return take(candidate); });
-    if (op == versionOperators.end()) fail("expected a version specifier such as '>=1.0'");
-    skipSpace();
+    while (const std::size_t length = blankLength(text_, at_)) at_ += length;
     const std::size_t start = at_;
-    while (!atEnd() && std::string_view(" \t,;)").find(peek()) == std::string_view::npos) ++at_;
-    const std::string version(text_.substr(start, at_ - start));
+    while (!atEnd() && std::string_view(",;)").find(peek()) == std::string_view::npos &&
+           !blankLength(text_, at_))
+      ++at_;
+    const std::string_view version = text_.substr(start, at_ - start);
+    at_ = start;
     if (version.empty()) fail("expected a version after '" + std::string(*op) + "'");
-    if (!fitsOperator(*op, version)) {
-      at_ = start;
-      fail("'" + std::string(*op) + version + "' is not a valid version specifier");
-    }
+    fail("'" + shown(std::string(*op) + std::string(version)) +
+             "' is not a valid version specifier",
+         specifierHint(std::string(text_.substr(begin, start - begin)) + std::string(version)));
   }
 
   void marker(int depth = 0) {
@@ -243,6 +312,10 @@ private:
     if (quote == '\'' || quote == '"') {
       const auto end = text_.find(quote, at_ + 1);
       if (end == std::string_view::npos) fail("the quoted string is not closed");
+      if (const auto fault = literalFault(text_.substr(at_ + 1, end - at_ - 1))) {
+        at_ += 1 + fault->at;
+        fail(fault->reason);
+      }
       at_ = end + 1;
       return;
     }

@@ -5,7 +5,6 @@
 
 #include <toml++/toml.h>
 
-#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,13 +12,10 @@
 
 namespace quorvex::whl {
 
-/// The operators of a version specifier, longer ones first so that "===" is not read as "==".
-inline constexpr std::array<std::string_view, 8> versionOperators{"===", "~=", "==", "!=",
-                                                                  "<=",  ">=", "<",  ">"};
-
 /// Why `text` is no dependency specifier ("expected a version after '>='"); none when it is one.
-/// Checks the grammar and each version specifier; the URL of a direct reference is only required
-/// to be there.
+/// Judged as the packaging library's `Requirement` judges it: the grammar, each version
+/// specifier, a URL as a run of characters that are no blank, and the quoted strings of the
+/// marker as Python reads string literals.
 std::optional<std::string> requirementError(std::string_view text);
 
 /// A dependency specifier split at the ";" before its marker.

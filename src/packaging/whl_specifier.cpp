@@ -1,12 +1,15 @@
 #include "packaging/whl_specifier.hpp"
 
-#include "packaging/whl_requirement.hpp"
+#include "core/utf8.hpp"
 #include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
+
+#include <fmt/format.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <stdexcept>
 #include <vector>
 
@@ -16,41 +19,181 @@ namespace quorvex::whl {
 
 namespace {
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+char lowered(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The packaging library's specifier pattern, read left to right. Its quantifiers are
+// possessive, so each part is taken whole or not at all and nothing is ever given back: one
+// pass decides. Letters compare without case, ASCII only.
+class SpecifierPattern {
+public:
+  SpecifierPattern(std::string_view text, std::size_t at) : text_(text), at_(at) {}
+
+  std::optional<std::size_t> end() {
+    const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
+                                 [&](std::string_view name) { return take(name); });
+    if (op == versionOperators.end()) return std::nullopt;
+    skipBlanks();
+    if (*op == "===") return arbitrary() ? std::optional(at_) : std::nullopt;
+    const bool equality = *op == "==" || *op == "!=";
+    if (!release(*op == "~=" ? 2 : 1)) return std::nullopt;
+    if (equality && take(".*")) return at_;
+    preRelease();
+    postRelease();
+    devRelease();
+    if (equality) local();
+    return at_;
+  }
+
+private:
+  char peek(std::size_t ahead = 0) const {
+    return at_ + ahead < text_.size() ? text_[at_ + ahead] : '\0';
+  }
+
+  bool take(std::string_view word) {
+    if (text_.size() - at_ < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+      if (lowered(text_[at_ + i]) != word[i]) return false;
+    at_ += word.size();
+    return true;
+  }
+
+  void skipBlanks() {
+    while (const std::size_t length = blankLength(text_, at_)) at_ += length;
+  }
+
+  bool digits() {
+    const std::size_t start = at_;
+    while (isDigit(peek())) ++at_;
+    return at_ > start;
+  }
+
+  void separator() {
+    if (peek() == '-' || peek() == '_' || peek() == '.') ++at_;
+  }
+
+  // Anything but a blank, ";" or ")", at least once.
+  bool arbitrary() {
+    const std::size_t start = at_;
+    while (at_ < text_.size() && peek() != ';' && peek() != ')' && !blankLength(text_, at_))
+      ++at_;
+    return at_ > start;
+  }
+
+  // [v][N!]N(.N)*, with at least `parts` parts.
+  bool release(int parts) {
+    take("v");
+    const std::size_t start = at_;
+    if (!(digits() && take("!"))) at_ = start;
+    if (!digits()) return false;
+    int count = 1;
+    while (peek() == '.' && isDigit(peek(1))) {
+      ++at_;
+      digits();
+      ++count;
+    }
+    return count >= parts;
+  }
+
+  // An optional separator, the first of `labels` that follows, an optional separator and
+  // digits; nothing is taken when no label follows.
+  template <std::size_t N> void labelled(const std::array<std::string_view, N>& labels) {
+    const std::size_t start = at_;
+    separator();
+    if (std::none_of(labels.begin(), labels.end(), [&](std::string_view l) { return take(l); })) {
+      at_ = start;
+      return;
+    }
+    separator();
+    digits();
+  }
+
+  void preRelease() {
+    static constexpr std::array<std::string_view, 8> labels{"alpha", "beta", "preview", "pre",
+                                                            "a",     "b",    "c",       "rc"};
+    labelled(labels);
+  }
+
+  void postRelease() {
+    if (peek() == '-' && isDigit(peek(1))) {
+      ++at_;
+      digits();
+      return;
+    }
+    static constexpr std::array<std::string_view, 3> labels{"post", "rev", "r"};
+    labelled(labels);
+  }
+
+  void devRelease() {
+    static constexpr std::array<std::string_view, 1> labels{"dev"};
+    labelled(labels);
+  }
+
+  bool alnums() {
+    const std::size_t start = at_;
+    while (isDigit(peek()) || (lowered(peek()) >= 'a' && lowered(peek()) <= 'z')) ++at_;
+    return at_ > start;
+  }
+
+  // "+" and letter-or-digit runs joined by separators.
+  void local() {
+    const std::size_t start = at_;
+    if (!take("+") || !alnums()) {
+      at_ = start;
+      return;
+    }
+    for (;;) {
+      const std::size_t segment = at_;
+      if (peek() != '-' && peek() != '_' && peek() != '.') return;
+      ++at_;
+      if (!alnums()) {
+        at_ = segment;
+        return;
+      }
+    }
+  }
+
+  std::string_view text_;
+  std::size_t at_;
+};
+
+// `text` without Python's blanks at either end.
+std::string_view stripped(std::string_view text) {
+  std::size_t first = 0;
+  while (const std::size_t length = blankLength(text, first)) first += length;
+  std::size_t last = text.size();
+  while (last > first) {
+    // Step back to the start of the last character.
+    std::size_t start = last - 1;
+    while (start > first && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    if (blankLength(text, start) != last - start) break;
+    last = start;
+  }
+  return text.substr(first, last - first);
+}
+
+std::string_view operatorOf(std::string_view specifier) {
+  const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
+                               [&](std::string_view name) { return specifier.starts_with(name); });
+  return op == versionOperators.end() ? std::string_view() : *op;
+}
+
+bool isSpecifier(std::string_view text) {
+  return !text.empty() && specifierEnd(text, 0) == text.size();
+}
+
 struct Specifier {
   std::string_view op;
   std::string version;
 };
 
-std::string_view trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// The set's specifiers as installers split it: at commas, blanks around each dropped, empty
-// pieces skipped. Each is checked by the dependency grammar, which knows which versions fit
-// which operator; the first bad one is given as the refusal.
-std::vector<Specifier> split(std::string_view text, std::string* error) {
+// The set's specifiers with their operators and versions, blanks dropped.
+std::vector<Specifier> split(std::string_view text) {
   std::vector<Specifier> specifiers;
-  for (std::size_t start = 0; start <= text.size();) {
-    const auto comma = std::min(text.find(',', start), text.size());
-    const std::string_view piece = trimmed(text.substr(start, comma - start));
-    start = comma + 1;
-    if (piece.empty()) continue;
-    const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
-                                 [&](std::string_view name) { return piece.starts_with(name); });
-    const std::string version(op == versionOperators.end() ? ""
-                                                           : trimmed(piece.substr(op->size())));
-    // Without a ";", the grammar cannot read a marker into the version.
-    const bool valid = op != versionOperators.end() && !version.empty() &&
-                       version.find_first_of(" \t;") == std::string::npos &&
-                       !requirementError("python" + std::string(*op) + version);
-    if (!valid) {
-      if (error)
-        *error = "'" + std::string(piece) + "' is not a version specifier such as '>=3.9'";
-      return {};
-    }
-    specifiers.push_back({*op, version});
+  for (std::string_view piece : splitSpecifierSet(text).value_or(std::vector<std::string_view>())) {
+    const std::string_view op = operatorOf(piece);
+    specifiers.push_back({op, std::string(stripped(piece.substr(op.size())))});
   }
   return specifiers;
 }
@@ -204,33 +347,99 @@ bool satisfies(const Version& candidate, const std::string& candidateText, const
 
 } // namespace
 
+std::size_t blankLength(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return 0;
+  std::size_t next = at;
+  const std::optional<char32_t> point = utf8::nextCodePoint(text, next);
+  if (!point) return 0;
+  const char32_t c = *point;
+  const bool blank = (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 ||
+                     c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+                     c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+  return blank ? next - at : 0;
+}
+
+std::optional<std::size_t> specifierEnd(std::string_view text, std::size_t at) {
+  return SpecifierPattern(text, at).end();
+}
+
+std::string codePointName(char32_t point) {
+  return fmt::format("U+{:04X}", static_cast<std::uint32_t>(point));
+}
+
+std::string specifierHint(std::string_view piece) {
+  const std::string_view op = operatorOf(piece);
+  if (op.empty()) return "";
+  const std::string version(stripped(piece.substr(op.size())));
+  const auto validWith = [&](std::string_view other) {
+    return isSpecifier(std::string(other) + version);
+  };
+  if (op == "~=" && validWith(">="))
+    return "'~=' needs a release of at least two parts, such as '~=1.0'";
+  if (op != "==" && op != "!=" && op != "===" && validWith("==") && !validWith(">="))
+    return version.ends_with(".*") ? "only '==' and '!=' take a '.*' prefix"
+                                   : "only '==' and '!=' take a local version label";
+  // A space shows; other blanks inside a version are named.
+  for (std::size_t at = 0; at < version.size(); ++at)
+    if (blankLength(version, at) && version[at] != ' ')
+      return codePointName(*utf8::nextCodePoint(version, at)) + ", a blank, ends a version";
+  return "";
+}
+
+std::optional<std::vector<std::string_view>> splitSpecifierSet(std::string_view text,
+                                                               std::string* why) {
+  std::vector<std::string_view> specifiers;
+  for (std::size_t start = 0; start <= text.size();) {
+    const auto comma = std::min(text.find(',', start), text.size());
+    const std::string_view piece = stripped(text.substr(start, comma - start));
+    start = comma + 1;
+    if (piece.empty()) continue;
+    if (!isSpecifier(piece)) {
+      if (why)
+        *why = "'" + shown(piece) + "' is not a version specifier such as '>=3.9'" +
+               (specifierHint(piece).empty() ? "" : ": " + specifierHint(piece));
+      return std::nullopt;
+    }
+    specifiers.push_back(piece);
+  }
+  return specifiers;
+}
+
 std::optional<std::string> specifierSetError(std::string_view specifiers) {
-  std::string error;
-  split(specifiers, &error);
-  return error.empty() ? std::nullopt : std::optional<std::string>(error);
+  std::string why;
+  if (splitSpecifierSet(specifiers, &why)) return std::nullopt;
+  return why;
 }
 
 bool admits(std::string_view specifiers, const std::string& version) {
   const Version candidate = parse(version);
-  const std::vector<Specifier> set = split(specifiers, nullptr);
+  const std::vector<Specifier> set = split(specifiers);
   return std::all_of(set.begin(), set.end(), [&](const Specifier& spec) {
     return satisfies(candidate, version, spec);
   });
 }
 
-void checkRequiresPython(const fs::path& pyproject, const toml::table& project,
-                         const std::string& pythonVersion, const std::string& purpose) {
+void checkRequiresPython(const fs::path& pyproject, const toml::table& project) {
   const toml::node* node = project.get("requires-python");
   if (!node) return;
   const std::string where = pyproject.string() + ": 'requires-python'";
-  if (!node->is_string()) throw std::runtime_error(where + " must be a string");
+  if (!node->is_string())
+    throw std::runtime_error(where + ", " + shown(textOf(*node)) +
+                             ", must be a string such as '>=3.9'");
   const std::string& specifiers = node->as_string()->get();
   if (auto why = specifierSetError(specifiers))
     throw std::runtime_error(where + ", '" + shown(specifiers) +
                              "', is not a version specifier set: " + *why);
-  if (!admits(specifiers, pythonVersion))
-    throw std::runtime_error(where + " ('" + shown(specifiers) + "') excludes Python " +
-                             pythonVersion + ", which the build uses and " + purpose +
+}
+
+void checkRequiresPython(const fs::path& pyproject, const toml::table& project,
+                         const std::string& pythonVersion, const std::string& purpose) {
+  checkRequiresPython(pyproject, project);
+  const auto* specifiers = project.get_as<std::string>("requires-python");
+  if (specifiers && !admits(specifiers->get(), pythonVersion))
+    throw std::runtime_error(pyproject.string() + ": 'requires-python' ('" +
+                             shown(specifiers->get()) + "') excludes Python " + pythonVersion +
+                             ", which the build uses and " + purpose +
                              " would carry; build with a Python that the project admits, or "
                              "change 'requires-python'");
 }

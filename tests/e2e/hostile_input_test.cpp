@@ -1,7 +1,8 @@
 // Input beyond what the tool's helpers take: modules that crash Cython's interpreter or its
 // compiler are named with a short reason while the others of their batch are still translated,
 // and products named like the build directory's own entries, versions too long for a wheel's
-// file name and markers nested too deep are refused before anything is compiled.
+// file name, markers nested too deep and dependencies or a requires-python that installers
+// would refuse are refused before anything is compiled.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -71,6 +73,7 @@ TEST(ProductsAndPackaging, ThatCannotBeBuiltAreRefusedBeforeCompiling) {
     EXPECT_EQ(outcome.status, 1) << outcome.all();
     EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.all();
     EXPECT_EQ((outcome.out + outcome.err).find("Compiling"), std::string::npos) << outcome.all();
+    EXPECT_FALSE(fs::exists(project.buildDir() / "app.c"));
   };
   const std::string written = "The program would be written to '.quorvex_build/";
   const std::string exe = "; give it another name with --exe";
@@ -103,6 +106,31 @@ TEST(ProductsAndPackaging, ThatCannotBeBuiltAreRefusedBeforeCompiling) {
   refused({"--embed", "emb", "app", "app.py"},
           "is not a valid requirement: the marker is nested more than 200 levels deep at column "
           "206");
+
+  // Values that installers would refuse to read from the wheel's METADATA, or uv from the
+  // project file.
+  const std::vector<std::string> wheel = {"--wheel", "dist", "app", "app.py"};
+  const std::tuple<std::string, std::vector<std::string>, std::string> values[] = {
+      {"dependencies = [\"foo~=1.post1\"]", wheel,
+       "pyproject.toml: entry 1 of 'project.dependencies', 'foo~=1.post1', is not a valid "
+       "requirement: '~=1.post1' is not a valid version specifier at column 6: '~=' needs a "
+       "release of at least two parts, such as '~=1.0'"},
+      {"optional-dependencies = {net = [\"foo @ https://x.org/a\\u00a0b\"]}", wheel,
+       "is not a valid requirement: the URL ends at a blank at column 22 (U+00A0)"},
+      {"requires-python = \"python 3 please\"", wheel,
+       "pyproject.toml: 'requires-python', 'python 3 please', is not a version specifier set"},
+      {"requires-python = [\">=3\"]", wheel,
+       "pyproject.toml: 'requires-python', [ '>=3' ], must be a string such as '>=3.9'"},
+      {"requires-python = \"~=3.post1\"", {"--embed", "emb", "app", "app.py"},
+       "'~=3.post1' is not a version specifier such as '>=3.9': '~=' needs a release of at "
+       "least two parts"}};
+  for (const auto& [line, args, message] : values) {
+    testing::writeFile(project.dir() / "pyproject.toml",
+                       "[project]\nname = \"app\"\nversion = \"1.0\"\n" + line + "\n");
+    refused(args, message);
+  }
+  EXPECT_FALSE(fs::exists(project.dir() / "dist"));
+  EXPECT_FALSE(fs::exists(project.dir() / "emb"));
 }
 
 } // namespace

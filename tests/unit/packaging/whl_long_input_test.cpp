@@ -39,7 +39,8 @@ TEST(LongVersions, AreNormalisedOrRefusedAsThePackagingLibraryDoes) {
   EXPECT_EQ(requirementError("six==" + release + ".*"), std::nullopt);
   EXPECT_EQ(requirementError("six==v1!" + release + ".*"), std::nullopt);
   EXPECT_EQ(requirementError("six==" + release + "a1.*"),
-            "'==" + release + "a1.*' is not a valid version specifier at column 6");
+            "'==" + release.substr(0, 98) + "... (40007 bytes in all)' is not a valid version "
+            "specifier at column 6");
   EXPECT_EQ(requirementError(repeated("n", 40000) + "[" + repeated("e,", 20000) + "e]>=1; " +
                              repeated("os_name == 'nt' and ", 20000) + "extra == 'x'"),
             std::nullopt);

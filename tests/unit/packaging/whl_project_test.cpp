@@ -83,10 +83,11 @@ TEST(ReadProject, DependenciesAreCheckedAsInstallersReadThem) {
       {"six-", "expected a version specifier, ';' or the end at column 4"},
       {"six,>=1", "expected a version specifier, ';' or the end at column 4"},
       {"six>=", "expected a version after '>=' at the end"},
-      {"six>=1.0+local", "'>=1.0+local' is not a valid version specifier at column 6"},
+      {"six>=1.0+local", "'>=1.0+local' is not a valid version specifier at column 6: only "
+                         "'==' and '!=' take a local version label"},
       {"six==1.0a1.*", "'==1.0a1.*' is not a valid version specifier at column 6"},
-      {"six<1.*", "'<1.*' is not a valid version specifier at column 5"},
-      {"six~=1", "'~=1' is not a valid version specifier at column 6"},
+      {"six<1.*", "'<1.*' is not a valid version specifier at column 5: only '==' and '!=' "
+                  "take a '.*' prefix"},
       {"six>=1.0abc", "'>=1.0abc' is not a valid version specifier at column 6"},
       {"six>=1.0 <2", "expected a version specifier, ';' or the end at column 10"},
       {"six (>=1.0", "expected ',' or ')' after the version specifiers at the end"},

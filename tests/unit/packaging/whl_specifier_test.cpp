@@ -62,7 +62,8 @@ TEST(RequiresPython, RefusalsNameTheFileTheKeyAndBothVersions) {
            {"3.12", "'3.12' is not a version specifier such as '>=3.9'"},
            {">=3.8 <4", "'>=3.8 <4' is not a version specifier such as '>=3.9'"},
            {">=3.x", "'>=3.x' is not a version specifier such as '>=3.9'"},
-           {"<3.*", "'<3.*' is not a version specifier such as '>=3.9'"},
+           {"<3.*", "'<3.*' is not a version specifier such as '>=3.9': only '==' and '!=' take "
+                    "a '.*' prefix"},
            {">=3.8;python_version>'3'", "'>=3.8;python_version>'3'' is not a version "
                                         "specifier such as '>=3.9'"},
            {">=3.8; os_name == 'nt'", "'>=3.8; os_name == 'nt'' is not a version specifier "
@@ -81,7 +82,8 @@ TEST(RequiresPython, RefusalsNameTheFileTheKeyAndBothVersions) {
   EXPECT_EQ(message("requires-python = '>=3.x'"),
             "p.toml: 'requires-python', '>=3.x', is not a version specifier set: '>=3.x' is not "
             "a version specifier such as '>=3.9'");
-  EXPECT_EQ(message("requires-python = 3"), "p.toml: 'requires-python' must be a string");
+  EXPECT_EQ(message("requires-python = 3"),
+            "p.toml: 'requires-python', 3, must be a string such as '>=3.9'");
   EXPECT_EQ(message("requires-python = '>=3.12, !=3.13.*'"), "no error");
   EXPECT_EQ(message("name = 'x'"), "no error");
 }
