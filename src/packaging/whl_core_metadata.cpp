@@ -187,7 +187,8 @@ public:
   void dependencies(CoreMetadata& metadata) const {
     checkLineBreaks(table_.get("dependencies"), "dependencies");
     const toml::table* extras = table_.get_as<toml::table>("optional-dependencies");
-    const auto extraLists = extras ? inFileOrder(*extras) : decltype(inFileOrder(*extras))();
+    std::vector<std::pair<std::string, const toml::node*>> extraLists;
+    if (extras) extraLists = inFileOrder(*extras);
     std::map<std::string, std::string> written;
     for (const auto& [extra, list] : extraLists) {
       if (!isValidProjectName(extra))
