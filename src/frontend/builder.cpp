@@ -117,9 +117,10 @@ std::string noSourcesMessage(const fs::path& sourceDirectory,
          ". If running in bash, quote globs like '*.py'.";
 }
 
-void checkPackagingInputs(const cli::BuildArguments& args, const std::string& pythonVersion) {
+std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args,
+                                                 const std::string& pythonVersion) {
   const bool wheel = args.wheel || (args.embed && args.library);
-  if (!wheel && !args.embed) return;
+  if (!wheel && !args.embed) return std::nullopt;
   const fs::path base = resolved(args.base);
   const std::optional<fs::path> pyproject = whl::find_active_pyproject(base);
   if (!pyproject)
@@ -137,13 +138,14 @@ void checkPackagingInputs(const cli::BuildArguments& args, const std::string& py
     if (args.embed)
       whl::checkRequiresPython(*pyproject, project, pythonVersion, "the embedded directory");
   };
-  // Reading it now gives its errors (a missing name, a dynamic version, a bad dependency or
-  // entry point) before the compilation.
+  // Reading it now gives its errors (a missing name, a dynamic version, a value METADATA
+  // cannot carry, a readme that cannot be read, a bad dependency or entry point) before the
+  // compilation.
   if (wheel) {
-    const whl::Project project = whl::readProject(*pyproject, args.version);
+    whl::Project project = whl::readProject(*pyproject, args.version);
     checkPython(project.table());
     if (args.library) whl::entryPointsText(project);
-    return;
+    return project;
   }
   // uv reads the dependencies; the name and version may be left to the build back-end.
   const toml::table document = whl::parseProjectFile(*pyproject);
@@ -151,6 +153,7 @@ void checkPackagingInputs(const cli::BuildArguments& args, const std::string& py
     checkPython(*project);
     whl::checkDependencies(*pyproject, *project);
   }
+  return std::nullopt;
 }
 
 void build(Context& context, const cli::BuildArguments& args) {
@@ -174,7 +177,8 @@ void build(Context& context, const cli::BuildArguments& args) {
         context, compiler::hasStartUpCode(compiler::templateExtensions(context.plugins)));
   });
 
-  checkPackagingInputs(args, context.interpreter().fullVersion());
+  const std::optional<whl::Project> project =
+      checkPackagingInputs(args, context.interpreter().fullVersion());
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.
   const fs::path buildPath = context.buildPath();
@@ -229,6 +233,7 @@ void build(Context& context, const cli::BuildArguments& args) {
     options.sourcePath = resolved(sourceDirectory);
     options.version = args.version;
     options.policy = args.policy;
+    options.project = project;
     wheelPath = whl::createWheel(context, exePath, outputPath, options);
     logger().info("{}", "Created wheel at " + wheelPath->string());
   };

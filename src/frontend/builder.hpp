@@ -32,10 +32,13 @@ std::vector<std::filesystem::path> matchSources(const std::filesystem::path& sou
 std::string noSourcesMessage(const std::filesystem::path& sourceDirectory,
                              const std::vector<std::string>& patterns);
 
-/// Throws `std::runtime_error` when the project file that `--wheel` (name and version) or
-/// `--embed` (dependencies; a library's wheel) needs is missing or unusable, naming it; for
-/// `--embed` also when its `requires-python` excludes `pythonVersion`, the build's Python.
-void checkPackagingInputs(const cli::BuildArguments& args, const std::string& pythonVersion);
+/// Throws `std::runtime_error` when the project file that `--wheel` (name, version and every
+/// value of METADATA) or `--embed` (dependencies; a library's wheel) needs is missing or
+/// unusable, naming it; for `--embed` also when its `requires-python` excludes
+/// `pythonVersion`, the build's Python. Returns the project as read for a wheel, which the
+/// wheel is then made from; none when the run makes no wheel.
+std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args,
+                                                 const std::string& pythonVersion);
 
 /// One build run with `context`: asks `extendBuild` and `getExecutableName`, matches the source
 /// patterns (throwing `std::invalid_argument` with the "No sources matched in " message when none

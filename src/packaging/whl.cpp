@@ -136,11 +136,15 @@ fs::path createWheel(Context& context, const fs::path& executablePath, const fs:
   fs::path wrkPath = context.buildPath() / "wrk";
   fs::create_directories(wrkPath);
 
-  fs::path start = options.sourcePath ? *options.sourcePath : fs::current_path();
-  auto pyprojectTomlPath = find_active_pyproject(start);
-  if (!pyprojectTomlPath)
-    throw std::runtime_error("No pyproject.toml found at or above '" + start.string() + "'");
-  Project project = readProject(*pyprojectTomlPath, options.version);
+  std::optional<Project> read;
+  if (!options.project) {
+    fs::path start = options.sourcePath ? *options.sourcePath : fs::current_path();
+    auto pyprojectTomlPath = find_active_pyproject(start);
+    if (!pyprojectTomlPath)
+      throw std::runtime_error("No pyproject.toml found at or above '" + start.string() + "'");
+    read = readProject(*pyprojectTomlPath, options.version);
+  }
+  const Project& project = options.project ? *options.project : *read;
 
   WheelTags tags = wheelTags(interpreter, options.library, manager);
   std::string fullTag = tags.python + "-" + tags.abi + "-" + tags.platform;

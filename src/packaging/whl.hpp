@@ -3,6 +3,7 @@
 // layouts, and the hand-off to the platform to place or repair the wheel.
 
 #include "packaging/whl_data.hpp"
+#include "packaging/whl_metadata.hpp"
 #include "packaging/whl_tags.hpp"
 
 #include <cstdint>
@@ -37,13 +38,15 @@ struct WheelOptions {
   std::optional<std::filesystem::path> sourcePath;
   std::optional<std::string> version;
   std::optional<std::string> policy;
+  /// The project file as the run read and checked it before compiling; read anew when absent.
+  std::optional<Project> project;
 };
 
 /// Makes the wheel of `executablePath` in the build directory's "wrk", hands it to the
 /// platform's `auditWheel` for `outputPath` (with the run's runtime library), and returns the
 /// path of the wheel in "wrk".
-/// The project file is searched from `options.sourcePath`, or from the working directory when
-/// none is given. The wheel's file name and its ".dist-info" and ".data" directories carry the
+/// Without `options.project`, the project file is searched from `options.sourcePath`, or from
+/// the working directory when none is given, and read (`readProject`). The wheel's file name and its ".dist-info" and ".data" directories carry the
 /// project's name and version escaped (`distributionName`, `distributionVersion`); METADATA,
 /// the package directory and the executable keep the name as written. The wheel appears in
 /// "wrk" whole or not at all.

@@ -1,10 +1,13 @@
 #include "core/identifier.hpp"
+#include "core/utf8.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
 
 #include <optional>
+#include <string_view>
+#include <variant>
 #include <stdexcept>
 
 namespace quorvex::whl {
@@ -29,51 +32,91 @@ std::optional<std::string> nonIdentifierPart(std::string_view text) {
   }
 }
 
-// Why `value` is no "module", "module:attribute" or either with extras in brackets, as
-// installers read a value: a reason to add to the refusal, empty when the form alone is wrong;
-// none when it is an object reference.
-std::optional<std::string> referenceFault(const std::string& value) {
+// An object reference as the entry point format gives it: "module", "module:attribute" or
+// either followed by extras in brackets, blanks allowed around the ":" and before the "[".
+struct Reference {
+  std::string module;
+  std::optional<std::string> attribute;
+  std::optional<std::string> extras; ///< the brackets and what they hold
+
+  // Installers that make scripts read the reference without blanks.
+  std::string written() const {
+    return module + (attribute ? ":" + *attribute : "") + extras.value_or("");
+  }
+};
+
+// `value` as an object reference, or why it is none: a reason to add to the refusal, empty
+// when the form alone is wrong.
+std::variant<Reference, std::string> readReference(const std::string& value) {
   if (lineBreakAt(value)) return std::string("; it holds a line break");
-  std::string text = trim(value);
-  if (const auto bracket = text.find('['); bracket != std::string::npos) {
+  std::string_view text = stripPythonSpace(value);
+  Reference reference;
+  if (const auto bracket = text.find('['); bracket != std::string_view::npos) {
     if (!text.ends_with(']')) return std::string();
-    text = trim(text.substr(0, bracket));
+    reference.extras = std::string(text.substr(bracket));
+    text = stripPythonSpace(text.substr(0, bracket));
   }
   const auto colon = text.find(':');
-  std::optional<std::string> part = nonIdentifierPart(trim(text.substr(0, colon)));
-  if (!part && colon != std::string::npos) part = nonIdentifierPart(trim(text.substr(colon + 1)));
-  if (!part) return std::nullopt;
+  reference.module = stripPythonSpace(text.substr(0, colon));
+  if (colon != std::string_view::npos)
+    reference.attribute = stripPythonSpace(text.substr(colon + 1));
+  std::optional<std::string> part = nonIdentifierPart(reference.module);
+  if (!part && reference.attribute) part = nonIdentifierPart(*reference.attribute);
+  if (!part) return reference;
   return part->empty() ? std::string() : "; '" + *part + "' is no Python identifier";
 }
 
-// A name the file's "name = value" lines can carry; a script's name also becomes a file name.
-bool isEntryName(const std::string& name, bool script) {
-  if (name.empty() || isSpace(name.front()) || isSpace(name.back()) || name.front() == '[')
-    return false;
-  if (lineBreakAt(name)) return false;
-  for (char c : name)
-    if (c == '=' || (script && (c == '/' || c == '\\'))) return false;
-  return !script || (name != "." && name != "..");
+// A name the file's "name = value" lines can carry: one beginning with "#" or ";" would be a
+// comment, one beginning with "[" a section.
+bool isEntryName(const std::string& name) {
+  return !name.empty() && !isSpace(name.front()) && !isSpace(name.back()) &&
+         std::string_view("[#;").find(name.front()) == std::string_view::npos &&
+         name.find('=') == std::string::npos && !lineBreakAt(name);
+}
+
+// A script's name is also the name of the file installers write: one plain file name, which
+// they read up to its first blank and which brackets end.
+bool isScriptName(const std::string& name) {
+  // File systems allow 255 bytes a name.
+  constexpr std::size_t longestFileName = 255;
+  if (name.size() > longestFileName || name == "." || name == "..") return false;
+  for (std::size_t at = 0; at < name.size();) {
+    const std::optional<char32_t> c = utf8::nextCodePoint(name, at);
+    if (!c || isPythonSpace(*c) || *c < 0x20 || (*c >= 0x7F && *c < 0xA0) ||
+        std::u32string_view(U"[]/\\").find(*c) != std::u32string_view::npos)
+      return false;
+  }
+  return true;
 }
 
 // The "[group]" section of `table`, the project file's `key`.
 std::string section(const Project& project, const std::string& group, const toml::node& table,
                     const std::string& key) {
-  if (!table.is_table()) refuse(project, "'" + key + "' must be a table of strings");
+  if (!table.is_table())
+    refuse(project, fmt::format("'{}' must be a table of strings, not {}", key,
+                                kindAndValue(table)));
   const bool script = group == "console_scripts" || group == "gui_scripts";
   std::string text = "[" + group + "]\n";
   for (const auto& [name, value] : inFileOrder(*table.as_table())) {
     if (!value->is_string())
-      refuse(project, fmt::format("'{}' in '{}' must be a string", shown(name), key));
-    if (!isEntryName(name, script))
+      refuse(project, fmt::format("'{}' in '{}' must be a string, not {}", shown(name), key,
+                                  kindAndValue(*value)));
+    if (!isEntryName(name) || (script && !isScriptName(name)))
       refuse(project, fmt::format("'{}' in '{}' is no valid entry point name{}", shown(name), key,
                                   script ? " (a script's name becomes a file name)" : ""));
-    const std::string& reference = value->as_string()->get();
-    if (const std::optional<std::string> fault = referenceFault(reference))
+    const std::string& written = value->as_string()->get();
+    const auto reference = readReference(written);
+    if (const auto* fault = std::get_if<std::string>(&reference))
       refuse(project, fmt::format("'{}' in '{}' is '{}', not an object reference such as "
                                   "'package.module:function'{}",
-                                  shown(name), key, shown(reference), *fault));
-    text += name + " = " + trim(reference) + "\n";
+                                  shown(name), key, shown(written), *fault));
+    const Reference& read = std::get<Reference>(reference);
+    if (script && !read.attribute)
+      refuse(project, fmt::format("'{}' in '{}' is '{}', which names no function to call: write "
+                                  "it as 'module:function' (installers refuse a script without "
+                                  "one: \"A callable suffix is required\")",
+                                  shown(name), key, shown(written)));
+    text += name + " = " + read.written() + "\n";
   }
   return text;
 }
@@ -88,7 +131,9 @@ std::string entryPointsText(const Project& project) {
   if (const toml::node* scripts = table.get("gui-scripts"))
     sections.push_back(section(project, "gui_scripts", *scripts, "project.gui-scripts"));
   if (const toml::node* groups = table.get("entry-points")) {
-    if (!groups->is_table()) refuse(project, "'project.entry-points' must be a table of tables");
+    if (!groups->is_table())
+      refuse(project, fmt::format("'project.entry-points' must be a table of tables, not {}",
+                                  kindAndValue(*groups)));
     for (const auto& [group, entries] : inFileOrder(*groups->as_table())) {
       const std::string key = "project.entry-points." + group;
       if (group == "console_scripts" || group == "gui_scripts")

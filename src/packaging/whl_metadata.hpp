@@ -8,8 +8,33 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quorvex::whl {
+
+/// An author or maintainer: a name, an email address, or both; an absent one is empty.
+struct Person {
+  std::string name;
+  std::string email;
+};
+
+/// The `[project]` values that METADATA carries, read and checked (`readProject`).
+struct CoreMetadata {
+  std::optional<std::string> summary;        ///< the description's first line
+  std::optional<std::string> requiresPython; ///< as written
+  std::vector<Person> authors;
+  std::vector<Person> maintainers;
+  std::optional<std::string> license; ///< a string, or the text of `{text}` or `{file}`
+  std::vector<std::string> keywords;
+  std::vector<std::string> classifiers;
+  std::vector<std::pair<std::string, std::string>> urls; ///< label and URL, in file order
+  std::vector<std::string> dependencies;
+  /// Each extra as written, with its dependencies, in file order.
+  std::vector<std::pair<std::string, std::vector<std::string>>> extras;
+  std::optional<std::string> description;            ///< the readme's text, LF line ends
+  std::optional<std::string> descriptionContentType; ///< the readme's content type
+};
 
 /// A parsed project file with the values the wheel takes from it.
 struct Project {
@@ -17,6 +42,7 @@ struct Project {
   toml::table document;       ///< the whole parsed file
   std::string name;           ///< `project.name`, as written
   std::string version;        ///< the version argument, else `project.version`, normalised
+  CoreMetadata metadata;      ///< what METADATA carries besides the name and version
 
   /// The `[project]` table of `document`.
   const toml::table& table() const;
@@ -26,12 +52,13 @@ struct Project {
 /// read or TOML error (with line and column).
 toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
 
-/// Reads and parses `pyprojectPath`. `versionOverride` (the empty text included) replaces the
-/// file's version, which is then not required. Throws a `std::runtime_error` naming the file
-/// for a read or TOML error (with line and column), or the missing `[project]` table or key,
-/// and naming the key or `--version` for a project name, version, dependency
-/// or `requires-python` installers would refuse, or for a value that would break a METADATA
-/// header (`checkHeaderValues`).
+/// Reads and parses `pyprojectPath` and checks every value of its `[project]` table that the
+/// wheel carries, reading the readme and licence files it names. `versionOverride` (the empty
+/// text included) replaces the file's version, which is then not required. Throws a
+/// `std::runtime_error` naming the file for a read or TOML error (with line and column), or the
+/// missing `[project]` table or key, and naming the key (or `--version`) and the value for a
+/// value installers or METADATA readers would refuse or read otherwise (`readCoreMetadata`), a
+/// dependency or a `requires-python` that the packaging library would not read.
 Project readProject(const std::filesystem::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride);
 
@@ -39,27 +66,35 @@ Project readProject(const std::filesystem::path& pyprojectPath,
 /// which readers of METADATA end a line (`lineBreakAt`).
 void refuseLineBreak(std::string_view written, const std::string& what);
 
-/// Throws a `std::runtime_error` naming the project file and the key when a value of its
-/// `[project]` table that METADATA carries in a header holds a line break (`description` is
-/// left out: METADATA keeps its first line), when an extra of `optional-dependencies` has no
-/// valid name, or when two extras have the same normal name. A value of another kind than
-/// expected is left to the step that reads it.
-void checkHeaderValues(const Project& project);
+/// The METADATA values of the `[project]` table of `project`, each checked as the packaging
+/// standards and installers judge it: the kind of every value; no line break in a value that
+/// becomes a header; people with a name or a valid email address; a readme (a file whose suffix
+/// tells its content type, or a table with `file` or `text` and a `content-type` that
+/// METADATA allows) and a licence file that exist and are UTF-8; URL labels and keywords that
+/// read back as written; valid, distinct extras and valid dependencies. A description of
+/// several lines gives its first as the summary, with a warning. Throws a `std::runtime_error`
+/// naming the file, the key and the value (`shown`).
+CoreMetadata readCoreMetadata(const Project& project);
 
-/// The METADATA text (core metadata 2.1) of `project`: header lines from its `[project]` table
-/// (a Provides-Extra header per extra, followed by its dependencies as Requires-Dist headers
-/// with the marker `extra == "<name>"`), a blank line, then the readme's text with LF line ends.
-/// A description of several lines gives its first as the Summary, with a warning. Throws a
-/// `std::runtime_error` naming the file and key when a value has the wrong kind, or the readme
-/// when it cannot be read as UTF-8.
+/// Why `contentType` is no Description-Content-Type that METADATA readers accept (text/plain,
+/// text/x-rst or text/markdown in any case, with parameters; a charset only UTF-8, a Markdown
+/// variant only GFM or CommonMark); none when it is one.
+std::optional<std::string> contentTypeError(std::string_view contentType);
+
+/// The METADATA text (core metadata 2.1) of `project`: header lines from its `metadata` (a
+/// Provides-Extra header per extra, followed by its dependencies as Requires-Dist headers with
+/// the marker `extra == "<name>"`; a name that needs it quoted in an address; a licence of
+/// several lines folded), a blank line, then the readme's text.
 std::string metadataText(const Project& project);
 
 /// The entry_points.txt text of `project`: a "[group]" section of "name = value" lines for
 /// `[project.scripts]` (console_scripts), `[project.gui-scripts]` (gui_scripts) and each
 /// `[project.entry-points.<group>]` table, in that order, each in the order of the file; empty
-/// when there are none. Throws a `std::runtime_error` naming the file and key for a value of the
-/// wrong kind, a name that cannot stand in the file (or, for a script, as a file name), a value
-/// that is no object reference, and a console_scripts or gui_scripts group among the
+/// when there are none. A value is written without blanks around its ":" and before its "[".
+/// Throws a `std::runtime_error` naming the file, the key and the value for a value of the
+/// wrong kind, a name that cannot stand in the file (one beginning with "#" or ";" is read as a
+/// comment) or, for a script, as a plain file name, a value that is no object reference or, for
+/// a script, names no function, and a console_scripts or gui_scripts group among the
 /// entry-points tables.
 std::string entryPointsText(const Project& project);
 

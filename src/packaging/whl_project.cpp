@@ -1,7 +1,6 @@
 #include "packaging/whl.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
-#include "packaging/whl_requirement.hpp"
 #include "packaging/whl_specifier.hpp"
 #include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
@@ -55,7 +54,10 @@ Project readProject(const fs::path& pyprojectPath,
     throw std::runtime_error(pyprojectPath.string() + ": 'project' is not a table");
   const toml::node* name = table->as_table()->get("name");
   if (!name) throw std::runtime_error(pyprojectPath.string() + ": missing key 'name' in [project]");
-  project.name = textOf(*name);
+  if (!name->is_string())
+    throw std::runtime_error(fmt::format("{}: 'project.name' must be a string, not {}",
+                                         pyprojectPath.string(), kindAndValue(*name)));
+  project.name = name->as_string()->get();
   // Installers refuse a wheel whose name or version they cannot read, and compare versions in
   // their normal form: check both before anything is built, and carry the normal form.
   if (!isValidProjectName(project.name))
@@ -81,7 +83,10 @@ Project readProject(const fs::path& pyprojectPath,
                                "and only a build backend computes it; give it with --version");
     if (!version)
       throw std::runtime_error(pyprojectPath.string() + ": missing key 'version' in [project]");
-    written = textOf(*version);
+    if (!version->is_string())
+      throw std::runtime_error(fmt::format("{}: 'project.version' must be a string, not {}",
+                                           pyprojectPath.string(), kindAndValue(*version)));
+    written = version->as_string()->get();
     origin = pyprojectPath.string() + ": 'version' in [project]";
   }
   refuseLineBreak(written, origin);
@@ -102,8 +107,7 @@ Project readProject(const fs::path& pyprojectPath,
         versionOverride ? "--version" : "'version' in [project]",
         project.name.size() + 1 + project.version.size(), maxNameAndVersion));
   }
-  checkHeaderValues(project);
-  checkDependencies(pyprojectPath, *table->as_table());
+  project.metadata = readCoreMetadata(project);
   checkRequiresPython(pyprojectPath, *table->as_table());
   return project;
 }

@@ -1,5 +1,7 @@
 #include "packaging/whl_text.hpp"
 
+#include "core/utf8.hpp"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -71,6 +73,11 @@ std::optional<std::size_t> lineBreakAt(std::string_view text) {
   return std::nullopt;
 }
 
+std::size_t lineBreakLength(std::string_view text, std::size_t at) {
+  if (text.substr(at).starts_with("\r\n")) return 2;
+  return text[at] == '\xC2' ? 2 : text[at] == '\xE2' ? 3 : 1;
+}
+
 std::string shown(std::string_view text) {
   // A value of thousands of characters would bury the message that names it.
   constexpr std::size_t longest = 100;
@@ -109,6 +116,49 @@ std::string trim(std::string_view text) {
   if (first == std::string_view::npos) return {};
   auto last = text.find_last_not_of(space);
   return std::string(text.substr(first, last - first + 1));
+}
+
+std::string asciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool isPythonSpace(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0 ||
+         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+         c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+std::string_view stripPythonSpace(std::string_view text) {
+  std::size_t first = text.size(), last = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = at;
+    const std::optional<char32_t> c = utf8::nextCodePoint(text, at);
+    if (!c) at = start + 1;
+    if (c && isPythonSpace(*c)) continue;
+    if (first == text.size()) first = start;
+    last = at;
+  }
+  return first == text.size() ? std::string_view() : text.substr(first, last - first);
+}
+
+std::string kindAndValue(const toml::node& node) {
+  const char* kind = "the value";
+  switch (node.type()) {
+  case toml::node_type::string: return "the string '" + shown(node.as_string()->get()) + "'";
+  case toml::node_type::integer: kind = "the integer"; break;
+  case toml::node_type::floating_point: kind = "the number"; break;
+  case toml::node_type::boolean: kind = "the boolean"; break;
+  case toml::node_type::array: kind = "the array"; break;
+  case toml::node_type::table: kind = "the table"; break;
+  case toml::node_type::date: kind = "the date"; break;
+  case toml::node_type::time: kind = "the time"; break;
+  case toml::node_type::date_time: kind = "the date-time"; break;
+  case toml::node_type::none: break;
+  }
+  return fmt::format("{} {}", kind, shown(textOf(node)));
 }
 
 } // namespace quorvex::whl

@@ -24,6 +24,9 @@ std::optional<std::size_t> invalidUtf8At(std::string_view text);
 /// Readers of METADATA split it so: such a character in a value starts a header of its own.
 std::optional<std::size_t> lineBreakAt(std::string_view text);
 
+/// The length in bytes of the line break at `text[at]` (a CR LF counts as one break).
+std::size_t lineBreakLength(std::string_view text, std::size_t at);
+
 /// `text` for a message: control characters and the line breaks of `lineBreakAt` escaped as
 /// Python's `repr` shows them ("\\n", "\\x1c", "\\u2028"), everything else as it is; a long
 /// text is cut after some 100 bytes, with its length.
@@ -34,5 +37,20 @@ std::vector<std::pair<std::string, const toml::node*>> inFileOrder(const toml::t
 
 /// `text` without leading and trailing white space.
 std::string trim(std::string_view text);
+
+/// `text` with its ASCII capitals in lower case, as MIME types and file suffixes are compared.
+std::string asciiLower(std::string_view text);
+
+/// Whether Python's `str.isspace` holds for the code point `c` (ASCII blanks, the separators
+/// FS to US, NEL, the no-break and other Unicode spaces, the line and paragraph separators).
+bool isPythonSpace(char32_t c);
+
+/// The UTF-8 text `text` without the leading and trailing characters of `isPythonSpace`, as
+/// Python's `str.strip` leaves it.
+std::string_view stripPythonSpace(std::string_view text);
+
+/// The kind of a TOML value and the value as a message shows it ("the integer 1", "the array
+/// [ 'a', 'b' ]"), cut and escaped by `shown`.
+std::string kindAndValue(const toml::node& node);
 
 } // namespace quorvex::whl

@@ -1,6 +1,9 @@
 // A library wheel's metadata as installers read it: extras that pip installs, a description of
-// several lines cut to its first, a readme whose lines stay in the body, `python -m` ending with
-// main()'s status; and values that would write headers of their own, refused before compiling.
+// several lines cut to its first, a readme whose lines stay in the body, people, licence and
+// keywords read back by packaging.metadata and importlib.metadata as the project file gives
+// them, a script whose reference has blanks, `python -m` ending with main()'s status; and
+// values that installers or METADATA readers would refuse, refused before any module is
+// compiled.
 #include "e2e/e2e_support.hpp"
 #include "support/tempdir.hpp"
 
@@ -11,12 +14,26 @@ namespace fs = std::filesystem;
 namespace quorvex::e2e {
 namespace {
 
+// The readme's text holds header-like lines and every line break, all of which stay in the body.
 const std::string pyproject = R"([project]
 name = "Fast-Lib"
 version = "1.0"
 description = "Fast things\nRequires-Dist: evil-package"
-readme = "README.md"
+readme = {content-type = "text/markdown; charset=UTF-8", text = """# Fast
+
+Requires-Dist: evil-one
+\u0085Requires-Dist: evil-two
+\u2028Provides-Extra: evil\u001cRequires-Dist: evil-three
+"""}
 dependencies = ["basedep"]
+authors = [{name = "Doe, John", email = "john@example.org"}, {name = "Ada \"The\" Count\\"},
+           {name = "Q. Public", email = "q@example.org"}, {email = "team@example.org"}]
+maintainers = [{name = "Grace <G>", email = "grace@example.org"}, {name = "Alan"}]
+license = {text = "Fast licence\r\n\n  Section 1.\nLast line\n"}
+keywords = ["fast", "native code"]
+
+[project.scripts]
+fast-cli = " fastlib.cli : main "
 
 [project.optional-dependencies]
 Fast_Mode = ["fastdep>=1.0", "otherdep ; python_version < '3'"]
@@ -25,13 +42,40 @@ never = ["neverdep"]
 
 const std::map<std::string, std::string> files = {
     {"pyproject.toml", pyproject},
-    // Header-like lines and every line break in the body, which follows the blank line.
-    {"README.md", "# Fast\n\nRequires-Dist: evil-one\n\u0085Requires-Dist: evil-two\n"
-                  "\u2028Provides-Extra: evil\x1cRequires-Dist: evil-three\n"},
     {"fastlib/__init__.py", ""},
     {"fastlib/cli.py", "import sys\n\n\ndef main():\n    print('cli ran', sys.argv[0] != '')\n"
                        "    return 3\n"},
 };
+
+// What the installed distribution `Fast-Lib` in `site` says, read by packaging.metadata and
+// importlib.metadata, against what the project file `pyproject` says; prints "same" when all
+// agree, else what differs.
+const char* readBack = R"(
+import email.utils, importlib.metadata as im, sys, tomllib
+from packaging.metadata import Metadata
+project = tomllib.load(open(sys.argv[1], 'rb'))['project']
+dist = next(im.distributions(name='Fast-Lib', path=[sys.argv[2]]))
+meta = dist.metadata
+raw = next(f for f in dist.files if f.name == 'METADATA').locate().read_bytes()
+parsed = Metadata.from_email(raw)
+faults = []
+def same(what, got, expected):
+    if got != expected: faults.append(f'{what}: {got!r} != {expected!r}')
+for key, header in (('authors', 'Author'), ('maintainers', 'Maintainer')):
+    people = project[key]
+    same(key, email.utils.getaddresses([meta[header + '-Email']]),
+         [(p.get('name', ''), p['email']) for p in people if 'email' in p])
+    same(key + ' names', meta[header], ', '.join(p['name'] for p in people if 'email' not in p))
+licence = project['license']['text'].replace('\r\n', '\n').rstrip('\n')
+same('license', meta['License'], licence)
+same('license (packaging)', parsed.license.replace('\n        ', '\n'), licence)
+same('keywords', parsed.keywords, project['keywords'])
+same('readme', parsed.description, project['readme']['text'])
+same('readme (importlib)', meta.get_payload(), project['readme']['text'])
+same('content type', parsed.description_content_type, project['readme']['content-type'])
+same('script', [ep.value for ep in dist.entry_points if ep.name == 'fast-cli'], ['fastlib.cli:main'])
+print(' | '.join(faults) or 'same')
+)";
 
 // A pure wheel of `name` 1.0 holding the module `name`, written into `directory`.
 void writeDependencyWheel(const fs::path& directory, const std::string& name) {
@@ -90,8 +134,7 @@ TEST(WheelMetadata, ExtrasInstallAndNoValueWritesAHeaderOfItsOwn) {
        "meta = m.metadata('Fast-Lib')\n"
        "print(meta['Summary'], meta.get_all('Provides-Extra'), sep='|')\n"
        "print(*m.requires('Fast-Lib'), sep='|')\n"
-       "print(sorted(d.metadata['Name'] for d in m.distributions()))\n"
-       "print(ascii(meta.get_payload()))"},
+       "print(sorted(d.metadata['Name'] for d in m.distributions()))\n"},
       venv);
   EXPECT_EQ(metadata.status, 0) << metadata.all();
   EXPECT_EQ(metadata.out,
@@ -99,43 +142,76 @@ TEST(WheelMetadata, ExtrasInstallAndNoValueWritesAHeaderOfItsOwn) {
             "basedep|fastdep>=1.0; extra == \"fast-mode\"|"
             "otherdep; (python_version < '3') and extra == \"fast-mode\"|"
             "neverdep; extra == \"never\"\n"
-            "['Fast-Lib', 'basedep', 'fastdep', 'pip']\n"
-            "'# Fast\\n\\nRequires-Dist: evil-one\\n\\x85Requires-Dist: evil-two\\n\\u2028"
-            "Provides-Extra: evil\\x1cRequires-Dist: evil-three\\n'\n");
+            "['Fast-Lib', 'basedep', 'fastdep', 'pip']\n");
+  const Outcome site = runClean({python.string(), "-c", "import site; print(site.getsitepackages()[0])"}, venv);
+  ASSERT_EQ(site.status, 0) << site.all();
+  const Outcome read =
+      run({buildPython().string(), "-c", readBack, (project.dir() / "pyproject.toml").string(),
+           site.out.substr(0, site.out.find('\n'))},
+          venv);
+  EXPECT_EQ(read.status, 0) << read.all();
+  EXPECT_EQ(read.out, "same\n") << read.all();
 
-  // The generated __main__.py ends with main()'s result, as sys.exit(main()) does.
-  const Outcome asMain = runClean({python.string(), "-m", "fastlib"}, "/");
-  EXPECT_EQ(asMain.status, 3) << asMain.all();
-  EXPECT_EQ(asMain.out, "cli ran True\n");
+  // The generated __main__.py ends with main()'s result, as sys.exit(main()) does; so does the
+  // script pip made of the reference written without its blanks.
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{python.string(), "-m", "fastlib"},
+        std::vector<std::string>{(venv / "bin" / "fast-cli").string()}}) {
+    const Outcome ran = runClean(command, "/");
+    EXPECT_EQ(ran.status, 3) << ran.all();
+    EXPECT_EQ(ran.out, "cli ran True\n");
+  }
+}
 
-  // Values that would end their header line, and entry points holding line breaks or what no
-  // identifier holds, are refused before compiling, naming the key (each key is in the unit
-  // tests).
-  const auto refused = [&](const std::string& table, const std::vector<std::string>& extra,
-                           const std::string& message) {
+// Each refused before any module is translated: no C file, no progress line of a compilation,
+// no wheel directory. Each key and case is in the unit tests.
+TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling) {
+  Project project("refusedmeta", files);
+  testing::writeFile(project.dir() / "latin1.md", "caf\xe9\n");
+  fs::create_directories(project.dir() / "docs");
+  const std::string file = (project.dir() / "pyproject.toml").string();
+  const std::string head = "[project]\nname = \"Fast-Lib\"\nversion = \"1.0\"\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {head + "description = 1\n", "'project.description' must be a string, not the integer 1"},
+      {head + "authors = \"me\"\n",
+       "'project.authors' must be an array of tables, not the string 'me'"},
+      {head + "urls = {Home = [\"a\", \"b\"]}\n",
+       "'project.urls' at 'Home' must be a string, not the array [ 'a', 'b' ]"},
+      {head + "readme = {file = \"docs\", content-type = \"text/plain\"}\n",
+       "'project.readme.file' is 'docs', which is no file"},
+      {head + "readme = \"latin1.md\"\n", "'project.readme' is 'latin1.md', which is not UTF-8 "
+                                          "text (an invalid byte at offset 3)"},
+      {head + "readme = \"NOTHERE.md\"\n", "'project.readme' is 'NOTHERE.md', which does not "
+                                           "exist"},
+      {head + "readme = {text = \"x\", content-type = \"foo/bar\"}\n",
+       "'project.readme.content-type' is 'foo/bar', not text/plain, text/x-rst or text/markdown"},
+      {head + "requires-python = \">=3.8\\nRequires-Dist: evil\"\n",
+       "'project.requires-python' holds a line break ('\\n'), which would end its header in the "
+       "wheel's METADATA and start another; write it on one line"},
+      {head + "[project.scripts]\nrun = \"fastlib.cli\"\n",
+       "'run' in 'project.scripts' is 'fastlib.cli', which names no function to call"},
+      {head + "[project.scripts]\n\"my tool\" = \"fastlib.cli:main\"\n",
+       "'my tool' in 'project.scripts' is no valid entry point name"}};
+  for (const auto& [table, message] : cases) {
     SCOPED_TRACE(table);
     testing::writeFile(project.dir() / "pyproject.toml", table);
-    std::vector<std::string> args = {"--library", "--wheel", "refused"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    args.insert(args.end(), {"fastlib.cli", "fastlib/*.py"});
-    const Outcome outcome = project.build(args);
+    const Outcome outcome =
+        project.build({"--library", "--wheel", "refused", "fastlib.cli", "fastlib/*.py"});
     EXPECT_EQ(outcome.status, 1) << outcome.all();
-    EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.all();
-    EXPECT_EQ(outcome.all().find("Compiling"), std::string::npos) << outcome.all();
+    EXPECT_NE(outcome.err.find(file + ": " + message), std::string::npos) << outcome.all();
+    EXPECT_EQ(outcome.all().find("ompil"), std::string::npos) << outcome.all();
     EXPECT_FALSE(fs::exists(project.dir() / "refused"));
-  };
-  const std::string head = "[project]\nname = \"Fast-Lib\"\nversion = \"1.0\"\n";
-  const std::string file = (project.dir() / "pyproject.toml").string();
-  refused(head + "requires-python = \">=3.8\\nRequires-Dist: evil\"\n", {},
-          file + ": 'project.requires-python' holds a line break ('\\n'), which would end its "
-                 "header in the wheel's METADATA and start another; write it on one line");
-  refused(head, {"--version", "1.0\x0b"}, "--version holds a line break ('\\x0b')");
-  refused(head + "[project.scripts]\n\"run\\u001d\" = \"fastlib.cli:main\"\n", {},
-          file + ": 'run\\x1d' in 'project.scripts' is no valid entry point name");
-  refused(head + "[project.scripts]\nrun = \"fastlib.cli:ma\u00a0in\"\n", {},
-          file + ": 'run' in 'project.scripts' is 'fastlib.cli:ma\u00a0in', not an object "
-                 "reference such as 'package.module:function'; 'ma\u00a0in' is no Python "
-                 "identifier");
+  }
+  testing::writeFile(project.dir() / "pyproject.toml", head);
+  const Outcome badVersion = project.build(
+      {"--library", "--wheel", "refused", "--version", "1.0\x0b", "fastlib.cli", "fastlib/*.py"});
+  EXPECT_EQ(badVersion.status, 1) << badVersion.all();
+  EXPECT_NE(badVersion.err.find("--version holds a line break ('\\x0b')"), std::string::npos)
+      << badVersion.all();
+  // A pristine Python copied in for the run would hold C files of its own.
+  for (auto it = fs::recursive_directory_iterator(project.dir()); it != fs::end(it); ++it)
+    if (it->path() == project.buildDir() / "python") it.disable_recursion_pending();
+    else EXPECT_NE(it->path().extension(), ".c") << it->path();
 }
 
 } // namespace

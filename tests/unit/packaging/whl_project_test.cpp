@@ -136,7 +136,7 @@ TEST(ReadProject, ValuesThatWouldEndTheirMetadataHeaderAreRefused) {
       {"keywords = [\"a\", \"bV\"]", "entry 2 of 'project.keywords'"},
       {"classifiers = [\"AV\"]", "entry 1 of 'project.classifiers'"},
       {"authors = [{name = \"AV\"}]", "the name of entry 1 of 'project.authors'"},
-      {"maintainers = [{}, {email = \"aV@b\"}]", "the email of entry 2 of 'project.maintainers'"},
+      {"maintainers = [{name = \"x\"}, {email = \"aV@b\"}]", "the email of entry 2 of 'project.maintainers'"},
       {"urls = {\"HomeV\" = \"https://h\"}", "the label 'HomeXV' in 'project.urls'"},
       {"urls = {Home = \"https://hV\"}", "'project.urls' at 'Home'"},
       {"dependencies = [\"six; os_name == 'V'\"]", "entry 1 of 'project.dependencies'"},
@@ -206,7 +206,8 @@ Fast_Mode = [" fast >= 1 ", "tls[a, b] (>=2) ;python_version < '3.9' or os_name 
   }
 }
 
-// entry_points.txt as installers and importlib.metadata read it.
+// entry_points.txt as installers and importlib.metadata read it; a reference without the blanks
+// that installers making scripts do not read.
 TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
   TempDir dir;
   const auto project = [](const std::string& tables) {
@@ -215,17 +216,19 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
   };
   EXPECT_EQ(entryPointsText(project("")), "");
   EXPECT_EQ(entryPointsText(project("[project.entry-points.\"demo.plugins\"]\nzeta = \"demo.z\"\n"
-                                    "alpha = \" demo.a : make.it [fast] \"\n"
+                                    "alpha = \" demo.a :\u00a0make.it \\t[fast] \"\n"
                                     "[project.gui-scripts]\ndemo-gui = \"demo.gui:run\"\n"
                                     "[project.scripts]\ndemo = \"demo.cli:main\"\n"
                                     "[project.entry-points.other]\nx = \"ü.mod:ß\"\n"
                                     "y = \"℘x.a\u0301:日本\"\n")),
             "[console_scripts]\ndemo = demo.cli:main\n\n[gui_scripts]\ndemo-gui = demo.gui:run\n\n"
-            "[demo.plugins]\nzeta = demo.z\nalpha = demo.a : make.it [fast]\n\n"
+            "[demo.plugins]\nzeta = demo.z\nalpha = demo.a:make.it[fast]\n\n"
             "[other]\nx = ü.mod:ß\ny = ℘x.a\u0301:日本\n");
   const std::pair<const char*, const char*> bad[] = {
-      {"[project]\nscripts = 1\n", "'project.scripts' must be a table of strings"},
-      {"[project.scripts]\ndemo = 1\n", "'demo' in 'project.scripts' must be a string"},
+      {"[project]\nscripts = 1\n",
+       "'project.scripts' must be a table of strings, not the integer 1"},
+      {"[project.scripts]\ndemo = [1]\n",
+       "'demo' in 'project.scripts' must be a string, not the array [ 1 ]"},
       {"[project.scripts]\n\"../demo\" = \"demo:main\"\n",
        "'../demo' in 'project.scripts' is no valid entry point name (a script's name becomes a "
        "file name)"},
@@ -259,8 +262,40 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
        "'package.module:function'; '\u0301x' is no Python identifier"},
       {"[project.entry-points.console_scripts]\ndemo = \"demo:main\"\n",
        "'project.entry-points.console_scripts' is not allowed: give these in [project.scripts]"},
-      {"[project.entry-points]\ng = 1\n", "'project.entry-points.g' must be a table of strings"},
-      {"[project]\nentry-points = 1\n", "'project.entry-points' must be a table of tables"}};
+      {"[project.entry-points]\ng = 1\n",
+       "'project.entry-points.g' must be a table of strings, not the integer 1"},
+      {"[project]\nentry-points = 1\n",
+       "'project.entry-points' must be a table of tables, not the integer 1"},
+      // Installers make a script only of a function, so a module alone is refused.
+      {"[project.gui-scripts]\nrun = \" mylib.core [x]\"\n",
+       "'run' in 'project.gui-scripts' is ' mylib.core [x]', which names no function to call: "
+       "write it as 'module:function' (installers refuse a script without one: \"A callable "
+       "suffix is required\")"},
+      // A "#" or ";" begins a comment line of the file, in any group.
+      {"[project.entry-points.g]\n\"#x\" = \"demo\"\n",
+       "'#x' in 'project.entry-points.g' is no valid entry point name"},
+      {"[project.scripts]\n\";x\" = \"demo:main\"\n",
+       "';x' in 'project.scripts' is no valid entry point name (a script's name becomes a file "
+       "name)"}};
+  // A script's name is the installed file's: one plain file name.
+  const std::string longest(255, 's');
+  EXPECT_EQ(entryPointsText(project("[project.scripts]\n" + longest + " = \"demo:main\"\n"
+                                    "\"a#b;c:d\" = \"demo:main\"\n")),
+            "[console_scripts]\n" + longest + " = demo:main\na#b;c:d = demo:main\n");
+  for (const char* name : {"my tool", "tool\\u00a0", "to\\u3000ol", "to\\u0000ol", "to\\tol",
+                           "to\\u0085ol", "tool]", "a[b", "a/b", "a\\\\b", ".", ".."}) {
+    const Project read = project("[project.scripts]\n\"" + std::string(name) +
+                                 "\" = \"demo:main\"\n[project.entry-points.g]\n\"" + name +
+                                 "\" = \"demo:main\"\n");
+    EXPECT_NE(testing::thrownMessage([&] { entryPointsText(read); })
+                  .find("in 'project.scripts' is no valid entry point name (a script's name "
+                        "becomes a file name)"),
+              std::string::npos)
+        << name;
+  }
+  const Project tooLong = project("[project.gui-scripts]\n" + longest + "s = \"demo:main\"\n");
+  EXPECT_NE(testing::thrownMessage([&] { entryPointsText(tooLong); }).find("is no valid entry"),
+            std::string::npos);
   for (const auto& [tables, message] : bad) {
     // The project table may be given again as a whole.
     std::string text = tables;

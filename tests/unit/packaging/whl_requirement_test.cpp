@@ -146,7 +146,7 @@ TEST(RequiresPython, SyntaxIsCheckedForEveryProjectAndAdmissionOnlyWhenAsked) {
             "p.toml: 'requires-python', '3.8', is not a version specifier set: '3.8' is not a "
             "version specifier such as '>=3.9'");
   EXPECT_EQ(projectError("requires-python = [\">=3\"]"),
-            "p.toml: 'requires-python', [ '>=3' ], must be a string such as '>=3.9'");
+            "p.toml: 'project.requires-python' must be a string, not the array [ '>=3' ]");
   EXPECT_EQ(projectError("requires-python = \">=3.8\\u00a0, <4\\t\""), "no error");
   // A wheel may serve later Pythons than the build's: installers judge that themselves.
   EXPECT_EQ(projectError("requires-python = \">=3.13\""), "no error");
