@@ -422,7 +422,7 @@ bool admits(std::string_view specifiers, const std::string& version) {
 void checkRequiresPython(const fs::path& pyproject, const toml::table& project) {
   const toml::node* node = project.get("requires-python");
   if (!node) return;
-  const std::string where = pyproject.string() + ": 'requires-python'";
+  const std::string where = pyproject.string() + ": 'project.requires-python'";
   if (!node->is_string())
     throw std::runtime_error(where + ", " + shown(textOf(*node)) +
                              ", must be a string such as '>=3.9'");
@@ -437,7 +437,7 @@ void checkRequiresPython(const fs::path& pyproject, const toml::table& project,
   checkRequiresPython(pyproject, project);
   const auto* specifiers = project.get_as<std::string>("requires-python");
   if (specifiers && !admits(specifiers->get(), pythonVersion))
-    throw std::runtime_error(pyproject.string() + ": 'requires-python' ('" +
+    throw std::runtime_error(pyproject.string() + ": 'project.requires-python' ('" +
                              shown(specifiers->get()) + "') excludes Python " + pythonVersion +
                              ", which the build uses and " + purpose +
                              " would carry; build with a Python that the project admits, or "

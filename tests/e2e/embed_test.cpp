@@ -207,7 +207,7 @@ TEST(EmbeddedExecutable, RefusesAnExcludedPythonThenCarriesItsLocalDependenciesW
     const Outcome refused = root->build(args);
     EXPECT_EQ(refused.status, 1) << refused.all();
     const std::string message =
-        (project / "pyproject.toml").string() + ": 'requires-python' ('<3') excludes Python " +
+        (project / "pyproject.toml").string() + ": 'project.requires-python' ('<3') excludes Python " +
         version.out.substr(0, version.out.find('\n')) +
         ", which the build uses and the embedded directory would carry";
     EXPECT_NE(refused.err.find(message), std::string::npos) << refused.all();

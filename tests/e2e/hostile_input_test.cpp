@@ -118,7 +118,7 @@ TEST(ProductsAndPackaging, ThatCannotBeBuiltAreRefusedBeforeCompiling) {
       {"optional-dependencies = {net = [\"foo @ https://x.org/a\\u00a0b\"]}", wheel,
        "is not a valid requirement: the URL ends at a blank at column 22 (U+00A0)"},
       {"requires-python = \"python 3 please\"", wheel,
-       "pyproject.toml: 'requires-python', 'python 3 please', is not a version specifier set"},
+       "pyproject.toml: 'project.requires-python', 'python 3 please', is not a version specifier set"},
       {"requires-python = [\">=3\"]", wheel,
        "pyproject.toml: 'project.requires-python' must be a string, not the array [ '>=3' ]"},
       {"requires-python = \"~=3.post1\"", {"--embed", "emb", "app", "app.py"},

@@ -42,7 +42,7 @@ TEST(CompatibleRelease, NeedsTwoReleasePartsWhateverLabelsFollow) {
             "requirement: '~=3-1' is not a valid version specifier at column 8: '~=' needs a "
             "release of at least two parts, such as '~=1.0'");
   EXPECT_EQ(projectError("requires-python = \"~=3.dev0\""),
-            "p.toml: 'requires-python', '~=3.dev0', is not a version specifier set: '~=3.dev0' is "
+            "p.toml: 'project.requires-python', '~=3.dev0', is not a version specifier set: '~=3.dev0' is "
             "not a version specifier such as '>=3.9': '~=' needs a release of at least two "
             "parts, such as '~=1.0'");
 }
@@ -140,10 +140,10 @@ TEST(MarkerStrings, AreReadAsPythonReadsStringLiterals) {
 TEST(RequiresPython, SyntaxIsCheckedForEveryProjectAndAdmissionOnlyWhenAsked) {
   TempDir dir;
   EXPECT_EQ(projectError("requires-python = \"python 3 please\""),
-            "p.toml: 'requires-python', 'python 3 please', is not a version specifier set: "
+            "p.toml: 'project.requires-python', 'python 3 please', is not a version specifier set: "
             "'python 3 please' is not a version specifier such as '>=3.9'");
   EXPECT_EQ(projectError("requires-python = \"3.8\""),
-            "p.toml: 'requires-python', '3.8', is not a version specifier set: '3.8' is not a "
+            "p.toml: 'project.requires-python', '3.8', is not a version specifier set: '3.8' is not a "
             "version specifier such as '>=3.9'");
   EXPECT_EQ(projectError("requires-python = [\">=3\"]"),
             "p.toml: 'project.requires-python' must be a string, not the array [ '>=3' ]");

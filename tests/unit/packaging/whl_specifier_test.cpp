@@ -76,14 +76,14 @@ TEST(RequiresPython, RefusalsNameTheFileTheKeyAndBothVersions) {
         [&] { checkRequiresPython("p.toml", project, "3.12.1", "the embedded directory"); });
   };
   EXPECT_EQ(message("requires-python = '>=3.13'"),
-            "p.toml: 'requires-python' ('>=3.13') excludes Python 3.12.1, which the build uses "
+            "p.toml: 'project.requires-python' ('>=3.13') excludes Python 3.12.1, which the build uses "
             "and the embedded directory would carry; build with a Python that the project "
             "admits, or change 'requires-python'");
   EXPECT_EQ(message("requires-python = '>=3.x'"),
-            "p.toml: 'requires-python', '>=3.x', is not a version specifier set: '>=3.x' is not "
+            "p.toml: 'project.requires-python', '>=3.x', is not a version specifier set: '>=3.x' is not "
             "a version specifier such as '>=3.9'");
   EXPECT_EQ(message("requires-python = 3"),
-            "p.toml: 'requires-python', 3, must be a string such as '>=3.9'");
+            "p.toml: 'project.requires-python', 3, must be a string such as '>=3.9'");
   EXPECT_EQ(message("requires-python = '>=3.12, !=3.13.*'"), "no error");
   EXPECT_EQ(message("name = 'x'"), "no error");
 }
