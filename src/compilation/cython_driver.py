@@ -43,7 +43,10 @@
 #   calls used: calls now take the assigned defaults;
 # - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
 #   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
-#   `-v` only its position, phase and cause are shown.
+#   `-v` only its position, phase and cause are shown;
+# - every module got a `__test__` dict of its docstrings' examples (the autotestdict directive),
+#   beside the compiled functions and classes in which doctest finds them too: each example ran
+#   twice. A module has none unless its own `# cython: autotestdict=True` asks for one.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import os
 import string
@@ -724,6 +727,9 @@ def _translate_modules(args):
     return 1 if failures else 0
 
 
+# Doctest finds a compiled module's examples where it finds a Python module's: the directive is
+# off unless the command line or a module's own directive comment turns it on.
+sys.argv[1:1] = ["-X", "autotestdict=False"]
 if "--modules" in sys.argv:
     sys.exit(_translate_modules(sys.argv[1:]))
 main(command_line=1)
