@@ -1,5 +1,6 @@
 #include "compilation/compiler.hpp"
 
+#include "compilation/cython_driver_files.hpp"
 #include "compilation/pipeline.hpp"
 #include "compilation/runtime.hpp"
 #include "compilation/textfile.hpp"
@@ -42,26 +43,6 @@ std::unique_ptr<utils::PlatformCompiler> requireCompiler(plugin::PluginManager& 
   return compiler;
 }
 
-namespace {
-
-// The Cython driver (cython_driver.py): corrections of Cython where it departs from Python,
-// then Cython's own main.
-const char cythonDriverBytes[] = {
-#include "templates/cython_driver.py.inc"
-};
-const std::string_view cythonDriverText(cythonDriverBytes, sizeof cythonDriverBytes);
-
-// The driver in the build directory, written when it is missing or differs.
-std::string cythonDriver(Context& context) {
-  const fs::path driver = context.buildPath() / "_qvx_cython.py";
-  std::error_code error;
-  if (!fs::exists(driver, error) || fileio::readFile(driver) != cythonDriverText)
-    fileio::writeFile(driver, cythonDriverText);
-  return driver.string();
-}
-
-} // namespace
-
 std::string cythonCommand(Context& context, const std::vector<std::string>& args) {
   // Annotations are left to Python, which ignores them at run time: typed by them, `x: int`
   // would truncate 2.5 and `x: list` would refuse a range. Docstrings stay: argument parsers,
@@ -73,7 +54,7 @@ std::string cythonCommand(Context& context, const std::vector<std::string>& args
   const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
   std::string cmd = std::string(hasSafePath ? "-P " : "-I ") +
-                    utils::quoteWord(cythonDriver(context)) +
+                    utils::quoteWord(writeCythonDriver(context).string()) +
                     " -3 --lenient -X annotation_typing=False ";
   bool first = true;
   auto append = [&](const std::string& arg) {

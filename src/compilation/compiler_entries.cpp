@@ -1,6 +1,7 @@
 // The places of the build directory that a compile writes, for the check that no product of a
 // build takes one of them.
 #include "compilation/compiler.hpp"
+#include "compilation/cython_driver_files.hpp"
 #include "compilation/paths.hpp"
 #include "compilation/pipeline.hpp"
 
@@ -19,8 +20,10 @@ std::vector<BuildEntry> compileEntries(Context& context, const fs::path& sourceP
     throw std::runtime_error("No plug-in answered the hook getCompileBasics with an objSuffix");
   const std::string& object = *basics->objSuffix;
 
-  std::vector<BuildEntry> entries = {{"_qvx_cython.py", "the Cython driver"},
-                                     {"python", "the private Python"}};
+  std::vector<BuildEntry> entries = {
+      {fs::path(cythonDriverFile), "the Cython driver"},
+      {fs::path(cythonDriverCDirectory), "the C of the Cython driver's corrections"},
+      {"python", "the private Python"}};
   // As discoverSources places it.
   const fs::path modules =
       pathlibForm(relativeBuildPlace(fs::current_path(), fs::canonical(fs::absolute(sourcePath))));

@@ -1,0 +1,9 @@
+/* Declared before Cython's setters of __defaults__ and __kwdefaults__, which call them: the flag
+   of a function whose defaults were assigned and the functions of assigned_defaults.c. */
+
+#define __Pyx_qvx_CYFUNCTION_ASSIGNED_DEFAULTS 0x40000000
+static CYTHON_SMALL_CODE int __Pyx_qvx_AssignDefaults(
+    __pyx_CyFunctionObject *op, PyObject *op_in, PyObject **slot, PyObject *value);
+static CYTHON_SMALL_CODE int __Pyx_qvx_BindCallDefaults(
+    PyObject *func, PyObject *args, PyObject *kw, PyObject **bound_args, PyObject **bound_kw);
+
