@@ -4,8 +4,10 @@
 // reads the child's standard output and error through one pipe with poll so a chatty child
 // never blocks, retries waitpid on EINTR and reports a death by signal as such. On POSIX each
 // child leads a process group of its own; SIGINT, SIGTERM, SIGHUP or SIGQUIT sent to the tool
-// stop the running children's groups, and the tool then dies by that signal. On Linux a child
-// is killed when the tool dies, also by SIGKILL.
+// stop the running children's groups, and the tool then dies by that signal, unless a
+// `StopDeferral` lives: then the signal is kept, and the work in hand learns of it by `Stopped`.
+// On Linux a child is killed when the tool dies, also by SIGKILL. On Windows a console's Ctrl-C
+// reaches the children by itself; while a `StopDeferral` lives, the tool keeps it too.
 
 #include <chrono>
 #include <optional>
@@ -62,6 +64,42 @@ public:
 private:
   std::string output_;
 };
+
+/// A stop signal (SIGINT, SIGTERM, SIGHUP, SIGQUIT; on Windows Ctrl-C, Ctrl-Break or the
+/// console's closing, as SIGINT, SIGBREAK and SIGTERM) that came while a `StopDeferral` lives.
+/// No `std::exception`, so that code which gathers errors and goes on never takes a stop for
+/// one; what it passes through undoes its work on the way (catch (...), destructors).
+class Stopped {
+public:
+  explicit Stopped(int signal) : signal_(signal) {}
+  int signal() const { return signal_; }
+
+private:
+  int signal_;
+};
+
+/// While one lives, a stop signal stops the running children as always but does not end the
+/// tool at once: `run` throws `Stopped` instead of starting a child and once its child has
+/// ended, and so does `checkStop`, so that work which would leave something half made can
+/// remove it while `Stopped` unwinds. When the last deferral goes, a stop that came meanwhile
+/// ends the tool: by its signal on POSIX (a shell reports 128 + it), with exit status 128 + it
+/// on Windows. Deferrals nest.
+class StopDeferral {
+public:
+  StopDeferral();
+  ~StopDeferral();
+  StopDeferral(const StopDeferral&) = delete;
+  StopDeferral& operator=(const StopDeferral&) = delete;
+};
+
+/// The stop signal that came while a `StopDeferral` lives; 0 when none came.
+int stopRequested();
+
+/// Throws `Stopped` when a stop signal came while a `StopDeferral` lives; cheap enough to call
+/// for every file of a copy.
+inline void checkStop() {
+  if (const int signal = stopRequested()) throw Stopped(signal);
+}
 
 /// Runs argv[0] (a path when it holds a slash, else looked up in the absolute directories of
 /// `Options::path` or the current PATH) with `argv` and waits for it. Safe to call from

@@ -56,21 +56,46 @@ Pipe makePipe() {
 
 // Every child leads a process group of its own, which holds whatever it starts in turn (a
 // compiler driver's cc1, as, ld). When the tool is told to stop, it stops those groups and then
-// dies by the same signal, so no compiler goes on writing into the build directory. The
-// groups of the running children are kept where the signal handler can read them.
+// dies by the same signal, so no compiler goes on writing into the build directory; while a
+// StopDeferral lives, it keeps the signal for the work in hand instead. The groups of the
+// running children, the number of live deferrals and the signal kept are where the signal
+// handler can read them.
 constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 std::array<std::atomic<pid_t>, 256> runningGroups{};
+std::atomic<int> deferrals{0};
+std::atomic<int> deferredStop{0};
 
-extern "C" void stopChildrenAndDie(int signal) {
+sigset_t stopSet() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int signal : stopSignals) sigaddset(&stops, signal);
+  return stops;
+}
+
+// Async-signal-safe: the default action back, then the signal raised.
+void raiseByDefault(int signal) {
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  sigemptyset(&byDefault.sa_mask);
+  ::sigaction(signal, &byDefault, nullptr);
+  ::raise(signal);
+}
+
+extern "C" void onStopSignal(int signal) {
   for (auto& group : runningGroups) {
     pid_t pgid = group.load();
     if (pgid <= 0) continue;
     ::kill(-pgid, SIGTERM);
     ::kill(-pgid, SIGCONT);
   }
-  // The handler was installed with SA_RESETHAND: the signal, now pending, kills the tool as
-  // soon as the handler returns.
-  ::raise(signal);
+  if (deferrals.load() > 0) {
+    int none = 0;
+    deferredStop.compare_exchange_strong(none, signal);
+    // The last deferral may have gone meanwhile, without seeing the signal.
+    if (deferrals.load() > 0) return;
+  }
+  // The signal is held back while its handler runs: it kills the tool as soon as this returns.
+  raiseByDefault(signal);
 }
 
 // Only signals left at their default: one the tool's caller ignores (nohup) stays ignored.
@@ -81,9 +106,11 @@ void installStopHandlers() {
       struct sigaction current {};
       if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
       struct sigaction action {};
-      action.sa_handler = stopChildrenAndDie;
+      action.sa_handler = onStopSignal;
       sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESETHAND;
+      // A deferred stop returns from the handler: a file copy or a wait under way goes on, and
+      // the work learns of the stop where it checks.
+      action.sa_flags = SA_RESTART;
       ::sigaction(signal, &action, nullptr);
     }
   });
@@ -130,6 +157,13 @@ std::optional<int> waitChild(pid_t pid, std::optional<Clock::time_point> deadlin
 void killAndReap(pid_t pid) {
   ::kill(-pid, SIGKILL);
   waitChild(pid, std::nullopt);
+}
+
+// After a deferred stop, whose handler told the child's group to stop: the child is reaped,
+// killed when it is still running two seconds later, and the stop thrown.
+[[noreturn]] void throwStopped(pid_t pid, std::optional<int> status = std::nullopt) {
+  if (!status && !waitChild(pid, Clock::now() + std::chrono::seconds(2))) killAndReap(pid);
+  throw Stopped(deferredStop.load());
 }
 
 // Writes to a pipe whose reader may be gone without letting SIGPIPE end the tool.
@@ -301,9 +335,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   }
 
   installStopHandlers();
-  sigset_t stops;
-  sigemptyset(&stops);
-  for (int signal : stopSignals) sigaddset(&stops, signal);
+  const sigset_t stops = stopSet();
   Pipe report = makePipe();
   ChildPlan plan{.program = program->c_str(),
                  .argv = args.data(),
@@ -316,6 +348,11 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
 
   RunningGroup running;
   pthread_sigmask(SIG_BLOCK, &stops, &plan.mask);
+  // A stop kept before this point found no group of this child to stop: it does not start.
+  if (const int signal = deferredStop.load()) {
+    pthread_sigmask(SIG_SETMASK, &plan.mask, nullptr);
+    throw Stopped(signal);
+  }
   pid_t pid = ::fork();
   if (pid == 0) startChild(plan);
   int forkErr = errno;
@@ -358,6 +395,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   };
 
   while ((out && out->read) || (in && in->write)) {
+    if (deferredStop.load()) throwStopped(pid);
     pollfd fds[2];
     nfds_t count = 0;
     int outIndex = -1, inIndex = -1;
@@ -400,8 +438,32 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   }
 
   std::optional<int> status = waitChild(pid, deadline);
+  // Also a child that finished: the work it was part of is being undone.
+  if (deferredStop.load()) throwStopped(pid, status);
   if (!status) throw timedOut();
   return toResult(*status, std::move(output));
 }
+
+StopDeferral::StopDeferral() {
+  installStopHandlers();
+  deferrals.fetch_add(1);
+}
+
+StopDeferral::~StopDeferral() {
+  const sigset_t stops = stopSet();
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  const int signal = deferrals.fetch_sub(1) == 1 ? deferredStop.exchange(0) : 0;
+  if (signal == 0) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return;
+  }
+  raiseByDefault(signal);
+  // Held back until now; delivered, it ends the tool.
+  pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+  ::_exit(128 + signal);
+}
+
+int stopRequested() { return deferredStop.load(); }
 
 } // namespace quorvex::process

@@ -4,12 +4,42 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 namespace quorvex::process {
 
 namespace {
+
+// The children share the tool's console and get its Ctrl-C themselves. While a StopDeferral
+// lives, the console's stop events are kept for the work in hand, where the handler (which
+// runs on a thread of its own) can store them.
+std::atomic<int> deferrals{0};
+std::atomic<int> deferredStop{0};
+
+int signalOf(DWORD event) {
+  switch (event) {
+  case CTRL_C_EVENT: return SIGINT;
+  case CTRL_BREAK_EVENT: return SIGBREAK;
+  default: return SIGTERM; // the console closes, the user logs off, the system shuts down
+  }
+}
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  if (deferrals.load() == 0) return FALSE; // the default: the tool ends
+  int none = 0;
+  deferredStop.compare_exchange_strong(none, signalOf(event));
+  // The last deferral may have gone meanwhile, without seeing the event.
+  if (deferrals.load() == 0) return FALSE;
+  // After a close, log-off or shut-down the system ends the tool once this returns: the work in
+  // hand gets the time the system allows to undo itself.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    while (deferrals.load() > 0) Sleep(20);
+  return TRUE;
+}
 
 struct HandleCloser {
   void operator()(HANDLE handle) const {
@@ -80,6 +110,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
     block.push_back('\0');
   }
   PROCESS_INFORMATION info{};
+  checkStop();
   if (!CreateProcessA(application.empty() ? nullptr : application.c_str(), commandLine.data(),
                       nullptr, nullptr, TRUE, 0, block.empty() ? nullptr : block.data(), nullptr,
                       &startup, &info))
@@ -111,6 +142,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
                                    std::chrono::duration<double>(*options.timeout).count()),
                        std::move(output));
   }
+  checkStop();
   DWORD code = 0;
   GetExitCodeProcess(process.get(), &code);
   Result result;
@@ -118,5 +150,17 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   result.output = std::move(output);
   return result;
 }
+
+StopDeferral::StopDeferral() {
+  if (deferrals.fetch_add(1) == 0) SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+StopDeferral::~StopDeferral() {
+  if (deferrals.fetch_sub(1) != 1) return;
+  SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+  if (const int signal = deferredStop.exchange(0)) std::_Exit(128 + signal);
+}
+
+int stopRequested() { return deferredStop.load(); }
 
 } // namespace quorvex::process

@@ -118,7 +118,7 @@ private:
 /// present on both sides and copying the others whole (links kept when `symlinks`, entries
 /// that `ignore` names skipped). Stops at the first failing entry of a merged listing; a
 /// subtree copied whole copies what it can, then throws one `filesystem_error` listing every
-/// failure.
+/// failure. Asks `process::checkStop` before each entry, so that a stop ends a long copy.
 void copytree(const std::filesystem::path& src, const std::filesystem::path& dst,
               bool symlinks = false,
               const std::function<std::vector<std::string>(const std::filesystem::path&,

@@ -2,6 +2,7 @@
 
 #include "core/fileio.hpp"
 #include "core/filetimes.hpp"
+#include "core/process.hpp"
 
 #include <algorithm>
 
@@ -35,6 +36,7 @@ void copyWholeTree(const fs::path& source, const fs::path& target, bool symlinks
                                std::make_error_code(std::errc::file_exists));
   fs::create_directories(target);
   for (const auto& name : names) {
+    process::checkStop();
     if (std::find(skipped.begin(), skipped.end(), name) != skipped.end()) continue;
     fs::path from = source / name, to = target / name;
     try {
@@ -71,6 +73,7 @@ void copyWholeTree(const fs::path& source, const fs::path& target, bool symlinks
 
 void copytree(const fs::path& src, const fs::path& dst, bool symlinks, const IgnoreFn& ignore) {
   for (const auto& entry : fs::directory_iterator(src)) {
+    process::checkStop();
     fs::path name = entry.path().filename();
     fs::path from = src / name, to = dst / name;
     if (fs::is_directory(from)) {

@@ -4,6 +4,7 @@
 #include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
+#include "core/process.hpp"
 #include "core/utils.hpp"
 
 #include <algorithm>
@@ -45,6 +46,7 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
   const fs::path buildPath = context.buildPath();
 
   fs::create_directories(targetPath);
+  // First of all: what a run killed outright (SIGKILL, a crash) leaves, the next run replaces.
   writeMarker(targetPath);
 
   if (!pristinePythonPath) {
@@ -91,13 +93,22 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
 void embed(Context& context, const fs::path& targetPath, const EmbedOptions& options) {
   checkTarget(targetPath, options.sourcePath, context.buildPath());
 
+  // From here on a stop signal waits until the directory, partly deleted or partly made, is
+  // gone; the tool then ends by the signal.
+  const process::StopDeferral deferral;
   std::error_code ignored;
   fs::remove_all(targetPath, ignored);
   try {
     fill(context, targetPath, options);
+    // A stop during the last step as well: a stopped run leaves no directory.
+    process::checkStop();
   } catch (...) {
     // A half-made directory would pass for a working one.
     fs::remove_all(targetPath, ignored);
+    // Whatever the stop made fail (the child stopped, a call interrupted), it is a stop.
+    if (const int signal = process::stopRequested())
+      logger().warning("Stopped by signal {}: removed the unfinished embedded directory {}",
+                       signal, targetPath.string());
     throw;
   }
 }

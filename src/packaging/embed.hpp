@@ -29,7 +29,8 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// when given. Refuses, before touching anything, a target that `checkTarget` rejects. Paths
 /// that the command splitter would break apart are quoted on the uv command lines. A failing
 /// command throws the "Command failed: " error of `utils::system`; on any failure the half-made
-/// directory is removed.
+/// directory is removed. A stop signal while it works (`process::StopDeferral`) stops the
+/// running child and the copy, removes the directory, and then ends the tool by the signal.
 void embed(Context& context, const std::filesystem::path& targetPath,
            const EmbedOptions& options = {});
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -133,6 +134,90 @@ TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
   testing::writeFile(project.dir() / "units.py", "def cm(value:\n");
   EXPECT_EQ(project.build(library).status, 1);
   EXPECT_FALSE(fs::exists(product)) << "a failed build leaves no earlier product as its result";
+}
+
+// Waits up to two minutes for `ready`, checking every millisecond; false when the build ended
+// first, or when it did not get ready (then it is killed).
+template <typename Ready> bool awaitWhileRunning(Started& build, Ready ready) {
+  for (auto end = std::chrono::steady_clock::now() + 2min; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(1ms)) {
+    if (ready()) return true;
+    if (::kill(build.pid, 0) != 0) return false;
+  }
+  ::kill(build.pid, SIGKILL);
+  return false;
+}
+
+// Neither gone nor a zombie.
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line) || line.rfind(") ") == std::string::npos) return false;
+  const char state = line[line.rfind(") ") + 2];
+  return state != 'Z' && state != 'X';
+}
+
+// A build back-end that writes its pid to the file the test names, then never finishes: a
+// stop certainly comes while uv installs.
+constexpr const char* hangingBackend = R"(import os, time
+
+def build_wheel(directory, config_settings=None, metadata_directory=None):
+    started = os.environ["QVX_TEST_BACKEND_STARTED"]
+    with open(started + ".tmp", "w") as out:
+        out.write(str(os.getpid()))
+    os.rename(started + ".tmp", started)
+    time.sleep(120)
+)";
+
+// Told to stop while --embed copies the Python over an earlier embedded directory, and while uv
+// installs a dependency: the tool removes the directory it was making, leaves nothing running and
+// ends by the signal.
+TEST(Files, AStopWhileEmbeddingLeavesNoDirectoryBehind) {
+  const fs::path started = scratch("hang") / "started";
+  ::setenv("QVX_TEST_BACKEND_STARTED", started.c_str(), 1);
+  const Project dependency("hangdep", {{"pyproject.toml", "[project]\nname = \"hangdep\"\n"
+                                                          "version = \"1.0\"\n[build-system]\n"
+                                                          "requires = []\nbuild-backend = "
+                                                          "\"backend\"\nbackend-path = [\".\"]\n"},
+                                        {"backend.py", hangingBackend}});
+  Project project("embed-stop",
+                  {{"app.py", "import hangdep\n\ndef main():\n    print(hangdep)\n"},
+                   {"pyproject.toml", "[project]\nname = \"stopapp\"\nversion = \"1.0\"\n"
+                                      "dependencies = [\"hangdep\"]\n\n[tool.uv.sources]\n"
+                                      "hangdep = { path = \"../hangdep\" }\n"}});
+  ASSERT_EQ(project.build({"app", "app.py"}).status, 0); // the pristine Python, once
+  const fs::path target = scratch("stopped") / "app";
+  // Sends `signal` to an embedding build once `ready`; returns the build's log.
+  const auto stopWhen = [&](int signal, const std::function<bool()>& ready) {
+    Started build(project, {"--embed", target.string(), "app", "app.py"});
+    EXPECT_TRUE(awaitWhileRunning(build, ready));
+    ::kill(build.pid, signal);
+    const int status = build.wait();
+    const std::string log = build.log();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status << log;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(target))) << log;
+    EXPECT_NE(log.find("Stopped by signal " + std::to_string(signal) +
+                       ": removed the unfinished embedded directory " + target.string()),
+              std::string::npos)
+        << log;
+    return log;
+  };
+
+  testing::writeFile(target / ".quorvex-embedded", "an earlier run's\n");
+  // Once the earlier directory is gone and the copy into the new one (marker first) has begun.
+  const std::string copying = stopWhen(SIGTERM, [&] {
+    std::error_code ignored;
+    return std::distance(fs::directory_iterator(target, ignored), fs::directory_iterator()) > 1;
+  });
+  EXPECT_EQ(copying.find("Exporting the project's requirements"), std::string::npos)
+      << "the signal came after the copy";
+
+  const std::string installing = stopWhen(SIGINT, [&] { return fs::exists(started); });
+  EXPECT_NE(installing.find("Installing the requirements into"), std::string::npos);
+  const pid_t backend = std::stoi(testing::readFile(started));
+  for (int i = 0; i < 500 && alive(backend); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_FALSE(alive(backend)) << "uv's build back-end outlived the tool by five seconds";
+  EXPECT_TRUE(settles(project.dir(), 5s)) << "uv outlived the tool";
 }
 
 TEST(Concurrency, BuildsInOneDirectoryTakeTurnsAndSignalsStopTheCompilers) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -124,6 +125,47 @@ TEST(ProcessTest, ChildrenDieWithAToolKilledBySigkill) {
   ::prctl(PR_SET_CHILD_SUBREAPER, 0);
   EXPECT_EQ(ended, child) << "the child outlived the tool by five seconds";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
+// A stand-in for the tool copies a tree under a StopDeferral and is told to stop deep inside a
+// subtree copied whole, whose gathering of failed entries must not take the stop for one: the
+// copy ends there, no child starts after it, and the end of the deferral ends the stand-in by
+// the signal.
+TEST(ProcessTest, AStopWhileDeferredEndsTheCopyAndStartsNoChildThenEndsTheTool) {
+  testing::TempDir dir;
+  testing::writeFile("tree/sub/deeper/file", "x");
+  std::filesystem::create_directory("copy");
+  const pid_t tool = ::fork();
+  if (tool == 0) {
+    {
+      StopDeferral deferral;
+      std::string seen;
+      const auto stopDeeper = [](const std::filesystem::path& at, const std::vector<std::string>&) {
+        if (at.filename() == "deeper") ::kill(::getpid(), SIGTERM);
+        return std::vector<std::string>();
+      };
+      for (const auto& step : std::vector<std::function<void()>>{
+               [&] { utils::copytree("tree", "copy", false, stopDeeper); },
+               [] { run({"touch", "started"}); }}) {
+        try {
+          step();
+          seen += "no stop\n";
+        } catch (const Stopped& stop) {
+          seen += "stopped by " + std::to_string(stop.signal()) + "\n";
+        } catch (const std::exception& error) {
+          seen += error.what() + std::string("\n");
+        }
+      }
+      testing::writeFile("seen", seen);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(testing::readFile("seen"), "stopped by 15\nstopped by 15\n");
+  EXPECT_FALSE(std::filesystem::exists("copy/sub/deeper/file"));
+  EXPECT_FALSE(std::filesystem::exists("started")) << "a child started after the stop";
 }
 
 } // namespace
