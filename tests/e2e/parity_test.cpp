@@ -512,8 +512,9 @@ def report():
     print(attempt(lambda: list(produced(0))), attempt(lambda: list(produced(1))))
 )"},
     // A module body's locals are its namespace: exec and eval without one (six's exec_) and
-    // writes to the caller's f_locals reach the module, in a package's __init__ as well; names
-    // the frame machinery uses keep the module's values.
+    // writes to the caller's f_locals, from a function made by exec or a compiled one, reach
+    // the module, in a package's __init__ as well; names the frame machinery uses keep the
+    // module's values.
     {"namespace.py", R"PY(import builtins
 import sys
 import spaces
@@ -521,8 +522,15 @@ import spaces
 exec_ = getattr(builtins, "exec")
 eval_ = getattr(builtins, "eval")
 exec_("def made_by_exec():\n    return 42\n")
-exec_("def plant(name, value):\n    sys._getframe(1).f_locals[name] = value\n")
-plant("PLANTED", 7)
+exec_("def plant_by_exec(name, value):\n    sys._getframe(1).f_locals[name] = value\n")
+plant_by_exec("PLANTED", 7)
+
+
+def plant(name, value):
+    sys._getframe(1).f_locals[name] = value
+
+
+plant("PLANTED_HERE", 8)
 SAME = eval_("locals() is globals()")
 f, args, kwds, run, module = "f", "args", "kwds", "run", "module"
 exec_("f, args = args, f")
@@ -531,7 +539,7 @@ BODY_LOCALS = sys._getframe(0).f_locals is globals()
 
 
 def report():
-    print(made_by_exec(), PLANTED, SAME, BODY_LOCALS, f, args, kwds, run, module)
+    print(made_by_exec(), PLANTED, PLANTED_HERE, SAME, BODY_LOCALS, f, args, kwds, run, module)
     print(NAMES)
     print(spaces.raise_from.__module__, spaces.SAME, spaces.inner.WHERE, sorted(spaces.inner.SEEN))
     try:
