@@ -46,10 +46,10 @@ struct WheelOptions {
 /// platform's `auditWheel` for `outputPath` (with the run's runtime library), and returns the
 /// path of the wheel in "wrk".
 /// Without `options.project`, the project file is searched from `options.sourcePath`, or from
-/// the working directory when none is given, and read (`readProject`). The wheel's file name and its ".dist-info" and ".data" directories carry the
-/// project's name and version escaped (`distributionName`, `distributionVersion`); METADATA,
-/// the package directory and the executable keep the name as written. The wheel appears in
-/// "wrk" whole or not at all.
+/// the working directory when none is given, and read (`readProject`). The wheel's file name
+/// and its ".dist-info" and ".data" directories carry the project's name and version escaped
+/// (`distributionName`, `distributionVersion`); METADATA, the package directory and the
+/// executable keep the name as written. The wheel appears in "wrk" whole or not at all.
 std::filesystem::path createWheel(Context& context, const std::filesystem::path& executablePath,
                                   const std::filesystem::path& outputPath,
                                   const WheelOptions& options = {});

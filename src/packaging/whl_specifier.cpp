@@ -352,11 +352,7 @@ std::size_t blankLength(std::string_view text, std::size_t at) {
   std::size_t next = at;
   const std::optional<char32_t> point = utf8::nextCodePoint(text, next);
   if (!point) return 0;
-  const char32_t c = *point;
-  const bool blank = (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 ||
-                     c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
-                     c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-  return blank ? next - at : 0;
+  return isPythonSpace(*point) ? next - at : 0;
 }
 
 std::optional<std::size_t> specifierEnd(std::string_view text, std::size_t at) {

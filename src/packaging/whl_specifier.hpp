@@ -19,8 +19,7 @@ inline constexpr std::array<std::string_view, 8> versionOperators{"===", "~=", "
                                                                   "<=",  ">=", "<",  ">"};
 
 /// The length in bytes of the character at `text[at]` when Python takes it for a blank
-/// (`str.isspace`, the `\s` of its patterns: ASCII's six, FS to US, NEL, NBSP, U+2000 to U+200A,
-/// the ideographic space and the rest), else 0.
+/// (`isPythonSpace`: `str.isspace`, the `\s` of its patterns), else 0.
 std::size_t blankLength(std::string_view text, std::size_t at);
 
 /// Where the version specifier that begins at `text[at]` ends, read as the packaging library's
