@@ -85,7 +85,7 @@ public:
       summary = trim(summary.substr(0, *at));
       logger().warning("{}: 'project.description' holds a line break; the wheel's METADATA "
                        "keeps its first line as the summary: '{}'",
-                       project_.path.string(), summary);
+                       project_.path.string(), shown(summary));
     }
     return summary;
   }
@@ -201,8 +201,8 @@ public:
         refuse(fmt::format("the extras '{}' and '{}' in 'project.optional-dependencies' have "
                            "the same normal name '{}', which installers read as one extra; "
                            "merge them",
-                           other->second, extra, other->first));
-      checkLineBreaks(list, "optional-dependencies." + extra);
+                           shown(other->second), shown(extra), shown(other->first)));
+      checkLineBreaks(list, "optional-dependencies." + shown(extra));
     }
     checkDependencies(project_.path, table_);
     metadata.dependencies = stringsOf(table_.get("dependencies"));

@@ -64,7 +64,7 @@ Project readProject(const fs::path& pyprojectPath,
     throw std::runtime_error(fmt::format(
         "{}: 'name' in [project] is '{}', not a valid project name: use ASCII letters, digits, "
         "'.', '_' and '-', beginning and ending with a letter or digit",
-        pyprojectPath.string(), project.name));
+        pyprojectPath.string(), shown(project.name)));
   std::string written;
   std::string origin;
   if (versionOverride) {

@@ -176,7 +176,7 @@ TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling)
       {head + "authors = \"me\"\n",
        "'project.authors' must be an array of tables, not the string 'me'"},
       {head + "urls = {Home = [\"a\", \"b\"]}\n",
-       "'project.urls' at 'Home' must be a string, not the array [ 'a', 'b' ]"},
+       "'project.urls' at 'Home' must be a string, not the array [\"a\", \"b\"]"},
       {head + "readme = {file = \"docs\", content-type = \"text/plain\"}\n",
        "'project.readme.file' is 'docs', which is no file"},
       {head + "readme = \"latin1.md\"\n", "'project.readme' is 'latin1.md', which is not UTF-8 "
