@@ -72,10 +72,12 @@ void refuseLineBreak(std::string_view written, const std::string& what);
 /// standards and installers judge it: the kind of every value; no line break in a value that
 /// becomes a header; people with a name or a valid email address; a readme (a file whose suffix
 /// tells its content type, or a table with `file` or `text` and a `content-type` that
-/// METADATA allows) and a licence file that exist and are UTF-8; URL labels and keywords that
-/// read back as written; valid, distinct extras and valid dependencies. A description of
-/// several lines gives its first as the summary, with a warning. Throws a `std::runtime_error`
-/// naming the file, the key and the value (`shown`).
+/// METADATA allows) and a licence file that exist inside the project file's directory (links
+/// followed) and are UTF-8; URL labels that stay distinct and keywords that read back as
+/// written; valid, distinct extras and valid dependencies; arrays of strings for the keys
+/// METADATA 2.1 does not carry. A description of several lines gives its first as the summary,
+/// with a warning; URL labels and URLs are taken without the blanks around them, as readers
+/// take them. Throws a `std::runtime_error` naming the file, the key and the value (`shown`).
 CoreMetadata readCoreMetadata(const Project& project);
 
 /// Why `contentType` is no Description-Content-Type that METADATA readers accept (text/plain,

@@ -170,6 +170,20 @@ TEST(CoreMetadata, ReadmeAndLicenceFilesAndTablesAreCheckedWhenTheProjectIsRead)
                                            "UTF-8 text (an invalid byte at offset 3)"}};
   for (const auto& [line, message] : cases)
     EXPECT_EQ(errorOf(head + line + "\n"), "p.toml: " + std::string(message)) << line;
+
+  // A link that leaves the project's directory is refused, one that stays in it followed (an
+  // absolute path and ".." are in the end-to-end tests).
+  fs::create_directories("in");
+  writeFile("in/R.md", "readme");
+  fs::create_symlink("../latin1.md", "in/out.md");
+  fs::create_symlink("R.md", "in/link.md");
+  writeFile("in/p.toml", head + "license = {file = \"out.md\"}\n");
+  EXPECT_NE(testing::thrownMessage([] { readProject("in/p.toml", std::nullopt); })
+                .find("is 'out.md', which, links followed, lies outside '" +
+                      fs::canonical("in").string() + "', the project's directory"),
+            std::string::npos);
+  writeFile("in/p.toml", head + "readme = \"link.md\"\n");
+  EXPECT_EQ(readProject("in/p.toml", std::nullopt).metadata.description, "readme");
 }
 
 // Every value as METADATA readers read it back: a name with address specials quoted, a licence
