@@ -2,13 +2,14 @@
 
 #include "compilation/compiler.hpp"
 #include "compilation/pristine.hpp"
-#include "frontend/build_checks.hpp"
-#include "frontend/build_lock.hpp"
 #include "core/glob.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
+#include "frontend/build_checks.hpp"
+#include "frontend/build_lock.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_project_keys.hpp"
 #include "packaging/whl_requirement.hpp"
 #include "packaging/whl_specifier.hpp"
 
@@ -138,18 +139,22 @@ std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args
     if (args.embed)
       whl::checkRequiresPython(*pyproject, project, pythonVersion, "the embedded directory");
   };
-  // Reading it now gives its errors (a missing name, a dynamic version, a value METADATA
-  // cannot carry, a readme that cannot be read, a bad dependency or entry point) before the
-  // compilation.
+  // Reading it now gives its errors (a missing name, an unknown key, a dynamic version or
+  // dependency, a value METADATA cannot carry, a readme that cannot be read or lies outside the
+  // project, a bad dependency or entry point) before the compilation.
   if (wheel) {
     whl::Project project = whl::readProject(*pyproject, args.version);
+    whl::checkDynamicFields(*pyproject, project.table(), args.library);
     checkPython(project.table());
     if (args.library) whl::entryPointsText(project);
     return project;
   }
-  // uv reads the dependencies; the name and version may be left to the build back-end.
+  // uv reads the dependencies, and computes those the project leaves to its build back-end;
+  // the name and version may be left to the back-end too. A misspelt key would leave out what
+  // it holds.
   const toml::table document = whl::parseProjectFile(*pyproject);
   if (const toml::table* project = document["project"].as_table()) {
+    whl::checkProjectKeys(*pyproject, *project);
     checkPython(*project);
     whl::checkDependencies(*pyproject, *project);
   }

@@ -1,9 +1,9 @@
 #include "packaging/whl.hpp"
 
 #include "compilation/runtime.hpp"
+#include "core/context.hpp"
 #include "core/fileio.hpp"
 #include "core/log.hpp"
-#include "core/context.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
 #include "packaging/whl_archive.hpp"
@@ -11,6 +11,7 @@
 #include "packaging/whl_layout.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_names.hpp"
+#include "packaging/whl_project_keys.hpp"
 
 #include <algorithm>
 #include <set>
@@ -143,6 +144,7 @@ fs::path createWheel(Context& context, const fs::path& executablePath, const fs:
     if (!pyprojectTomlPath)
       throw std::runtime_error("No pyproject.toml found at or above '" + start.string() + "'");
     read = readProject(*pyprojectTomlPath, options.version);
+    checkDynamicFields(*pyprojectTomlPath, read->table(), options.library);
   }
   const Project& project = options.project ? *options.project : *read;
 

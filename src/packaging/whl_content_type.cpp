@@ -79,16 +79,17 @@ std::optional<std::string> contentTypeError(std::string_view contentType) {
     reader.skipBlanks();
     const std::optional<std::string> value = reader.value();
     if (!value) return form;
-    if (!names.insert(name).second) return "its parameter '" + name + "' is given twice";
+    if (!names.insert(name).second)
+      return "its parameter '" + shown(name) + "' is given twice";
     if (name == "charset") charset = value;
     if (name == "variant") variant = value;
   }
   if (mime != "text/plain" && mime != "text/x-rst" && mime != "text/markdown")
     return "not text/plain, text/x-rst or text/markdown";
   if (charset && asciiLower(*charset) != "utf-8")
-    return "its charset is '" + *charset + "', but METADATA is UTF-8";
+    return "its charset is '" + shown(*charset) + "', but METADATA is UTF-8";
   if (mime == "text/markdown" && variant && *variant != "GFM" && *variant != "CommonMark")
-    return "its Markdown variant '" + *variant + "' is neither GFM nor CommonMark";
+    return "its Markdown variant '" + shown(*variant) + "' is neither GFM nor CommonMark";
   return std::nullopt;
 }
 

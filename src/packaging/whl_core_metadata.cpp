@@ -13,6 +13,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <system_error>
@@ -66,6 +67,13 @@ public:
     return node ? node->as_array() : nullptr;
   }
 
+  // Keys that METADATA 2.1 does not carry are judged for their kind only.
+  void strings(const std::string& key) const {
+    if (const toml::array* entries = array(key, "an array of strings"))
+      for (std::size_t i = 0; i < entries->size(); ++i)
+        string(*entries->get(i), fmt::format("entry {} of {}", i + 1, quoted(key)));
+  }
+
   std::vector<std::string> headers(const std::string& key) const {
     std::vector<std::string> values;
     if (const toml::array* entries = array(key, "an array of strings"))
@@ -85,7 +93,7 @@ public:
       summary = trim(summary.substr(0, *at));
       logger().warning("{}: 'project.description' holds a line break; the wheel's METADATA "
                        "keeps its first line as the summary: '{}'",
-                       project_.path.string(), summary);
+                       project_.path.string(), shown(summary));
     }
     return summary;
   }
@@ -112,25 +120,28 @@ public:
     return people;
   }
 
-  // Readers take a label up to the first "," and compare labels without outer blanks.
+  // Readers take a label up to the first ",", and read the label and the URL without the blanks
+  // around them, Unicode ones included: those are written as read, and labels compared so.
   std::vector<std::pair<std::string, std::string>> urls() const {
     std::vector<std::pair<std::string, std::string>> urls;
     const toml::node* node = table_.get("urls");
     if (!node) return urls;
     if (!node->is_table()) wrongKind(quoted("urls"), "a table of strings", *node);
     std::map<std::string, std::string> labels;
-    for (const auto& [label, url] : inFileOrder(*node->as_table())) {
+    for (const auto& [label, value] : inFileOrder(*node->as_table())) {
       const std::string what = fmt::format("the label '{}' in {}", shown(label), quoted("urls"));
       refuseLineBreak(label, project_.path.string() + ": " + what);
       if (label.find(',') != std::string::npos)
         refuse(what + " holds a ',', where readers of METADATA end the label");
-      const auto [other, fresh] = labels.emplace(trim(label), label);
+      const std::string read(stripPythonSpace(label));
+      const auto [other, fresh] = labels.emplace(read, label);
       if (!fresh)
         refuse(fmt::format("the labels '{}' and '{}' in {} are the same to readers of METADATA, "
                            "which ignore blanks around a label",
                            shown(other->second), shown(label), quoted("urls")));
-      urls.emplace_back(label, header(*url, fmt::format("{} at '{}'", quoted("urls"),
-                                                        shown(label))));
+      const std::string& url =
+          header(*value, fmt::format("{} at '{}'", quoted("urls"), shown(label)));
+      urls.emplace_back(read, stripPythonSpace(url));
     }
     return urls;
   }
@@ -201,8 +212,8 @@ public:
         refuse(fmt::format("the extras '{}' and '{}' in 'project.optional-dependencies' have "
                            "the same normal name '{}', which installers read as one extra; "
                            "merge them",
-                           other->second, extra, other->first));
-      checkLineBreaks(list, "optional-dependencies." + extra);
+                           shown(other->second), shown(extra), shown(other->first)));
+      checkLineBreaks(list, "optional-dependencies." + shown(extra));
     }
     checkDependencies(project_.path, table_);
     metadata.dependencies = stringsOf(table_.get("dependencies"));
@@ -246,6 +257,17 @@ private:
     const fs::file_status status = fs::status(path, ec);
     if (!fs::exists(status))
       refuse(fmt::format("{} is '{}', which does not exist", what, shown(name)));
+    // The wheel carries the file and may be published: a path that leaves the project, by
+    // "..", as an absolute path or through a link, would carry a file of the building machine.
+    const fs::path directory = fs::canonical(
+        project_.path.parent_path().empty() ? fs::path(".") : project_.path.parent_path());
+    const fs::path real = fs::canonical(path);
+    if (std::mismatch(directory.begin(), directory.end(), real.begin(), real.end()).first !=
+        directory.end())
+      refuse(fmt::format("{} is '{}', which, links followed, lies outside '{}', the project's "
+                         "directory: the wheel would carry a file that is not the project's; "
+                         "give a file inside that directory",
+                         what, shown(name), shown(directory.string())));
     if (!fs::is_regular_file(status))
       refuse(fmt::format("{} is '{}', which is no file", what, shown(name)));
     const std::string bytes = readBytes(path);
@@ -285,6 +307,8 @@ CoreMetadata readCoreMetadata(const Project& project) {
   metadata.urls = read.urls();
   read.dependencies(metadata);
   read.readme(metadata);
+  for (const char* unwritten : {"license-files", "import-names", "import-namespaces"})
+    read.strings(unwritten);
   return metadata;
 }
 

@@ -63,7 +63,7 @@ std::variant<Reference, std::string> readReference(const std::string& value) {
   std::optional<std::string> part = nonIdentifierPart(reference.module);
   if (!part && reference.attribute) part = nonIdentifierPart(*reference.attribute);
   if (!part) return reference;
-  return part->empty() ? std::string() : "; '" + *part + "' is no Python identifier";
+  return part->empty() ? std::string() : "; '" + shown(*part) + "' is no Python identifier";
 }
 
 // A name the file's "name = value" lines can carry: one beginning with "#" or ";" would be a
@@ -135,7 +135,7 @@ std::string entryPointsText(const Project& project) {
       refuse(project, fmt::format("'project.entry-points' must be a table of tables, not {}",
                                   kindAndValue(*groups)));
     for (const auto& [group, entries] : inFileOrder(*groups->as_table())) {
-      const std::string key = "project.entry-points." + group;
+      const std::string key = "project.entry-points." + shown(group);
       if (group == "console_scripts" || group == "gui_scripts")
         refuse(project, fmt::format("'{}' is not allowed: give these in [project.{}]", key,
                                     group == "console_scripts" ? "scripts" : "gui-scripts"));

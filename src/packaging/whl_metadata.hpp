@@ -56,9 +56,11 @@ toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
 /// wheel carries, reading the readme and licence files it names. `versionOverride` (the empty
 /// text included) replaces the file's version, which is then not required. Throws a
 /// `std::runtime_error` naming the file for a read or TOML error (with line and column), or the
-/// missing `[project]` table or key, and naming the key (or `--version`) and the value for a
-/// value installers or METADATA readers would refuse or read otherwise (`readCoreMetadata`), a
-/// dependency or a `requires-python` that the packaging library would not read.
+/// missing `[project]` table or key, naming a key the standard does not define or a `dynamic`
+/// list a back-end must refuse (`checkProjectKeys`), and naming the key (or `--version`) and the
+/// value for a value installers or METADATA readers would refuse or read otherwise
+/// (`readCoreMetadata`), a dependency or a `requires-python` that the packaging library would
+/// not read.
 Project readProject(const std::filesystem::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride);
 
@@ -70,10 +72,12 @@ void refuseLineBreak(std::string_view written, const std::string& what);
 /// standards and installers judge it: the kind of every value; no line break in a value that
 /// becomes a header; people with a name or a valid email address; a readme (a file whose suffix
 /// tells its content type, or a table with `file` or `text` and a `content-type` that
-/// METADATA allows) and a licence file that exist and are UTF-8; URL labels and keywords that
-/// read back as written; valid, distinct extras and valid dependencies. A description of
-/// several lines gives its first as the summary, with a warning. Throws a `std::runtime_error`
-/// naming the file, the key and the value (`shown`).
+/// METADATA allows) and a licence file that exist inside the project file's directory (links
+/// followed) and are UTF-8; URL labels that stay distinct and keywords that read back as
+/// written; valid, distinct extras and valid dependencies; arrays of strings for the keys
+/// METADATA 2.1 does not carry. A description of several lines gives its first as the summary,
+/// with a warning; URL labels and URLs are taken without the blanks around them, as readers
+/// take them. Throws a `std::runtime_error` naming the file, the key and the value (`shown`).
 CoreMetadata readCoreMetadata(const Project& project);
 
 /// Why `contentType` is no Description-Content-Type that METADATA readers accept (text/plain,

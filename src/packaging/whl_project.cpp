@@ -1,6 +1,7 @@
 #include "packaging/whl.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_project_keys.hpp"
 #include "packaging/whl_specifier.hpp"
 #include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
@@ -52,6 +53,7 @@ Project readProject(const fs::path& pyprojectPath,
   if (!table) throw std::runtime_error(pyprojectPath.string() + ": missing table [project]");
   if (!table->is_table())
     throw std::runtime_error(pyprojectPath.string() + ": 'project' is not a table");
+  checkProjectKeys(pyprojectPath, *table->as_table());
   const toml::node* name = table->as_table()->get("name");
   if (!name) throw std::runtime_error(pyprojectPath.string() + ": missing key 'name' in [project]");
   if (!name->is_string())
@@ -64,7 +66,7 @@ Project readProject(const fs::path& pyprojectPath,
     throw std::runtime_error(fmt::format(
         "{}: 'name' in [project] is '{}', not a valid project name: use ASCII letters, digits, "
         "'.', '_' and '-', beginning and ending with a letter or digit",
-        pyprojectPath.string(), project.name));
+        pyprojectPath.string(), shown(project.name)));
   std::string written;
   std::string origin;
   if (versionOverride) {

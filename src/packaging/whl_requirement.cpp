@@ -396,7 +396,7 @@ void checkDependencies(const fs::path& pyproject, const toml::table& project) {
   if (!optional->is_table())
     refuse(pyproject, "'project.optional-dependencies' must be a table of arrays");
   for (auto&& [extra, list] : *optional->as_table())
-    checkList(pyproject, list, "project.optional-dependencies." + std::string(extra.str()));
+    checkList(pyproject, list, "project.optional-dependencies." + shown(extra.str()));
 }
 
 } // namespace quorvex::whl

@@ -420,8 +420,8 @@ void checkRequiresPython(const fs::path& pyproject, const toml::table& project) 
   if (!node) return;
   const std::string where = pyproject.string() + ": 'project.requires-python'";
   if (!node->is_string())
-    throw std::runtime_error(where + ", " + shown(textOf(*node)) +
-                             ", must be a string such as '>=3.9'");
+    throw std::runtime_error(where + " must be a string such as '>=3.9', not " +
+                             kindAndValue(*node));
   const std::string& specifiers = node->as_string()->get();
   if (auto why = specifierSetError(specifiers))
     throw std::runtime_error(where + ", '" + shown(specifiers) +

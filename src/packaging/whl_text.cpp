@@ -1,20 +1,76 @@
 #include "packaging/whl_text.hpp"
 
 #include "core/utf8.hpp"
+#include "packaging/whl_io.hpp"
 
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <sstream>
 #include <tuple>
 
 namespace quorvex::whl {
 
-std::string textOf(const toml::node& node) {
-  if (const auto* text = node.as_string()) return text->get();
+namespace {
+
+std::string rendered(const toml::node& node) {
   std::ostringstream out;
   node.visit([&out](const auto& value) { out << value; });
   return out.str();
+}
+
+// Where the character at `position` begins in `text`: the parser counts lines from 1 and
+// columns in code points from 1.
+std::optional<std::size_t> offsetOf(std::string_view text, const toml::source_position& position) {
+  std::size_t at = 0;
+  for (toml::source_index line = 1; line < position.line; ++line) {
+    at = text.find('\n', at);
+    if (at == std::string_view::npos)
+      return std::nullopt;
+    ++at;
+  }
+  for (toml::source_index column = 1; column < position.column; ++column)
+    if (at >= text.size() || !utf8::nextCodePoint(text, at))
+      return std::nullopt;
+  return at;
+}
+
+// `node` as the project file spells it ("3.9", "1_000", "[1, 2]"), read back from the file the
+// parser was given, where the parsed value would show otherwise ("3.8999999999999999"); none
+// when the file no longer holds it there, and for a table made of "[...]" headers, which
+// stands in no one place.
+std::optional<std::string> writtenText(const toml::node& node) {
+  const toml::source_region& where = node.source();
+  const toml::table* table = node.as_table();
+  if (!where.path || !where.begin || !where.end || (table && !table->is_inline()))
+    return std::nullopt;
+  std::string file;
+  try {
+    file = readBytes(*where.path);
+  } catch (const std::runtime_error&) {
+    return std::nullopt;
+  }
+  const std::optional<std::size_t> begin = offsetOf(file, where.begin);
+  const std::optional<std::size_t> end = offsetOf(file, where.end);
+  if (!begin || !end || *end < *begin)
+    return std::nullopt;
+  std::string written = file.substr(*begin, *end - *begin);
+  try {
+    const toml::table reread = toml::parse("value = " + written);
+    if (rendered(*reread.get("value")) == rendered(node))
+      return written;
+  } catch (const toml::parse_error&) {
+  }
+  return std::nullopt;
+}
+
+} // namespace
+
+std::string textOf(const toml::node& node) {
+  if (const auto* text = node.as_string())
+    return text->get();
+  return writtenText(node).value_or(rendered(node));
 }
 
 std::vector<std::pair<std::string, const toml::node*>> inFileOrder(const toml::table& table) {
@@ -78,33 +134,41 @@ std::size_t lineBreakLength(std::string_view text, std::size_t at) {
   return text[at] == '\xC2' ? 2 : text[at] == '\xE2' ? 3 : 1;
 }
 
+namespace {
+
+// Whether Python's `repr` escapes the code point `c`: the controls, the blanks but " ", the line
+// and paragraph separators, and the invisible format characters (the soft hyphen, zero-width
+// and direction marks, the byte-order mark).
+bool isUnprintable(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || (c != ' ' && isPythonSpace(c)) || c == 0xAD ||
+         c == 0x61C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
+         (c >= 0xFFF9 && c <= 0xFFFB) || (c >= 0xE000 && c <= 0xF8FF) || c == 0xFFFE || c == 0xFFFF;
+}
+
+} // namespace
+
 std::string shown(std::string_view text) {
   // A value of thousands of characters would bury the message that names it.
   constexpr std::size_t longest = 100;
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (out.size() >= longest && (byte & 0xC0) != 0x80) {
+  for (std::size_t at = 0; at < text.size();) {
+    if (out.size() >= longest) {
       out += fmt::format("... ({} bytes in all)", text.size());
       break;
     }
-    const std::string_view rest = text.substr(i);
-    if (byte == '\n') {
-      out += "\\n";
-    } else if (byte == '\r') {
-      out += "\\r";
-    } else if (byte == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      out += fmt::format("\\x{:02x}", byte);
-    } else if (rest.starts_with("\xC2\x85")) {
-      out += "\\x85";
-      ++i;
-    } else if (rest.starts_with("\xE2\x80\xA8") || rest.starts_with("\xE2\x80\xA9")) {
-      out += rest[2] == '\xA8' ? "\\u2028" : "\\u2029";
-      i += 2;
+    const std::size_t start = at;
+    const std::optional<char32_t> c = utf8::nextCodePoint(text, at);
+    if (!c) {
+      at = start + 1;
+      out += fmt::format("\\x{:02x}", static_cast<unsigned char>(text[start]));
+    } else if (*c == '\n' || *c == '\r' || *c == '\t') {
+      out += *c == '\n' ? "\\n" : *c == '\r' ? "\\r" : "\\t";
+    } else if (isUnprintable(*c)) {
+      const auto point = static_cast<std::uint32_t>(*c);
+      out += point < 0x100 ? fmt::format("\\x{:02x}", point) : fmt::format("\\u{:04x}", point);
     } else {
-      out += text[i];
+      out += text.substr(start, at - start);
     }
   }
   return out;

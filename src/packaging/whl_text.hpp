@@ -12,7 +12,9 @@
 
 namespace quorvex::whl {
 
-/// A string value as written; any other value in its TOML text form.
+/// A string value as written; any other value as the project file spells it ("3.9", not the
+/// parsed "3.8999999999999999"), read back from the file it was parsed from, or in its TOML
+/// text form when the file does not hold it there.
 std::string textOf(const toml::node& node);
 
 /// The byte offset of the first invalid UTF-8 sequence in `text` (overlong forms, surrogates
@@ -27,9 +29,10 @@ std::optional<std::size_t> lineBreakAt(std::string_view text);
 /// The length in bytes of the line break at `text[at]` (a CR LF counts as one break).
 std::size_t lineBreakLength(std::string_view text, std::size_t at);
 
-/// `text` for a message: control characters and the line breaks of `lineBreakAt` escaped as
-/// Python's `repr` shows them ("\\n", "\\x1c", "\\u2028"), everything else as it is; a long
-/// text is cut after some 100 bytes, with its length.
+/// `text` for a message: the characters Python's `repr` escapes (controls, the line breaks of
+/// `lineBreakAt`, blanks other than " ", invisible format characters) escaped as it shows them
+/// ("\\n", "\\x1c", "\\xa0", "\\u2028"), everything else as it is; a long text is cut after
+/// some 100 bytes, with its length.
 std::string shown(std::string_view text);
 
 /// The entries of `table` in the order of the file (a parsed table is sorted by key).
@@ -50,7 +53,7 @@ bool isPythonSpace(char32_t c);
 std::string_view stripPythonSpace(std::string_view text);
 
 /// The kind of a TOML value and the value as a message shows it ("the integer 1", "the array
-/// [ 'a', 'b' ]"), cut and escaped by `shown`.
+/// ["a", "b"]"), spelt as `textOf` gives it, cut and escaped by `shown`.
 std::string kindAndValue(const toml::node& node);
 
 } // namespace quorvex::whl

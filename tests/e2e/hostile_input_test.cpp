@@ -120,7 +120,7 @@ TEST(ProductsAndPackaging, ThatCannotBeBuiltAreRefusedBeforeCompiling) {
       {"requires-python = \"python 3 please\"", wheel,
        "pyproject.toml: 'project.requires-python', 'python 3 please', is not a version specifier set"},
       {"requires-python = [\">=3\"]", wheel,
-       "pyproject.toml: 'project.requires-python' must be a string, not the array [ '>=3' ]"},
+       "pyproject.toml: 'project.requires-python' must be a string, not the array [\">=3\"]"},
       {"requires-python = \"~=3.post1\"", {"--embed", "emb", "app", "app.py"},
        "'~=3.post1' is not a version specifier such as '>=3.9': '~=' needs a release of at "
        "least two parts"}};

@@ -1,9 +1,10 @@
 // A library wheel's metadata as installers read it: extras that pip installs, a description of
 // several lines cut to its first, a readme whose lines stay in the body, people, licence and
 // keywords read back by packaging.metadata and importlib.metadata as the project file gives
-// them, a script whose reference has blanks, `python -m` ending with main()'s status; and
-// values that installers or METADATA readers would refuse, refused before any module is
-// compiled.
+// them, URLs as readers strip them, a script whose reference has blanks, `python -m` ending
+// with main()'s status; and values that installers or METADATA readers would refuse, keys the
+// standard does not define, fields left to a build back-end and files outside the project,
+// refused before any module is compiled.
 #include "e2e/e2e_support.hpp"
 #include "support/tempdir.hpp"
 
@@ -31,6 +32,8 @@ authors = [{name = "Doe, John", email = "john@example.org"}, {name = "Ada \"The\
 maintainers = [{name = "Grace <G>", email = "grace@example.org"}, {name = "Alan"}]
 license = {text = "Fast licence\r\n\n  Section 1.\nLast line\n"}
 keywords = ["fast", "native code"]
+urls = {"\u3000Home\u00a0" = " https://fast.example\u2003", Docs = "https://docs.example"}
+dynamic = ["classifiers"]
 
 [project.scripts]
 fast-cli = " fastlib.cli : main "
@@ -74,6 +77,9 @@ same('readme', parsed.description, project['readme']['text'])
 same('readme (importlib)', meta.get_payload(), project['readme']['text'])
 same('content type', parsed.description_content_type, project['readme']['content-type'])
 same('script', [ep.value for ep in dist.entry_points if ep.name == 'fast-cli'], ['fastlib.cli:main'])
+same('urls', parsed.project_urls, {k.strip(): v.strip() for k, v in project['urls'].items()})
+same('url headers', meta.get_all('Project-URL'),
+     [f'{k.strip()}, {v.strip()}' for k, v in project['urls'].items()])
 print(' | '.join(faults) or 'same')
 )";
 
@@ -108,6 +114,10 @@ TEST(WheelMetadata, ExtrasInstallAndNoValueWritesAHeaderOfItsOwn) {
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_NE(build.all().find("'project.description' holds a line break; the wheel's METADATA "
                              "keeps its first line as the summary: 'Fast things'"),
+            std::string::npos)
+      << build.all();
+  EXPECT_NE(build.all().find("'project.dynamic' lists 'classifiers', which this tool does not "
+                             "compute: the wheel is made without it"),
             std::string::npos)
       << build.all();
   const fs::path wheel = onlyWheel(project.dir() / "dist");
@@ -171,12 +181,20 @@ TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling)
   fs::create_directories(project.dir() / "docs");
   const std::string file = (project.dir() / "pyproject.toml").string();
   const std::string head = "[project]\nname = \"Fast-Lib\"\nversion = \"1.0\"\n";
-  const std::pair<std::string, std::string> cases[] = {
+  const std::string outside = "which, links followed, lies outside '" +
+                              fs::canonical(project.dir()).string() + "', the project's directory";
+  std::string up;
+  for (int level = 0; level < 20; ++level) up += "../";
+  struct Case {
+    std::string table, message;
+    bool embed = false; // a program's --embed, which reads only what uv needs of the table
+  };
+  const Case cases[] = {
       {head + "description = 1\n", "'project.description' must be a string, not the integer 1"},
       {head + "authors = \"me\"\n",
        "'project.authors' must be an array of tables, not the string 'me'"},
       {head + "urls = {Home = [\"a\", \"b\"]}\n",
-       "'project.urls' at 'Home' must be a string, not the array [ 'a', 'b' ]"},
+       "'project.urls' at 'Home' must be a string, not the array [\"a\", \"b\"]"},
       {head + "readme = {file = \"docs\", content-type = \"text/plain\"}\n",
        "'project.readme.file' is 'docs', which is no file"},
       {head + "readme = \"latin1.md\"\n", "'project.readme' is 'latin1.md', which is not UTF-8 "
@@ -191,14 +209,39 @@ TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling)
       {head + "[project.scripts]\nrun = \"fastlib.cli\"\n",
        "'run' in 'project.scripts' is 'fastlib.cli', which names no function to call"},
       {head + "[project.scripts]\n\"my tool\" = \"fastlib.cli:main\"\n",
-       "'my tool' in 'project.scripts' is no valid entry point name"}};
-  for (const auto& [table, message] : cases) {
-    SCOPED_TRACE(table);
+       "'my tool' in 'project.scripts' is no valid entry point name"},
+      {head + "dependecies = [\"six\"]\n", "[project] holds the key 'dependecies', which the "
+                                           "pyproject.toml standard does not define; did you "
+                                           "mean 'dependencies'?"},
+      {head + "dependecies = [\"six\"]\n", "[project] holds the key 'dependecies'", true},
+      {head + "authors = [{name = \"A\", mail = \"a@x.org\"}]\n",
+       "entry 1 of 'project.authors' holds the key 'mail'"},
+      {head + "dynamic = [\"name\"]\n", "'project.dynamic' lists 'name', which may not be dynamic"},
+      {head + "dependencies = []\ndynamic = [\"dependencies\"]\n",
+       "'dependencies' is given in [project] and also listed in 'project.dynamic'", true},
+      {head + "dynamic = [\"optional-dependencies\"]\n",
+       "'project.dynamic' lists 'optional-dependencies', which a build back-end would compute; "
+       "this tool computes no dynamic field"},
+      {head + "readme = {file = \"/etc/os-release\", content-type = \"text/plain\"}\n",
+       "'project.readme.file' is '/etc/os-release', " + outside},
+      {head + "license = {file = \"" + up + "etc/hostname\"}\n",
+       "'project.license.file' is '" + up + "etc/hostname', " + outside},
+      {head + "urls = {Home = \"https://a\", \"Home\\u00a0\" = \"https://b\"}\n",
+       "the labels 'Home' and 'Home\\xa0' in 'project.urls' are the same to readers of METADATA"},
+      {"[project]\nname = \"a\\nb" + std::string(100000, 'c') + "\"\nversion = \"1.0\"\n",
+       "'name' in [project] is 'a\\nb" + std::string(96, 'c') +
+           "... (100003 bytes in all)', not a valid project name"},
+      {head + "requires-python = 3.9\n",
+       "'project.requires-python' must be a string, not the number 3.9"}};
+  for (const auto& [table, message, embed] : cases) {
+    SCOPED_TRACE(table.substr(0, 200));
     testing::writeFile(project.dir() / "pyproject.toml", table);
     const Outcome outcome =
-        project.build({"--library", "--wheel", "refused", "fastlib.cli", "fastlib/*.py"});
+        embed ? project.build({"--embed", "refused", "fastlib.cli", "fastlib/*.py"})
+              : project.build({"--library", "--wheel", "refused", "fastlib.cli", "fastlib/*.py"});
     EXPECT_EQ(outcome.status, 1) << outcome.all();
     EXPECT_NE(outcome.err.find(file + ": " + message), std::string::npos) << outcome.all();
+    EXPECT_LT(outcome.err.size(), 2000u) << "the value is cut";
     EXPECT_EQ(outcome.all().find("ompil"), std::string::npos) << outcome.all();
     EXPECT_FALSE(fs::exists(project.dir() / "refused"));
   }

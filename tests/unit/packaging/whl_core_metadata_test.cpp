@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace fs = std::filesystem;
 
 namespace quorvex::whl {
@@ -32,7 +34,7 @@ TEST(CoreMetadata, ValuesOfTheWrongKindAreRefusedNamingTheKeyAndTheValue) {
                                                       "the number 1.5"},
       {head + "description = 1", "'project.description' must be a string, not the integer 1"},
       {head + "requires-python = [\">=3\"]",
-       "'project.requires-python' must be a string, not the array [ '>=3' ]"},
+       "'project.requires-python' must be a string, not the array [\">=3\"]"},
       {head + "classifiers = \"x\"", "'project.classifiers' must be an array of strings, not the "
                                      "string 'x'"},
       {head + "classifiers = [\"a\", 1]", "entry 2 of 'project.classifiers' must be a string, "
@@ -41,7 +43,7 @@ TEST(CoreMetadata, ValuesOfTheWrongKindAreRefusedNamingTheKeyAndTheValue) {
                                    "boolean true"},
       {head + "urls = \"x\"", "'project.urls' must be a table of strings, not the string 'x'"},
       {head + "urls = {Home = [\"a\", \"b\"]}",
-       "'project.urls' at 'Home' must be a string, not the array [ 'a', 'b' ]"},
+       "'project.urls' at 'Home' must be a string, not the array [\"a\", \"b\"]"},
       {head + "authors = \"me\"", "'project.authors' must be an array of tables, not the string "
                                   "'me'"},
       {head + "authors = [\"x\"]", "entry 1 of 'project.authors' must be a table with a name, an "
@@ -61,10 +63,14 @@ TEST(CoreMetadata, ValuesOfTheWrongKindAreRefusedNamingTheKeyAndTheValue) {
   };
   for (const auto& [text, message] : cases)
     EXPECT_EQ(errorOf(text), "p.toml: " + std::string(message)) << text;
-  // The value is cut and its control characters escaped.
-  EXPECT_EQ(errorOf(head + "description = [\"\\u0001" + std::string(150, 'x') + "\"]"),
-            "p.toml: 'project.description' must be a string, not the array [\\n    \"\\u0001" +
-                std::string(86, 'x') + "... (166 bytes in all)");
+  // The value is shown as written, cut, with its control characters escaped; a number as
+  // written, not as the nearest double prints.
+  EXPECT_EQ(errorOf(head + "description = [\n\"\t" + std::string(150, 'x') + "\"]"),
+            "p.toml: 'project.description' must be a string, not the array [\\n\"\\t" +
+                std::string(94, 'x') + "... (156 bytes in all)");
+  for (const char* value : {"number 1_000.5", "integer 0x1F", "array [3.90, +inf]"})
+    EXPECT_EQ(errorOf(head + "requires-python = " + (std::strchr(value, ' ') + 1)),
+              "p.toml: 'project.requires-python' must be a string, not the " + std::string(value));
 }
 
 // Author-Email is read with email.utils.getaddresses, one address per person; Keywords and a
@@ -164,6 +170,20 @@ TEST(CoreMetadata, ReadmeAndLicenceFilesAndTablesAreCheckedWhenTheProjectIsRead)
                                            "UTF-8 text (an invalid byte at offset 3)"}};
   for (const auto& [line, message] : cases)
     EXPECT_EQ(errorOf(head + line + "\n"), "p.toml: " + std::string(message)) << line;
+
+  // A link that leaves the project's directory is refused, one that stays in it followed (an
+  // absolute path and ".." are in the end-to-end tests).
+  fs::create_directories("in");
+  writeFile("in/R.md", "readme");
+  fs::create_symlink("../latin1.md", "in/out.md");
+  fs::create_symlink("R.md", "in/link.md");
+  writeFile("in/p.toml", head + "license = {file = \"out.md\"}\n");
+  EXPECT_NE(testing::thrownMessage([] { readProject("in/p.toml", std::nullopt); })
+                .find("is 'out.md', which, links followed, lies outside '" +
+                      fs::canonical("in").string() + "', the project's directory"),
+            std::string::npos);
+  writeFile("in/p.toml", head + "readme = \"link.md\"\n");
+  EXPECT_EQ(readProject("in/p.toml", std::nullopt).metadata.description, "readme");
 }
 
 // Every value as METADATA readers read it back: a name with address specials quoted, a licence

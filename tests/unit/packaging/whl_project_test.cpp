@@ -228,7 +228,7 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
       {"[project]\nscripts = 1\n",
        "'project.scripts' must be a table of strings, not the integer 1"},
       {"[project.scripts]\ndemo = [1]\n",
-       "'demo' in 'project.scripts' must be a string, not the array [ 1 ]"},
+       "'demo' in 'project.scripts' must be a string, not the array [1]"},
       {"[project.scripts]\n\"../demo\" = \"demo:main\"\n",
        "'../demo' in 'project.scripts' is no valid entry point name (a script's name becomes a "
        "file name)"},
@@ -255,8 +255,8 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
        "'demo' in 'project.scripts' is 'demo:main\\x0b', not an object reference such as "
        "'package.module:function'; it holds a line break"},
       {"[project.scripts]\ndemo = \"demo:ma\u00a0in\"\n",
-       "'demo' in 'project.scripts' is 'demo:ma\u00a0in', not an object reference such as "
-       "'package.module:function'; 'ma\u00a0in' is no Python identifier"},
+       "'demo' in 'project.scripts' is 'demo:ma\\xa0in', not an object reference such as "
+       "'package.module:function'; 'ma\\xa0in' is no Python identifier"},
       {"[project.scripts]\ndemo = \"demo.\u0301x:main\"\n",
        "'demo' in 'project.scripts' is 'demo.\u0301x:main', not an object reference such as "
        "'package.module:function'; '\u0301x' is no Python identifier"},

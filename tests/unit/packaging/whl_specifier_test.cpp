@@ -82,8 +82,9 @@ TEST(RequiresPython, RefusalsNameTheFileTheKeyAndBothVersions) {
   EXPECT_EQ(message("requires-python = '>=3.x'"),
             "p.toml: 'project.requires-python', '>=3.x', is not a version specifier set: '>=3.x' is not "
             "a version specifier such as '>=3.9'");
-  EXPECT_EQ(message("requires-python = 3"),
-            "p.toml: 'project.requires-python', 3, must be a string such as '>=3.9'");
+  EXPECT_EQ(
+      message("requires-python = 3"),
+      "p.toml: 'project.requires-python' must be a string such as '>=3.9', not the integer 3");
   EXPECT_EQ(message("requires-python = '>=3.12, !=3.13.*'"), "no error");
   EXPECT_EQ(message("name = 'x'"), "no error");
 }
