@@ -12,9 +12,14 @@ const char headerText[] = {
 #include "templates/header.h.in.inc"
 };
 
+const char compiledTypes[] = {
+#include "templates/compiled_types.py.inc"
+};
+
 } // namespace
 
 const std::string_view bootstrapTemplate(bootstrapText, sizeof bootstrapText);
 const std::string_view headerTemplate(headerText, sizeof headerText);
+const std::string_view compiledTypesText(compiledTypes, sizeof compiledTypes);
 
 } // namespace quorvex::templates

@@ -194,7 +194,8 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
                     {"code", code},
                     {"features", extensions["features"]},
                     {"exports", extensions["exports"]},
-                    {"debug", false}});
+                    {"debug", false},
+                    {"compiledTypes", std::string(templates::compiledTypesText)}});
   json symbols = json::array();
   for (const auto& module : plan.modules) symbols.push_back(moduleSymbol(module.name));
   utils::template_(context, std::string(templates::headerTemplate), modBuildPath / "__main__.h",

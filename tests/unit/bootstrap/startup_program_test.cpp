@@ -77,7 +77,8 @@ protected:
                     {"library", false}, {"packages", {"pkg"}},
                     {"mainModule", "app"}, {"code", "def _plugin_answer():\n    return 42\n"},
                     {"features", {{"fast", true}}}, {"exports", {{"answer", "_plugin_answer()"}}},
-                    {"debug", false}};
+                    {"debug", false},
+                    {"compiledTypes", std::string(quorvex::templates::compiledTypesText)}};
     quorvex::plugin::PluginManager none;
     quorvex::Context context(none, quorvex::testing::installedTool);
     utils::template_(context, std::string(quorvex::templates::bootstrapTemplate),
