@@ -48,7 +48,8 @@
 #   beside the compiled functions and classes in which doctest finds them too: each example ran
 #   twice. A module has none unless its own `# cython: autotestdict=True` asks for one;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
-#   crashed the process (SIGSEGV). It now raises TypeError naming the function.
+#   crashed the process (SIGSEGV). It now raises TypeError naming the function;
+# - an async generator dropped before it started warned that a coroutine was never awaited.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import os
 import string
@@ -680,6 +681,22 @@ def _raising_code_objects(lines):
     return lines
 
 
+# CPython warns of a coroutine never awaited, not of an async generator never started.
+_warned_kinds = '    if (!__Pyx_Generator_CheckExact(self))\n'
+_async_generator_unwarned = _c_text("async_generator_unwarned.c")
+
+
+def _async_generators_unwarned(lines):
+    if lines.count(_warned_kinds) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_warned_kinds) + 2
+    if lines[at - 1] != '#endif\n':
+        return lines
+    lines[at:at] = _async_generator_unwarned.splitlines(keepends=True)
+    return lines
+
+
 def _read_utilities_fixed(path):
     lines = _read_utilities(path)
     if path == 'ImportExport.c' and _module_lookup in lines:
@@ -688,7 +705,7 @@ def _read_utilities_fixed(path):
     if path == 'CythonFunction.c':
         lines = _honour_assigned_defaults(_guard_function_calls(lines))
     if path == 'Coroutine.c':
-        lines = _guard_generator_bodies(lines)
+        lines = _async_generators_unwarned(_guard_generator_bodies(lines))
     if path == 'ModuleSetupCode.c':
         lines = _raising_code_objects(lines)
     if path == 'ObjectHandling.c':
