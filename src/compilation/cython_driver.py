@@ -46,7 +46,10 @@
 #   `-v` only its position, phase and cause are shown;
 # - every module got a `__test__` dict of its docstrings' examples (the autotestdict directive),
 #   beside the compiled functions and classes in which doctest finds them too: each example ran
-#   twice. A module has none unless its own `# cython: autotestdict=True` asks for one.
+#   twice. A module has none unless its own `# cython: autotestdict=True` asks for one;
+# - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
+#   crashed the process (SIGSEGV). It now raises TypeError naming the function;
+# - an async generator dropped before it started warned that a coroutine was never awaited.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import os
 import string
@@ -638,9 +641,60 @@ def _honour_assigned_defaults(lines):
     return text.splitlines(keepends=True)
 
 
-# Cython read ObjectHandling.c while loading: dropped from its cache, it is read again through
-# the hook.
-getattr(Code.UtilityCodeBase, "_utility_cache", {}).pop("ObjectHandling.c", None)
+# Cython read ObjectHandling.c and ModuleSetupCode.c while loading: dropped from its cache, they
+# are read again through the hook.
+for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c"):
+    getattr(Code.UtilityCodeBase, "_utility_cache", {}).pop(_read_early, None)
+
+
+# A compiled function's code object opens with bytecode that raises (raising_code.c): Cython's
+# constructor call goes through one that puts it in front.
+_code_object_function = 'static PyObject* __Pyx_PyCode_New(\n'
+_code_object_call = '    code_obj = (PyObject*) __Pyx__PyCode_New(\n'
+_raising_code = _c_template("raising_code.c")
+
+
+def _raising_head():
+    # What this Python compiles for `raise ''`, for the programs built with it; none where it
+    # loads anything but the one constant, which the class that raises replaces.
+    compiled = compile("raise ''", "<compiled code>", "exec")
+    if (compiled.co_consts != ("",) or compiled.co_names or compiled.co_varnames
+            or compiled.co_freevars or compiled.co_cellvars
+            or getattr(compiled, "co_exceptiontable", b"")):
+        return dict(version="0", bytecode="0", stacksize="0")
+    return dict(version="0x%02X%02X" % sys.version_info[:2],
+                bytecode=", ".join(str(byte) for byte in compiled.co_code),
+                stacksize=str(compiled.co_stacksize))
+
+
+def _raising_code_objects(lines):
+    # Applied only where ModuleSetupCode.c reads as expected: the constructor is declared, then
+    # defined, and called once.
+    if lines.count(_code_object_function) != 2 or lines.count(_code_object_call) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_code_object_call)
+    lines[at] = '    code_obj = __Pyx_qvx_PyCode_New(\n'
+    definition = [at for at, line in enumerate(lines) if line == _code_object_function][1]
+    lines[definition:definition] = _raising_code.substitute(_raising_head()).splitlines(
+        keepends=True)
+    return lines
+
+
+# CPython warns of a coroutine never awaited, not of an async generator never started.
+_warned_kinds = '    if (!__Pyx_Generator_CheckExact(self))\n'
+_async_generator_unwarned = _c_text("async_generator_unwarned.c")
+
+
+def _async_generators_unwarned(lines):
+    if lines.count(_warned_kinds) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_warned_kinds) + 2
+    if lines[at - 1] != '#endif\n':
+        return lines
+    lines[at:at] = _async_generator_unwarned.splitlines(keepends=True)
+    return lines
 
 
 def _read_utilities_fixed(path):
@@ -651,7 +705,9 @@ def _read_utilities_fixed(path):
     if path == 'CythonFunction.c':
         lines = _honour_assigned_defaults(_guard_function_calls(lines))
     if path == 'Coroutine.c':
-        lines = _guard_generator_bodies(lines)
+        lines = _async_generators_unwarned(_guard_generator_bodies(lines))
+    if path == 'ModuleSetupCode.c':
+        lines = _raising_code_objects(lines)
     if path == 'ObjectHandling.c':
         for old, new in _unbound_rewording.items():
             if old in lines:

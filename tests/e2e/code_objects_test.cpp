@@ -1,0 +1,135 @@
+// The code objects of compiled functions, generators and coroutines run as Python code (exec, or
+// a function made from one), also under a tracer, in a program and in a library's wheel, also
+// under a later Python: each raises TypeError naming its function and the process goes on; an
+// async generator dropped before it started warns of nothing, as under CPython.
+#include "e2e/e2e_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+namespace {
+
+const std::string codesSource = R"(import gc, sys, types, warnings
+
+def plain():
+    return 1
+
+def numbers():
+    yield 1
+
+async def answer():
+    return 42
+
+async def stream():
+    yield 3
+
+def attempt(action):
+    try:
+        result = action()
+    except TypeError as error:
+        return str(error)
+    getattr(result, "close", int)()
+    return "ran"
+
+def main():
+    if sys.argv[1:] == ["uncaught"]:
+        exec(plain.__code__, {})
+    # Under CPython, exec() drops the coroutine that a coroutine's code makes.
+    warnings.filterwarnings("ignore", "coroutine 'answer' was never awaited")
+    pending = answer()
+    for code in (plain.__code__, numbers.__code__, numbers().gi_code, pending.cr_code):
+        print(attempt(lambda: types.FunctionType(code, {})()))
+        print(attempt(lambda: exec(code, {})))
+    pending.close()
+    sys.settrace(lambda *args: None)
+    print(attempt(lambda: exec(plain.__code__, {})))
+    sys.settrace(None)
+    unstarted = stream()
+    del unstarted
+    gc.collect()
+
+if __name__ == "__main__":
+    main()
+)";
+
+// What running the code of compiled function `name` raises.
+std::string refusal(const std::string& name) {
+  const auto at = codesSource.find("def " + name + "(");
+  const auto line = std::count(codesSource.begin(), codesSource.begin() + at, '\n') + 1;
+  return "the code object of compiled function '" + name + "' (codes.py, line " +
+         std::to_string(line) + ") holds no bytecode to run";
+}
+
+// `run(argument)` runs the product's main() with that argument; `cpython` runs the sources in
+// `dir`.
+template <typename Run>
+void expectCodeObjectsRaise(Run run, const fs::path& cpython, const fs::path& dir) {
+  const Outcome expected = e2e::run({cpython.string(), "codes.py"}, dir);
+  EXPECT_EQ(expected.status, 0) << expected.all();
+  std::string raised;
+  for (const std::string name : {"plain", "numbers", "numbers", "answer"})
+    raised += refusal(name) + "\n" + refusal(name) + "\n";
+  const Outcome ran = run("");
+  EXPECT_EQ(ran.status, 0) << ran.all();
+  EXPECT_EQ(ran.out, raised + refusal("plain") + "\n");
+  EXPECT_EQ(ran.err, expected.err);
+  const Outcome uncaught = run("uncaught");
+  EXPECT_EQ(uncaught.status, 1) << uncaught.all();
+  EXPECT_TRUE(uncaught.err.ends_with("\nTypeError: " + refusal("plain") + "\n")) << uncaught.err;
+}
+
+// pyenv's CPython of the minor version after the build interpreter's, if any.
+fs::path laterCPython() {
+  const Outcome minor =
+      run({buildPython().string(), "-c", "import sys; print(sys.version_info[1])"}, "/");
+  const std::string prefix = "3." + std::to_string(std::atoi(minor.out.c_str()) + 1) + ".";
+  const char* home = std::getenv("HOME");
+  std::error_code error;
+  for (const auto& entry :
+       fs::directory_iterator(fs::path(home ? home : "/") / ".pyenv/versions", error))
+    if (const std::string name = entry.path().filename().string();
+        name.starts_with(prefix) && !name.ends_with("t") &&
+        fs::exists(entry.path() / "bin/python3"))
+      return entry.path() / "bin/python3";
+  return {};
+}
+
+TEST(CodeObjects, RunAsPythonRaiseNamingTheirFunctionInProgramsAndLibraries) {
+  Project project("codes",
+                  {{"codes.py", codesSource},
+                   {"pyproject.toml", "[project]\nname = \"codes\"\nversion = \"1.0\"\n"}});
+  ASSERT_EQ(project.build({"codes", "codes.py"}).status, 0);
+  const std::string program = (project.buildDir() / "codes").string();
+  expectCodeObjectsRaise([&](const std::string& mode) { return run({program, mode}, "/"); },
+                         buildPython(), project.dir());
+
+  const Outcome build = project.build({"--library", "--wheel", "dist", "codes", "codes.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  const fs::path wheel = onlyWheel(project.dir() / "dist");
+  auto importer = [](const fs::path& python) {
+    return [python](const std::string& mode) {
+      return runClean(
+          {python.string(), "-c",
+           "import sys, codes; sys.argv[1:] = ['" + mode + "']; sys.exit(codes.main())"},
+          "/");
+    };
+  };
+  expectCodeObjectsRaise(importer(pipInstall(freshVenv("codes"), wheel)), buildPython(),
+                         project.dir());
+  // A stable-ABI library under a later Python, whose bytecode differs.
+  const fs::path later = laterCPython();
+  if (later.empty())
+    GTEST_SKIP() << "no later CPython: the library ran under one Python";
+  SCOPED_TRACE(later.string());
+  const fs::path venv = scratch("venvs") / "codes-later";
+  ASSERT_EQ(run({later.string(), "-m", "venv", venv.string()}, "/").status, 0);
+  expectCodeObjectsRaise(importer(pipInstall(venv, wheel)), later, project.dir());
+}
+
+} // namespace
+} // namespace quorvex::e2e
