@@ -171,8 +171,15 @@ void checkProjectKeys(const fs::path& pyproject, const toml::table& project) {
   }
   if (const toml::table* readme = project.get_as<toml::table>("readme"))
     checkKeys(pyproject, *readme, "'project.readme'", readmeKeys);
-  if (const toml::table* license = project.get_as<toml::table>("license"))
+  if (const toml::table* license = project.get_as<toml::table>("license")) {
     checkKeys(pyproject, *license, "'project.license'", licenseKeys);
+    // The table is the older form of the licence; the standard has back-ends refuse it beside
+    // the newer license-files, whose files it would contradict.
+    if (project.contains("license-files"))
+      refuse(pyproject, "'project.license' is a table, which the pyproject.toml standard allows "
+                        "only without 'project.license-files': give the licence as an SPDX "
+                        "expression string, or remove 'license-files'");
+  }
   dynamicFields(pyproject, project);
 }
 

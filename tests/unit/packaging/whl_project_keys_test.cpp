@@ -33,7 +33,11 @@ TEST(ProjectKeys, TheNearestKnownKeyIsNamedOnlyWhenClose) {
        "'project.license' holds the key 'spdx" + undefined + "it allows only 'file', 'text' there"},
       {"dynamic = [\"readme\", \"dependecies\"]",
        "entry 2 of 'project.dynamic', 'dependecies', names no field of [project]; did you mean "
-       "'dependencies'?"}};
+       "'dependencies'?"},
+      {"license = {text = \"MIT\"}\nlicense-files = [\"LICENSE\"]",
+       "'project.license' is a table, which the pyproject.toml standard allows only without "
+       "'project.license-files': give the licence as an SPDX expression string, or remove "
+       "'license-files'"}};
   for (const auto& [lines, message] : cases)
     EXPECT_EQ(errorOf(head + lines + "\n"), "p.toml: " + message) << lines;
   const std::array<std::string_view, 2> people{"name", "email"};
