@@ -95,8 +95,8 @@ class _PatchingLoader:
 
 
 def find_spec(fullname, path, target=None):
-    """The spec of `fullname`, a module that this registry patches, as the other finders give
-    it, with a loader that patches the module once it has run."""
+    """What the other finders answer for `fullname`, a module that this registry patches, with
+    its loader wrapped so that the module is patched once it has run."""
     if fullname in _finding:
         # Asked by a product's finder while the finders are being asked: the others answer.
         return None
