@@ -158,7 +158,8 @@ def plain_cython(tool, project, patterns):
     with tempfile.TemporaryDirectory() as out:
         start = time.monotonic()
         subprocess.run([str(python), "-m", "cython", "-3", "--lenient", "-X",
-                        "annotation_typing=False", "--shared", "_qvx_shared", "-I", str(project),
+                        "annotation_typing=False", "-X", "autotestdict=False", "--shared",
+                        "_qvx_shared", "-I", str(project),
                         "-o", out, *files], cwd=project, check=True, capture_output=True)
         return time.monotonic() - start, len(files)
 

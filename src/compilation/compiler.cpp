@@ -51,11 +51,14 @@ std::string cythonCommand(Context& context, const std::vector<std::string>& args
   // the working directory off the module search path (-P since 3.11, else isolated mode).
   // --lenient leaves a name that no code binds (Python 2's `long` behind a version check) to a
   // NameError when it runs, as in Python, instead of refusing the module.
+  // No `__test__` dict of docstring examples: doctest finds a compiled module's examples where it
+  // finds a Python module's, and would run each twice. A module's own directive comment still
+  // turns it on.
   const interpreter::Facts& facts = context.interpreter();
   const bool hasSafePath = facts.major > 3 || (facts.major == 3 && facts.minor >= 11);
   std::string cmd = std::string(hasSafePath ? "-P " : "-I ") +
                     utils::quoteWord(writeCythonDriver(context).string()) +
-                    " -3 --lenient -X annotation_typing=False ";
+                    " -3 --lenient -X annotation_typing=False -X autotestdict=False ";
   bool first = true;
   auto append = [&](const std::string& arg) {
     if (!first) cmd += " ";

@@ -34,8 +34,8 @@ std::optional<std::filesystem::path> compile(Context& context,
 
 /// Runs one Cython command line through `utils::pythonCall`, the working directory kept off the
 /// module search path ("-P", or "-I" before Python 3.11): the build directory's Cython driver
-/// "_qvx_cython.py" (written first, with its C files), "-3 --lenient -X annotation_typing=False",
-/// "-X freethreading_compatible=True" on a free-threaded interpreter, then `args` joined with
+/// "_qvx_cython.py" (written first, with its C files), "-3 --lenient -X annotation_typing=False
+/// -X autotestdict=False", "-X freethreading_compatible=True" on a free-threaded interpreter, then `args` joined with
 /// blanks; on POSIX an argument holding a blank, quote or backslash is single-quoted. A failing
 /// run throws the "Command failed: " error of `utils::system`.
 void cythonCall(Context& context, const std::vector<std::string>& args);

@@ -44,9 +44,6 @@
 # - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
 #   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
 #   `-v` only its position, phase and cause are shown;
-# - every module got a `__test__` dict of its docstrings' examples (the autotestdict directive),
-#   beside the compiled functions and classes in which doctest finds them too: each example ran
-#   twice. A module has none unless its own `# cython: autotestdict=True` asks for one;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
 #   crashed the process (SIGSEGV). It now raises TypeError naming the function;
 # - an async generator dropped before it started warned that a coroutine was never awaited.
@@ -783,9 +780,6 @@ def _translate_modules(args):
     return 1 if failures else 0
 
 
-# Doctest finds a compiled module's examples where it finds a Python module's: the directive is
-# off unless the command line or a module's own directive comment turns it on.
-sys.argv[1:1] = ["-X", "autotestdict=False"]
 if "--modules" in sys.argv:
     sys.exit(_translate_modules(sys.argv[1:]))
 main(command_line=1)

@@ -125,6 +125,10 @@ void copytree(const std::filesystem::path& src, const std::filesystem::path& dst
                                                            const std::vector<std::string>&)>&
                   ignore = nullptr);
 
+/// True when `inner` is `outer` or lies below it, compared component by component (no path is
+/// resolved: give both in one form, such as canonical).
+bool isWithin(const std::filesystem::path& inner, const std::filesystem::path& outer);
+
 /// Adds read and write permission for owner and group to one path (following links).
 void chmodRW(const std::filesystem::path& path);
 

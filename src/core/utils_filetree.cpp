@@ -87,6 +87,17 @@ void copytree(const fs::path& src, const fs::path& dst, bool symlinks, const Ign
   }
 }
 
+bool isWithin(const fs::path& inner, const fs::path& outer) {
+  auto innerIt = inner.begin();
+  for (auto outerIt = outer.begin(); outerIt != outer.end(); ++outerIt, ++innerIt) {
+    if (outerIt->empty())
+      continue; // a trailing separator
+    if (innerIt == inner.end() || *innerIt != *outerIt)
+      return false;
+  }
+  return true;
+}
+
 void chmodRW(const fs::path& path) {
   fs::permissions(path,
                   fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |

@@ -1,8 +1,9 @@
 #pragma once
 // What a build refuses before it compiles anything: a missing base directory, patterns that
 // leave it, a wheel directory that cannot be made, an unknown policy, a main module that is no
-// module of the sources, project modules that the program's start-up would shadow, and a
-// product that would take the place of a file the build keeps in its build directory.
+// module of the sources, project modules named like those the product keeps for itself or that
+// the program's start-up would shadow, and a product that would take the place of a file the
+// build keeps in its build directory.
 
 #include "frontend/cli.hpp"
 
@@ -26,8 +27,9 @@ namespace quorvex::builder {
 void checkSourceOptions(const cli::BuildArguments& args);
 
 /// Refuses, before compiling, a main module that is no dotted name of a module among `sources`
-/// (a library may also name a package holding them) and a program's top-level module named
-/// like one of `startupModules()`, which is asked only when a program has a module to check.
+/// (a library may also name a package holding them), a module named like one the product keeps
+/// for its own, and a program's top-level module named like one of `startupModules()`, which is
+/// asked only when a program has a module to check.
 void checkBeforeCompiling(const cli::BuildArguments& args,
                           const std::vector<std::filesystem::path>& sources,
                           const std::function<std::set<std::string>()>& startupModules);

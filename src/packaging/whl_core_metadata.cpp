@@ -3,6 +3,7 @@
 // wheel is either written as the project file says or refused with the key and value at fault.
 #include "core/log.hpp"
 #include "core/utf8.hpp"
+#include "core/utils.hpp"
 #include "packaging/whl_address.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
@@ -262,8 +263,7 @@ private:
     const fs::path directory = fs::canonical(
         project_.path.parent_path().empty() ? fs::path(".") : project_.path.parent_path());
     const fs::path real = fs::canonical(path);
-    if (std::mismatch(directory.begin(), directory.end(), real.begin(), real.end()).first !=
-        directory.end())
+    if (!utils::isWithin(real, directory))
       refuse(fmt::format("{} is '{}', which, links followed, lies outside '{}', the project's "
                          "directory: the wheel would carry a file that is not the project's; "
                          "give a file inside that directory",

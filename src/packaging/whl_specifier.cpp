@@ -158,21 +158,6 @@ private:
   std::size_t at_;
 };
 
-// `text` without Python's blanks at either end.
-std::string_view stripped(std::string_view text) {
-  std::size_t first = 0;
-  while (const std::size_t length = blankLength(text, first)) first += length;
-  std::size_t last = text.size();
-  while (last > first) {
-    // Step back to the start of the last character.
-    std::size_t start = last - 1;
-    while (start > first && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-    if (blankLength(text, start) != last - start) break;
-    last = start;
-  }
-  return text.substr(first, last - first);
-}
-
 std::string_view operatorOf(std::string_view specifier) {
   const auto op = std::find_if(versionOperators.begin(), versionOperators.end(),
                                [&](std::string_view name) { return specifier.starts_with(name); });
@@ -193,7 +178,7 @@ std::vector<Specifier> split(std::string_view text) {
   std::vector<Specifier> specifiers;
   for (std::string_view piece : splitSpecifierSet(text).value_or(std::vector<std::string_view>())) {
     const std::string_view op = operatorOf(piece);
-    specifiers.push_back({op, std::string(stripped(piece.substr(op.size())))});
+    specifiers.push_back({op, std::string(stripPythonSpace(piece.substr(op.size())))});
   }
   return specifiers;
 }
@@ -366,7 +351,7 @@ std::string codePointName(char32_t point) {
 std::string specifierHint(std::string_view piece) {
   const std::string_view op = operatorOf(piece);
   if (op.empty()) return "";
-  const std::string version(stripped(piece.substr(op.size())));
+  const std::string version(stripPythonSpace(piece.substr(op.size())));
   const auto validWith = [&](std::string_view other) {
     return isSpecifier(std::string(other) + version);
   };
@@ -387,13 +372,15 @@ std::optional<std::vector<std::string_view>> splitSpecifierSet(std::string_view 
   std::vector<std::string_view> specifiers;
   for (std::size_t start = 0; start <= text.size();) {
     const auto comma = std::min(text.find(',', start), text.size());
-    const std::string_view piece = stripped(text.substr(start, comma - start));
+    const std::string_view piece = stripPythonSpace(text.substr(start, comma - start));
     start = comma + 1;
     if (piece.empty()) continue;
     if (!isSpecifier(piece)) {
-      if (why)
+      if (why) {
+        const std::string hint = specifierHint(piece);
         *why = "'" + shown(piece) + "' is not a version specifier such as '>=3.9'" +
-               (specifierHint(piece).empty() ? "" : ": " + specifierHint(piece));
+               (hint.empty() ? "" : ": " + hint);
+      }
       return std::nullopt;
     }
     specifiers.push_back(piece);

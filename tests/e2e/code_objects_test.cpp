@@ -126,9 +126,8 @@ TEST(CodeObjects, RunAsPythonRaiseNamingTheirFunctionInProgramsAndLibraries) {
   if (later.empty())
     GTEST_SKIP() << "no later CPython: the library ran under one Python";
   SCOPED_TRACE(later.string());
-  const fs::path venv = scratch("venvs") / "codes-later";
-  ASSERT_EQ(run({later.string(), "-m", "venv", venv.string()}, "/").status, 0);
-  expectCodeObjectsRaise(importer(pipInstall(venv, wheel)), later, project.dir());
+  expectCodeObjectsRaise(importer(pipInstall(freshVenv("codes-later", later), wheel)), later,
+                         project.dir());
 }
 
 } // namespace

@@ -174,9 +174,9 @@ Outcome Project::build(const std::vector<std::string>& args) {
 
 const std::string& pristineInstallLog() { return pristineCache().installLog; }
 
-fs::path freshVenv(const std::string& name) {
+fs::path freshVenv(const std::string& name, const fs::path& python) {
   const fs::path venv = scratch("venvs") / name;
-  const Outcome made = run({buildPython().string(), "-m", "venv", venv.string()}, scratchRoot());
+  const Outcome made = run({python.string(), "-m", "venv", venv.string()}, scratchRoot());
   if (made.status != 0) throw std::runtime_error("python -m venv failed:\n" + made.all());
   return venv;
 }

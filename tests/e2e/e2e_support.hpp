@@ -66,8 +66,9 @@ private:
 /// The output of the first build of the run, the one that installed the pristine Python.
 const std::string& pristineInstallLog();
 
-/// A fresh virtual environment made by the build interpreter, with pip.
-std::filesystem::path freshVenv(const std::string& name);
+/// A fresh virtual environment, with pip, made by `python` (the build interpreter unless given).
+std::filesystem::path freshVenv(const std::string& name,
+                                const std::filesystem::path& python = buildPython());
 
 /// The one wheel file in `dir`; fails the test when there is not exactly one.
 std::filesystem::path onlyWheel(const std::filesystem::path& dir);

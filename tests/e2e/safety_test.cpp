@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -59,16 +60,28 @@ public:
     EXPECT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ), 0);
   }
   ~Started() { wait(); }
-  /// Waits until a process the build started has `marker` in its command line; false when the
-  /// build ended first.
-  bool awaitChild(const std::string& marker) {
-    for (auto end = std::chrono::steady_clock::now() + 5min; std::chrono::steady_clock::now() < end;
-         std::this_thread::sleep_for(2ms)) {
-      for (const auto& line : workingIn(dir_, pid))
-        if (line.find(marker) != std::string::npos) return true;
-      if (::waitpid(pid, &status_, WNOHANG) == pid) return !(pid = 0);
+  /// Waits until `ready()` holds, checking every other millisecond; false when the build ended
+  /// first (it is then reaped) or `limit` passed.
+  template <typename Ready> bool await(Ready ready, std::chrono::milliseconds limit = 5min) {
+    for (auto end = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(2ms)) {
+      if (ready())
+        return true;
+      if (::waitpid(pid, &status_, WNOHANG) == pid) {
+        pid = 0;
+        return false;
+      }
     }
     return false;
+  }
+  /// Waits until a process the build started has `marker` in its command line.
+  bool awaitChild(const std::string& marker) {
+    return await([&] {
+      const auto lines = workingIn(dir_, pid);
+      return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.find(marker) != std::string::npos;
+      });
+    });
   }
   /// The wait status of the tool.
   int wait() {
@@ -115,7 +128,8 @@ TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
     Started build(project, library);
     if (marker.empty()) std::this_thread::sleep_for(300ms);
     else build.awaitChild(marker); // a quick link may be missed: then the build just ends
-    ::kill(build.pid, SIGKILL);
+    if (build.pid > 0)
+      ::kill(build.pid, SIGKILL); // pid 0 once reaped: never the group
     build.wait();
     // The tool's children die with it; what a compiler driver started ends on its own.
     ASSERT_TRUE(settles(project.dir(), 10s));
@@ -134,18 +148,6 @@ TEST(Files, SourceTreeAndProductsSurviveEveryEndOfALibraryBuild) {
   testing::writeFile(project.dir() / "units.py", "def cm(value:\n");
   EXPECT_EQ(project.build(library).status, 1);
   EXPECT_FALSE(fs::exists(product)) << "a failed build leaves no earlier product as its result";
-}
-
-// Waits up to two minutes for `ready`, checking every millisecond; false when the build ended
-// first, or when it did not get ready (then it is killed).
-template <typename Ready> bool awaitWhileRunning(Started& build, Ready ready) {
-  for (auto end = std::chrono::steady_clock::now() + 2min; std::chrono::steady_clock::now() < end;
-       std::this_thread::sleep_for(1ms)) {
-    if (ready()) return true;
-    if (::kill(build.pid, 0) != 0) return false;
-  }
-  ::kill(build.pid, SIGKILL);
-  return false;
 }
 
 // Neither gone nor a zombie.
@@ -190,7 +192,12 @@ TEST(Files, AStopWhileEmbeddingLeavesNoDirectoryBehind) {
   // Sends `signal` to an embedding build once `ready`; returns the build's log.
   const auto stopWhen = [&](int signal, const std::function<bool()>& ready) {
     Started build(project, {"--embed", target.string(), "app", "app.py"});
-    EXPECT_TRUE(awaitWhileRunning(build, ready));
+    if (!build.await(ready, 2min)) {
+      ADD_FAILURE() << "the build ended, or was not ready in two minutes";
+      if (build.pid > 0)
+        ::kill(build.pid, SIGKILL);
+      return build.log();
+    }
     ::kill(build.pid, signal);
     const int status = build.wait();
     const std::string log = build.log();
