@@ -53,7 +53,8 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
     throw std::runtime_error("No pristine Python found under " + (buildPath / "python").string() +
                              " to copy into " + targetPath.string());
   }
-  utils::copytree(*pristinePythonPath, targetPath);
+  // Its links stay links (libpython, the python programs): a copy for each would double them.
+  utils::copytree(*pristinePythonPath, targetPath, utils::LinkCopy::keepInside);
 
   auto& manager = context.plugins;
   const fs::path targetPython = requireHook(manager.ensureDynload(targetPath), "ensureDynload");
