@@ -119,7 +119,8 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
       relocateScripts(targetPython.parent_path(), targetPython, sitePackages);
   if (!scripts.empty()) {
     std::string names;
-    for (const fs::path& script : scripts) names += (names.empty() ? "" : ", ") + script.filename().string();
+    for (const fs::path& script : scripts)
+      names += (names.empty() ? "" : ", ") + script.filename().string();
     logger().info("Scripts that now find the directory's Python wherever it lies: {}", names);
   }
 }

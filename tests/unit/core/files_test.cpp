@@ -27,12 +27,13 @@ TEST(Copytree, MergesIntoExistingDirectoriesKeepingMetadataAndCopiesNewOnesWhole
   fs::permissions("src/top.txt", fs::perms(0640));
   auto stamp = fs::last_write_time("src/top.txt") - std::chrono::hours(24);
   fs::last_write_time("src/top.txt", stamp);
-  copytree("src", "dst", LinkCopy::keep, [&](const fs::path&, const std::vector<std::string>& names) {
-    std::vector<std::string> skip;
-    for (const auto& name : names)
-      if (name.ends_with(".log")) skip.push_back(name);
-    return skip;
-  });
+  copytree("src", "dst", LinkCopy::keep,
+           [&](const fs::path&, const std::vector<std::string>& names) {
+             std::vector<std::string> skip;
+             for (const auto& name : names)
+               if (name.ends_with(".log")) skip.push_back(name);
+             return skip;
+           });
   EXPECT_EQ(readFile("dst/top.txt"), "new top");
   EXPECT_EQ(fs::status("dst/top.txt").permissions(), fs::perms(0640));
   EXPECT_EQ(fs::last_write_time("dst/top.txt"), stamp);
