@@ -114,13 +114,23 @@ private:
   std::unique_ptr<State> state_;
 };
 
+/// What a tree copy makes of a symbolic link.
+enum class LinkCopy {
+  follow, ///< the file or directory it leads to, copied
+  keep,   ///< the link as it is
+  /// a link whose target (every link on the way followed) lies inside the copied tree stays a
+  /// link, relative, to that target's copy, so that the copy can be moved; any other is followed
+  keepInside,
+};
+
 /// Copies the entries of `src` into the existing directory `dst`, merging into directories
-/// present on both sides and copying the others whole (links kept when `symlinks`, entries
-/// that `ignore` names skipped). Stops at the first failing entry of a merged listing; a
-/// subtree copied whole copies what it can, then throws one `filesystem_error` listing every
-/// failure. Asks `process::checkStop` before each entry, so that a stop ends a long copy.
+/// present on both sides and copying the others whole (links as `links` says, entries that
+/// `ignore` names skipped). Stops at the first failing entry of a merged listing; a subtree
+/// copied whole copies what it can, then throws one `filesystem_error` listing every failure
+/// (a link whose target is missing cannot be followed). Asks `process::checkStop` before each
+/// entry, so that a stop ends a long copy.
 void copytree(const std::filesystem::path& src, const std::filesystem::path& dst,
-              bool symlinks = false,
+              LinkCopy links = LinkCopy::follow,
               const std::function<std::vector<std::string>(const std::filesystem::path&,
                                                            const std::vector<std::string>&)>&
                   ignore = nullptr);

@@ -150,15 +150,24 @@ std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args
     return project;
   }
   // uv reads the dependencies, and computes those the project leaves to its build back-end;
-  // the name and version may be left to the back-end too. A misspelt key would leave out what
-  // it holds.
+  // the version may be left to the back-end too. A misspelt key would leave out what it holds.
   const toml::table document = whl::parseProjectFile(*pyproject);
-  if (const toml::table* project = document["project"].as_table()) {
-    whl::checkProjectKeys(*pyproject, *project);
-    checkPython(*project);
-    whl::checkDependencies(*pyproject, *project);
+  const toml::table* table = document["project"].as_table();
+  if (!table) return std::nullopt;
+  whl::checkProjectKeys(*pyproject, *table);
+  checkPython(*table);
+  whl::checkDependencies(*pyproject, *table);
+  // The embedded program is the project installed, with the metadata its wheel would carry.
+  if (!args.version && !table->contains("version")) {
+    logger().warning("{}: the version is left to a build back-end, which this tool does not "
+                     "run: the embedded directory carries no metadata of the project, and "
+                     "importlib.metadata does not find it; give the version with --version",
+                     pyproject->string());
+    return std::nullopt;
   }
-  return std::nullopt;
+  whl::Project project = whl::readProject(*pyproject, args.version);
+  whl::entryPointsText(project);
+  return project;
 }
 
 void build(Context& context, const cli::BuildArguments& args) {
@@ -262,6 +271,7 @@ void build(Context& context, const cli::BuildArguments& args) {
       embedded = *wheelPath;
     } else {
       options.exePath = exePath;
+      options.project = project;
       embedded = exePath;
     }
     logger().info("{}", "Embedding " + embedded.string() + " into " + args.embed->string());

@@ -1,7 +1,9 @@
 #include "packaging/embed.hpp"
 
 #include "compilation/pristine.hpp"
+#include "core/context.hpp"
 #include "core/fileio.hpp"
+#include "core/interpreter.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/process.hpp"
@@ -35,6 +37,17 @@ void writeMarker(const fs::path& targetPath) {
   if (!out) throw std::runtime_error("Cannot write " + marker.string());
 }
 
+// Where the embedded directory's Python installs packages: the build interpreter's place for
+// them relative to its prefix, as the pristine Python of the same version has it.
+fs::path sitePackagesOf(Context& context, const fs::path& targetPath) {
+  const interpreter::Facts& facts = context.interpreter();
+  const fs::path relative = fs::path(facts.path("purelib")).lexically_relative(facts.prefix);
+  if (relative.empty() || *relative.begin() == "..")
+    throw std::runtime_error("The build interpreter's site-packages " + facts.path("purelib") +
+                             " lies outside its prefix " + facts.prefix);
+  return targetPath / relative;
+}
+
 // The command runner splits its text by shell rules, so a path with a blank or a quote must be
 // quoted to reach uv as one argument.
 std::string word(const fs::path& path) { return utils::quoteWord(path.string()); }
@@ -53,7 +66,8 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
     throw std::runtime_error("No pristine Python found under " + (buildPath / "python").string() +
                              " to copy into " + targetPath.string());
   }
-  utils::copytree(*pristinePythonPath, targetPath);
+  // Its links stay links (libpython, the python programs): a copy for each would double them.
+  utils::copytree(*pristinePythonPath, targetPath, utils::LinkCopy::keepInside);
 
   auto& manager = context.plugins;
   const fs::path targetPython = requireHook(manager.ensureDynload(targetPath), "ensureDynload");
@@ -70,21 +84,44 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
     // In the project, as the export: uv reads the relative paths of an exported lock and the
     // project's own places to install from (its indexes, find-links) from where it runs.
     const chdir inProject(projectPath);
+    // With their bytecode, as the standard library has it: where __pycache__ cannot be
+    // written, every start would compile them from source.
     utils::system(context, "uv pip install --python " + pythonText + " -r " + word(reqPath) +
-                  " --break-system-packages");
+                               " --break-system-packages --compile-bytecode");
   }
 
+  const fs::path sitePackages = sitePackagesOf(context, targetPath);
   if (options.exePath) {
     const fs::path wrkPath =
         requireHook(manager.getExecutablePath(targetPath), "getExecutablePath");
     fs::create_directories(wrkPath);
-    fileio::copyWithMetadata(*options.exePath, wrkPath / options.exePath->filename());
+    const fs::path program = wrkPath / options.exePath->filename();
+    fileio::copyWithMetadata(*options.exePath, program);
+    // The program is the project installed: importlib.metadata answers for it as after
+    // `pip install .` (a library's wheel carries its own metadata).
+    if (options.project) {
+      logger().info("Installing the metadata of {} {} into {}", options.project->name,
+                    options.project->version, sitePackages.string());
+      installProjectMetadata(*options.project, sitePackages, {program});
+    }
   }
 
   if (options.whlPath) {
     logger().info("Installing {} into {}", options.whlPath->string(), targetPath.string());
-    utils::system(context, "uv pip install --python " + pythonText + " --break-system-packages " +
-                  word(*options.whlPath));
+    utils::system(context, "uv pip install --python " + pythonText +
+                               " --break-system-packages --compile-bytecode " +
+                               word(*options.whlPath));
+  }
+
+  // Installers name the Python by its absolute path in the scripts they write: such a script
+  // would stop working once the directory is moved.
+  const std::vector<fs::path> scripts =
+      relocateScripts(targetPython.parent_path(), targetPython, sitePackages);
+  if (!scripts.empty()) {
+    std::string names;
+    for (const fs::path& script : scripts)
+      names += (names.empty() ? "" : ", ") + script.filename().string();
+    logger().info("Scripts that now find the directory's Python wherever it lies: {}", names);
   }
 }
 

@@ -2,9 +2,12 @@
 // The embedded directory: a private copy of the pristine Python with the project's
 // dependencies installed by uv, and the program or the library's wheel in it.
 
+#include "packaging/whl_metadata.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quorvex {
 class Context;
@@ -16,6 +19,8 @@ struct EmbedOptions {
   std::optional<std::filesystem::path> exePath = {};
   std::optional<std::filesystem::path> whlPath = {};
   std::optional<std::filesystem::path> sourcePath = {};
+  /// The project as the run read it: with a program, its metadata is installed beside it.
+  std::optional<whl::Project> project = {};
 };
 
 /// The file that every embedded directory made by the tool holds. Only a directory with it
@@ -23,16 +28,41 @@ struct EmbedOptions {
 inline constexpr const char* markerName = ".quorvex-embedded";
 
 /// Makes `targetPath` anew as an embedded directory: deletes it, copies the pristine Python
-/// into it, installs the project's dependencies (`exportRequirements` from `sourcePath`, the
-/// working directory when not given) with `uv pip install` run in the project's directory,
-/// then copies `exePath` into the platform's executable directory and installs `whlPath`, each
-/// when given. Refuses, before touching anything, a target that `checkTarget` rejects. Paths
+/// into it (its links that stay inside it kept as relative links), installs the project's
+/// dependencies with their bytecode (`exportRequirements` from `sourcePath`, the working
+/// directory when not given) with `uv pip install` run in the project's directory, then copies
+/// `exePath` into the platform's executable directory with the `project`'s metadata
+/// (`installProjectMetadata`) and installs `whlPath`, each when given, and last makes every
+/// script of its own Python run from wherever the directory is moved (`relocateScripts`).
+/// Refuses, before touching anything, a target that `checkTarget` rejects. Paths
 /// that the command splitter would break apart are quoted on the uv command lines. A failing
 /// command throws the "Command failed: " error of `utils::system`; on any failure the half-made
 /// directory is removed. A stop signal while it works (`process::StopDeferral`) stops the
 /// running child and the copy, removes the directory, and then ends the tool by the signal.
 void embed(Context& context, const std::filesystem::path& targetPath,
            const EmbedOptions& options = {});
+
+/// Installs the metadata of `project` into `sitePackages` as an installer would, so that
+/// `importlib.metadata` finds its version and entry points: a "<name>-<version>.dist-info"
+/// directory (the name and version escaped as in a wheel) with METADATA and entry_points.txt
+/// as the project's wheel carries them (none without entry points), INSTALLER, and RECORD
+/// listing those files and the `installed` files of the project, each by its path relative to
+/// `sitePackages`. Throws `std::filesystem::filesystem_error` naming a file it cannot write.
+void installProjectMetadata(const whl::Project& project,
+                            const std::filesystem::path& sitePackages,
+                            const std::vector<std::filesystem::path>& installed);
+
+/// Rewrites each script in `scriptsPath` whose head runs `python` by an absolute path: its
+/// place in the directory, or another path to the same program, such as the installation it
+/// was copied from (as installers write heads: "#!/path/bin/python3.12", or for a path that
+/// must be quoted "#!/bin/sh" and "'''exec' '/path/bin/python3.12' ..."), so that it runs the
+/// Python of the same name beside its own real place instead, wherever the directory lies.
+/// Updates the lines of the RECORD files in `sitePackages` that name a rewritten script.
+/// Links, other files and scripts for other interpreters stay as they are. Returns the
+/// scripts rewritten, in name order.
+std::vector<std::filesystem::path> relocateScripts(const std::filesystem::path& scriptsPath,
+                                                   const std::filesystem::path& python,
+                                                   const std::filesystem::path& sitePackages);
 
 /// Writes the locked dependencies of the project whose "pyproject.toml" is found at or above
 /// `sourcePath` to `requirementsPath` with `uv export`, editable ones as plain paths, writing

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <regex>
@@ -33,6 +34,41 @@ void expectSixFrom(const nlohmann::json& report, const fs::path& embedded) {
   EXPECT_TRUE(six.starts_with(root)) << six << " is not inside " << root;
   EXPECT_NE(six.find("/site-packages/six.py"), std::string::npos) << six;
   EXPECT_EQ(report["six"], "1.17.0");
+}
+
+// Every compiled module below `root`'s site-packages with its time and size: what a run that
+// found one stale or missing would write anew.
+std::map<fs::path, std::pair<fs::file_time_type, std::uintmax_t>> bytecodeOf(const fs::path& root) {
+  std::map<fs::path, std::pair<fs::file_time_type, std::uintmax_t>> found;
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    if (entry.path().extension() == ".pyc" &&
+        entry.path().string().find("/site-packages/") != std::string::npos)
+      found[entry.path().lexically_relative(root)] = {entry.last_write_time(), entry.file_size()};
+  return found;
+}
+
+// The pristine Python's links are links in the embedded directory, relative, to the copy of
+// the same file; returns the embedded libpython's link.
+fs::path expectLinksKept(const fs::path& pristine, const fs::path& embedded) {
+  fs::path libpython;
+  int links = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(pristine)) {
+    if (!entry.is_symlink()) continue;
+    ++links;
+    const fs::path place = entry.path().lexically_relative(pristine);
+    const fs::path copy = embedded / place;
+    EXPECT_TRUE(fs::is_symlink(copy)) << place;
+    if (!fs::is_symlink(copy)) continue;
+    EXPECT_TRUE(fs::read_symlink(copy).is_relative()) << place;
+    EXPECT_EQ(fs::canonical(copy).lexically_relative(fs::canonical(embedded)),
+              fs::canonical(entry.path()).lexically_relative(fs::canonical(pristine)))
+        << place;
+    const std::string name = place.filename().string();
+    if (name.starts_with("libpython3") && name.ends_with(".so")) libpython = copy;
+  }
+  EXPECT_GT(links, 0);
+  EXPECT_FALSE(libpython.empty()) << "no libpython3.X.so link in " << pristine;
+  return libpython.lexically_relative(embedded);
 }
 
 TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAMove) {
@@ -64,6 +100,25 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   EXPECT_EQ(requirements.find("-e ."), std::string::npos)
       << "the project itself is no dependency:\n" << requirements;
 
+  // The dependencies come with their bytecode: six's, at least.
+  const auto bytecode = bytecodeOf(embedded);
+  EXPECT_TRUE(std::any_of(bytecode.begin(), bytecode.end(), [](const auto& entry) {
+    return entry.first.filename().string().starts_with("six.");
+  })) << "no bytecode of six";
+  fs::path pristine;
+  for (const auto& entry : fs::directory_iterator(project->buildDir() / "python"))
+    if (entry.path().filename().string().starts_with("cpython-")) pristine = entry.path();
+  const fs::path libpython = expectLinksKept(pristine, embedded);
+
+  // What `pip install .` of the same project gives.
+  const fs::path venv = freshVenv("embed-pip");
+  const Outcome pipped = run({(venv / "bin" / "python").string(), "-m", "pip", "install", "-q",
+                              "--disable-pip-version-check", project->dir().string()},
+                             venv);
+  ASSERT_EQ(pipped.status, 0) << pipped.all();
+  const nlohmann::json installed =
+      described(runClean({(venv / "bin" / "embedapp").string()}, venv));
+
   const fs::path program = embedded / "bin" / "app";
   ASSERT_TRUE(fs::is_regular_file(program));
   EXPECT_NE(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::none);
@@ -79,6 +134,16 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   fs::remove_all(projectDir);
   const nlohmann::json report = described(runClean({(moved / "bin" / "app").string()}, moved));
   expectSixFrom(report, moved);
+  // Its own metadata, as after `pip install .`: the version, the entry points, and a plug-in
+  // that a registry finds through them.
+  EXPECT_EQ(report["version"], "0.2.0") << report;
+  EXPECT_EQ(report["plugins"], nlohmann::json::array({"hello from a plug-in"})) << report;
+  for (const char* key : {"version", "entry_points", "plugins"})
+    EXPECT_EQ(report[key], installed[key]) << key;
+  // Both runs took the bytecode as it was installed: valid for this Python, also moved.
+  EXPECT_EQ(bytecodeOf(moved), bytecode);
+  EXPECT_TRUE(fs::is_symlink(moved / libpython) && fs::is_regular_file(moved / libpython))
+      << libpython;
 }
 
 // Without --wheel, the build makes a wheel in the build directory for the embedded directory;
@@ -111,6 +176,8 @@ TEST(EmbeddedLibrary, InstallsTheTemporaryWheelAndWritesNoLock) {
   const nlohmann::json report =
       described(runClean({(embedded / "bin" / "python").string(), "-c", useIt}, embedded));
   expectSixFrom(report, embedded);
+  EXPECT_EQ(report["version"], "0.2.0") << "the wheel's metadata, installed with it";
+  EXPECT_EQ(report["plugins"], nlohmann::json::array({"hello from a plug-in"})) << report;
   EXPECT_EQ(fs::canonical(report.value("prefix", "/nowhere")), fs::canonical(embedded));
   EXPECT_FALSE(fs::exists(embedded / "bin" / "app")) << "a library build copies no program";
   const Outcome localWord = runClean(
@@ -184,15 +251,24 @@ TEST(EmbeddedExecutable, RefusesAnExcludedPythonThenCarriesItsLocalDependenciesW
           {"editdep/backend.py", localBackend},
           {"editdep/editdep/__init__.py", "WORD = 'editable'\n"}});
   const fs::path project = root->dir() / "proj";
+  // Each installs a script: a console script, and a script of the wheel's own that names its
+  // interpreter "python", which installers replace by the Python's path.
   const std::string makeWheel =
-      "import sys; sys.path.insert(0, sys.argv[1]); import backend; "
-      "backend.wheel(sys.argv[2], sys.argv[3], '1.0', {sys.argv[3] + '.py': 'WORD = %r' % "
-      "sys.argv[3]})";
+      "import json, sys; sys.path.insert(0, sys.argv[1]); import backend; "
+      "backend.wheel(sys.argv[2], sys.argv[3], '1.0', {sys.argv[3] + '.py': 'WORD = %r\\n' % "
+      "sys.argv[3] + sys.argv[4], **json.loads(sys.argv[5])})";
+  const std::string say = "def say():\n    import sys\n    print(sys.argv[0].rsplit('/')[-1], "
+                          "WORD, sys.prefix)\n";
+  const std::map<std::string, nlohmann::json> scripts = {
+      {"finddep", {{"finddep-1.0.dist-info/entry_points.txt",
+                    "[console_scripts]\nfind-word = finddep:say\n"}}},
+      {"flatdep", {{"flatdep-1.0.data/scripts/flat-word",
+                    "#!python\nimport flatdep\nflatdep.say()\n"}}}};
   for (const auto& [directory, name] : {std::pair{"wheels", "finddep"}, {"flat", "flatdep"}}) {
     fs::create_directories(project / directory);
     const Outcome made = run({buildPython().string(), "-c", makeWheel,
                               (root->dir() / "editdep").string(), (project / directory).string(),
-                              name},
+                              name, say, scripts.at(name).dump()},
                              root->dir());
     ASSERT_EQ(made.status, 0) << made.all();
   }
@@ -230,6 +306,18 @@ TEST(EmbeddedExecutable, RefusesAnExcludedPythonThenCarriesItsLocalDependenciesW
   const Outcome ran = runClean({(moved / "bin" / "app").string()}, moved);
   EXPECT_EQ(ran.status, 0) << ran.all();
   EXPECT_EQ(ran.out, "editable finddep flatdep\n") << ran.all();
+  // The dependencies' scripts run the moved directory's Python, also through a link on a
+  // user's PATH.
+  const fs::path onPath = scratch("user-bin");
+  fs::create_symlink(moved / "bin" / "flat-word", onPath / "flat-word");
+  const std::string prefix = fs::canonical(moved).string();
+  for (const auto& [script, word] : {std::pair{moved / "bin" / "find-word", "finddep"},
+                                     {onPath / "flat-word", "flatdep"}}) {
+    const Outcome said = runClean({script.string()}, onPath);
+    EXPECT_EQ(said.status, 0) << said.all();
+    EXPECT_EQ(said.out, script.filename().string() + " " + word + " " + prefix + "\n")
+        << said.all();
+  }
 }
 
 } // namespace

@@ -187,7 +187,7 @@ TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling)
   for (int level = 0; level < 20; ++level) up += "../";
   struct Case {
     std::string table, message;
-    bool embed = false; // a program's --embed, which reads only what uv needs of the table
+    bool embed = false; // a program's --embed, which reads the table as a wheel does
   };
   const Case cases[] = {
       {head + "description = 1\n", "'project.description' must be a string, not the integer 1"},

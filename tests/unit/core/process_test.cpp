@@ -145,7 +145,7 @@ TEST(ProcessTest, AStopWhileDeferredEndsTheCopyAndStartsNoChildThenEndsTheTool) 
         return std::vector<std::string>();
       };
       for (const auto& step : std::vector<std::function<void()>>{
-               [&] { utils::copytree("tree", "copy", false, stopDeeper); },
+               [&] { utils::copytree("tree", "copy", utils::LinkCopy::follow, stopDeeper); },
                [] { run({"touch", "started"}); }}) {
         try {
           step();

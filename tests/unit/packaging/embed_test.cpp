@@ -1,6 +1,7 @@
 // The embedded directory replaces only what the tool made: every other target is refused
 // before anything is touched. The project file's copy finds what the project finds.
 #include "packaging/embed.hpp"
+#include "packaging/record.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -110,4 +111,86 @@ three = { url = "https://example.org/three.whl" }
   EXPECT_EQ(uv["sources"]["two"][1]["git"].value<std::string>(), "https://example.org/two.git");
   EXPECT_EQ(uv["sources"]["three"]["url"].value<std::string>(), "https://example.org/three.whl");
   EXPECT_EQ(copy["project"]["name"].value<std::string>(), "demo");
+}
+
+// Scripts as installers write them name the Python by the absolute path it had at install
+// time, or had where it was copied from; rewritten, they run the one beside them wherever the
+// directory lies, and RECORD still tells their true hash. Scripts for other interpreters and
+// files that are no scripts stay.
+TEST(EmbedScripts, RunThePythonBesideThemAfterAMoveAndKeepRecordTrue) {
+  TempDir dir;
+  const fs::path root = dir.path() / "it's here";
+  const fs::path bin = root / "bin";
+  const fs::path site = root / "lib" / "site-packages";
+  const std::string body = "import sys\nprint('ran', sys.argv[1:])\n";
+  // A stand-in Python: says by which name it ran, and what it was given.
+  writeFile(bin / "python3.12",
+            "#!/bin/sh\necho \"$(basename \"$0\") runs $(basename \"$1\") with $2|$3\"\n");
+  fs::permissions(bin / "python3.12", fs::perms(0755));
+  fs::create_symlink("python3.12", bin / "python3");
+  // The installation it was copied from holds the same program.
+  writeFile(dir.path() / "origin" / "bin" / "python3.12", readFile(bin / "python3.12"));
+  const std::string plain = "#!" + (dir.path() / "origin" / "bin" / "python3.12").string() +
+                            "\n" + body;
+  // As installers write a head for a path that needs quoting, the quote as '"'"'.
+  const std::string quoted = "#!/bin/sh\n'''exec' '" + dir.path().string() +
+                             "/it'\"'\"'s here/bin/python3' \"$0\" \"$@\"\n' '''\n" + body;
+  const std::string otherPython = "#!/usr/bin/python3\n" + body;
+  const std::string shell = "#!/bin/sh\necho shell\n";
+  writeFile(bin / "plain-tool", plain);
+  writeFile(bin / "quoted-tool", quoted);
+  writeFile(bin / "system-tool", otherPython);
+  writeFile(bin / "shell-tool", shell);
+  for (const char* name : {"plain-tool", "quoted-tool", "shell-tool"})
+    fs::permissions(bin / name, fs::perms(0755));
+  writeFile(site / "tool-1.0.dist-info" / "RECORD",
+            "tool/__init__.py,sha256=abc,3\n../../bin/plain-tool,sha256=old,1\n"
+            "\"../../bin/quoted-tool\",sha256=old,2\n../../bin/system-tool,sha256=old,3\n");
+
+  const std::vector<fs::path> done = quorvex::embed::relocateScripts(bin, bin / "python3", site);
+  EXPECT_EQ(done, (std::vector<fs::path>{bin / "plain-tool", bin / "quoted-tool"}));
+  EXPECT_EQ(readFile(bin / "system-tool"), otherPython);
+  EXPECT_EQ(readFile(bin / "shell-tool"), shell);
+  const std::string plainNow = readFile(bin / "plain-tool");
+  const std::string quotedNow = readFile(bin / "quoted-tool");
+  EXPECT_EQ(plainNow, "#!/bin/sh\n'''exec' \"$(dirname -- \"$(realpath -- \"$0\")\")\"/"
+                      "'python3.12' \"$0\" \"$@\"\n' '''\n" + body);
+  EXPECT_TRUE(quotedNow.starts_with("#!/bin/sh\n'''exec' \"$(dirname -- \"$(realpath -- "
+                                    "\"$0\")\")\"/'python3' \"$0\" \"$@\"\n' '''\n"))
+      << quotedNow;
+  EXPECT_EQ(fs::status(bin / "plain-tool").permissions(), fs::perms(0755));
+  const std::string record = readFile(site / "tool-1.0.dist-info" / "RECORD");
+  EXPECT_EQ(record, "tool/__init__.py,sha256=abc,3\n" +
+                        quorvex::record::line("../../bin/plain-tool", plainNow) + "\n" +
+                        quorvex::record::line("../../bin/quoted-tool", quotedNow) + "\n" +
+                        "../../bin/system-tool,sha256=old,3\n");
+  // Done again, nothing changes.
+  EXPECT_TRUE(quorvex::embed::relocateScripts(bin, bin / "python3", site).empty());
+
+  // Moved, and run through a link from elsewhere, as a user's PATH may hold it.
+  const fs::path moved = dir.path() / "moved";
+  fs::rename(root, moved);
+  fs::create_symlink(moved / "bin" / "quoted-tool", dir.path() / "linked-tool");
+  for (const auto& [script, via] : {std::pair{moved / "bin" / "plain-tool", "python3.12"},
+                                    {dir.path() / "linked-tool", "python3"}}) {
+    const std::string command = "'" + script.string() + "' a 'b c' 2>&1";
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+      EXPECT_EQ(::pclose(pipe), 0) << output;
+    }
+    EXPECT_EQ(output, std::string(via) + " runs " + script.filename().string() + " with a|b c\n");
+  }
+}
+
+// Paths in RECORD are CSV fields: quoted when they hold a comma or a quote, read back whole.
+TEST(EmbedScripts, RecordPathsAreQuotedAndReadBackAsCsv) {
+  for (const std::string path : {"a/b.py", "odd,name.py", "say \"hi\".txt"}) {
+    const std::string written = quorvex::record::line(path, "xyz");
+    EXPECT_EQ(quorvex::record::pathOf(written), path) << written;
+    EXPECT_TRUE(written.ends_with(",3")) << written;
+  }
+  EXPECT_EQ(quorvex::record::line("odd,name.py", "").substr(0, 14), "\"odd,name.py\",");
+  EXPECT_EQ(quorvex::record::pathOf("\"unclosed,x,1"), std::nullopt);
 }
