@@ -58,11 +58,12 @@ def main():
     queue = ctx.Queue()
     process = ctx.Process(target=work.put_twice, args=(queue, 21))
     process.start()
-    print("process", queue.get(), end=" ")
+    # Waits that end: a child that ran main() again would leave them waiting for ever.
+    print("process", queue.get(timeout=60), end=" ")
     process.join()
     print(process.exitcode)
     with ctx.Pool(2) as pool:
-        print("pool", pool.map(square, range(5)))
+        print("pool", pool.map_async(square, range(5)).get(60))
     with concurrent.futures.ProcessPoolExecutor(2, mp_context=ctx) as executor:
         print("executor", list(executor.map(work.cube, range(4))))
     with ctx.Manager() as manager:
