@@ -1,6 +1,7 @@
 // Real Windows products made by the Windows plug-in on this host and run under wine: a program
-// whose main is Cython's embedded main with the Windows start-up block, and a ".pyd" library,
-// both against the Windows CPython that scripts/setup-windows installs.
+// whose main is Cython's embedded main with the Windows start-up block, a ".pyd" library, and a
+// program made from the start-up templates that starts processes, all against the Windows
+// CPython that scripts/setup-windows installs.
 #include "bootstrap/templates.hpp"
 #include "compilation/compiler.hpp"
 #include "compilation/pipeline.hpp"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -55,15 +57,32 @@ std::string windowsDriverDir() {
   return (fs::current_path() / "tc").string();
 }
 
+// Each test in a directory of its own, with the set-up's Windows Python and toolchain.
+class WindowsProgram : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(loadWindowsEnv());
+    winPython = std::getenv("QUORVEX_WIN_PYTHON");
+    include = std::getenv("QUORVEX_WIN_INCLUDE");
+    libs = std::getenv("QUORVEX_WIN_LIBS");
+    dir_.emplace();
+    toolchain_.emplace("QRV_MINGW32", windowsDriverDir());
+  }
+
+  const fs::path& directory() const { return dir_->path(); }
+
+  fs::path winPython;
+  std::string include;
+  std::string libs;
+
+private:
+  std::optional<quorvex::testing::TempDir> dir_;
+  std::optional<quorvex::utils::withEnv> toolchain_;
+};
+
 } // namespace
 
-TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
-  ASSERT_NO_FATAL_FAILURE(loadWindowsEnv());
-  const fs::path winPython = std::getenv("QUORVEX_WIN_PYTHON");
-  const std::string include = std::getenv("QUORVEX_WIN_INCLUDE"),
-                    libs = std::getenv("QUORVEX_WIN_LIBS");
-  quorvex::testing::TempDir dir;
-  quorvex::utils::withEnv toolchain("QRV_MINGW32", windowsDriverDir());
+TEST_F(WindowsProgram, BuiltByThePluginRunsUnderWine) {
 
   writeFile("mod.pyx", "def area(int w, int h):\n    return w * h\n");
   writeFile("app.pyx", "import sys\nimport mod\n\ncdef long fact(long n):\n"
@@ -104,7 +123,7 @@ TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
   EXPECT_EQ(program.exitCode, 7);
   EXPECT_NE(program.output.find("MSC v."), std::string::npos);
   EXPECT_NE(program.output.find("values 3628800 42"), std::string::npos);
-  auto home = "Z:" + (dir.path() / "dist").string();
+  auto home = "Z:" + (directory() / "dist").string();
   std::replace(home.begin(), home.end(), '/', '\\');
   EXPECT_NE(program.output.find("prefix " + home + "\r\n"), std::string::npos) << home;
 
@@ -116,13 +135,7 @@ TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
 // A program made from the start-up templates as the compile step makes one, whose main() starts
 // processes under spawn, the only start method on Windows: it does not call freeze_support(),
 // and its children run the work, not main().
-TEST(WindowsProgram, StartsProcessesBySpawnUnderWine) {
-  ASSERT_NO_FATAL_FAILURE(loadWindowsEnv());
-  const fs::path winPython = std::getenv("QUORVEX_WIN_PYTHON");
-  const std::string include = std::getenv("QUORVEX_WIN_INCLUDE"),
-                    libs = std::getenv("QUORVEX_WIN_LIBS");
-  quorvex::testing::TempDir dir;
-  quorvex::utils::withEnv toolchain("QRV_MINGW32", windowsDriverDir());
+TEST_F(WindowsProgram, StartsProcessesBySpawnUnderWine) {
 
   writeFile("app.py", "import multiprocessing\nimport sys\n\n\ndef square(x):\n    return x * x\n\n\n"
                       "def main():\n    print('main', sys.argv[1:], flush=True)\n"
