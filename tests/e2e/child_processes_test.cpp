@@ -54,6 +54,8 @@ def main():
         log.write("main\n")
     if again:
         return 1
+    # The children's interpreter options then differ from those the parent writes for them.
+    os.environ["PYTHONWARNINGS"] = "ignore"
     ctx = multiprocessing.get_context(command)
     queue = ctx.Queue()
     process = ctx.Process(target=work.put_twice, args=(queue, 21))
