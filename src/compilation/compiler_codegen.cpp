@@ -195,7 +195,8 @@ void generateSources(Context& context, SourcePlan& plan, const fs::path& sourceP
                     {"features", extensions["features"]},
                     {"exports", extensions["exports"]},
                     {"debug", false},
-                    {"compiledTypes", std::string(templates::compiledTypesText)}});
+                    {"compiledTypes", std::string(templates::compiledTypesText)},
+                    {"childProcesses", std::string(templates::childProcessesText)}});
   json symbols = json::array();
   for (const auto& module : plan.modules) symbols.push_back(moduleSymbol(module.name));
   utils::template_(context, std::string(templates::headerTemplate), modBuildPath / "__main__.h",

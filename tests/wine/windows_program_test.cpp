@@ -1,6 +1,8 @@
 // Real Windows products made by the Windows plug-in on this host and run under wine: a program
-// whose main is Cython's embedded main with the Windows start-up block, and a ".pyd" library,
-// both against the Windows CPython that scripts/setup-windows installs.
+// whose main is Cython's embedded main with the Windows start-up block, a ".pyd" library, and a
+// program made from the start-up templates that starts processes, all against the Windows
+// CPython that scripts/setup-windows installs.
+#include "bootstrap/templates.hpp"
 #include "compilation/compiler.hpp"
 #include "compilation/pipeline.hpp"
 #include "core/host.hpp"
@@ -11,11 +13,13 @@
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -44,19 +48,41 @@ quorvex::process::Result wine(const std::vector<std::string>& argv) {
   return result;
 }
 
-} // namespace
-
-TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
-  ASSERT_NO_FATAL_FAILURE(loadWindowsEnv());
-  const fs::path winPython = std::getenv("QUORVEX_WIN_PYTHON");
-  const std::string include = std::getenv("QUORVEX_WIN_INCLUDE"),
-                    libs = std::getenv("QUORVEX_WIN_LIBS");
-  quorvex::testing::TempDir dir;
-  // The plug-in looks for the driver by its Windows name.
+// The toolchain directory for QRV_MINGW32 that the plug-in searches, made in the working
+// directory: it looks for the driver by its Windows name.
+std::string windowsDriverDir() {
   fs::create_directories("tc/bin");
   fs::create_symlink(fs::path(std::getenv("QRV_MINGW32")) / "bin/x86_64-w64-mingw32-clang",
                      "tc/bin/x86_64-w64-mingw32-clang.exe");
-  quorvex::utils::withEnv toolchain("QRV_MINGW32", (dir.path() / "tc").string());
+  return (fs::current_path() / "tc").string();
+}
+
+// Each test in a directory of its own, with the set-up's Windows Python and toolchain.
+class WindowsProgram : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(loadWindowsEnv());
+    winPython = std::getenv("QUORVEX_WIN_PYTHON");
+    include = std::getenv("QUORVEX_WIN_INCLUDE");
+    libs = std::getenv("QUORVEX_WIN_LIBS");
+    dir_.emplace();
+    toolchain_.emplace("QRV_MINGW32", windowsDriverDir());
+  }
+
+  const fs::path& directory() const { return dir_->path(); }
+
+  fs::path winPython;
+  std::string include;
+  std::string libs;
+
+private:
+  std::optional<quorvex::testing::TempDir> dir_;
+  std::optional<quorvex::utils::withEnv> toolchain_;
+};
+
+} // namespace
+
+TEST_F(WindowsProgram, BuiltByThePluginRunsUnderWine) {
 
   writeFile("mod.pyx", "def area(int w, int h):\n    return w * h\n");
   writeFile("app.pyx", "import sys\nimport mod\n\ncdef long fact(long n):\n"
@@ -97,11 +123,63 @@ TEST(WindowsProgram, BuiltByThePluginRunsUnderWine) {
   EXPECT_EQ(program.exitCode, 7);
   EXPECT_NE(program.output.find("MSC v."), std::string::npos);
   EXPECT_NE(program.output.find("values 3628800 42"), std::string::npos);
-  auto home = "Z:" + (dir.path() / "dist").string();
+  auto home = "Z:" + (directory() / "dist").string();
   std::replace(home.begin(), home.end(), '/', '\\');
   EXPECT_NE(program.output.find("prefix " + home + "\r\n"), std::string::npos) << home;
 
   auto python = wine({"dist/python.exe", "-c", "import mod; print(mod.area(5, 8), mod.__file__)"});
   EXPECT_TRUE(python.ok());
   EXPECT_EQ(python.output.substr(0, 3), "40 ");
+}
+
+// A program made from the start-up templates as the compile step makes one, whose main() starts
+// processes under spawn, the only start method on Windows: it does not call freeze_support(),
+// and its children run the work, not main().
+TEST_F(WindowsProgram, StartsProcessesBySpawnUnderWine) {
+
+  writeFile("app.py", "import multiprocessing\nimport sys\n\n\ndef square(x):\n    return x * x\n\n\n"
+                      "def main():\n    print('main', sys.argv[1:], flush=True)\n"
+                      "    with multiprocessing.Pool(2) as pool:\n"
+                      "        print(pool.map(square, range(5)))\n"
+                      "    worker = multiprocessing.Process(target=square, args=(3,))\n"
+                      "    worker.start()\n    worker.join()\n    print('exit', worker.exitcode)\n"
+                      "    return 4\n");
+  {
+    quorvex::plugin::PluginManager host({}, {".linuxplatform"}, quorvex::platforms::builtinPlugins());
+    quorvex::Context context(host, quorvex::testing::installedTool);
+    const nlohmann::json values = {
+        {"modules", nlohmann::json::array({nlohmann::json::array({"app", "app"})})},
+        {"library", false}, {"packages", nlohmann::json::array()},
+        {"mainModule", "app"}, {"code", ""}, {"features", nlohmann::json::object()},
+        {"exports", nlohmann::json::object()}, {"debug", false},
+        {"compiledTypes", std::string(quorvex::templates::compiledTypesText)},
+        {"childProcesses", std::string(quorvex::templates::childProcessesText)}};
+    quorvex::utils::template_(context, std::string(quorvex::templates::bootstrapTemplate),
+                              "_qvx_bootstrap.pyx", values);
+    quorvex::utils::template_(context, std::string(quorvex::templates::headerTemplate),
+                              "__main__.h", {{"symbols", {"app"}}});
+    quorvex::compiler::cythonCall(context, {"--generate-shared", "_qvx_shared.c", "--module-name",
+                                            "_qvx_shared"});
+    quorvex::compiler::cythonCall(context, {"--embed", "--shared", "_qvx_shared", "--embed-modules",
+                                            "_qvx_shared", "_qvx_bootstrap.pyx"});
+    quorvex::compiler::cythonCall(context, {"--shared", "_qvx_shared", "app.py"});
+  }
+
+  quorvex::host::PlatformOverride windows("win32");
+  quorvex::plugin::PluginManager manager({}, {".winplatform"},
+                                         quorvex::platforms::builtinPlugins());
+  quorvex::Context context(manager, quorvex::testing::installedTool);
+  manager.extendBuild({});
+  quorvex::compiler::patchEmbeddedBootstrap(manager, "_qvx_bootstrap.c");
+  fs::copy(winPython, "dist", fs::copy_options::recursive);
+  fs::remove("dist/python312._pth");
+  auto compiler = manager.newCompiler(true);
+  compiler->_libraryPath = manager.getRuntimeLibPath(winPython, ".");
+  auto objects = compiler->compile({"_qvx_bootstrap.c", "_qvx_shared.c", "app.c"},
+                                   {.include_dirs = {include, "."}});
+  compiler->link_executable(objects, "app", {.output_dir = "dist", .library_dirs = {libs}});
+
+  auto program = wine({"dist/app.exe", "first"});
+  EXPECT_EQ(program.exitCode, 4);
+  EXPECT_EQ(program.output, "main ['first']\r\n[0, 1, 4, 9, 16]\r\nexit 0\r\n");
 }

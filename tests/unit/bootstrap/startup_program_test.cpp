@@ -78,7 +78,8 @@ protected:
                     {"mainModule", "app"}, {"code", "def _plugin_answer():\n    return 42\n"},
                     {"features", {{"fast", true}}}, {"exports", {{"answer", "_plugin_answer()"}}},
                     {"debug", false},
-                    {"compiledTypes", std::string(quorvex::templates::compiledTypesText)}};
+                    {"compiledTypes", std::string(quorvex::templates::compiledTypesText)},
+                    {"childProcesses", std::string(quorvex::templates::childProcessesText)}};
     quorvex::plugin::PluginManager none;
     quorvex::Context context(none, quorvex::testing::installedTool);
     utils::template_(context, std::string(quorvex::templates::bootstrapTemplate),
