@@ -48,6 +48,16 @@ struct Project {
   const toml::table& table() const;
 };
 
+/// What a project without a `[project]` table, one that keeps its metadata in setup.cfg or
+/// setup.py, must write to have a wheel made; the refusals of a missing table or file end with it.
+inline constexpr char projectTableAdvice[] =
+    "a wheel takes its name, version and metadata from the [project] table of pyproject.toml "
+    "alone (setup.cfg and setup.py are not read), which needs at least:\n"
+    "  [project]\n"
+    "  name = \"<the project's name>\"\n"
+    "  version = \"<its version>\"\n"
+    "(or dynamic = [\"version\"] in place of the version, given with --version)";
+
 /// Parses the project file `pyprojectPath`. Throws a `std::runtime_error` naming the file for a
 /// read or TOML error (with line and column).
 toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
