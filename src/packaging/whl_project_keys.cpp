@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <stdexcept>
 #include <vector>
 
@@ -78,24 +79,135 @@ std::string suggestion(std::string_view key, std::span<const std::string_view> k
   return closest ? fmt::format("; did you mean '{}'?", *closest) : "";
 }
 
-// Refuses the first key of `table`, in the order of the file, that `known` does not hold, with
-// the nearest known key or else `otherwise`.
-void checkKeys(const fs::path& pyproject, const toml::table& table, const std::string& where,
-               std::span<const std::string_view> known, const std::string& otherwise) {
-  for (const auto& [key, value] : inFileOrder(table)) {
-    if (contains(known, key))
-      continue;
-    std::string hint = suggestion(key, known);
-    refuse(pyproject, fmt::format("{} holds the key '{}', which the pyproject.toml standard "
-                                  "does not define{}",
-                                  where, shown(key), hint.empty() ? otherwise : hint));
-  }
+// "dependencies" as "dependency", "urls" as "url": the singular people write for a plural key.
+std::string singular(std::string_view key) {
+  std::string out(key);
+  if (out.ends_with("ies"))
+    out.replace(out.size() - 3, 3, "y");
+  else if (out.ends_with('s') && !out.ends_with("ss"))
+    out.pop_back();
+  return out;
 }
 
-void checkKeys(const fs::path& pyproject, const toml::table& table, const std::string& where,
-               std::span<const std::string_view> known) {
-  checkKeys(pyproject, table, where, known,
-            fmt::format("; it allows only '{}' there", fmt::join(known, "', '")));
+// The words of a key in sorted order, so that "python-requires" reads as "requires-python".
+std::string sortedWords(std::string_view key) {
+  std::vector<std::string_view> words;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = key.find('-', start);
+    words.push_back(key.substr(start, end - start));
+    if (end == std::string_view::npos)
+      break;
+    start = end + 1;
+  }
+  std::sort(words.begin(), words.end());
+  return fmt::format("{}", fmt::join(words, "-"));
+}
+
+// The edits between the folded key `written` and the known key `candidate`, taking a singular
+// for its plural and words in another order as no edit.
+std::size_t nearness(const std::string& written, std::string_view candidate) {
+  std::size_t best = std::string::npos;
+  for (const std::string& form : {std::string(candidate), singular(candidate)})
+    best = std::min({best, editDistance(written, form),
+                     editDistance(sortedWords(written), sortedWords(form))});
+  return best;
+}
+
+// A key of a table that the standard does not define for it.
+struct UnknownKey {
+  std::string where; // the table, as refusals name it
+  std::string key;
+  std::optional<std::string_view> nearest;
+  const toml::node* value;
+};
+
+std::vector<UnknownKey> unknownKeys(const toml::table& table, const std::string& where,
+                                    std::span<const std::string_view> known) {
+  std::vector<UnknownKey> unknown;
+  for (const auto& [key, value] : inFileOrder(table))
+    if (!contains(known, key))
+      unknown.push_back({where, key, closestKey(key, known), value});
+  return unknown;
+}
+
+std::string refusal(const fs::path& pyproject, const UnknownKey& unknown,
+                    const std::string& otherwise) {
+  return fmt::format("{}: {} holds the key '{}', which the pyproject.toml standard does not "
+                     "define{}",
+                     pyproject.string(), unknown.where, shown(unknown.key),
+                     unknown.nearest ? fmt::format("; did you mean '{}'?", *unknown.nearest)
+                                     : otherwise);
+}
+
+// Whether `text` reads as a URL: a scheme, "://" and no blank.
+bool isUrl(std::string_view text) {
+  const std::size_t colon = text.find("://");
+  if (colon == std::string_view::npos || colon == 0 || colon + 3 == text.size() ||
+      !std::isalpha(static_cast<unsigned char>(text[0])))
+    return false;
+  const auto schemeCharacter = [](unsigned char c) {
+    return std::isalnum(c) || c == '+' || c == '.' || c == '-';
+  };
+  return std::all_of(text.begin(), text.begin() + colon, schemeCharacter) &&
+         std::none_of(text.begin() + colon, text.end(),
+                      [](unsigned char c) { return std::isspace(c); });
+}
+
+// Whether `node` is a URL, or a table or array of nothing but URLs.
+bool holdsUrls(const toml::node& node) {
+  if (const toml::value<std::string>* text = node.as_string())
+    return isUrl(text->get());
+  bool some = false;
+  bool all = true;
+  const auto visit = [&](const toml::node& inner) {
+    some = true;
+    all = all && holdsUrls(inner);
+  };
+  if (const toml::table* table = node.as_table())
+    for (const auto& entry : *table)
+      visit(entry.second);
+  else if (const toml::array* array = node.as_array())
+    for (const toml::node& entry : *array)
+      visit(entry);
+  return some && all;
+}
+
+// 'a', 'b' and 'c'.
+std::string listed(const std::vector<std::string>& keys) {
+  std::string out;
+  for (std::size_t i = 0; i < keys.size(); ++i)
+    out += fmt::format("{}'{}'", i == 0 ? "" : i + 1 == keys.size() ? " and " : ", ",
+                       shown(keys[i]));
+  return out;
+}
+
+// One warning for the keys of [project] that are no near miss of a defined key: keys other
+// tools read (hatchling's `include`) or that earlier tools defined (`homepage`), which the
+// projects' own back-ends pass over.
+void warnOfLeftovers(const fs::path& pyproject, const std::vector<UnknownKey>& leftovers) {
+  if (leftovers.empty())
+    return;
+  std::vector<std::string> keys;
+  std::vector<std::string> urls;
+  for (const UnknownKey& leftover : leftovers) {
+    keys.push_back(leftover.key);
+    if (holdsUrls(*leftover.value))
+      urls.push_back(leftover.key);
+  }
+  const bool one = keys.size() == 1;
+  std::string advice;
+  if (!urls.empty())
+    advice += fmt::format(". {} {} in [project.urls] to reach the wheel's METADATA",
+                          listed(urls),
+                          urls.size() == 1 ? "holds a URL, which belongs"
+                                           : "hold URLs, which belong");
+  if (urls.size() < keys.size())
+    advice += "; a tool's own settings belong in [tool.<name>]";
+  log::getLogger("quorvex.whl")
+      .warning("{}: [project] holds the {} {}, which the pyproject.toml standard does not "
+               "define; the build ignores {}{}",
+               pyproject.string(), one ? "key" : "keys", listed(keys), one ? "it" : "them",
+               advice);
 }
 
 // The fields `dynamic` lists, each once, in the order of the file; what a build back-end must
@@ -142,21 +254,38 @@ std::optional<std::string_view> closestKey(std::string_view key,
   std::optional<std::string_view> best;
   std::size_t bestDistance = 0;
   for (const std::string_view candidate : known) {
-    const std::size_t distance = editDistance(written, candidate);
+    const std::size_t distance = nearness(written, candidate);
     if (!best || distance < bestDistance)
       best = candidate, bestDistance = distance;
   }
-  // About one edit in four characters: "mail" is taken for "email", "home" not for "name".
+  // A letter or two, and about one edit in four characters: "mail" is taken for "email", "home"
+  // not for "name", "import-paths" not for "import-names".
+  constexpr std::size_t mostEdits = 2;
   constexpr std::size_t charactersPerEdit = 4;
-  if (best && bestDistance * charactersPerEdit <= std::max(best->size(), charactersPerEdit))
+  if (best && bestDistance <= mostEdits &&
+      bestDistance * charactersPerEdit <= std::max(best->size(), charactersPerEdit))
     return best;
   return std::nullopt;
 }
 
 void checkProjectKeys(const fs::path& pyproject, const toml::table& project) {
-  checkKeys(pyproject, project, "[project]", projectKeys,
-            "; it lists every key [project] may hold, and a tool's own settings belong in "
-            "[tool.<name>]");
+  // A near miss anywhere, and any other key in the small tables, is refused; every such key of
+  // the file at once, a line each.
+  std::vector<std::string> refused;
+  std::vector<UnknownKey> leftovers;
+  for (UnknownKey& unknown : unknownKeys(project, "[project]", projectKeys)) {
+    if (unknown.nearest)
+      refused.push_back(refusal(pyproject, unknown, ""));
+    else
+      leftovers.push_back(std::move(unknown));
+  }
+  const auto strict = [&](const toml::table& table, const std::string& where,
+                          std::span<const std::string_view> known) {
+    const std::string allowed =
+        fmt::format("; it allows only '{}' there", fmt::join(known, "', '"));
+    for (const UnknownKey& unknown : unknownKeys(table, where, known))
+      refused.push_back(refusal(pyproject, unknown, allowed));
+  };
   for (const char* people : {"authors", "maintainers"}) {
     const toml::array* entries = project.get_as<toml::array>(people);
     if (!entries)
@@ -165,22 +294,25 @@ void checkProjectKeys(const fs::path& pyproject, const toml::table& project) {
     for (const toml::node& entry : *entries) {
       ++number;
       if (const toml::table* person = entry.as_table())
-        checkKeys(pyproject, *person, fmt::format("entry {} of 'project.{}'", number, people),
-                  personKeys);
+        strict(*person, fmt::format("entry {} of 'project.{}'", number, people), personKeys);
     }
   }
-  if (const toml::table* readme = project.get_as<toml::table>("readme"))
-    checkKeys(pyproject, *readme, "'project.readme'", readmeKeys);
-  if (const toml::table* license = project.get_as<toml::table>("license")) {
-    checkKeys(pyproject, *license, "'project.license'", licenseKeys);
-    // The table is the older form of the licence; the standard has back-ends refuse it beside
-    // the newer license-files, whose files it would contradict.
-    if (project.contains("license-files"))
-      refuse(pyproject, "'project.license' is a table, which the pyproject.toml standard allows "
-                        "only without 'project.license-files': give the licence as an SPDX "
-                        "expression string, or remove 'license-files'");
-  }
+  const toml::table* readme = project.get_as<toml::table>("readme");
+  if (readme)
+    strict(*readme, "'project.readme'", readmeKeys);
+  const toml::table* license = project.get_as<toml::table>("license");
+  if (license)
+    strict(*license, "'project.license'", licenseKeys);
+  if (!refused.empty())
+    throw std::runtime_error(fmt::format("{}", fmt::join(refused, "\n")));
+  // The table is the older form of the licence; the standard has back-ends refuse it beside
+  // the newer license-files, whose files it would contradict.
+  if (license && project.contains("license-files"))
+    refuse(pyproject, "'project.license' is a table, which the pyproject.toml standard allows "
+                      "only without 'project.license-files': give the licence as an SPDX "
+                      "expression string, or remove 'license-files'");
   dynamicFields(pyproject, project);
+  warnOfLeftovers(pyproject, leftovers);
 }
 
 void checkDynamicFields(const fs::path& pyproject, const toml::table& project, bool library) {
@@ -199,7 +331,10 @@ void checkDynamicFields(const fs::path& pyproject, const toml::table& project, b
                  "is made without it ({})",
                  pyproject.string(), field,
                  contains(entryPointFields, field) ? "a program's wheel carries no entry points"
-                                                   : "write it in [project] to have it");
+                 : contains(unwrittenFields, field)
+                     ? "nor would it carry it written in [project]: METADATA 2.1 has no field "
+                       "for it"
+                     : "write it in [project] to have it");
 }
 
 } // namespace quorvex::whl
