@@ -52,7 +52,8 @@ struct Project {
 /// setup.py, must write to have a wheel made; the refusals of a missing table or file end with it.
 inline constexpr char projectTableAdvice[] =
     "a wheel takes its name, version and metadata from the [project] table of pyproject.toml "
-    "alone (setup.cfg and setup.py are not read), which needs at least:\n"
+    "alone (setup.cfg, setup.py and a back-end's own tables such as [tool.poetry] are not "
+    "read), which needs at least:\n"
     "  [project]\n"
     "  name = \"<the project's name>\"\n"
     "  version = \"<its version>\"\n"

@@ -61,7 +61,8 @@ TEST(ReadProject, NamesAndVersionsAreCheckedAndNormalisedAsInstallersDo) {
       {"[project]\nname = \"demo\nversion = 1\n", "bad.toml:2:13: invalid TOML: "},
       {"[tool.x]\na = 1\n", "bad.toml: missing table [project]; a wheel takes its name, version "
                             "and metadata from the [project] table of pyproject.toml alone "
-                            "(setup.cfg and setup.py are not read), which needs at least:\n"
+                            "(setup.cfg, setup.py and a back-end's own tables such as "
+                            "[tool.poetry] are not read), which needs at least:\n"
                             "  [project]\n  name = "},
       {"project = 1\n", "bad.toml: 'project' is not a table"},
       {"[project]\nversion = \"1\"\n", "bad.toml: missing key 'name' in [project]"}};
