@@ -22,12 +22,6 @@ namespace quorvex::whl {
 inline constexpr std::array<std::string_view, 3> unwrittenFields{"license-files", "import-names",
                                                                  "import-namespaces"};
 
-/// The key of `known` that `key` most likely misspells: the same but for case and "_" for "-",
-/// a singular for a plural or its words in another order, and then at most two edits away
-/// (about one edit in four characters); none when none is that close.
-std::optional<std::string_view> closestKey(std::string_view key,
-                                           std::span<const std::string_view> known);
-
 /// Throws a `std::runtime_error` for the keys that the standard does not define in the
 /// `[project]` table `project` and that misspell one it does (`closestKey`), and for any key it
 /// does not define in an entry of `authors` or `maintainers` or in the `readme` or `license`

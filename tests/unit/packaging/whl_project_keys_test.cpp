@@ -1,6 +1,7 @@
 // The keys [project] and its tables may hold, and its dynamic fields (the refusals a build meets
 // before compiling are in the end-to-end tests).
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_near_miss.hpp"
 #include "packaging/whl_project_keys.hpp"
 #include "support/log_recorder.hpp"
 #include "support/tempdir.hpp"
@@ -8,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 
 namespace quorvex::whl {
 namespace {
@@ -106,6 +109,27 @@ TEST(ProjectKeys, OtherKeysOfTheProjectTableAreWarnedOfOnce) {
     EXPECT_EQ(warned.messages(log::WARNING),
               std::vector<std::string>{"p.toml: [project] holds the key " + message});
   }
+
+  // Any number of keys: a message names a dozen and counts the others.
+  std::string many;
+  std::string misspelt;
+  for (int i = 0; i < 14; ++i) {
+    many += fmt::format("key{} = {}\n", i, i);
+    std::string key = "dependencies"; // in a case of its own each time
+    for (int bit = 0; bit < 4; ++bit)
+      if ((i + 1) >> bit & 1) key[bit] = static_cast<char>(std::toupper(key[bit]));
+    misspelt += key + " = []\n";
+  }
+  testing::LogRecorder counted;
+  checkProjectKeys("p.toml", toml::parse(many));
+  ASSERT_EQ(counted.messages(log::WARNING).size(), 1u);
+  EXPECT_NE(counted.messages(log::WARNING)[0].find("'key10', 'key11' and 2 more, which"),
+            std::string::npos)
+      << counted.messages(log::WARNING)[0];
+  const std::string refused =
+      testing::thrownMessage([&] { checkProjectKeys("p.toml", toml::parse(misspelt)); });
+  EXPECT_EQ(std::count(refused.begin(), refused.end(), '\n'), 12) << refused;
+  EXPECT_TRUE(refused.ends_with("\np.toml: and 2 more keys like these")) << refused;
 }
 
 // Entry points change what installing does only where the wheel carries them: a library's.
