@@ -34,7 +34,7 @@ maintainers = [{name = "Grace <G>", email = "grace@example.org"}, {name = "Alan"
 license = {text = "Fast licence\r\n\n  Section 1.\nLast line\n"}
 keywords = ["fast", "native code"]
 urls = {"\u3000Home\u00a0" = " https://fast.example\u2003", Docs = "https://docs.example"}
-dynamic = ["classifiers"]
+dynamic = ["classifiers", "import-names"]
 
 [project.scripts]
 fast-cli = " fastlib.cli : main "
@@ -118,7 +118,13 @@ TEST(WheelMetadata, ExtrasInstallAndNoValueWritesAHeaderOfItsOwn) {
             std::string::npos)
       << build.all();
   EXPECT_NE(build.all().find("'project.dynamic' lists 'classifiers', which this tool does not "
-                             "compute: the wheel is made without it"),
+                             "compute: the wheel is made without it (write it in [project] to "
+                             "have it)"),
+            std::string::npos)
+      << build.all();
+  EXPECT_NE(build.all().find("'project.dynamic' lists 'import-names', which this tool does not "
+                             "compute: the wheel is made without it (nor would it carry it "
+                             "written in [project]: METADATA 2.1 has no field for it)"),
             std::string::npos)
       << build.all();
   const fs::path wheel = onlyWheel(project.dir() / "dist");
