@@ -48,8 +48,7 @@ bool contains(std::span<const std::string_view> keys, std::string_view key) {
   throw std::runtime_error(pyproject.string() + ": " + what);
 }
 
-std::string suggestion(std::string_view key, std::span<const std::string_view> known) {
-  const std::optional<std::string_view> closest = closestKey(key, known);
+std::string didYouMean(std::optional<std::string_view> closest) {
   return closest ? fmt::format("; did you mean '{}'?", *closest) : "";
 }
 
@@ -75,8 +74,7 @@ std::string refusal(const fs::path& pyproject, const UnknownKey& unknown,
   return fmt::format("{}: {} holds the key '{}', which the pyproject.toml standard does not "
                      "define{}",
                      pyproject.string(), unknown.where, shown(unknown.key),
-                     unknown.nearest ? fmt::format("; did you mean '{}'?", *unknown.nearest)
-                                     : otherwise);
+                     unknown.nearest ? didYouMean(unknown.nearest) : otherwise);
 }
 
 // Whether `text` reads as a URL: a scheme, "://" and no blank.
@@ -180,7 +178,8 @@ std::vector<std::string> dynamicFields(const fs::path& pyproject, const toml::ta
     if (!contains(fieldKeys, field))
       refuse(pyproject, fmt::format("entry {} of 'project.dynamic', '{}', names no field of "
                                     "[project]{}",
-                                    number, shown(field), suggestion(field, fieldKeys)));
+                                    number, shown(field),
+                                    didYouMean(closestKey(field, fieldKeys))));
     if (project.contains(field))
       refuse(pyproject, fmt::format("'{}' is given in [project] and also listed in "
                                     "'project.dynamic': a field is either given or left to a "
