@@ -138,7 +138,7 @@ std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args
     if (args.embed)
       whl::checkRequiresPython(*pyproject, project, pythonVersion, "the embedded directory");
   };
-  // Reading it now gives its errors (a missing name, an unknown key, a dynamic version or
+  // Reading it now gives its errors (a missing name, a misspelt key, a dynamic version or
   // dependency, a value METADATA cannot carry, a readme that cannot be read or lies outside the
   // project, a bad dependency or entry point) before the compilation.
   if (wheel) {
