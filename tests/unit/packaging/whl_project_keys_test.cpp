@@ -95,20 +95,12 @@ TEST(ProjectKeys, OtherKeysOfTheProjectTableAreWarnedOfOnce) {
                 "[project.urls] to reach the wheel's METADATA; a tool's own settings belong in "
                 "[tool.<name>]"});
 
-  const std::pair<std::string, std::string> single[] = {
-      {"documentation = \"https://docs.example\"",
-       "'documentation', which the pyproject.toml standard does not define; the build ignores "
-       "it. 'documentation' holds a URL, which belongs in [project.urls] to reach the wheel's "
-       "METADATA"},
-      {"include = [\"tests\"]", "'include', which the pyproject.toml standard does not define; "
-                                 "the build ignores it; a tool's own settings belong in "
-                                 "[tool.<name>]"}};
-  for (const auto& [line, message] : single) {
-    testing::LogRecorder warned;
-    checkProjectKeys("p.toml", toml::parse(line));
-    EXPECT_EQ(warned.messages(log::WARNING),
-              std::vector<std::string>{"p.toml: [project] holds the key " + message});
-  }
+  testing::LogRecorder single;
+  checkProjectKeys("p.toml", toml::parse("include = [\"tests\"]"));
+  EXPECT_EQ(single.messages(log::WARNING),
+            std::vector<std::string>{"p.toml: [project] holds the key 'include', which the "
+                                     "pyproject.toml standard does not define; the build ignores "
+                                     "it; a tool's own settings belong in [tool.<name>]"});
 
   // Any number of keys: a message names a dozen and counts the others.
   std::string many;
