@@ -7,6 +7,7 @@
 #include "support/tempdir.hpp"
 #include "support/thrown.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
