@@ -127,10 +127,9 @@ std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args
   if (!pyproject)
     throw std::runtime_error(
         std::string(args.embed ? "--embed" : "--wheel") + " needs a pyproject.toml at or above '" +
-        base.string() + "' (" +
-        (args.embed ? "uv exports the project's dependencies from it"
-                    : "it gives the wheel's name and version") +
-        "); none was found");
+        base.string() + "'" +
+        (wheel ? "; none was found, and " + std::string(whl::projectTableAdvice)
+               : " (uv exports the project's dependencies from it); none was found"));
   // The embedded directory holds a copy of the build's Python: a project that excludes it
   // would fail only in uv, after the whole compilation. A wheel is left alone: a stable-ABI
   // library wheel serves the later Pythons a project may ask for, and an installer refuses a
@@ -139,7 +138,7 @@ std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args
     if (args.embed)
       whl::checkRequiresPython(*pyproject, project, pythonVersion, "the embedded directory");
   };
-  // Reading it now gives its errors (a missing name, an unknown key, a dynamic version or
+  // Reading it now gives its errors (a missing name, a misspelt key, a dynamic version or
   // dependency, a value METADATA cannot carry, a readme that cannot be read or lies outside the
   // project, a bad dependency or entry point) before the compilation.
   if (wheel) {

@@ -8,6 +8,7 @@
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_names.hpp"
+#include "packaging/whl_project_keys.hpp"
 #include "packaging/whl_requirement.hpp"
 #include "packaging/whl_text.hpp"
 #include "packaging/whl_version.hpp"
@@ -307,8 +308,8 @@ CoreMetadata readCoreMetadata(const Project& project) {
   metadata.urls = read.urls();
   read.dependencies(metadata);
   read.readme(metadata);
-  for (const char* unwritten : {"license-files", "import-names", "import-namespaces"})
-    read.strings(unwritten);
+  for (const std::string_view unwritten : unwrittenFields)
+    read.strings(std::string(unwritten));
   return metadata;
 }
 

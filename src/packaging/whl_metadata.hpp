@@ -48,6 +48,17 @@ struct Project {
   const toml::table& table() const;
 };
 
+/// What a project without a `[project]` table, one that keeps its metadata in setup.cfg or
+/// setup.py, must write to have a wheel made; the refusals of a missing table or file end with it.
+inline constexpr char projectTableAdvice[] =
+    "a wheel takes its name, version and metadata from the [project] table of pyproject.toml "
+    "alone (setup.cfg, setup.py and a back-end's own tables such as [tool.poetry] are not "
+    "read), which needs at least:\n"
+    "  [project]\n"
+    "  name = \"<the project's name>\"\n"
+    "  version = \"<its version>\"\n"
+    "(or dynamic = [\"version\"] in place of the version, given with --version)";
+
 /// Parses the project file `pyprojectPath`. Throws a `std::runtime_error` naming the file for a
 /// read or TOML error (with line and column).
 toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
@@ -56,8 +67,9 @@ toml::table parseProjectFile(const std::filesystem::path& pyprojectPath);
 /// wheel carries, reading the readme and licence files it names. `versionOverride` (the empty
 /// text included) replaces the file's version, which is then not required. Throws a
 /// `std::runtime_error` naming the file for a read or TOML error (with line and column), or the
-/// missing `[project]` table or key, naming a key the standard does not define or a `dynamic`
-/// list a back-end must refuse (`checkProjectKeys`), and naming the key (or `--version`) and the
+/// missing `[project]` table (with what to write there) or key, naming the keys that misspell
+/// those the standard defines or a `dynamic` list a back-end must refuse (`checkProjectKeys`,
+/// which warns of the other keys it does not define), and naming the key (or `--version`) and the
 /// value for a value installers or METADATA readers would refuse or read otherwise
 /// (`readCoreMetadata`), a dependency or a `requires-python` that the packaging library would
 /// not read.

@@ -50,7 +50,9 @@ Project readProject(const fs::path& pyprojectPath,
   project.path = pyprojectPath;
   project.document = parseProjectFile(pyprojectPath);
   const toml::node* table = project.document.get("project");
-  if (!table) throw std::runtime_error(pyprojectPath.string() + ": missing table [project]");
+  if (!table)
+    throw std::runtime_error(
+        fmt::format("{}: missing table [project]; {}", pyprojectPath.string(), projectTableAdvice));
   if (!table->is_table())
     throw std::runtime_error(pyprojectPath.string() + ": 'project' is not a table");
   checkProjectKeys(pyprojectPath, *table->as_table());

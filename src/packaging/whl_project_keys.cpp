@@ -1,12 +1,14 @@
 #include "packaging/whl_project_keys.hpp"
 
 #include "core/log.hpp"
+#include "packaging/whl_near_miss.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <stdexcept>
 #include <vector>
 
@@ -46,56 +48,110 @@ bool contains(std::span<const std::string_view> keys, std::string_view key) {
   throw std::runtime_error(pyproject.string() + ": " + what);
 }
 
-// Lower case, with "_" as "-": the spellings of one key that people mix up most.
-std::string folded(std::string_view key) {
-  std::string out = asciiLower(key);
-  std::replace(out.begin(), out.end(), '_', '-');
-  return out;
-}
-
-// The insertions, deletions, substitutions and swaps of neighbouring characters that turn `a`
-// into `b`, each character edited once at most.
-std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> before(b.size() + 1), previous(b.size() + 1), current(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j)
-    previous[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    current[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      current[j] = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-        current[j] = std::min(current[j], before[j - 2] + 1);
-    }
-    std::swap(before, previous);
-    std::swap(previous, current);
-  }
-  return previous[b.size()];
-}
-
-std::string suggestion(std::string_view key, std::span<const std::string_view> known) {
-  const std::optional<std::string_view> closest = closestKey(key, known);
+std::string didYouMean(std::optional<std::string_view> closest) {
   return closest ? fmt::format("; did you mean '{}'?", *closest) : "";
 }
 
-// Refuses the first key of `table`, in the order of the file, that `known` does not hold, with
-// the nearest known key or else `otherwise`.
-void checkKeys(const fs::path& pyproject, const toml::table& table, const std::string& where,
-               std::span<const std::string_view> known, const std::string& otherwise) {
-  for (const auto& [key, value] : inFileOrder(table)) {
-    if (contains(known, key))
-      continue;
-    std::string hint = suggestion(key, known);
-    refuse(pyproject, fmt::format("{} holds the key '{}', which the pyproject.toml standard "
-                                  "does not define{}",
-                                  where, shown(key), hint.empty() ? otherwise : hint));
-  }
+// A key of a table that the standard does not define for it.
+struct UnknownKey {
+  std::string where; // the table, as refusals name it
+  std::string key;
+  std::optional<std::string_view> nearest;
+  const toml::node* value;
+};
+
+std::vector<UnknownKey> unknownKeys(const toml::table& table, const std::string& where,
+                                    std::span<const std::string_view> known) {
+  std::vector<UnknownKey> unknown;
+  for (const auto& [key, value] : inFileOrder(table))
+    if (!contains(known, key))
+      unknown.push_back({where, key, closestKey(key, known), value});
+  return unknown;
 }
 
-void checkKeys(const fs::path& pyproject, const toml::table& table, const std::string& where,
-               std::span<const std::string_view> known) {
-  checkKeys(pyproject, table, where, known,
-            fmt::format("; it allows only '{}' there", fmt::join(known, "', '")));
+std::string refusal(const fs::path& pyproject, const UnknownKey& unknown,
+                    const std::string& otherwise) {
+  return fmt::format("{}: {} holds the key '{}', which the pyproject.toml standard does not "
+                     "define{}",
+                     pyproject.string(), unknown.where, shown(unknown.key),
+                     unknown.nearest ? didYouMean(unknown.nearest) : otherwise);
+}
+
+// Whether `text` reads as a URL: a scheme, "://" and no blank.
+bool isUrl(std::string_view text) {
+  const std::size_t colon = text.find("://");
+  if (colon == std::string_view::npos || colon == 0 || colon + 3 == text.size() ||
+      !std::isalpha(static_cast<unsigned char>(text[0])))
+    return false;
+  const auto schemeCharacter = [](unsigned char c) {
+    return std::isalnum(c) || c == '+' || c == '.' || c == '-';
+  };
+  return std::all_of(text.begin(), text.begin() + colon, schemeCharacter) &&
+         std::none_of(text.begin() + colon, text.end(),
+                      [](unsigned char c) { return std::isspace(c); });
+}
+
+// Whether `node` is a URL, or a table or array of nothing but URLs.
+bool holdsUrls(const toml::node& node) {
+  if (const toml::value<std::string>* text = node.as_string())
+    return isUrl(text->get());
+  bool some = false;
+  bool all = true;
+  const auto visit = [&](const toml::node& inner) {
+    some = true;
+    all = all && holdsUrls(inner);
+  };
+  if (const toml::table* table = node.as_table())
+    for (const auto& entry : *table)
+      visit(entry.second);
+  else if (const toml::array* array = node.as_array())
+    for (const toml::node& entry : *array)
+      visit(entry);
+  return some && all;
+}
+
+// A file may hold any number of keys: a message names this many, and counts the others.
+constexpr std::size_t mostNamed = 12;
+
+// 'a', 'b' and 'c'; 'a', ..., 'l' and 3 more.
+std::string listed(const std::vector<std::string>& keys) {
+  const std::size_t named = std::min(keys.size(), mostNamed);
+  std::string out;
+  for (std::size_t i = 0; i < named; ++i)
+    out += fmt::format("{}'{}'", i == 0 ? "" : i + 1 == keys.size() ? " and " : ", ",
+                       shown(keys[i]));
+  if (named < keys.size())
+    out += fmt::format(" and {} more", keys.size() - named);
+  return out;
+}
+
+// One warning for the keys of [project] that are no near miss of a defined key: keys other
+// tools read (hatchling's `include`) or that earlier tools defined (`homepage`), which the
+// projects' own back-ends pass over.
+void warnOfLeftovers(const fs::path& pyproject, const std::vector<UnknownKey>& leftovers) {
+  if (leftovers.empty())
+    return;
+  std::vector<std::string> keys;
+  std::vector<std::string> urls;
+  for (const UnknownKey& leftover : leftovers) {
+    keys.push_back(leftover.key);
+    if (holdsUrls(*leftover.value))
+      urls.push_back(leftover.key);
+  }
+  const bool one = keys.size() == 1;
+  std::string advice;
+  if (!urls.empty())
+    advice += fmt::format(". {} {} in [project.urls] to reach the wheel's METADATA",
+                          listed(urls),
+                          urls.size() == 1 ? "holds a URL, which belongs"
+                                           : "hold URLs, which belong");
+  if (urls.size() < keys.size())
+    advice += "; a tool's own settings belong in [tool.<name>]";
+  log::getLogger("quorvex.whl")
+      .warning("{}: [project] holds the {} {}, which the pyproject.toml standard does not "
+               "define; the build ignores {}{}",
+               pyproject.string(), one ? "key" : "keys", listed(keys), one ? "it" : "them",
+               advice);
 }
 
 // The fields `dynamic` lists, each once, in the order of the file; what a build back-end must
@@ -122,7 +178,8 @@ std::vector<std::string> dynamicFields(const fs::path& pyproject, const toml::ta
     if (!contains(fieldKeys, field))
       refuse(pyproject, fmt::format("entry {} of 'project.dynamic', '{}', names no field of "
                                     "[project]{}",
-                                    number, shown(field), suggestion(field, fieldKeys)));
+                                    number, shown(field),
+                                    didYouMean(closestKey(field, fieldKeys))));
     if (project.contains(field))
       refuse(pyproject, fmt::format("'{}' is given in [project] and also listed in "
                                     "'project.dynamic': a field is either given or left to a "
@@ -136,27 +193,24 @@ std::vector<std::string> dynamicFields(const fs::path& pyproject, const toml::ta
 
 } // namespace
 
-std::optional<std::string_view> closestKey(std::string_view key,
-                                           std::span<const std::string_view> known) {
-  const std::string written = folded(key);
-  std::optional<std::string_view> best;
-  std::size_t bestDistance = 0;
-  for (const std::string_view candidate : known) {
-    const std::size_t distance = editDistance(written, candidate);
-    if (!best || distance < bestDistance)
-      best = candidate, bestDistance = distance;
-  }
-  // About one edit in four characters: "mail" is taken for "email", "home" not for "name".
-  constexpr std::size_t charactersPerEdit = 4;
-  if (best && bestDistance * charactersPerEdit <= std::max(best->size(), charactersPerEdit))
-    return best;
-  return std::nullopt;
-}
-
 void checkProjectKeys(const fs::path& pyproject, const toml::table& project) {
-  checkKeys(pyproject, project, "[project]", projectKeys,
-            "; it lists every key [project] may hold, and a tool's own settings belong in "
-            "[tool.<name>]");
+  // A near miss anywhere, and any other key in the small tables, is refused; every such key of
+  // the file at once, a line each.
+  std::vector<std::string> refused;
+  std::vector<UnknownKey> leftovers;
+  for (UnknownKey& unknown : unknownKeys(project, "[project]", projectKeys)) {
+    if (unknown.nearest)
+      refused.push_back(refusal(pyproject, unknown, ""));
+    else
+      leftovers.push_back(std::move(unknown));
+  }
+  const auto strict = [&](const toml::table& table, const std::string& where,
+                          std::span<const std::string_view> known) {
+    const std::string allowed =
+        fmt::format("; it allows only '{}' there", fmt::join(known, "', '"));
+    for (const UnknownKey& unknown : unknownKeys(table, where, known))
+      refused.push_back(refusal(pyproject, unknown, allowed));
+  };
   for (const char* people : {"authors", "maintainers"}) {
     const toml::array* entries = project.get_as<toml::array>(people);
     if (!entries)
@@ -165,22 +219,30 @@ void checkProjectKeys(const fs::path& pyproject, const toml::table& project) {
     for (const toml::node& entry : *entries) {
       ++number;
       if (const toml::table* person = entry.as_table())
-        checkKeys(pyproject, *person, fmt::format("entry {} of 'project.{}'", number, people),
-                  personKeys);
+        strict(*person, fmt::format("entry {} of 'project.{}'", number, people), personKeys);
     }
   }
-  if (const toml::table* readme = project.get_as<toml::table>("readme"))
-    checkKeys(pyproject, *readme, "'project.readme'", readmeKeys);
-  if (const toml::table* license = project.get_as<toml::table>("license")) {
-    checkKeys(pyproject, *license, "'project.license'", licenseKeys);
-    // The table is the older form of the licence; the standard has back-ends refuse it beside
-    // the newer license-files, whose files it would contradict.
-    if (project.contains("license-files"))
-      refuse(pyproject, "'project.license' is a table, which the pyproject.toml standard allows "
-                        "only without 'project.license-files': give the licence as an SPDX "
-                        "expression string, or remove 'license-files'");
+  const toml::table* readme = project.get_as<toml::table>("readme");
+  if (readme)
+    strict(*readme, "'project.readme'", readmeKeys);
+  const toml::table* license = project.get_as<toml::table>("license");
+  if (license)
+    strict(*license, "'project.license'", licenseKeys);
+  if (refused.size() > mostNamed) {
+    const std::size_t more = refused.size() - mostNamed;
+    refused.resize(mostNamed);
+    refused.push_back(fmt::format("{}: and {} more keys like these", pyproject.string(), more));
   }
+  if (!refused.empty())
+    throw std::runtime_error(fmt::format("{}", fmt::join(refused, "\n")));
+  // The table is the older form of the licence; the standard has back-ends refuse it beside
+  // the newer license-files, whose files it would contradict.
+  if (license && project.contains("license-files"))
+    refuse(pyproject, "'project.license' is a table, which the pyproject.toml standard allows "
+                      "only without 'project.license-files': give the licence as an SPDX "
+                      "expression string, or remove 'license-files'");
   dynamicFields(pyproject, project);
+  warnOfLeftovers(pyproject, leftovers);
 }
 
 void checkDynamicFields(const fs::path& pyproject, const toml::table& project, bool library) {
@@ -199,7 +261,10 @@ void checkDynamicFields(const fs::path& pyproject, const toml::table& project, b
                  "is made without it ({})",
                  pyproject.string(), field,
                  contains(entryPointFields, field) ? "a program's wheel carries no entry points"
-                                                   : "write it in [project] to have it");
+                 : contains(unwrittenFields, field)
+                     ? "nor would it carry it written in [project]: METADATA 2.1 has no field "
+                       "for it"
+                     : "write it in [project] to have it");
 }
 
 } // namespace quorvex::whl

@@ -349,12 +349,15 @@ private:
 }
 
 void checkList(const fs::path& pyproject, const toml::node& node, const std::string& key) {
-  if (!node.is_array()) refuse(pyproject, "'" + key + "' must be an array of strings");
+  if (!node.is_array())
+    refuse(pyproject,
+           fmt::format("'{}' must be an array of strings, not {}", key, kindAndValue(node)));
   std::size_t number = 0;
   for (const toml::node& entry : *node.as_array()) {
     ++number;
     if (!entry.is_string())
-      refuse(pyproject, fmt::format("entry {} of '{}' must be a string", number, key));
+      refuse(pyproject, fmt::format("entry {} of '{}' must be a string, not {}", number, key,
+                                    kindAndValue(entry)));
     const std::string& text = entry.as_string()->get();
     if (auto why = requirementError(text))
       refuse(pyproject, fmt::format("entry {} of '{}', '{}', is not a valid requirement: {}",
@@ -394,7 +397,9 @@ void checkDependencies(const fs::path& pyproject, const toml::table& project) {
   const toml::node* optional = project.get("optional-dependencies");
   if (!optional) return;
   if (!optional->is_table())
-    refuse(pyproject, "'project.optional-dependencies' must be a table of arrays");
+    refuse(pyproject, fmt::format("'project.optional-dependencies' must be a table of arrays, "
+                                  "not {}",
+                                  kindAndValue(*optional)));
   for (auto&& [extra, list] : *optional->as_table())
     checkList(pyproject, list, "project.optional-dependencies." + shown(extra.str()));
 }

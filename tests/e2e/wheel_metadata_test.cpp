@@ -2,9 +2,10 @@
 // several lines cut to its first, a readme whose lines stay in the body, people, licence and
 // keywords read back by packaging.metadata and importlib.metadata as the project file gives
 // them, URLs as readers strip them, a script whose reference has blanks, `python -m` ending
-// with main()'s status; and values that installers or METADATA readers would refuse, keys the
-// standard does not define, fields left to a build back-end and files outside the project,
-// refused before any module is compiled.
+// with main()'s status; popular projects' own tables, whose keys the standard does not define
+// are warned of; and values that installers or METADATA readers would refuse, near misses of
+// the standard's keys, fields left to a build back-end and files outside the project, refused
+// before any module is compiled.
 #include "e2e/e2e_support.hpp"
 #include "support/tempdir.hpp"
 
@@ -33,7 +34,7 @@ maintainers = [{name = "Grace <G>", email = "grace@example.org"}, {name = "Alan"
 license = {text = "Fast licence\r\n\n  Section 1.\nLast line\n"}
 keywords = ["fast", "native code"]
 urls = {"\u3000Home\u00a0" = " https://fast.example\u2003", Docs = "https://docs.example"}
-dynamic = ["classifiers"]
+dynamic = ["classifiers", "import-names"]
 
 [project.scripts]
 fast-cli = " fastlib.cli : main "
@@ -117,7 +118,13 @@ TEST(WheelMetadata, ExtrasInstallAndNoValueWritesAHeaderOfItsOwn) {
             std::string::npos)
       << build.all();
   EXPECT_NE(build.all().find("'project.dynamic' lists 'classifiers', which this tool does not "
-                             "compute: the wheel is made without it"),
+                             "compute: the wheel is made without it (write it in [project] to "
+                             "have it)"),
+            std::string::npos)
+      << build.all();
+  EXPECT_NE(build.all().find("'project.dynamic' lists 'import-names', which this tool does not "
+                             "compute: the wheel is made without it (nor would it carry it "
+                             "written in [project]: METADATA 2.1 has no field for it)"),
             std::string::npos)
       << build.all();
   const fs::path wheel = onlyWheel(project.dir() / "dist");
@@ -173,6 +180,171 @@ TEST(WheelMetadata, ExtrasInstallAndNoValueWritesAHeaderOfItsOwn) {
   }
 }
 
+// isort 9.0.2's and orjson 3.13.0's own tables, as their sdists ship them: beside the keys of the
+// standard, keys that their back-ends (hatchling, maturin) pass over.
+const std::string isortTable = R"toml([project]
+name = "isort"
+dynamic = ["version"]
+description = "A Python utility / library to sort Python imports."
+authors = [{name = "Daniël van Noord", email = "13665637+DanielNoord@users.noreply.github.com"}, {name = "Timothy Crosley", email = "timothy.crosley@gmail.com"}, {name = "staticdev", email = "staticdev-support@proton.me"}]
+license = "MIT"
+readme = "README.md"
+repository = "https://github.com/pycqa/isort"
+homepage = "https://isort.readthedocs.io//"
+documentation = "https://isort.readthedocs.io/"
+keywords = ["Refactor", "Lint", "Imports", "Sort", "Clean"]
+classifiers = [
+    "Development Status :: 6 - Mature",
+    "Intended Audience :: Developers",
+    "Natural Language :: English",
+    "Environment :: Console",
+    "License :: OSI Approved :: MIT License",
+    "Programming Language :: Python",
+    "Programming Language :: Python :: 3",
+    "Programming Language :: Python :: 3.10",
+    "Programming Language :: Python :: 3.11",
+    "Programming Language :: Python :: 3.12",
+    "Programming Language :: Python :: 3.13",
+    "Programming Language :: Python :: 3.14",
+    "Programming Language :: Python :: 3.15",
+    "Programming Language :: Python :: 3 :: Only",
+    "Programming Language :: Python :: Implementation :: CPython",
+    "Programming Language :: Python :: Implementation :: PyPy",
+    "Topic :: Software Development :: Libraries",
+    "Topic :: Utilities",
+]
+include = [
+    { path = "tests", format = "sdist" },
+    { path = "ACKNOWLEDGEMENTS.md", format = "sdist" },
+    { path = "LICENSE", format = "sdist" },
+]
+requires-python = ">=3.10.0"
+
+dependencies = [
+    "mypy-extensions>=1.1.0",
+]
+
+[project.urls]
+Homepage = "https://isort.readthedocs.io/"
+Documentation = "https://isort.readthedocs.io/"
+Repository = "https://github.com/PyCQA/isort"
+Changelog = "https://github.com/PyCQA/isort/releases"
+
+[project.scripts]
+isort = "isort.main:main"
+isort-identify-imports = "isort.main:identify_imports_main"
+
+[project.optional-dependencies]
+colors = ["colorama"]
+)toml";
+const std::string orjsonTable = R"toml([project]
+name = "orjson"
+version = "3.13.0"
+repository = "https://github.com/ijl/orjson"
+description = "Fast, correct Python JSON library supporting dataclasses, datetimes, and numpy"
+requires-python = ">=3.10"
+classifiers = [
+    "Development Status :: 5 - Production/Stable",
+    "Intended Audience :: Developers",
+    "License :: OSI Approved :: Apache Software License",
+    "License :: OSI Approved :: MIT License",
+    "License :: OSI Approved :: Mozilla Public License 2.0 (MPL 2.0)",
+    "Operating System :: MacOS",
+    "Operating System :: Microsoft :: Windows",
+    "Operating System :: POSIX :: Linux",
+    "Programming Language :: Python :: 3",
+    "Programming Language :: Python :: 3.10",
+    "Programming Language :: Python :: 3.11",
+    "Programming Language :: Python :: 3.12",
+    "Programming Language :: Python :: 3.13",
+    "Programming Language :: Python :: 3.14",
+    "Programming Language :: Python :: 3.15",
+    "Programming Language :: Python :: Implementation :: CPython",
+    "Programming Language :: Python",
+    "Programming Language :: Rust",
+    "Typing :: Typed",
+]
+readme = "README.md"
+license = "MPL-2.0 AND (Apache-2.0 OR MIT)"
+
+[project.urls]
+source = "https://github.com/ijl/orjson"
+documentation = "https://github.com/ijl/orjson"
+changelog = "https://github.com/ijl/orjson/blob/master/CHANGELOG.md"
+)toml";
+
+// Prints "same" when the METADATA of the wheel argv[2], validated by packaging, says what the
+// [project] table of argv[1] says, else what differs.
+const char* readsAsWritten = R"(
+import email.utils, sys, tomllib, zipfile
+from packaging.metadata import Metadata
+from packaging.specifiers import SpecifierSet
+project = tomllib.load(open(sys.argv[1], 'rb'))['project']
+with zipfile.ZipFile(sys.argv[2]) as wheel:
+    name = next(n for n in wheel.namelist() if n.endswith('.dist-info/METADATA'))
+    meta = Metadata.from_email(wheel.read(name), validate=True)
+faults = []
+def same(what, got, expected):
+    if got != expected: faults.append(f'{what}: {got!r} != {expected!r}')
+same('summary', meta.summary, project['description'])
+same('requires-python', meta.requires_python, SpecifierSet(project['requires-python']))
+same('license', meta.license, project['license'])
+same('classifiers', meta.classifiers, project['classifiers'])
+same('keywords', meta.keywords, project.get('keywords'))
+same('urls', meta.project_urls, project['urls'])
+same('people', email.utils.getaddresses([meta.author_email or '']),
+     [(p['name'], p['email']) for p in project.get('authors', [])])
+extras = project.get('optional-dependencies', {})
+same('extras', meta.provides_extra, list(extras) or None)
+same('requirements', [str(r) for r in meta.requires_dist or []],
+     project.get('dependencies', []) + [f'{r}; extra == "{e}"' for e, rs in extras.items() for r in rs])
+same('readme', meta.description, open('README.md').read())
+print(' | '.join(faults) or 'same')
+)";
+
+// Built with their own tables, a dynamic version given with --version, with one warning naming
+// their leftover keys, and METADATA that packaging validates and reads as the table says.
+TEST(WheelMetadata, PopularProjectTablesBuildWithOneWarningOfTheirLeftoverKeys) {
+  struct Case {
+    std::string name, table;
+    std::vector<std::string> version;
+    std::string warning;
+  };
+  const Case cases[] = {
+      {"isort", isortTable, {"--version", "9.0.2"},
+       "[project] holds the keys 'repository', 'homepage', 'documentation' and 'include', which "
+       "the pyproject.toml standard does not define; the build ignores them. 'repository', "
+       "'homepage' and 'documentation' hold URLs, which belong in [project.urls] to reach the "
+       "wheel's METADATA; a tool's own settings belong in [tool.<name>]\n"},
+      {"orjson", orjsonTable, {},
+       "[project] holds the key 'repository', which the pyproject.toml standard does not "
+       "define; the build ignores it. 'repository' holds a URL, which belongs in [project.urls] "
+       "to reach the wheel's METADATA\n"}};
+  for (const auto& [name, table, version, warning] : cases) {
+    SCOPED_TRACE(name);
+    Project project(name, {{"pyproject.toml", table},
+                           {"README.md", "# " + name + "\n\nFast and correct.\n"},
+                           {name + "/__init__.py", ""},
+                           {name + "/main.py", "def main():\n    return 0\n\n\n"
+                                               "def identify_imports_main():\n    return 0\n"}});
+    std::vector<std::string> args{"--library", "--wheel", "dist"};
+    args.insert(args.end(), version.begin(), version.end());
+    args.insert(args.end(), {name + ".main", name + "/*.py"});
+    const Outcome build = project.build(args);
+    ASSERT_EQ(build.status, 0) << build.all();
+    const std::string file = (project.dir() / "pyproject.toml").string();
+    EXPECT_NE(build.all().find(file + ": " + warning), std::string::npos) << build.all();
+    EXPECT_EQ(build.all().find("does not define"), build.all().rfind("does not define"))
+        << "one warning: " << build.all();
+    const fs::path wheel = onlyWheel(project.dir() / "dist");
+    const Outcome checked = checkWheel(wheel);
+    EXPECT_EQ(checked.status, 0) << checked.all();
+    const Outcome read = run({buildPython().string(), "-c", readsAsWritten, file, wheel.string()},
+                             project.dir());
+    EXPECT_EQ(read.out, "same\n") << read.all();
+  }
+}
+
 // Each refused before any module is translated: no C file, no progress line of a compilation,
 // no wheel directory. Each key and case is in the unit tests.
 TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling) {
@@ -214,6 +386,25 @@ TEST(WheelMetadata, ProjectValuesInstallersWouldRefuseAreRefusedBeforeCompiling)
                                            "pyproject.toml standard does not define; did you "
                                            "mean 'dependencies'?"},
       {head + "dependecies = [\"six\"]\n", "[project] holds the key 'dependecies'", true},
+      {head + "python_requires = \">=3.9\"\n",
+       "[project] holds the key 'python_requires', which the pyproject.toml standard does not "
+       "define; did you mean 'requires-python'?"},
+      // One refusal names every near miss of the file, a line each; a leftover beside them
+      // does not let the build go on.
+      {head + "homepage = \"https://h\"\nrequire-python = \">=3.9\"\n[project.script]\n"
+              "run = \"fastlib.cli:main\"\n[project.optional-dependecies]\nx = []\n",
+       "[project] holds the key 'require-python', which the pyproject.toml standard does not "
+       "define; did you mean 'requires-python'?\n" + file + ": [project] holds the key 'script', "
+       "which the pyproject.toml standard does not define; did you mean 'scripts'?\n" + file +
+       ": [project] holds the key 'optional-dependecies', which the pyproject.toml standard does "
+       "not define; did you mean 'optional-dependencies'?"},
+      {head + "[project.optional-dependencies]\nstandard = \"uvicorn\"\n",
+       "'project.optional-dependencies.standard' must be an array of strings, not the string "
+       "'uvicorn'"},
+      {"[build-system]\nrequires = [\"setuptools\"]\n",
+       "missing table [project]; a wheel takes its name, version and metadata from the [project] "
+       "table of pyproject.toml alone (setup.cfg, setup.py and a back-end's own tables such as "
+       "[tool.poetry] are not read), which needs at least:\n  [project]\n  name = "},
       {head + "authors = [{name = \"A\", mail = \"a@x.org\"}]\n",
        "entry 1 of 'project.authors' holds the key 'mail'"},
       {head + "dynamic = [\"name\"]\n", "'project.dynamic' lists 'name', which may not be dynamic"},

@@ -59,7 +59,11 @@ TEST(ReadProject, NamesAndVersionsAreCheckedAndNormalisedAsInstallersDo) {
   }
   const std::pair<const char*, const char*> badFiles[] = {
       {"[project]\nname = \"demo\nversion = 1\n", "bad.toml:2:13: invalid TOML: "},
-      {"[tool.x]\na = 1\n", "bad.toml: missing table [project]"},
+      {"[tool.x]\na = 1\n", "bad.toml: missing table [project]; a wheel takes its name, version "
+                            "and metadata from the [project] table of pyproject.toml alone "
+                            "(setup.cfg, setup.py and a back-end's own tables such as "
+                            "[tool.poetry] are not read), which needs at least:\n"
+                            "  [project]\n  name = "},
       {"project = 1\n", "bad.toml: 'project' is not a table"},
       {"[project]\nversion = \"1\"\n", "bad.toml: missing key 'name' in [project]"}};
   for (const auto& [text, message] : badFiles) {
@@ -108,8 +112,14 @@ TEST(ReadProject, DependenciesAreCheckedAsInstallersReadThem) {
        "p.toml: entry 2 of 'project.dependencies', 'foo bar', is not a valid requirement: "
        "expected a version specifier, ';' or the end at column 5"},
       {"dependencies = [\"six\", 1]\n", "p.toml: entry 2 of 'project.dependencies' must be a "
-                                          "string"},
-      {"dependencies = \"six\"\n", "p.toml: 'project.dependencies' must be an array of strings"},
+                                          "string, not the integer 1"},
+      {"dependencies = \"six\"\n", "p.toml: 'project.dependencies' must be an array of strings, "
+                                    "not the string 'six'"},
+      {"optional-dependencies = {standard = \"uvicorn[standard]\"}\n",
+       "p.toml: 'project.optional-dependencies.standard' must be an array of strings, not the "
+       "string 'uvicorn[standard]'"},
+      {"optional-dependencies = [\"six\"]\n", "p.toml: 'project.optional-dependencies' must be "
+                                               "a table of arrays, not the array [\"six\"]"},
       {"optional-dependencies = {tls = [\"six>\"]}\n",
        "p.toml: entry 1 of 'project.optional-dependencies.tls', 'six>', is not a valid "
        "requirement: expected a version after '>' at the end"}};
