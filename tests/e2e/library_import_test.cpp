@@ -1,6 +1,7 @@
 // How the import system meets an installed library: threads that import a library's package
 // and its modules at once, two libraries among them; what pkgutil lists of a package, and that
-// each listed module imports. All compared with CPython importing the same sources.
+// each listed module imports; a namespace package inside a library. All compared with CPython
+// importing the same sources.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@ const std::map<std::string, std::string> packageLibrary = {
     {"alib/extra.py", "from .core import NAME\nEXTRA = NAME + '+extra'\n"},
     {"alib/sub/__init__.py", "LEVEL = 1\n"},
     {"alib/sub/deep.py", "from .. import core\nDEEP = core.NAME * 2\n"},
+    {"alib/ns/plug.py", "PLUG = 'in a namespace package'\n"},
     {"alib/__main__.py", "if __name__ == '__main__':\n    print('run')\n"},
     {"alib/data.txt", "data\n"},
 };
@@ -36,7 +38,7 @@ const std::map<std::string, std::string> topLevelLibrary = {
 // run is a fresh interpreter, in which nothing is imported yet.
 const char* raceScript = R"(import importlib, subprocess, sys, threading
 if sys.argv[1:] == ['run']:
-    names = ['alib.core', 'alib.extra', 'alib.sub.deep', 'alib', 'alib.sub', 'otpkg.m', 'ot']
+    names = ['alib.core', 'alib.extra', 'alib.sub.deep', 'alib', 'alib.ns.plug', 'otpkg.m', 'ot']
     barrier = threading.Barrier(len(names))
     results = {}
     def load(name):
@@ -52,7 +54,7 @@ if sys.argv[1:] == ['run']:
         thread.join()
     import alib, ot
     print(sorted(results.items()))
-    print(alib.VERSION, alib.extra.EXTRA, alib.sub.deep.DEEP, ot.TAG)
+    print(alib.VERSION, alib.extra.EXTRA, alib.sub.deep.DEEP, alib.ns.plug.PLUG, ot.TAG)
 else:
     runs = [subprocess.run([sys.executable, __file__, 'run'], capture_output=True, text=True)
             for _ in range(8)]
@@ -60,11 +62,13 @@ else:
     print(len(outputs), *outputs, sep='\n')
 )";
 
-// Every module pkgutil lists, imported.
+// Every module pkgutil lists, imported; a namespace package as the import system makes one.
 const char* listingScript = R"(import importlib, pkgutil, alib, otpkg
 listed = [(module.name, module.ispkg) for module in pkgutil.walk_packages(alib.__path__, 'alib.')]
 print(listed, [module.name for module in pkgutil.iter_modules(otpkg.__path__)])
 print([importlib.import_module(name).__name__ for name, _ in listed])
+ns = importlib.import_module('alib.ns')
+print(ns.__spec__.origin, type(ns.__path__).__name__, ns.__file__, type(ns.__loader__).__name__)
 )";
 
 TEST(LibraryImport, ThreadsAndListingsAsWithTheSources) {
