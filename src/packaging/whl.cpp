@@ -89,8 +89,10 @@ void writeModuleLayout(WheelArchive& archive, const Project& project, const std:
   const std::string top = main.substr(0, main.find('.'));
   const std::string mainFile = top + "/__main__.py";
   const auto& modules = options.modules;
-  if (std::any_of(modules.begin(), modules.end(),
-                  [&](const LibraryModule& module) { return module.package && module.name == top; }) &&
+  const auto isTop = [&](const LibraryModule& module) {
+    return module.package && module.name == top;
+  };
+  if (std::any_of(modules.begin(), modules.end(), isTop) &&
       std::none_of(options.packageData.begin(), options.packageData.end(),
                    [&](const DataFile& file) { return file.place == mainFile; }))
     archive.write_file(mainFile, packageMain(moduleNames(project.name, top, main).importPath));

@@ -45,7 +45,9 @@ std::vector<LibraryModule> libraryModules(const std::vector<fs::path>& sources) 
     const fs::path place = placeOf(source);
     LibraryModule module;
     module.package = place.stem() == "__init__";
-    for (const auto& part : module.package ? place.parent_path() : place.parent_path() / place.stem())
+    const fs::path dotted =
+        module.package ? place.parent_path() : place.parent_path() / place.stem();
+    for (const auto& part : dotted)
       module.name += (module.name.empty() ? "" : ".") + part.string();
     if (!module.name.empty()) modules.push_back(std::move(module));
   }

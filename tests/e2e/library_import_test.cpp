@@ -104,7 +104,8 @@ TEST(LibraryImport, ThreadsAndListingsAsWithTheSources) {
   EXPECT_TRUE(race.out.starts_with("1\n[('alib', 'alib'), ('alib.core', 'alib.core')")) << race.out;
   // The library's own package lists nothing that is not a module.
   const Outcome privatePackage = runClean(
-      {python, "-c", "import _qvx_alib, pkgutil; print(list(pkgutil.iter_modules(_qvx_alib.__path__)))"},
+      {python, "-c",
+       "import _qvx_alib, pkgutil; print(list(pkgutil.iter_modules(_qvx_alib.__path__)))"},
       "/");
   EXPECT_EQ(privatePackage.out, "[]\n") << privatePackage.all();
 }

@@ -50,13 +50,15 @@ if __name__ == "__main__":
 )";
 
 TEST(NamespacePackages, PartsInstallSideBySideAndInsideAProgram) {
-  Project alpha("acme-alpha", {{"pyproject.toml", "[project]\nname = \"acme-alpha\"\nversion = \"1.0\"\n"},
-                               {"acme/alpha/__init__.py", "from .hello import hello\n"},
-                               {"acme/alpha/hello.py", "def hello():\n    return 'alpha'\n"}});
-  Project beta("acme-beta", {{"pyproject.toml", "[project]\nname = \"acme-beta\"\nversion = \"1.0\"\n"},
-                             {"acme/beta/__init__.py", "X = 'beta'\n"},
-                             {"acme/beta/tools.py", "def both():\n    import acme.alpha\n"
-                                                    "    return acme.alpha.hello() + '+beta'\n"}});
+  Project alpha("acme-alpha",
+                {{"pyproject.toml", "[project]\nname = \"acme-alpha\"\nversion = \"1.0\"\n"},
+                 {"acme/alpha/__init__.py", "from .hello import hello\n"},
+                 {"acme/alpha/hello.py", "def hello():\n    return 'alpha'\n"}});
+  Project beta("acme-beta",
+               {{"pyproject.toml", "[project]\nname = \"acme-beta\"\nversion = \"1.0\"\n"},
+                {"acme/beta/__init__.py", "X = 'beta'\n"},
+                {"acme/beta/tools.py", "def both():\n    import acme.alpha\n"
+                                       "    return acme.alpha.hello() + '+beta'\n"}});
   Project pure("pure", {{"acme/gamma.py", "G = 'gamma'\n"}, {"parts.py", partsScript}});
   const fs::path wheels = scratch("namespace-wheels");
   for (Project* part : {&alpha, &beta}) {

@@ -180,7 +180,8 @@ TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {
   // gets none.
   options.packageData.push_back({"proj/src/demo/py.typed", "demo/__main__.py"});
   Names data(namesOf(readZip(create(options))));
-  EXPECT_EQ(Names(data.begin() + 5, data.begin() + 7), (Names{"demo/py.typed", "demo/__main__.py"}));
+  EXPECT_EQ(Names(data.begin() + 5, data.begin() + 7),
+            (Names{"demo/py.typed", "demo/__main__.py"}));
   options.packageData.clear();
   options.modules = libraryModules({"./demo/cli.py", "demo/ns/plug.pyx"});
   data = namesOf(readZip(create(options)));
