@@ -74,19 +74,6 @@ std::string _format_filenames(const std::vector<std::string>& paths, std::size_t
 std::string _format_filenames(const std::vector<std::filesystem::path>& paths,
                               std::size_t width = 72);
 
-/// The one top-level package holding every module of `sources` (paths below the source root),
-/// or the one top-level module they all are, if there is one: the name a library's modules are
-/// served under.
-std::optional<std::string> topLevelPackage(const std::vector<std::filesystem::path>& sources);
-
-/// The top-level names of `sources` (paths below the source root), sorted, each once: the
-/// packages (a module's first directory) and the modules alone at the top ("report.py").
-struct TopLevelNames {
-  std::vector<std::string> packages;
-  std::vector<std::string> modules;
-};
-TopLevelNames topLevelNames(const std::vector<std::filesystem::path>& sources);
-
 /// A place in the build directory that the build writes, relative to the build directory, and
 /// what it holds ("the C file of module app").
 struct BuildEntry {

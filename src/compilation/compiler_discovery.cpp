@@ -9,7 +9,6 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
 #include <map>
 #include <set>
@@ -89,28 +88,6 @@ std::vector<fs::path> sourceFiles(const fs::path& root, const std::string& patte
 }
 
 } // namespace
-
-TopLevelNames topLevelNames(const std::vector<fs::path>& sources) {
-  std::set<std::string> packages, modules;
-  for (const auto& source : sources) {
-    fs::path relative = pathlibForm(source);
-    auto first = relative.begin();
-    if (first == relative.end()) continue;
-    if (std::next(first) == relative.end()) modules.insert(relative.stem().string());
-    else packages.insert(first->string());
-  }
-  return {{packages.begin(), packages.end()}, {modules.begin(), modules.end()}};
-}
-
-std::optional<std::string> topLevelPackage(const std::vector<fs::path>& sources) {
-  // A module file alone at the top (six.py) is served under its own name, as pip installs it;
-  // beside any other top-level name it has no name of its own to give.
-  TopLevelNames tops = topLevelNames(sources);
-  std::set<std::string> names(tops.packages.begin(), tops.packages.end());
-  names.insert(tops.modules.begin(), tops.modules.end());
-  if (names.size() != 1) return std::nullopt;
-  return *names.begin();
-}
 
 namespace {
 

@@ -227,20 +227,8 @@ void build(Context& context, const cli::BuildArguments& args) {
     whl::WheelOptions options;
     options.library = args.library;
     if (args.library) {
-      options.topPackage = compiler::topLevelPackage(sources);
+      options.modules = whl::libraryModules(sources);
       options.mainModuleName = mainModule;
-      // A library compiles no "__main__.py"; the package's own is shipped as source instead
-      // (with several top-level packages, as their package data).
-      std::error_code ec;
-      if (options.topPackage) {
-        if (fs::path own = sourceDirectory / *options.topPackage / "__main__.py";
-            fs::is_regular_file(own, ec))
-          options.packageMainSource = own;
-      } else {
-        compiler::TopLevelNames tops = compiler::topLevelNames(sources);
-        options.topPackages = std::move(tops.packages);
-        options.topModules = std::move(tops.modules);
-      }
       options.packageData = whl::packageData(sourceDirectory, sources);
     }
     options.sourcePath = resolved(sourceDirectory);

@@ -2,7 +2,6 @@
 
 #include "compilation/runtime.hpp"
 #include "core/context.hpp"
-#include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
@@ -47,64 +46,85 @@ void writePackageData(WheelArchive& archive, const std::vector<DataFile>& data,
   }
 }
 
-// Several top-level names: each installed under its own name by a file that loads the library
-// from a private package, whose name no module of the project can have.
-void writeTopLevelLayout(WheelArchive& archive, const Project& project,
-                         const std::string& distInfo, const std::string& libraryData,
-                         const std::string& suffix, const WheelOptions& options) {
+// A file name for the library that no finder, and no listing of a package's modules, takes
+// for a module: its stem holds a dot. The library is no module of its own; its package's
+// "__init__.py" loads its modules by their init functions.
+std::string libraryFileName(const std::string& package, const std::string& suffix) {
+  return package + ".lib" + suffix;
+}
+
+// The library in a private package, whose name no module of the project can have, and at the
+// place of every compiled module a file that loads the library the first time any of them is
+// imported and runs that module's compiled body. The import system finds these files by itself,
+// also while another thread still runs the package that installs the library's finder.
+// Namespace packages get no file of their own: the parts of one, each from its own wheel,
+// install side by side as their sources would.
+void writeModuleLayout(WheelArchive& archive, const Project& project, const std::string& distInfo,
+                       const std::string& libraryData, const std::string& suffix,
+                       const WheelOptions& options) {
   const std::string privatePackage =
       "_qvx_" + moduleNames(project.name, std::nullopt, std::nullopt).package;
-  std::string topLevel = privatePackage + "\n";
+  std::set<std::string> tops;
   std::set<std::string> generated;
-  auto writeStub = [&](const std::string& name, const std::string& entry) {
-    if (name == privatePackage)
-      throw std::runtime_error("The top-level module or package '" + name +
+  for (const auto& module : options.modules) {
+    const std::string top = module.name.substr(0, module.name.find('.'));
+    if (top == privatePackage)
+      throw std::runtime_error("The top-level module or package '" + top +
                                "' has the name of the directory that holds the library in the "
                                "wheel; rename it");
-    archive.write_file(entry, topLevelStub(privatePackage, name));
+    std::string place = module.name;
+    std::replace(place.begin(), place.end(), '.', '/');
+    const std::string entry = place + (module.package ? "/__init__.py" : ".py");
+    archive.write_file(entry, moduleStub(privatePackage, module.name));
     generated.insert(entry);
-    topLevel += name + "\n";
-  };
-  for (const auto& package : options.topPackages) writeStub(package, package + "/__init__.py");
-  for (const auto& module : options.topModules) writeStub(module, module + ".py");
-  std::string libraryFile = privatePackage + suffix;
+    tops.insert(top);
+  }
+  const std::string libraryFile = libraryFileName(privatePackage, suffix);
   archive.write_file(privatePackage + "/" + libraryFile, libraryData);
   archive.write_file(privatePackage + "/__init__.py", privatePackageInit(libraryFile));
   // `python -m` on the main module's top package runs its own "__main__.py", shipped as data;
-  // without one, a generated one calls the main module's main().
+  // without one, a generated one calls the main module's main(). A namespace package gets
+  // none: it belongs to no one wheel.
   const std::string main = options.mainModuleName.value_or("");
   const std::string top = main.substr(0, main.find('.'));
   const std::string mainFile = top + "/__main__.py";
-  const auto& packages = options.topPackages;
-  if (std::find(packages.begin(), packages.end(), top) != packages.end() &&
+  const auto& modules = options.modules;
+  const auto isTop = [&](const LibraryModule& module) {
+    return module.package && module.name == top;
+  };
+  if (std::any_of(modules.begin(), modules.end(), isTop) &&
       std::none_of(options.packageData.begin(), options.packageData.end(),
                    [&](const DataFile& file) { return file.place == mainFile; }))
     archive.write_file(mainFile, packageMain(moduleNames(project.name, top, main).importPath));
   writePackageData(archive, options.packageData, "", generated);
+  std::string topLevel = privatePackage + "\n";
+  for (const auto& name : tops) topLevel += name + "\n";
   archive.write_file(distInfo + "/top_level.txt", topLevel);
+}
+
+// Without the sources' names, the modules are served below the project's name made a package,
+// which re-exports the main module's names.
+void writeWrappedLayout(WheelArchive& archive, const Project& project, const std::string& distInfo,
+                        const std::string& libraryData, const std::string& suffix,
+                        const WheelOptions& options) {
+  const ModuleNames names = moduleNames(project.name, std::nullopt, options.mainModuleName);
+  const std::string& name = names.package;
+  const std::string libraryFile = libraryFileName(name, suffix);
+  archive.write_file(name + "/" + libraryFile, libraryData);
+  archive.write_file(name + "/__init__.py", packageInit(libraryFile, names.importPath));
+  archive.write_file(name + "/__main__.py", packageMain(names.importPath));
+  const std::set<std::string> generated = {name + "/" + libraryFile, name + "/__init__.py",
+                                           name + "/__main__.py"};
+  writePackageData(archive, options.packageData, name + "/", generated);
+  archive.write_file(distInfo + "/top_level.txt", name);
 }
 
 void writeLibraryLayout(WheelArchive& archive, const Project& project, const std::string& distInfo,
                         const std::string& libraryData, const std::string& suffix,
                         const WheelOptions& options) {
-  if (!options.topPackage && (!options.topPackages.empty() || !options.topModules.empty()))
-    return writeTopLevelLayout(archive, project, distInfo, libraryData, suffix, options);
-  ModuleNames names = moduleNames(project.name, options.topPackage, options.mainModuleName);
-  const std::string& name = names.package;
-  std::string libraryFile = name + suffix;
-  archive.write_file(name + "/" + libraryFile, libraryData);
-  archive.write_file(name + "/__init__.py",
-                     packageInit(libraryFile, names.prefixed ? names.importPath : ""));
-  archive.write_file(name + "/__main__.py", options.packageMainSource
-                                                ? fileio::readFile(*options.packageMainSource)
-                                                : packageMain(names.importPath));
-  // The data sits where it sat below the source root: below the package of the same name, or
-  // below the project's package when the sources are served under it.
-  const std::string dataRoot = names.prefixed ? name + "/" : "";
-  const std::set<std::string> generated = {name + "/" + libraryFile, name + "/__init__.py",
-                                           name + "/__main__.py"};
-  writePackageData(archive, options.packageData, dataRoot, generated);
-  archive.write_file(distInfo + "/top_level.txt", name);
+  if (options.modules.empty())
+    return writeWrappedLayout(archive, project, distInfo, libraryData, suffix, options);
+  writeModuleLayout(archive, project, distInfo, libraryData, suffix, options);
 }
 
 // The distribution's escaped name and version, which prefix the wheel's file name and its

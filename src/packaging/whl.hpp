@@ -21,17 +21,12 @@ namespace quorvex::whl {
 
 struct WheelOptions {
   bool library = false;
-  /// The one top-level package that a library's modules form, which names the wheel's package.
-  std::optional<std::string> topPackage;
-  /// The top-level packages and lone top-level modules of a library whose sources have several
-  /// top-level names (no `topPackage`): each is installed under its own name, and the library
-  /// in a private package named from the distribution ("_qvx_" and the name as an identifier).
-  std::vector<std::string> topPackages;
-  std::vector<std::string> topModules;
+  /// A library's compiled modules as its sources name them: the wheel installs a small file at
+  /// each one's place and the library in a private package named from the distribution
+  /// ("_qvx_" and the name as an identifier). Without them (a library wrapped without its
+  /// sources) the modules are served below the project's name made a package.
+  std::vector<LibraryModule> modules;
   std::optional<std::string> mainModuleName;
-  /// The package's own "__main__.py", shipped as it is so that `python -m package` runs it as
-  /// CPython would; without one the wheel gets a generated file that calls the main module.
-  std::optional<std::filesystem::path> packageMainSource;
   /// A library's package data, shipped at its place in the installed package; a file whose
   /// entry the layout writes itself ("__init__.py", "__main__.py") is left out.
   std::vector<DataFile> packageData;

@@ -1,5 +1,6 @@
 #pragma once
-// The package data of a library wheel: the files in its packages' directories that were not
+// What a library wheel installs from its sources: the compiled modules, each given a file at
+// its place, and the package data, the files in its packages' directories that were not
 // compiled into the library.
 
 #include <filesystem>
@@ -13,6 +14,17 @@ struct DataFile {
   std::filesystem::path source;
   std::string place;
 };
+
+/// A compiled module of a library by its dotted name; `package` when it is a package's own
+/// "__init__", which makes the package a regular one (a directory without one is a namespace
+/// package, as under CPython).
+struct LibraryModule {
+  std::string name;
+  bool package = false;
+};
+
+/// The modules of `sources` (".py" or ".pyx" paths relative to the base), in source order.
+std::vector<LibraryModule> libraryModules(const std::vector<std::filesystem::path>& sources);
 
 /// Every file below the top-level package directories of `sources` (paths relative to `base`),
 /// ordered by place, leaving out the compiled sources themselves, hidden files and

@@ -5,8 +5,8 @@
 namespace quorvex::whl {
 
 // The library holds one module that the package loads by its init function, its bootstrap; the
-// bootstrap serves every compiled module and runs the package's own compiled "__init__".
-// Without a package of the project's own, the package re-exports the main module's names.
+// bootstrap serves the compiled modules. Without a package of the project's own, the package
+// re-exports the main module's names.
 std::string packageInit(const std::string& libraryFile, const std::string& reexported) {
   // The loading runs in a function that is gone before the package's body runs: the package's
   // namespace holds what its own body defines and nothing of the loader's, as under CPython.
@@ -59,12 +59,15 @@ std::string privatePackageInit(const std::string& libraryFile) {
   return "_qvx_serves_top_level = True\n" + packageInit(libraryFile, "");
 }
 
-std::string topLevelStub(const std::string& privatePackage, const std::string& name) {
-  // As in the package's `__init__.py`: the namespace keeps only what the body defines.
+std::string moduleStub(const std::string& privatePackage, const std::string& name) {
+  // As in the package's `__init__.py`: the namespace keeps only what the body defines. The
+  // private package is imported by its own name, which waits while another thread loads the
+  // library; an import of its submodule would not wait, and could miss the library's finder.
   return fmt::format(R"(def _qvx_run(module):
-    import importlib
+    import importlib, sys
     del globals()['_qvx_run']
-    importlib.import_module('{0}._qvx_bootstrap').run_top_level('{1}', module)
+    importlib.import_module('{0}')
+    sys.modules['{0}._qvx_bootstrap'].run_body('{1}', module)
 _qvx_run(__import__('sys').modules[__name__])
 )",
                      privatePackage, name);

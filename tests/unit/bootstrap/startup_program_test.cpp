@@ -45,7 +45,7 @@ def main():
         "base_prefix": sys.base_prefix,
         "path": sys.path,
         "frozen": getattr(sys, "frozen", None),
-        "files": [helper.__file__, pkg.__path__, pkg.inner.__file__],
+        "files": [helper.__file__, list(pkg.__path__), pkg.inner.__file__],
         "packages": [m.__package__ for m in (helper, pkg, pkg.inner)],
         "inner_value": pkg.inner.value(),
         "features": quorvex_runtime.__features__,

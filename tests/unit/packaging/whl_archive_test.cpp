@@ -153,27 +153,47 @@ protected:
 TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {
   WheelOptions options;
   options.library = true;
-  options.topPackage = "demo";
+  // A file at every compiled module's place, none for the namespace package "demo.ns"; the
+  // library in the private package, under a name that is no module's.
+  options.modules = {{"demo", true}, {"demo.cli", false}, {"demo.ns.plug", false}};
   options.mainModuleName = "demo.cli";
-  // The package's own files win over data of the same name.
   writeFile("proj/src/demo/py.typed", "");
-  options.packageData = {{"proj/src/demo/py.typed", "demo/py.typed"},
-                         {"proj/src/demo/py.typed", "demo/__main__.py"}};
+  options.packageData = {{"proj/src/demo/py.typed", "demo/py.typed"}};
   fs::path wheel = create(options);
   EXPECT_EQ(wheel, fs::path(".quorvex_build/wrk/my_project_x-1.0b0-cp312-abi3-linux_x86_64.whl"));
   auto entries = readZip(wheel);
+  const std::string privatePackage = "_qvx_my_project_x/";
   EXPECT_EQ(namesOf(entries),
-            (Names{"demo/demo.so", "demo/__init__.py", "demo/__main__.py", "demo/py.typed",
+            (Names{"demo/__init__.py", "demo/cli.py", "demo/ns/plug.py",
+                   privatePackage + "_qvx_my_project_x.lib.so", privatePackage + "__init__.py",
+                   "demo/__main__.py", "demo/py.typed",
                    "my_project_x-1.0b0.dist-info/top_level.txt",
                    "my_project_x-1.0b0.dist-info/METADATA", "my_project_x-1.0b0.dist-info/WHEEL",
                    "my_project_x-1.0b0.dist-info/RECORD"}));
-  EXPECT_EQ(entries[0].data, "\x7f" "ELF library");
-  EXPECT_NE(entries[2].data.find("import_module('.cli', __package__)"), std::string::npos);
+  EXPECT_EQ(entries[2].data, moduleStub("_qvx_my_project_x", "demo.ns.plug"));
+  EXPECT_EQ(entries[3].data, "\x7f" "ELF library");
+  EXPECT_NE(entries[5].data.find("import_module('.cli', __package__)"), std::string::npos);
+  EXPECT_EQ(entries[7].data, "_qvx_my_project_x\ndemo\n");
   expectRecordMatches(entries);
   EXPECT_EQ(readFile("dist" / wheel.filename()), readFile(wheel));
+  // The package's own "__main__.py" is shipped instead of a generated one; a namespace package
+  // gets none.
+  options.packageData.push_back({"proj/src/demo/py.typed", "demo/__main__.py"});
+  Names data(namesOf(readZip(create(options))));
+  EXPECT_EQ(Names(data.begin() + 5, data.begin() + 7),
+            (Names{"demo/py.typed", "demo/__main__.py"}));
+  options.packageData.clear();
+  options.modules = libraryModules({"./demo/cli.py", "demo/ns/plug.pyx"});
+  data = namesOf(readZip(create(options)));
+  EXPECT_EQ(Names(data.begin(), data.begin() + 5),
+            (Names{"demo/cli.py", "demo/ns/plug.py", privatePackage + "_qvx_my_project_x.lib.so",
+                   privatePackage + "__init__.py", "my_project_x-1.0b0.dist-info/top_level.txt"}));
+  options.modules = {{"_qvx_my_project_x.cli", false}};
+  EXPECT_EQ(errorOf(options), "The top-level module or package '_qvx_my_project_x' has the name "
+                              "of the directory that holds the library in the wheel; rename it");
   // Without a package of its own, the library is imported under the project name made a name.
   // Its package data goes below that package; compiled sources and build outputs stay out.
-  options.topPackage.reset();
+  options.modules.clear();
   options.mainModuleName.reset();
   for (const char* file : {"geo/__init__.py", "geo/__init__.c", "geo/x.json", "geo/t/x.c",
                            "geo/__pycache__/a.pyc", "geo/m.so", "geo/.git/HEAD", "top.txt"})
@@ -181,7 +201,7 @@ TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {
   options.packageData = packageData("proj/src", {"top.py", "./geo/__init__.py"});
   entries = readZip(create(options));
   EXPECT_EQ(namesOf(entries),
-            (Names{"my_project_x/my_project_x.so", "my_project_x/__init__.py",
+            (Names{"my_project_x/my_project_x.lib.so", "my_project_x/__init__.py",
                    "my_project_x/__main__.py", "my_project_x/geo/t/x.c", "my_project_x/geo/x.json",
                    "my_project_x-1.0b0.dist-info/top_level.txt",
                    "my_project_x-1.0b0.dist-info/METADATA", "my_project_x-1.0b0.dist-info/WHEEL",
