@@ -240,7 +240,6 @@ void build(Context& context, const cli::BuildArguments& args) {
     options.policy = args.policy;
     options.project = project;
     wheelPath = whl::createWheel(context, exePath, outputPath, options);
-    logger().info("{}", "Created wheel at " + wheelPath->string());
   };
 
   if (args.wheel) {

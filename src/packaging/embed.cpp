@@ -78,7 +78,9 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
     const fs::path wrkPath =
         requireHook(manager.getExecutablePath(targetPath), "getExecutablePath");
     fs::create_directories(wrkPath);
-    fileio::copyWithMetadata(*options.exePath, wrkPath / options.exePath->filename());
+    const fs::path program = wrkPath / options.exePath->filename();
+    fileio::copyWithMetadata(*options.exePath, program);
+    manager.prepareShippedProduct(program, plugin::Shipment::embeddedDirectory, "");
   }
 
   if (options.whlPath) {

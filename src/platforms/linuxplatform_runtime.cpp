@@ -68,18 +68,26 @@ fs::path findRuntimeLibrary(const fs::path& pristinePython, const std::string& p
   return runtimePath;
 }
 
-std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& projectName,
+std::string wheelLibraryDir(const std::string& distributionName) {
+  return "lib/" + distributionName + ".libs";
+}
+
+std::string shippedRunPath(plugin::Shipment shipment, const std::string& distributionName) {
+  if (shipment == plugin::Shipment::embeddedDirectory) return embeddedLibRunPath;
+  // Installers put a wheel's scripts in "bin" below the data directory, in every scheme.
+  return "$ORIGIN/../" + wheelLibraryDir(distributionName);
+}
+
+std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& distributionName,
                                                           const std::string& version,
                                                           const fs::path& libraryPath) {
-  auto scripts = projectName + "-" + version + ".data/scripts/";
+  // Only the soname is loaded; the ".so" name serves linking, which an installed program
+  // no longer does.
   auto name = libraryPath.filename().string();
-  auto baseName = name.substr(0, name.find(".so")) + ".so";
-  auto so10Name = baseName + ".1.0";
-  std::vector<plugin::RuntimeLibrary> records;
-  records.push_back({scripts + name, fileio::readFile(libraryPath)});
-  if (baseName != name) records.push_back({scripts + baseName, records.front().data});
-  if (so10Name != name) records.push_back({scripts + so10Name, records.front().data});
-  return records;
+  auto soname = name.substr(0, name.find(".so")) + ".so.1.0";
+  return {{distributionName + "-" + version + ".data/data/" + wheelLibraryDir(distributionName) +
+               "/" + soname,
+           fileio::readFile(libraryPath)}};
 }
 
 fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
@@ -112,6 +120,15 @@ Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& v
   if (!runtimeLibPath)
     throw std::runtime_error("Linux platform: no Python runtime library to put in the wheel");
   return runtimeLibraryRecords(projectName, version, *runtimeLibPath);
+}
+
+void Plugin::prepareShippedProduct(const fs::path& productPath, plugin::Shipment shipment,
+                                   const std::string& distributionName) {
+  if (library("prepareShippedProduct")) return;
+  utils::system(pluginManager_.context(),
+                "patchelf --set-rpath " +
+                    utils::quoteWord(shippedRunPath(shipment, distributionName)) + " " +
+                    utils::quoteWord(productPath.string()));
 }
 
 std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {

@@ -74,9 +74,12 @@ std::optional<std::string> Plugin::fixPlatformName(const std::string& platformNa
   return narrowUniversal2(platformName, host::machine());
 }
 
-void Plugin::auditWheel(const std::optional<fs::path>&, const fs::path& wheelPath,
-                        const fs::path& outputPath, const std::optional<std::string>&) {
-  fileio::copyWithMetadata(wheelPath, outputPath / wheelPath.filename());
+std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>&,
+                                           const fs::path& wheelPath, const fs::path& outputPath,
+                                           const std::optional<std::string>&) {
+  const fs::path placed = outputPath / wheelPath.filename();
+  fileio::copyWithMetadata(wheelPath, placed);
+  return placed;
 }
 
 std::optional<std::vector<plugin::RuntimeLibrary>>
