@@ -168,12 +168,13 @@ public:
              const std::optional<std::string>& /*policy*/) {
     return {};
   }
-  /// Makes `productPath`, a copy of the linked product that ships in a `shipment` of the
-  /// distribution `distributionName` (its escaped name), load its libraries from where that
-  /// shipment puts them, and from no place of the build machine.
-  virtual void prepareShippedProduct(const std::filesystem::path& /*productPath*/,
-                                     Shipment /*shipment*/,
-                                     const std::string& /*distributionName*/) {}
+  /// Makes `productPath`, a copy of the product linked against `runtimeLibPath` that ships in
+  /// a `shipment` of the distribution `distributionName` (its escaped name), load its
+  /// libraries from where that shipment puts them, and from no place of the build machine.
+  virtual void
+  prepareShippedProduct(const std::filesystem::path& /*productPath*/, Shipment /*shipment*/,
+                        const std::string& /*distributionName*/,
+                        const std::optional<std::filesystem::path>& /*runtimeLibPath*/) {}
   /// The interpreter program inside an embedded directory, made ready to run.
   virtual std::optional<std::filesystem::path>
   ensureDynload(const std::filesystem::path& /*embedDir*/) {
@@ -259,7 +260,8 @@ public:
              const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
              const std::optional<std::string>& policy);
   void prepareShippedProduct(const std::filesystem::path& productPath, Shipment shipment,
-                             const std::string& distributionName);
+                             const std::string& distributionName,
+                             const std::optional<std::filesystem::path>& runtimeLibPath);
   std::optional<std::filesystem::path> ensureDynload(const std::filesystem::path& embedDir);
   std::optional<std::filesystem::path> getExecutablePath(const std::filesystem::path& embedDir);
 

@@ -165,9 +165,10 @@ std::optional<fs::path> PluginManager::auditWheel(const std::optional<fs::path>&
 }
 
 void PluginManager::prepareShippedProduct(const fs::path& productPath, Shipment shipment,
-                                          const std::string& distributionName) {
+                                          const std::string& distributionName,
+                                          const std::optional<fs::path>& runtimeLibPath) {
   for (const auto& plugin : plugins)
-    plugin->prepareShippedProduct(productPath, shipment, distributionName);
+    plugin->prepareShippedProduct(productPath, shipment, distributionName, runtimeLibPath);
 }
 
 std::optional<fs::path> PluginManager::ensureDynload(const fs::path& embedDir) {

