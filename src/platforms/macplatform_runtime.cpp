@@ -3,6 +3,7 @@
 #include "platforms/macplatform.hpp"
 
 #include "core/fileio.hpp"
+#include "platforms/shared.hpp"
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
@@ -77,9 +78,7 @@ std::optional<std::string> Plugin::fixPlatformName(const std::string& platformNa
 std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>&,
                                            const fs::path& wheelPath, const fs::path& outputPath,
                                            const std::optional<std::string>&) {
-  const fs::path placed = outputPath / wheelPath.filename();
-  fileio::copyWithMetadata(wheelPath, placed);
-  return placed;
+  return platforms::placeWheelUnchanged(wheelPath, outputPath);
 }
 
 std::optional<std::vector<plugin::RuntimeLibrary>>

@@ -100,9 +100,7 @@ std::optional<std::string> Plugin::fixPlatformName(const std::string& platformNa
 std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>&,
                                            const fs::path& wheelPath, const fs::path& outputPath,
                                            const std::optional<std::string>&) {
-  const fs::path placed = outputPath / wheelPath.filename();
-  fileio::copyWithMetadata(wheelPath, placed);
-  return placed;
+  return platforms::placeWheelUnchanged(wheelPath, outputPath);
 }
 
 std::optional<std::vector<plugin::RuntimeLibrary>>
