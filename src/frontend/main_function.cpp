@@ -30,7 +30,10 @@ except Exception:
 found = set()
 def visit(node):
     if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef, ast.ClassDef)):
-        found.add('bound' if node.name == 'main' else 'unknown' if node.name == '__getattr__' else '')
+        if node.name == 'main':
+            found.add('bound')
+        elif node.name == '__getattr__':
+            found.add('unknown')
         for child in node.decorator_list:
             visit(child)
         return
@@ -39,8 +42,10 @@ def visit(node):
     if isinstance(node, ast.Name) and node.id == 'main' and isinstance(node.ctx, ast.Store):
         found.add('bound')
     if isinstance(node, ast.alias):
-        found.add('unknown' if node.name == '*' else
-                  'bound' if (node.asname or node.name.partition('.')[0]) == 'main' else '')
+        if node.name == '*':
+            found.add('unknown')
+        elif (node.asname or node.name.partition('.')[0]) == 'main':
+            found.add('bound')
     if isinstance(node, (ast.MatchAs, ast.MatchStar)) and node.name == 'main':
         found.add('bound')
     for child in ast.iter_child_nodes(node):
@@ -117,9 +122,11 @@ void warnOfMissingMain(Context& context, const cli::BuildArguments& args,
   if (args.library) return;
   const std::optional<fs::path> source = sourceOf(args.mainModule, sources);
   if (!source || mainBindingOf(context, args.base / *source) != MainBinding::unbound) return;
-  const auto pyproject = whl::find_active_pyproject(fs::weakly_canonical(fs::absolute(args.base)));
+  const auto pyproject =
+      whl::find_active_pyproject(fs::weakly_canonical(fs::absolute(args.base)));
   log::getLogger("quorvex.builder")
-      .warning("{}", missingMainWarning(args.mainModule, scriptsOfModule(pyproject, args.mainModule)));
+      .warning("{}",
+               missingMainWarning(args.mainModule, scriptsOfModule(pyproject, args.mainModule)));
 }
 
 } // namespace quorvex::builder

@@ -24,7 +24,8 @@ enum class MainBinding { bound, unbound, unknown };
 MainBinding mainBindingOf(Context& context, const std::filesystem::path& file);
 
 /// The `[project.scripts]` entries of `pyproject` that start a function of `mainModule`, as
-/// `name = "module:function"`, in name order; none when the file has no such entries or cannot be read.
+/// `name = "module:function"`, in name order; none when the file has no such entries or cannot
+/// be read.
 std::vector<std::pair<std::string, std::string>>
 scriptsOfModule(const std::optional<std::filesystem::path>& pyproject,
                 const std::string& mainModule);

@@ -26,7 +26,8 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// into it, installs the project's dependencies (`exportRequirements` from `sourcePath`, the
 /// working directory when not given) with `uv pip install` run in the project's directory,
 /// then copies `exePath` into the platform's executable directory (made ready by the platform's
-/// `prepareShippedProduct`) and installs `whlPath`, each when given. Refuses, before touching anything, a target that `checkTarget` rejects. Paths
+/// `prepareShippedProduct`) and installs `whlPath`, each when given. Refuses, before touching
+/// anything, a target that `checkTarget` rejects. Paths
 /// that the command splitter would break apart are quoted on the uv command lines. A failing
 /// command throws the "Command failed: " error of `utils::system`; on any failure the half-made
 /// directory is removed. A stop signal while it works (`process::StopDeferral`) stops the

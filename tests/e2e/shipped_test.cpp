@@ -19,9 +19,9 @@ namespace {
 // A program that shows its arguments, its standard streams and a module of the standard
 // library in use, and ends with a status of its own.
 Project programProject(const std::string& name, const std::string& mainBinding) {
-  return Project(name, {{"pyproject.toml", "[project]\nname = \"" + name + "\"\nversion = \"1.0\"\n"
-                                           "[project.scripts]\n" + name + " = \"" + name +
-                                           ":run\"\n"},
+  return Project(name, {{"pyproject.toml", "[project]\nname = \"" + name +
+                                               "\"\nversion = \"1.0\"\n[project.scripts]\n" +
+                                               name + " = \"" + name + ":run\"\n"},
                         {name + ".py", "import json, sys\n\n"
                                        "def run():\n"
                                        "    print(json.dumps({'" + name + "': sys.argv[1:]}))\n"
@@ -131,11 +131,11 @@ TEST(ProgramWheels, ShipOnlyOriginRunPathsShareNoFileAndOutliveEachOther) {
 }
 
 TEST(ProgramWheels, AMainModuleWithoutMainIsWarnedOfNamingWhatItsScriptStarts) {
-  Project project("clicktool",
-                        {{"pyproject.toml", "[project]\nname = \"clicktool\"\nversion = \"1.0\"\n"
-                                            "[project.scripts]\nclicktool = \"clicktool.cli:cli\"\n"},
-                         {"clicktool/__init__.py", ""},
-                         {"clicktool/cli.py", "def cli():\n    print('hello')\n"}});
+  Project project("clicktool", {{"pyproject.toml", "[project]\nname = \"clicktool\"\n"
+                                                   "version = \"1.0\"\n[project.scripts]\n"
+                                                   "clicktool = \"clicktool.cli:cli\"\n"},
+                                {"clicktool/__init__.py", ""},
+                                {"clicktool/cli.py", "def cli():\n    print('hello')\n"}});
   const Outcome build = project.build({"clicktool.cli", "clicktool/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_NE((build.out + build.err)
