@@ -77,6 +77,9 @@ struct RuntimeLibrary {
   std::string data;
 };
 
+/// What a copy of the linked product ships in.
+enum class Shipment { wheel, embeddedDirectory };
+
 class PluginManager;
 
 /// A plug-in answers the hooks it overrides; every default answers nothing (nullopt, a null
@@ -157,11 +160,21 @@ public:
                       const std::optional<std::filesystem::path>& /*runtimeLibPath*/) {
     return {};
   }
-  /// Places the finished wheel, or a repaired copy, in `outputPath`.
-  virtual void auditWheel(const std::optional<std::filesystem::path>& /*runtimeLibPath*/,
-                          const std::filesystem::path& /*wheelPath*/,
-                          const std::filesystem::path& /*outputPath*/,
-                          const std::optional<std::string>& /*policy*/) {}
+  /// Places the finished wheel, or a repaired copy, in `outputPath` and answers its path there.
+  virtual std::optional<std::filesystem::path>
+  auditWheel(const std::optional<std::filesystem::path>& /*runtimeLibPath*/,
+             const std::filesystem::path& /*wheelPath*/,
+             const std::filesystem::path& /*outputPath*/,
+             const std::optional<std::string>& /*policy*/) {
+    return {};
+  }
+  /// Makes `productPath`, a copy of the product linked against `runtimeLibPath` that ships in
+  /// a `shipment` of the distribution `distributionName` (its escaped name), load its
+  /// libraries from where that shipment puts them, and from no place of the build machine.
+  virtual void
+  prepareShippedProduct(const std::filesystem::path& /*productPath*/, Shipment /*shipment*/,
+                        const std::string& /*distributionName*/,
+                        const std::optional<std::filesystem::path>& /*runtimeLibPath*/) {}
   /// The interpreter program inside an embedded directory, made ready to run.
   virtual std::optional<std::filesystem::path>
   ensureDynload(const std::filesystem::path& /*embedDir*/) {
@@ -242,9 +255,13 @@ public:
   std::optional<std::vector<RuntimeLibrary>>
   getRuntimeLibraries(const std::string& projectName, const std::string& version,
                       const std::optional<std::filesystem::path>& runtimeLibPath);
-  void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
-                  const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
-                  const std::optional<std::string>& policy);
+  std::optional<std::filesystem::path>
+  auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+             const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
+             const std::optional<std::string>& policy);
+  void prepareShippedProduct(const std::filesystem::path& productPath, Shipment shipment,
+                             const std::string& distributionName,
+                             const std::optional<std::filesystem::path>& runtimeLibPath);
   std::optional<std::filesystem::path> ensureDynload(const std::filesystem::path& embedDir);
   std::optional<std::filesystem::path> getExecutablePath(const std::filesystem::path& embedDir);
 

@@ -155,11 +155,20 @@ PluginManager::getRuntimeLibraries(const std::string& projectName, const std::st
                                            runtimeLibPath);
 }
 
-void PluginManager::auditWheel(const std::optional<fs::path>& runtimeLibPath,
-                               const fs::path& wheelPath, const fs::path& outputPath,
-                               const std::optional<std::string>& policy) {
+std::optional<fs::path> PluginManager::auditWheel(const std::optional<fs::path>& runtimeLibPath,
+                                                  const fs::path& wheelPath,
+                                                  const fs::path& outputPath,
+                                                  const std::optional<std::string>& policy) {
+  // One wheel is placed: a second answer would name a second product.
+  return ask<&Plugin::auditWheel>(onlyOne("auditWheel"), runtimeLibPath, wheelPath, outputPath,
+                                  policy);
+}
+
+void PluginManager::prepareShippedProduct(const fs::path& productPath, Shipment shipment,
+                                          const std::string& distributionName,
+                                          const std::optional<fs::path>& runtimeLibPath) {
   for (const auto& plugin : plugins)
-    plugin->auditWheel(runtimeLibPath, wheelPath, outputPath, policy);
+    plugin->prepareShippedProduct(productPath, shipment, distributionName, runtimeLibPath);
 }
 
 std::optional<fs::path> PluginManager::ensureDynload(const fs::path& embedDir) {

@@ -8,6 +8,7 @@
 #include "core/utils.hpp"
 #include "frontend/build_checks.hpp"
 #include "frontend/build_lock.hpp"
+#include "frontend/main_function.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_project_keys.hpp"
 #include "packaging/whl_requirement.hpp"
@@ -192,6 +193,7 @@ void build(Context& context, const cli::BuildArguments& args) {
 
   const std::optional<whl::Project> project =
       checkPackagingInputs(args, context.interpreter().fullVersion());
+  warnOfMissingMain(context, args, sources);
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.
   const fs::path buildPath = context.buildPath();
@@ -236,7 +238,6 @@ void build(Context& context, const cli::BuildArguments& args) {
     options.policy = args.policy;
     options.project = project;
     wheelPath = whl::createWheel(context, exePath, outputPath, options);
-    logger().info("{}", "Created wheel at " + wheelPath->string());
   };
 
   if (args.wheel) {

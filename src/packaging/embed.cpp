@@ -1,6 +1,7 @@
 #include "packaging/embed.hpp"
 
 #include "compilation/pristine.hpp"
+#include "compilation/runtime.hpp"
 #include "core/context.hpp"
 #include "core/fileio.hpp"
 #include "core/interpreter.hpp"
@@ -97,6 +98,8 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
     fs::create_directories(wrkPath);
     const fs::path program = wrkPath / options.exePath->filename();
     fileio::copyWithMetadata(*options.exePath, program);
+    manager.prepareShippedProduct(program, plugin::Shipment::embeddedDirectory, "",
+                                  runtime::getRuntimePath(context));
     // The program is the project installed: importlib.metadata answers for it as after
     // `pip install .` (a library's wheel carries its own metadata).
     if (options.project) {

@@ -31,7 +31,8 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// into it (its links that stay inside it kept as relative links), installs the project's
 /// dependencies with their bytecode (`exportRequirements` from `sourcePath`, the working
 /// directory when not given) with `uv pip install` run in the project's directory, then copies
-/// `exePath` into the platform's executable directory with the `project`'s metadata
+/// `exePath` into the platform's executable directory (made ready by the platform's
+/// `prepareShippedProduct`) with the `project`'s metadata
 /// (`installProjectMetadata`) and installs `whlPath`, each when given, and last makes every
 /// script of its own Python run from wherever the directory is moved (`relocateScripts`).
 /// Refuses, before touching anything, a target that `checkTarget` rejects. Paths

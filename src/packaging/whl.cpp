@@ -135,6 +135,17 @@ struct Distribution {
   std::string prefix() const { return name + "-" + version; }
 };
 
+// The product's bytes as the wheel ships them: a copy that the platform has made to load its
+// libraries from where the wheel installs them.
+std::string shippedProductData(Context& context, const fs::path& productPath,
+                               const fs::path& wrkPath, const Distribution& distribution) {
+  const fileio::TemporaryFile copy(fileio::temporarySibling(wrkPath / productPath.filename()));
+  fileio::copyWithMetadata(productPath, copy.path());
+  context.plugins.prepareShippedProduct(copy.path(), plugin::Shipment::wheel, distribution.name,
+                                        runtime::getRuntimePath(context));
+  return readBytes(copy.path());
+}
+
 void writeExecutableLayout(WheelArchive& archive, const Distribution& distribution,
                            const std::string& exeName, const std::string& exeData,
                            Context& context) {
@@ -178,7 +189,7 @@ fs::path createWheel(Context& context, const fs::path& executablePath, const fs:
 
   std::string metadata = metadataText(project);
   std::string wheelInfo = wheelText(fullTag);
-  std::string exeData = readBytes(executablePath);
+  std::string exeData = shippedProductData(context, executablePath, wrkPath, distribution);
   manager.getCompileBasics();
   std::string suffix;
   if (options.library)
@@ -200,8 +211,9 @@ fs::path createWheel(Context& context, const fs::path& executablePath, const fs:
     archive.commit(distInfo + "/RECORD");
   }
 
-  manager.auditWheel(runtime::getRuntimePath(context), wheelPath, outputPath, options.policy);
-  logger().info("Successfully built {}", wheelName);
+  const std::optional<fs::path> placed =
+      manager.auditWheel(runtime::getRuntimePath(context), wheelPath, outputPath, options.policy);
+  logger().info("Successfully built {}", placed ? placed->string() : wheelPath.string());
   return wheelPath;
 }
 

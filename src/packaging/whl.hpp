@@ -37,9 +37,10 @@ struct WheelOptions {
   std::optional<Project> project;
 };
 
-/// Makes the wheel of `executablePath` in the build directory's "wrk", hands it to the
-/// platform's `auditWheel` for `outputPath` (with the run's runtime library), and returns the
-/// path of the wheel in "wrk".
+/// Makes the wheel of `executablePath` in the build directory's "wrk", with the product as the
+/// platform's `prepareShippedProduct` makes a copy of it, hands it to the platform's
+/// `auditWheel` for `outputPath` (with the run's runtime library), logs the path of the wheel
+/// that the platform placed there, and returns the path of the wheel in "wrk".
 /// Without `options.project`, the project file is searched from `options.sourcePath`, or from
 /// the working directory when none is given, and read (`readProject`). The wheel's file name
 /// and its ".dist-info" and ".data" directories carry the project's name and version escaped

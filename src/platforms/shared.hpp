@@ -27,4 +27,9 @@ linkingCompiler(plugin::PluginManager& manager, std::unique_ptr<ccompiler::CComp
 /// name no directory); nothing is checked.
 std::filesystem::path exePathBeside(const std::filesystem::path& path, const std::string& name);
 
+/// Copies the wheel `wheelPath` into `outputPath` under its own name, replacing a wheel there,
+/// and returns the copy's path.
+std::filesystem::path placeWheelUnchanged(const std::filesystem::path& wheelPath,
+                                          const std::filesystem::path& outputPath);
+
 } // namespace quorvex::platforms

@@ -47,9 +47,10 @@ public:
   /// The platform tag unchanged.
   std::optional<std::string> fixPlatformName(const std::string& platformName) override;
   /// A copy of the wheel, under its own name, in `outputPath`; nothing is repaired.
-  void auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
-                  const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
-                  const std::optional<std::string>& policy) override;
+  std::optional<std::filesystem::path>
+  auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
+             const std::filesystem::path& wheelPath, const std::filesystem::path& outputPath,
+             const std::optional<std::string>& policy) override;
   /// `runtimeDllRecords` of the build interpreter's base installation.
   std::optional<std::vector<plugin::RuntimeLibrary>>
   getRuntimeLibraries(const std::string& projectName, const std::string& version,

@@ -97,9 +97,10 @@ std::optional<std::string> Plugin::fixPlatformName(const std::string& platformNa
   return platformName;
 }
 
-void Plugin::auditWheel(const std::optional<fs::path>&, const fs::path& wheelPath,
-                        const fs::path& outputPath, const std::optional<std::string>&) {
-  fileio::copyWithMetadata(wheelPath, outputPath / wheelPath.filename());
+std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>&,
+                                           const fs::path& wheelPath, const fs::path& outputPath,
+                                           const std::optional<std::string>&) {
+  return platforms::placeWheelUnchanged(wheelPath, outputPath);
 }
 
 std::optional<std::vector<plugin::RuntimeLibrary>>

@@ -211,6 +211,24 @@ std::string libpythonOf(const fs::path& program) {
   return line == std::string::npos ? "" : ldd.out.substr(line, ldd.out.find('\n', line) - line);
 }
 
+std::vector<std::string> runPathsOf(const fs::path& binary) {
+  const Outcome dynamic = run({"readelf", "-d", binary.string()}, binary.parent_path());
+  EXPECT_EQ(dynamic.status, 0) << dynamic.all();
+  std::vector<std::string> entries;
+  for (const std::string label : {"Library runpath: [", "Library rpath: ["}) {
+    const auto at = dynamic.out.find(label);
+    if (at == std::string::npos) continue;
+    const auto start = at + label.size();
+    std::string list = dynamic.out.substr(start, dynamic.out.find(']', start) - start);
+    for (std::size_t from = 0; from <= list.size();) {
+      const auto colon = std::min(list.find(':', from), list.size());
+      entries.push_back(list.substr(from, colon - from));
+      from = colon + 1;
+    }
+  }
+  return entries;
+}
+
 Outcome checkWheel(const fs::path& wheel) {
   return run({buildPython().string(), QUORVEX_SOURCE_DIR "/tests/e2e/check_wheel.py",
               wheel.string()},

@@ -81,6 +81,10 @@ Outcome expectSameAsPython(const std::string& program, const std::string& script
 /// The line of `ldd program` that names the libpython it loads; fails the test when there is none.
 std::string libpythonOf(const std::filesystem::path& program);
 
+/// The entries of the run path (RUNPATH or RPATH) that `readelf -d` shows for `binary`, in
+/// order; none when it has none.
+std::vector<std::string> runPathsOf(const std::filesystem::path& binary);
+
 /// Runs check_wheel.py on `wheel` with the build interpreter.
 Outcome checkWheel(const std::filesystem::path& wheel);
 

@@ -123,8 +123,10 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   ASSERT_TRUE(fs::is_regular_file(program));
   EXPECT_NE(fs::status(program).permissions() & fs::perms::owner_exec, fs::perms::none);
   expectSixFrom(described(runClean({program.string()}, scratch("elsewhere"))), embedded);
-  // Its own runtime, not the build directory's, which is still there.
+  // Its own runtime, not the build directory's, which is still there; no path of the build
+  // machine is searched.
   EXPECT_NE(libpythonOf(program).find(embedded.string()), std::string::npos);
+  EXPECT_EQ(runPathsOf(program), std::vector<std::string>{"$ORIGIN/../lib"});
 
   // On a user's machine: the project and its build directory are gone, the directory moved.
   const fs::path moved = scratch("moved") / "app-dist";

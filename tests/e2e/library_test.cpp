@@ -115,6 +115,17 @@ TEST(Library, ImportedWheeledAndEmbedded) {
 
     const fs::path venv = freshVenv("geomlib");
     const fs::path python = pipInstall(venv, wheel);
+    // Like an extension module, the library takes CPython from the Python that imports it: it
+    // needs no libpython and searches no path of the build machine.
+    int libraries = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(venv / "lib"))
+      if (entry.path().extension() == ".so") {
+        ++libraries;
+        EXPECT_EQ(runPathsOf(entry.path()), std::vector<std::string>{}) << entry.path();
+        const Outcome dynamic = run({"readelf", "-d", entry.path().string()}, venv);
+        EXPECT_EQ(dynamic.out.find("libpython"), std::string::npos) << dynamic.out;
+      }
+    EXPECT_EQ(libraries, 1);
     const Outcome imported = runClean({python.string(), "-c", useIt}, venv);
     EXPECT_EQ(imported.status, 0) << imported.all();
     EXPECT_EQ(imported.out, expected.out);

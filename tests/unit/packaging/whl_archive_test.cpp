@@ -106,10 +106,12 @@ struct FakePlatform : plugin::Plugin {
                          "bytes of " + library});
     return records;
   }
-  void auditWheel(const std::optional<fs::path>&, const fs::path& wheel, const fs::path& output,
-                  const std::optional<std::string>&) override {
+  std::optional<fs::path> auditWheel(const std::optional<fs::path>&, const fs::path& wheel,
+                                     const fs::path& output,
+                                     const std::optional<std::string>&) override {
     if (failAudit) throw std::runtime_error("Command failed: auditwheel");
     fs::copy_file(wheel, output / wheel.filename(), fs::copy_options::overwrite_existing);
+    return output / wheel.filename();
   }
 };
 

@@ -74,7 +74,7 @@ TEST(LinuxLinker, EmbeddedProgramLoadsItsOwnRuntime) {
   }
 }
 
-TEST(LinuxRuntime, LibraryFoundInCandidateOrderAndCarriedUnderEachName) {
+TEST(LinuxRuntime, LibraryFoundInCandidateOrderAndCarriedOnceUnderItsSoname) {
   quorvex::testing::TempDir dir;
   writeFile("py/lib/libpython3.12.so.1.0", "lib");
   fs::create_symlink("gone", "py/lib/libpython3.12.so"); // a dangling link is passed over
@@ -84,16 +84,21 @@ TEST(LinuxRuntime, LibraryFoundInCandidateOrderAndCarriedUnderEachName) {
   fs::create_directories("empty/lib");
   EXPECT_THROW(lp::findRuntimeLibrary("empty", "3.12"), fs::filesystem_error);
 
+  // Once, under the soname the program loads, in a directory of the project's own that the
+  // wheel's program reaches from the scripts directory.
   const std::pair<std::string, Strings> cases[] = {
-      {"libpython3.12.so.1.0", {"libpython3.12.so.1.0", "libpython3.12.so"}},
-      {"libpython3.13t.so", {"libpython3.13t.so", "libpython3.13t.so.1.0"}}};
+      {"libpython3.12.so", {"app-1.0.data/data/lib/app.libs/libpython3.12.so.1.0"}},
+      {"libpython3.13t.so.1.0", {"app-1.0.data/data/lib/app.libs/libpython3.13t.so.1.0"}}};
   for (const auto& [file, names] : cases) {
     writeFile(file, "bytes");
     Strings paths;
     for (const auto& record : lp::runtimeLibraryRecords("app", "1.0", file))
-      paths.push_back(fs::path(record.path).filename().string());
+      paths.push_back(record.path);
     EXPECT_EQ(paths, names);
   }
+  EXPECT_EQ(lp::shippedRunPath(quorvex::plugin::Shipment::wheel, "app"), "$ORIGIN/../lib/app.libs");
+  EXPECT_EQ(lp::shippedRunPath(quorvex::plugin::Shipment::embeddedDirectory, "app"),
+            "$ORIGIN/../lib");
 }
 
 TEST(LinuxRuntime, DynloadMergesIntoTheEmbeddedDirectory) {

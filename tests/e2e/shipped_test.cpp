@@ -1,0 +1,154 @@
+// What a program wheel ships: a program that loads libpython only from the wheel's own
+// directory, named by a run path relative to $ORIGIN, and files of its own project only, so that
+// two program wheels live in one environment and either goes without breaking the other. The
+// build names the wheel it placed; a main module without main() is warned of.
+#include "e2e/e2e_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+namespace {
+
+// A program that shows its arguments, its standard streams and a module of the standard
+// library in use, and ends with a status of its own.
+Project programProject(const std::string& name, const std::string& mainBinding) {
+  return Project(name, {{"pyproject.toml", "[project]\nname = \"" + name +
+                                               "\"\nversion = \"1.0\"\n[project.scripts]\n" +
+                                               name + " = \"" + name + ":run\"\n"},
+                        {name + ".py", "import json, sys\n\n"
+                                       "def run():\n"
+                                       "    print(json.dumps({'" + name + "': sys.argv[1:]}))\n"
+                                       "    print('to stderr', file=sys.stderr)\n"
+                                       "    return 3\n\n" + mainBinding + "\n"}});
+}
+
+// The run path entries of the program `member` of `wheel`, taken out into `into`.
+std::vector<std::string> runPathsInWheel(const fs::path& wheel, const std::string& member,
+                                         const fs::path& into) {
+  const Outcome extracted =
+      run({buildPython().string(), "-c",
+           "import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extract(sys.argv[2], sys.argv[3])",
+           wheel.string(), member, into.string()},
+          into);
+  EXPECT_EQ(extracted.status, 0) << extracted.all();
+  return runPathsOf(into / member);
+}
+
+void expectOnlyOriginEntries(const std::vector<std::string>& entries, const std::string& what) {
+  EXPECT_FALSE(entries.empty()) << what;
+  for (const std::string& entry : entries)
+    EXPECT_TRUE(entry.starts_with("$ORIGIN")) << what << ": " << entry;
+}
+
+// The installed files of `distribution` in the environment of `python`, as RECORD names them.
+std::set<std::string> installedFiles(const fs::path& python, const std::string& distribution) {
+  const Outcome listed =
+      run({python.string(), "-c",
+           "import sys, importlib.metadata as m\n"
+           "for f in m.files(sys.argv[1]): print(f.locate().resolve())",
+           distribution},
+          python.parent_path());
+  EXPECT_EQ(listed.status, 0) << listed.all();
+  std::set<std::string> files;
+  std::istringstream lines(listed.out);
+  for (std::string line; std::getline(lines, line);) files.insert(line);
+  return files;
+}
+
+TEST(ProgramWheels, ShipOnlyOriginRunPathsShareNoFileAndOutliveEachOther) {
+  // One binds main by assignment, the other by import: neither is warned of.
+  auto alpha = std::make_unique<Project>(programProject("alpha", "main = run"));
+  auto beta = std::make_unique<Project>(programProject("beta", "from beta import run as main"));
+  const Outcome alphaBuild =
+      alpha->build({"--wheel", "dist", "--policy", "manylinux_2_28", "alpha", "alpha.py"});
+  ASSERT_EQ(alphaBuild.status, 0) << alphaBuild.all();
+  const Outcome betaBuild = beta->build({"--wheel", "dist", "beta", "beta.py"});
+  ASSERT_EQ(betaBuild.status, 0) << betaBuild.all();
+
+  const fs::path alphaWheel = onlyWheel(alpha->dir() / "dist");
+  const fs::path betaWheel = onlyWheel(beta->dir() / "dist");
+  {
+    SCOPED_TRACE("the build's last lines name the wheel it placed, in words");
+    const std::string log = alphaBuild.out + alphaBuild.err;
+    EXPECT_NE(log.find("Successfully built dist/" + alphaWheel.filename().string() + "\n"),
+              std::string::npos)
+        << log;
+    EXPECT_TRUE(alphaWheel.filename().string().find("manylinux_2_28_x86_64") !=
+                std::string::npos)
+        << alphaWheel;
+    for (const std::string noise : {"policy=", "PosixPath", "wrk/", "defines no main()"})
+      EXPECT_EQ((log + betaBuild.out + betaBuild.err).find(noise), std::string::npos) << noise;
+  }
+  const fs::path extracted = alpha->dir() / "extracted";
+  fs::create_directories(extracted);
+  expectOnlyOriginEntries(runPathsInWheel(alphaWheel, "alpha-1.0.data/scripts/alpha", extracted),
+                          "the program of the repaired wheel");
+  expectOnlyOriginEntries(runPathsInWheel(betaWheel, "beta-1.0.data/scripts/beta", extracted),
+                          "the program of the plain wheel");
+
+  const fs::path venv = freshVenv("two-programs");
+  const fs::path python = pipInstall(venv, alphaWheel);
+  pipInstall(venv, betaWheel);
+  const std::set<std::string> alphaFiles = installedFiles(python, "alpha");
+  const std::set<std::string> betaFiles = installedFiles(python, "beta");
+  std::vector<std::string> shared;
+  std::set_intersection(alphaFiles.begin(), alphaFiles.end(), betaFiles.begin(), betaFiles.end(),
+                        std::back_inserter(shared));
+  EXPECT_TRUE(shared.empty()) << ::testing::PrintToString(shared);
+  // libpython once, in the project's own directory.
+  EXPECT_EQ(std::count_if(betaFiles.begin(), betaFiles.end(),
+                          [](const std::string& file) { return file.find("libpython") !=
+                                                               std::string::npos; }),
+            1)
+      << ::testing::PrintToString(betaFiles);
+
+  // What CPython gives for the console script's function, before the sources go.
+  const Outcome expected =
+      run({buildPython().string(), "-c", "import sys, beta; sys.exit(beta.run())", "x", "y z"},
+          beta->dir());
+  EXPECT_EQ(expected.status, 3) << expected.all();
+
+  const Outcome uninstalled =
+      run({python.string(), "-m", "pip", "uninstall", "-y", "alpha"}, venv);
+  EXPECT_EQ(uninstalled.status, 0) << uninstalled.all();
+  for (auto* project : {&alpha, &beta}) {
+    const fs::path dir = (*project)->dir();
+    project->reset();
+    fs::remove_all(dir);
+  }
+  const Outcome installed = runClean({(venv / "bin" / "beta").string(), "x", "y z"}, venv);
+  EXPECT_EQ(installed.status, expected.status) << installed.all();
+  EXPECT_EQ(installed.out, expected.out);
+  EXPECT_EQ(installed.err, expected.err);
+  EXPECT_FALSE(fs::exists(venv / "bin" / "alpha"));
+}
+
+TEST(ProgramWheels, AMainModuleWithoutMainIsWarnedOfNamingWhatItsScriptStarts) {
+  Project project("clicktool", {{"pyproject.toml", "[project]\nname = \"clicktool\"\n"
+                                                   "version = \"1.0\"\n[project.scripts]\n"
+                                                   "clicktool = \"clicktool.cli:cli\"\n"},
+                                {"clicktool/__init__.py", ""},
+                                {"clicktool/cli.py", "def cli():\n    print('hello')\n"}});
+  const Outcome build = project.build({"clicktool.cli", "clicktool/*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  EXPECT_NE((build.out + build.err)
+                .find("WARNING builder: The main module clicktool.cli defines no main(), which the "
+                      "program calls when it starts: it will stop at once with an error. "
+                      "[project.scripts] starts it with cli (clicktool = \"clicktool.cli:cli\"): "
+                      "define main(), or bind it (main = cli)\n"),
+            std::string::npos)
+      << build.all();
+  const Outcome ran = run({(project.buildDir() / "clicktool").string()}, project.dir());
+  EXPECT_EQ(ran.status, 1) << ran.all();
+  EXPECT_NE(ran.err.find("has no main() function"), std::string::npos) << ran.all();
+}
+
+} // namespace
+} // namespace quorvex::e2e
