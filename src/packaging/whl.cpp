@@ -2,6 +2,7 @@
 
 #include "compilation/runtime.hpp"
 #include "core/context.hpp"
+#include "core/fileio.hpp"
 #include "core/log.hpp"
 #include "core/plugin.hpp"
 #include "core/utils.hpp"
