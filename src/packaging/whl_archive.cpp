@@ -1,6 +1,7 @@
 #include "packaging/whl_archive.hpp"
 
 #include "core/fileio.hpp"
+#include "packaging/record.hpp"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -117,7 +118,8 @@ void WheelArchive::writeEntry(const std::string& arcname, std::string_view data,
 
 void WheelArchive::write_file(const std::string& arcname, std::string_view data, unsigned mode) {
   writeEntry(arcname, data, mode);
-  records_.push_back(fmt::format("{},sha256={},{}", arcname, recordHash(data), data.size()));
+  // A data file's name may hold a comma or a quote: RECORD is CSV, so such a path is quoted.
+  records_.push_back(record::line(arcname, data));
 }
 
 void WheelArchive::commit(const std::string& recordName) {

@@ -84,6 +84,28 @@ TEST(WheelArchive, NamesThatLeaveTheRootAreRefusedAndNothingIsLeftBehind) {
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
+// RECORD is CSV: Python's own reader gets back a data file's name that holds a comma or a quote.
+TEST(WheelArchive, RecordQuotesPathsAsCsv) {
+  TempDir dir;
+  const fs::path wheel = dir.path() / "x-1-py3-none-any.whl";
+  {
+    WheelArchive archive(wheel);
+    archive.write_file("pkg/a,b.txt", "one");
+    archive.write_file("pkg/say \"hi\".txt", "two");
+    archive.commit("x-1.dist-info/RECORD");
+  }
+  auto check = process::run({QUORVEX_VENV "/bin/python", "-c", R"(
+import csv, io, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as zf:
+    rows = list(csv.reader(io.StringIO(zf.read('x-1.dist-info/RECORD').decode())))
+    for name, digest, size in rows[:-1]:
+        assert int(size) == len(zf.read(name)), name
+print([row[0] for row in rows])
+)",
+                             wheel.string()});
+  EXPECT_EQ(check.output, "['pkg/a,b.txt', 'pkg/say \"hi\".txt', 'x-1.dist-info/RECORD']\n");
+}
+
 // A platform that places the wheel by copying it, or fails to.
 struct FakePlatform : plugin::Plugin {
   Names runtimeLibraries{"libpython3.12.so.1.0"};
