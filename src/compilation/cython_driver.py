@@ -46,8 +46,11 @@
 #   `-v` only its position, phase and cause are shown;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
 #   crashed the process (SIGSEGV). It now raises TypeError naming the function;
-# - an async generator dropped before it started warned that a coroutine was never awaited.
+# - an async generator dropped before it started warned that a coroutine was never awaited;
+# - `from __future__ import annotations` bound no name `annotations`, where Python binds the
+#   feature's object from the module __future__ (python-fire tests `member is absolute_import`).
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
+import ast
 import os
 import string
 import sys
@@ -247,6 +250,66 @@ def _reading_in_order(create_pipeline):
 if (hasattr(Pipeline, "create_pipeline")
         and hasattr(ExprNodes.AssignmentExpressionNode, "target_name")):
     Pipeline.create_pipeline = _reading_in_order(Pipeline.create_pipeline)
+
+
+def _future_imports(source):
+    # The module's `from __future__ import ...` statements as Python reads them. Cython's parser
+    # takes their features and leaves nothing of them in the tree.
+    filename = getattr(source, "filename", None)
+    if not isinstance(filename, str) or not os.path.isfile(filename):
+        return []  # a text of Cython's own, as the shared utility module is
+    with open(filename, "rb") as file:
+        text = file.read()
+    if b"__future__" not in text:
+        return []
+    try:
+        module = ast.parse(text)
+    except (SyntaxError, ValueError):
+        return []  # Cython reports what is wrong with the source
+    return [statement for statement in module.body
+            if isinstance(statement, ast.ImportFrom) and statement.module == "__future__"
+            and not statement.level]
+
+
+def _bind_future_names(tree):
+    # `from __future__ import annotations` also binds `annotations` to the feature's object,
+    # as Python's import does: each such statement is also made an import of the module
+    # __future__ at the head of the body, where nothing but other future statements and the
+    # docstring can precede it. A module without one keeps its tree as it is.
+    source = tree.pos[0]
+    imports = []
+    for statement in _future_imports(source):
+        pos = (source, statement.lineno, statement.col_offset)
+        aliases = [(StringEncoding.EncodedString(alias.name),
+                    StringEncoding.EncodedString(alias.asname or alias.name),
+                    (source, alias.lineno, alias.col_offset))
+                   for alias in statement.names]
+        module = ExprNodes.ImportNode(
+            pos, module_name=ExprNodes.IdentifierStringNode(
+                pos, value=StringEncoding.EncodedString("__future__")),
+            is_import_as_name=False, level=0,
+            imported_names=[ExprNodes.IdentifierStringNode(at, value=name)
+                            for name, _, at in aliases])
+        imports.append(Nodes.FromImportStatNode(
+            pos, module=module,
+            items=[(name, ExprNodes.NameNode(at, name=bound)) for name, bound, at in aliases]))
+    if imports:
+        tree.body = Nodes.StatListNode(imports[0].pos, stats=imports + [tree.body])
+    return tree
+
+
+def _binding_future_names(create_pipeline):
+    # Bound right after parsing, before the names are declared.
+    def create(context, mode, exclude_classes=()):
+        stages = create_pipeline(context, mode, exclude_classes)
+        if mode != "pxd":
+            stages.insert(0, _bind_future_names)
+        return stages
+    return create
+
+
+if hasattr(Pipeline, "create_pipeline") and hasattr(ExprNodes, "ImportNode"):
+    Pipeline.create_pipeline = _binding_future_names(Pipeline.create_pipeline)
 
 
 def _number_kind(type_):
