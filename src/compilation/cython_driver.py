@@ -48,7 +48,9 @@
 #   crashed the process (SIGSEGV). It now raises TypeError naming the function;
 # - an async generator dropped before it started warned that a coroutine was never awaited;
 # - `from __future__ import annotations` bound no name `annotations`, where Python binds the
-#   feature's object from the module __future__ (python-fire tests `member is absolute_import`).
+#   feature's object from the module __future__ (python-fire tests `member is absolute_import`);
+# - a compiled function answered to Python 2's names of its attributes (`func_name`,
+#   `func_code`, ...), which dir() listed and tools that list attributes showed.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import ast
 import os
@@ -701,6 +703,25 @@ def _honour_assigned_defaults(lines):
     return text.splitlines(keepends=True)
 
 
+# A compiled function answered to Python 2's names of its attributes too (func_name,
+# func_code, ...), which dir() lists and a Python function has not: the table of its
+# attributes keeps only Python's own names.
+_function_getsets = 'static PyGetSetDef __pyx_CyFunction_getsets[] = {\n'
+_python2_getset = '    {"func_'
+
+
+def _without_python2_attributes(lines):
+    if lines.count(_function_getsets) != 1:
+        return lines
+    start = lines.index(_function_getsets)
+    if '};\n' not in lines[start:]:
+        return lines
+    end = lines.index('};\n', start)
+    return (lines[:start]
+            + [line for line in lines[start:end] if not line.startswith(_python2_getset)]
+            + lines[end:])
+
+
 # Cython read ObjectHandling.c and ModuleSetupCode.c while loading: dropped from its cache, they
 # are read again through the hook.
 for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c"):
@@ -763,6 +784,7 @@ def _read_utilities_fixed(path):
         at = lines.index(_module_lookup) + 1
         lines[at:at] = [_none_is_missing]
     if path == 'CythonFunction.c':
+        lines = _without_python2_attributes(lines)
         lines = _honour_assigned_defaults(_guard_function_calls(lines))
     if path == 'Coroutine.c':
         lines = _async_generators_unwarned(_guard_generator_bodies(lines))
