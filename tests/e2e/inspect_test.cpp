@@ -148,8 +148,8 @@ TEST(Inspect, TakesCompiledCodeForPythonsInEveryProductAndNothingElse) {
     const Outcome probed = runClean({python.string(), "-c", probe}, "/");
     EXPECT_EQ(probed.out,
               run({buildPython().string(), "-c", probe}, library.dir()).out) << probed.all();
-    EXPECT_TRUE(probed.out.starts_with("False True True unittest.mock True code FileReader 1\n"
-                                       "2 SourceFileLoader True\n"));
+    EXPECT_EQ(probed.out, "False True True unittest.mock True code FileReader 1\n"
+                          "2 SourceFileLoader True\n");
     EXPECT_EQ(probed.err, "");
   }
 
