@@ -266,8 +266,8 @@ def _future_imports(source):
         return []
     try:
         module = ast.parse(text)
-    except (SyntaxError, ValueError):
-        return []  # Cython reports what is wrong with the source
+    except (SyntaxError, ValueError, RecursionError, MemoryError):
+        return []  # what Python cannot read, Cython judges on its own
     return [statement for statement in module.body
             if isinstance(statement, ast.ImportFrom) and statement.module == "__future__"
             and not statement.level]
