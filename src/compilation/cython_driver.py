@@ -46,8 +46,13 @@
 #   `-v` only its position, phase and cause are shown;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
 #   crashed the process (SIGSEGV). It now raises TypeError naming the function;
-# - an async generator dropped before it started warned that a coroutine was never awaited.
+# - an async generator dropped before it started warned that a coroutine was never awaited;
+# - `from __future__ import annotations` bound no name `annotations`, where Python binds the
+#   feature's object from the module __future__ (python-fire tests `member is absolute_import`);
+# - a compiled function answered to Python 2's names of its attributes (`func_name`,
+#   `func_code`, ...), which dir() listed and tools that list attributes showed.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
+import ast
 import os
 import string
 import sys
@@ -247,6 +252,66 @@ def _reading_in_order(create_pipeline):
 if (hasattr(Pipeline, "create_pipeline")
         and hasattr(ExprNodes.AssignmentExpressionNode, "target_name")):
     Pipeline.create_pipeline = _reading_in_order(Pipeline.create_pipeline)
+
+
+def _future_imports(source):
+    # The module's `from __future__ import ...` statements as Python reads them. Cython's parser
+    # takes their features and leaves nothing of them in the tree.
+    filename = getattr(source, "filename", None)
+    if not isinstance(filename, str) or not os.path.isfile(filename):
+        return []  # a text of Cython's own, as the shared utility module is
+    with open(filename, "rb") as file:
+        text = file.read()
+    if b"__future__" not in text:
+        return []
+    try:
+        module = ast.parse(text)
+    except (SyntaxError, ValueError, RecursionError, MemoryError):
+        return []  # what Python cannot read, Cython judges on its own
+    return [statement for statement in module.body
+            if isinstance(statement, ast.ImportFrom) and statement.module == "__future__"
+            and not statement.level]
+
+
+def _bind_future_names(tree):
+    # `from __future__ import annotations` also binds `annotations` to the feature's object,
+    # as Python's import does: each such statement is also made an import of the module
+    # __future__ at the head of the body, where nothing but other future statements and the
+    # docstring can precede it. A module without one keeps its tree as it is.
+    source = tree.pos[0]
+    imports = []
+    for statement in _future_imports(source):
+        pos = (source, statement.lineno, statement.col_offset)
+        aliases = [(StringEncoding.EncodedString(alias.name),
+                    StringEncoding.EncodedString(alias.asname or alias.name),
+                    (source, alias.lineno, alias.col_offset))
+                   for alias in statement.names]
+        module = ExprNodes.ImportNode(
+            pos, module_name=ExprNodes.IdentifierStringNode(
+                pos, value=StringEncoding.EncodedString("__future__")),
+            is_import_as_name=False, level=0,
+            imported_names=[ExprNodes.IdentifierStringNode(at, value=name)
+                            for name, _, at in aliases])
+        imports.append(Nodes.FromImportStatNode(
+            pos, module=module,
+            items=[(name, ExprNodes.NameNode(at, name=bound)) for name, bound, at in aliases]))
+    if imports:
+        tree.body = Nodes.StatListNode(imports[0].pos, stats=imports + [tree.body])
+    return tree
+
+
+def _binding_future_names(create_pipeline):
+    # Bound right after parsing, before the names are declared.
+    def create(context, mode, exclude_classes=()):
+        stages = create_pipeline(context, mode, exclude_classes)
+        if mode != "pxd":
+            stages.insert(0, _bind_future_names)
+        return stages
+    return create
+
+
+if hasattr(Pipeline, "create_pipeline") and hasattr(ExprNodes, "ImportNode"):
+    Pipeline.create_pipeline = _binding_future_names(Pipeline.create_pipeline)
 
 
 def _number_kind(type_):
@@ -638,6 +703,25 @@ def _honour_assigned_defaults(lines):
     return text.splitlines(keepends=True)
 
 
+# A compiled function answered to Python 2's names of its attributes too (func_name,
+# func_code, ...), which dir() lists and a Python function has not: the table of its
+# attributes keeps only Python's own names.
+_function_getsets = 'static PyGetSetDef __pyx_CyFunction_getsets[] = {\n'
+_python2_getset = '    {"func_'
+
+
+def _without_python2_attributes(lines):
+    if lines.count(_function_getsets) != 1:
+        return lines
+    start = lines.index(_function_getsets)
+    if '};\n' not in lines[start:]:
+        return lines
+    end = lines.index('};\n', start)
+    return (lines[:start]
+            + [line for line in lines[start:end] if not line.startswith(_python2_getset)]
+            + lines[end:])
+
+
 # Cython read ObjectHandling.c and ModuleSetupCode.c while loading: dropped from its cache, they
 # are read again through the hook.
 for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c"):
@@ -700,6 +784,7 @@ def _read_utilities_fixed(path):
         at = lines.index(_module_lookup) + 1
         lines[at:at] = [_none_is_missing]
     if path == 'CythonFunction.c':
+        lines = _without_python2_attributes(lines)
         lines = _honour_assigned_defaults(_guard_function_calls(lines))
     if path == 'Coroutine.c':
         lines = _async_generators_unwarned(_guard_generator_bodies(lines))

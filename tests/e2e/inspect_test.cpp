@@ -1,5 +1,6 @@
 // What inspect and mock's autospec make of compiled code, in a program, in a library's wheel
-// imported by CPython and in a program that imports it, beside a plain Cython extension.
+// imported by CPython and in a program that imports it, beside a plain Cython extension; what
+// the loader of a module that the registry patches answers before the module is imported.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,30 @@ def report(*extra):
         print(patched.call_args.args[0] is instance)
 )PY";
 
+// The program's module "probe" and the library's "insplib.probe": a finder of the program's
+// own ahead of every other, and what the loader of unittest.mock, not yet imported, answers.
+const char* probeSource = R"PY(import importlib.util, sys
+
+
+class Counting:
+    asked = 0
+
+    def find_spec(self, name, path, target=None):
+        Counting.asked += name == "unittest.mock"
+
+
+def describe_loader():
+    sys.meta_path.insert(0, Counting())
+    spec = importlib.util.find_spec("unittest.mock")
+    loader, origin = spec.loader, spec.origin
+    print(loader.is_package("unittest.mock"), loader.get_filename("unittest.mock") == origin,
+          loader.path == origin, loader.name, "def patch(" in loader.get_source("unittest.mock"),
+          type(loader.get_code("unittest.mock")).__name__,
+          type(loader.get_resource_reader("unittest.mock")).__name__, Counting.asked)
+    from unittest import mock
+    print(Counting.asked, type(mock.__loader__).__name__, mock.__spec__.loader is mock.__loader__)
+)PY";
+
 // The predicate bound by name at the top of the main module, which loaded before inspect did;
 // "local" loads after.
 const char* programSource = R"PY(from inspect import isfunction
@@ -52,6 +77,8 @@ import sys
 
 def main():
     sys.path[:0] = sys.argv[1:]
+    import probe
+    probe.describe_loader()
     import local, plainext
     print(isfunction(main), isfunction(local.report), isfunction(len), isfunction(plainext.plain))
     local.report(main, plainext.plain, plainext.numbers())
@@ -81,17 +108,22 @@ TEST(Inspect, TakesCompiledCodeForPythonsInEveryProductAndNothingElse) {
   Project library("insplib",
                   {{"pyproject.toml", "[project]\nname = \"insplib\"\nversion = \"1\"\n"},
                    {"insplib/__init__.py", ""},
-                   {"insplib/registry.py", registrySource}});
+                   {"insplib/registry.py", registrySource},
+                   {"insplib/probe.py", probeSource}});
   const Outcome built =
       library.build({"--library", "--wheel", "dist", "insplib.registry", "insplib/*.py"});
   ASSERT_EQ(built.status, 0) << built.all();
-  Project program("inspprog", {{"prog.py", programSource}, {"local.py", registrySource}});
-  ASSERT_EQ(program.build({"prog", "prog.py", "local.py"}).status, 0);
+  Project program("inspprog", {{"prog.py", programSource},
+                               {"local.py", registrySource},
+                               {"probe.py", probeSource}});
+  ASSERT_EQ(program.build({"prog", "prog.py", "local.py", "probe.py"}).status, 0);
   const std::string executable = (program.buildDir() / "prog").string();
 
   const Outcome alone =
       expectSameAsPython(executable, "prog.py", {plain.dir().string()}, program.dir());
-  EXPECT_EQ(alone.out, "True True False False\n['_func_first', '_func_length'] ['100000', "
+  EXPECT_EQ(alone.out, "False True True unittest.mock True code FileReader 1\n"
+                       "2 SourceFileLoader True\n"
+                       "True True False False\n['_func_first', '_func_length'] ['100000', "
                        "'000000', '100000', '100000', '100001', '010000', '001000', '000100', "
                        "'100000', '000000', '000000', '000000', '100000', '000010', '000000']\n"
                        "[0] 1 [2]\nTrue\n");
@@ -108,6 +140,17 @@ TEST(Inspect, TakesCompiledCodeForPythonsInEveryProductAndNothingElse) {
     const Outcome imported = runClean({python.string(), "-c", plainPath + first + useIt}, "/");
     EXPECT_EQ(imported.out, expected.out) << imported.all();
     EXPECT_EQ(imported.err, "");
+  }
+
+  {
+    SCOPED_TRACE("the library's loader of unittest.mock");
+    const std::string probe = "import insplib.probe as p; p.describe_loader()";
+    const Outcome probed = runClean({python.string(), "-c", probe}, "/");
+    EXPECT_EQ(probed.out,
+              run({buildPython().string(), "-c", probe}, library.dir()).out) << probed.all();
+    EXPECT_EQ(probed.out, "False True True unittest.mock True code FileReader 1\n"
+                          "2 SourceFileLoader True\n");
+    EXPECT_EQ(probed.err, "");
   }
 
   SCOPED_TRACE("the program and the library");

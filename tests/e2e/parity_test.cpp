@@ -17,7 +17,7 @@ import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
 CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places",
-         "anonymous", "supers", "defaults", "namespace"]
+         "anonymous", "supers", "defaults", "namespace", "features"]
 
 
 def main():
@@ -227,6 +227,35 @@ def report():
     print(Shapes().any_empty([1, ""]), Shapes().maker()(5), sorted(Shapes.sizes(["a", "bb"])))
     print(pick([0, 1, None, 2]), pair(1)(2), list(lazy("ab")))
 )"},
+    // Future statements bind their features' names, and change what they changed before. A
+    // function lists Python's attributes, less the few that the README names.
+    {"features.py", R"PY("""Future statements follow a docstring."""
+from __future__ import annotations, division as true_division
+from __future__ import generator_stop
+import sys
+
+OTHERWISE = {"__annotate__", "__annotate_cython__", "__vectorcalloffset__", "__builtins__",
+             "__type_params__"}
+
+
+def scaled(x: Unknown) -> list[Unknown]:
+    return x / 2
+
+
+class Shape:
+    def area(self, scale: Unknown = 1):
+        return [scale for _ in range(2)]
+
+
+def report():
+    for function in (scaled, Shape.area, Shape().area, lambda: 0):
+        print([name for name in dir(function) if name not in OTHERWISE])
+    print(scaled(3), scaled.__annotations__, Shape.area.__annotations__)
+    print(sorted(name for name in globals() if not name.startswith("__")))
+    future = sys.modules["__future__"]
+    print(annotations is future.annotations, true_division is future.division,
+          generator_stop is future.generator_stop, repr(annotations))
+)PY"},
     // Zero-argument super() in the comprehensions of a method is the method's.
     {"supers.py", R"(class Base:
     def split(self, sep=None):
@@ -605,7 +634,7 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
   const std::string python = buildPython().string();
   for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
                                  "deep", "places", "anonymous", "supers", "defaults",
-                                 "namespace"}) {
+                                 "namespace", "features"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
@@ -646,17 +675,17 @@ TEST(ParityLibrary, AnswersWhatPythonAnswers) {
   std::map<std::string, std::string> files = {
       {"pyproject.toml", "[project]\nname = \"parity-cases\"\nversion = \"1.0\"\n"}};
   for (const std::string name : {"anonymous.py", "supers.py", "defaults.py", "namespace.py",
-                                 "spaces/__init__.py", "spaces/inner.py"})
+                                 "features.py", "spaces/__init__.py", "spaces/inner.py"})
     files.insert(*parityFiles.find(name));
   Project project("parity-library", files);
   const Outcome build = project.build(
       {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py",
-       "namespace.py", "spaces/*.py"});
+       "namespace.py", "features.py", "spaces/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string useIt =
-      "import anonymous, supers, defaults, namespace\n"
-      "for case in (anonymous, supers, defaults, namespace):\n"
+      "import anonymous, supers, defaults, namespace, features\n"
+      "for case in (anonymous, supers, defaults, namespace, features):\n"
       "    case.report()\n";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();

@@ -83,6 +83,13 @@ class _PatchingLoader:
         self._loader = loader
         self._patch = patch
 
+    def __getattr__(self, name):
+        # Whatever else is asked of the loader (get_source, get_filename, is_package, path,
+        # name, ...), its own loader answers.
+        if name == "_loader":
+            raise AttributeError(name)
+        return getattr(self._loader, name)
+
     def create_module(self, spec):
         return self._loader.create_module(spec)
 
@@ -94,15 +101,18 @@ class _PatchingLoader:
         self._patch(module)
 
 
-def find_spec(fullname, path, target=None):
-    """What the other finders answer for `fullname`, a module that this registry patches, with
-    its loader wrapped so that the module is patched once it has run."""
+def find_spec(fullname, path, target=None, asker=None):
+    """What the finders after `asker` in sys.meta_path (every finder, when it is not there)
+    answer for `fullname`, a module that this registry patches, with its loader wrapped so that
+    the module is patched once it has run. Those before `asker` have already declined."""
     if fullname in _finding:
         # Asked by a product's finder while the finders are being asked: the others answer.
         return None
     _finding.add(fullname)
     try:
-        for finder in sys.meta_path:
+        finders = list(sys.meta_path)
+        after = next((at + 1 for at, finder in enumerate(finders) if finder is asker), 0)
+        for finder in finders[after:]:
             find = getattr(finder, "find_spec", None)
             spec = find(fullname, path, target) if find is not None else None
             if spec is not None:
