@@ -46,7 +46,11 @@
 #   `-v` only its position, phase and cause are shown;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
 #   crashed the process (SIGSEGV). It now raises TypeError naming the function;
-# - an async generator dropped before it started warned that a coroutine was never awaited.
+# - an async generator dropped before it started warned that a coroutine was never awaited;
+# - compiled code never let the interpreter serve what waits for its bytecode loop's checks at
+#   backward jumps and function starts: a thread waiting for the GIL starved, collections that
+#   allocation scheduled never ran (cyclic garbage piled up), and Ctrl-C did not stop a loop.
+#   Loop back-edges and compiled calls now count down to such a check.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import os
 import string
