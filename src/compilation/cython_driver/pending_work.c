@@ -122,6 +122,12 @@ static __Pyx_qvx_COLD void __Pyx_qvx_DropResumeEntry(void) {
 static __Pyx_qvx_COLD int __Pyx_qvx_ServePending(void) {
     __Pyx_qvx_PendingState *state = &__pyx_qvx_pending;
     PyObject *result;
+    /* A generator resumed to have an exception thrown in (close() among them) is entered with
+       the exception set: no Python call then, the next step tries again. */
+    if (unlikely(PyErr_Occurred() != NULL)) {
+        state->countdown = 1;
+        return 0;
+    }
     __Pyx_qvx_AdaptStride(state);
     /* Set before the call: compiled code that a signal handler runs counts anew. */
     state->countdown = state->stride;
