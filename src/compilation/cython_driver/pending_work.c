@@ -28,20 +28,22 @@
 #endif
 #define __Pyx_qvx_PENDING_PERIOD_NS 100000LL
 #define __Pyx_qvx_PENDING_MAX_STRIDE (1 << 16)
-/* The steps left before the interpreter is entered, the countdown's length, when the
-   interpreter was last left (0: never), and the function whose start it serves. */
+/* The steps left before the interpreter is entered, the countdown's length, and when the
+   interpreter was last left (0: never). */
 typedef struct {
     int countdown;
     int stride;
     long long left_at;
-    PyObject *resume;
 } __Pyx_qvx_PendingState;
 #ifdef Py_GIL_DISABLED
 __Pyx_qvx_STATE_LINKAGE __Pyx_qvx_THREAD_LOCAL
 #else
 __Pyx_qvx_STATE_LINKAGE
 #endif
-__Pyx_qvx_PendingState __pyx_qvx_pending = {1, 1, 0, NULL};
+__Pyx_qvx_PendingState __pyx_qvx_pending = {1, 1, 0};
+/* The function whose start serves the work, made on first use; it belongs to the interpreter
+   that made it, and is forgotten when that one is finalized (another may be started). */
+__Pyx_qvx_STATE_LINKAGE PyObject *__pyx_qvx_pending_resume = NULL;
 
 static __Pyx_qvx_COLD long long __Pyx_qvx_MonotonicNs(void) {
 #if defined(_WIN32)
@@ -74,6 +76,10 @@ static __Pyx_qvx_COLD void __Pyx_qvx_AdaptStride(__Pyx_qvx_PendingState *state) 
     }
 }
 
+static void __Pyx_qvx_ForgetResume(void) {
+    __pyx_qvx_pending_resume = NULL;
+}
+
 static __Pyx_qvx_COLD PyObject *__Pyx_qvx_MakeResume(void) {
     PyObject *code = Py_CompileString("lambda: None", "<compiled code>", Py_eval_input);
     PyObject *globals, *function = NULL;
@@ -84,6 +90,9 @@ static __Pyx_qvx_COLD PyObject *__Pyx_qvx_MakeResume(void) {
         function = PyEval_EvalCode(code, globals, globals);
     Py_XDECREF(globals);
     Py_DECREF(code);
+    /* Without room for the hook the function stays: only a later interpreter would miss it. */
+    if (function != NULL)
+        (void)Py_AtExit(__Pyx_qvx_ForgetResume);
     return function;
 }
 
@@ -131,9 +140,10 @@ static __Pyx_qvx_COLD int __Pyx_qvx_ServePending(void) {
     __Pyx_qvx_AdaptStride(state);
     /* Set before the call: compiled code that a signal handler runs counts anew. */
     state->countdown = state->stride;
-    if (unlikely(state->resume == NULL) && (state->resume = __Pyx_qvx_MakeResume()) == NULL)
+    if (unlikely(__pyx_qvx_pending_resume == NULL)
+            && (__pyx_qvx_pending_resume = __Pyx_qvx_MakeResume()) == NULL)
         return -1;
-    result = PyObject_CallObject(state->resume, NULL);
+    result = PyObject_CallObject(__pyx_qvx_pending_resume, NULL);
     state->left_at = __Pyx_qvx_MonotonicNs();
     if (unlikely(result == NULL)) {
         __Pyx_qvx_DropResumeEntry();
