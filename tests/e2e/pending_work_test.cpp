@@ -26,23 +26,13 @@ import time
 
 def spin(seconds):
     # Calls nothing that runs bytecode or releases the GIL, but for the clock.
-    end = time.monotonic() + seconds
-    n = 0
-    while True:
-        n += 1
-        if n % 1000 == 0 and time.monotonic() > end:
-            return n
-
-
-def forever():
-    n = 0
-    while True:
+    end, n = time.monotonic() + seconds, 0
+    while n % 1000 or time.monotonic() < end:
         n += 1
 
 
 def ticks_during(seconds):
-    ticks = []
-    stop = threading.Event()
+    ticks, stop = [], threading.Event()
 
     def tick():
         while not stop.is_set():
@@ -54,46 +44,32 @@ def ticks_during(seconds):
     time.sleep(0.05)
     before = len(ticks)
     spin(seconds)
-    during = len(ticks) - before
     stop.set()
     thread.join()
-    return during
+    return len(ticks) - before
 
 
 class Node:
     def __init__(self, parent=None):
-        self.parent = parent
-        self.children = []
+        self.parent, self.children = parent, []
         if parent is not None:
             parent.children.append(self)
 
 
-def trees(count):
-    for _ in range(count):
-        root = Node()
-        for _ in range(3):
-            Node(root)
-
-
-def self_lists(count):
-    for _ in range(count):
-        a = []
-        a.append(a)
-
-
-def collect_while(work, count):
+def garbage(kind):
     # The collections that ran and the growth of the peak memory in MiB.
-    runs = []
-
-    def count_run(phase, info):
-        if phase == "start":
-            runs.append(info["generation"])
-
-    gc.callbacks.append(count_run)
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    work(count)
-    gc.callbacks.remove(count_run)
-    return len(runs), (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak) // 1024
+    runs, peak = [], resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    gc.callbacks.append(lambda phase, info: runs.append(phase == "start"))
+    for _ in range(200_000):
+        if kind == "trees":
+            root = Node()
+            for _ in range(3):
+                Node(root)
+        else:
+            a = []
+            a.append(a)
+    gc.callbacks.clear()
+    return sum(runs), (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak) // 1024
 
 
 def catcher():
@@ -106,22 +82,16 @@ def catcher():
 
 
 def throw_into(count):
-    # Each throw resumes the generator with the exception set, which is no time to enter the
-    # interpreter.
+    # Each throw resumes the generator with the exception set.
     generator = catcher()
     next(generator)
     for _ in range(count):
         caught = generator.throw(ValueError)
-    generator.close()
     return caught
 
 
-class Alarm(Exception):
-    pass
-
-
 def on_alarm(signum, frame):
-    raise Alarm("the alarm rang")
+    raise TimeoutError("the alarm rang")
 
 
 def main():
@@ -129,7 +99,7 @@ def main():
     if command == "ticks":
         print(ticks_during(1.0))
     elif command == "garbage":
-        print(*collect_while(trees, 200_000), *collect_while(self_lists, 200_000))
+        print(*garbage("trees"), *garbage("lists"))
     elif command == "throws":
         print(throw_into(300_000))
     elif command == "alarm":
@@ -137,12 +107,12 @@ def main():
         signal.setitimer(signal.ITIMER_REAL, 0.05)
         try:
             spin(5.0)
-            print("the loop ran to its end")
-        except Alarm as error:
+        except TimeoutError as error:
             print("stopped:", error)
     elif command == "forever":
         print("spinning", flush=True)
-        forever()
+        while True:
+            pass
 
 
 if __name__ == "__main__":
@@ -160,83 +130,77 @@ child.stdout.readline()
 time.sleep(0.3)
 child.send_signal(signal.SIGINT)
 try:
-    _, err = child.communicate(timeout=10)
+    err = child.communicate(timeout=10)[1].decode()
 except subprocess.TimeoutExpired:
     child.kill()
-    child.communicate()
     sys.exit("still running 10 s after SIGINT")
-err = err.decode()
 print(child.returncode, err.splitlines()[-1:], "<compiled code>" in err)
 )"},
 };
 
-// Runs `command` (a program or a library's python) with the words in `args`.
-using Runner = std::function<Outcome(const std::vector<std::string>& args)>;
+// The command line that runs busy.main() with `command` as its argument.
+using CommandLine = std::function<std::vector<std::string>(const std::string& command)>;
 
-void expectServedAsUnderCPython(const Runner& compiled, const Runner& cpython) {
+void expectServedAsUnderCPython(const CommandLine& compiled, const CommandLine& cpython,
+                                const fs::path& interrupt) {
+  const auto both = [&](const std::string& command) {
+    return std::pair{run(compiled(command), "/"), run(cpython(command), "/")};
+  };
   {
     SCOPED_TRACE("a thread ticking every 10 ms while a loop runs for 1 s");
-    const Outcome want = cpython({"ticks"}), got = compiled({"ticks"});
+    const auto [got, want] = both("ticks");
     ASSERT_EQ(got.status, 0) << got.all();
-    const long ticks = std::stol(got.out), cpythonTicks = std::stol(want.out);
     // CPython lets the thread in after each 5 ms switch interval: some 65 ticks, fewer on a
     // loaded machine. Without the checks there were none.
-    EXPECT_GE(ticks * 3, cpythonTicks) << got.out << " where CPython gives " << want.out;
-    EXPECT_GE(ticks, 10) << got.out;
+    EXPECT_GE(std::stol(got.out) * 3, std::stol(want.out)) << got.out << " vs " << want.out;
+    EXPECT_GE(std::stol(got.out), 10) << got.out;
   }
   {
     SCOPED_TRACE("200,000 trees with parent links, then 200,000 lists that hold themselves");
-    const Outcome want = cpython({"garbage"}), got = compiled({"garbage"});
-    ASSERT_EQ(got.status, 0) << got.all();
-    const auto counts = numbersOf(got.out), cpythonCounts = numbersOf(want.out);
-    ASSERT_EQ(counts.size(), 4u) << got.out;
-    ASSERT_EQ(cpythonCounts.size(), 4u) << want.out;
+    const auto [got, want] = both("garbage");
+    const auto counts = numbersOf(got.out), cpython = numbersOf(want.out);
+    ASSERT_EQ(counts.size(), 4u) << got.all();
+    ASSERT_EQ(cpython.size(), 4u) << want.all();
     for (std::size_t at : {0u, 2u}) {
       SCOPED_TRACE(got.out + " where CPython gives " + want.out);
       // Collections run, if fewer than CPython's one per 700 allocations, and the peak
       // memory grows by no more than a few MiB (without them: by 125 MiB for the trees).
-      EXPECT_GE(counts[at] * 5, cpythonCounts[at]);
-      EXPECT_LE(counts[at + 1], cpythonCounts[at + 1] + 16);
+      EXPECT_GE(counts[at] * 5, cpython[at]);
+      EXPECT_LE(counts[at + 1], cpython[at + 1] + 16);
     }
   }
   for (const auto& [command, output] : {std::pair{"throws", "300000\n"},
                                          std::pair{"alarm", "stopped: the alarm rang\n"}}) {
     SCOPED_TRACE(command);
-    const Outcome want = cpython({command}), got = compiled({command});
+    const auto [got, want] = both(command);
     EXPECT_EQ(got.status, want.status) << got.all();
     EXPECT_EQ(got.out, want.out) << got.all();
     EXPECT_EQ(want.out, output);
   }
+  const auto interrupted = [&](const CommandLine& commandLine) {
+    std::vector<std::string> argv = {buildPython().string(), interrupt.string()};
+    for (const std::string& word : commandLine("forever")) argv.push_back(word);
+    return run(argv, "/").out;
+  };
+  EXPECT_EQ(interrupted(cpython), "-2 ['KeyboardInterrupt'] False\n");
+  EXPECT_EQ(interrupted(compiled), interrupted(cpython));
 }
 
 TEST(PendingWork, CompiledLoopsLetThreadsCollectionsAndSignalsInAsCPythonsDo) {
   Project project("busy", busyFiles);
-  const std::string python = buildPython().string();
-  const std::string interrupt = (project.dir() / "tools/interrupt.py").string();
-  const Runner cpython = [&](const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {python, "busy.py"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, project.dir());
+  const fs::path interrupt = project.dir() / "tools/interrupt.py";
+  const CommandLine cpython = [&](const std::string& command) {
+    return std::vector<std::string>{buildPython().string(), (project.dir() / "busy.py").string(),
+                                    command};
   };
-  const Outcome cpythonInterrupted =
-      run({python, interrupt, python, "busy.py", "forever"}, project.dir());
-  ASSERT_EQ(cpythonInterrupted.out, "-2 ['KeyboardInterrupt'] False\n")
-      << cpythonInterrupted.all();
-
   {
     SCOPED_TRACE("a program");
     const Outcome build = project.build({"busy", "busy.py"});
     ASSERT_EQ(build.status, 0) << build.all();
     const std::string program = (project.buildDir() / "busy").string();
     expectServedAsUnderCPython(
-        [&](const std::vector<std::string>& args) {
-          std::vector<std::string> argv = {program};
-          argv.insert(argv.end(), args.begin(), args.end());
-          return run(argv, project.dir());
-        },
-        cpython);
-    const Outcome interrupted = run({python, interrupt, program, "forever"}, project.dir());
-    EXPECT_EQ(interrupted.out, cpythonInterrupted.out) << interrupted.all();
+        [&](const std::string& command) { return std::vector<std::string>{program, command}; },
+        cpython, interrupt);
   }
   {
     SCOPED_TRACE("a library");
@@ -244,20 +208,14 @@ TEST(PendingWork, CompiledLoopsLetThreadsCollectionsAndSignalsInAsCPythonsDo) {
     ASSERT_EQ(build.status, 0) << build.all();
     const std::string library =
         pipInstall(freshVenv("busy"), onlyWheel(project.dir() / "dist")).string();
-    // Run outside the project, whose busy.py would be imported instead.
-    const auto libraryArgv = [&](const std::string& command) {
-      return std::vector<std::string>{
-          library, "-c",
-          "import sys, busy\nassert 'cython' in type(busy.main).__name__\n"
-          "sys.argv[1:] = ['" + command + "']\nbusy.main()"};
-    };
     expectServedAsUnderCPython(
-        [&](const std::vector<std::string>& args) { return run(libraryArgv(args.at(0)), "/"); },
-        cpython);
-    std::vector<std::string> argv = {python, interrupt};
-    for (const std::string& word : libraryArgv("forever")) argv.push_back(word);
-    const Outcome interrupted = run(argv, "/");
-    EXPECT_EQ(interrupted.out, cpythonInterrupted.out) << interrupted.all();
+        [&](const std::string& command) {
+          return std::vector<std::string>{
+              library, "-c",
+              "import sys, busy\nassert 'cython' in type(busy.main).__name__\n"
+              "sys.argv[1:] = ['" + command + "']\nbusy.main()"};
+        },
+        cpython, interrupt);
   }
 }
 
