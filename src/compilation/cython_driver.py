@@ -50,7 +50,11 @@
 # - `from __future__ import annotations` bound no name `annotations`, where Python binds the
 #   feature's object from the module __future__ (python-fire tests `member is absolute_import`);
 # - a compiled function answered to Python 2's names of its attributes (`func_name`,
-#   `func_code`, ...), which dir() listed and tools that list attributes showed.
+#   `func_code`, ...), which dir() listed and tools that list attributes showed;
+# - compiled code never let the interpreter serve what waits for its bytecode loop's checks at
+#   backward jumps and function starts: a thread waiting for the GIL starved, collections that
+#   allocation scheduled never ran (cyclic garbage piled up), and Ctrl-C did not stop a loop.
+#   Loop back-edges and compiled calls now count down to such a check.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import ast
 import os
@@ -560,10 +564,48 @@ def _c_template(name):
 _module_lookup = '    PyObject *imported_module = PyImport_GetModule(qualname);\n'
 _none_is_missing = _c_text("none_is_missing.c")
 
+# Compiled code has the interpreter serve the work that waits for it (pending_work.c) where
+# CPython's bytecode loop would: each compiled call (below) and each back-edge of a loop count a
+# step towards that check.
+_pending_work = _c_text("product_state.c") + _c_text("pending_work.c")
+_pending_utility = Code.UtilityCode(name="QvxPendingWork", proto=_pending_work)
+
+
+class _BackEdge(Nodes.StatNode):
+    # A loop's body followed by the step counted where CPython jumps back to the loop's head,
+    # which `continue` reaches too. A loop run without the GIL counts nothing.
+    child_attrs = ["body"]
+
+    def generate_execution_code(self, code):
+        loop_continue = code.continue_label
+        code.continue_label = code.new_label("continue")
+        self.body.generate_execution_code(code)
+        code.put_label(code.continue_label)
+        code.continue_label = loop_continue
+        if code.funcstate.gil_owned:
+            code.globalstate.use_utility_code(_pending_utility)
+            code.putln("if (unlikely(__Pyx_qvx_PENDING_CHECK() < 0)) %s"
+                       % code.error_goto(self.loop_pos))
+
+
+def _checking_back_edges(generate):
+    def generate_loop(self, code):
+        body = self.body
+        self.body = _BackEdge(body.pos, body=body, loop_pos=self.pos)
+        try:
+            generate(self, code)
+        finally:
+            self.body = body
+    return generate_loop
+
+
+for _loop in (Nodes.WhileStatNode, Nodes._ForInStatNode, Nodes.ForFromStatNode):
+    _loop.generate_execution_code = _checking_back_edges(_loop.generate_execution_code)
+
 # A call of a compiled function counts as a Python frame does (call_guard.c): each entry of a
 # compiled function, each resumption of a generator's or coroutine's body and each hand-over of
 # a value to a `yield from` delegate is guarded.
-_call_guard = _c_text("call_guard.c")
+_call_guard = _pending_work + _c_text("call_guard.c")
 _guarded_call = _c_template("guarded_call.c")
 _call_method = ('static PyObject * __Pyx_CyFunction_CallMethod(PyObject *func, PyObject *self, '
                 'PyObject *arg, PyObject *kw) {\n')

@@ -245,4 +245,11 @@ fs::path pipInstall(const fs::path& venv, const fs::path& wheel) {
   return python;
 }
 
+std::vector<long> numbersOf(const std::string& line) {
+  std::vector<long> numbers;
+  std::istringstream stream(line);
+  for (long number; stream >> number;) numbers.push_back(number);
+  return numbers;
+}
+
 } // namespace quorvex::e2e

@@ -93,4 +93,7 @@ Outcome checkWheel(const std::filesystem::path& wheel);
 std::filesystem::path pipInstall(const std::filesystem::path& venv,
                                  const std::filesystem::path& wheel);
 
+/// The whole numbers that `line` starts with, up to the first word that is none.
+std::vector<long> numbersOf(const std::string& line);
+
 } // namespace quorvex::e2e

@@ -92,13 +92,6 @@ std::vector<std::string> linesOf(const std::string& text) {
   return lines;
 }
 
-std::vector<long> numbersOf(const std::string& line) {
-  std::vector<long> numbers;
-  std::istringstream stream(line);
-  for (long number; stream >> number;) numbers.push_back(number);
-  return numbers;
-}
-
 std::string lastLine(const std::string& text) {
   const auto lines = linesOf(text);
   return lines.empty() ? "" : lines.back();

@@ -11,8 +11,11 @@
    it), and a library reads the recursion limit again only at every 16th level of depth and where
    the limit last read is reached, so a limit lowered while compiled calls run is seen within 16
    levels.
-   Put before the first guarded call of CythonFunction.c and of Coroutine.c; the include guard
-   keeps one copy where both are in one C file. */
+   Each entry first counts a step towards the interpreter's check for pending work
+   (pending_work.c), as CPython checks at a function's start.
+   Put, after product_state.c and pending_work.c, before the first guarded call of
+   CythonFunction.c and of Coroutine.c; the include guard keeps one copy where both are in one
+   C file. */
 
 #ifndef __Pyx_qvx_CALL_GUARD
 #define __Pyx_qvx_CALL_GUARD
@@ -20,26 +23,6 @@
   #include <windows.h>
 #elif defined(__linux__) || defined(__APPLE__)
   #include <pthread.h>
-#endif
-/* Code linked into an executable reaches its thread-local state at a fixed offset from the
-   thread pointer; a library loaded later cannot count on room for that. */
-#if defined(_MSC_VER)
-  #define __Pyx_qvx_THREAD_LOCAL __declspec(thread)
-#elif defined(__ELF__) && defined(CYTHON_NO_PYINIT_EXPORT) && CYTHON_NO_PYINIT_EXPORT
-  #define __Pyx_qvx_THREAD_LOCAL __thread __attribute__((tls_model("initial-exec")))
-  #define __Pyx_qvx_FIXED_TLS 1
-#else
-  #define __Pyx_qvx_THREAD_LOCAL __thread
-#endif
-#ifndef __Pyx_qvx_FIXED_TLS
-  #define __Pyx_qvx_FIXED_TLS 0
-#endif
-/* One state per thread for all the modules of a product, which count the same calls: a weak
-   definition in each, which the linker merges, hidden from other products. */
-#if defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
-  #define __Pyx_qvx_STATE_LINKAGE __attribute__((weak, visibility("hidden")))
-#else
-  #define __Pyx_qvx_STATE_LINKAGE static
 #endif
 #if CYTHON_COMPILING_IN_LIMITED_API || PY_VERSION_HEX >= 0x030F0000
   #define __Pyx_qvx_OWN_DEPTH 1
@@ -158,6 +141,8 @@ static CYTHON_INLINE int __Pyx_qvx_EnterCall(__Pyx_qvx_Call *call) {
     /* One look-up of the thread's block (a call in a library): the compiler would repeat it. */
     __asm__("" : "+r"(state));
 #endif
+    if (unlikely(__Pyx_qvx_PENDING_CHECK() < 0))
+        return -1;
     if (unlikely(&here < state->floor) && __Pyx_qvx_CheckStack(state, &here) < 0)
         return -1;
 #if __Pyx_qvx_OWN_DEPTH
