@@ -54,7 +54,10 @@
 # - compiled code never let the interpreter serve what waits for its bytecode loop's checks at
 #   backward jumps and function starts: a thread waiting for the GIL starved, collections that
 #   allocation scheduled never ran (cyclic garbage piled up), and Ctrl-C did not stop a loop.
-#   Loop back-edges and compiled calls now count down to such a check.
+#   Loop back-edges and compiled calls now count down to such a check;
+# - an int compared with a one-character string literal was compared with the character's code
+#   (`1 < "a"` gave True, `n == "a"` True for 97), and a display of one-byte literals iterated
+#   as C chars, which came back as ints; the same name looped over both refused the module.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import ast
 import os
@@ -89,6 +92,47 @@ def _is_py_shift(node, type1, type2):
 
 
 ExprNodes.IntBinopNode.is_py_operation_types = _is_py_shift
+
+_common_int_type = ExprNodes.CmpNode.find_common_int_type
+
+
+def _character_literal(node):
+    return node.is_string_literal and node.can_coerce_to_char_literal()
+
+
+def _in_python_source(node):
+    # Cython's own utility code is Cython, where a C char is a character.
+    return node.pos[0].is_python_file()
+
+
+def _find_common_character_type(node, env, op, operand1, operand2):
+    # A one-character literal is compared as a C character only with what stands for a string
+    # of one character too: `1 < "a"` and `n == "a"` compared the int with the character's code,
+    # where Python compares an int with a string (False, or TypeError for an order). A C char
+    # taken from bytes is an int in Python (`for c in b"ab": c == b"a"` is False).
+    literal1, literal2 = _character_literal(operand1), _character_literal(operand2)
+    if literal1 != literal2 and _in_python_source(node):
+        literal, other = (operand1, operand2) if literal1 else (operand2, operand1)
+        if other.type.is_int and not (literal.type.is_pystr_type and other.type.is_unicode_char):
+            return None
+    return _common_int_type(node, env, op, operand1, operand2)
+
+
+ExprNodes.CmpNode.find_common_int_type = _find_common_character_type
+
+_sequence_item_type = ExprNodes.infer_sequence_item_type
+
+
+def _item_type_keeping_bytes(env, seq_node, index_node=None, seq_type=None):
+    # Items of a display of one-byte literals were taken as C chars, which come back to Python
+    # as ints: `for b in (b"a", b"b"): print(b)` printed 97. They stay bytes objects.
+    item_type = _sequence_item_type(env, seq_node, index_node, seq_type)
+    if item_type is PyrexTypes.c_uchar_type and _in_python_source(seq_node):
+        return None
+    return item_type
+
+
+ExprNodes.infer_sequence_item_type = _item_type_keeping_bytes
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 

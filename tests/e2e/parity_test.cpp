@@ -588,15 +588,32 @@ from . import inner
 WHERE = getattr(builtins, "eval")("__name__")
 SEEN = getattr(builtins, "eval")("[n for n in locals() if n in ('builtins', 'WHERE')]")
 )PY"},
-    // chr() of a constant raises what Python's chr raises for it.
-    {"characters.py", R"(def attempt(make):
+    // chr() of a constant raises what Python's chr raises for it. An int compared with a
+    // one-character string is compared with the string, not with the character's code.
+    {"characters.py", R"(import sys
+
+
+def attempt(make):
     try:
         return repr(make())
-    except (ValueError, OverflowError) as error:
+    except (ValueError, OverflowError, TypeError) as error:
         return f"{type(error).__name__}: {error}"
 
 
+def compare():
+    n = 1
+    print(attempt(lambda: 1 < "a"), attempt(lambda: n < b"a"), attempt(lambda: True < "a"))
+    print([i for i in range(100) if i == "a"], len("x" * 97) == "a", ord("a") != "a",
+          len(sys.argv) == "\x01")
+    print([c == "l" for c in "hello"], [c == b"a" for c in b"ab"], "a" == b"a")
+    for item in (b"a", b"b"):
+        print(item, item == b"b", end=" ")
+    for item in ("a", "b"):
+        print(item, item == "b", item < "b")
+
+
 def report():
+    compare()
     print(attempt(lambda: chr(65)), attempt(lambda: chr(0x10FFFF)))
     print(attempt(lambda: chr(-1)), attempt(lambda: chr(0x110000)))
     print(attempt(lambda: chr(2**31)), attempt(lambda: chr(-2**31 - 1)))
