@@ -117,9 +117,14 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
   }
 
   // Installers name the Python by its absolute path in the scripts they write: such a script
-  // would stop working once the directory is moved.
-  const std::vector<fs::path> scripts =
-      relocateScripts(targetPython.parent_path(), targetPython, sitePackages);
+  // would stop working once the directory is moved. The pristine Python's own scripts name
+  // the installation it was copied from, whose program the copy no longer matches byte for
+  // byte once the platform has rewritten its run path.
+  const fs::path copiedFrom = *pristinePythonPath / targetPython.lexically_relative(targetPath);
+  std::error_code missing;
+  const std::vector<fs::path> scripts = relocateScripts(
+      targetPython.parent_path(), targetPython, sitePackages,
+      fs::exists(copiedFrom, missing) ? std::optional(copiedFrom) : std::nullopt);
   if (!scripts.empty()) {
     std::string names;
     for (const fs::path& script : scripts)

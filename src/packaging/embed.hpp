@@ -55,15 +55,18 @@ void installProjectMetadata(const whl::Project& project,
 
 /// Rewrites each script in `scriptsPath` whose head runs `python` by an absolute path: its
 /// place in the directory, or another path to the same program, such as the installation it
-/// was copied from (as installers write heads: "#!/path/bin/python3.12", or for a path that
-/// must be quoted "#!/bin/sh" and "'''exec' '/path/bin/python3.12' ..."), so that it runs the
+/// was copied from (the same bytes as `python`, or as `copiedFrom` when given: the program
+/// `python` was copied from before the platform changed it; as installers write heads:
+/// "#!/path/bin/python3.12", or for a path that must be quoted "#!/bin/sh" and
+/// "'''exec' '/path/bin/python3.12' ..."), so that it runs the
 /// Python of the same name beside its own real place instead, wherever the directory lies.
 /// Updates the lines of the RECORD files in `sitePackages` that name a rewritten script.
 /// Links, other files and scripts for other interpreters stay as they are. Returns the
 /// scripts rewritten, in name order.
-std::vector<std::filesystem::path> relocateScripts(const std::filesystem::path& scriptsPath,
-                                                   const std::filesystem::path& python,
-                                                   const std::filesystem::path& sitePackages);
+std::vector<std::filesystem::path>
+relocateScripts(const std::filesystem::path& scriptsPath, const std::filesystem::path& python,
+                const std::filesystem::path& sitePackages,
+                const std::optional<std::filesystem::path>& copiedFrom = {});
 
 /// Writes the locked dependencies of the project whose "pyproject.toml" is found at or above
 /// `sourcePath` to `requirementsPath` with `uv export`, editable ones as plain paths, writing

@@ -124,9 +124,13 @@ void updateRecords(const fs::path& sitePackages, const std::map<fs::path, std::s
 } // namespace
 
 std::vector<fs::path> relocateScripts(const fs::path& scriptsPath, const fs::path& python,
-                                      const fs::path& sitePackages) {
+                                      const fs::path& sitePackages,
+                                      const std::optional<fs::path>& copiedFrom) {
   const fs::path real = fs::canonical(python);
-  const std::string pythonBytes = fileio::readFile(real);
+  // The copy may differ from its original (its run path rewritten): the original's bytes
+  // are those of the installation that the copied scripts name.
+  const std::string pythonBytes =
+      fileio::readFile(copiedFrom ? fs::canonical(*copiedFrom) : real);
   std::vector<fs::path> scripts;
   std::vector<std::string> pythonNames;
   for (const auto& entry : fs::directory_iterator(scriptsPath)) {

@@ -53,7 +53,8 @@ public:
   std::optional<std::vector<plugin::RuntimeLibrary>>
   getRuntimeLibraries(const std::string& projectName, const std::string& version,
                       const std::optional<std::filesystem::path>& runtimeLibPath) override;
-  /// `copyDynload` from the build interpreter's base installation.
+  /// `copyDynload` from the build interpreter's base installation, then `relocateRunPaths`
+  /// of everything `embedDir` holds so far: the copied Python, before any dependency.
   std::optional<std::filesystem::path>
   ensureDynload(const std::filesystem::path& embedDir) override;
   /// `findRuntimeLibrary` for the build interpreter's major.minor.
@@ -122,6 +123,35 @@ std::vector<plugin::RuntimeLibrary> runtimeLibraryRecords(const std::string& dis
 std::filesystem::path copyDynload(const std::filesystem::path& hostDynload,
                                   const std::filesystem::path& embedDir,
                                   const std::string& pythonVersion);
+
+// ---- Run paths of an embedded directory ----
+
+/// The run path of an ELF file: its entries in order, and whether it is a DT_RPATH (which,
+/// unlike DT_RUNPATH, also serves the libraries it loads).
+struct RunPath {
+  std::vector<std::string> entries;
+  bool legacy = false;
+};
+
+/// The run path of `path` (DT_RUNPATH where present, else DT_RPATH); nullopt for a file that is
+/// no ELF executable or shared object, or has none. Throws `std::runtime_error` naming the file
+/// when its headers point past its end.
+std::optional<RunPath> readRunPath(const std::filesystem::path& path);
+
+/// `entries` for a file in `directory` of the embedded directory `embedDir` (both absolute and
+/// normal): an absolute entry becomes the `$ORIGIN`-relative path to the directory of
+/// `embedDir` that holds the longest tail of it ("/prefix/lib" its "lib"), or is dropped when
+/// `embedDir` holds no such directory; other entries are kept; each entry once.
+std::vector<std::string> relocatedRunPath(const std::vector<std::string>& entries,
+                                          const std::filesystem::path& directory,
+                                          const std::filesystem::path& embedDir);
+
+/// Rewrites with patchelf, as `relocatedRunPath` gives it, the run path of every ELF file under
+/// `embedDir` (links not followed) that holds an absolute entry, so that the copied Python
+/// loads its own libpython and searches no place of the build machine; a DT_RPATH stays one.
+/// Returns the number of files rewritten. Throws the "Command failed: " error of
+/// `utils::system`.
+std::size_t relocateRunPaths(Context& context, const std::filesystem::path& embedDir);
 
 // ---- Wheel repair ----
 

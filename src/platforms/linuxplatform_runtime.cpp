@@ -5,11 +5,13 @@
 #include "core/fileio.hpp"
 #include "core/glob.hpp"
 #include "core/interpreter.hpp"
+#include "core/log.hpp"
 #include "core/utils.hpp"
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <system_error>
 
@@ -18,6 +20,8 @@ namespace quorvex::linuxplatform {
 namespace fs = std::filesystem;
 
 namespace {
+
+log::Logger& logger() { return log::getLogger("quorvex.linuxplatform"); }
 
 std::string shortVersion(const interpreter::Facts& facts) {
   return std::to_string(facts.major) + "." + std::to_string(facts.minor);
@@ -41,6 +45,14 @@ bool isLibraryFile(const fs::path& path) {
   std::error_code ec;
   auto status = fs::status(path, ec);
   return !ec && fs::exists(status) && !fs::is_directory(status);
+}
+
+// Every change to a shipped file's dynamic section goes through here: one patchelf run for
+// `files`, which take the same change.
+void patchelf(Context& context, const std::string& change, const std::vector<fs::path>& files) {
+  std::string command = "patchelf " + change;
+  for (const fs::path& file : files) command += " " + utils::quoteWord(file.string());
+  utils::system(context, command);
 }
 
 } // namespace
@@ -137,15 +149,47 @@ void Plugin::prepareShippedProduct(const fs::path& productPath, plugin::Shipment
                                productPath.string());
     change = "--remove-rpath --remove-needed " + utils::quoteWord(runtimeSoname(*runtimeLibPath));
   }
-  utils::system(pluginManager_.context(),
-                "patchelf " + change + " " + utils::quoteWord(productPath.string()));
+  patchelf(pluginManager_.context(), change, {productPath});
+}
+
+std::size_t relocateRunPaths(Context& context, const fs::path& embedDir) {
+  const fs::path root = fs::absolute(embedDir).lexically_normal();
+  // Files of one directory mostly take the same new run path (all of lib-dynload): one
+  // patchelf run for each such group, not one per file.
+  std::map<std::pair<fs::path, std::string>, std::vector<fs::path>> groups;
+  std::size_t count = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_symlink() || !entry.is_regular_file()) continue;
+    const std::optional<RunPath> runPath = readRunPath(entry.path());
+    if (!runPath || std::none_of(runPath->entries.begin(), runPath->entries.end(),
+                                 [](const std::string& e) { return fs::path(e).is_absolute(); }))
+      continue;
+    const fs::path directory = entry.path().parent_path();
+    std::string joined;
+    for (const std::string& kept : relocatedRunPath(runPath->entries, directory, root))
+      joined += (joined.empty() ? "" : ":") + kept;
+    const std::string change = joined.empty() ? "--remove-rpath"
+                                              : (runPath->legacy ? "--force-rpath " : "") +
+                                                    std::string("--set-rpath ") +
+                                                    utils::quoteWord(joined);
+    groups[{directory, change}].push_back(entry.path());
+    ++count;
+  }
+  for (const auto& [key, files] : groups) patchelf(context, key.second, files);
+  return count;
 }
 
 std::optional<fs::path> Plugin::ensureDynload(const fs::path& embedDir) {
-  const auto& facts = pluginManager_.context().interpreter();
+  auto& context = pluginManager_.context();
+  const auto& facts = context.interpreter();
   auto version = shortVersion(facts);
-  return copyDynload(fs::path(facts.basePrefix) / "lib" / ("python" + version) / "lib-dynload",
-                     embedDir, version);
+  auto python = copyDynload(
+      fs::path(facts.basePrefix) / "lib" / ("python" + version) / "lib-dynload", embedDir, version);
+  // A Python built for its own prefix names it in its files' run paths: moved, or on another
+  // machine, they would load that prefix's libpython or none.
+  if (const std::size_t rewritten = relocateRunPaths(context, embedDir))
+    logger().info("Run paths relative to $ORIGIN in {} files of {}", rewritten, embedDir.string());
+  return python;
 }
 
 } // namespace quorvex::linuxplatform

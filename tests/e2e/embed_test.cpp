@@ -9,9 +9,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -69,6 +72,22 @@ fs::path expectLinksKept(const fs::path& pristine, const fs::path& embedded) {
   EXPECT_GT(links, 0);
   EXPECT_FALSE(libpython.empty()) << "no libpython3.X.so link in " << pristine;
   return libpython.lexically_relative(embedded);
+}
+
+// Checks that no ELF file below `root` (links not followed) has an absolute run path entry;
+// returns how many ELF files it read.
+int expectNoAbsoluteRunPath(const fs::path& root) {
+  int elfFiles = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_symlink() || !entry.is_regular_file()) continue;
+    std::array<char, 4> magic{};
+    std::ifstream(entry.path(), std::ios::binary).read(magic.data(), magic.size());
+    if (std::string_view(magic.data(), magic.size()) != "\x7f" "ELF") continue;
+    ++elfFiles;
+    for (const std::string& runPath : runPathsOf(entry.path()))
+      EXPECT_FALSE(runPath.starts_with("/")) << entry.path() << " searches " << runPath;
+  }
+  return elfFiles;
 }
 
 TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAMove) {
@@ -146,6 +165,22 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   EXPECT_EQ(bytecodeOf(moved), bytecode);
   EXPECT_TRUE(fs::is_symlink(moved / libpython) && fs::is_regular_file(moved / libpython))
       << libpython;
+
+  // The copied Python searches no place of the build machine either (the installation it was
+  // copied from is still there): its programs, libpython and lib-dynload modules find what
+  // they load in the moved directory, and its own scripts still run its Python.
+  EXPECT_GT(expectNoAbsoluteRunPath(moved), 20) << "the python, libpython and lib-dynload";
+  const std::string root = fs::canonical(moved).string();
+  const Outcome loaded = runClean(
+      {(moved / "bin" / "python").string(), "-c",
+       "import sys, _ssl, _ctypes, _sqlite3; print(sys.prefix); print(next(line.split()[-1] "
+       "for line in open('/proc/self/maps') if 'libpython3' in line))"},
+      scratch("elsewhere"));
+  ASSERT_EQ(loaded.status, 0) << loaded.all();
+  EXPECT_TRUE(loaded.out.starts_with(root + "\n" + root + "/lib/libpython3")) << loaded.all();
+  const Outcome pydoc = runClean({(moved / "bin" / "pydoc3").string(), "sys"}, moved);
+  EXPECT_EQ(pydoc.status, 0) << pydoc.all();
+  EXPECT_NE(pydoc.out.find("sys"), std::string::npos) << pydoc.all();
 }
 
 // Without --wheel, the build makes a wheel in the build directory for the embedded directory;

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace fs = std::filesystem;
 namespace lp = quorvex::linuxplatform;
 using quorvex::plugin::PluginManager;
@@ -118,6 +120,42 @@ TEST(LinuxRuntime, DynloadMergesIntoTheEmbeddedDirectory) {
   lp::copyDynload("host", "embed", "3.12");
   EXPECT_EQ(readFile(target / "_ssl.so"), "ssl v2");
   EXPECT_EQ(readFile(target / "extra.so"), "mine");
+}
+
+TEST(LinuxRunPaths, AbsoluteEntriesLeadIntoTheEmbeddedDirectoryOrGo) {
+  quorvex::testing::TempDir dir;
+  const fs::path embed = fs::current_path() / "embed";
+  const fs::path dynload = embed / "lib/python3.12/lib-dynload";
+  fs::create_directories(dynload);
+  const Strings built = {"/root/.pyenv/versions/3.12.1/lib", "$ORIGIN/x",
+                         "/usr/lib/x86_64-linux-gnu", "/opt/other/lib/", "relative"};
+  EXPECT_EQ(lp::relocatedRunPath(built, dynload, embed),
+            (Strings{"$ORIGIN/../..", "$ORIGIN/x", "relative"}));
+  EXPECT_EQ(lp::relocatedRunPath(built, embed / "lib", embed),
+            (Strings{"$ORIGIN", "$ORIGIN/x", "relative"}));
+  // The longest tail that the directory holds, from its top.
+  EXPECT_EQ(lp::relocatedRunPath({"/b/lib/python3.12/lib-dynload", "/b/python3.12/lib-dynload"},
+                                 embed / "bin", embed),
+            (Strings{"$ORIGIN/../lib/python3.12/lib-dynload"}));
+
+  // Read from real files, DT_RPATH told apart from DT_RUNPATH; no run path for other files.
+  writeFile("m.c", "int f(void) { return 1; }\n");
+  for (const char* tags : {"--enable-new-dtags", "--disable-new-dtags"}) {
+    const std::string link = std::string("gcc -shared -fPIC -o m.so m.c -Wl,") + tags +
+                             " -Wl,-rpath,'/a/lib:$ORIGIN'";
+    ASSERT_EQ(std::system(link.c_str()), 0) << link;
+    const auto runPath = lp::readRunPath("m.so");
+    ASSERT_TRUE(runPath.has_value()) << tags;
+    EXPECT_EQ(runPath->entries, (Strings{"/a/lib", "$ORIGIN"}));
+    EXPECT_EQ(runPath->legacy, std::string(tags) == "--disable-new-dtags");
+  }
+  ASSERT_EQ(std::system("gcc -c -o m.o m.c"), 0);
+  EXPECT_FALSE(lp::readRunPath("m.o").has_value()) << "an object file is no loaded file";
+  EXPECT_FALSE(lp::readRunPath("m.c").has_value());
+  // A shared object's header, cut off where its section table's place would follow.
+  writeFile("cut.so",
+            std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(9, '\0') + "\x03");
+  EXPECT_THROW(lp::readRunPath("cut.so"), std::runtime_error);
 }
 
 TEST(LinuxWheel, PolicyTagsOfExecutableWheels) {
