@@ -57,7 +57,10 @@
 #   Loop back-edges and compiled calls now count down to such a check;
 # - an int compared with a one-character string literal was compared with the character's code
 #   (`1 < "a"` gave True, `n == "a"` True for 97), and a display of one-byte literals iterated
-#   as C chars, which came back as ints; the same name looped over both refused the module.
+#   as C chars, which came back as ints; the same name looped over both refused the module;
+# - a division of C numbers by zero said "float division" for `1/0` of two ints, "integer division
+#   or modulo by zero" for `1 % 0`, and divmod() "division by zero": Python names the operation
+#   and the kind of number, in words that this Python gives.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import ast
 import os
@@ -133,6 +136,35 @@ def _item_type_keeping_bytes(env, seq_node, index_node=None, seq_type=None):
 
 
 ExprNodes.infer_sequence_item_type = _item_type_keeping_bytes
+
+_division_operations = {"/": lambda a, b: a / b, "//": lambda a, b: a // b,
+                        "%": lambda a, b: a % b}
+
+
+def _zero_division_words(operation, *operands):
+    # What the running Python says when `operation` divides operands of these kinds by zero.
+    try:
+        operation(*operands)
+    except ZeroDivisionError as error:
+        return str(error)
+    return None
+
+
+def _zero_division_message(cython_message):
+    # A C division worded a zero divisor in Cython's words ("float division" for `1/0` of two
+    # ints, "integer division or modulo by zero" for `%`): a Python source gets Python's.
+    def message(self):
+        operation = _division_operations.get(self.operator)
+        if operation is None or not _in_python_source(self):
+            return cython_message(self)
+        kinds = [1.0 if operand.type.is_float else 1 for operand in (self.operand1, self.operand2)]
+        return _zero_division_words(operation, kinds[0], kinds[1] * 0) or cython_message(self)
+    return message
+
+
+for _division in (ExprNodes.DivNode, ExprNodes.ModNode):
+    _division.zero_division_message = _zero_division_message(
+        _division.zero_division_message)
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 
@@ -808,9 +840,9 @@ def _without_python2_attributes(lines):
             + lines[end:])
 
 
-# Cython read ObjectHandling.c and ModuleSetupCode.c while loading: dropped from its cache, they
-# are read again through the hook.
-for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c"):
+# Cython read ObjectHandling.c, ModuleSetupCode.c and Builtins.c while loading: dropped from its
+# cache, they are read again through the hook.
+for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c", "Builtins.c"):
     getattr(Code.UtilityCodeBase, "_utility_cache", {}).pop(_read_early, None)
 
 
@@ -864,6 +896,22 @@ def _async_generators_unwarned(lines):
     return lines
 
 
+# divmod() of C numbers said "division by zero" where Python names the kind of number.
+_divmod_zero = '        PyErr_SetString(PyExc_ZeroDivisionError, "division by zero");\n'
+
+
+def _divmod_worded_as_python(lines):
+    lines = list(lines)
+    for section, zero in (("divmod_int", 0), ("divmod_float", 0.0)):
+        header = "//////////////////// %s //////////////////\n" % section
+        words = _zero_division_words(divmod, 1, zero)
+        if header not in lines or _divmod_zero not in lines[lines.index(header):] or not words:
+            continue
+        at = lines.index(_divmod_zero, lines.index(header))
+        lines[at] = _divmod_zero.replace("division by zero", words)
+    return lines
+
+
 def _read_utilities_fixed(path):
     lines = _read_utilities(path)
     if path == 'ImportExport.c' and _module_lookup in lines:
@@ -876,6 +924,8 @@ def _read_utilities_fixed(path):
         lines = _async_generators_unwarned(_guard_generator_bodies(lines))
     if path == 'ModuleSetupCode.c':
         lines = _raising_code_objects(lines)
+    if path == 'Builtins.c':
+        lines = _divmod_worded_as_python(lines)
     if path == 'ObjectHandling.c':
         for old, new in _unbound_rewording.items():
             if old in lines:

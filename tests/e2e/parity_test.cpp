@@ -115,7 +115,22 @@ def items(text):
     return seen, [3, 2.5][at]
 
 
+def by_zero():
+    # Division by a zero of each kind, in the words Python uses for it.
+    one, zero, half, nothing = 1, 0, 0.5, 0.0
+    for divide in (lambda: one / zero, lambda: one // zero, lambda: one % zero,
+                   lambda: half / nothing, lambda: half // nothing, lambda: half % nothing,
+                   lambda: one / nothing, lambda: divmod(one, zero),
+                   lambda: divmod(half, nothing), lambda: 7 % zero):
+        try:
+            divide()
+        except ZeroDivisionError as error:
+            print(error, end="; ")
+    print()
+
+
 def report():
+    by_zero()
     print([number(text) for text in ("8", "12", "1.5", "-3")])
     print(["%s%s" % (number(text), unit) for text, unit in (("12", "em"), ("8", "ex"))])
     print(branches("abc", True), branches("", False))
