@@ -60,7 +60,9 @@
 #   as C chars, which came back as ints; the same name looped over both refused the module;
 # - a division of C numbers by zero said "float division" for `1/0` of two ints, "integer division
 #   or modulo by zero" for `1 % 0`, and divmod() "division by zero": Python names the operation
-#   and the kind of number, in words that this Python gives.
+#   and the kind of number, in words that this Python gives;
+# - a display that cannot unpack into its target (`a, b = [1, 2, 3]`) stopped the build; Python
+#   raises ValueError when the line runs.
 # quorvex writes this file to the build directory and runs it in place of "-m cython".
 import ast
 import os
@@ -380,12 +382,59 @@ def _bind_future_names(tree):
     return tree
 
 
+def _unpacking_fails(target, value):
+    # Whether unpacking the display `value` into the display `target` raises ValueError.
+    if not target.is_sequence_constructor:
+        return False
+    if value.is_sequence_constructor:
+        items = value.args
+    elif isinstance(value, ExprNodes.UnicodeNode):
+        items = value.value
+    else:
+        return False
+    starred = sum(1 for item in target.args if item.is_starred)
+    if starred > 1:
+        return False
+    if starred:
+        return len(target.args) - 1 > len(items)
+    return len(target.args) != len(items) or (value.is_sequence_constructor and any(
+        _unpacking_fails(inner, item) for inner, item in zip(target.args, items)))
+
+
+class _AsObject(ExprNodes.ProxyNode):
+    # A value taken as a Python object whatever Cython knows of its type and length.
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_expressions(env).coerce_to_pyobject(env)
+        self.update_type_and_entry()
+        return self
+
+
+def _unpack_when_running(tree):
+    # `a, b = [1, 2, 3]` stopped the build with Cython's "too many values to unpack", where
+    # Python compiles the module and raises ValueError when the line runs: such a value is
+    # unpacked as an object, when the statement runs.
+    for node in _subtree(tree):
+        if isinstance(node, Nodes.SingleAssignmentNode):
+            targets = [node.lhs]
+        elif isinstance(node, Nodes.CascadedAssignmentNode):
+            targets = node.lhs_list
+        else:
+            continue
+        if any(_unpacking_fails(target, node.rhs) for target in targets):
+            node.rhs = _AsObject(node.rhs)
+    return tree
+
+
 def _binding_future_names(create_pipeline):
-    # Bound right after parsing, before the names are declared.
+    # Bound right after parsing, before the names are declared; unpacking that must fail is
+    # left to run time before Cython matches the displays of both sides.
     def create(context, mode, exclude_classes=()):
         stages = create_pipeline(context, mode, exclude_classes)
         if mode != "pxd":
-            stages.insert(0, _bind_future_names)
+            stages[0:0] = [_bind_future_names, _unpack_when_running]
         return stages
     return create
 

@@ -129,8 +129,32 @@ def by_zero():
     print()
 
 
+def unpacking():
+    # Displays that do not unpack raise when the line runs; the module compiles.
+    def three():
+        a, b = [1, 2, 3]
+
+    def text():
+        x, y = "abc"
+
+    def nested():
+        (a, b), c = [1, 2, 3], 4
+
+    def short():
+        a, *b, c, d = [1, 2]
+    for case in (three, text, nested, short):
+        try:
+            case()
+        except ValueError as error:
+            print(case.__name__, str(error).startswith("too many"), end="; ")
+    a, b = [1, 2]
+    (c, d), *e = (3, 4), 5, 6
+    print(a, b, c, d, e)
+
+
 def report():
     by_zero()
+    unpacking()
     print([number(text) for text in ("8", "12", "1.5", "-3")])
     print(["%s%s" % (number(text), unit) for text, unit in (("12", "em"), ("8", "ex"))])
     print(branches("abc", True), branches("", False))
