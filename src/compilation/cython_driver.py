@@ -428,9 +428,9 @@ def _unpack_when_running(tree):
     return tree
 
 
-def _binding_future_names(create_pipeline):
-    # Bound right after parsing, before the names are declared; unpacking that must fail is
-    # left to run time before Cython matches the displays of both sides.
+def _with_stages_after_parsing(create_pipeline):
+    # Right after parsing: future names bound before the names are declared, and unpacking that
+    # must fail left to run time before Cython matches the displays of both sides.
     def create(context, mode, exclude_classes=()):
         stages = create_pipeline(context, mode, exclude_classes)
         if mode != "pxd":
@@ -440,7 +440,7 @@ def _binding_future_names(create_pipeline):
 
 
 if hasattr(Pipeline, "create_pipeline") and hasattr(ExprNodes, "ImportNode"):
-    Pipeline.create_pipeline = _binding_future_names(Pipeline.create_pipeline)
+    Pipeline.create_pipeline = _with_stages_after_parsing(Pipeline.create_pipeline)
 
 
 def _number_kind(type_):

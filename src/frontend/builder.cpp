@@ -229,7 +229,9 @@ void build(Context& context, const cli::BuildArguments& args) {
     whl::WheelOptions options;
     options.library = args.library;
     if (args.library) {
-      options.modules = whl::libraryModules(sources);
+      // Every source has a module name: one without is left out of the sources above.
+      for (const fs::path& source : sources)
+        options.modules.push_back({*moduleNameOf(source), source.stem() == "__init__"});
       options.mainModuleName = mainModule;
       options.packageData = whl::packageData(sourceDirectory, sources);
     }

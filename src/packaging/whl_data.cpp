@@ -39,21 +39,6 @@ bool buildOutput(const fs::path& file, const std::set<std::string>& compiled,
 
 } // namespace
 
-std::vector<LibraryModule> libraryModules(const std::vector<fs::path>& sources) {
-  std::vector<LibraryModule> modules;
-  for (const auto& source : sources) {
-    const fs::path place = placeOf(source);
-    LibraryModule module;
-    module.package = place.stem() == "__init__";
-    const fs::path dotted =
-        module.package ? place.parent_path() : place.parent_path() / place.stem();
-    for (const auto& part : dotted)
-      module.name += (module.name.empty() ? "" : ".") + part.string();
-    if (!module.name.empty()) modules.push_back(std::move(module));
-  }
-  return modules;
-}
-
 std::vector<DataFile> packageData(const fs::path& base, const std::vector<fs::path>& sources) {
   std::set<std::string> compiled;
   std::set<std::string> packageDirs;

@@ -23,9 +23,6 @@ struct LibraryModule {
   bool package = false;
 };
 
-/// The modules of `sources` (".py" or ".pyx" paths relative to the base), in source order.
-std::vector<LibraryModule> libraryModules(const std::vector<std::filesystem::path>& sources);
-
 /// Every file below the top-level package directories of `sources` (paths relative to `base`),
 /// ordered by place, leaving out the compiled sources themselves, hidden files and
 /// directories (version control, caches, the build directory), "__pycache__", virtual

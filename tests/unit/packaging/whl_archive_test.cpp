@@ -207,7 +207,7 @@ TEST_F(CreateWheel, LibraryWheelHoldsThePackageUnderTheEscapedName) {
   EXPECT_EQ(Names(data.begin() + 5, data.begin() + 7),
             (Names{"demo/py.typed", "demo/__main__.py"}));
   options.packageData.clear();
-  options.modules = libraryModules({"./demo/cli.py", "demo/ns/plug.pyx"});
+  options.modules = {{"demo.cli", false}, {"demo.ns.plug", false}};
   data = namesOf(readZip(create(options)));
   EXPECT_EQ(Names(data.begin(), data.begin() + 5),
             (Names{"demo/cli.py", "demo/ns/plug.py", privatePackage + "_qvx_my_project_x.lib.so",
