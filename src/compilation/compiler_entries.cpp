@@ -22,7 +22,7 @@ std::vector<BuildEntry> compileEntries(Context& context, const fs::path& sourceP
 
   std::vector<BuildEntry> entries = {
       {fs::path(cythonDriverFile), "the Cython driver"},
-      {fs::path(cythonDriverCDirectory), "the C of the Cython driver's corrections"},
+      {fs::path(cythonDriverPackage), "the Cython driver's corrections"},
       {"python", "the private Python"}};
   // As discoverSources places it.
   const fs::path modules =

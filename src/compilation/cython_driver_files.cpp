@@ -17,7 +17,7 @@ const char cythonDriverBytes[] = {
 };
 const std::string_view cythonDriverText(cythonDriverBytes, sizeof cythonDriverBytes);
 
-// The C files, `cythonDriverFiles`, a {name, text} pair each.
+// The corrections' modules and C files, `cythonDriverFiles`, a {name, text} pair each.
 #include "cython_driver/files.inc"
 
 void writeIfChanged(const fs::path& path, std::string_view text) {
@@ -28,10 +28,10 @@ void writeIfChanged(const fs::path& path, std::string_view text) {
 } // namespace
 
 fs::path writeCythonDriver(Context& context) {
-  const fs::path directory = context.buildPath() / cythonDriverCDirectory;
+  const fs::path directory = context.buildPath() / cythonDriverPackage;
   fs::create_directories(directory);
   for (const auto& [name, text] : cythonDriverFiles) writeIfChanged(directory / name, text);
-  // The driver last: it reads the C files when it starts.
+  // The driver last: it loads the corrections when it starts.
   const fs::path driver = context.buildPath() / cythonDriverFile;
   writeIfChanged(driver, cythonDriverText);
   return driver;

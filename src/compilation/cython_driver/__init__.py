@@ -1,0 +1,1 @@
+# The corrections that the driver applies to Cython, a module for each kind; see the driver.

@@ -1,0 +1,271 @@
+# Corrections of compiled functions, generators and loops where they depart from Python's at
+# run time:
+# - a compiled function called another without counting against the recursion limit, where a
+#   Python function is a frame that counts: unbounded recursion overflowed the C stack and
+#   killed the process (SIGSEGV). Each call, and each resumption of a generator's or coroutine's
+#   body, now counts as a Python frame does, and one that finds its thread's stack nearly full
+#   raises RecursionError as well; so does each generator of a chain of `yield from`
+#   delegations that hands a value on, which Cython does without entering its body (such a
+#   chain went on far past the limit, in time growing with the square of its length, and
+#   overflowed a small stack);
+# - compiled code never let the interpreter serve what waits for its bytecode loop's checks at
+#   backward jumps and function starts: a thread waiting for the GIL starved, collections that
+#   allocation scheduled never ran (cyclic garbage piled up), and Ctrl-C did not stop a loop.
+#   Loop back-edges and compiled calls now count down to such a check;
+# - assigning __defaults__ or __kwdefaults__ warned (RuntimeWarning) and changed nothing that
+#   calls used: calls now take the assigned defaults;
+# - a compiled function answered to Python 2's names of its attributes (`func_name`,
+#   `func_code`, ...), which dir() listed and tools that list attributes showed;
+# - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
+#   crashed the process (SIGSEGV). It now raises TypeError naming the function;
+# - an async generator dropped before it started warned that a coroutine was never awaited.
+import sys
+
+from Cython.Compiler import Code, Nodes
+
+from .common import c_template, c_text, fix_utility
+
+# Compiled code has the interpreter serve the work that waits for it (pending_work.c) where
+# CPython's bytecode loop would: each compiled call (below) and each back-edge of a loop count a
+# step towards that check.
+_pending_work = c_text("product_state.c") + c_text("pending_work.c")
+_pending_utility = Code.UtilityCode(name="QvxPendingWork", proto=_pending_work)
+
+
+class _BackEdge(Nodes.StatNode):
+    # A loop's body followed by the step counted where CPython jumps back to the loop's head,
+    # which `continue` reaches too. A loop run without the GIL counts nothing.
+    child_attrs = ["body"]
+
+    def generate_execution_code(self, code):
+        loop_continue = code.continue_label
+        code.continue_label = code.new_label("continue")
+        self.body.generate_execution_code(code)
+        code.put_label(code.continue_label)
+        code.continue_label = loop_continue
+        if code.funcstate.gil_owned:
+            code.globalstate.use_utility_code(_pending_utility)
+            code.putln("if (unlikely(__Pyx_qvx_PENDING_CHECK() < 0)) %s"
+                       % code.error_goto(self.loop_pos))
+
+
+def _checking_back_edges(generate):
+    def generate_loop(self, code):
+        body = self.body
+        self.body = _BackEdge(body.pos, body=body, loop_pos=self.pos)
+        try:
+            generate(self, code)
+        finally:
+            self.body = body
+    return generate_loop
+
+
+for _loop in (Nodes.WhileStatNode, Nodes._ForInStatNode, Nodes.ForFromStatNode):
+    _loop.generate_execution_code = _checking_back_edges(_loop.generate_execution_code)
+
+# A call of a compiled function counts as a Python frame does (call_guard.c): each entry of a
+# compiled function, each resumption of a generator's or coroutine's body and each hand-over of
+# a value to a `yield from` delegate is guarded.
+_call_guard = _pending_work + c_text("call_guard.c")
+_guarded_call = c_template("guarded_call.c")
+_call_method = ('static PyObject * __Pyx_CyFunction_CallMethod(PyObject *func, PyObject *self, '
+                'PyObject *arg, PyObject *kw) {\n')
+_function_calls = [
+    '    return meth(self, NULL);\n',
+    '    return meth(self, args[0]);\n',
+    '    return ((__Pyx_PyCFunctionFastWithKeywords)(void(*)(void))meth)'
+    '(self, args, nargs, kwnames);\n',
+    '    return ((__Pyx_PyCMethod)(void(*)(void))meth)(self, cls, args, nargs_value, kwnames);\n',
+]
+
+
+def _guard_function_calls(lines):
+    # Every call of a compiled function's C body goes through the tp_call entry
+    # (__Pyx_CyFunction_CallMethod) or one of the four vectorcall entries.
+    if lines.count(_call_method) != 1 or any(lines.count(call) != 1 for call in _function_calls):
+        return lines
+    lines = list(lines)
+    for call in _function_calls:
+        at = lines.index(call)
+        expression = call.strip()[len('return '):-len(';')]
+        lines[at:at + 1] = _guarded_call.substitute(call=expression).splitlines(keepends=True)
+    # The tp_call entry keeps its body under another name, called by a guarded entry.
+    unguarded = _call_method.replace('CallMethod(', 'CallMethod_unguarded(')
+    at = lines.index(_call_method)
+    lines[at] = unguarded
+    call = '__Pyx_CyFunction_CallMethod_unguarded(func, self, arg, kw)'
+    entry = (_call_guard + unguarded.replace('{', ';') + _call_method
+             + _guarded_call.substitute(call=call) + '}\n')
+    lines[at:at] = entry.splitlines(keepends=True)
+    return lines
+
+
+_send = ('static\n', '__Pyx_PySendResult __Pyx_Coroutine_SendEx(__pyx_CoroutineObject *self, '
+         'PyObject *value, PyObject **result, int closing) {\n')
+_run_body = '    retval = self->body(self, tstate, value);\n'
+_guarded_body = c_text("guarded_body.c")
+_delegate_send = '    delegate_result = gen_am_send(gen->yieldfrom, value, &ret);\n'
+_guarded_delegate_send = c_text("guarded_delegate_send.c")
+# Delegates without an am_send slot (iterators, and every delegate before Python 3.10) are
+# resumed in the `if (gen->yieldfrom)` branch of these two.
+_delegating_entries = [
+    'static PyObject *__Pyx_Generator_Next(PyObject *self) {\n',
+    '__Pyx_Coroutine_AmSend(PyObject *self, PyObject *value, PyObject **retval) {\n',
+]
+_delegate_result = '        PyObject *ret;\n'
+_delegate_resumed = '        if (likely(ret)) {\n'
+_enter_delegate = c_text("enter_delegate.c")
+_leave_delegate = c_text("leave_delegate.c")
+
+
+def _guard_delegations(lines):
+    places = []
+    for entry in _delegating_entries:
+        if lines.count(entry) != 1:
+            return lines
+        start = lines.index(entry)
+        try:
+            declared = lines.index(_delegate_result, start)
+            resumed = lines.index(_delegate_resumed, declared)
+        except ValueError:
+            return lines
+        if any(line.startswith('}') for line in lines[start:resumed]):
+            return lines
+        places.append((declared, resumed))
+    if lines.count(_delegate_send) != 1:
+        return lines
+    lines = list(lines)
+    # From the end, so that the places found stay where they are.
+    for declared, resumed in sorted(places, reverse=True):
+        lines[resumed:resumed] = _leave_delegate.splitlines(keepends=True)
+        lines[declared + 1:declared + 1] = _enter_delegate.splitlines(keepends=True)
+    at = lines.index(_delegate_send)
+    lines[at:at + 1] = _guarded_delegate_send.splitlines(keepends=True)
+    return lines
+
+
+def _guard_generator_bodies(lines):
+    # A generator's body runs on the C stack of whoever resumes it, as a Python frame would.
+    starts = [at for at in range(len(lines) - 1) if (lines[at], lines[at + 1]) == _send]
+    if len(starts) != 1 or lines.count(_run_body) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_run_body)
+    lines[at:at + 1] = _guarded_body.splitlines(keepends=True)
+    lines[starts[0]:starts[0]] = _call_guard.splitlines(keepends=True)
+    return _guard_delegations(lines)
+
+
+# Assigned __defaults__ and __kwdefaults__ were kept for reading only, with a RuntimeWarning:
+# calls went on using the defaults compiled into the function's argument parsing. Cython's
+# setters give way to ones after which calls take the assigned defaults (assigned_defaults.c).
+_assigned_defaults_declarations = c_text("assigned_defaults_declarations.c")
+_assigned_defaults = c_text("assigned_defaults.c")
+_through_tp_call = c_text("through_tp_call.c")
+_cython_set_defaults = c_template("cython_set_defaults.c")
+_set_defaults = c_template("set_defaults.c")
+_set_defaults_kinds = [dict(kind="", check="PyTuple_Check", type="tuple", field="defaults_tuple"),
+                       dict(kind="kw", check="PyDict_Check", type="dict",
+                            field="defaults_kwdict")]
+_call_as_method = ('static PyObject *__Pyx_CyFunction_CallAsMethod(PyObject *func, '
+                   'PyObject *args, PyObject *kw) {\n'
+                   '    PyObject *result;\n'
+                   '    __pyx_CyFunctionObject *cyfunc = __Pyx_as_CyFunctionObject(func);\n')
+_function_slots = 'static PyType_Slot __pyx_CyFunctionType_slots[] = {\n'
+
+
+def _honour_assigned_defaults(lines):
+    # Applied only where CythonFunction.c reads exactly as expected; else left as it is.
+    text = "".join(lines)
+    setters = [_cython_set_defaults.substitute(kind) for kind in _set_defaults_kinds]
+    if any(text.count(part) != 1 for part in setters + [_call_as_method, _function_slots]):
+        return lines
+    for setter, kind in zip(setters, _set_defaults_kinds):
+        text = text.replace(setter, _set_defaults.substitute(kind))
+    first = text.index(setters[0].split("(")[0])
+    text = text[:first] + _assigned_defaults_declarations + text[first:]
+    # The bound call goes on as Cython's tp_call does, through a copy without the test: the
+    # arguments it passes miss nothing.
+    start = text.index(_call_as_method)
+    body = text[start:text.index("\n}\n", start) + len("\n}\n")]
+    bound = body.replace("__Pyx_CyFunction_CallAsMethod(", "__Pyx_qvx_CallAsMethod_Bound(", 1)
+    text = text.replace(_call_as_method, bound + _call_as_method + _through_tp_call)
+    text = text.replace(_function_slots, _assigned_defaults + _function_slots)
+    return text.splitlines(keepends=True)
+
+
+# A compiled function answered to Python 2's names of its attributes too (func_name,
+# func_code, ...), which dir() lists and a Python function has not: the table of its
+# attributes keeps only Python's own names.
+_function_getsets = 'static PyGetSetDef __pyx_CyFunction_getsets[] = {\n'
+_python2_getset = '    {"func_'
+
+
+def _without_python2_attributes(lines):
+    if lines.count(_function_getsets) != 1:
+        return lines
+    start = lines.index(_function_getsets)
+    if '};\n' not in lines[start:]:
+        return lines
+    end = lines.index('};\n', start)
+    return (lines[:start]
+            + [line for line in lines[start:end] if not line.startswith(_python2_getset)]
+            + lines[end:])
+
+
+# A compiled function's code object opens with bytecode that raises (raising_code.c): Cython's
+# constructor call goes through one that puts it in front.
+_code_object_function = 'static PyObject* __Pyx_PyCode_New(\n'
+_code_object_call = '    code_obj = (PyObject*) __Pyx__PyCode_New(\n'
+_raising_code = c_template("raising_code.c")
+
+
+def _raising_head():
+    # What this Python compiles for `raise ''`, for the programs built with it; none where it
+    # loads anything but the one constant, which the class that raises replaces.
+    compiled = compile("raise ''", "<compiled code>", "exec")
+    if (compiled.co_consts != ("",) or compiled.co_names or compiled.co_varnames
+            or compiled.co_freevars or compiled.co_cellvars
+            or getattr(compiled, "co_exceptiontable", b"")):
+        return dict(version="0", bytecode="0", stacksize="0")
+    return dict(version="0x%02X%02X" % sys.version_info[:2],
+                bytecode=", ".join(str(byte) for byte in compiled.co_code),
+                stacksize=str(compiled.co_stacksize))
+
+
+def _raising_code_objects(lines):
+    # Applied only where ModuleSetupCode.c reads as expected: the constructor is declared, then
+    # defined, and called once.
+    if lines.count(_code_object_function) != 2 or lines.count(_code_object_call) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_code_object_call)
+    lines[at] = '    code_obj = __Pyx_qvx_PyCode_New(\n'
+    definition = [at for at, line in enumerate(lines) if line == _code_object_function][1]
+    lines[definition:definition] = _raising_code.substitute(_raising_head()).splitlines(
+        keepends=True)
+    return lines
+
+
+# CPython warns of a coroutine never awaited, not of an async generator never started.
+_warned_kinds = '    if (!__Pyx_Generator_CheckExact(self))\n'
+_async_generator_unwarned = c_text("async_generator_unwarned.c")
+
+
+def _async_generators_unwarned(lines):
+    if lines.count(_warned_kinds) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_warned_kinds) + 2
+    if lines[at - 1] != '#endif\n':
+        return lines
+    lines[at:at] = _async_generator_unwarned.splitlines(keepends=True)
+    return lines
+
+
+fix_utility("CythonFunction.c", _without_python2_attributes)
+fix_utility("CythonFunction.c", _guard_function_calls)
+fix_utility("CythonFunction.c", _honour_assigned_defaults)
+fix_utility("Coroutine.c", _guard_generator_bodies)
+fix_utility("Coroutine.c", _async_generators_unwarned)
+fix_utility("ModuleSetupCode.c", _raising_code_objects)

@@ -1,0 +1,158 @@
+# Corrections of the names and messages that compiled code shows where Python shows its own:
+# - a lambda's __name__ was Cython's internal "lambda", "lambda1", ... instead of "<lambda>", and
+#   a generator expression's "genexpr" instead of "<genexpr>"; the functions inside a lambda keep
+#   Cython's C names;
+# - a division of C numbers by zero said "float division" for `1/0` of two ints, "integer division
+#   or modulo by zero" for `1 % 0`, and divmod() "division by zero": Python names the operation
+#   and the kind of number, in words that this Python gives;
+# - the message of reading an unbound local or free variable was that of Python 3.10;
+# - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
+#   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
+#   `-v` only its position, phase and cause are shown (`brief_crash_reports`, which the driver
+#   applies).
+from Cython.Compiler import Errors, ExprNodes, Nodes, StringEncoding
+
+from .common import fix_utility, in_python_source
+
+
+_division_operations = {"/": lambda a, b: a / b, "//": lambda a, b: a // b,
+                        "%": lambda a, b: a % b}
+
+
+def _zero_division_words(operation, *operands):
+    # What the running Python says when `operation` divides operands of these kinds by zero.
+    try:
+        operation(*operands)
+    except ZeroDivisionError as error:
+        return str(error)
+    return None
+
+
+def _zero_division_message(cython_message):
+    # A C division worded a zero divisor in Cython's words ("float division" for `1/0` of two
+    # ints, "integer division or modulo by zero" for `%`): a Python source gets Python's.
+    def message(self):
+        operation = _division_operations.get(self.operator)
+        if operation is None or not in_python_source(self):
+            return cython_message(self)
+        kinds = [1.0 if operand.type.is_float else 1 for operand in (self.operand1, self.operand2)]
+        return _zero_division_words(operation, kinds[0], kinds[1] * 0) or cython_message(self)
+    return message
+
+
+for _division in (ExprNodes.DivNode, ExprNodes.ModNode):
+    _division.zero_division_message = _zero_division_message(
+        _division.zero_division_message)
+
+
+_declare_lambda = Nodes.DefNode.declare_lambda_function
+
+
+def _declare_lambda_named(self, env):
+    # A lambda's entry keeps Cython's unique name ("lambda1") for the C names made from it; its
+    # Python name, which __name__, argument errors and tracebacks show, is Python's "<lambda>".
+    _declare_lambda(self, env)
+    entry = self.entry
+    if entry is not None and entry.name == self.lambda_name and entry.func_cname:
+        entry.name = StringEncoding.EncodedString("<lambda>")
+
+
+_local_scope = Nodes.DefNode.create_local_scope
+
+
+def _local_scope_of_lambda(self, env):
+    # The scope's name prefixes the C names of the functions inside it: a lambda's scope is
+    # named as Cython names the lambda, not by its Python name, which is no C identifier.
+    entry = getattr(self, "entry", None)
+    if entry is None or not self.lambda_name or entry.name == self.lambda_name:
+        return _local_scope(self, env)
+    name, entry.name = entry.name, self.lambda_name
+    try:
+        return _local_scope(self, env)
+    finally:
+        entry.name = name
+
+
+if hasattr(Nodes.DefNode, "lambda_name"):
+    Nodes.DefNode.declare_lambda_function = _declare_lambda_named
+    Nodes.DefNode.create_local_scope = _local_scope_of_lambda
+
+
+_generator_body = Nodes.GeneratorDefNode.generate_function_body
+
+
+def _generator_body_named(self, env, code):
+    # A generator expression's __name__ is Python's "<genexpr>", not Cython's "genexpr".
+    if not (getattr(self, "is_generator_expression", False) and self.name == "genexpr"):
+        return _generator_body(self, env, code)
+    name, qualname = self.name, self.qualname
+    self.name = StringEncoding.EncodedString("<genexpr>")
+    if qualname.endswith("genexpr"):
+        self.qualname = StringEncoding.EncodedString(qualname[:-len("genexpr")] + "<genexpr>")
+    try:
+        return _generator_body(self, env, code)
+    finally:
+        self.name, self.qualname = name, qualname
+
+
+Nodes.GeneratorDefNode.generate_function_body = _generator_body_named
+
+
+# Python 3.11 reworded the errors of reading an unbound local or free variable.
+_raise_unbound = '    PyErr_Format(PyExc_{}, "{} variable \'%s\' {}", varname);\n'
+_unbound_rewording = {
+    _raise_unbound.format("UnboundLocalError", "local", "referenced before assignment"):
+        _raise_unbound.format("UnboundLocalError", "cannot access local",
+                              "where it is not associated with a value"),
+    _raise_unbound.format("NameError", "free",
+                          "referenced before assignment in enclosing scope"):
+        _raise_unbound.format("NameError", "cannot access free",
+                              "where it is not associated with a value in enclosing scope"),
+}
+
+
+def _unbound_worded_as_python(lines):
+    for old, new in _unbound_rewording.items():
+        if old in lines:
+            at = lines.index(old)
+            lines[at:at + 1] = ['#if PY_VERSION_HEX >= 0x030B0000\n', new, '#else\n', old,
+                                '#endif\n']
+    return lines
+
+
+# divmod() of C numbers said "division by zero" where Python names the kind of number.
+_divmod_zero = '        PyErr_SetString(PyExc_ZeroDivisionError, "division by zero");\n'
+
+
+def _divmod_worded_as_python(lines):
+    lines = list(lines)
+    for section, zero in (("divmod_int", 0), ("divmod_float", 0.0)):
+        header = "//////////////////// %s //////////////////\n" % section
+        words = _zero_division_words(divmod, 1, zero)
+        if header not in lines or _divmod_zero not in lines[lines.index(header):] or not words:
+            continue
+        at = lines.index(_divmod_zero, lines.index(header))
+        lines[at] = _divmod_zero.replace("division by zero", words)
+    return lines
+
+
+fix_utility("Builtins.c", _divmod_worded_as_python)
+fix_utility("ObjectHandling.c", _unbound_worded_as_python)
+
+
+def brief_crash_reports(report):
+    # A compiler crash is reported with the chain of nodes that led to it and Cython's own
+    # traceback: thousands of lines for an expression of thousands of terms. Its position, the
+    # phase and the cause say what happened; the whole report is for `-v`.
+    def report_error(err, use_stack=True):
+        if isinstance(err, Errors.CompilerCrash) and len(err.args) == 5:
+            brief = getattr(err, "_qvx_brief", None)
+            if brief is None:
+                position, phase, _, cause, _ = err.args
+                text = Errors.format_position(position) + "Compiler crash"
+                text += " in %s" % phase if phase else ""
+                text += ": %s: %s" % (type(cause).__name__, cause) if cause else ""
+                brief = err._qvx_brief = Errors.CompileError(None, text)
+            err = brief
+        return report(err, use_stack)
+    return report_error

@@ -1,0 +1,98 @@
+# Corrections of Cython where it refuses, or crashes on, code that Python compiles:
+# - unpacking a slice with a computed start (`a, b = s[i - 2:i]`) crashed type inference;
+# - `locals()`, `vars()` or `dir()` as the first iterable of a comprehension in a class body
+#   (`class C: names = [n for n in locals()]`) crashed the compiler;
+# - a display that cannot unpack into its target (`a, b = [1, 2, 3]`) stopped the build; Python
+#   raises ValueError when the line runs.
+from Cython.Compiler import ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
+
+from .common import stages_after_parsing, subtree
+
+_item_node = ExprNodes.ExprNode.inferable_item_node
+
+
+class _AnyItem(ExprNodes.ExprNode):
+    # An item at a place not known when compiling: nothing is known of its type.
+    subexprs = []
+    type = PyrexTypes.py_object_type
+
+    def may_be_none(self):
+        return True
+
+
+def _inferable_item_node(node, index=0):
+    if not isinstance(index, int):
+        return _AnyItem(node.pos)
+    return _item_node(node, index)
+
+
+ExprNodes.ExprNode.inferable_item_node = _inferable_item_node
+
+
+_scope_node = ParseTreeTransforms.TransformBuiltinMethods.current_scope_node
+
+
+def _class_scope_node(self):
+    # A comprehension's first iterable is evaluated in the enclosing class body: there
+    # locals(), vars() and dir() are the class's namespace, held by the class's node.
+    node, env = self.env_stack[-1]
+    if (env.is_py_class_scope and isinstance(node, ExprNodes.IteratorNode)
+            and len(self.env_stack) > 2
+            and isinstance(self.env_stack[-2][0], ExprNodes.ComprehensionNode)
+            and self.env_stack[-3][1] is env):
+        return self.env_stack[-3][0]
+    return _scope_node(self)
+
+
+ParseTreeTransforms.TransformBuiltinMethods.current_scope_node = _class_scope_node
+# The loop over such a namespace asks its type: any mapping a metaclass prepared.
+ExprNodes.PyClassLocalsExprNode.infer_type = lambda node, env: PyrexTypes.py_object_type
+
+
+def _unpacking_fails(target, value):
+    # Whether unpacking the display `value` into the display `target` raises ValueError.
+    if not target.is_sequence_constructor:
+        return False
+    if value.is_sequence_constructor:
+        items = value.args
+    elif isinstance(value, ExprNodes.UnicodeNode):
+        items = value.value
+    else:
+        return False
+    starred = sum(1 for item in target.args if item.is_starred)
+    if starred > 1:
+        return False
+    if starred:
+        return len(target.args) - 1 > len(items)
+    return len(target.args) != len(items) or (value.is_sequence_constructor and any(
+        _unpacking_fails(inner, item) for inner, item in zip(target.args, items)))
+
+
+class _AsObject(ExprNodes.ProxyNode):
+    # A value taken as a Python object whatever Cython knows of its type and length.
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_expressions(env).coerce_to_pyobject(env)
+        self.update_type_and_entry()
+        return self
+
+
+def _unpack_when_running(tree):
+    # `a, b = [1, 2, 3]` stopped the build with Cython's "too many values to unpack", where
+    # Python compiles the module and raises ValueError when the line runs: such a value is
+    # unpacked as an object, when the statement runs.
+    for node in subtree(tree):
+        if isinstance(node, Nodes.SingleAssignmentNode):
+            targets = [node.lhs]
+        elif isinstance(node, Nodes.CascadedAssignmentNode):
+            targets = node.lhs_list
+        else:
+            continue
+        if any(_unpacking_fails(target, node.rhs) for target in targets):
+            node.rhs = _AsObject(node.rhs)
+    return tree
+
+
+stages_after_parsing.append(_unpack_when_running)
