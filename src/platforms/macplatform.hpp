@@ -1,10 +1,10 @@
 #pragma once
 // The macOS platform plug-in: the macOS answers to the platform hooks. Executables link against
-// a copy of the pristine Python's runtime library in the build directory, whose install name
-// becomes "@rpath/<file>", and find it through run paths relative to "@executable_path";
-// libraries link against no Python at all and leave its symbols to the loading interpreter.
-// The rules behind the answers are free functions of their inputs, so that they are checked on
-// any host.
+// the pristine Python's runtime library, whose install name becomes "@rpath/<file>", through a
+// link to it in the build directory, and find it through run paths relative to
+// "@executable_path"; libraries link against no Python at all and leave its symbols to the
+// loading interpreter. The rules behind the answers are free functions of their inputs, so that
+// they are checked on any host.
 
 #include "core/process.hpp"
 #include "platforms/posixplatform.hpp"
@@ -86,11 +86,13 @@ using ToolRunner = std::function<process::Result(const std::vector<std::string>&
 /// The runner that `install_name_tool` is started with outside tests.
 process::Result runTool(const std::vector<std::string>& argv);
 
-/// Copies `pristinePython`/lib/`fileName` to `buildPath`/`fileName` (replacing it whole) and
-/// sets the copy's install name to "@rpath/<fileName>" with `install_name_tool -id`. Returns the
-/// copy's path. A missing source throws `std::filesystem::filesystem_error` naming it; a tool
-/// that cannot be started throws `process::SpawnError` after the copy; a failing tool is logged
-/// at WARNING and the copy keeps the install name it had.
+/// Makes `buildPath`/`fileName` (replacing what is there) a relative link to
+/// `pristinePython`/lib/`fileName` and sets that library's install name to "@rpath/<fileName>"
+/// with `install_name_tool -id`, so that a program in the build directory loads the library
+/// of the installation that is its home. Returns the link's path. A missing library throws
+/// `std::filesystem::filesystem_error` naming it; a tool that cannot be started throws
+/// `process::SpawnError` after the link is made; a failing tool is logged at WARNING and the
+/// library keeps the install name it had.
 std::filesystem::path installRuntimeLibrary(const std::filesystem::path& pristinePython,
                                             const std::filesystem::path& buildPath,
                                             const std::string& fileName,

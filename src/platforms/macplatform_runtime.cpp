@@ -41,18 +41,27 @@ fs::path installRuntimeLibrary(const fs::path& pristinePython, const fs::path& b
   if (!fs::is_regular_file(source))
     throw fs::filesystem_error("Python runtime library not found: " + source.string(), source,
                                std::make_error_code(std::errc::no_such_file_or_directory));
-  auto copy = buildPath / fileName;
-  fileio::copyWithMetadata(source, copy);
-  auto result = run({"install_name_tool", "-id", "@rpath/" + fileName, copy.string()});
-  // The copy is still a usable library, but programs linked against it would look for it
-  // under its old name: say so instead of failing later and silently.
+  // A program in the build directory takes its home from the installation of the libpython it
+  // loads: a copy of the library there would make the build directory's parent its home. So
+  // the installation's own library gets the install name, and the build directory a link to
+  // it, relative so that the build directory may move. The installation's programs name the
+  // library by their own load commands, which its install name does not change.
+  auto link = buildPath / fileName;
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_symlink(fs::weakly_canonical(fs::absolute(source))
+                         .lexically_relative(fs::weakly_canonical(fs::absolute(buildPath))),
+                     link);
+  auto result = run({"install_name_tool", "-id", "@rpath/" + fileName, source.string()});
+  // The library is still usable, but programs linked against it would look for it under its
+  // old name: say so instead of failing later and silently.
   if (result.signal != 0)
     logger().warning("install_name_tool was ended by signal {}: {} keeps its former install name",
-                     result.signal, copy.string());
+                     result.signal, source.string());
   else if (result.exitCode != 0)
     logger().warning("install_name_tool exited with status {}: {} keeps its former install name",
-                     result.exitCode, copy.string());
-  return copy;
+                     result.exitCode, source.string());
+  return link;
 }
 
 std::string wheelPlatformTag(const std::string& platformName, const std::string& machine) {

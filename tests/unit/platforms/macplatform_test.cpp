@@ -93,31 +93,35 @@ TEST(MacPlugin, LinkNamesTagsAndModes) {
   }
 }
 
-TEST(MacRuntime, CopyAndInstallNameFaults) {
+// The build directory links to the installation's library, whose install name is rewritten:
+// a program there then takes that installation as its home.
+TEST(MacRuntime, LinkAndInstallNameFaults) {
   quorvex::testing::TempDir dir;
   const std::string name = "libpython3.12.dylib";
   EXPECT_NE(quorvex::testing::thrownMessage([&] { mp::installRuntimeLibrary("py", "build", name); })
                 .find("not found: py/lib/" + name),
             std::string::npos);
   writeFile("py/lib/" + name, "dylib");
-  fs::create_directory("build");
+  // What an earlier run left, a copy or a link, is replaced.
+  writeFile("build/" + name, "old copy");
   Argv seen;
   quorvex::testing::LogRecorder recorder;
-  auto copy = mp::installRuntimeLibrary("py", "build", name, [&](const Argv& argv) {
+  auto link = mp::installRuntimeLibrary("py", "build", name, [&](const Argv& argv) {
     seen = argv;
     return quorvex::process::Result{.exitCode = 3, .signal = 0, .output = ""};
   });
-  EXPECT_EQ(seen, (Argv{"install_name_tool", "-id", "@rpath/" + name, "build/" + name}));
+  EXPECT_EQ(link, fs::path("build/" + name));
+  EXPECT_EQ(fs::read_symlink(link), fs::path("../py/lib/" + name));
+  EXPECT_EQ(seen, (Argv{"install_name_tool", "-id", "@rpath/" + name, "py/lib/" + name}));
   EXPECT_EQ(recorder.messages(quorvex::log::WARNING),
-            Argv{"install_name_tool exited with status 3: build/" + name +
+            Argv{"install_name_tool exited with status 3: py/lib/" + name +
                  " keeps its former install name"});
 
-  fs::remove(copy);
   quorvex::utils::withEnv path("PATH", (dir.path() / "build").string());
   EXPECT_NE(quorvex::testing::thrownMessage([&] { mp::installRuntimeLibrary("py", "build", name); })
                 .find("'install_name_tool'"),
             std::string::npos);
-  EXPECT_EQ(quorvex::testing::readFile(copy), "dylib");
+  EXPECT_EQ(quorvex::testing::readFile(link), "dylib");
 }
 
 TEST(MacRuntime, RealMachOGetsARunPathInstallName) {
@@ -132,9 +136,12 @@ TEST(MacRuntime, RealMachOGetsARunPathInstallName) {
   run(dylib);
   fs::create_symlink("/usr/bin/llvm-install-name-tool-19", "bin/install_name_tool");
   quorvex::utils::withEnv path("PATH", (dir.path() / "bin").string() + ":" + getenv("PATH"));
-  auto copy = mp::installRuntimeLibrary("py", "build", "libpython3.12.dylib");
+  auto linked = mp::installRuntimeLibrary("py", "build", "libpython3.12.dylib");
+  EXPECT_NE(run({"llvm-otool-19", "-D", "py/lib/libpython3.12.dylib"})
+                .find("\n@rpath/libpython3.12.dylib"),
+            std::string::npos);
   // A program linked by the plug-in's answer records the library by its new install name.
-  auto info = mp::linkerInfoFor(false, "app", copy);
+  auto info = mp::linkerInfoFor(false, "app", linked);
   auto link = clang;
   link.insert(link.end(), {"main.c", "-o", "build/app", "-Wl,-U,dyld_stub_binder",
                            "-L" + info.libraryDirs->at(0), "-l" + info.libraries->at(0)});
