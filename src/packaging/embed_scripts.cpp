@@ -183,11 +183,16 @@ std::vector<std::string> missingModules(Context& context, const fs::path& python
   if (names.empty())
     return {};
   // Isolated from the user's environment and site directory, as the directory runs elsewhere;
-  // a top-level module is found without importing anything.
-  std::vector<std::string> argv = {
-      python.string(), "-I", "-c",
-      "import importlib.util, sys\n"
-      "print('missing:', *[n for n in sys.argv[1:] if importlib.util.find_spec(n) is None])"};
+  // a top-level module is found without importing anything. A name the finders cannot judge
+  // counts as present: only a module surely missing costs a script.
+  std::vector<std::string> argv = {python.string(), "-I", "-c",
+                                   "import importlib.util, sys\n"
+                                   "def absent(name):\n"
+                                   "    try:\n"
+                                   "        return importlib.util.find_spec(name) is None\n"
+                                   "    except Exception:\n"
+                                   "        return False\n"
+                                   "print('missing:', *filter(absent, sys.argv[1:]))"};
   argv.insert(argv.end(), names.begin(), names.end());
   const char* path = std::getenv("PATH");
   const process::Result result = context.runCommand(argv, utils::commandTimeout, path ? path : "");

@@ -66,7 +66,7 @@ fs::path installRuntimeLibrary(const fs::path& pristinePython, const fs::path& b
 
 std::string wheelPlatformTag(const std::string& platformName, const std::string& machine) {
   // "macosx_<major>_<minor>_<architecture>", the architecture itself holding "_" at times.
-  static const std::regex form("macosx_(\\d+)_(\\d+)_(.+)");
+  static const std::regex form("macosx_(\\d{1,3})_(\\d{1,3})_(.+)");
   std::smatch parts;
   if (!std::regex_match(platformName, parts, form))
     return platformName;
@@ -89,7 +89,7 @@ std::string wheelPlatformTag(const std::string& platformName, const std::string&
 }
 
 std::optional<std::string> deploymentTarget(const std::string& platformTag) {
-  static const std::regex form("macosx_(\\d+)_(\\d+)_.+");
+  static const std::regex form("macosx_(\\d{1,3})_(\\d{1,3})_.+");
   std::smatch parts;
   if (!std::regex_match(platformTag, parts, form))
     return std::nullopt;

@@ -81,6 +81,8 @@ TEST(MacPlugin, LinkNamesTagsAndModes) {
     EXPECT_EQ(mp::deploymentTarget(narrowed), target) << narrowed;
   }
   EXPECT_EQ(mp::wheelPlatformTag("linux_x86_64", "arm64"), "linux_x86_64");
+  EXPECT_EQ(mp::wheelPlatformTag("macosx_99999999999_0_arm64", "arm64"),
+            "macosx_99999999999_0_arm64");
   EXPECT_EQ(mp::deploymentTarget("linux_x86_64"), std::nullopt);
 
   writeFile("app", "");
