@@ -122,9 +122,17 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
   // byte once the platform has rewritten its run path.
   const fs::path copiedFrom = *pristinePythonPath / targetPython.lexically_relative(targetPath);
   std::error_code missing;
-  const std::vector<fs::path> scripts = relocateScripts(
-      targetPython.parent_path(), targetPython, sitePackages,
-      fs::exists(copiedFrom, missing) ? std::optional(copiedFrom) : std::nullopt);
+  std::vector<fs::path> scripts =
+      relocateScripts(targetPython.parent_path(), targetPython, sitePackages,
+                      fs::exists(copiedFrom, missing) ? std::optional(copiedFrom) : std::nullopt);
+  // A script whose distribution is not installed (a Python packed without its site-packages)
+  // could only fail with "No module named ...".
+  for (const auto& [script, module] : removeScriptsWithoutModules(context, scripts, targetPython)) {
+    logger().warning("Left out {}: it imports {}, which the embedded directory's Python does not "
+                     "have",
+                     script.lexically_relative(targetPath).string(), module);
+    std::erase(scripts, script);
+  }
   if (!scripts.empty()) {
     std::string names;
     for (const fs::path& script : scripts)

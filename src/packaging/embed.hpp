@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvex {
@@ -34,7 +36,9 @@ inline constexpr const char* markerName = ".quorvex-embedded";
 /// `exePath` into the platform's executable directory (made ready by the platform's
 /// `prepareShippedProduct`) with the `project`'s metadata
 /// (`installProjectMetadata`) and installs `whlPath`, each when given, and last makes every
-/// script of its own Python run from wherever the directory is moved (`relocateScripts`).
+/// script of its own Python run from wherever the directory is moved (`relocateScripts`) and
+/// deletes, with a warning, those of them whose module that Python lacks
+/// (`removeScriptsWithoutModules`).
 /// Refuses, before touching anything, a target that `checkTarget` rejects. Paths
 /// that the command splitter would break apart are quoted on the uv command lines. A failing
 /// command throws the "Command failed: " error of `utils::system`; on any failure the half-made
@@ -67,6 +71,27 @@ std::vector<std::filesystem::path>
 relocateScripts(const std::filesystem::path& scriptsPath, const std::filesystem::path& python,
                 const std::filesystem::path& sitePackages,
                 const std::optional<std::filesystem::path>& copiedFrom = {});
+
+/// The top-level modules that the script `text` imports in the block of import statements
+/// that follows its Python head, as installers write console scripts: "import re, sys" and
+/// "from pip._internal.cli.main import main" give "re", "sys" and "pip". Blank and comment
+/// lines in the block are passed over; the first other line ends it; relative imports name no
+/// module. Empty for a text without a head that `relocateScripts` reads.
+std::vector<std::string> leadingImports(std::string_view text);
+
+/// Those of the top-level module `names` that the Python program `python`, run isolated from
+/// the user's environment through the context's command runner, cannot find. Throws
+/// `std::runtime_error` naming `python` when it cannot answer.
+std::vector<std::string> missingModules(Context& context, const std::filesystem::path& python,
+                                        const std::vector<std::string>& names);
+
+/// Deletes each of `scripts` whose `leadingImports` name a module that `python` cannot find
+/// (`missingModules`): a script that could only fail; with it, the links beside it that lead to
+/// it. Returns what it deleted, in the order of `scripts` (a script's links before it), each
+/// with the first missing module that the script imports.
+std::vector<std::pair<std::filesystem::path, std::string>>
+removeScriptsWithoutModules(Context& context, const std::vector<std::filesystem::path>& scripts,
+                            const std::filesystem::path& python);
 
 /// Writes the locked dependencies of the project whose "pyproject.toml" is found at or above
 /// `sourcePath` to `requirementsPath` with `uv export`, editable ones as plain paths, writing

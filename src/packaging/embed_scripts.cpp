@@ -1,12 +1,16 @@
 #include "packaging/embed.hpp"
 
+#include "core/context.hpp"
 #include "core/fileio.hpp"
 #include "core/utils.hpp"
 #include "packaging/record.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -121,7 +125,121 @@ void updateRecords(const fs::path& sitePackages, const std::map<fs::path, std::s
   }
 }
 
+// The top-level name of a dotted module name; empty for a relative one.
+std::string topLevel(std::string_view dotted) {
+  if (dotted.empty() || dotted.front() == '.')
+    return {};
+  return std::string(dotted.substr(0, dotted.find('.')));
+}
+
+std::string_view trimmed(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos)
+    return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 } // namespace
+
+std::vector<std::string> leadingImports(std::string_view text) {
+  const std::optional<Head> head = readHead(text);
+  if (!head)
+    return {};
+  std::vector<std::string> modules;
+  const auto add = [&modules](std::string name) {
+    if (!name.empty() && std::find(modules.begin(), modules.end(), name) == modules.end())
+      modules.push_back(std::move(name));
+  };
+  std::size_t at = head->bodyStart;
+  while (at < text.size()) {
+    const std::string_view line = nextLine(text, at);
+    if (trimmed(line).empty() || line.starts_with('#'))
+      continue;
+    if (line.starts_with("from ")) {
+      const std::string_view rest = trimmed(line.substr(5));
+      const std::size_t end = rest.find_first_of(" \t");
+      if (end == std::string_view::npos || trimmed(rest.substr(end)).substr(0, 7) != "import ")
+        break;
+      add(topLevel(rest.substr(0, end)));
+    } else if (line.starts_with("import ")) {
+      // "import a.b as c, d  # note": each part's first word.
+      std::string_view rest = line.substr(7);
+      rest = rest.substr(0, rest.find('#'));
+      while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        const std::string_view part = trimmed(rest.substr(0, comma));
+        add(topLevel(part.substr(0, part.find_first_of(" \t"))));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      }
+    } else {
+      break;
+    }
+  }
+  return modules;
+}
+
+std::vector<std::string> missingModules(Context& context, const fs::path& python,
+                                        const std::vector<std::string>& names) {
+  if (names.empty())
+    return {};
+  // Isolated from the user's environment and site directory, as the directory runs elsewhere;
+  // a top-level module is found without importing anything. A name the finders cannot judge
+  // counts as present: only a module surely missing costs a script.
+  std::vector<std::string> argv = {python.string(), "-I", "-c",
+                                   "import importlib.util, sys\n"
+                                   "def absent(name):\n"
+                                   "    try:\n"
+                                   "        return importlib.util.find_spec(name) is None\n"
+                                   "    except Exception:\n"
+                                   "        return False\n"
+                                   "print('missing:', *filter(absent, sys.argv[1:]))"};
+  argv.insert(argv.end(), names.begin(), names.end());
+  const char* path = std::getenv("PATH");
+  const process::Result result = context.runCommand(argv, utils::commandTimeout, path ? path : "");
+  const std::size_t line = result.output.rfind("missing:");
+  if (!result.ok() || line == std::string::npos)
+    throw std::runtime_error("Cannot ask " + python.string() + " which modules it has: " +
+                             result.failure(python.string()) + "\n" + result.output);
+  std::vector<std::string> missing;
+  std::istringstream words(result.output.substr(line + 8));
+  for (std::string word; words >> word;)
+    missing.push_back(word);
+  return missing;
+}
+
+std::vector<std::pair<fs::path, std::string>>
+removeScriptsWithoutModules(Context& context, const std::vector<fs::path>& scripts,
+                            const fs::path& python) {
+  std::map<fs::path, std::vector<std::string>> imports;
+  std::set<std::string> names;
+  for (const fs::path& script : scripts) {
+    imports[script] = leadingImports(fileio::readFile(script));
+    names.insert(imports[script].begin(), imports[script].end());
+  }
+  const std::vector<std::string> missing =
+      missingModules(context, python, std::vector<std::string>(names.begin(), names.end()));
+  std::vector<std::pair<fs::path, std::string>> removed;
+  for (const fs::path& script : scripts) {
+    const auto lacking = std::find_if(
+        imports[script].begin(), imports[script].end(), [&missing](const std::string& module) {
+          return std::find(missing.begin(), missing.end(), module) != missing.end();
+        });
+    if (lacking == imports[script].end())
+      continue;
+    // The links beside it that lead to it ("pip" to "pip3.12") would be left dangling.
+    const fs::path real = fs::canonical(script);
+    for (const auto& entry : fs::directory_iterator(script.parent_path())) {
+      std::error_code unresolved;
+      if (entry.is_symlink() && fs::canonical(entry.path(), unresolved) == real && !unresolved) {
+        fs::remove(entry.path());
+        removed.emplace_back(entry.path(), *lacking);
+      }
+    }
+    fs::remove(script);
+    removed.emplace_back(script, *lacking);
+  }
+  return removed;
+}
 
 std::vector<fs::path> relocateScripts(const fs::path& scriptsPath, const fs::path& python,
                                       const fs::path& sitePackages,

@@ -1,10 +1,10 @@
 #pragma once
 // The macOS platform plug-in: the macOS answers to the platform hooks. Executables link against
-// a copy of the pristine Python's runtime library in the build directory, whose install name
-// becomes "@rpath/<file>", and find it through run paths relative to "@executable_path";
-// libraries link against no Python at all and leave its symbols to the loading interpreter.
-// The rules behind the answers are free functions of their inputs, so that they are checked on
-// any host.
+// the pristine Python's runtime library, whose install name becomes "@rpath/<file>", through a
+// link to it in the build directory, and find it through run paths relative to
+// "@executable_path"; libraries link against no Python at all and leave its symbols to the
+// loading interpreter. The rules behind the answers are free functions of their inputs, so that
+// they are checked on any host.
 
 #include "core/process.hpp"
 #include "platforms/posixplatform.hpp"
@@ -26,15 +26,20 @@ public:
       : posixplatform::Plugin(manager, "darwin", "macOS", ".dylib") {}
 
   /// A fresh compiler of the host's default kind prepared by `configureCompiler`, with the
-  /// `getCompileArgs` answer, nothing more for library code and the `getLinkerArgs` hook of all
-  /// plug-ins at link time.
+  /// `getCompileArgs` answer and the deployment target of `platformTag`
+  /// ("-mmacosx-version-min"), nothing more for library code and the `getLinkerArgs` hook of
+  /// all plug-ins at link time.
   std::unique_ptr<utils::PlatformCompiler> newCompiler(bool noInit) override;
-  /// `linkerInfoFor` the current build. Throws before `extendBuild`.
+  /// `linkerInfoFor` the current build with the deployment target of `platformTag`. Throws
+  /// before `extendBuild`.
   std::optional<plugin::LinkerInfo>
   getLinkerArgs(const std::string& exeName,
                 const std::optional<std::filesystem::path>& libraryPath) override;
-  /// `narrowUniversal2` for the host's machine name.
+  /// `wheelPlatformTag` for the host's machine name.
   std::optional<std::string> fixPlatformName(const std::string& platformName) override;
+  /// The wheel platform tag of the build interpreter's platform on this host, whose
+  /// `deploymentTarget` the products are compiled and linked for: tag and binaries agree.
+  std::string platformTag();
   /// Copies the wheel into `outputPath` under its own name, replacing a wheel there.
   std::optional<std::filesystem::path>
   auditWheel(const std::optional<std::filesystem::path>& runtimeLibPath,
@@ -62,9 +67,12 @@ std::string linkName(const std::filesystem::path& libraryPath);
 
 /// How to link one output: a library gets only "-undefined dynamic_lookup"; an executable links
 /// `libraryPath` by its directory and link name, with the run paths "@executable_path",
-/// "@executable_path/../lib" and "@executable_path/../lib/<exeName>/". All six lists are given.
+/// "@executable_path/../lib" and "@executable_path/../lib/<exeName>/". With a
+/// `deploymentTarget`, both link as "-mmacosx-version-min=<target>" says, so that the binary
+/// records it as its minimum macOS. All six lists are given.
 plugin::LinkerInfo linkerInfoFor(bool library, const std::string& exeName,
-                                 const std::filesystem::path& libraryPath);
+                                 const std::filesystem::path& libraryPath,
+                                 const std::optional<std::string>& deploymentTarget = {});
 
 // ---- Runtime library and wheel tags ----
 
@@ -78,19 +86,29 @@ using ToolRunner = std::function<process::Result(const std::vector<std::string>&
 /// The runner that `install_name_tool` is started with outside tests.
 process::Result runTool(const std::vector<std::string>& argv);
 
-/// Copies `pristinePython`/lib/`fileName` to `buildPath`/`fileName` (replacing it whole) and
-/// sets the copy's install name to "@rpath/<fileName>" with `install_name_tool -id`. Returns the
-/// copy's path. A missing source throws `std::filesystem::filesystem_error` naming it; a tool
-/// that cannot be started throws `process::SpawnError` after the copy; a failing tool is logged
-/// at WARNING and the copy keeps the install name it had.
+/// Makes `buildPath`/`fileName` (replacing what is there) a relative link to
+/// `pristinePython`/lib/`fileName` and sets that library's install name to "@rpath/<fileName>"
+/// with `install_name_tool -id`, so that a program in the build directory loads the library
+/// of the installation that is its home. Returns the link's path. A missing library throws
+/// `std::filesystem::filesystem_error` naming it; a tool that cannot be started throws
+/// `process::SpawnError` after the link is made; a failing tool is logged at WARNING and the
+/// library keeps the install name it had.
 std::filesystem::path installRuntimeLibrary(const std::filesystem::path& pristinePython,
                                             const std::filesystem::path& buildPath,
                                             const std::string& fileName,
                                             const ToolRunner& run = runTool);
 
-/// A wheel platform tag for the host `machine`: "universal2" becomes "arm64" on arm64 and
-/// aarch64 (any case; "10_15_universal2" becomes "11_0_arm64", the first arm64 release), and
-/// "x86_64" on any other machine. A tag without "universal2" comes back unchanged.
-std::string narrowUniversal2(const std::string& platformName, const std::string& machine);
+/// The wheel platform tag that installers take on the host `machine` for the platform name
+/// "macosx_<major>_<minor>_<architecture>": "universal2" becomes "arm64" on arm64 and aarch64
+/// (any case) and "x86_64" on any other machine; an arm64 tag is at least "11_0", the first
+/// arm64 release ("macosx_10_9_universal2" gives "macosx_11_0_arm64" there); from 11 on the
+/// minor version is 0, the only one installers accept ("macosx_14_2_arm64" gives
+/// "macosx_14_0_arm64"). Other architectures keep their minimum; a name of another form comes
+/// back unchanged.
+std::string wheelPlatformTag(const std::string& platformName, const std::string& machine);
+
+/// The oldest macOS that a platform tag "macosx_<major>_<minor>_<architecture>" admits, as
+/// the deployment target reads it: "11.0" for "macosx_11_0_arm64". None for another form.
+std::optional<std::string> deploymentTarget(const std::string& platformTag);
 
 } // namespace quorvex::macplatform

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <regex>
 #include <stdexcept>
 #include <system_error>
 
@@ -21,12 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 
 log::Logger& logger() { return log::getLogger("quorvex.macplatform"); }
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
 
 } // namespace
 
@@ -46,33 +41,70 @@ fs::path installRuntimeLibrary(const fs::path& pristinePython, const fs::path& b
   if (!fs::is_regular_file(source))
     throw fs::filesystem_error("Python runtime library not found: " + source.string(), source,
                                std::make_error_code(std::errc::no_such_file_or_directory));
-  auto copy = buildPath / fileName;
-  fileio::copyWithMetadata(source, copy);
-  auto result = run({"install_name_tool", "-id", "@rpath/" + fileName, copy.string()});
-  // The copy is still a usable library, but programs linked against it would look for it
-  // under its old name: say so instead of failing later and silently.
+  // A program in the build directory takes its home from the installation of the libpython it
+  // loads: a copy of the library there would make the build directory's parent its home. So
+  // the installation's own library gets the install name, and the build directory a link to
+  // it, relative so that the build directory may move. The installation's programs name the
+  // library by their own load commands, which its install name does not change.
+  auto link = buildPath / fileName;
+  std::error_code ignored;
+  fs::remove(link, ignored);
+  fs::create_symlink(fs::weakly_canonical(fs::absolute(source))
+                         .lexically_relative(fs::weakly_canonical(fs::absolute(buildPath))),
+                     link);
+  auto result = run({"install_name_tool", "-id", "@rpath/" + fileName, source.string()});
+  // The library is still usable, but programs linked against it would look for it under its
+  // old name: say so instead of failing later and silently.
   if (result.signal != 0)
     logger().warning("install_name_tool was ended by signal {}: {} keeps its former install name",
-                     result.signal, copy.string());
+                     result.signal, source.string());
   else if (result.exitCode != 0)
     logger().warning("install_name_tool exited with status {}: {} keeps its former install name",
-                     result.exitCode, copy.string());
-  return copy;
+                     result.exitCode, source.string());
+  return link;
 }
 
-std::string narrowUniversal2(const std::string& platformName, const std::string& machine) {
-  if (platformName.find("universal2") == std::string::npos) return platformName;
-  std::string lower = machine;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (lower == "arm64" || lower == "aarch64")
-    return replaceAll(replaceAll(platformName, "10_15_universal2", "11_0_arm64"), "universal2",
-                      "arm64");
-  return replaceAll(platformName, "universal2", "x86_64");
+std::string wheelPlatformTag(const std::string& platformName, const std::string& machine) {
+  // "macosx_<major>_<minor>_<architecture>", the architecture itself holding "_" at times.
+  static const std::regex form("macosx_(\\d{1,3})_(\\d{1,3})_(.+)");
+  std::smatch parts;
+  if (!std::regex_match(platformName, parts, form))
+    return platformName;
+  int major = std::stoi(parts[1].str());
+  int minor = std::stoi(parts[2].str());
+  std::string architecture = parts[3].str();
+  if (architecture == "universal2") {
+    std::string lower = machine;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    architecture = lower == "arm64" || lower == "aarch64" ? "arm64" : "x86_64";
+  }
+  // macOS runs on arm64 from 11.0 on: installers know no earlier arm64 tag.
+  if (architecture == "arm64" && major < 11)
+    major = 11;
+  // From 11 on installers accept only "<major>_0"; a later minor release would never install.
+  if (major >= 11)
+    minor = 0;
+  return "macosx_" + std::to_string(major) + "_" + std::to_string(minor) + "_" + architecture;
+}
+
+std::optional<std::string> deploymentTarget(const std::string& platformTag) {
+  static const std::regex form("macosx_(\\d{1,3})_(\\d{1,3})_.+");
+  std::smatch parts;
+  if (!std::regex_match(platformTag, parts, form))
+    return std::nullopt;
+  return parts[1].str() + "." + parts[2].str();
+}
+
+std::string Plugin::platformTag() {
+  std::string name = pluginManager_.context().interpreter().platform;
+  std::replace(name.begin(), name.end(), '-', '_');
+  std::replace(name.begin(), name.end(), '.', '_');
+  return wheelPlatformTag(name, host::machine());
 }
 
 std::optional<std::string> Plugin::fixPlatformName(const std::string& platformName) {
-  return narrowUniversal2(platformName, host::machine());
+  return wheelPlatformTag(platformName, host::machine());
 }
 
 std::optional<fs::path> Plugin::auditWheel(const std::optional<fs::path>&,

@@ -35,7 +35,8 @@ public:
   std::optional<std::vector<std::filesystem::path>>
   getExtraSources(const std::filesystem::path& moduleBuildDir,
                   const std::optional<std::string>& productName) override;
-  /// `linkerInfoFor` the toolchain of the latest `newCompiler`. Throws before `extendBuild`.
+  /// `linkerInfoFor` the toolchain of the latest `newCompiler` and the build interpreter's
+  /// `usesStableAbi`. Throws before `extendBuild`.
   std::optional<plugin::LinkerInfo>
   getLinkerArgs(const std::string& exeName,
                 const std::optional<std::filesystem::path>& libraryPath) override;
@@ -113,8 +114,10 @@ CompilerChoice chooseCompiler(const std::optional<std::string>& mingwCc,
                               const CompilerFactory& make);
 
 /// The link information of the four link shapes: MinGW or MSVC, each for executables (console
-/// or windowed, `noConsole`) and for extension libraries, against python<major><minor>.
-plugin::LinkerInfo linkerInfoFor(bool useMingw, bool noConsole, int major, int minor);
+/// or windowed, `noConsole`) and for extension libraries, against python<major><minor>; a
+/// library built against the stable ABI (`stableAbi`) against python3 instead.
+plugin::LinkerInfo linkerInfoFor(bool useMingw, bool noConsole, int major, int minor,
+                                 bool stableAbi);
 
 /// The resource script compiled into the product `productName`: in `moduleBuildDir`, named
 /// after the product with its suffix replaced by ".rc".

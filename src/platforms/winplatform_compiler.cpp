@@ -103,9 +103,13 @@ CompilerChoice chooseCompiler(const std::optional<std::string>& mingwCc,
   return {make("msvc"), false};
 }
 
-plugin::LinkerInfo linkerInfoFor(bool useMingw, bool noConsole, int major, int minor) {
+plugin::LinkerInfo linkerInfoFor(bool useMingw, bool noConsole, int major, int minor,
+                                 bool stableAbi) {
   const std::string subsystem = noConsole ? "WINDOWS" : "CONSOLE";
   const std::string pyLib = "python" + std::to_string(major) + std::to_string(minor);
+  // A library tagged abi3 is loaded by later versions too: it must take the stable ABI's
+  // functions from python3.dll, which every version ships, not from this version's DLL.
+  const std::string libraryPyLib = stableAbi ? "python3" : pyLib;
   using Strings = std::vector<std::string>;
   plugin::LinkerInfo info{.extraObjects = Strings{},
                           .linkerArgs = Strings{},
@@ -115,8 +119,10 @@ plugin::LinkerInfo linkerInfoFor(bool useMingw, bool noConsole, int major, int m
                           .libraryLinkerArgs = Strings{}};
   if (useMingw) {
     info.linkerArgs = {"-flto", "-municode", "-m" + lowerCase(subsystem), "-l", pyLib};
-    info.libraryLinkerArgs = {"-l", pyLib};
+    info.libraryLinkerArgs = {"-l", libraryPyLib};
   } else {
+    // MSVC takes the library's import library from pyconfig.h's "#pragma comment(lib)", which
+    // names python3.lib under Py_LIMITED_API.
     info.extraObjects = {"kernel32.lib", "ucrt.lib", "vcruntime.lib"};
     info.linkerArgs = {"/ENTRY:wmainCRTStartup", "/SUBSYSTEM:" + subsystem, "/LTCG"};
   }
@@ -169,7 +175,10 @@ Plugin::getExtraSources(const fs::path& moduleBuildDir,
 std::optional<plugin::LinkerInfo> Plugin::getLinkerArgs(const std::string&,
                                                         const std::optional<fs::path>&) {
   const auto& facts = pluginManager_.context().interpreter();
-  return linkerInfoFor(useMingw_, platforms::buildOption(noConsole_, "Windows", "getLinkerArgs"), facts.major, facts.minor);
+  // Library code is compiled against the stable ABI whenever the interpreter allows it.
+  return linkerInfoFor(useMingw_, platforms::buildOption(noConsole_, "Windows", "getLinkerArgs"),
+                       facts.major, facts.minor,
+                       interpreter::usesStableAbi(facts.major, facts.minor, facts.freeThreaded()));
 }
 
 } // namespace quorvex::winplatform

@@ -181,6 +181,24 @@ TEST(EmbeddedExecutable, RefusesTheProjectThenRunsWithItsDependencyAndSurvivesAM
   const Outcome pydoc = runClean({(moved / "bin" / "pydoc3").string(), "sys"}, moved);
   EXPECT_EQ(pydoc.status, 0) << pydoc.all();
   EXPECT_NE(pydoc.out.find("sys"), std::string::npos) << pydoc.all();
+  // Its own pip, as the Python it was made from carries it, by each of its names: it runs from
+  // the moved directory and knows the distributions installed there.
+  const std::string sitePackages =
+      fs::canonical(report["six_file"].get<std::string>()).parent_path().string();
+  // "lib/libpython3.12.so" gives "pip3.12".
+  const std::string libName = libpython.filename().string();
+  const std::string versioned = "pip" + libName.substr(9, libName.find(".so") - 9);
+  for (const std::string& pip : {std::string("pip"), std::string("pip3"), versioned}) {
+    const Outcome version = runClean({(moved / "bin" / pip).string(), "--version"}, moved);
+    EXPECT_EQ(version.status, 0) << pip << ": " << version.all();
+    EXPECT_TRUE(version.out.starts_with("pip ")) << version.all();
+    EXPECT_NE(version.out.find(" from " + sitePackages + "/pip "), std::string::npos)
+        << version.all();
+  }
+  const Outcome listed =
+      runClean({(moved / "bin" / "pip").string(), "list", "--disable-pip-version-check"}, moved);
+  EXPECT_EQ(listed.status, 0) << listed.all();
+  EXPECT_TRUE(std::regex_search(listed.out, std::regex("\nsix +1\\.17\\.0\n"))) << listed.all();
 }
 
 // Without --wheel, the build makes a wheel in the build directory for the embedded directory;

@@ -1,7 +1,7 @@
 // Real Windows products made by the Windows plug-in on this host and run under wine: a program
-// whose main is Cython's embedded main with the Windows start-up block, a ".pyd" library, and a
-// program made from the start-up templates that starts processes, all against the Windows
-// CPython that scripts/setup-windows installs.
+// whose main is Cython's embedded main with the Windows start-up block, a ".pyd" library (which
+// the next CPython version loads too), and a program made from the start-up templates that
+// starts processes, all against the Windows CPython that scripts/setup-windows installs.
 #include "bootstrap/templates.hpp"
 #include "compilation/compiler.hpp"
 #include "compilation/pipeline.hpp"
@@ -130,6 +130,21 @@ TEST_F(WindowsProgram, BuiltByThePluginRunsUnderWine) {
   auto python = wine({"dist/python.exe", "-c", "import mod; print(mod.area(5, 8), mod.__file__)"});
   EXPECT_TRUE(python.ok());
   EXPECT_EQ(python.output.substr(0, 3), "40 ");
+
+  // The library is built against the stable ABI, as its wheel's abi3 tag promises: it takes
+  // CPython from python3.dll, so that the next version loads it as well.
+  const auto imports = quorvex::process::run({"llvm-readobj-19", "--coff-imports", "dist/mod.pyd"});
+  ASSERT_TRUE(imports.ok()) << imports.output;
+  EXPECT_NE(imports.output.find("Name: python3.dll\n"), std::string::npos) << imports.output;
+  EXPECT_EQ(imports.output.find("python312.dll"), std::string::npos) << imports.output;
+  const char* nextPython = std::getenv("QUORVEX_WIN_PYTHON313");
+  ASSERT_NE(nextPython, nullptr) << "no Windows CPython 3.13: run scripts/setup-windows again";
+  fs::copy(nextPython, "dist313", fs::copy_options::recursive);
+  fs::copy_file("dist/mod.pyd", "dist313/mod.pyd");
+  auto later = wine(
+      {"dist313/python.exe", "-c", "import sys, mod; print(sys.version_info[:2], mod.area(5, 8))"});
+  EXPECT_TRUE(later.ok());
+  EXPECT_EQ(later.output, "(3, 13) 40\r\n");
 }
 
 // A program made from the start-up templates as the compile step makes one, whose main() starts

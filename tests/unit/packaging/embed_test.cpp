@@ -1,13 +1,16 @@
 // The embedded directory replaces only what the tool made: every other target is refused
 // before anything is touched. The project file's copy finds what the project finds.
+#include "core/plugin.hpp"
 #include "packaging/embed.hpp"
 #include "packaging/record.hpp"
+#include "support/context.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <toml++/toml.h>
 
+#include <map>
 #include <optional>
 #include <tuple>
 #include <vector>
@@ -182,6 +185,57 @@ TEST(EmbedScripts, RunThePythonBesideThemAfterAMoveAndKeepRecordTrue) {
     }
     EXPECT_EQ(output, std::string(via) + " runs " + script.filename().string() + " with a|b c\n");
   }
+}
+
+// A script whose module the directory's Python lacks (as a Python packed without its
+// site-packages keeps pip's scripts) is deleted; one whose imports it finds, or whose imports
+// are not the plain block installers write, stays. The real build interpreter answers.
+TEST(EmbedScripts, ScriptsWhoseModuleIsMissingAreLeftOut) {
+  TempDir dir;
+  const std::string head = "#!/opt/python/bin/python3.12\n";
+  const std::string quotedHead =
+      "#!/bin/sh\n'''exec' '/opt/my python/bin/python3' \"$0\" \"$@\"\n' '''\n";
+  const std::map<std::string, std::string> scripts = {
+      {"pip", head + "# -*- coding: utf-8 -*-\nimport re\nimport sys\n"
+                     "from qvx_absent_pip._internal.cli.main import main\n"
+                     "if __name__ == '__main__':\n    sys.exit(main())\n"},
+      {"pydoc3", head + "import pydoc\nif __name__ == '__main__':\n    pydoc.cli()\n"},
+      {"tool", quotedHead + "\nimport os.path as p, qvx_absent_two  # two, three\nprint(p)\n"},
+      {"documented", head + "'''Runs the tool.\nimport qvx_absent_three\n'''\nimport sys\n"},
+      {"relative", head + "from . import main\nfrom json import loads\nimport qvx_absent_four\n"},
+      {"late", head + "import sys\nprint(sys.argv)\nimport qvx_absent_five\n"}};
+  std::vector<fs::path> paths;
+  for (const auto& [name, text] : scripts) {
+    writeFile(dir.path() / "bin" / name, text);
+    paths.push_back(dir.path() / "bin" / name);
+  }
+  // Links to scripts, as installations name pip3.12 "pip" too.
+  fs::create_symlink("pip", dir.path() / "bin/pip3");
+  fs::create_symlink("pydoc3", dir.path() / "bin/pydoc");
+  EXPECT_EQ(quorvex::embed::leadingImports(scripts.at("pip")),
+            (std::vector<std::string>{"re", "sys", "qvx_absent_pip"}));
+  EXPECT_EQ(quorvex::embed::leadingImports(scripts.at("tool")),
+            (std::vector<std::string>{"os", "qvx_absent_two"}));
+  EXPECT_EQ(quorvex::embed::leadingImports(scripts.at("documented")), std::vector<std::string>{});
+  EXPECT_EQ(quorvex::embed::leadingImports("import qvx_absent\n"), std::vector<std::string>{})
+      << "no head: no script";
+
+  quorvex::plugin::PluginManager manager;
+  quorvex::Context context(manager, quorvex::testing::installedTool);
+  const fs::path python = QUORVEX_VENV "/bin/python";
+  const auto removed = quorvex::embed::removeScriptsWithoutModules(context, paths, python);
+  using Removed = std::vector<std::pair<fs::path, std::string>>;
+  EXPECT_EQ(removed, (Removed{{dir.path() / "bin/pip3", "qvx_absent_pip"},
+                              {dir.path() / "bin/pip", "qvx_absent_pip"},
+                              {dir.path() / "bin/relative", "qvx_absent_four"},
+                              {dir.path() / "bin/tool", "qvx_absent_two"}}));
+  for (const char* kept : {"pydoc3", "pydoc", "documented", "late"})
+    EXPECT_TRUE(fs::exists(dir.path() / "bin" / kept)) << kept;
+  for (const auto& [script, module] : removed)
+    EXPECT_FALSE(fs::exists(fs::symlink_status(script))) << script;
+
+  EXPECT_THROW(quorvex::embed::missingModules(context, dir.path() / "no-python", {"sys"}),
+               std::runtime_error);
 }
 
 // Paths in RECORD are CSV fields: quoted when they hold a comma or a quote, read back whole.

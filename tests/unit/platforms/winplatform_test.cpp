@@ -63,23 +63,38 @@ TEST(WinPlugin, ToolchainChoice) {
 }
 
 TEST(WinPlugin, LinkShapesAndResourceScript) {
-  const auto shape = [](bool mingw, bool noConsole) {
-    auto info = wp::linkerInfoFor(mingw, noConsole, 3, 9);
+  const auto shape = [](bool mingw, bool noConsole, int minor, bool stableAbi) {
+    auto info = wp::linkerInfoFor(mingw, noConsole, 3, minor, stableAbi);
     return fmt::format("{} | {} | {}", fmt::join(*info.linkerArgs, " "),
                        fmt::join(*info.libraryLinkerArgs, " "), fmt::join(*info.extraObjects, " "));
   };
-  EXPECT_EQ(shape(true, false), "-flto -municode -mconsole -l python39 | -l python39 | ");
-  EXPECT_EQ(shape(true, true), "-flto -municode -mwindows -l python39 | -l python39 | ");
-  EXPECT_EQ(shape(false, false), "/ENTRY:wmainCRTStartup /SUBSYSTEM:CONSOLE /LTCG |  | "
-                                 "kernel32.lib ucrt.lib vcruntime.lib");
-  EXPECT_EQ(wp::linkerInfoFor(false, true, 3, 12).linkerArgs->at(1), "/SUBSYSTEM:WINDOWS");
+  EXPECT_EQ(shape(true, false, 9, false), "-flto -municode -mconsole -l python39 | -l python39 | ");
+  EXPECT_EQ(shape(true, true, 9, false), "-flto -municode -mwindows -l python39 | -l python39 | ");
+  // A stable-ABI library loads under every later version: python3.dll, not python312.dll. The
+  // program embeds its own version.
+  EXPECT_EQ(shape(true, false, 12, true), "-flto -municode -mconsole -l python312 | -l python3 | ");
+  EXPECT_EQ(shape(false, false, 9, false), "/ENTRY:wmainCRTStartup /SUBSYSTEM:CONSOLE /LTCG |  | "
+                                           "kernel32.lib ucrt.lib vcruntime.lib");
+  EXPECT_EQ(wp::linkerInfoFor(false, true, 3, 12, true).linkerArgs->at(1), "/SUBSYSTEM:WINDOWS");
 
   quorvex::testing::TempDir dir;
   quorvex::host::PlatformOverride windows("win32");
   quorvex::plugin::PluginManager manager;
   quorvex::Context context(manager, quorvex::testing::installedTool);
+  writeFile("tc/bin/x86_64-w64-mingw32-clang.exe", "");
+  quorvex::utils::withEnv toolchain("QRV_MINGW32", (dir.path() / "tc").string());
   wp::Plugin plugin(manager);
   EXPECT_THROW(plugin.getLinkerArgs("app", std::nullopt), std::runtime_error); // no options yet
+  // The build interpreter (3.11 or later, not free-threaded) gives libraries the stable ABI.
+  quorvex::options::BuildOptions options;
+  options.library = true;
+  plugin.extendBuild(options);
+  ASSERT_EQ(plugin.newCompiler(false)->compiler().compiler_type(), "mingw32");
+  const auto& facts = quorvex::testing::buildFacts();
+  const std::string versioned = fmt::format("python{}{}", facts.major, facts.minor);
+  const auto linked = *plugin.getLinkerArgs("mod.pyd", std::nullopt);
+  EXPECT_EQ(*linked.libraryLinkerArgs, (Strings{"-l", "python3"}));
+  EXPECT_EQ(linked.linkerArgs->back(), versioned);
   writeFile("mods/a.b.rc", "");
   EXPECT_EQ(plugin.getExtraSources("mods", "a.b.exe"), std::vector<fs::path>{"mods/a.b.rc"});
   EXPECT_EQ(plugin.getExtraSources("mods", "a.pyd"), std::vector<fs::path>{});
