@@ -187,17 +187,17 @@ def _loky_worker(argv):
     pipe = argv[6]
     if not (pipe.isascii() and pipe.isdigit() and str(int(pipe)) == pipe):
         return None
+    name = argv[2]
     import importlib.util
     try:
-        spec = importlib.util.find_spec(argv[2])
-    except ImportError:
+        spec = importlib.util.find_spec(name)
+        loader = getattr(spec, "loader", None)
+        code = loader.get_code(name) if hasattr(loader, "get_code") else None
+    except (ImportError, OSError, SyntaxError):
         return None
-    loader = getattr(spec, "loader", None)
-    code = loader.get_code(argv[2]) if hasattr(loader, "get_code") else None
     if code is None or argv[3::2] not in _option_lists(code):
         return None
     import runpy
-    name = argv[2]
     # What CPython's sys.argv holds under -m until runpy puts the module's file first.
     sys.argv[:] = ["-m"] + argv[3:]
     return runpy._run_module_as_main, (name,), {}
