@@ -1,6 +1,7 @@
 #include "core/identifier.hpp"
 #include "core/utf8.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_names.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
@@ -169,9 +170,13 @@ std::vector<std::pair<std::string, std::string>> groupsLoadedElsewhere(const Pro
   std::vector<std::pair<std::string, std::string>> found;
   const toml::table* groups = project.table()["entry-points"].as_table();
   if (!groups) return found;
+  // The loader's own groups in a program of the loader (flake8 built as a program) are its own
+  // plug-ins, which that program imports.
+  const std::string self = normalizedName(project.name);
   for (const auto& [group, entries] : inFileOrder(*groups))
     for (const auto& [name, loader] : loaders)
-      if (group == name) found.emplace_back(group, loader);
+      if (group == name && normalizedName(std::string(loader)) != self)
+        found.emplace_back(group, loader);
   return found;
 }
 

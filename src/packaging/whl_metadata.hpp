@@ -122,8 +122,8 @@ inline std::string programEntryPointsText(const Project& project) {
 
 /// Each group of `project`'s `[project.entry-points]` that other programs load from every
 /// distribution of their environment (`pytest11`: pytest at every start), with the program
-/// that loads it. Written by a program's wheel, such a group names a module that only the
-/// program itself can import.
+/// that loads it, unless that program is the project itself. Written by a program's wheel, such
+/// a group names a module that only the program itself can import.
 std::vector<std::pair<std::string, std::string>> groupsLoadedElsewhere(const Project& project);
 
 /// The WHEEL text for the tag "python-abi-platform".

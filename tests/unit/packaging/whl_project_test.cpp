@@ -247,6 +247,10 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
             (std::vector<std::pair<std::string, std::string>>{{"pytest11", "pytest"},
                                                               {"flake8.extension", "flake8"}}));
   EXPECT_EQ(programEntryPointsText(project("[project.scripts]\ndemo = \"demo.cli:main\"\n")), "");
+  // flake8 built as a program loads its own checkers itself.
+  writeFile("p.toml", "[project]\nname = \"Flake8\"\nversion = \"1\"\n"
+                      "[project.entry-points.\"flake8.extension\"]\nF = \"flake8.x:F\"\n");
+  EXPECT_TRUE(groupsLoadedElsewhere(readProject("p.toml", std::nullopt)).empty());
   const std::pair<const char*, const char*> bad[] = {
       {"[project]\nscripts = 1\n",
        "'project.scripts' must be a table of strings, not the integer 1"},
