@@ -146,7 +146,10 @@ std::optional<whl::Project> checkPackagingInputs(const cli::BuildArguments& args
     whl::Project project = whl::readProject(*pyproject, args.version);
     whl::checkDynamicFields(*pyproject, project.table(), args.library);
     checkPython(project.table());
-    if (args.library) whl::entryPointsText(project);
+    if (args.library)
+      whl::entryPointsText(project);
+    else
+      whl::programEntryPointsText(project);
     return project;
   }
   // uv reads the dependencies, and computes those the project leaves to its build back-end;

@@ -160,6 +160,15 @@ void writeExecutableLayout(WheelArchive& archive, const Distribution& distributi
   for (const auto& library : *libraries) archive.write_file(library.path, library.data);
 }
 
+void warnOfGroupsLoadedElsewhere(const Project& project) {
+  for (const auto& [group, loader] : groupsLoadedElsewhere(project))
+    logger().warning("{}: the program's wheel carries the entry point group '{}', which {} "
+                     "loads from every distribution installed beside it: the group's modules are "
+                     "compiled into the program, which alone can import them, so {} fails to "
+                     "load them wherever the wheel is installed",
+                     project.path.string(), group, loader, loader);
+}
+
 } // namespace
 
 fs::path createWheel(Context& context, const fs::path& executablePath, const fs::path& outputPath,
@@ -202,11 +211,17 @@ fs::path createWheel(Context& context, const fs::path& executablePath, const fs:
     WheelArchive archive(wheelPath);
     if (options.library) {
       writeLibraryLayout(archive, project, distInfo, exeData, suffix, options);
-      // Only a library's modules are importable, so only its wheel carries entry points.
       if (std::string entryPoints = entryPointsText(project); !entryPoints.empty())
         archive.write_file(distInfo + "/entry_points.txt", entryPoints);
-    } else
+    } else {
       writeExecutableLayout(archive, distribution, exeName, exeData, context);
+      // The program finds its own plug-ins through importlib.metadata, and imports them from
+      // inside itself; its scripts are left out, the program being the command.
+      if (std::string entryPoints = programEntryPointsText(project); !entryPoints.empty()) {
+        warnOfGroupsLoadedElsewhere(project);
+        archive.write_file(distInfo + "/entry_points.txt", entryPoints);
+      }
+    }
     archive.write_file(distInfo + "/METADATA", metadata);
     archive.write_file(distInfo + "/WHEEL", wheelInfo);
     archive.commit(distInfo + "/RECORD");

@@ -1,6 +1,7 @@
 #include "core/identifier.hpp"
 #include "core/utf8.hpp"
 #include "packaging/whl_metadata.hpp"
+#include "packaging/whl_names.hpp"
 #include "packaging/whl_text.hpp"
 
 #include <fmt/format.h>
@@ -123,13 +124,14 @@ std::string section(const Project& project, const std::string& group, const toml
 
 } // namespace
 
-std::string entryPointsText(const Project& project) {
+std::string entryPointsText(const Project& project, bool withScripts) {
   const toml::table& table = project.table();
   std::vector<std::string> sections;
-  if (const toml::node* scripts = table.get("scripts"))
-    sections.push_back(section(project, "console_scripts", *scripts, "project.scripts"));
-  if (const toml::node* scripts = table.get("gui-scripts"))
-    sections.push_back(section(project, "gui_scripts", *scripts, "project.gui-scripts"));
+  const toml::node* scripts = withScripts ? table.get("scripts") : nullptr;
+  if (scripts) sections.push_back(section(project, "console_scripts", *scripts, "project.scripts"));
+  const toml::node* guiScripts = withScripts ? table.get("gui-scripts") : nullptr;
+  if (guiScripts)
+    sections.push_back(section(project, "gui_scripts", *guiScripts, "project.gui-scripts"));
   if (const toml::node* groups = table.get("entry-points")) {
     if (!groups->is_table())
       refuse(project, fmt::format("'project.entry-points' must be a table of tables, not {}",
@@ -146,6 +148,36 @@ std::string entryPointsText(const Project& project) {
     }
   }
   return fmt::format("{}", fmt::join(sections, "\n"));
+}
+
+std::vector<std::pair<std::string, std::string>> groupsLoadedElsewhere(const Project& project) {
+  // Groups whose every entry another program imports whenever it runs, or whenever it looks up
+  // any one of them, so that a module it cannot import breaks it in its own work. Groups looked
+  // up by an entry's name alone (Sphinx's themes, Markdown's extensions) are left out: they
+  // reach the module only when something asks for that name.
+  static constexpr std::pair<std::string_view, std::string_view> loaders[] = {
+      {"pytest11", "pytest"},
+      {"flake8.extension", "flake8"},
+      {"flake8.report", "flake8"},
+      {"tox", "tox"},
+      {"pydantic", "pydantic"},
+      {"pygments.lexers", "Pygments"},
+      {"pygments.formatters", "Pygments"},
+      {"pygments.styles", "Pygments"},
+      {"pygments.filters", "Pygments"},
+      {"setuptools.finalize_distribution_options", "setuptools"},
+  };
+  std::vector<std::pair<std::string, std::string>> found;
+  const toml::table* groups = project.table()["entry-points"].as_table();
+  if (!groups) return found;
+  // The loader's own groups in a program of the loader (flake8 built as a program) are its own
+  // plug-ins, which that program imports.
+  const std::string self = normalizedName(project.name);
+  for (const auto& [group, entries] : inFileOrder(*groups))
+    for (const auto& [name, loader] : loaders)
+      if (group == name && normalizedName(std::string(loader)) != self)
+        found.emplace_back(group, loader);
+  return found;
 }
 
 } // namespace quorvex::whl

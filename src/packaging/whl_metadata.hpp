@@ -104,15 +104,27 @@ std::optional<std::string> contentTypeError(std::string_view contentType);
 std::string metadataText(const Project& project);
 
 /// The entry_points.txt text of `project`: a "[group]" section of "name = value" lines for
-/// `[project.scripts]` (console_scripts), `[project.gui-scripts]` (gui_scripts) and each
-/// `[project.entry-points.<group>]` table, in that order, each in the order of the file; empty
-/// when there are none. A value is written without blanks around its ":" and before its "[".
-/// Throws a `std::runtime_error` naming the file, the key and the value for a value of the
-/// wrong kind, a name that cannot stand in the file (one beginning with "#" or ";" is read as a
-/// comment) or, for a script, as a plain file name, a value that is no object reference or, for
-/// a script, names no function, and a console_scripts or gui_scripts group among the
-/// entry-points tables.
-std::string entryPointsText(const Project& project);
+/// `[project.scripts]` (console_scripts) and `[project.gui-scripts]` (gui_scripts), unless
+/// `withScripts` is false, and each `[project.entry-points.<group>]` table, in that order, each
+/// in the order of the file; empty when there are none. A value is written without blanks
+/// around its ":" and before its "[". Throws a `std::runtime_error` naming the file, the key and
+/// the value for a value of the wrong kind, a name that cannot stand in the file (one beginning
+/// with "#" or ";" is read as a comment) or, for a script, as a plain file name, a value that is
+/// no object reference or, for a script, names no function, and a console_scripts or
+/// gui_scripts group among the entry-points tables.
+std::string entryPointsText(const Project& project, bool withScripts = true);
+
+/// The entry_points.txt text of a program's wheel: the `[project.entry-points]` groups only,
+/// as `entryPointsText` writes them. The program is the command, so no script group is written.
+inline std::string programEntryPointsText(const Project& project) {
+  return entryPointsText(project, false);
+}
+
+/// Each group of `project`'s `[project.entry-points]` that other programs load from every
+/// distribution of their environment (`pytest11`: pytest at every start), with the program
+/// that loads it, unless that program is the project itself. Written by a program's wheel, such
+/// a group names a module that only the program itself can import.
+std::vector<std::pair<std::string, std::string>> groupsLoadedElsewhere(const Project& project);
 
 /// The WHEEL text for the tag "python-abi-platform".
 std::string wheelText(const std::string& fullTag);

@@ -33,12 +33,11 @@ constexpr std::array<std::string_view, 2> personKeys{"name", "email"};
 constexpr std::array<std::string_view, 3> readmeKeys{"file", "text", "content-type"};
 constexpr std::array<std::string_view, 2> licenseKeys{"file", "text"};
 
-// Fields without which a wheel installs otherwise: what it needs, on which Pythons, and (for a
-// library, whose wheel carries them) the commands and entry points it provides.
-constexpr std::array<std::string_view, 3> installFields{"dependencies", "optional-dependencies",
-                                                        "requires-python"};
-constexpr std::array<std::string_view, 3> entryPointFields{"scripts", "gui-scripts",
-                                                           "entry-points"};
+// Fields without which a wheel installs otherwise: what it needs, on which Pythons, the entry
+// points it provides, and (for a library, whose wheel carries them) its commands.
+constexpr std::array<std::string_view, 4> installFields{"dependencies", "optional-dependencies",
+                                                        "requires-python", "entry-points"};
+constexpr std::array<std::string_view, 2> scriptFields{"scripts", "gui-scripts"};
 
 bool contains(std::span<const std::string_view> keys, std::string_view key) {
   return std::find(keys.begin(), keys.end(), key) != keys.end();
@@ -249,7 +248,7 @@ void checkDynamicFields(const fs::path& pyproject, const toml::table& project, b
   std::vector<std::string> fields = dynamicFields(pyproject, project);
   std::erase(fields, "version");
   for (const std::string& field : fields)
-    if (contains(installFields, field) || (library && contains(entryPointFields, field)))
+    if (contains(installFields, field) || (library && contains(scriptFields, field)))
       refuse(pyproject, fmt::format("'project.dynamic' lists '{0}', which a build back-end would "
                                     "compute; this tool computes no dynamic field, and a wheel "
                                     "without '{0}' would install otherwise than the project "
@@ -260,7 +259,7 @@ void checkDynamicFields(const fs::path& pyproject, const toml::table& project, b
         .warning("{}: 'project.dynamic' lists '{}', which this tool does not compute: the wheel "
                  "is made without it ({})",
                  pyproject.string(), field,
-                 contains(entryPointFields, field) ? "a program's wheel carries no entry points"
+                 contains(scriptFields, field) ? "a program's wheel carries no scripts"
                  : contains(unwrittenFields, field)
                      ? "nor would it carry it written in [project]: METADATA 2.1 has no field "
                        "for it"

@@ -34,8 +34,8 @@ void checkProjectKeys(const std::filesystem::path& pyproject, const toml::table&
 
 /// Judges the fields that the `[project]` table `project` lists as dynamic for a wheel that
 /// this tool writes itself, computing none of them: a field that changes what installing the
-/// wheel does (dependencies, extras, `requires-python`, and for a `library`, whose wheel
-/// carries entry points, the scripts and entry points) is refused, naming it and saying to
+/// wheel does (dependencies, extras, `requires-python`, entry points, and for a `library`,
+/// whose wheel carries them, the scripts) is refused, naming it and saying to
 /// write it in `[project]`; any other field but the version gets one warning naming it and
 /// saying whether writing it in `[project]` would bring it into the wheel. The version is left
 /// to `readProject`, which takes it from `--version`.

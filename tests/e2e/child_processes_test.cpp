@@ -1,7 +1,8 @@
 // A program that starts processes, compared with CPython running its sources: under spawn,
-// forkserver and fork its Process, Pool, ProcessPoolExecutor, Queue, Manager and SharedMemory
-// give CPython's output and status, main() runs once and no process is left behind; a child's
-// failure ends as CPython's does; argument lists that only look like a child's reach main().
+// forkserver and fork its Process, Pool, ProcessPoolExecutor, Queue, Manager and SharedMemory,
+// and joblib's loky and multiprocessing backends, give CPython's output and status, main() runs
+// once and no process is left behind; a child's failure ends as CPython's does; argument lists
+// that only look like a child's reach main().
 // Code that reads its caller's frame in main() finds the main module.
 #include "e2e/e2e_support.hpp"
 
@@ -44,7 +45,7 @@ def main():
         for record in records:
             print("record", record.filename, record.funcName, record.module, record.getMessage())
         return 0
-    if command not in ("spawn", "forkserver", "fork"):
+    if command not in ("spawn", "forkserver", "fork", "joblib"):
         print("main", sys.argv[1:])
         return 0
     # One line per call of main(): a second call starts nothing.
@@ -54,6 +55,8 @@ def main():
         log.write("main\n")
     if again:
         return 1
+    if command == "joblib":
+        return with_joblib()
     # The children's interpreter options then differ from those the parent writes for them.
     os.environ["PYTHONWARNINGS"] = "ignore"
     ctx = multiprocessing.get_context(command)
@@ -88,6 +91,16 @@ def main():
     failing.join()
     print("failed", failing.exitcode)
     return 3
+
+
+def with_joblib():
+    import joblib
+    # loky's workers and its resource tracker; then multiprocessing's pool, beside loky's
+    # tracker, which joblib starts for its memory maps.
+    print("loky", joblib.Parallel(n_jobs=2)(joblib.delayed(work.cube)(i) for i in range(6)))
+    print("multiprocessing", joblib.Parallel(n_jobs=2, backend="multiprocessing")(
+        joblib.delayed(square)(i) for i in range(5)))
+    return 4
 
 
 def frames(names):
@@ -178,6 +191,20 @@ std::vector<std::string> processesOf(const fs::path& program) {
   return found;
 }
 
+// joblib and cloudpickle, unpacked from the wheels that scripts/setup downloads, as the
+// PYTHONPATH setting that finds them.
+std::string joblibPath() {
+  const fs::path dir = scratch("joblib");
+  for (const auto& wheel : fs::directory_iterator(QUORVEX_VENV "/test-wheels")) {
+    const Outcome unpacked = run({buildPython().string(), "-m", "zipfile", "-e",
+                                  wheel.path().string(), dir.string()},
+                                 dir);
+    EXPECT_EQ(unpacked.status, 0) << unpacked.all();
+  }
+  EXPECT_TRUE(fs::exists(dir / "joblib" / "externals" / "loky")) << "run scripts/setup";
+  return "PYTHONPATH=" + dir.string();
+}
+
 TEST(ChildProcesses, StartedThroughTheProgramRunAsUnderPython) {
   Project project("children", childFiles);
   const Outcome build = project.build({"starter", "*.py"});
@@ -241,6 +268,64 @@ TEST(ChildProcesses, StartedThroughTheProgramRunAsUnderPython) {
            {"-c", "from multiprocessing.resource_tracker import main as run;run(3)"}}) {
     const Outcome actual = expectSameAsPython(program.string(), "starter.py", args, project.dir());
     EXPECT_TRUE(actual.out.starts_with("main [")) << actual.all();
+  }
+
+  {
+    SCOPED_TRACE("joblib");
+    const std::string withJoblib = joblibPath();
+    const fs::path log = project.dir() / "joblib.log";
+    const Outcome expected = run({"env", withJoblib, python, "starter.py", "joblib",
+                                  (project.dir() / "joblib.python.log").string()},
+                                 project.dir());
+    const Outcome actual = run({"env", withJoblib, program.string(), "joblib", log.string()},
+                               project.dir());
+    EXPECT_EQ(expected.out, "loky [0, 1, 8, 27, 64, 125]\nmultiprocessing [0, 1, 4, 9, 16]\n")
+        << expected.all();
+    EXPECT_EQ(actual.out, expected.out) << actual.all();
+    EXPECT_EQ(actual.status, 4) << actual.all();
+    EXPECT_EQ(actual.err, expected.err);
+    EXPECT_EQ(testing::readFile(log), "main\n");
+    EXPECT_EQ(processesOf(program), std::vector<std::string>{});
+
+    // loky's children on their own: a worker runs its module as __main__, as under -m, and a
+    // tracker its main(); neither has a pipe to read, and each fails in CPython's words.
+    const std::string worker = "joblib.externals.loky.backend.popen_loky_posix";
+    const std::string tracker = "from joblib.externals.loky.backend.resource_tracker import main";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-m", worker, "--process-name", "w", "--pipe", "99"},
+          {"-B", "-c", tracker + "; main(99, False)"}}) {
+      SCOPED_TRACE(args.back());
+      std::vector<std::string> native = {"env", withJoblib, program.string()};
+      std::vector<std::string> interpreted = {"env", withJoblib, python};
+      native.insert(native.end(), args.begin(), args.end());
+      interpreted.insert(interpreted.end(), args.begin(), args.end());
+      const Outcome child = run(native, project.dir());
+      const Outcome pythonChild = run(interpreted, project.dir());
+      EXPECT_NE(child.status, 0) << child.all();
+      EXPECT_EQ(child.status, pythonChild.status) << child.all();
+      EXPECT_EQ(withoutPlaces(child.out), withoutPlaces(pythonChild.out)) << child.all();
+      EXPECT_EQ(withoutPlaces(child.err), withoutPlaces(pythonChild.err)) << child.all();
+    }
+    // Near misses of loky's argument lists reach main() as they are.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"-m", worker, "--pipe", "99", "--process-name", "w"},
+             {"-m", worker, "--process-name", "w", "--pipe", "099"},
+             {"-m", worker, "--process-name", "w", "--pipe", "99", "x"},
+             {"-m", "joblib.externals.loky.backend.popen_loky_win32", "--process-name", "w",
+              "--pipe", "99"},
+             {"-m", "loky.backend.popen_loky_posix", "--process-name", "w", "--pipe", "99"},
+             {"-c", tracker + ";main(99, False)"},
+             {"-c", tracker + "; main(99, 'False')"},
+             {"-c", tracker + "; main([99], False)"},
+             {"-c", tracker + "; main(99, False, print('ran'))"}}) {
+      std::vector<std::string> native = {"env", withJoblib, program.string()};
+      std::vector<std::string> interpreted = {"env", withJoblib, python, "starter.py"};
+      native.insert(native.end(), args.begin(), args.end());
+      interpreted.insert(interpreted.end(), args.begin(), args.end());
+      const Outcome actual = run(native, project.dir());
+      EXPECT_EQ(actual.out, run(interpreted, project.dir()).out) << actual.all();
+      EXPECT_TRUE(actual.out.starts_with("main [")) << actual.all();
+    }
   }
 
   // In main(), the caller's frame is of the main module's namespace: a lookup of the caller's

@@ -1,7 +1,10 @@
 // What a program wheel ships: a program that loads libpython only from the wheel's own
 // directory, named by a run path relative to $ORIGIN, and files of its own project only, so that
 // two program wheels live in one environment and either goes without breaking the other. The
-// build names the wheel it placed; a main module without main() is warned of.
+// build names the wheel it placed; a main module without main() is warned of. A program wheel
+// carries the project's entry point groups but its scripts, so that the installed program finds
+// and loads its own plug-ins as CPython running its sources does; a group that other programs
+// load is warned of.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -148,6 +151,61 @@ TEST(ProgramWheels, AMainModuleWithoutMainIsWarnedOfNamingWhatItsScriptStarts) {
   const Outcome ran = run({(project.buildDir() / "clicktool").string()}, project.dir());
   EXPECT_EQ(ran.status, 1) << ran.all();
   EXPECT_NE(ran.err.find("has no main() function"), std::string::npos) << ran.all();
+}
+
+TEST(ProgramWheels, CarryTheProjectsPlugInsForTheProgramToFind) {
+  Project project("plugapp",
+                  {{"pyproject.toml", "[project]\nname = \"plugapp\"\nversion = \"1.0\"\n"
+                                      "[project.scripts]\nplugapp = \"plugapp.cli:main\"\n"
+                                      "[project.gui-scripts]\nplugapp-gui = \"plugapp.cli:main\"\n"
+                                      "[project.entry-points.\"plugapp.plugins\"]\n"
+                                      "upper = \"plugapp.plugins:upper\"\n"
+                                      "reverse = \"plugapp.plugins : reverse\"\n"
+                                      "[project.entry-points.pytest11]\n"
+                                      "plugapp = \"plugapp.pytest_plugin\"\n"},
+                   {"plugapp/__init__.py", ""},
+                   {"plugapp/cli.py", R"(import sys
+from importlib.metadata import distribution, entry_points
+
+
+def main():
+    for entry in sorted(entry_points(group="plugapp.plugins"), key=lambda entry: entry.name):
+        plugin = entry.load()
+        print(entry.name, entry.value, plugin.__module__, plugin(sys.argv[1]))
+    groups = sorted({entry.group for entry in distribution("plugapp").entry_points})
+    print("groups", groups)
+    return 0
+)"},
+                   {"plugapp/plugins.py", "def upper(text):\n    return text.upper()\n\n\n"
+                                          "def reverse(text):\n    return text[::-1]\n"},
+                   {"plugapp/pytest_plugin.py", "def pytest_configure(config):\n    pass\n"}});
+  const Outcome build = project.build({"--wheel", "dist", "plugapp.cli", "plugapp/*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  const std::string log = build.out + build.err;
+  const std::string warning =
+      "pyproject.toml: the program's wheel carries the entry point group 'pytest11', which "
+      "pytest loads from every distribution installed beside it: the group's modules are "
+      "compiled into the program, which alone can import them, so pytest fails to load them "
+      "wherever the wheel is installed\n";
+  EXPECT_NE(log.find(warning), std::string::npos) << log;
+  EXPECT_EQ(log.find("entry point group 'plugapp.plugins'"), std::string::npos) << log;
+
+  const fs::path venv = freshVenv("plugapp");
+  const fs::path python = pipInstall(venv, onlyWheel(project.dir() / "dist"));
+  // CPython runs the sources with the installed distribution's entry points.
+  const Outcome expected = run({python.string(), "-c",
+                                "import sys; from plugapp.cli import main; sys.exit(main())",
+                                "abc"},
+                               project.dir());
+  EXPECT_EQ(expected.out, "reverse plugapp.plugins:reverse plugapp.plugins cba\n"
+                          "upper plugapp.plugins:upper plugapp.plugins ABC\n"
+                          "groups ['plugapp.plugins', 'pytest11']\n")
+      << expected.all();
+  const Outcome installed = run({(venv / "bin" / "plugapp").string(), "abc"}, venv);
+  EXPECT_EQ(installed.status, 0) << installed.all();
+  EXPECT_EQ(installed.out, expected.out) << installed.all();
+  EXPECT_EQ(installed.err, expected.err);
+  EXPECT_FALSE(fs::exists(venv / "bin" / "plugapp-gui"));
 }
 
 } // namespace

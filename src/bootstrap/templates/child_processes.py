@@ -1,16 +1,26 @@
-# The command lines with which multiprocessing starts a program's children. A program sets
-# sys.frozen, so multiprocessing starts them through sys.executable, the program itself: spawn
-# as "<program> --multiprocessing-fork name=value...", the fork server and the resource tracker
-# as "<program> <interpreter options> -c 'from multiprocessing.<module> import main; main(...)'".
-# The program's start-up runs this text only for an argument list of such a form, and runs the
-# entry point that it names instead of main(). A command is recognised only when the running
-# Python's own multiprocessing code writes exactly it: the text after -c is parsed, never run,
-# and must read back as one of that module's own command formats filled in with the parsed
-# arguments. Any other argument list, a program's own -c included, is left to main().
+# The command lines with which multiprocessing and loky (joblib's default backend) start a
+# program's children. A program sets sys.frozen, so multiprocessing starts them through
+# sys.executable, the program itself: spawn as "<program> --multiprocessing-fork name=value...",
+# the fork server and the resource tracker as "<program> <interpreter options> -c 'from
+# multiprocessing.<module> import main; main(...)'". loky starts its resource tracker with such a
+# -c command of its own, and its workers as "<program> -m <loky>.backend.popen_loky_posix
+# --process-name NAME --pipe FD". The program's start-up runs this text only for an argument
+# list of such a form, and runs the child that it names instead of main(). A command is
+# recognised only when the running Python's own multiprocessing or loky code writes exactly it:
+# the text after -c is parsed, never run, and must read back as one of that module's own command
+# formats filled in with the parsed arguments; a -m command must name loky's worker module and
+# carry, in order, the options its launcher writes. Any other argument list, a program's own -c
+# or -m included, is left to main().
 import sys
 
 # The modules whose children run a -c command: their entry point is the function it imports.
-_COMMAND_MODULES = ("multiprocessing.forkserver", "multiprocessing.resource_tracker")
+# joblib carries its own copy of loky.
+_COMMAND_MODULES = ("multiprocessing.forkserver", "multiprocessing.resource_tracker",
+                    "joblib.externals.loky.backend.resource_tracker",
+                    "loky.backend.resource_tracker")
+# The modules that loky runs with -m as its workers.
+_WORKER_MODULES = ("joblib.externals.loky.backend.popen_loky_posix",
+                   "loky.backend.popen_loky_posix")
 # Run with the filename of CPython's -c, so that a traceback of the child reads as CPython's.
 _RUN_SOURCE = "_entry(*_args, **_kwargs)\n"
 
@@ -20,6 +30,8 @@ def child_run(argv):
     argument list."""
     if argv[1] == "--multiprocessing-fork":
         entry = _spawned(argv)
+    elif argv[1] == "-m":
+        entry = _loky_worker(argv)
     elif argv[-2] == "-c" and _interpreter_options(argv[1:-2]):
         entry = _commanded(argv[-1])
         if entry is not None:
@@ -113,7 +125,8 @@ def _commanded(text):
     except ImportError:
         return None
     values = args + tuple(value for _, value in keywords)
-    if not any(_renders(form, values, text) for form in _command_formats(module, prefixes[name])):
+    if not any(_renders(form, filled, text)
+               for form, filled in _command_formats(module, prefixes[name], values)):
         return None
     kwargs = {}
     for keyword, value in keywords:
@@ -126,24 +139,82 @@ def _commanded(text):
     return getattr(module, entry_name), args, kwargs
 
 
-def _command_formats(module, prefix):
-    # The %-format strings of the module's own functions and methods that begin with `prefix`:
-    # the commands it writes for its children.
+def _command_formats(module, prefix, values):
+    # The commands the module writes for its children, as %-formats of `values`: the format
+    # strings of its own functions and methods that begin with `prefix`, and its f-strings
+    # that begin with "from " and its own name, whose literal parts a function's constants
+    # hold in order (a format of the name and whole numbers: the f-string shows the values of
+    # other kinds in ways that the parsed text need not).
+    formats = []
+    whole = all(isinstance(value, int) for value in values)
+    for code in _codes(module):
+        constants = code.co_consts
+        for index, constant in enumerate(constants):
+            if not isinstance(constant, str):
+                continue
+            if constant.startswith(prefix):
+                formats.append((constant, values))
+            elif constant == "from " and whole:
+                parts = constants[index:index + len(values) + 2]
+                if len(parts) == len(values) + 2 and all(isinstance(part, str) for part in parts):
+                    form = "%s".join(part.replace("%", "%%") for part in parts)
+                    formats.append((form, (module.__name__,) + values))
+    return formats
+
+
+def _codes(module):
+    # The code of the module's own functions and methods, and the code nested in it.
     codes = []
     for value in vars(module).values():
         for member in (vars(value).values() if isinstance(value, type) else (value,)):
             code = getattr(member, "__code__", None)
             if getattr(member, "__module__", None) == module.__name__ and code is not None:
                 codes.append(code)
-    formats = set()
     while codes:
         code = codes.pop()
-        for constant in code.co_consts:
-            if isinstance(constant, str) and constant.startswith(prefix):
-                formats.add(constant)
-            elif isinstance(constant, type(code)):
-                codes.append(constant)
-    return formats
+        yield code
+        codes.extend(constant for constant in code.co_consts
+                     if isinstance(constant, type(code)))
+
+
+def _loky_worker(argv):
+    # "-m <worker module> --process-name NAME --pipe FD", as loky's Popen._launch writes it.
+    # The options are those that the module's code writes after "-m", in order; that code is
+    # read, not run, since CPython's -m runs the module as __main__ without importing it under
+    # its own name.
+    if len(argv) != 7 or argv[2] not in _WORKER_MODULES:
+        return None
+    pipe = argv[6]
+    if not (pipe.isascii() and pipe.isdigit() and str(int(pipe)) == pipe):
+        return None
+    name = argv[2]
+    import importlib.util
+    try:
+        spec = importlib.util.find_spec(name)
+        loader = getattr(spec, "loader", None)
+        code = loader.get_code(name) if hasattr(loader, "get_code") else None
+    except (ImportError, OSError, SyntaxError):
+        return None
+    if code is None or argv[3::2] not in _option_lists(code):
+        return None
+    import runpy
+    # What CPython's sys.argv holds under -m until runpy puts the module's file first.
+    sys.argv[:] = ["-m"] + argv[3:]
+    return runpy._run_module_as_main, (name,), {}
+
+
+def _option_lists(code):
+    # For each function of the module's code that writes "-m": the options it writes, in order.
+    lists = []
+    codes = [code]
+    while codes:
+        code = codes.pop()
+        if "-m" in code.co_consts:
+            lists.append([constant for constant in code.co_consts
+                          if isinstance(constant, str) and constant.startswith("--")])
+        codes.extend(constant for constant in code.co_consts
+                     if isinstance(constant, type(code)))
+    return lists
 
 
 def _renders(form, values, text):

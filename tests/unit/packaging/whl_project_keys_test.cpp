@@ -125,12 +125,17 @@ TEST(ProjectKeys, OtherKeysOfTheProjectTableAreWarnedOfOnce) {
   EXPECT_TRUE(refused.ends_with("\np.toml: and 2 more keys like these")) << refused;
 }
 
-// Entry points change what installing does only where the wheel carries them: a library's.
+// Scripts change what installing does only where the wheel carries them: a library's; the
+// entry point groups every wheel carries.
 TEST(DynamicFields, EntryPointsAreRefusedForALibraryAndOtherFieldsWarnedOfOnce) {
   const toml::table project =
       toml::parse("dynamic = [\"version\", \"urls\", \"scripts\", \"urls\", \"import-names\"]");
   EXPECT_NE(testing::thrownMessage([&] { checkDynamicFields("p.toml", project, true); })
                 .find("'project.dynamic' lists 'scripts', which a build back-end would compute"),
+            std::string::npos);
+  EXPECT_NE(testing::thrownMessage([&] {
+              checkDynamicFields("p.toml", toml::parse("dynamic = [\"entry-points\"]"), false);
+            }).find("'project.dynamic' lists 'entry-points', which a build back-end would compute"),
             std::string::npos);
   testing::LogRecorder log;
   checkDynamicFields("p.toml", project, false);
@@ -139,7 +144,7 @@ TEST(DynamicFields, EntryPointsAreRefusedForALibraryAndOtherFieldsWarnedOfOnce) 
                 "p.toml: 'project.dynamic' lists 'urls', which this tool does not compute: the "
                 "wheel is made without it (write it in [project] to have it)",
                 "p.toml: 'project.dynamic' lists 'scripts', which this tool does not compute: "
-                "the wheel is made without it (a program's wheel carries no entry points)",
+                "the wheel is made without it (a program's wheel carries no scripts)",
                 "p.toml: 'project.dynamic' lists 'import-names', which this tool does not "
                 "compute: the wheel is made without it (nor would it carry it written in "
                 "[project]: METADATA 2.1 has no field for it)"}));

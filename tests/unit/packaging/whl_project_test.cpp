@@ -234,6 +234,23 @@ TEST(EntryPoints, SectionsInTheOrderOfTheFileAndRefusals) {
             "[console_scripts]\ndemo = demo.cli:main\n\n[gui_scripts]\ndemo-gui = demo.gui:run\n\n"
             "[demo.plugins]\nzeta = demo.z\nalpha = demo.a:make.it[fast]\n\n"
             "[other]\nx = ü.mod:ß\ny = ℘x.a\u0301:日本\n");
+  // A program's wheel: its groups only, the other programs' groups among them named.
+  const Project program = project("[project.scripts]\ndemo = \"demo.cli:main\"\n"
+                                  "[project.gui-scripts]\ndemo-gui = \"demo.gui:run\"\n"
+                                  "[project.entry-points.pytest11]\ndemo = \"demo.plug\"\n"
+                                  "[project.entry-points.\"demo.plugins\"]\nz = \"demo.z\"\n"
+                                  "[project.entry-points.\"flake8.extension\"]\nD = \"demo.f\"\n");
+  EXPECT_EQ(programEntryPointsText(program),
+            "[pytest11]\ndemo = demo.plug\n\n[demo.plugins]\nz = demo.z\n\n"
+            "[flake8.extension]\nD = demo.f\n");
+  EXPECT_EQ(groupsLoadedElsewhere(program),
+            (std::vector<std::pair<std::string, std::string>>{{"pytest11", "pytest"},
+                                                              {"flake8.extension", "flake8"}}));
+  EXPECT_EQ(programEntryPointsText(project("[project.scripts]\ndemo = \"demo.cli:main\"\n")), "");
+  // flake8 built as a program loads its own checkers itself.
+  writeFile("p.toml", "[project]\nname = \"Flake8\"\nversion = \"1\"\n"
+                      "[project.entry-points.\"flake8.extension\"]\nF = \"flake8.x:F\"\n");
+  EXPECT_TRUE(groupsLoadedElsewhere(readProject("p.toml", std::nullopt)).empty());
   const std::pair<const char*, const char*> bad[] = {
       {"[project]\nscripts = 1\n",
        "'project.scripts' must be a table of strings, not the integer 1"},
