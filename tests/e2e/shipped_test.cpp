@@ -140,14 +140,17 @@ TEST(ProgramWheels, AMainModuleWithoutMainIsWarnedOfNamingWhatItsScriptStarts) {
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_NE((build.out + build.err)
                 .find("WARNING builder: The main module clicktool.cli defines no main(), which the "
-                      "program calls when it starts: it will stop at once with an error. "
+                      "program calls once the module's body has run: unless that body ends the "
+                      "program itself (sys.exit()), the program then stops with the error \"Main "
+                      "module 'clicktool.cli' has no main() function\" and exit status 1. "
                       "[project.scripts] starts it with cli (clicktool = \"clicktool.cli:cli\"): "
                       "define main(), or bind it (main = cli)\n"),
             std::string::npos)
       << build.all();
   const Outcome ran = run({(project.buildDir() / "clicktool").string()}, project.dir());
   EXPECT_EQ(ran.status, 1) << ran.all();
-  EXPECT_NE(ran.err.find("has no main() function"), std::string::npos) << ran.all();
+  EXPECT_NE(ran.err.find("Main module 'clicktool.cli' has no main() function"), std::string::npos)
+      << "what the warning says: " << ran.all();
 }
 
 } // namespace
