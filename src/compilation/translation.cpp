@@ -195,7 +195,6 @@ void translateBatch(const Translation& run, std::vector<double>& seconds,
                     const std::function<void(const ModuleTranslation&)>& finish,
                     const std::function<void(const ModuleTranslation&)>& translated) {
   const std::vector<ModuleTranslation>& modules = run.modules;
-  ProgressReader progress(modules, translated);
   for (const auto& module : modules) removeFile(module.cFile);
   using Clock = std::chrono::steady_clock;
   double batchSeconds = 0;
@@ -205,6 +204,8 @@ void translateBatch(const Translation& run, std::vector<double>& seconds,
   utils::PythonCommand command = run.command;
   for (std::size_t from = 0; from < modules.size();) {
     auto start = Clock::now();
+    // Each interpreter's output is read afresh: one that crashed may have left half a line.
+    ProgressReader progress(modules, translated);
     result = command.outcome(utils::commandTimeout * static_cast<int>(modules.size() - from),
                              std::ref(progress));
     batchSeconds += std::chrono::duration<double>(Clock::now() - start).count();
