@@ -10,10 +10,12 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <exception>
 #include <functional>
 #include <stdexcept>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -40,10 +42,44 @@ struct CompileJob {
   bool failed = false;
 };
 
+// How many of a failed compile's output lines are shown without --verbose.
+constexpr std::size_t shownErrorLines = 12;
+
+// The compiler's own account of a failed compile, kept short: its lines from the first that
+// speaks of an error (warnings about other code may come before it), at most
+// `shownErrorLines`, and how many more there are.
+std::string firstErrorLines(const std::string& output) {
+  std::vector<std::string_view> lines;
+  for (std::size_t at = 0; at < output.size();) {
+    std::size_t end = std::min(output.find('\n', at), output.size());
+    std::string_view line(output.data() + at, end - at);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    lines.push_back(line);
+    at = end + 1;
+  }
+  const auto mentionsError = [](std::string_view line) {
+    std::string lower(line);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find("error") != std::string::npos;
+  };
+  const auto first = std::find_if(lines.begin(), lines.end(), mentionsError);
+  const std::size_t from =
+      first == lines.end() ? 0 : static_cast<std::size_t>(first - lines.begin());
+  const std::size_t to = std::min(lines.size(), from + shownErrorLines);
+  std::string shown;
+  for (std::size_t i = from; i < to; ++i)
+    shown.append(i == from ? "  " : "\n  ").append(lines[i]);
+  if (const std::size_t hidden = lines.size() - (to - from); hidden > 0)
+    shown += "\n  ... (" + std::to_string(hidden) + (hidden == 1 ? " more line)" : " more lines)");
+  return shown;
+}
+
 // Runs the compile jobs side by side, the largest C file first (the longest compile starts
 // soonest). Each file's output is logged whole at DEBUG as it ends, with a progress line at
-// INFO. When compiles fail, the ones running end, no other starts, the failures' objects are
-// removed and the first failure is raised.
+// INFO that also tells how much of the C, by size, is compiled. When compiles fail, the ones
+// running end, no other starts, each failed file's first error lines are logged, the
+// failures' objects are removed and the first failure is raised.
 void compileAll(std::vector<CompileJob>& jobs) {
   using Clock = std::chrono::steady_clock;
   std::vector<std::size_t> order(jobs.size());
@@ -76,6 +112,8 @@ void compileAll(std::vector<CompileJob>& jobs) {
     });
 
   std::size_t count = 0;
+  std::uintmax_t totalSize = 0, doneSize = 0;
+  for (std::uintmax_t size : sizes) totalSize += size;
   auto logOutput = [](const CompileJob& job) {
     std::string output = strip(job.output);
     if (!output.empty()) logger().debug("Compiler output: {}", output);
@@ -85,20 +123,29 @@ void compileAll(std::vector<CompileJob>& jobs) {
       const CompileJob& job = jobs[order[task]];
       logOutput(job);
       logger().debug("compiled {} in {:.2f} s", job.source, job.seconds);
-      logger().info("[{}/{}] compiled {}", ++count, jobs.size(),
-                    fs::path(job.source).filename().string());
+      doneSize += sizes[order[task]];
+      // Rounded down: 100 % only once every file is compiled.
+      const auto percent = totalSize ? doneSize * 100 / totalSize : 100;
+      logger().info("[{}/{}] compiled {} ({}% of the C code)", ++count, jobs.size(),
+                    fs::path(job.source).filename().string(), percent);
     });
   } catch (...) {
     // runJobs rethrows the first failure.
-    for (const auto& job : jobs)
-      if (job.failed) logOutput(job);
+    const bool verbose = logger().isEnabledFor(log::DEBUG);
+    for (const auto& job : jobs) {
+      if (!job.failed) continue;
+      if (verbose) logOutput(job);
+      else if (!strip(job.output).empty())
+        logger().error("Compiling {} failed:\n{}", job.source,
+                       firstErrorLines(strip(job.output)));
+    }
     try {
       throw;
     } catch (const ccompiler::CompileError& error) {
-      // Without DEBUG records the compiler's own diagnostics were not shown: say where they are.
-      if (logger().isEnabledFor(log::DEBUG)) throw;
+      // Without DEBUG records only the first lines of the compiler's output were shown.
+      if (verbose) throw;
       throw ccompiler::CompileError(std::string(error.what()) +
-                                    " (run with --verbose to see the compiler's output)");
+                                    " (run with --verbose to see the compiler's whole output)");
     }
   }
 }

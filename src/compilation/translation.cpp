@@ -13,10 +13,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -69,8 +72,23 @@ struct DriverOutput {
   std::string lastStarted;               // the C file of the last module begun
 };
 
-DriverOutput readDriverOutput(const std::string& output) {
+// The driver's line "translated <C file> in <seconds> s" read: the C file and the seconds;
+// none for any other line.
+std::optional<std::pair<std::string_view, double>> translatedLine(std::string_view line) {
   constexpr std::string_view head = "translated ", middle = " in ", tail = " s";
+  auto split = line.rfind(middle);
+  if (!line.starts_with(head) || !line.ends_with(tail) || split == std::string::npos ||
+      split < head.size())
+    return std::nullopt;
+  std::string number(
+      line.substr(split + middle.size(), line.size() - split - middle.size() - tail.size()));
+  char* stop = nullptr;
+  double value = std::strtod(number.c_str(), &stop);
+  if (number.empty() || stop != number.c_str() + number.size()) return std::nullopt;
+  return std::pair{line.substr(head.size(), split - head.size()), value};
+}
+
+DriverOutput readDriverOutput(const std::string& output) {
   constexpr std::string_view begun = "translating ";
   DriverOutput read;
   for (std::size_t at = 0; at < output.size();) {
@@ -81,20 +99,43 @@ DriverOutput readDriverOutput(const std::string& output) {
       read.lastStarted = line.substr(begun.size());
       continue;
     }
-    auto split = line.rfind(middle);
-    bool report = line.starts_with(head) && line.ends_with(tail) && split != std::string::npos;
-    if (report) {
-      std::string number(line.substr(split + middle.size(),
-                                     line.size() - split - middle.size() - tail.size()));
-      char* stop = nullptr;
-      double value = std::strtod(number.c_str(), &stop);
-      report = !number.empty() && stop == number.c_str() + number.size();
-      if (report) read.seconds[std::string(line.substr(head.size(), split - head.size()))] = value;
-    }
-    if (!report) read.log.append(line).append("\n");
+    if (auto report = translatedLine(line))
+      read.seconds[std::string(report->first)] = report->second;
+    else
+      read.log.append(line).append("\n");
   }
   return read;
 }
+
+// Follows a batch's output as it comes and calls `translated` for each of its modules whose
+// C file the driver has reported written.
+class ProgressReader {
+public:
+  ProgressReader(const std::vector<ModuleTranslation>& modules,
+                 const std::function<void(const ModuleTranslation&)>& translated)
+      : modules_(modules), translated_(translated) {}
+
+  void operator()(std::string_view piece) {
+    pending_.append(piece);
+    std::size_t end;
+    while ((end = pending_.find('\n')) != std::string::npos) {
+      std::string_view line(pending_.data(), end);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      if (auto report = translatedLine(line)) {
+        auto module = std::find_if(modules_.begin(), modules_.end(), [&](const auto& module) {
+          return module.cFile.string() == report->first;
+        });
+        if (module != modules_.end()) translated_(*module);
+      }
+      pending_.erase(0, end + 1);
+    }
+  }
+
+private:
+  const std::vector<ModuleTranslation>& modules_;
+  const std::function<void(const ModuleTranslation&)>& translated_;
+  std::string pending_;
+};
 
 // Signals by which an interpreter dies of a fault of its own, such as a stack overflowed by
 // deeply nested code, rather than being stopped from outside.
@@ -151,7 +192,8 @@ std::string crashReport(const utils::PythonCommand& interpreter, const ModuleTra
 // crashes, the module it was translating fails and a new interpreter goes on with the rest.
 // The error of a failed batch names its failed modules.
 void translateBatch(const Translation& run, std::vector<double>& seconds,
-                    const std::function<void(const ModuleTranslation&)>& finish) {
+                    const std::function<void(const ModuleTranslation&)>& finish,
+                    const std::function<void(const ModuleTranslation&)>& translated) {
   const std::vector<ModuleTranslation>& modules = run.modules;
   for (const auto& module : modules) removeFile(module.cFile);
   using Clock = std::chrono::steady_clock;
@@ -162,7 +204,10 @@ void translateBatch(const Translation& run, std::vector<double>& seconds,
   utils::PythonCommand command = run.command;
   for (std::size_t from = 0; from < modules.size();) {
     auto start = Clock::now();
-    result = command.outcome(utils::commandTimeout * static_cast<int>(modules.size() - from));
+    // Each interpreter's output is read afresh: one that crashed may have left half a line.
+    ProgressReader progress(modules, translated);
+    result = command.outcome(utils::commandTimeout * static_cast<int>(modules.size() - from),
+                             std::ref(progress));
     batchSeconds += std::chrono::duration<double>(Clock::now() - start).count();
     DriverOutput output =
         readDriverOutput(utf8::normaliseLineEnds(utf8::decodeReplace(result.output)));
@@ -216,28 +261,37 @@ void translateAll(const std::vector<Translation>& runs,
                   const std::function<void(const ModuleTranslation&)>& finish) {
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
+  auto& logger = log::getLogger("quorvex.compiler");
+  std::size_t modules = 0;
+  for (const auto& run : runs) modules += run.modules.size();
+  // Batches report from their own threads; one lock keeps the count and the lines in order.
+  std::mutex progressLock;
+  std::size_t done = 0;
+  const std::function<void(const ModuleTranslation&)> translated =
+      [&](const ModuleTranslation& module) {
+        std::lock_guard lock(progressLock);
+        logger.info("[{}/{}] translated {}", ++done, modules, module.name);
+      };
   std::vector<std::vector<double>> seconds(runs.size());
   std::vector<std::function<void()>> tasks;
   for (std::size_t i = 0; i < runs.size(); ++i) {
     seconds[i].resize(std::max<std::size_t>(runs[i].modules.size(), 1));
-    tasks.push_back([&runs, &seconds, &finish, i] {
-      if (!runs[i].modules.empty()) return translateBatch(runs[i], seconds[i], finish);
+    tasks.push_back([&runs, &seconds, &finish, &translated, i] {
+      if (!runs[i].modules.empty())
+        return translateBatch(runs[i], seconds[i], finish, translated);
       auto start = Clock::now();
       runs[i].command.run();
       seconds[i][0] = std::chrono::duration<double>(Clock::now() - start).count();
     });
   }
   runJobs(tasks, jobCount(), [&](std::size_t i) {
-    auto& logger = log::getLogger("quorvex.compiler");
+    std::lock_guard lock(progressLock);
     if (runs[i].modules.empty())
       logger.debug("translated {} in {:.2f} s", runs[i].what, seconds[i][0]);
     for (std::size_t m = 0; m < runs[i].modules.size(); ++m)
       logger.debug("translated {} in {:.2f} s", runs[i].modules[m].cFile.string(), seconds[i][m]);
   });
-  std::size_t modules = 0;
-  for (const auto& run : runs) modules += run.modules.size();
-  log::getLogger("quorvex.compiler")
-      .debug("translation: {} modules in {} Cython runs, {:.2f} s", modules, runs.size(),
+  logger.debug("translation: {} modules in {} Cython runs, {:.2f} s", modules, runs.size(),
              std::chrono::duration<double>(Clock::now() - start).count());
 }
 

@@ -39,10 +39,11 @@ std::vector<Translation> batchTranslations(Context& context, const std::vector<s
                                            std::size_t batches);
 
 /// Runs the translations side by side (`jobCount` at once), calling `finish` for each module's
-/// C file when its batch ends (on the batch's thread), and logs each C file with its time at
-/// DEBUG, the interpreter's start counted to the first module of its batch, and the step's
-/// whole time. Before a batch runs, its modules' C files are removed; a module without one
-/// afterwards failed, and the error names every failed module of the batch with the driver's
+/// C file when its batch ends (on the batch's thread). Logs "[n/N] translated NAME" at INFO as
+/// the driver reports each module's C file written, each C file with its time at DEBUG, the
+/// interpreter's start counted to the first module of its batch, and the step's whole time.
+/// Before a batch runs, its modules' C files are removed; a module without one afterwards
+/// failed, and the error names every failed module of the batch with the driver's
 /// output. A module during which the interpreter dies of a crash signal (SIGSEGV, ...) is one
 /// of them, with what CPython's compile() says of it when it refuses it too; the batch's later
 /// modules are translated by a new interpreter. A failing single run throws the

@@ -10,8 +10,9 @@ namespace quorvex {
 namespace {
 
 process::Result runChild(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
-                         const std::string& path) {
-  return process::run(argv, {.captureOutput = true, .timeout = timeout, .path = path});
+                         const std::string& path, const Context::OutputSink& onOutput) {
+  return process::run(
+      argv, {.captureOutput = true, .timeout = timeout, .path = path, .onOutput = onOutput});
 }
 
 // Line breaks of the platform, as a text-mode write would give.

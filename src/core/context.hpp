@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvex::plugin {
@@ -22,11 +23,13 @@ namespace quorvex {
 
 class Context {
 public:
+  /// Gets the pieces of a child's output as they arrive.
+  using OutputSink = std::function<void(std::string_view)>;
   /// Runs one split command line with `path` as the child's PATH and returns its result
-  /// (captured output, exit status).
-  using CommandRunner = std::function<process::Result(const std::vector<std::string>& argv,
-                                                      std::chrono::milliseconds timeout,
-                                                      const std::string& path)>;
+  /// (captured output, exit status), handing the output to `onOutput`, when given, as it comes.
+  using CommandRunner = std::function<process::Result(
+      const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+      const std::string& path, const OutputSink& onOutput)>;
 
   /// A run with `plugins`, whose plug-ins reach it through `plugins.context()` while it lives.
   /// The build interpreter is the `python` beside `toolExecutable`; the build directory is

@@ -11,8 +11,9 @@ std::unique_ptr<utils::PlatformCompiler> Plugin::newCompiler(bool /*noInit*/) { 
 
 PluginManager::PluginManager(std::vector<std::unique_ptr<Plugin>> given,
                              const std::vector<std::string>& moduleNames,
-                             const BuiltinFactories& builtins)
-    : plugins(std::move(given)) {
+                             const BuiltinFactories& builtins,
+                             std::vector<std::filesystem::path> extensionDirs)
+    : plugins(std::move(given)), extensionDirs_(std::move(extensionDirs)) {
   for (const std::string& name : moduleNames)
     if (auto plugin = _load_plugin_from_module(name, builtins))
       plugins.push_back(std::move(plugin));

@@ -197,6 +197,13 @@ using BuiltinFactory = std::function<std::unique_ptr<Plugin>(PluginManager&)>;
 /// The tool's own plug-ins by module name (".linuxplatform", ...).
 using BuiltinFactories = std::map<std::string, BuiltinFactory>;
 
+/// Where a run of the tool looks for the extension library, in order: the absolute
+/// directories that the user names for libraries in the environment (LD_LIBRARY_PATH,
+/// DYLD_LIBRARY_PATH on macOS, PATH on Windows), then the library directory of the tool's own
+/// installation ("lib" beside the "bin" of `toolExecutable`; on Windows its own directory).
+/// Never the working directory: a tree being built must not run code in the tool.
+std::vector<std::filesystem::path> extensionSearchPath(const std::filesystem::path& toolExecutable);
+
 class PluginManager {
   struct LoadedLibrary;
   /// Extension libraries stay loaded until the plug-ins made from them are gone; declared
@@ -205,11 +212,13 @@ class PluginManager {
 
 public:
   /// Starts with `plugins`, then loads each of `moduleNames` in order: "quorvexpro" is the
-  /// extension library, names beginning with "." are made by their entry in `builtins`.
-  /// A module that cannot be loaded or constructed costs a warning and is left out.
+  /// extension library, looked for in `extensionDirs` only, in order; names beginning with
+  /// "." are made by their entry in `builtins`. A module that cannot be loaded or constructed
+  /// costs a warning and is left out.
   explicit PluginManager(std::vector<std::unique_ptr<Plugin>> plugins = {},
                          const std::vector<std::string>& moduleNames = {},
-                         const BuiltinFactories& builtins = {});
+                         const BuiltinFactories& builtins = {},
+                         std::vector<std::filesystem::path> extensionDirs = {});
   ~PluginManager();
   PluginManager(const PluginManager&) = delete;
   PluginManager& operator=(const PluginManager&) = delete;
@@ -267,6 +276,7 @@ public:
 
 private:
   Context* context_ = nullptr;
+  std::vector<std::filesystem::path> extensionDirs_;
 
   std::unique_ptr<Plugin> _load_plugin_from_module(const std::string& moduleName,
                                                    const BuiltinFactories& builtins);

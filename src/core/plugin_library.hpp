@@ -4,6 +4,7 @@
 
 #include "core/plugin.hpp"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,9 +35,14 @@ private:
 /// "NAME.dll".
 std::string libraryFileName(const std::string& moduleName);
 
-/// The directories the dynamic loader searches for a bare library name, as far as the host
-/// tells them.
-std::vector<std::string> loaderSearchPath();
+/// The directories that the user names for libraries in the environment (LD_LIBRARY_PATH,
+/// DYLD_LIBRARY_PATH on macOS, PATH on Windows), absolute ones only: a relative entry, the
+/// empty one included, would mean the working directory.
+std::vector<std::filesystem::path> userLibraryDirs();
+
+/// The directory of the tool's own installation that holds its libraries, given the tool's
+/// executable: "lib" beside its "bin" on POSIX, its own directory on Windows.
+std::filesystem::path installedLibraryDir(const std::filesystem::path& toolExecutable);
 
 } // namespace quorvex::plugin
 

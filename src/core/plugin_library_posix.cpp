@@ -5,10 +5,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#ifdef __linux__
-#include <link.h>
-#endif
-
 namespace quorvex::plugin {
 
 namespace {
@@ -18,14 +14,15 @@ struct OpenedLibrary : SharedLibrary {
   explicit OpenedLibrary(void* handle) : SharedLibrary(handle) {}
 };
 
-void appendPathList(std::vector<std::string>& dirs, const char* variable) {
+// The absolute entries of the path list in `variable`.
+void appendAbsoluteDirs(std::vector<std::filesystem::path>& dirs, const char* variable) {
   const char* value = std::getenv(variable);
   if (!value) return;
   std::string_view rest(value);
   while (!rest.empty()) {
     const auto colon = rest.find(':');
-    const std::string_view dir = rest.substr(0, colon);
-    if (!dir.empty()) dirs.emplace_back(dir);
+    const std::filesystem::path dir(rest.substr(0, colon));
+    if (dir.is_absolute()) dirs.push_back(dir);
     if (colon == std::string_view::npos) break;
     rest.remove_prefix(colon + 1);
   }
@@ -55,28 +52,18 @@ std::string libraryFileName(const std::string& moduleName) {
 #endif
 }
 
-std::vector<std::string> loaderSearchPath() {
-  std::vector<std::string> dirs;
-#ifdef __linux__
-  // glibc reports the exact search list of the running program (LD_LIBRARY_PATH, run paths,
-  // the cache's system directories).
-  if (void* self = dlopen(nullptr, RTLD_NOW)) {
-    Dl_serinfo size;
-    if (dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0) {
-      std::vector<unsigned char> buffer(size.dls_size);
-      auto* info = reinterpret_cast<Dl_serinfo*>(buffer.data());
-      *info = size;
-      if (dlinfo(self, RTLD_DI_SERINFOSIZE, info) == 0 && dlinfo(self, RTLD_DI_SERINFO, info) == 0)
-        for (unsigned i = 0; i < info->dls_cnt; ++i)
-          dirs.emplace_back(info->dls_serpath[i].dls_name);
-    }
-    dlclose(self);
-  }
-  if (!dirs.empty()) return dirs;
+std::vector<std::filesystem::path> userLibraryDirs() {
+  std::vector<std::filesystem::path> dirs;
+#ifdef __APPLE__
+  appendAbsoluteDirs(dirs, "DYLD_LIBRARY_PATH");
+#else
+  appendAbsoluteDirs(dirs, "LD_LIBRARY_PATH");
 #endif
-  appendPathList(dirs, "LD_LIBRARY_PATH");
-  appendPathList(dirs, "DYLD_LIBRARY_PATH");
   return dirs;
+}
+
+std::filesystem::path installedLibraryDir(const std::filesystem::path& toolExecutable) {
+  return (toolExecutable.parent_path().parent_path() / "lib").lexically_normal();
 }
 
 } // namespace quorvex::plugin

@@ -29,7 +29,10 @@ std::string lastErrorText() {
 } // namespace
 
 std::unique_ptr<SharedLibrary> SharedLibrary::open(const std::string& name, std::string& error) {
-  HMODULE handle = LoadLibraryA(name.c_str());
+  // A path is opened as it stands; the libraries it needs come from its own directory and
+  // the system's, never from the working directory.
+  HMODULE handle = LoadLibraryExA(
+      name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   if (!handle) {
     error = name + ": " + lastErrorText();
     return nullptr;
@@ -45,20 +48,23 @@ void* SharedLibrary::symbol(const std::string& name) const {
 
 std::string libraryFileName(const std::string& moduleName) { return moduleName + ".dll"; }
 
-std::vector<std::string> loaderSearchPath() {
-  // The program's directory and the system directories come first; PATH is what a user sets.
-  std::vector<std::string> dirs;
+std::vector<std::filesystem::path> userLibraryDirs() {
+  std::vector<std::filesystem::path> dirs;
   const char* value = std::getenv("PATH");
   if (!value) return dirs;
   std::string_view rest(value);
   while (!rest.empty()) {
     const auto semicolon = rest.find(';');
-    const std::string_view dir = rest.substr(0, semicolon);
-    if (!dir.empty()) dirs.emplace_back(dir);
+    const std::filesystem::path dir(rest.substr(0, semicolon));
+    if (dir.is_absolute()) dirs.push_back(dir);
     if (semicolon == std::string_view::npos) break;
     rest.remove_prefix(semicolon + 1);
   }
   return dirs;
+}
+
+std::filesystem::path installedLibraryDir(const std::filesystem::path& toolExecutable) {
+  return toolExecutable.parent_path();
 }
 
 } // namespace quorvex::plugin

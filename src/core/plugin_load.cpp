@@ -1,5 +1,5 @@
 // Loading plug-ins: the tool's own platform plug-ins by their built-in names and the
-// extension library "quorvexpro" through the dynamic loader.
+// extension library "quorvexpro" from the directories the manager is given.
 #include "core/plugin.hpp"
 
 #include "core/interpreter.hpp"
@@ -8,8 +8,8 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -19,40 +19,33 @@ namespace {
 
 log::Logger& logger() { return log::getLogger("quorvex.plugin"); }
 
-// Directories put in front of the library search for extension plug-ins; an entry stays for
-// the rest of the process, so later managers find the library there at once.
-std::vector<std::string>& addedSearchDirs() {
-  static std::vector<std::string> dirs;
-  return dirs;
-}
-
-std::string pythonListText(const std::vector<std::string>& items) {
+std::string pythonListText(const std::vector<fs::path>& items) {
   std::vector<std::string> quoted;
-  for (const std::string& item : items) quoted.push_back("'" + item + "'");
+  for (const fs::path& item : items) quoted.push_back("'" + item.string() + "'");
   return fmt::format("[{}]", fmt::join(quoted, ", "));
 }
 
-// What the manager searches for an extension library, as the load warnings show it.
-std::vector<std::string> searchPath() {
-  std::vector<std::string> dirs = addedSearchDirs();
-  for (std::string& dir : loaderSearchPath()) dirs.push_back(std::move(dir));
-  return dirs;
-}
-
-void warnLoadFailure(const std::string& moduleName, const std::string& error) {
+void warnLoadFailure(const std::string& moduleName, const std::string& error,
+                     const std::vector<fs::path>& searched) {
   logger().warning("Failed to load plugin {}: {} (sys.executable={}, sys.path={})", moduleName,
-                   error, interpreter::toolExecutable().string(), pythonListText(searchPath()));
+                   error, interpreter::toolExecutable().string(), pythonListText(searched));
 }
 
-// Opens the extension library from the added directories, then through the loader's own search.
-std::unique_ptr<SharedLibrary> openExtension(const std::string& fileName, std::string& error) {
-  for (const std::string& dir : addedSearchDirs()) {
-    const fs::path candidate = fs::path(dir) / fileName;
-    if (!fs::exists(candidate)) continue;
-    if (auto library = SharedLibrary::open(candidate.string(), error)) return library;
-    return nullptr;
+// Opens the extension library from the first of `dirs` that holds it, by its whole path: the
+// loader's own search of a bare name could take it from the working directory.
+std::unique_ptr<SharedLibrary> openExtension(const std::string& moduleName,
+                                             const std::vector<fs::path>& dirs,
+                                             std::string& error) {
+  const std::string fileName = libraryFileName(moduleName);
+  for (const fs::path& dir : dirs) {
+    const fs::path candidate = dir / fileName;
+    std::error_code ignored;
+    if (!fs::exists(candidate, ignored)) continue;
+    return SharedLibrary::open(candidate.string(), error);
   }
-  return SharedLibrary::open(fileName, error);
+  error = fmt::format("No module named '{}' (no {} in the directories searched)", moduleName,
+                      fileName);
+  return nullptr;
 }
 
 } // namespace
@@ -64,7 +57,8 @@ std::unique_ptr<Plugin> PluginManager::_load_plugin_from_module(const std::strin
     auto found = builtins.find(moduleName);
     if (found == builtins.end()) {
       warnLoadFailure(moduleName,
-                      fmt::format("No module named 'quorvex.{}'", moduleName.substr(1)));
+                      fmt::format("No module named 'quorvex.{}'", moduleName.substr(1)),
+                      extensionDirs_);
       return nullptr;
     }
     try {
@@ -75,23 +69,11 @@ std::unique_ptr<Plugin> PluginManager::_load_plugin_from_module(const std::strin
     }
   }
 
-  const std::string fileName = libraryFileName(moduleName);
   std::string error;
-  std::unique_ptr<SharedLibrary> library = openExtension(fileName, error);
+  std::unique_ptr<SharedLibrary> library = openExtension(moduleName, extensionDirs_, error);
   if (!library) {
-    warnLoadFailure(moduleName, error);
-    // A project may keep the extension in its own src directory.
-    const fs::path srcDir = fs::current_path() / "src";
-    const std::string srcText = srcDir.string();
-    auto& added = addedSearchDirs();
-    if (!fs::is_directory(srcDir) || std::find(added.begin(), added.end(), srcText) != added.end())
-      return nullptr;
-    added.insert(added.begin(), srcText);
-    library = openExtension(fileName, error);
-    if (!library) {
-      logger().warning("Failed to load plugin {} from src fallback: {}", moduleName, error);
-      return nullptr;
-    }
+    warnLoadFailure(moduleName, error, extensionDirs_);
+    return nullptr;
   }
 
   auto factory = reinterpret_cast<ExtensionFactory>(library->symbol("quorvexpro_plugin"));
@@ -112,6 +94,12 @@ std::unique_ptr<Plugin> PluginManager::_load_plugin_from_module(const std::strin
   }
   libraries_.push_back(std::make_unique<LoadedLibrary>(LoadedLibrary{std::move(library)}));
   return plugin;
+}
+
+std::vector<fs::path> extensionSearchPath(const fs::path& toolExecutable) {
+  std::vector<fs::path> dirs = userLibraryDirs();
+  dirs.push_back(installedLibraryDir(toolExecutable));
+  return dirs;
 }
 
 } // namespace quorvex::plugin

@@ -10,9 +10,11 @@
 // reaches the children by itself; while a `StopDeferral` lives, the tool keeps it too.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -48,6 +50,9 @@ struct Options {
   /// The child's PATH, along which argv[0] is also looked up; nullopt keeps the tool's own.
   /// Given per child, so that runs on several threads never change the tool's environment.
   std::optional<std::string> path{};
+  /// With `captureOutput`, given each piece of the output as it arrives (on the calling
+  /// thread), so that a long run's progress can be shown while it goes on.
+  std::function<void(std::string_view)> onOutput{};
 };
 
 /// The program could not be found or started; the message names it.

@@ -424,9 +424,10 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
     if (outIndex >= 0 && fds[outIndex].revents) {
       char buffer[65536];
       ssize_t n = ::read(out->read.get(), buffer, sizeof buffer);
-      if (n > 0)
+      if (n > 0) {
         output.append(buffer, static_cast<size_t>(n));
-      else if (n == 0 || errno != EINTR)
+        if (options.onOutput) options.onOutput(std::string_view(buffer, static_cast<size_t>(n)));
+      } else if (n == 0 || errno != EINTR)
         out->read.reset();
     }
     if (inIndex >= 0 && fds[inIndex].revents) {

@@ -131,8 +131,10 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   if (readEnd) {
     char buffer[65536];
     DWORD n = 0;
-    while (ReadFile(readEnd.get(), buffer, sizeof buffer, &n, nullptr) && n > 0)
+    while (ReadFile(readEnd.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
       output.append(buffer, n);
+      if (options.onOutput) options.onOutput(std::string_view(buffer, n));
+    }
   }
   DWORD wait = options.timeout ? static_cast<DWORD>(options.timeout->count()) : INFINITE;
   if (WaitForSingleObject(process.get(), wait) == WAIT_TIMEOUT) {

@@ -59,8 +59,9 @@ struct PythonCommand {
   /// Runs it as `pythonCall` does.
   void run() const;
   /// Runs it as `run` does with `timeout`, but returns how it ended, failed or not, with its
-  /// output, instead of throwing for a non-zero exit.
-  process::Result outcome(std::chrono::milliseconds timeout) const;
+  /// output, instead of throwing for a non-zero exit; `onOutput` gets the output as it comes.
+  process::Result outcome(std::chrono::milliseconds timeout,
+                          const Context::OutputSink& onOutput = {}) const;
 };
 
 /// The run of `pythonCall(context, cmd)`, with the hook asked now and the run left for later.

@@ -19,7 +19,8 @@ constexpr const char* pathListSeparator = ":";
 
 // Runs `argv` with its output captured and returns how it ended.
 process::Result runCaptured(Context& context, const std::vector<std::string>& argv,
-                            std::chrono::milliseconds timeout) {
+                            std::chrono::milliseconds timeout,
+                            const Context::OutputSink& onOutput = {}) {
   const char* inherited = std::getenv("PATH");
   // The project's own "bin" comes first, named by its absolute path: programs are looked up
   // only in absolute directories, and a child that changes directory still finds it.
@@ -30,7 +31,7 @@ process::Result runCaptured(Context& context, const std::vector<std::string>& ar
   childPath += pathListSeparator + context.toolExecutable.parent_path().string();
 
   // The child's own PATH: runs on several threads leave the tool's environment alone.
-  return context.runCommand(argv, timeout, childPath);
+  return context.runCommand(argv, timeout, childPath, onOutput);
 }
 
 // Runs words already split from `cmd`; `cmd` is what a failure message shows.
@@ -68,8 +69,9 @@ PythonCommand pythonCommand(Context& context, const std::string& cmd) {
 
 void PythonCommand::run() const { runWords(*context, argv, text, commandTimeout); }
 
-process::Result PythonCommand::outcome(std::chrono::milliseconds timeout) const {
-  return runCaptured(*context, argv, timeout);
+process::Result PythonCommand::outcome(std::chrono::milliseconds timeout,
+                                       const Context::OutputSink& onOutput) const {
+  return runCaptured(*context, argv, timeout, onOutput);
 }
 
 void pythonCall(Context& context, const std::string& cmd) { pythonCommand(context, cmd).run(); }

@@ -205,6 +205,11 @@ void build(Context& context, const cli::BuildArguments& args) {
 
   const BuildLock lock(buildPath);
 
+  // The embedded directory needs the project's dependencies: resolved first, one that cannot
+  // be resolved stops the run in seconds rather than after the compilation.
+  std::optional<embed::Requirements> requirements;
+  if (args.embed) requirements = embed::resolveRequirements(context, resolved(sourceDirectory));
+
   pristine::getPristinePython(context);
 
   const std::string source_list = compiler::_format_filenames(sources);
@@ -253,6 +258,7 @@ void build(Context& context, const cli::BuildArguments& args) {
 
   if (args.embed) {
     embed::EmbedOptions options;
+    options.requirements = requirements;
     options.sourcePath = resolved(sourceDirectory);
     fs::path embedded;
     if (args.library) {

@@ -197,7 +197,11 @@ CommandLine::CommandLine(std::string programName, BuildArguments& args,
           "Base directory")
       ->type_name("BASE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  build.add_flag("--no-console", args.no_console, "Disable console")->disable_flag_override();
+  build
+      .add_flag("--no-console", args.no_console,
+                "Windows: link the program as a windowed (GUI) one, which opens no\n"
+                "console window; changes nothing on Linux and macOS")
+      ->disable_flag_override();
   addTextOption(build, "--exe", args.exe,
                 "Output executable name (default: derived from main module)", "EXE")
       ->each([](const std::string& value) {

@@ -106,8 +106,10 @@ scriptsOfModule(const std::optional<fs::path>& pyproject, const std::string& mai
 std::string missingMainWarning(const std::string& mainModule,
                                const std::vector<std::pair<std::string, std::string>>& scripts) {
   std::string text = "The main module " + mainModule +
-                     " defines no main(), which the program calls when it starts: it will stop "
-                     "at once with an error";
+                     " defines no main(), which the program calls once the module's body has "
+                     "run: unless that body ends the program itself (sys.exit()), the program "
+                     "then stops with the error \"Main module '" + mainModule +
+                     "' has no main() function\" and exit status 1";
   if (scripts.empty()) return text;
   std::string started;
   for (const auto& [name, function] : scripts)

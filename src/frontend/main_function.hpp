@@ -1,6 +1,7 @@
 #pragma once
-// A program starts by calling its main module's main(): a main module whose source binds no
-// `main` would build and then stop at once, so the build warns of it.
+// A program imports its main module and then calls its main(): a main module whose source
+// binds no `main` runs its body and then stops with an error, unless that body ends the
+// program itself, so the build warns of it.
 
 #include "frontend/cli.hpp"
 

@@ -72,12 +72,12 @@ void fill(Context& context, const fs::path& targetPath, const EmbedOptions& opti
 
   auto& manager = context.plugins;
   const fs::path targetPython = requireHook(manager.ensureDynload(targetPath), "ensureDynload");
-  // The build directory is relative to the working directory, which the export changes.
-  const fs::path reqPath = fs::weakly_canonical(fs::absolute(buildPath / "requirements.txt"));
-
-  logger().info("Exporting the project's requirements to {}", reqPath.string());
-  const fs::path projectPath =
-      exportRequirements(context, options.sourcePath.value_or(fs::current_path()), reqPath);
+  const Requirements requirements =
+      options.requirements
+          ? *options.requirements
+          : resolveRequirements(context, options.sourcePath.value_or(fs::current_path()));
+  const fs::path& reqPath = requirements.file;
+  const fs::path& projectPath = requirements.projectPath;
 
   const std::string pythonText = word(fs::canonical(targetPython));
   logger().info("Installing the requirements into {}", targetPath.string());

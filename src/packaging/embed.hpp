@@ -17,7 +17,16 @@ class Context;
 
 namespace quorvex::embed {
 
+/// The project's dependencies exported for the embedded directory: the requirements file and
+/// the directory of the project file, where uv installs them from.
+struct Requirements {
+  std::filesystem::path file;
+  std::filesystem::path projectPath;
+};
+
 struct EmbedOptions {
+  /// The dependencies exported before (`resolveRequirements`); exported by `embed` when absent.
+  std::optional<Requirements> requirements = {};
   std::optional<std::filesystem::path> exePath = {};
   std::optional<std::filesystem::path> whlPath = {};
   std::optional<std::filesystem::path> sourcePath = {};
@@ -100,10 +109,17 @@ removeScriptsWithoutModules(Context& context, const std::vector<std::filesystem:
 /// the build directory's "uv-project", with the copy's relative paths of sources, find-links
 /// and indexes made absolute, and a warning when the project's lock is out of date. Returns the
 /// project file's directory. Throws `std::runtime_error` when no project file is found, and
-/// the "Command failed: " error of `utils::system`.
+/// the "Command failed: " error of `utils::system` with uv's message; when the copy's
+/// resolution fails for a project with `dynamic` fields, which uv learns only by building the
+/// project in its own directory, the error adds that `uv lock` in the project is needed.
 std::filesystem::path exportRequirements(Context& context,
                                          const std::filesystem::path& sourcePath,
                                          const std::filesystem::path& requirementsPath);
+
+/// Exports the dependencies of the project at or above `sourcePath` (`exportRequirements`) to
+/// "requirements.txt" in the build directory, so that a build can learn that they cannot be
+/// resolved before it compiles anything.
+Requirements resolveRequirements(Context& context, const std::filesystem::path& sourcePath);
 
 /// The text of the project file `pyproject` for a copy of it in another directory: the paths
 /// that uv reads relative to the project (`tool.uv.sources` paths, `find-links`, index URLs)

@@ -37,6 +37,16 @@ bool isRelativePath(const std::string& location) {
   return !url && !location.empty() && fs::path(location).is_relative();
 }
 
+// The fields that the project's `dynamic` list leaves to its build back-end.
+std::vector<std::string> dynamicFields(const fs::path& pyproject) {
+  std::vector<std::string> fields;
+  const toml::table document = whl::parseProjectFile(pyproject);
+  if (const toml::array* dynamic = document["project"]["dynamic"].as_array())
+    for (const toml::node& item : *dynamic)
+      if (auto field = item.value<std::string>()) fields.push_back(*field);
+  return fields;
+}
+
 } // namespace
 
 // Sources, find-links directories and indexes that uv finds by a path relative to the project
@@ -104,15 +114,35 @@ fs::path exportRequirements(Context& context, const fs::path& sourcePath,
   fileio::writeFile(copy / "pyproject.toml", projectFileForCopy(*pyproject));
   if (locked) fs::copy_file(lock, copy / "uv.lock");
   logger().info("Resolving the project's dependencies in {}", copy.string());
-  {
+  try {
     const chdir inCopy(copy);
     utils::system(context, exportCommand);
+  } catch (const std::runtime_error& error) {
+    const std::vector<std::string> dynamic = dynamicFields(*pyproject);
+    if (dynamic.empty()) throw;
+    std::string fields;
+    for (const std::string& field : dynamic) fields += (fields.empty() ? "'" : ", '") + field + "'";
+    throw std::runtime_error(
+        std::string(error.what()) + "\n" + pyproject->string() + ": the project's " + fields +
+        (dynamic.size() == 1 ? " is" : " are") +
+        " dynamic, which uv learns only by building the project in its own directory, not from "
+        "the copy of pyproject.toml that it resolves in without a current lock: run `uv lock` in " +
+        projectPath.string() + " and build again");
   }
   if (locked && fileio::readFile(copy / "uv.lock") != fileio::readFile(lock))
     logger().warning("The project's uv.lock is out of date with {}: its dependencies were "
                      "resolved again, and the lock was left as it is (`uv lock` updates it)",
                      pyproject->string());
   return projectPath;
+}
+
+Requirements resolveRequirements(Context& context, const fs::path& sourcePath) {
+  // The build directory is relative to the working directory, which the export changes.
+  const fs::path file =
+      fs::weakly_canonical(fs::absolute(context.buildPath() / "requirements.txt"));
+  logger().info("Exporting the project's requirements to {}", file.string());
+  const fs::path projectPath = exportRequirements(context, sourcePath, file);
+  return {file, projectPath};
 }
 
 } // namespace quorvex::embed

@@ -1,4 +1,6 @@
 #include "packaging/whl.hpp"
+
+#include "core/log.hpp"
 #include "packaging/whl_io.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_project_keys.hpp"
@@ -44,6 +46,22 @@ toml::table parseProjectFile(const fs::path& pyprojectPath) {
   }
 }
 
+namespace {
+
+// `written` in its normal form; refused, naming `origin`, when it holds a line break or is no
+// version.
+std::string checkedVersion(const std::string& written, const std::string& origin) {
+  refuseLineBreak(written, origin);
+  std::optional<std::string> normal = normalizeVersion(written);
+  if (!normal)
+    throw std::runtime_error(fmt::format("{} is '{}', not a valid version (for example 1.0, "
+                                         "2.1b3, 1.0.post1 or 1.0.dev2)",
+                                         origin, shown(written)));
+  return *normal;
+}
+
+} // namespace
+
 Project readProject(const fs::path& pyprojectPath,
                     const std::optional<std::string>& versionOverride) {
   Project project;
@@ -69,13 +87,27 @@ Project readProject(const fs::path& pyprojectPath,
         "{}: 'name' in [project] is '{}', not a valid project name: use ASCII letters, digits, "
         "'.', '_' and '-', beginning and ending with a letter or digit",
         pyprojectPath.string(), shown(project.name)));
-  std::string written;
-  std::string origin;
+  // The table's own version is checked whether or not --version replaces it.
+  if (versionOverride) project.version = checkedVersion(*versionOverride, "--version");
+  const toml::node* version = table->as_table()->get("version");
+  std::optional<std::string> tableVersion;
+  if (version) {
+    if (!version->is_string())
+      throw std::runtime_error(fmt::format("{}: 'project.version' must be a string, not {}",
+                                           pyprojectPath.string(), kindAndValue(*version)));
+    tableVersion = checkedVersion(version->as_string()->get(),
+                                  pyprojectPath.string() + ": 'version' in [project]");
+  }
   if (versionOverride) {
-    written = *versionOverride;
-    origin = "--version";
+    // The flag is meant (a release or nightly build stamps its own version), but a version
+    // that the project file states as well must not be replaced in silence.
+    if (tableVersion && *tableVersion != project.version)
+      log::getLogger("quorvex.whl")
+          .warning("{}: --version '{}' replaces the version '{}' of [project]; the wheel and "
+                   "the installed metadata carry {}",
+                   pyprojectPath.string(), shown(*versionOverride),
+                   shown(version->as_string()->get()), project.version);
   } else {
-    const toml::node* version = table->as_table()->get("version");
     const toml::array* dynamic = table->as_table()->get_as<toml::array>("dynamic");
     const bool versionIsDynamic =
         dynamic && std::any_of(dynamic->begin(), dynamic->end(), [](const toml::node& item) {
@@ -87,19 +119,8 @@ Project readProject(const fs::path& pyprojectPath,
                                "and only a build backend computes it; give it with --version");
     if (!version)
       throw std::runtime_error(pyprojectPath.string() + ": missing key 'version' in [project]");
-    if (!version->is_string())
-      throw std::runtime_error(fmt::format("{}: 'project.version' must be a string, not {}",
-                                           pyprojectPath.string(), kindAndValue(*version)));
-    written = version->as_string()->get();
-    origin = pyprojectPath.string() + ": 'version' in [project]";
+    project.version = *tableVersion;
   }
-  refuseLineBreak(written, origin);
-  std::optional<std::string> normal = normalizeVersion(written);
-  if (!normal)
-    throw std::runtime_error(fmt::format("{} is '{}', not a valid version (for example 1.0, "
-                                         "2.1b3, 1.0.post1 or 1.0.dev2)",
-                                         origin, shown(written)));
-  project.version = *normal;
   // The wheel's file name holds the name, the version and the tags; file systems allow 255
   // bytes a name, and the tags can take some 100.
   constexpr std::size_t maxNameAndVersion = 150;

@@ -1,5 +1,6 @@
 #include "platforms/builtin.hpp"
 
+#include "core/interpreter.hpp"
 #include "platforms/linuxplatform.hpp"
 #include "platforms/macplatform.hpp"
 #include "platforms/winplatform.hpp"
@@ -26,7 +27,8 @@ const plugin::BuiltinFactories& builtinPlugins() {
 
 plugin::PluginManager loadPlugins() {
   return plugin::PluginManager({}, {"quorvexpro", ".winplatform", ".linuxplatform", ".macplatform"},
-                               builtinPlugins());
+                               builtinPlugins(),
+                               plugin::extensionSearchPath(interpreter::toolExecutable()));
 }
 
 } // namespace quorvex::platforms

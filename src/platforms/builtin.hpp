@@ -9,8 +9,9 @@ namespace quorvex::platforms {
 /// name without an entry is a platform module this build does not have.
 const plugin::BuiltinFactories& builtinPlugins();
 
-/// The plug-in manager of a run of the tool: the extension library "quorvexpro", then
-/// ".winplatform", ".linuxplatform" and ".macplatform" (only the host's accepts).
+/// The plug-in manager of a run of the tool: the extension library "quorvexpro" (looked for
+/// along `plugin::extensionSearchPath` of the running tool), then ".winplatform",
+/// ".linuxplatform" and ".macplatform" (only the host's accepts).
 plugin::PluginManager loadPlugins();
 
 } // namespace quorvex::platforms

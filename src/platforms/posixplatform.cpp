@@ -3,6 +3,7 @@
 #include "bootstrap/othertemplate.hpp"
 #include "core/context.hpp"
 #include "core/host.hpp"
+#include "core/log.hpp"
 #include "platforms/shared.hpp"
 
 #include <stdexcept>
@@ -20,6 +21,12 @@ Plugin::Plugin(plugin::PluginManager& manager, const char* hostName, const char*
 
 void Plugin::extendBuild(const options::BuildOptions& options) {
   library_ = options.library;
+  // The option exists for Windows programs; here the product would be the same without it.
+  if (options.no_console)
+    log::getLogger("quorvex.builder")
+        .warning("--no-console changes nothing on {}: only a Windows program is linked without "
+                 "a console window",
+                 name_);
 }
 
 bool Plugin::library(const char* hook) const {

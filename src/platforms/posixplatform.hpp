@@ -14,7 +14,8 @@ namespace quorvex::posixplatform {
 
 class Plugin : public plugin::Plugin {
 public:
-  /// Keeps `options.library`, which the `library` check reads.
+  /// Keeps `options.library`, which the `library` check reads; warns that `no_console`
+  /// changes nothing on this platform.
   void extendBuild(const options::BuildOptions& options) override;
   /// ".o" and "".
   std::optional<plugin::CompileBasics> getCompileBasics() override;

@@ -1,6 +1,6 @@
 // Embedded directories: a private Python with the project's dependencies (from PyPI, or beside
-// the project) and the program or the library's package, usable without the project and after
-// being moved.
+// the project, refused before compiling when uv cannot resolve them) and the program or the
+// library's package, usable without the project and after being moved.
 #include "e2e/e2e_support.hpp"
 #include "support/tempdir.hpp"
 
@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -343,6 +344,40 @@ TEST(EmbeddedExecutable, RefusesAnExcludedPythonThenCarriesItsLocalDependenciesW
         ", which the build uses and the embedded directory would carry";
     EXPECT_NE(refused.err.find(message), std::string::npos) << refused.all();
     EXPECT_EQ((refused.out + refused.err).find("Compiling"), std::string::npos) << refused.all();
+  }
+  const auto refusedByUv = [&](const std::string& message) {
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome refused = root->build(args);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(refused.status, 1) << refused.all();
+    EXPECT_NE(refused.err.find("Command failed: uv export "), std::string::npos) << refused.all();
+    EXPECT_NE(refused.err.find(message), std::string::npos) << refused.all();
+    EXPECT_EQ((refused.out + refused.err).find("ompil"), std::string::npos) << refused.all();
+    EXPECT_FALSE(fs::exists(embedded));
+  };
+  {
+    SCOPED_TRACE("a dependency that no index has: uv's refusal, before compiling");
+    quorvex::testing::writeFile(
+        project / "pyproject.toml",
+        std::regex_replace(localProjectFile(">=3.8"), std::regex("\"flatdep\""),
+                           "\"flatdep\", \"nosuchdep\""));
+    refusedByUv("nosuchdep was not found");
+  }
+  {
+    SCOPED_TRACE("a dynamic version without a lock: uv cannot build the copy, `uv lock` is named");
+    quorvex::testing::writeFile(project / "backend.py", localBackend);
+    quorvex::testing::writeFile(
+        project / "pyproject.toml",
+        std::regex_replace(localProjectFile(">=3.8"), std::regex("version = \"1.0\""),
+                           "dynamic = [\"version\"]") +
+            "\n[build-system]\nrequires = []\nbuild-backend = \"backend\"\n"
+            "backend-path = [\".\"]\n");
+    refusedByUv((project / "pyproject.toml").string() +
+                ": the project's 'version' is dynamic, which uv learns only by building the "
+                "project in its own directory, not from the copy of pyproject.toml that it "
+                "resolves in without a current lock: run `uv lock` in " +
+                project.string() + " and build again");
+    fs::remove(project / "backend.py");
   }
   quorvex::testing::writeFile(project / "pyproject.toml", localProjectFile(">=3.8, !=3.0.*"));
   const auto before = sourceTree(root->dir());

@@ -216,7 +216,10 @@ TEST(Files, AStopWhileEmbeddingLeavesNoDirectoryBehind) {
     std::error_code ignored;
     return std::distance(fs::directory_iterator(target, ignored), fs::directory_iterator()) > 1;
   });
-  EXPECT_EQ(copying.find("Exporting the project's requirements"), std::string::npos)
+  // The dependencies were resolved before compiling; the installing of them comes after the
+  // copy.
+  EXPECT_LT(copying.find("Exporting the project's requirements"), copying.find("Compiling"));
+  EXPECT_EQ(copying.find("Installing the requirements into"), std::string::npos)
       << "the signal came after the copy";
 
   const std::string installing = stopWhen(SIGINT, [&] { return fs::exists(started); });
@@ -263,8 +266,9 @@ TEST(Concurrency, BuildsInTwoDirectoriesAndAFailingCompileAmongMany) {
         (i < 11 ? " + m" + std::to_string(i + 1) + ".total()\n" : "\n");
   Project first("parallel-a", files), second("parallel-b", files);
 
-  // Valid Python whose C does not compile: the error names the file, no object of it is left,
-  // no product stands as the result and no compiler is left running.
+  // Valid Python whose C does not compile: the error names the file and shows the compiler's
+  // own message without --verbose, no object of it is left, no product stands as the result
+  // and no compiler is left running.
   const fs::path pxd = first.dir() / "m5.pxd";
   testing::writeFile(pxd, "cdef extern from *:\n    \"\"\"\n    #error deliberately broken\n"
                           "    \"\"\"\n");
@@ -272,6 +276,10 @@ TEST(Concurrency, BuildsInTwoDirectoriesAndAFailingCompileAmongMany) {
   EXPECT_EQ(failed.status, 1) << failed.all();
   EXPECT_NE(failed.err.find("-c .quorvex_build/m5.c -o"), std::string::npos) << failed.all();
   EXPECT_NE(failed.err.find("failed with exit code 1"), std::string::npos) << failed.all();
+  const auto shown = failed.out.find("ERROR compiler: Compiling .quorvex_build/m5.c failed:\n  ");
+  EXPECT_NE(shown, std::string::npos) << failed.all();
+  EXPECT_NE(failed.out.find("error: #error deliberately broken", shown), std::string::npos)
+      << failed.all();
   EXPECT_FALSE(fs::exists(first.buildDir() / "m5.o"));
   EXPECT_FALSE(fs::exists(first.buildDir() / "app"));
   EXPECT_TRUE(settles(first.dir(), 300ms));

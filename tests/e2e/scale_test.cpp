@@ -1,5 +1,6 @@
 // Builds whose cost grows with the project: many small modules go through a few Cython
-// interpreters and still behave as under CPython, a module that fails to translate among them
+// interpreters, with a progress line for each module translated and each file compiled, and
+// still behave as under CPython, a module that fails to translate among them
 // is named and leaves no C file, and a module holding a literal table of a thousand computed
 // entries compiles in moments.
 #include "e2e/e2e_support.hpp"
@@ -7,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <regex>
 
 namespace fs = std::filesystem;
 
@@ -88,6 +91,29 @@ fs::path countingTool(const fs::path& dir, const fs::path& counter) {
   return dir / "quorvex";
 }
 
+// The numbers of the log's progress lines "[n/N] <verb> ..." in their order, with N, and the
+// place of each in the log.
+struct Progress {
+  std::vector<std::size_t> counts;
+  std::vector<std::size_t> places;
+  std::size_t total = 0;
+  std::vector<int> percents; // the compile lines' "(x% of the C code)"
+};
+
+Progress progressOf(const std::string& log, const std::string& verb) {
+  Progress progress;
+  const std::regex line("\\[(\\d+)/(\\d+)\\] " + verb +
+                        " [^ \\n]+( \\((\\d+)% of the C code\\))?\\n");
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
+       ++it) {
+    progress.counts.push_back(std::stoul((*it)[1]));
+    progress.total = std::stoul((*it)[2]);
+    progress.places.push_back(static_cast<std::size_t>(it->position()));
+    if ((*it)[4].matched) progress.percents.push_back(std::stoi((*it)[4]));
+  }
+  return progress;
+}
+
 std::size_t lines(const fs::path& file) {
   if (!fs::exists(file)) return 0;
   const std::string text = testing::readFile(file);
@@ -114,6 +140,20 @@ TEST(ManyModules, FewInterpretersTheSameBehaviourAndAFailedModuleNamed) {
     EXPECT_NE(built.all().find("translated .quorvex_build/pkg." + moduleName(i) + ".c in "),
               std::string::npos)
         << moduleName(i);
+  // Progress shows through the whole build: a line for each translated module, all before the
+  // first compile ends, then a line for each compiled file with the share of the C code done,
+  // which the largest files, first, make lead the count.
+  const std::size_t moduleCount = smallModules + 3; // pkg, pkg.table and app
+  const Progress translated = progressOf(built.out, "translated");
+  const Progress compiled = progressOf(built.out, "compiled");
+  ASSERT_EQ(translated.counts.size(), moduleCount) << built.out;
+  ASSERT_EQ(compiled.counts.size(), moduleCount + 2) << "with the shared module and bootstrap";
+  for (std::size_t i = 0; i < moduleCount; ++i) EXPECT_EQ(translated.counts[i], i + 1);
+  EXPECT_EQ(translated.total, moduleCount);
+  EXPECT_LT(translated.places.back(), compiled.places.front());
+  EXPECT_TRUE(std::is_sorted(compiled.percents.begin(), compiled.percents.end()));
+  EXPECT_EQ(compiled.percents.back(), 100);
+  EXPECT_GT(compiled.percents[compiled.percents.size() / 2], 50) << built.out;
   expectSameAsPython((project.buildDir() / "app").string(), "app.py", {}, project.dir());
 
   // One module among the others no longer translates: the error names it, no C file of it

@@ -1,11 +1,12 @@
 // What a program wheel ships: a program that loads libpython only from the wheel's own
 // directory, named by a run path relative to $ORIGIN, and files of its own project only, so that
 // two program wheels live in one environment and either goes without breaking the other. The
-// build names the wheel it placed; a main module without main() is warned of. A program wheel
-// carries the project's entry point groups but its scripts, so that the installed program finds
-// and loads its own plug-ins as CPython running its sources does; a group that other programs
-// load is warned of.
+// build names the wheel it placed; a main module without main() is warned of, and runs as the
+// warning says. A program wheel carries the project's entry point groups but its scripts, so that
+// the installed program finds and loads its own plug-ins as CPython running its sources does; a
+// group that other programs load is warned of.
 #include "e2e/e2e_support.hpp"
+#include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -143,14 +144,30 @@ TEST(ProgramWheels, AMainModuleWithoutMainIsWarnedOfNamingWhatItsScriptStarts) {
   ASSERT_EQ(build.status, 0) << build.all();
   EXPECT_NE((build.out + build.err)
                 .find("WARNING builder: The main module clicktool.cli defines no main(), which the "
-                      "program calls when it starts: it will stop at once with an error. "
+                      "program calls once the module's body has run: unless that body ends the "
+                      "program itself (sys.exit()), the program then stops with the error \"Main "
+                      "module 'clicktool.cli' has no main() function\" and exit status 1. "
                       "[project.scripts] starts it with cli (clicktool = \"clicktool.cli:cli\"): "
                       "define main(), or bind it (main = cli)\n"),
             std::string::npos)
       << build.all();
   const Outcome ran = run({(project.buildDir() / "clicktool").string()}, project.dir());
   EXPECT_EQ(ran.status, 1) << ran.all();
-  EXPECT_NE(ran.err.find("has no main() function"), std::string::npos) << ran.all();
+  EXPECT_NE(ran.err.find("Main module 'clicktool.cli' has no main() function"), std::string::npos)
+      << "what the warning says: " << ran.all();
+
+  // A main module whose body does the work and ends the program, as a script ending in
+  // sys.exit(run()) does, is warned of too, and runs as the warning says.
+  quorvex::testing::writeFile(project.dir() / "clicktool" / "run.py",
+                              "import sys\nfrom clicktool.cli import cli\nsys.exit(cli())\n");
+  const Outcome script = project.build({"clicktool.run", "clicktool/*.py"});
+  ASSERT_EQ(script.status, 0) << script.all();
+  EXPECT_NE(script.out.find("The main module clicktool.run defines no main()"), std::string::npos)
+      << script.all();
+  const Outcome worked = run({(project.buildDir() / "clicktool").string()}, project.dir());
+  EXPECT_EQ(worked.status, 0) << worked.all();
+  EXPECT_EQ(worked.out, "hello\n");
+  EXPECT_EQ(worked.err, "");
 }
 
 TEST(ProgramWheels, CarryTheProjectsPlugInsForTheProgramToFind) {

@@ -3,13 +3,16 @@
 // sys.exit, Ctrl-C, annotations, code that Cython once got wrong, docstrings and the program's
 // own logging set-up, under a name given with --exe, also with libpython's compiled-in prefix
 // out of reach; the runs that stop before compiling, and the warning for a pattern that matches
-// nothing; build interpreter queries that ignore modules in the working directory; and a program
-// started with an extension's start-up code.
+// nothing; build interpreter queries that ignore modules in the working directory; a library
+// planted in the project's src that no run loads; and a program started with an extension's
+// start-up code.
 #include "e2e/e2e_support.hpp"
 
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include <unistd.h>
 
@@ -128,8 +131,33 @@ print(child.returncode, err.decode().splitlines()[-1:])
 )"},
 };
 
+// A real shared library that writes `marker` when it is loaded, at `library`.
+void plantLibrary(const fs::path& library, const fs::path& marker) {
+  const fs::path source = scratch("planted") / "planted.c";
+  testing::writeFile(source, "#include <stdio.h>\n__attribute__((constructor)) static void "
+                             "planted(void) {\n  FILE *f = fopen(\"" + marker.string() +
+                                 "\", \"w\");\n  if (f) fclose(f);\n}\n");
+  fs::create_directories(library.parent_path());
+  const Outcome made = run({"gcc", "-shared", "-fPIC", "-o", library.string(), source.string()},
+                           source.parent_path());
+  ASSERT_EQ(made.status, 0) << made.all();
+  const Outcome loaded = run({buildPython().string(), "-c",
+                              "import ctypes, sys; ctypes.CDLL(sys.argv[1])", library.string()},
+                             source.parent_path());
+  ASSERT_EQ(loaded.status, 0) << loaded.all();
+  ASSERT_TRUE(fs::exists(marker)) << "a load of it leaves the marker";
+  fs::remove(marker);
+}
+
 TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   Project project("status", statusFiles);
+  // A cloned tree may hold anything in src, the usual place of a project's sources: the tool
+  // must run none of it, also where an extension library would once have been looked for.
+  const fs::path marker = scratch("planted") / "loaded";
+  plantLibrary(project.dir() / "src" / "libquorvexpro.so", marker);
+  const Outcome help = run({tool().string(), "--help"}, project.dir());
+  EXPECT_EQ(help.status, 0) << help.all();
+  EXPECT_FALSE(fs::exists(marker)) << "--help loaded src/libquorvexpro.so";
   {
     SCOPED_TRACE("--embed without a pyproject.toml, --wheel with a dynamic version or naming a "
                  "file, a bad dependency, a bad console script, a program's source with no module "
@@ -186,6 +214,7 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   EXPECT_FALSE(fs::exists(project.buildDir() / "greet"));
   EXPECT_NE((build.out + build.err).find("Compiled to .quorvex_build/greeter"), std::string::npos)
       << build.all();
+  EXPECT_FALSE(fs::exists(marker)) << "the build loaded src/libquorvexpro.so";
 
   const std::string greeter = (project.buildDir() / "greeter").string();
   const auto same = [&](const std::vector<std::string>& args) {
@@ -216,10 +245,16 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
   EXPECT_EQ(interrupted.out, pythonInterrupted.out);
 
   // Under a umask that lets only the owner in, the program is still executable by everyone.
-  const Outcome noMain = run({"/bin/sh", "-c", "umask 077 && exec \"$@\"", "sh", tool().string(),
-                              "build", "--base", "src", "--exe", "nomain", "nomain", "*.py"},
-                             project.dir());
+  // --no-console, which only a Windows program heeds, is said to change nothing here.
+  const Outcome noMain =
+      run({"/bin/sh", "-c", "umask 077 && exec \"$@\"", "sh", tool().string(), "build",
+           "--no-console", "--base", "src", "--exe", "nomain", "nomain", "*.py"},
+          project.dir());
   ASSERT_EQ(noMain.status, 0) << noMain.all();
+  EXPECT_NE(noMain.all().find("WARNING builder: --no-console changes nothing on Linux: only a "
+                              "Windows program is linked without a console window\n"),
+            std::string::npos)
+      << noMain.all();
   EXPECT_EQ(fs::status(project.buildDir() / "nomain").permissions(), fs::perms(0711));
   const Outcome started = run({(project.buildDir() / "nomain").string()}, project.dir());
   EXPECT_EQ(started.status, 1);
@@ -274,13 +309,13 @@ def main():
     print(sorted(report.items()))
     print(quorvex_runtime.__features__["fixture"], logging.root.handlers)
 )"}});
-  // The tool loads an extension library kept in the working directory's src.
-  fs::create_directories(project.dir() / "src");
-  fs::copy_file(QUORVEX_FIXTURE_PLUGIN, project.dir() / "src" / "libquorvexpro.so");
+  // The tool loads an extension library from a directory that LD_LIBRARY_PATH names.
+  const fs::path extensions = scratch("extensions");
+  fs::copy_file(QUORVEX_FIXTURE_PLUGIN, extensions / "libquorvexpro.so");
+  ASSERT_EQ(setenv("LD_LIBRARY_PATH", extensions.c_str(), 1), 0);
   const Outcome build = project.build({"plugged", "plugged.py"});
   ASSERT_EQ(build.status, 0) << build.all();
-  EXPECT_EQ(build.err.find("Failed to load plugin quorvexpro from src"), std::string::npos)
-      << build.err;
+  EXPECT_EQ(build.err.find("Failed to load plugin quorvexpro"), std::string::npos) << build.err;
 
   const Outcome ran = run({(project.buildDir() / "plugged").string()}, project.dir());
   EXPECT_EQ(ran.status, 0) << ran.all();

@@ -23,15 +23,16 @@ TEST(CodeGeneration, FreeThreadedRunsCarryTheDirectiveAndAMissingBootstrapIsRepo
   // Every Cython run is real but the bootstrap's, which ends well and writes nothing.
   quorvex::Context context(manager, quorvex::testing::installedTool, ".quorvex_build",
                            [&](const Argv& argv, std::chrono::milliseconds timeout,
-                               const std::string& path) {
+                               const std::string& path,
+                               const quorvex::Context::OutputSink& onOutput) {
                              {
                                std::lock_guard lock(runsLock);
                                runs.push_back(argv);
                              }
                              if (argv.back().ends_with("_qvx_bootstrap.pyx"))
                                return quorvex::process::Result{};
-                             return quorvex::process::run(argv,
-                                                          {.timeout = timeout, .path = path});
+                             return quorvex::process::run(
+                                 argv, {.timeout = timeout, .path = path, .onOutput = onOutput});
                            });
   quorvex::interpreter::Facts facts = quorvex::testing::buildFacts();
   facts.configVars["Py_GIL_DISABLED"] = 1;

@@ -99,24 +99,50 @@ TEST(PluginLoading, OnlyTheHostsPlatformPluginIsMade) {
             "Plugin .linuxplatform constructor failed: Unsupported platform");
 }
 
-TEST(PluginLoading, TheExtensionLibraryIsFoundUnderSrcAndAFailingOneCostsAWarning) {
+// The extension library is taken only from the directories the manager is given: never from
+// the working directory's src, where a project being built may hold anything.
+TEST(PluginLoading, TheExtensionLibraryIsFoundOnlyInTheGivenDirectories) {
   ASSERT_STRNE(QUORVEX_FIXTURE_PLUGIN, "");
   qt::LogRecorder recorder;
   qt::TempDir dir;
-  EXPECT_TRUE(PluginManager({}, {"quorvexpro"}).plugins.empty());
   fs::create_directories("src");
   fs::copy_file(QUORVEX_FIXTURE_PLUGIN, "src/libquorvexpro.so");
+  const fs::path lib = fs::absolute("lib");
+  fs::create_directories(lib);
+  EXPECT_TRUE(PluginManager({}, {"quorvexpro"}, {}, {lib}).plugins.empty());
+  EXPECT_EQ(recorder.messages(log::WARNING).size(), 1u) << "no second attempt elsewhere";
+  EXPECT_TRUE(recorder.messages(log::WARNING).back().starts_with(
+      "Failed to load plugin quorvexpro: No module named 'quorvexpro' (no libquorvexpro.so in the "
+      "directories searched) (sys.executable="))
+      << recorder.messages(log::WARNING).back();
+  EXPECT_TRUE(recorder.messages(log::WARNING).back().ends_with(", sys.path=['" + lib.string() +
+                                                                "'])"));
+
+  fs::copy_file(QUORVEX_FIXTURE_PLUGIN, lib / "libquorvexpro.so");
   {
     utils::withEnv fail("QUORVEXPRO_FIXTURE_FAIL", "1");
-    EXPECT_TRUE(PluginManager({}, {"quorvexpro"}).plugins.empty());
+    EXPECT_TRUE(PluginManager({}, {"quorvexpro"}, {}, {lib}).plugins.empty());
     EXPECT_EQ(recorder.messages(log::WARNING).back(),
               "Plugin quorvexpro constructor failed: the fixture was asked to fail");
   }
-  PluginManager manager({}, {"quorvexpro"});
+  PluginManager manager({}, {"quorvexpro"}, {}, {fs::absolute("empty"), lib});
   ASSERT_EQ(manager.plugins.size(), 1u);
   EXPECT_EQ(manager.getCompileArgs(), Argv{"-DQUORVEXPRO_FIXTURE=1"});
   EXPECT_EQ(manager.getLinkerArgs("app", std::nullopt),
             (plugin::LinkerInfo{.linkerArgsEntangle = Argv{"-Wl,--as-needed"}}));
+}
+
+// The directories a run searches: the absolute ones the user names for libraries, then the
+// library directory of the tool's installation; an entry that would mean the working
+// directory is left out.
+TEST(PluginLoading, ARunSearchesTheUsersLibraryDirectoriesAndTheToolsInstallation) {
+  {
+    utils::withEnv named("LD_LIBRARY_PATH", ":src:/opt/ext/lib::./lib:/usr/local/lib");
+    EXPECT_EQ(plugin::extensionSearchPath("/opt/venv/bin/quorvex"),
+              (std::vector<fs::path>{"/opt/ext/lib", "/usr/local/lib", "/opt/venv/lib"}));
+  }
+  utils::withEnv unset("LD_LIBRARY_PATH", "");
+  EXPECT_EQ(plugin::extensionSearchPath("/usr/bin/quorvex"), std::vector<fs::path>{"/usr/lib"});
 }
 
 // In a process of its own: a loaded library stays loaded.
@@ -126,7 +152,7 @@ TEST(PluginLoading, ALibraryWithoutTheFactoryCostsAWarning) {
   qt::writeFile("src/lib.c", "int unrelated(void) { return 1; }\n");
   auto compiler = ccompiler::new_compiler("unix", qt::buildFacts());
   compiler->link_shared_object(compiler->compile({"src/lib.c"}), "src/libquorvexpro.so");
-  EXPECT_TRUE(PluginManager({}, {"quorvexpro"}).plugins.empty());
+  EXPECT_TRUE(PluginManager({}, {"quorvexpro"}, {}, {fs::absolute("src")}).plugins.empty());
   EXPECT_EQ(recorder.messages(log::WARNING).back(),
             "Plugin module quorvexpro has no Plugin class");
 }

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -27,6 +29,24 @@ TEST(ProcessTest, CapturesBothStreamsInWriteOrderAndTheExitStatusOrSignal) {
   Result killed = run({"sh", "-c", "kill -TERM $$"});
   EXPECT_EQ(killed.signal, 15);
   EXPECT_FALSE(killed.ok());
+}
+
+// A long run's progress is seen while it runs: each piece reaches `onOutput` as it is written,
+// and the captured output is whole all the same.
+TEST(ProcessTest, OutputReachesItsSinkAsTheChildWritesIt) {
+  using Clock = std::chrono::steady_clock;
+  std::string seen;
+  std::optional<Clock::time_point> firstSeen;
+  Result result = run({"sh", "-c", "echo first; sleep 1; echo second"},
+                      {.onOutput = [&](std::string_view piece) {
+                         if (!firstSeen) firstSeen = Clock::now();
+                         seen += piece;
+                       }});
+  const auto ended = Clock::now();
+  EXPECT_EQ(result.output, "first\nsecond\n");
+  EXPECT_EQ(seen, result.output);
+  ASSERT_TRUE(firstSeen);
+  EXPECT_GT(ended - *firstSeen, std::chrono::milliseconds(500)) << "seen only at the end";
 }
 
 TEST(ProcessTest, AMissingProgramIsNamed) {

@@ -44,14 +44,18 @@ TEST(MainFunction, WarningNamesTheFunctionsTheProjectScriptsStart) {
                                        "again = \"tool.cli:group\"\n");
   const auto scripts = builder::scriptsOfModule("pyproject.toml", "tool.cli");
   EXPECT_EQ(builder::missingMainWarning("tool.cli", scripts),
-            "The main module tool.cli defines no main(), which the program calls when it starts: "
-            "it will stop at once with an error. [project.scripts] starts it with group (again = "
+            "The main module tool.cli defines no main(), which the program calls once the "
+            "module's body has run: unless that body ends the program itself (sys.exit()), the "
+            "program then stops with the error \"Main module 'tool.cli' has no main() "
+            "function\" and exit status 1. [project.scripts] starts it with group (again = "
             "\"tool.cli:group\"), cli (tool = \"tool.cli:cli\"): define main(), or bind it "
             "(main = group)");
   EXPECT_TRUE(builder::scriptsOfModule(std::nullopt, "tool.cli").empty());
   quorvex::testing::writeFile("pyproject.toml", "[project\n");
   EXPECT_TRUE(builder::scriptsOfModule("pyproject.toml", "tool.cli").empty());
   EXPECT_EQ(builder::missingMainWarning("app", {}),
-            "The main module app defines no main(), which the program calls when it starts: it "
-            "will stop at once with an error");
+            "The main module app defines no main(), which the program calls once the module's "
+            "body has run: unless that body ends the program itself (sys.exit()), the program "
+            "then stops with the error \"Main module 'app' has no main() function\" and exit "
+            "status 1");
 }

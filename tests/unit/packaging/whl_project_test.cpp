@@ -3,6 +3,7 @@
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_requirement.hpp"
 #include "packaging/whl_tags.hpp"
+#include "support/log_recorder.hpp"
 #include "support/thrown.hpp"
 #include "support/tempdir.hpp"
 
@@ -51,6 +52,28 @@ TEST(ReadProject, NamesAndVersionsAreCheckedAndNormalisedAsInstallersDo) {
     EXPECT_EQ(errorOf("pyproject.toml", bad),
               "--version is '" + std::string(bad) +
                   "', not a valid version (for example 1.0, 2.1b3, 1.0.post1 or 1.0.dev2)");
+  // The table's own version is checked with --version too; one that --version replaces is
+  // named beside it.
+  {
+    testing::LogRecorder recorder;
+    writeFile("pyproject.toml", "[project]\nname = \"demo\"\nversion = \"1.0\"\n");
+    EXPECT_EQ(readProject("pyproject.toml", "1.0").version, "1.0");
+    EXPECT_TRUE(recorder.messages(log::WARNING).empty());
+    EXPECT_EQ(readProject("pyproject.toml", "v9.9").version, "9.9");
+    EXPECT_EQ(recorder.messages(log::WARNING),
+              std::vector<std::string>{"pyproject.toml: --version 'v9.9' replaces the version "
+                                       "'1.0' of [project]; the wheel and the installed metadata "
+                                       "carry 9.9"});
+    writeFile("pyproject.toml", "[project]\nname = \"demo\"\nversion = 1.0\n");
+    for (const std::optional<std::string>& flag : {std::optional<std::string>(), {"9.9"}})
+      EXPECT_EQ(errorOf("pyproject.toml", flag),
+                "pyproject.toml: 'project.version' must be a string, not the number 1.0");
+    writeFile("pyproject.toml", "[project]\nname = \"demo\"\nversion = \"1.0.\"\n");
+    EXPECT_EQ(errorOf("pyproject.toml", "9.9"),
+              "pyproject.toml: 'version' in [project] is '1.0.', not a valid version (for example "
+              "1.0, 2.1b3, 1.0.post1 or 1.0.dev2)");
+    writeFile("pyproject.toml", "[project]\nname = \"demo\"\n");
+  }
   for (const char* name : {"my app", "-demo", "demo.", "naïve", ""}) {
     writeFile("pyproject.toml", "[project]\nname = \"" + std::string(name) + "\"\n");
     EXPECT_NE(errorOf("pyproject.toml", "1").find("', not a valid project name: use ASCII"),

@@ -7,6 +7,7 @@
 #include "core/utils.hpp"
 #include "frontend/cli.hpp"
 #include "support/context.hpp"
+#include "support/log_recorder.hpp"
 #include "support/tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -31,7 +32,16 @@ TEST(LinuxPlugin, AcceptsOnlyLinuxAndNamesProductsFromTheBuildOptions) {
   EXPECT_THROW(plugin.getExecutableName("app"), std::runtime_error) << "before extendBuild";
   quorvex::cli::BuildArguments args;
   args.library = true;
-  plugin.extendBuild(args);
+  {
+    quorvex::testing::LogRecorder recorder;
+    plugin.extendBuild(args);
+    EXPECT_TRUE(recorder.messages(quorvex::log::WARNING).empty());
+    args.no_console = true;
+    plugin.extendBuild(args);
+    EXPECT_EQ(recorder.messages(quorvex::log::WARNING),
+              Strings{"--no-console changes nothing on Linux: only a Windows program is linked "
+                      "without a console window"});
+  }
   EXPECT_EQ(plugin.getExecutableName("app"),
             "app" + context.interpreter().configVar("EXT_SUFFIX").value_or(".so"));
   EXPECT_EQ(lp::auditCommand("libpython3.12.so", "my wheels/a.whl", "it's out"),
