@@ -195,7 +195,7 @@ std::vector<std::string> missingModules(Context& context, const fs::path& python
                                    "print('missing:', *filter(absent, sys.argv[1:]))"};
   argv.insert(argv.end(), names.begin(), names.end());
   const char* path = std::getenv("PATH");
-  const process::Result result = context.runCommand(argv, utils::commandTimeout, path ? path : "");
+  const process::Result result = context.runCommand(argv, utils::commandTimeout, path ? path : "", {});
   const std::size_t line = result.output.rfind("missing:");
   if (!result.ok() || line == std::string::npos)
     throw std::runtime_error("Cannot ask " + python.string() + " which modules it has: " +
