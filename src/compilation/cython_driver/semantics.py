@@ -422,8 +422,9 @@ fix_utility("ImportExport.c", _none_taken_for_missing)
 
 # An `import` statement calls builtins.__import__ when it is not the interpreter's own
 # (replaced_import.c), before the look-up in sys.modules that would answer without it.
-_import_statement = ('static PyObject *__Pyx_Import(PyObject *name, PyObject *const *imported_names, '
-                     'Py_ssize_t len_imported_names, PyObject *qualname, int level) {\n')
+_import_statement = ('static PyObject *__Pyx_Import(PyObject *name, '
+                     'PyObject *const *imported_names, Py_ssize_t len_imported_names, '
+                     'PyObject *qualname, int level) {\n')
 _replaced_import = c_text("replaced_import.c")
 
 
