@@ -6,11 +6,12 @@
 #                 value case after a general one, `list.extend`, the order in which names are
 #                 read, future names, int-or-float variables typed C double, `@staticmethod`
 #                 over another decorator, variables that may be unbound typed as C numbers,
-#                 `chr()` of a large constant, `super()` in comprehensions, None in sys.modules
+#                 `chr()` of a large constant, `super()` in comprehensions, None in sys.modules,
+#                 a replaced `builtins.__import__`
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
-#                 async generators never started
+#                 async generators never started, isinstance() against Python's types
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact)

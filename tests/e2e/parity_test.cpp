@@ -17,7 +17,8 @@ import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
 CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places",
-         "anonymous", "supers", "defaults", "namespace", "features"]
+         "anonymous", "supers", "defaults", "namespace", "features", "pythontypes",
+         "importhook"]
 
 
 def main():
@@ -665,6 +666,180 @@ def report():
         except (ValueError, OverflowError) as error:
             print(type(error).__name__)
 )"},
+    // Compiled functions, methods, generators, coroutines and async generators are what Python's
+    // own are to isinstance() and to what asks their __class__, while type() stays Cython's.
+    {"pythontypes.py", R"PY(import collections.abc
+import copy
+import functools
+import inspect
+import pickle
+import types
+import typing
+from unittest import mock
+
+
+def plain(x: int) -> int:
+    return x
+
+
+def gen():
+    yield 1
+
+
+async def coro():
+    return 1
+
+
+async def agen():
+    yield 1
+
+
+class K:
+    def meth(self):
+        return 1
+
+
+TYPES = ["FunctionType", "LambdaType", "MethodType", "GeneratorType", "CoroutineType",
+         "AsyncGeneratorType", "BuiltinFunctionType"]
+PREDICATES = ["isfunction", "ismethod", "isgenerator", "iscoroutine", "isasyncgen", "isbuiltin",
+              "isroutine", "isgeneratorfunction", "iscoroutinefunction", "isasyncgenfunction"]
+
+
+@functools.singledispatch
+def kind(obj):
+    return "other"
+
+
+@kind.register
+def _(obj: types.FunctionType):
+    return "function"
+
+
+@kind.register
+def _(obj: types.GeneratorType):
+    return "generator"
+
+
+def attempt(action):
+    try:
+        return action()
+    except Exception as error:
+        return f"{type(error).__name__}: {error}"
+
+
+def report():
+    made = {"function": plain, "lambda": lambda: 0, "method": K().meth, "generator": gen(),
+            "coroutine": coro(), "async generator": agen(), "builtin": len}
+    for label, obj in made.items():
+        print(label, [name for name in TYPES if isinstance(obj, getattr(types, name))],
+              [name for name in PREDICATES if getattr(inspect, name)(obj)],
+              obj.__class__.__name__, kind(obj),
+              isinstance(obj, collections.abc.Callable), isinstance(obj, typing.Hashable))
+    made["coroutine"].close()
+    for function in (gen, coro, agen):
+        print(function.__name__, [name for name in PREDICATES if getattr(inspect, name)(function)])
+    print(K().meth.__func__.__class__ is types.FunctionType,
+          isinstance(K.meth, types.FunctionType), isinstance(K.meth, types.MethodType))
+    # What else asks __class__ or the type: copies, pickles, hints, mocks and assignment.
+    print(copy.copy(plain) is plain, copy.deepcopy(plain) is plain,
+          pickle.loads(pickle.dumps(plain)) is plain, typing.get_type_hints(plain))
+    print(attempt(lambda: pickle.dumps(gen())).startswith("TypeError: cannot pickle"))
+    spec = mock.create_autospec(plain)
+    spec(3)
+    print(attempt(lambda: spec.assert_called_once_with(3)), attempt(lambda: spec(1, 2)))
+    with mock.patch.object(K, "meth", autospec=True) as patched:
+        K().meth()
+        print(patched.call_count, len(patched.call_args.args))
+
+    def assign():
+        plain.__class__ = K
+
+    def delete():
+        del plain.__class__
+    print(attempt(assign), attempt(delete), type(plain.__class__).__name__)
+    print(sorted(set(dir(lambda: 0)) - set(dir(plain))))
+)PY"},
+    // Import statements ask a replaced builtins.__import__, with what CPython gives it.
+    {"importhook.py", R"PY(import builtins
+import sys
+from unittest import mock
+
+real_import = builtins.__import__
+seen = []
+
+
+def spy(name, globals=None, locals=None, fromlist=(), level=0):
+    # Only this module's own imports: the modules they load import others.
+    if globals is not None and globals.get("__name__") == __name__:
+        seen.append((name, None if locals is None else locals is globals, fromlist, level))
+    return real_import(name, globals, locals, fromlist, level)
+
+
+def imports():
+    import json
+    from os import path, sep
+    import xml.etree.ElementTree as tree
+    return json.__name__, path.__name__, sep, tree.__name__
+
+
+def refuse(name, globals=None, locals=None, fromlist=(), level=0):
+    if name == "csv":
+        raise ImportError(f"{name} refused")
+    if name == "made_up":
+        return types_namespace(name)
+    return real_import(name, globals, locals, fromlist, level)
+
+
+def types_namespace(name):
+    import types
+    return types.SimpleNamespace(__name__=name, answer=42)
+
+
+def blocked():
+    try:
+        import csv
+    except ImportError as error:
+        return repr(error)
+    return "imported"
+
+
+def made_up():
+    import made_up
+    from made_up import answer
+    return made_up.__name__, answer
+
+
+def report():
+    with mock.patch("builtins.__import__", spy):
+        print(imports())
+        exec("from json import *", globals())
+    print(seen)
+    with mock.patch("builtins.__import__", refuse):
+        print(blocked(), made_up())
+    seen.clear()
+    print(builtins.__import__ is real_import, imports(), seen, blocked())
+    del builtins.__import__
+    try:
+        import json
+    except ImportError as error:
+        print(repr(error))
+    finally:
+        builtins.__import__ = real_import
+)PY"},
+    // unittest's loader takes a compiled test method named on its command line for a function.
+    {"suite.py", R"PY(import unittest
+
+
+class Cases(unittest.TestCase):
+    def setUp(self):
+        self.value = 2
+
+    def test_bound(self):
+        self.assertEqual(self.value, 2)
+
+    def test_other(self):
+        self.fail("not run by name")
+)PY"},
 };
 
 // `argv` run with a stack of 1 MiB, an eighth of the usual size.
@@ -690,7 +865,7 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
   const std::string python = buildPython().string();
   for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
                                  "deep", "places", "anonymous", "supers", "defaults",
-                                 "namespace", "features"}) {
+                                 "namespace", "features", "pythontypes", "importhook"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
@@ -730,18 +905,20 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
 TEST(ParityLibrary, AnswersWhatPythonAnswers) {
   std::map<std::string, std::string> files = {
       {"pyproject.toml", "[project]\nname = \"parity-cases\"\nversion = \"1.0\"\n"}};
-  for (const std::string name : {"anonymous.py", "supers.py", "defaults.py", "namespace.py",
-                                 "features.py", "spaces/__init__.py", "spaces/inner.py"})
+  for (const std::string name :
+       {"anonymous.py", "supers.py", "defaults.py", "namespace.py", "features.py",
+        "pythontypes.py", "importhook.py", "suite.py", "spaces/__init__.py", "spaces/inner.py"})
     files.insert(*parityFiles.find(name));
   Project project("parity-library", files);
   const Outcome build = project.build(
       {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py",
-       "namespace.py", "features.py", "spaces/*.py"});
+       "namespace.py", "features.py", "pythontypes.py", "importhook.py", "suite.py",
+       "spaces/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string useIt =
-      "import anonymous, supers, defaults, namespace, features\n"
-      "for case in (anonymous, supers, defaults, namespace, features):\n"
+      "import anonymous, supers, defaults, namespace, features, pythontypes, importhook\n"
+      "for case in (anonymous, supers, defaults, namespace, features, pythontypes, importhook):\n"
       "    case.report()\n";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();
@@ -750,6 +927,17 @@ TEST(ParityLibrary, AnswersWhatPythonAnswers) {
   EXPECT_EQ(imported.status, 0) << imported.all();
   EXPECT_EQ(imported.out, expected.out);
   EXPECT_EQ(imported.err, "");
+
+  // One test method run by name binds to its test case, as its source's does.
+  const std::string testName = "suite.Cases.test_bound";
+  const Outcome sourceRun =
+      run({buildPython().string(), "-m", "unittest", testName}, project.dir());
+  const Outcome compiledRun = runClean({python.string(), "-m", "unittest", testName}, "/");
+  for (const Outcome* outcome : {&sourceRun, &compiledRun}) {
+    EXPECT_EQ(outcome->status, 0) << outcome->all();
+    EXPECT_EQ(lastLine(outcome->err), "OK");
+    EXPECT_NE(outcome->err.find("Ran 1 test in"), std::string::npos) << outcome->all();
+  }
 }
 
 } // namespace

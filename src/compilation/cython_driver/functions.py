@@ -18,7 +18,10 @@
 #   `func_code`, ...), which dir() listed and tools that list attributes showed;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
 #   crashed the process (SIGSEGV). It now raises TypeError naming the function;
-# - an async generator dropped before it started warned that a coroutine was never awaited.
+# - an async generator dropped before it started warned that a coroutine was never awaited;
+# - isinstance() of a compiled function against types.FunctionType (or of a compiled generator,
+#   coroutine or async generator against Python's type of it) was false: libraries that take
+#   only Python's functions for functions (pydantic, unittest's loader) refused or misused them.
 import sys
 
 from Cython.Compiler import Code, Nodes
@@ -269,3 +272,40 @@ fix_utility("CythonFunction.c", _honour_assigned_defaults)
 fix_utility("Coroutine.c", _guard_generator_bodies)
 fix_utility("Coroutine.c", _async_generators_unwarned)
 fix_utility("ModuleSetupCode.c", _raising_code_objects)
+
+
+# Cython's function, generator, coroutine and async generator types answer Python's type as their
+# `__class__` (python_class.c), which isinstance() consults; type() still answers Cython's.
+_python_class = c_text("python_class.c")
+_python_classes = {
+    "CythonFunction.c": [("static PyGetSetDef __pyx_CyFunction_getsets[] = {\n",
+                          "FunctionType", "PyFunction_Type")],
+    "Coroutine.c": [("static PyGetSetDef __pyx_Coroutine_getsets[] = {\n",
+                     "CoroutineType", "PyCoro_Type"),
+                    ("static PyGetSetDef __pyx_Generator_getsets[] = {\n",
+                     "GeneratorType", "PyGen_Type")],
+    "AsyncGen.c": [("static PyGetSetDef __Pyx_async_gen_getsetlist[] = {\n",
+                    "AsyncGeneratorType", "PyAsyncGen_Type")],
+}
+
+
+def _answering_python_class(path):
+    def fix(lines):
+        tables = _python_classes[path]
+        if any(lines.count(table) != 1 for table, _, _ in tables):
+            return lines
+        lines = list(lines)
+        for table, name, python_type in tables:
+            getter = "__Pyx_qvx_%s_class" % name
+            at = lines.index(table)
+            lines[at + 1:at + 1] = ['    {"__class__", %s, __Pyx_qvx_set_python_class, 0, 0},\n'
+                                    % getter]
+            prelude = (_python_class + '__Pyx_qvx_PYTHON_CLASS_GETTER(%s, "%s", %s)\n\n'
+                       % (getter, name, python_type))
+            lines[at:at] = prelude.splitlines(keepends=True)
+        return lines
+    return fix
+
+
+for _path in _python_classes:
+    fix_utility(_path, _answering_python_class(_path))

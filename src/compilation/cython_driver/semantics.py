@@ -26,7 +26,9 @@
 # - zero-argument super() in a comprehension or generator expression of a method
 #   (`[v for v in super().split()]`) raised RuntimeError: it found no __class__ cell;
 # - an import found None in sys.modules and gave it back, where Python raises
-#   ModuleNotFoundError (how a module is blocked): None now takes the importer's way.
+#   ModuleNotFoundError (how a module is blocked): None now takes the importer's way;
+# - an `import` statement went to the import machinery directly, where Python's calls
+#   builtins.__import__: a replaced one (mock.patch, PySide6's __feature__) was not asked.
 import ast
 import os
 
@@ -416,3 +418,21 @@ def _none_taken_for_missing(lines):
 
 
 fix_utility("ImportExport.c", _none_taken_for_missing)
+
+
+# An `import` statement calls builtins.__import__ when it is not the interpreter's own
+# (replaced_import.c), before the look-up in sys.modules that would answer without it.
+_import_statement = ('static PyObject *__Pyx_Import(PyObject *name, '
+                     'PyObject *const *imported_names, Py_ssize_t len_imported_names, '
+                     'PyObject *qualname, int level) {\n')
+_replaced_import = c_text("replaced_import.c")
+
+
+def _asking_replaced_import(lines):
+    if lines.count(_import_statement) == 1:
+        at = lines.index(_import_statement) + 1
+        lines[at:at] = _replaced_import.splitlines(keepends=True)
+    return lines
+
+
+fix_utility("ImportExport.c", _asking_replaced_import)
