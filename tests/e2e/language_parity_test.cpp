@@ -1,6 +1,7 @@
 // What CPython's own language tests found compiled code doing otherwise than CPython, reduced to
 // a few lines each: a class made with a cell its methods already read, names that a class body
-// writes through its namespace, dicts changed while looped over, managers without the protocol.
+// writes through its namespace, dicts changed while looped over, managers without the protocol,
+// generators dropped unfinished.
 // Each case is a module with a report(); language.main() runs the cases named on its command
 // line. The cases are built as one program and as one library's wheel, and both answer as
 // CPython does on the same sources.
@@ -342,6 +343,50 @@ def report():
     print(plain(Suppressing()), nested(), plain(threading.Lock()) is True)
     print([asyncio.run(asynchronous(m)) for m in (Nothing(), AsyncOnlyEnter(), Suppressing(),
                                                   AsyncManager())])
+)PY"},
+    // Generators and coroutines dropped unfinished are finalized, alone or in a cycle: a
+    // suspended generator's finally blocks run, a coroutine never awaited is warned of, an
+    // async generator never started is not.
+    {"unfinished.py", R"PY(import gc
+import warnings
+
+
+async def never():
+    return 1
+
+
+async def numbers():
+    yield 1
+
+
+def suspended(log, name):
+    try:
+        yield 1
+        yield 2
+    finally:
+        log.append(name + " closed")
+
+
+def report():
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        never()
+        numbers()
+        gc.collect()
+    print([str(warning.message) for warning in seen])
+    log = []
+    alone = suspended(log, "alone")
+    next(alone)
+    del alone
+    log.append("dropped")
+    holder = []
+    cyclic = suspended(log, "cyclic")
+    next(cyclic)
+    holder.append([cyclic, holder])
+    del cyclic, holder
+    gc.collect()
+    finished = suspended(log, "finished")
+    print(list(finished), log)
 )PY"},
 };
 
