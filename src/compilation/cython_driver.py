@@ -7,16 +7,19 @@
 #                 read, future names, int-or-float variables typed C double, `@staticmethod`
 #                 over another decorator, variables that may be unbound typed as C numbers,
 #                 `chr()` of a large constant, `super()` in comprehensions, None in sys.modules,
-#                 a replaced `builtins.__import__`
+#                 a replaced `builtins.__import__`, the class cell while a class is made, `with`
+#                 without the protocol, `exec()` in functions, `vars()` in class bodies,
+#                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
-#                 async generators never started, isinstance() against Python's types
+#                 async generators never started, isinstance() against Python's types,
+#                 generators dropped unfinished in libraries
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
-#                 variables, brief reports of Cython's own crashes
+#                 variables, brief reports of Cython's own crashes, sets changed in loops
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #

@@ -91,7 +91,7 @@ def _read_utilities_fixed(path):
 
 Code.read_utilities_hook = _read_utilities_fixed
 
-# Cython read ObjectHandling.c, ModuleSetupCode.c and Builtins.c while loading: dropped from its
-# cache, they are read again through the hook.
-for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c", "Builtins.c"):
+# Cython read ObjectHandling.c, ModuleSetupCode.c, Builtins.c and Optimize.c while loading:
+# dropped from its cache, they are read again through the hook.
+for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c", "Builtins.c", "Optimize.c"):
     getattr(Code.UtilityCodeBase, "_utility_cache", {}).pop(_read_early, None)

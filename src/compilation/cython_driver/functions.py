@@ -22,6 +22,8 @@
 # - isinstance() of a compiled function against types.FunctionType (or of a compiled generator,
 #   coroutine or async generator against Python's type of it) was false: libraries that take
 #   only Python's functions for functions (pydantic, unittest's loader) refused or misused them.
+# - in a library, a generator or coroutine dropped unfinished was never finalized: a suspended
+#   generator's finally blocks did not run, a coroutine never awaited was not warned of.
 import sys
 
 from Cython.Compiler import Code, Nodes
@@ -309,3 +311,37 @@ def _answering_python_class(path):
 
 for _path in _python_classes:
     fix_utility(_path, _answering_python_class(_path))
+
+
+# In a library (the limited API) a generator or coroutine dropped unfinished was neither closed
+# nor finalized: the finally blocks of a suspended generator never ran, and a coroutine never
+# awaited was not warned of. Cython's finalizer now runs there too (finalize_in_libraries.c).
+_finalizer_condition = "#if CYTHON_USE_TP_FINALIZE\n"
+_finalizer_in_libraries = "#if CYTHON_USE_TP_FINALIZE || __Pyx_qvx_FINALIZE_IN_LIMITED_API\n"
+_finalize_in_libraries = ("#define __Pyx_qvx_FINALIZE_IN_LIMITED_API "
+                          "(CYTHON_COMPILING_IN_LIMITED_API && !defined(Py_GIL_DISABLED))\n")
+_coroutine_dealloc = "static void __Pyx_Coroutine_dealloc(PyObject *self) {\n"
+_call_finalizer = "        if (unlikely(PyObject_CallFinalizerFromDealloc(self)))\n"
+
+
+def _finalized_in_libraries(lines):
+    if lines.count(_coroutine_dealloc) != 1 or lines.count(_call_finalizer) != 1:
+        return lines
+    lines = [_finalizer_in_libraries if line == _finalizer_condition else line
+             for line in lines]
+    lines[lines.index(_call_finalizer)] = (
+        "        if (unlikely(__Pyx_qvx_CallFinalizerFromDealloc(self)))\n")
+    at = lines.index(_coroutine_dealloc)
+    lines[at:at] = [_finalize_in_libraries] + c_text("finalize_in_libraries.c").splitlines(
+        keepends=True)
+    return lines
+
+
+def _async_generators_finalized_in_libraries(lines):
+    # The async generator's type has the finalizer too (the condition is defined in
+    # Coroutine.c, which comes first).
+    return [_finalizer_in_libraries if line == _finalizer_condition else line for line in lines]
+
+
+fix_utility("Coroutine.c", _finalized_in_libraries)
+fix_utility("AsyncGen.c", _async_generators_finalized_in_libraries)

@@ -9,7 +9,9 @@
 # - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
 #   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
 #   `-v` only its position, phase and cause are shown (`brief_crash_reports`, which the driver
-#   applies).
+#   applies);
+# - a set changed while a loop went over it raised "set changed size during iteration", where
+#   Python writes "Set".
 from Cython.Compiler import Errors, ExprNodes, Nodes, StringEncoding
 
 from .common import fix_utility, in_python_source
@@ -138,6 +140,16 @@ def _divmod_worded_as_python(lines):
 
 fix_utility("Builtins.c", _divmod_worded_as_python)
 fix_utility("ObjectHandling.c", _unbound_worded_as_python)
+
+_set_changed = '            "set changed size during iteration");\n'
+
+
+def _set_changed_worded_as_python(lines):
+    return ['            "Set changed size during iteration");\n' if line == _set_changed else line
+            for line in lines]
+
+
+fix_utility("Optimize.c", _set_changed_worded_as_python)
 
 
 def brief_crash_reports(report):

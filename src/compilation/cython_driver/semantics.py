@@ -21,7 +21,8 @@
 #   module failed to load;
 # - a local variable that may be read before it is assigned (`if flag: w = 1`, then `return w`)
 #   was typed C int or double, which holds no "unbound": it gave garbage where Python raises
-#   UnboundLocalError;
+#   UnboundLocalError, and locals() listed it; one compared by identity (`z is x`) was a new
+#   object at each read;
 # - `chr(2**40)` truncated its constant argument to a C int: `chr(2**32 + 65)` gave "A";
 # - zero-argument super() in a comprehension or generator expression of a method
 #   (`[v for v in super().split()]`) raised RuntimeError: it found no __class__ cell;
@@ -29,11 +30,25 @@
 #   ModuleNotFoundError (how a module is blocked): None now takes the importer's way;
 # - an `import` statement went to the import machinery directly, where Python's calls
 #   builtins.__import__: a replaced one (mock.patch, PySide6's __feature__) was not asked.
+# - zero-argument super() and __class__ while the class was made (an Enum's own __new__, a
+#   __set_name__ or __init_subclass__ calling such a method) raised "super(): empty __class__
+#   cell": the namespace the metaclass gets now carries "__classcell__", which type.__new__ fills;
+# - a with or async with statement on an object without the protocol raised AttributeError
+#   naming the exit method, where Python raises TypeError;
+# - exec() of a text alone in a function or class body did not see its locals;
+# - a class body that wrote its namespace through vars() or locals() (the enum `_ignore_` idiom)
+#   did not read those names back;
+# - a list.sort() called on what is no list raised SystemError;
+# - a loop over a dict's keys, values or items whose body deleted a key and added another went
+#   on where Python raises RuntimeError;
+# - a class body's comprehension of lambdas (`[(lambda: i) for i in range(5)]`) raised
+#   UnboundLocalError when the lambdas ran.
 import ast
 import os
 
-from Cython.Compiler import (Builtin, ExprNodes, MatchCaseNodes, Nodes, ParseTreeTransforms,
-                             PyrexTypes, StringEncoding, Symtab, TypeInference)
+from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Naming, Nodes, Optimize,
+                             ParseTreeTransforms, PyrexTypes, StringEncoding, Symtab,
+                             TypeInference, UtilNodes)
 
 from .common import (c_text, child_nodes, fix_utility, in_python_source, stages_after_parsing,
                      stages_before_analysis, subtree)
@@ -296,9 +311,13 @@ if hasattr(_directives, "_extract_directives"):
 
 def _reads_unbound(entry):
     # A read in the variable's own scope that the flow analysis found may come before any
-    # assignment; reads from inner functions are left as they are (always "maybe").
-    return any(reference.node.cf_maybe_null and not reference.node.allow_null
-               and not reference.entry.from_closure
+    # assignment, locals() among them; reads from inner functions are left as they are (always
+    # "maybe"). A variable compared by identity (`z is x`) is an object too: a C number made
+    # a new object for each read.
+    return any((reference.node.cf_maybe_null and not reference.entry.from_closure
+                and (not reference.node.allow_null
+                     or getattr(reference.node, "read_by_locals", False)))
+               or getattr(reference.node, "compared_by_identity", False)
                for reference in entry.cf_references)
 
 
@@ -326,6 +345,32 @@ def _keeping_unbound_reads(infer_types):
         infer_types(self, scope)
     return infer
 
+
+def _mark_identity_operands(tree):
+    for node in subtree(tree):
+        if (isinstance(node, (ExprNodes.PrimaryCmpNode, ExprNodes.CascadedCmpNode))
+                and node.operator in ("is", "is_not")):
+            for operand in (getattr(node, "operand1", None), node.operand2):
+                if isinstance(operand, ExprNodes.NameNode):
+                    operand.compared_by_identity = True
+    return tree
+
+
+stages_before_analysis.append(_mark_identity_operands)
+
+
+def _marking_locals_reads(make_locals):
+    # The names that locals() reads, which leaves out those unbound.
+    def make(self, pos, env):
+        make_locals(self, pos, env)
+        for item in self.key_value_pairs:
+            item.value.read_by_locals = True
+    return make
+
+
+if hasattr(ExprNodes, "FuncLocalsExprNode"):
+    ExprNodes.FuncLocalsExprNode.__init__ = _marking_locals_reads(
+        ExprNodes.FuncLocalsExprNode.__init__)
 
 _inferer = getattr(TypeInference, "SimpleAssignmentTypeInferer", None)
 if (_inferer is not None and hasattr(_inferer, "set_entry_type")
@@ -436,3 +481,271 @@ def _asking_replaced_import(lines):
 
 
 fix_utility("ImportExport.c", _asking_replaced_import)
+
+
+# Zero-argument super() and __class__ while the class is made (class_cell.c): the namespace
+# given to the metaclass carries "__classcell__", which type.__new__ fills before
+# __set_name__, __init_subclass__ and an Enum's members run; the methods read that cell until
+# the class is made. Cython set their class only after the metaclass had returned.
+def _utility(name, impl, proto, *requires):
+    # Made where it is used: Cython's utility files are read only once every correction of
+    # them is registered.
+    return Code.UtilityCode(
+        name=name, proto=proto, impl=impl,
+        requires=[Code.UtilityCode.load_cached(*required) for required in requires])
+
+
+def _class_cell_utility():
+    return _utility(
+        "QvxClassCell", c_text("class_cell.c"),
+        "static int __Pyx_qvx_OfferClassCell(PyObject *namespace, PyObject *methods);\n"
+        "static PyObject *__Pyx_qvx_ClassOfCell(PyObject *held);\n",
+        ("CyFunctionClassCell", "CythonFunction.c"))
+
+
+def _offering_class_cell(generate_result_code):
+    def generate(self, code):
+        cell = self.class_def_node.class_cell
+        if cell is not None and cell.is_active:
+            code.globalstate.use_utility_code(_class_cell_utility())
+            code.put_error_if_neg(self.pos, "__Pyx_qvx_OfferClassCell(%s, %s)" % (
+                self.class_def_node.dict.py_result(), cell.result()))
+        generate_result_code(self, code)
+    return generate
+
+
+def _class_cell_read(self, code):
+    # As Cython reads it, through the cell while the class is being made.
+    code.globalstate.use_utility_code(_class_cell_utility())
+    held = ("%s->classobj" % Naming.generator_cname if self.is_generator
+            else "__Pyx_CyFunction_GetClassObj(%s)" % Naming.self_cname)
+    code.putln("%s = __Pyx_qvx_ClassOfCell(%s);" % (self.result(), held))
+    code.putln('if (!%s) { if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, '
+               '"super(): empty __class__ cell"); %s }'
+               % (self.result(), code.error_goto(self.pos)))
+    code.put_incref(self.result(), PyrexTypes.py_object_type)
+
+
+if all(hasattr(ExprNodes, name) for name in ("ClassCellNode", "ClassCellInjectorNode",
+                                             "Py3ClassNode")):
+    ExprNodes.Py3ClassNode.generate_result_code = _offering_class_cell(
+        ExprNodes.Py3ClassNode.generate_result_code)
+    ExprNodes.ClassCellNode.generate_result_code = _class_cell_read
+
+
+# A with-statement's manager without the protocol raised AttributeError naming the exit
+# method; CPython raises TypeError, the entry method looked up first (context_protocol.c).
+# The manager is checked once evaluated, before Cython looks its methods up.
+def _checking_context_protocol(analyse_expressions):
+    def analyse(self, env):
+        node = analyse_expressions(self, env)
+        if (isinstance(node, Nodes.WithStatNode) and isinstance(node.manager, ExprNodes.ProxyNode)
+                and node.manager.type.is_pyobject and in_python_source(node)):
+            node.manager.context_protocol = bool(getattr(node, "is_async", False))
+        return node
+    return analyse
+
+
+def _evaluating_checked_manager(generate_evaluation_code):
+    def generate(self, code):
+        generate_evaluation_code(self, code)
+        is_async = getattr(self, "context_protocol", None)
+        if is_async is None:
+            return
+        code.globalstate.use_utility_code(_utility(
+            "QvxContextProtocol", c_text("context_protocol.c"),
+            "static int __Pyx_qvx_CheckContextProtocol(PyObject *manager, PyObject *enter_name,\n"
+            "                                          PyObject *exit_name, int is_async);\n",
+            ("PyObjectGetAttrStrNoError", "ObjectHandling.c")))
+        names = [code.intern_identifier(StringEncoding.EncodedString(name)) for name in (
+            ("__aenter__", "__aexit__") if is_async else ("__enter__", "__exit__"))]
+        code.put_error_if_neg(self.pos, "__Pyx_qvx_CheckContextProtocol(%s, %s, %s, %d)" % (
+            self.py_result(), names[0], names[1], is_async))
+    return generate
+
+
+if hasattr(Nodes, "WithStatNode") and hasattr(ExprNodes, "ProxyNode"):
+    Nodes.WithStatNode.analyse_expressions = _checking_context_protocol(
+        Nodes.WithStatNode.analyse_expressions)
+    ExprNodes.ProxyNode.generate_evaluation_code = _evaluating_checked_manager(
+        ExprNodes.ProxyNode.generate_evaluation_code)
+
+
+def _exec_with_locals(visit_call):
+    # exec() of a text alone runs in the caller's namespaces, as eval() does: a function's or a
+    # class body's exec() read only the module's names (`a = 5; exec("print(a)")` raised
+    # NameError). Its writes go to the snapshot locals() gives, as in CPython.
+    def visit(self, node):
+        node = visit_call(self, node)
+        if not (isinstance(node, ExprNodes.SimpleCallNode) and node.function.is_name
+                and node.function.name == "exec" and len(node.args) == 1
+                and in_python_source(node)):
+            return node
+        env = self.current_env()
+        entry = env.lookup("exec")
+        if not env.is_module_scope and (entry is None or entry.scope.is_builtin_scope):
+            node.args.append(ExprNodes.GlobalsExprNode(node.pos))
+            node.args.append(ExprNodes.LocalsExprNode(node.pos, self.current_scope_node(), env))
+        return node
+    return visit
+
+
+if hasattr(ExprNodes, "LocalsExprNode"):
+    ParseTreeTransforms.TransformBuiltinMethods.visit_SimpleCallNode = _exec_with_locals(
+        ParseTreeTransforms.TransformBuiltinMethods.visit_SimpleCallNode)
+
+
+def _class_body_nodes(body, children):
+    # The nodes that run in a class body's own scope: not those of its functions, classes,
+    # lambdas and comprehensions.
+    stack = [body]
+    while stack:
+        node = stack.pop()
+        yield node
+        if not isinstance(node, (Nodes.FuncDefNode, Nodes.ClassDefNode, ExprNodes.LambdaNode,
+                                 ExprNodes.ComprehensionNode,
+                                 ExprNodes.GeneratorExpressionNode)):
+            stack.extend(children(node))
+
+
+def _names_through_namespace(tree):
+    # A class body that writes its namespace through vars() or locals() (the enum `_ignore_`
+    # idiom: `vars()["x"] = 1`, then `x`) reads every name from the namespace first, as Python
+    # does: the names it never assigns were read from the module's globals, and those it
+    # assigns later were taken for unbound.
+    for node in subtree(tree):
+        if not isinstance(node, Nodes.PyClassDefNode) or not in_python_source(node):
+            continue
+        if not any(isinstance(inner, ExprNodes.PyClassLocalsExprNode)
+                   for inner in _class_body_nodes(node.body, child_nodes)):
+            continue
+        scope = node.scope
+        for inner in _class_body_nodes(node.body, _read_children):
+            if not isinstance(inner, ExprNodes.NameNode):
+                continue
+            entry = scope.lookup_here(inner.name)
+            if entry is None:
+                entry = scope.declare_var(inner.name, PyrexTypes.py_object_type, inner.pos)
+            if entry.is_pyclass_attr:
+                inner.cf_is_null = False
+                inner.cf_maybe_null = True
+    return tree
+
+
+if hasattr(ExprNodes, "PyClassLocalsExprNode"):
+    stages_before_analysis.append(_names_through_namespace)
+
+
+def _sorting_lists_only(handle_sort):
+    # `list.sort(x)` called PyList_Sort on whatever x was, which raises SystemError for what is
+    # no list: such a call is left to the method, which raises TypeError.
+    def handle(self, node, function, args, is_unbound_method):
+        if is_unbound_method and args and args[0].type is not Builtin.list_type:
+            return node
+        return handle_sort(self, node, function, args, is_unbound_method)
+    return handle
+
+
+_builtin_calls = Optimize.OptimizeBuiltinCalls
+if hasattr(_builtin_calls, "_handle_simple_method_list_sort"):
+    _builtin_calls._handle_simple_method_list_sort = _sorting_lists_only(
+        _builtin_calls._handle_simple_method_list_sort)
+
+
+# A loop over a dict's keys, values or items whose body deleted a key and added another went
+# on, where CPython raises RuntimeError (dict_keys_changed.c): the loop counts the items left.
+def _counting_dict_items(transform):
+    def transform_dict_iteration(self, node, *args, **kwargs):
+        result = transform(self, node, *args, **kwargs)
+        # The loop's statements: the position's reset, the start, then the loop whose body
+        # opens with the step to the next item.
+        stats = getattr(getattr(result, "body", None), "stats", None)
+        if (isinstance(result, UtilNodes.TempsBlockNode) and in_python_source(node) and stats
+                and isinstance(stats[-1], Nodes.WhileStatNode)
+                and isinstance(stats[-1].body, Nodes.StatListNode)
+                and isinstance(stats[-1].body.stats[0], Nodes.DictIterationNextNode)):
+            remaining = UtilNodes.TempHandle(PyrexTypes.c_py_ssize_t_type)
+            result.temps.append(remaining)
+            stats[-1].body.stats[0].items_remaining = remaining.ref(node.pos)
+        return result
+    return transform_dict_iteration
+
+
+def _next_counting_items(generate_execution_code):
+    # Cython's step, calling the counting one.
+    def generate(self, code):
+        remaining = getattr(self, "items_remaining", None)
+        if remaining is None:
+            return generate_execution_code(self, code)
+        code.globalstate.use_utility_code(_utility(
+            "QvxDictKeysChanged", c_text("dict_keys_changed.c"),
+            "static CYTHON_INLINE int __Pyx_qvx_dict_iter_next(PyObject*, Py_ssize_t, Py_ssize_t*,"
+            " Py_ssize_t*, PyObject**, PyObject**, PyObject**, int);\n",
+            ("dict_iter", "Optimize.c")))
+        self.dict_obj.generate_evaluation_code(code)
+        assignments = []
+        addresses = []
+        for var, result, target in [(self.key_ref, self.coerced_key_var, self.key_target),
+                                    (self.value_ref, self.coerced_value_var, self.value_target),
+                                    (self.tuple_ref, self.coerced_tuple_var, self.tuple_target)]:
+            if target is None:
+                addresses.append("NULL")
+            else:
+                assignments.append((var, result, target))
+                var.allocate(code)
+                addresses.append("&%s" % var.result())
+        step = code.funcstate.allocate_temp(PyrexTypes.c_int_type, False)
+        code.putln("%s = __Pyx_qvx_dict_iter_next(%s, %s, &%s, &%s, %s, %s, %s, %s);" % (
+            step, self.dict_obj.py_result(), self.expected_size.result(),
+            self.pos_index_var.result(), remaining.result(), *addresses,
+            self.is_dict_flag.result()))
+        code.putln("if (unlikely(%s == 0)) break;" % step)
+        code.putln(code.error_goto_if("%s == -1" % step, self.pos))
+        code.funcstate.release_temp(step)
+        for var, result, target in assignments:
+            var.generate_gotref(code)
+        for var, result, target in assignments:
+            result.generate_evaluation_code(code)
+        for var, result, target in assignments:
+            target.generate_assignment_code(result, code)
+            var.release(code)
+    return generate
+
+
+if (hasattr(Optimize.IterationTransform, "_transform_dict_iteration")
+        and hasattr(Nodes, "DictIterationNextNode")):
+    Optimize.IterationTransform._transform_dict_iteration = _counting_dict_items(
+        Optimize.IterationTransform._transform_dict_iteration)
+    Nodes.DictIterationNextNode.generate_execution_code = _next_counting_items(
+        Nodes.DictIterationNextNode.generate_execution_code)
+
+
+def _captured_in_class_body(node):
+    # The variables of a class body's comprehension that a function made in it reads: a
+    # lambda of `[(lambda: i) for i in range(5)]` reads the variable itself, where Python
+    # keeps it in a cell. Elsewhere captured variables live in closures.
+    scope = node.expr_scope
+    outer = scope.outer_scope
+    while outer is not None and isinstance(outer, Symtab.ComprehensionScope):
+        outer = outer.outer_scope
+    if outer is None or not outer.is_py_class_scope:
+        return set()
+    own = {id(entry) for entry in scope.entries.values()}
+    return {id(inner.entry) for function in subtree(node)
+            if isinstance(function, (ExprNodes.LambdaNode, ExprNodes.GeneratorExpressionNode,
+                                     Nodes.FuncDefNode))
+            for inner in subtree(function)
+            if isinstance(inner, ExprNodes.NameNode) and id(inner.entry) in own}
+
+
+def _keeping_captured_variables(cleanup):
+    # Such a variable keeps its last value when the comprehension ends, as the cell does.
+    def generate(self, code, py_entries):
+        captured = _captured_in_class_body(self)
+        return cleanup(self, code, [entry for entry in py_entries if id(entry) not in captured])
+    return generate
+
+
+if hasattr(ExprNodes.ScopedExprNode, "_generate_vars_cleanup"):
+    ExprNodes.ScopedExprNode._generate_vars_cleanup = _keeping_captured_variables(
+        ExprNodes.ScopedExprNode._generate_vars_cleanup)

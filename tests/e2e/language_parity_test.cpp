@@ -1,0 +1,432 @@
+// What CPython's own language tests found compiled code doing otherwise than CPython, reduced to
+// a few lines each: a class made with a cell its methods already read, names that a class body
+// writes through its namespace, dicts changed while looped over, managers without the protocol,
+// generators dropped unfinished.
+// Each case is a module with a report(); language.main() runs the cases named on its command
+// line. The cases are built as one program and as one library's wheel, and both answer as
+// CPython does on the same sources.
+#include "e2e/e2e_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+namespace {
+
+const std::vector<std::string> languageCases = {"creation", "namespaces", "mutation", "protocols"};
+
+const std::map<std::string, std::string> languageFiles = {
+    {"language.py", R"PY(import importlib
+import sys
+
+
+def main():
+    for name in sys.argv[1:]:
+        print(f"[{name}]")
+        importlib.import_module(name).report()
+
+
+if __name__ == "__main__":
+    main()
+)PY"},
+    // Zero-argument super() and __class__ while the class is made: an Enum's own __new__, a
+    // __set_name__ and an __init_subclass__ that call methods using them, a metaclass that sees
+    // "__classcell__" in the namespace (only where a method needs the cell) and one that builds
+    // the class from a copy of it.
+    {"creation.py", R"PY(import enum
+
+
+class Coded(enum.Enum):
+    RED = 1
+    GREEN = 2
+
+    def __new__(cls, value):
+        member = object.__new__(cls)
+        member._value_ = value
+        member.base_new = super().__new__ is not None
+        return member
+
+
+class Named(str, enum.Enum):
+    A = "a"
+    B = "b"
+
+    def __new__(cls, value):
+        member = super().__new__(cls, value * 2)
+        member._value_ = value
+        return member
+
+
+class Watcher:
+    def __set_name__(self, owner, name):
+        self.seen = owner.describe(name)
+
+
+class Base:
+    @classmethod
+    def describe(cls, name):
+        return "base:" + name
+
+
+class Owner(Base):
+    field = Watcher()
+
+    @classmethod
+    def describe(cls, name):
+        return "owner/" + super().describe(name)
+
+
+class Meta(type):
+    seen = []
+
+    def __new__(mcls, name, bases, namespace):
+        Meta.seen.append((name, "__classcell__" in namespace))
+        return super().__new__(mcls, name, bases, namespace)
+
+
+class WithCell(metaclass=Meta):
+    def method(self):
+        return __class__.__name__
+
+
+class Plain(metaclass=Meta):
+    def method(self):
+        return 1
+
+
+class Copying(type):
+    def __new__(mcls, name, bases, namespace):
+        made = type.__new__(mcls, name, bases, dict(namespace))
+        made.early = made.probe()
+        return made
+
+
+class Probed(metaclass=Copying):
+    @classmethod
+    def probe(cls):
+        return __class__.__name__ + "/" + type(super()).__name__
+
+
+class Hooked:
+    def __init_subclass__(cls, **kwargs):
+        super().__init_subclass__(**kwargs)
+        cls.tag = cls.make()
+
+    @classmethod
+    def make(cls):
+        return "hooked"
+
+
+class Child(Hooked):
+    @classmethod
+    def make(cls):
+        return "made by " + __class__.__name__ + " " + str(super().make is not None)
+
+    @classmethod
+    def later(cls):
+        return super().make()
+
+    def make_in_generator(self):
+        yield __class__.__name__
+        yield super().make()
+
+
+
+def report():
+    print([(m.name, m.value, m.base_new) for m in Coded], Named.A, Named("b").value,
+          str.__str__(Named.B))
+    print(Owner.field.seen, Meta.seen, WithCell().method(), Plain().method())
+    print(Probed.early, Probed.probe(), Child.tag, Child.later(), list(Child().make_in_generator()))
+)PY"},
+    // A class body that writes its namespace through vars() or locals() reads the names it
+    // planted; a class body's comprehension of lambdas keeps its variable; exec() of a text
+    // alone runs in its caller's namespaces; locals() leaves out what is unbound.
+    {"namespaces.py", R"PY(import enum
+
+TOTAL = 10
+
+
+class Ignoring:
+    vars()["planted"] = 1
+    seen = planted + 1
+    locals()["other"] = 5
+    got = other
+    vars()["later"] = "planted first"
+    early = later
+    later = "assigned"
+    from_module = TOTAL + len("ab")
+
+
+class Period(enum.Enum):
+    _ignore_ = "Period i"
+    Period = vars()
+    for i in range(3):
+        Period["day_%d" % i] = i
+
+
+class Lambdas:
+    items = [(lambda: i) for i in range(5)]
+    squares = [(lambda k=k: k * k) for k in range(3)]
+    pairs = [[(lambda: (a, b)) for b in "xy"] for a in "pq"]
+
+
+def runs_exec():
+    a = 5
+    exec("print('exec sees', a)")
+    exec("b = a * 2; print('exec made', b)")
+    exec("a = 99")
+    return a, eval("a + 1")
+
+
+class Executing:
+    exec("made = TOTAL * 3")
+
+
+def maybe(flag):
+    if flag:
+        w = 1
+    return locals()
+
+
+def report():
+    print(Ignoring.planted, Ignoring.seen, Ignoring.got, Ignoring.early, Ignoring.later,
+          Ignoring.from_module)
+    print([member.name for member in Period], hasattr(Period, "i"))
+    print([f() for f in Lambdas.items], [f() for f in Lambdas.squares],
+          [[f() for f in row] for row in Lambdas.pairs])
+    print(runs_exec(), Executing.made)
+    print(maybe(0), maybe(1))
+)PY"},
+    // A dict whose size or keys change while a loop goes over it, a legal change of a value,
+    // list.sort() called on what is no list, and a float bound by a match compared by identity.
+    {"mutation.py", R"PY(def attempt(loop):
+    try:
+        return loop()
+    except RuntimeError as error:
+        return str(error)
+
+
+def grows():
+    d = {1: 1, 2: 2}
+    for k in d:
+        d[k + 100] = 1
+
+
+def keys_replaced():
+    d = {}
+    d[0] = 0
+    for i in d:
+        del d[0]
+        d[0] = 0
+
+
+def keys_replaced_over(view):
+    d = {0: 0}
+    for i in getattr(d, view)():
+        del d[0]
+        d[0] = 0
+
+
+def items_unpacked(d):
+    for k, v in d.items():
+        d.pop(k)
+        d[k + 1000] = v
+
+
+def values_updated():
+    d = {1: 1, 2: 2}
+    for k in d:
+        d[k] = k * 10
+    for k, v in d.items():
+        d[k] = v + 1
+    return d
+
+
+def sets_grow():
+    s = {1, 2}
+    for k in s:
+        s.add(k + 100)
+
+
+def sorts(value):
+    try:
+        list.sort(value)
+        return value
+    except TypeError as error:
+        return f"TypeError: {error}"
+
+
+def captured():
+    x = 2.5
+    match x:
+        case float(z):
+            same = z is x
+    n = 10 ** 20
+    m = n
+    return same, m is n, x is not z
+
+
+def report():
+    print(attempt(grows), attempt(keys_replaced), attempt(values_updated))
+    print([attempt(lambda: keys_replaced_over(view)) for view in ("keys", "values", "items")])
+    print(attempt(lambda: items_unpacked({1: 1, 2: 2})), attempt(sets_grow))
+    print(sorts((3, 1)), sorts([3, 1, 2]), sorts(None), captured())
+)PY"},
+    // with and async with on objects without the protocol, or with half of it, raise TypeError
+    // in CPython's words; managers with it run as before.
+    {"protocols.py", R"PY(import asyncio
+import collections
+import threading
+
+
+class Nothing:
+    pass
+
+
+class OnlyEnter:
+    def __enter__(self):
+        return self
+
+
+class OnlyExit:
+    def __exit__(self, *details):
+        return False
+
+
+class AsyncOnlyEnter:
+    async def __aenter__(self):
+        return self
+
+
+class Suppressing:
+    def __enter__(self):
+        return "entered"
+
+    def __exit__(self, kind, value, traceback):
+        print("exit with", kind.__name__ if kind else None)
+        return True
+
+
+class AsyncManager:
+    async def __aenter__(self):
+        return "async entered"
+
+    async def __aexit__(self, *details):
+        return False
+
+
+def plain(manager):
+    try:
+        with manager as value:
+            return value
+    except (TypeError, AttributeError) as error:
+        return f"{type(error).__name__}: {error}"
+
+
+async def asynchronous(manager):
+    try:
+        async with manager as value:
+            return value
+    except (TypeError, AttributeError) as error:
+        return f"{type(error).__name__}: {error}"
+
+
+def nested():
+    with Suppressing() as first, Suppressing() as second:
+        raise KeyError(first + second)
+    return "suppressed"
+
+
+def report():
+    print([plain(m) for m in (Nothing(), OnlyEnter(), OnlyExit(), 3, collections.OrderedDict())])
+    print(plain(Suppressing()), nested(), plain(threading.Lock()) is True)
+    print([asyncio.run(asynchronous(m)) for m in (Nothing(), AsyncOnlyEnter(), Suppressing(),
+                                                  AsyncManager())])
+)PY"},
+    // Generators and coroutines dropped unfinished are finalized, alone or in a cycle: a
+    // suspended generator's finally blocks run, a coroutine never awaited is warned of, an
+    // async generator never started is not.
+    {"unfinished.py", R"PY(import gc
+import warnings
+
+
+async def never():
+    return 1
+
+
+async def numbers():
+    yield 1
+
+
+def suspended(log, name):
+    try:
+        yield 1
+        yield 2
+    finally:
+        log.append(name + " closed")
+
+
+def report():
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        never()
+        numbers()
+        gc.collect()
+    print([str(warning.message) for warning in seen])
+    log = []
+    alone = suspended(log, "alone")
+    next(alone)
+    del alone
+    log.append("dropped")
+    holder = []
+    cyclic = suspended(log, "cyclic")
+    next(cyclic)
+    holder.append([cyclic, holder])
+    del cyclic, holder
+    gc.collect()
+    finished = suspended(log, "finished")
+    print(list(finished), log)
+)PY"},
+};
+
+TEST(LanguageParity, ProgramComputesWhatPythonComputes) {
+  Project project("language", languageFiles);
+  const Outcome build = project.build({"language", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+
+  const std::string program = (project.buildDir() / "language").string();
+  for (const std::string& name : languageCases) {
+    SCOPED_TRACE(name);
+    const Outcome outcome = expectSameAsPython(program, "language.py", {name}, project.dir());
+    EXPECT_EQ(outcome.status, 0) << outcome.all();
+    EXPECT_NE(outcome.out, "[" + name + "]\n");
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+TEST(LanguageParity, LibraryAnswersWhatPythonAnswers) {
+  std::map<std::string, std::string> files = languageFiles;
+  files.erase("language.py");
+  files["pyproject.toml"] = "[project]\nname = \"language-cases\"\nversion = \"1.0\"\n";
+  Project project("language-library", files);
+  std::vector<std::string> args = {"--library", "--wheel", "dist", "creation"};
+  for (const std::string& name : languageCases)
+    args.push_back(name + ".py");
+  const Outcome build = project.build(args);
+  ASSERT_EQ(build.status, 0) << build.all();
+
+  std::string useIt = "import importlib\n";
+  for (const std::string& name : languageCases)
+    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
+  const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
+  ASSERT_EQ(expected.status, 0) << expected.all();
+  const fs::path python = pipInstall(freshVenv("language"), onlyWheel(project.dir() / "dist"));
+  const Outcome imported = runClean({python.string(), "-c", useIt}, "/");
+  EXPECT_EQ(imported.status, 0) << imported.all();
+  EXPECT_EQ(imported.out, expected.out);
+  EXPECT_EQ(imported.err, "");
+}
+
+} // namespace
+} // namespace quorvex::e2e
