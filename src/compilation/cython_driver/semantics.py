@@ -26,12 +26,18 @@
 # - zero-argument super() in a comprehension or generator expression of a method
 #   (`[v for v in super().split()]`) raised RuntimeError: it found no __class__ cell;
 # - an import found None in sys.modules and gave it back, where Python raises
-#   ModuleNotFoundError (how a module is blocked): None now takes the importer's way.
+#   ModuleNotFoundError (how a module is blocked): None now takes the importer's way;
+# - a class pattern whose sub-pattern is an or-pattern of values (`case Attribute(attrname="nan"
+#   | "NaN")`) took its other checks' C truth values for objects: a subject of another class
+#   ended the process (a NULL truth-tested) where Python goes on to the next case;
+# - a relative import in a package's `__init__` (`from .retry import X` in `pkg/sub/__init__.py`)
+#   was looked up in sys.modules as one from the parent package: it took `pkg.retry` when that
+#   was loaded.
 import ast
 import os
 
 from Cython.Compiler import (Builtin, ExprNodes, MatchCaseNodes, Nodes, ParseTreeTransforms,
-                             PyrexTypes, StringEncoding, Symtab, TypeInference)
+                             PyrexTypes, StringEncoding, Symtab, TypeInference, UtilNodes)
 
 from .common import (c_text, child_nodes, fix_utility, in_python_source, stages_after_parsing,
                      stages_before_analysis, subtree)
@@ -416,3 +422,65 @@ def _none_taken_for_missing(lines):
 
 
 fix_utility("ImportExport.c", _none_taken_for_missing)
+
+
+class _TruthOfChecks(ExprNodes.ExprNode):
+    # The checks of a class pattern, made one C truth value when any of them is an object: an
+    # or-pattern of values compares as objects, and the checks' chain of `and`, typed an object
+    # then, wrote the C truth values of the others into it as if they were objects.
+    subexprs = ["arg"]
+    type = PyrexTypes.c_bint_type
+
+    def analyse_types(self, env):
+        arg = self.arg.analyse_types(env)
+        return arg if arg.type is PyrexTypes.c_bint_type else arg.coerce_to_boolean(env)
+
+
+def _class_checks_as_truth(get_comparison_node):
+    # The class, held in a temporary around the checks, kept them from being made truth values
+    # with the pattern's result.
+    def comparison(self, subject_node, sequence_mapping_temp=None):
+        node = get_comparison_node(self, subject_node, sequence_mapping_temp)
+        held = getattr(node, "arg", None)
+        if isinstance(held, UtilNodes.EvalWithTempExprNode):
+            held.subexpression = _TruthOfChecks(held.subexpression.pos, arg=held.subexpression)
+        return node
+    return comparison
+
+
+MatchCaseNodes.ClassPatternNode.get_comparison_node = _class_checks_as_truth(
+    MatchCaseNodes.ClassPatternNode.get_comparison_node)
+
+
+def _is_package_source(pos):
+    filename = getattr(pos[0], "filename", None)
+    return (isinstance(filename, str)
+            and os.path.splitext(os.path.basename(filename))[0] == "__init__")
+
+
+def _qualified_import(module, level, name):
+    for _ in range(level):
+        module = module.rpartition(".")[0]
+    return "%s.%s" % (module, name)
+
+
+def _relative_to_package_itself(analyse_types):
+    # The module compiled from a package's `__init__` is the package: a relative import of
+    # level 1 is from the package itself, not from its parent. The import looks the qualified
+    # name up in sys.modules before importing.
+    def analyse(self, env):
+        node = analyse_types(self, env)
+        level = node.level if node is self else 0
+        if level and level > 0 and _is_package_source(self.pos):
+            module = env.global_scope().qualified_name
+            name = self.module_name.value
+            if getattr(self, "module_qualname", None) == _qualified_import(module, level, name):
+                self.module_qualname = StringEncoding.EncodedString(
+                    _qualified_import(module, level - 1, name))
+        return node
+    return analyse
+
+
+if hasattr(ExprNodes, "ImportNode"):
+    ExprNodes.ImportNode.analyse_types = _relative_to_package_itself(
+        ExprNodes.ImportNode.analyse_types)
