@@ -6,14 +6,17 @@
 #                 value case after a general one, `list.extend`, the order in which names are
 #                 read, future names, int-or-float variables typed C double, `@staticmethod`
 #                 over another decorator, variables that may be unbound typed as C numbers,
-#                 `chr()` of a large constant, `super()` in comprehensions, None in sys.modules
+#                 `chr()` of a large constant, `super()` in comprehensions, None in sys.modules,
+#                 or-patterns in class patterns, relative imports in a package's `__init__`
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
-#                 `locals()` in a class body's comprehension, displays that cannot unpack
-# generated_c.py  C that names what no Python defines (PyRange_CheckExact)
+#                 `locals()` in a class body's comprehension, displays that cannot unpack,
+#                 generator expressions in class decorators, tabs beside spaces
+# generated_c.py  C that names what no Python defines (PyRange_CheckExact) or gcc refuses
+#                 (C tuples truth-tested in `and`/`or`)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
 #                 variables, brief reports of Cython's own crashes
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
