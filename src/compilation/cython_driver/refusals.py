@@ -182,12 +182,13 @@ def _indented_with_spaces(text):
             if at_start:
                 starts.add(token.start[0] - 1)
             at_start = False
-    for row in starts:
-        if row < len(lines):
-            line = lines[row]
-            indentation = line[:len(line) - len(line.lstrip(" \t\f"))]
-            if "\t" in indentation:
-                lines[row] = " " * _columns(indentation) + line[len(indentation):]
+    indentations = {row: lines[row][:len(lines[row]) - len(lines[row].lstrip(" \t\f"))]
+                    for row in starts if row < len(lines)}
+    if len(set("".join(indentations.values()))) < 2:
+        return None  # tabs or spaces only in strings or continued lines: Cython reads it
+    for row, indentation in indentations.items():
+        if "\t" in indentation:
+            lines[row] = " " * _columns(indentation) + lines[row][len(indentation):]
     return "\n".join(lines)
 
 
