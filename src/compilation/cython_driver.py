@@ -9,15 +9,18 @@
 #                 `chr()` of a large constant, `super()` in comprehensions, None in sys.modules,
 #                 a replaced `builtins.__import__`, the class cell while a class is made, `with`
 #                 without the protocol, `exec()` in functions, `vars()` in class bodies,
-#                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions
+#                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
+#                 or-patterns in class patterns, relative imports in a package's `__init__`
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
 #                 generators dropped unfinished in libraries
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
-#                 `locals()` in a class body's comprehension, displays that cannot unpack
-# generated_c.py  C that names what no Python defines (PyRange_CheckExact)
+#                 `locals()` in a class body's comprehension, displays that cannot unpack,
+#                 generator expressions in class decorators, tabs beside spaces
+# generated_c.py  C that names what no Python defines (PyRange_CheckExact) or gcc refuses
+#                 (C tuples truth-tested in `and`/`or`)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
 #                 variables, brief reports of Cython's own crashes, sets changed in loops
 # common.py       what they share: tree walks, added pipeline stages, the C files of this

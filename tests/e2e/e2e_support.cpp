@@ -252,4 +252,11 @@ std::vector<long> numbersOf(const std::string& line) {
   return numbers;
 }
 
+std::string lastLine(const std::string& text) {
+  const auto end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return "";
+  const auto start = text.rfind('\n', end);
+  return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
+}
+
 } // namespace quorvex::e2e

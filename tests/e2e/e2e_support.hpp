@@ -96,4 +96,7 @@ std::filesystem::path pipInstall(const std::filesystem::path& venv,
 /// The whole numbers that `line` starts with, up to the first word that is none.
 std::vector<long> numbersOf(const std::string& line);
 
+/// The last line of `text` that is not empty, without its line break.
+std::string lastLine(const std::string& text);
+
 } // namespace quorvex::e2e

@@ -848,13 +848,6 @@ std::vector<std::string> smallStack(std::vector<std::string> argv) {
   return argv;
 }
 
-std::string lastLine(const std::string& text) {
-  const auto end = text.find_last_not_of('\n');
-  if (end == std::string::npos) return "";
-  const auto start = text.rfind('\n', end);
-  return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
-}
-
 
 TEST(ParityProgram, ComputesWhatPythonComputes) {
   Project project("parity", parityFiles);

@@ -3,8 +3,17 @@
 # - `locals()`, `vars()` or `dir()` as the first iterable of a comprehension in a class body
 #   (`class C: names = [n for n in locals()]`) crashed the compiler;
 # - a display that cannot unpack into its target (`a, b = [1, 2, 3]`) stopped the build; Python
-#   raises ValueError when the line runs.
-from Cython.Compiler import ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
+#   raises ValueError when the line runs;
+# - a generator expression in a class's decorators or bases (`@deco(X=", ".join(a for a in
+#   names))`) crashed the flow analysis: it was declared in the class's body, where a lambda
+#   there was named too (`C.<lambda>`);
+# - blocks indented with tabs beside blocks indented with spaces ("Mixed use of tabs and
+#   spaces"), which Python accepts where each comparison of indentation gives the same answer
+#   with a tab as 8 columns and as 1; what Python refuses (TabError) stays refused.
+import io
+import tokenize
+
+from Cython.Compiler import ExprNodes, Main, Nodes, ParseTreeTransforms, PyrexTypes
 
 from .common import stages_after_parsing, subtree
 
@@ -96,3 +105,122 @@ def _unpack_when_running(tree):
 
 
 stages_after_parsing.append(_unpack_when_running)
+
+
+# What a class statement evaluates around its body, in the scope around the class: its
+# decorators (with the class they are applied to), bases and keywords.
+_around_class_body = ("bases", "mkw", "metaclass", "orig_bases", "class_result")
+
+
+def _holds_own_scope(node, attr):
+    # Whether the node's `attr` holds a lambda, comprehension or generator expression.
+    value = getattr(node, attr, None)
+    return any(isinstance(inner, (ExprNodes.ScopedExprNode, ExprNodes.LambdaNode))
+               for child in (value if isinstance(value, list) else [value])
+               if isinstance(child, Nodes.Node) for inner in subtree(child))
+
+
+def _visited_around_class_body(visit_class):
+    # A lambda, comprehension or generator expression there was declared and named in the
+    # class's body (`C.<lambda>`); it is visited where the class statement runs, before the
+    # class. A class without one is visited as before.
+    def visit(self, node):
+        around = [attr for attr in _around_class_body if _holds_own_scope(node, attr)]
+        if not around:
+            return visit_class(self, node)
+        self.visitchildren(node, attrs=around)
+        held = [(attr, getattr(node, attr)) for attr in around]
+        for attr, _ in held:
+            setattr(node, attr, None)
+        try:
+            return visit_class(self, node)
+        finally:
+            for attr, value in held:
+                setattr(node, attr, value)
+    return visit
+
+
+for _transform in (ParseTreeTransforms.AnalyseDeclarationsTransform,
+                   ParseTreeTransforms.CalculateQualifiedNamesTransform):
+    _transform.visit_PyClassDefNode = _visited_around_class_body(
+        getattr(_transform, "visit_PyClassDefNode", _transform.visit_ClassDefNode))
+
+
+def _columns(indentation):
+    # The column Python's tokenizer gives an indentation: a tab to the next multiple of 8, a
+    # form feed back to 0.
+    column = 0
+    for character in indentation:
+        if character == "\t":
+            column = (column // 8 + 1) * 8
+        elif character == "\f":
+            column = 0
+        else:
+            column += 1
+    return column
+
+
+def _indented_with_spaces(text):
+    # The text with each logical line's indentation made of the spaces Python counts for it,
+    # when tabs and spaces both indent lines and Python's tokenizer accepts the text; else None.
+    lines = text.split("\n")
+    leading = set()
+    for line in lines:
+        leading.update(line[:len(line) - len(line.lstrip(" \t"))])
+    if not {" ", "\t"} <= leading:
+        return None
+    try:
+        tokens = list(tokenize.generate_tokens(io.StringIO(text).readline))
+    except (SyntaxError, tokenize.TokenError, ValueError):
+        return None
+    starts = set()
+    at_start = True
+    for token in tokens:
+        if token.type == tokenize.NEWLINE:
+            at_start = True
+        elif token.type not in (tokenize.NL, tokenize.COMMENT, tokenize.INDENT, tokenize.DEDENT):
+            if at_start:
+                starts.add(token.start[0] - 1)
+            at_start = False
+    indentations = {row: lines[row][:len(lines[row]) - len(lines[row].lstrip(" \t\f"))]
+                    for row in starts if row < len(lines)}
+    if len(set("".join(indentations.values()))) < 2:
+        return None  # tabs or spaces only in strings or continued lines: Cython reads it
+    for row, indentation in indentations.items():
+        if "\t" in indentation:
+            lines[row] = " " * _columns(indentation) + lines[row][len(indentation):]
+    return "\n".join(lines)
+
+
+class _RewrittenSource(io.StringIO):
+    # What the parser reads in place of the file: the rewritten text, in the file's encoding.
+    encoding = None
+
+    def __init__(self, text, encoding):
+        super().__init__(text)
+        self.encoding = encoding
+
+
+def _parsing_consistent_indentation(parse):
+    # Cython refuses any source indented with both tabs and spaces. A Python source that Python
+    # reads so is parsed with its indentation in spaces (only the parser reads the change).
+    def parse_source(self, source_desc, scope, pxd, full_module_name):
+        if pxd or not source_desc.is_python_file():
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        try:
+            with source_desc.get_file_object() as file:
+                encoding, text = file.encoding, file.read()
+        except (OSError, UnicodeDecodeError):
+            text = ""  # Cython reports it as it reads the file
+        rewritten = _indented_with_spaces(text)
+        if rewritten is None:
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        source_desc.get_file_object = lambda *args, **kwargs: _RewrittenSource(rewritten, encoding)
+        try:
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        finally:
+            del source_desc.get_file_object
+    return parse_source
+
+
+Main.Context.parse = _parsing_consistent_indentation(Main.Context.parse)

@@ -29,7 +29,7 @@
 # - an import found None in sys.modules and gave it back, where Python raises
 #   ModuleNotFoundError (how a module is blocked): None now takes the importer's way;
 # - an `import` statement went to the import machinery directly, where Python's calls
-#   builtins.__import__: a replaced one (mock.patch, PySide6's __feature__) was not asked.
+#   builtins.__import__: a replaced one (mock.patch, PySide6's __feature__) was not asked;
 # - zero-argument super() and __class__ while the class was made (an Enum's own __new__, a
 #   __set_name__ or __init_subclass__ calling such a method) raised "super(): empty __class__
 #   cell": the namespace the metaclass gets now carries "__classcell__", which type.__new__ fills;
@@ -42,7 +42,13 @@
 # - a loop over a dict's keys, values or items whose body deleted a key and added another went
 #   on where Python raises RuntimeError;
 # - a class body's comprehension of lambdas (`[(lambda: i) for i in range(5)]`) raised
-#   UnboundLocalError when the lambdas ran.
+#   UnboundLocalError when the lambdas ran;
+# - a class pattern whose sub-pattern is an or-pattern of values (`case Attribute(attrname="nan"
+#   | "NaN")`) took its other checks' C truth values for objects: a subject of another class
+#   ended the process (a NULL truth-tested) where Python goes on to the next case;
+# - a relative import in a package's `__init__` (`from .retry import X` in `pkg/sub/__init__.py`)
+#   was looked up in sys.modules as one from the parent package: it took `pkg.retry` when that
+#   was loaded.
 import ast
 import os
 
@@ -749,3 +755,65 @@ def _keeping_captured_variables(cleanup):
 if hasattr(ExprNodes.ScopedExprNode, "_generate_vars_cleanup"):
     ExprNodes.ScopedExprNode._generate_vars_cleanup = _keeping_captured_variables(
         ExprNodes.ScopedExprNode._generate_vars_cleanup)
+
+
+class _TruthOfChecks(ExprNodes.ExprNode):
+    # The checks of a class pattern, made one C truth value when any of them is an object: an
+    # or-pattern of values compares as objects, and the checks' chain of `and`, typed an object
+    # then, wrote the C truth values of the others into it as if they were objects.
+    subexprs = ["arg"]
+    type = PyrexTypes.c_bint_type
+
+    def analyse_types(self, env):
+        arg = self.arg.analyse_types(env)
+        return arg if arg.type is PyrexTypes.c_bint_type else arg.coerce_to_boolean(env)
+
+
+def _class_checks_as_truth(get_comparison_node):
+    # The class, held in a temporary around the checks, kept them from being made truth values
+    # with the pattern's result.
+    def comparison(self, subject_node, sequence_mapping_temp=None):
+        node = get_comparison_node(self, subject_node, sequence_mapping_temp)
+        held = getattr(node, "arg", None)
+        if isinstance(held, UtilNodes.EvalWithTempExprNode):
+            held.subexpression = _TruthOfChecks(held.subexpression.pos, arg=held.subexpression)
+        return node
+    return comparison
+
+
+MatchCaseNodes.ClassPatternNode.get_comparison_node = _class_checks_as_truth(
+    MatchCaseNodes.ClassPatternNode.get_comparison_node)
+
+
+def _is_package_source(pos):
+    filename = getattr(pos[0], "filename", None)
+    return (isinstance(filename, str)
+            and os.path.splitext(os.path.basename(filename))[0] == "__init__")
+
+
+def _qualified_import(module, level, name):
+    for _ in range(level):
+        module = module.rpartition(".")[0]
+    return "%s.%s" % (module, name)
+
+
+def _relative_to_package_itself(analyse_types):
+    # The module compiled from a package's `__init__` is the package: a relative import of
+    # level 1 is from the package itself, not from its parent. The import looks the qualified
+    # name up in sys.modules before importing.
+    def analyse(self, env):
+        node = analyse_types(self, env)
+        level = node.level if node is self else 0
+        if level and level > 0 and _is_package_source(self.pos):
+            module = env.global_scope().qualified_name
+            name = self.module_name.value
+            if getattr(self, "module_qualname", None) == _qualified_import(module, level, name):
+                self.module_qualname = StringEncoding.EncodedString(
+                    _qualified_import(module, level - 1, name))
+        return node
+    return analyse
+
+
+if hasattr(ExprNodes, "ImportNode"):
+    ExprNodes.ImportNode.analyse_types = _relative_to_package_itself(
+        ExprNodes.ImportNode.analyse_types)
