@@ -10,7 +10,8 @@
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
-#                 async generators never started
+#                 async generators never started, nested functions called directly, `return`
+#                 in a `try` whose `finally` leaves the loop
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact)
