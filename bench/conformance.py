@@ -187,7 +187,8 @@ def build_cause(output):
     """What refused a build: Cython, the C compiler, or something else."""
     if re.search(r"Error compiling Cython file|\.pyx?:\d+:\d+: ", output):
         return "cython"
-    if re.search(r"\.[ch]:\d+(:\d+)?: (fatal )?error:", output):
+    if re.search(r"\.[ch]:\d+(:\d+)?: (fatal )?error:|command '\S*(gcc|cc|clang)\b.*' failed",
+                 output):
         return "gcc"
     return "build"
 
@@ -213,7 +214,7 @@ def build(tool, source, module, work, shared_python, timeout):
                        check=True)
     env = dict(os.environ, QUORVEX_JOBS=os.environ.get("QUORVEX_JOBS", "1"))
     try:
-        made = subprocess.run([str(tool), "build", "--library", "--wheel", "dist", module,
+        made = subprocess.run([str(tool), "--verbose", "build", "--library", "--wheel", "dist", module,
                                f"{module}.py"], cwd=project, env=env, capture_output=True,
                               text=True, timeout=timeout)
     except subprocess.TimeoutExpired:

@@ -17,7 +17,7 @@ import sys
 
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
 CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places",
-         "anonymous", "supers", "defaults", "namespace", "features"]
+         "anonymous", "supers", "defaults", "namespace", "features", "control"]
 
 
 def main():
@@ -411,6 +411,78 @@ def report():
     wide.__kwdefaults__ = {"m": 12, "n": 13, "o": 14}
     print(wide(0), wide(0, e=-4, o=-14), wide(*range(12), n=-13), attempt(lambda: wide(b=1)))
 )"},
+    // Code that once ended compiled code by a signal where CPython raises or goes on.
+    {"control.py", R"PY(def unbound_locals():
+    try:
+        raise ValueError
+    except ValueError as e:
+        pass
+    # `e` is unbound here; bumped() below writes a name `e` through nonlocal
+    return sorted(locals()), eval("len(dir())")
+
+
+def bumped():
+    e = 0
+
+    def bump():
+        nonlocal e
+        e += 1
+    bump()
+    return e, sorted(locals())
+
+
+def nested_recursion():
+    def down(n):
+        return down(n + 1) + 1
+
+    def forever():
+        return forever()
+    for runaway in (lambda: down(0), forever):
+        try:
+            runaway()
+        except RecursionError as error:
+            print(type(error).__name__, error)
+
+    def depth(n, acc):
+        return acc if n == 0 else depth(n - 1, acc + 1)
+    print(depth(500, 0))
+
+
+def leaving_finally(x):
+    # how test_grammar checks break and continue in finally after return
+    for count in [0, 1]:
+        count2 = 0
+        while count2 < 20:
+            count2 += 10
+            try:
+                return count + count2
+            finally:
+                if x:
+                    break
+    return "end", count, count2
+
+
+def continuing_finally(x):
+    for count in (0, 1):
+        for count2 in [10, 20]:
+            try:
+                try:
+                    return [count, count2]
+                finally:
+                    if x > 1:
+                        continue
+            finally:
+                if x:
+                    continue
+    return "end", count, count2
+
+
+def report():
+    print(unbound_locals(), bumped())
+    nested_recursion()
+    print([leaving_finally(x) for x in (False, True)])
+    print([continuing_finally(x) for x in (0, 1, 2)])
+)PY"},
     // Recursion ends in RecursionError at the recursion limit, wherever it runs.
     {"deep.py", R"(import sys
 import threading
@@ -690,7 +762,7 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
   const std::string python = buildPython().string();
   for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
                                  "deep", "places", "anonymous", "supers", "defaults",
-                                 "namespace", "features"}) {
+                                 "namespace", "features", "control"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
@@ -731,17 +803,18 @@ TEST(ParityLibrary, AnswersWhatPythonAnswers) {
   std::map<std::string, std::string> files = {
       {"pyproject.toml", "[project]\nname = \"parity-cases\"\nversion = \"1.0\"\n"}};
   for (const std::string name : {"anonymous.py", "supers.py", "defaults.py", "namespace.py",
-                                 "features.py", "spaces/__init__.py", "spaces/inner.py"})
+                                 "features.py", "control.py", "spaces/__init__.py",
+                                 "spaces/inner.py"})
     files.insert(*parityFiles.find(name));
   Project project("parity-library", files);
   const Outcome build = project.build(
       {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py",
-       "namespace.py", "features.py", "spaces/*.py"});
+       "namespace.py", "features.py", "control.py", "spaces/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string useIt =
-      "import anonymous, supers, defaults, namespace, features\n"
-      "for case in (anonymous, supers, defaults, namespace, features):\n"
+      "import anonymous, supers, defaults, namespace, features, control\n"
+      "for case in (anonymous, supers, defaults, namespace, features, control):\n"
       "    case.report()\n";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();
