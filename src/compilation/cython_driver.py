@@ -13,7 +13,8 @@
 #                 async generators never started, nested functions called directly, `return`
 #                 in a `try` whose `finally` leaves the loop
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
-#                 `locals()` in a class body's comprehension, displays that cannot unpack
+#                 `locals()` in a class body's comprehension, displays that cannot unpack,
+#                 `del` of a variable a nested function uses
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
 #                 variables, brief reports of Cython's own crashes

@@ -477,8 +477,47 @@ def continuing_finally(x):
     return "end", count, count2
 
 
+def deleted_cells():
+    # `del` of a variable a nested function uses, also through nonlocal and as the implicit
+    # deletion of an `except ... as` target that a lambda keeps
+    x = 1
+
+    def read():
+        return x
+    seen = [read()]
+    del x
+    seen.append(attempt(read))
+    x = 3
+    seen.append(read())
+    y = 2
+
+    def forget():
+        nonlocal y
+        del y
+    forget()
+    seen.append(attempt(lambda: y))
+    try:
+        seen.append(y)
+    except NameError as error:
+        seen.append((type(error).__name__, str(error)))
+    try:
+        raise ValueError("kept")
+    except ValueError as e:
+        keep = lambda: e
+    seen.append(attempt(keep))
+    return seen
+
+
+def attempt(call):
+    try:
+        return call()
+    except NameError as error:
+        return type(error).__name__, str(error)
+
+
 def report():
     print(unbound_locals(), bumped())
+    print(deleted_cells())
     nested_recursion()
     print([leaving_finally(x) for x in (False, True)])
     print([continuing_finally(x) for x in (0, 1, 2)])

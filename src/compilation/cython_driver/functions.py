@@ -302,7 +302,7 @@ class _InlinedCallWriter:
         self._code.globalstate.use_utility_code(_call_guard_utility)
         for guarded in _guarded_inlined_call.substitute(
                 call=line[:end], result=result).splitlines():
-            self._code.putln(guarded)
+            self._code.putln(guarded.strip())
         return self._code.putln(line[end + 2:])
 
 

@@ -3,10 +3,13 @@
 # - `locals()`, `vars()` or `dir()` as the first iterable of a comprehension in a class body
 #   (`class C: names = [n for n in locals()]`) crashed the compiler;
 # - a display that cannot unpack into its target (`a, b = [1, 2, 3]`) stopped the build; Python
-#   raises ValueError when the line runs.
-from Cython.Compiler import ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
+#   raises ValueError when the line runs;
+# - `del` of a variable that a nested function uses stopped the build.
+import re
 
-from .common import stages_after_parsing, subtree
+from Cython.Compiler import Errors, ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
+
+from .common import stages_after_parsing, stages_before_analysis, subtree
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 
@@ -96,3 +99,45 @@ def _unpack_when_running(tree):
 
 
 stages_after_parsing.append(_unpack_when_running)
+
+
+# `del x` where a nested function uses x (or of a free variable) stopped the build ("can not
+# delete variable 'x' referenced in nested scope"), where Python empties the cell: the nested
+# function then raises NameError. Cython's code for the deletion already empties the cell.
+_closure_deletion = re.compile(r"can not delete variable '[^']*' referenced in nested scope$")
+
+
+def _allowing_closure_deletion(report_error):
+    def report(error, use_stack=True):
+        if (isinstance(error, Errors.CompileError)
+                and _closure_deletion.match(getattr(error, "message_only", "") or "")):
+            return None
+        return report_error(error, use_stack)
+    return report
+
+
+Errors.report_error = _allowing_closure_deletion(Errors.report_error)
+
+
+def _reads_after_nonlocal_deletion(tree):
+    # A nested function that deletes a variable of its enclosing function (`nonlocal x; del x`)
+    # leaves it unbound there: the enclosing function checks every read of it.
+    deleted = {(arg.entry.outer_entry.scope, arg.name)
+               for node in subtree(tree) if isinstance(node, Nodes.DelStatNode)
+               for arg in node.args
+               if arg.is_name and arg.entry is not None and arg.entry.from_closure
+               and arg.entry.outer_entry is not None}
+    if not deleted:
+        return tree
+    for function in subtree(tree):
+        scope = getattr(function, "local_scope", None)
+        if not isinstance(function, Nodes.FuncDefNode) or scope is None:
+            continue
+        for node in subtree(function.body):
+            if (isinstance(node, ExprNodes.NameNode) and (scope, node.name) in deleted
+                    and not node.cf_is_null):
+                node.cf_maybe_null = True
+    return tree
+
+
+stages_before_analysis.append(_reads_after_nonlocal_deletion)
