@@ -14,8 +14,10 @@
 #                 in a `try` whose `finally` leaves the loop
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
-#                 `del` of a variable a nested function uses
-# generated_c.py  C that names what no Python defines (PyRange_CheckExact)
+#                 `del` of a variable a nested function uses, a builtin type's unbound method
+#                 called with other arguments
+# generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
+#                 `float(x=2)`, `l.append == l.append`, numbers for a class's bases
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
 #                 variables, brief reports of Cython's own crashes
 # common.py       what they share: tree walks, added pipeline stages, the C files of this

@@ -515,9 +515,39 @@ def attempt(call):
         return type(error).__name__, str(error)
 
 
+def refused_once():
+    # valid code that Cython or gcc once refused: Python raises or answers when it runs
+    add = set.add
+    items = set()
+    add(items, 1)
+    for call in (lambda: add(), lambda: add(0), lambda: float(x=2), lambda: float(**{}),
+                 lambda: float(*["1.5"])):
+        try:
+            print(repr(call()), end="; ")
+        except TypeError as error:
+            print(error, end="; ")
+    listed = []
+    print(items, listed.append == listed.append, listed.append == [].append,
+          listed.append != listed.append, {}.get == {}.get)
+
+    class Meta(int):
+        def __new__(cls, name, bases, attrs, **kwargs):
+            return bases, kwargs
+
+    keywords = {"metaclass": Meta}
+
+    class A(0, 1, 2, **keywords):
+        pass
+
+    class B(0, *range(1, 3), **keywords, foo="bar"):
+        pass
+    print(A, B)
+
+
 def report():
     print(unbound_locals(), bumped())
     print(deleted_cells())
+    refused_once()
     nested_recursion()
     print([leaving_finally(x) for x in (False, True)])
     print([continuing_finally(x) for x in (0, 1, 2)])

@@ -281,7 +281,7 @@ fix_utility("ModuleSetupCode.c", _raising_code_objects)
 # guarded too (guarded_inlined_call.c).
 # Met before Cython defines CYTHON_SMALL_CODE: the cold paths are marked as pending_work.c's are.
 _call_guard_utility = Code.UtilityCode(
-    name="QvxCallGuard", proto=_call_guard.replace("CYTHON_SMALL_CODE", "__Pyx_qvx_COLD"))
+    name="QvxCallGuard", proto=_call_guard.replace("static CYTHON_SMALL_CODE", "static __Pyx_qvx_COLD"))
 _guarded_inlined_call = c_template("guarded_inlined_call.c")
 
 

@@ -4,12 +4,14 @@
 #   (`class C: names = [n for n in locals()]`) crashed the compiler;
 # - a display that cannot unpack into its target (`a, b = [1, 2, 3]`) stopped the build; Python
 #   raises ValueError when the line runs;
-# - `del` of a variable that a nested function uses stopped the build.
+# - `del` of a variable that a nested function uses stopped the build;
+# - a builtin type's method taken unbound (`add = set.add`) and called with another number of
+#   arguments stopped the build, where Python raises TypeError when the call runs.
 import re
 
 from Cython.Compiler import Errors, ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
 
-from .common import stages_after_parsing, stages_before_analysis, subtree
+from .common import in_python_source, stages_after_parsing, stages_before_analysis, subtree
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 
@@ -141,3 +143,23 @@ def _reads_after_nonlocal_deletion(tree):
 
 
 stages_before_analysis.append(_reads_after_nonlocal_deletion)
+
+
+# A builtin type's method taken unbound into a variable (`add = set.add`) was typed as the C
+# function Cython calls for it: a call with another number of arguments (`add()`) stopped the
+# build, where Python raises TypeError when it runs. Such a variable holds the method object.
+_builtin_types = frozenset(
+    "bool bytearray bytes complex dict float frozenset int list object set str tuple type".split())
+
+
+def _unbound_methods_as_objects(tree):
+    for node in subtree(tree):
+        if isinstance(node, Nodes.SingleAssignmentNode) and in_python_source(node):
+            value = node.rhs
+            if (isinstance(value, ExprNodes.AttributeNode) and value.obj.is_name
+                    and value.obj.name in _builtin_types):
+                node.rhs = _AsObject(value)
+    return tree
+
+
+stages_after_parsing.append(_unbound_methods_as_objects)
