@@ -9,7 +9,7 @@
 #   arguments stopped the build, where Python raises TypeError when the call runs.
 import re
 
-from Cython.Compiler import Errors, ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
+from Cython.Compiler import Builtin, Errors, ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
 
 from .common import in_python_source, stages_after_parsing, stages_before_analysis, subtree
 
@@ -148,17 +148,31 @@ stages_before_analysis.append(_reads_after_nonlocal_deletion)
 # A builtin type's method taken unbound into a variable (`add = set.add`) was typed as the C
 # function Cython calls for it: a call with another number of arguments (`add()`) stopped the
 # build, where Python raises TypeError when it runs. Such a variable holds the method object.
-_builtin_types = frozenset(
-    "bool bytearray bytes complex dict float frozenset int list object set str tuple type".split())
+class _UnboundMethod(ExprNodes.ProxyNode):
+    # A builtin type's attribute, an object unless Cython takes it for a C function.
+    def infer_type(self, env):
+        inferred = self.arg.infer_type(env)
+        return PyrexTypes.py_object_type if inferred.is_cfunction else inferred
+
+    def analyse_types(self, env):
+        arg = self.arg.analyse_types(env)
+        return arg if arg.type.is_pyobject else arg.coerce_to_pyobject(env)
+
+
+def _builtin_c_method(value):
+    # `set.add`: an attribute of a builtin type that Cython calls as a C function.
+    if not (isinstance(value, ExprNodes.AttributeNode) and value.obj.is_name):
+        return False
+    builtin = Builtin.builtin_types.get(value.obj.name)
+    entry = builtin.scope.lookup_here(value.attribute) if builtin is not None else None
+    return entry is not None and entry.type.is_cfunction
 
 
 def _unbound_methods_as_objects(tree):
     for node in subtree(tree):
         if isinstance(node, Nodes.SingleAssignmentNode) and in_python_source(node):
-            value = node.rhs
-            if (isinstance(value, ExprNodes.AttributeNode) and value.obj.is_name
-                    and value.obj.name in _builtin_types):
-                node.rhs = _AsObject(value)
+            if _builtin_c_method(node.rhs):
+                node.rhs = _UnboundMethod(node.rhs)
     return tree
 
 
