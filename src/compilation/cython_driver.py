@@ -15,12 +15,16 @@
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
-#                 generators dropped unfinished in libraries
+#                 generators dropped unfinished in libraries, nested functions called directly,
+#                 `return` in a `try` whose `finally` leaves the loop
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
-#                 generator expressions in class decorators, tabs beside spaces
-# generated_c.py  C that names what no Python defines (PyRange_CheckExact) or gcc refuses
-#                 (C tuples truth-tested in `and`/`or`)
+#                 generator expressions in class decorators, tabs beside spaces, `del` of a
+#                 variable a nested function uses, a builtin type's unbound method called with
+#                 other arguments
+# generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
+#                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
+#                 numbers for a class's bases
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
 #                 variables, brief reports of Cython's own crashes, sets changed in loops
 # common.py       what they share: tree walks, added pipeline stages, the C files of this

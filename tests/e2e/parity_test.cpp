@@ -18,7 +18,7 @@ import sys
 # Each case is a module of its own with a report(): one that fails to load fails its case alone.
 CASES = ["order", "kinds", "decorated", "unbound", "characters", "names", "deep", "places",
          "anonymous", "supers", "defaults", "namespace", "features", "pythontypes",
-         "importhook"]
+         "importhook", "control"]
 
 
 def main():
@@ -412,6 +412,147 @@ def report():
     wide.__kwdefaults__ = {"m": 12, "n": 13, "o": 14}
     print(wide(0), wide(0, e=-4, o=-14), wide(*range(12), n=-13), attempt(lambda: wide(b=1)))
 )"},
+    // Code that once ended compiled code by a signal where CPython raises or goes on.
+    {"control.py", R"PY(def unbound_locals():
+    try:
+        raise ValueError
+    except ValueError as e:
+        pass
+    # `e` is unbound here; bumped() below writes a name `e` through nonlocal
+    return sorted(locals()), eval("len(dir())")
+
+
+def bumped():
+    e = 0
+
+    def bump():
+        nonlocal e
+        e += 1
+    bump()
+    return e, sorted(locals())
+
+
+def nested_recursion():
+    def down(n):
+        return down(n + 1) + 1
+
+    def forever():
+        return forever()
+    for runaway in (lambda: down(0), forever):
+        try:
+            runaway()
+        except RecursionError as error:
+            print(type(error).__name__, error)
+
+    def depth(n, acc):
+        return acc if n == 0 else depth(n - 1, acc + 1)
+    print(depth(500, 0))
+
+
+def leaving_finally(x):
+    # how test_grammar checks break and continue in finally after return
+    for count in [0, 1]:
+        count2 = 0
+        while count2 < 20:
+            count2 += 10
+            try:
+                return count + count2
+            finally:
+                if x:
+                    break
+    return "end", count, count2
+
+
+def continuing_finally(x):
+    for count in (0, 1):
+        for count2 in [10, 20]:
+            try:
+                try:
+                    return [count, count2]
+                finally:
+                    if x > 1:
+                        continue
+            finally:
+                if x:
+                    continue
+    return "end", count, count2
+
+
+def deleted_cells():
+    # `del` of a variable a nested function uses, also through nonlocal and as the implicit
+    # deletion of an `except ... as` target that a lambda keeps
+    x = 1
+
+    def read():
+        return x
+    seen = [read()]
+    del x
+    seen.append(attempt(read))
+    x = 3
+    seen.append(read())
+    y = 2
+
+    def forget():
+        nonlocal y
+        del y
+    forget()
+    seen.append(attempt(lambda: y))
+    try:
+        seen.append(y)
+    except NameError as error:
+        seen.append((type(error).__name__, str(error)))
+    try:
+        raise ValueError("kept")
+    except ValueError as e:
+        keep = lambda: e
+    seen.append(attempt(keep))
+    return seen
+
+
+def attempt(call):
+    try:
+        return call()
+    except NameError as error:
+        return type(error).__name__, str(error)
+
+
+def refused_once():
+    # valid code that Cython or gcc once refused: Python raises or answers when it runs
+    add = set.add
+    items = set()
+    add(items, 1)
+    for call in (lambda: add(), lambda: add(0), lambda: float(x=2), lambda: float(**{}),
+                 lambda: float(*["1.5"])):
+        try:
+            print(repr(call()), end="; ")
+        except TypeError as error:
+            print(error, end="; ")
+    listed = []
+    print(items, listed.append == listed.append, listed.append == [].append,
+          listed.append != listed.append, {}.get == {}.get)
+
+    class Meta(int):
+        def __new__(cls, name, bases, attrs, **kwargs):
+            return bases, kwargs
+
+    keywords = {"metaclass": Meta}
+
+    class A(0, 1, 2, **keywords):
+        pass
+
+    class B(0, *range(1, 3), **keywords, foo="bar"):
+        pass
+    print(A, B)
+
+
+def report():
+    print(unbound_locals(), bumped())
+    print(deleted_cells())
+    refused_once()
+    nested_recursion()
+    print([leaving_finally(x) for x in (False, True)])
+    print([continuing_finally(x) for x in (0, 1, 2)])
+)PY"},
     // Recursion ends in RecursionError at the recursion limit, wherever it runs.
     {"deep.py", R"(import sys
 import threading
@@ -858,7 +999,8 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
   const std::string python = buildPython().string();
   for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
                                  "deep", "places", "anonymous", "supers", "defaults",
-                                 "namespace", "features", "pythontypes", "importhook"}) {
+                                 "namespace", "features", "pythontypes", "importhook",
+                                 "control"}) {
     SCOPED_TRACE(name);
     const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
     EXPECT_EQ(outcome.status, 0) << outcome.all();
@@ -900,18 +1042,20 @@ TEST(ParityLibrary, AnswersWhatPythonAnswers) {
       {"pyproject.toml", "[project]\nname = \"parity-cases\"\nversion = \"1.0\"\n"}};
   for (const std::string name :
        {"anonymous.py", "supers.py", "defaults.py", "namespace.py", "features.py",
-        "pythontypes.py", "importhook.py", "suite.py", "spaces/__init__.py", "spaces/inner.py"})
+        "pythontypes.py", "importhook.py", "control.py", "suite.py", "spaces/__init__.py",
+        "spaces/inner.py"})
     files.insert(*parityFiles.find(name));
   Project project("parity-library", files);
   const Outcome build = project.build(
       {"--library", "--wheel", "dist", "anonymous", "anonymous.py", "supers.py", "defaults.py",
-       "namespace.py", "features.py", "pythontypes.py", "importhook.py", "suite.py",
-       "spaces/*.py"});
+       "namespace.py", "features.py", "pythontypes.py", "importhook.py", "control.py",
+       "suite.py", "spaces/*.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string useIt =
-      "import anonymous, supers, defaults, namespace, features, pythontypes, importhook\n"
-      "for case in (anonymous, supers, defaults, namespace, features, pythontypes, importhook):\n"
+      "import anonymous, supers, defaults, namespace, features, pythontypes, importhook, control\n"
+      "for case in (anonymous, supers, defaults, namespace, features, pythontypes, importhook,\n"
+      "             control):\n"
       "    case.report()\n";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();

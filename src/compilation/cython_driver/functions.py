@@ -23,12 +23,16 @@
 #   coroutine or async generator against Python's type of it) was false: libraries that take
 #   only Python's functions for functions (pydantic, unittest's loader) refused or misused them.
 # - in a library, a generator or coroutine dropped unfinished was never finalized: a suspended
-#   generator's finally blocks did not run, a coroutine never awaited was not warned of.
+#   generator's finally blocks did not run, a coroutine never awaited was not warned of;
+# - a nested function that Cython called through its C body (`def f(): return f()` in another
+#   function) escaped the recursion limit: unbounded recursion of it ended by SIGSEGV;
+# - `return` in a `try` whose `finally` breaks out of the loop around it released that loop's
+#   temporaries first: the loop went on with them freed (SIGSEGV).
 import sys
 
-from Cython.Compiler import Code, Nodes
+from Cython.Compiler import Code, ExprNodes, Nodes
 
-from .common import c_template, c_text, fix_utility
+from .common import c_template, c_text, child_nodes, fix_utility
 
 # Compiled code has the interpreter serve the work that waits for it (pending_work.c) where
 # CPython's bytecode loop would: each compiled call (below) and each back-edge of a loop count a
@@ -345,3 +349,147 @@ def _async_generators_finalized_in_libraries(lines):
 
 fix_utility("Coroutine.c", _finalized_in_libraries)
 fix_utility("AsyncGen.c", _async_generators_finalized_in_libraries)
+
+
+# A nested function called where Cython knows it (`def f(): return f()` inside another) is
+# called through its C body directly, past the guarded entries: unbounded recursion of it
+# overflowed the C stack (SIGSEGV) where Python raises RecursionError. The direct call is
+# guarded too (guarded_inlined_call.c).
+# Met before Cython defines CYTHON_SMALL_CODE: the cold paths are marked as pending_work.c's are.
+_call_guard_utility = Code.UtilityCode(
+    name="QvxCallGuard",
+    proto=_call_guard.replace("static CYTHON_SMALL_CODE", "static __Pyx_qvx_COLD"))
+_guarded_inlined_call = c_template("guarded_inlined_call.c")
+
+
+class _InlinedCallWriter:
+    # Passes every line on to `code` but the call of the C body, which it guards.
+    def __init__(self, code, call_start):
+        self._code = code
+        self._call_start = call_start
+
+    def __getattr__(self, name):
+        return getattr(self._code, name)
+
+    def putln(self, line="", *args, **kwargs):
+        if not line.startswith(self._call_start) or "); " not in line:
+            return self._code.putln(line, *args, **kwargs)
+        end = line.rindex("); ") + 1
+        result = self._call_start.split(" = ")[0]
+        self._code.globalstate.use_utility_code(_call_guard_utility)
+        for guarded in _guarded_inlined_call.substitute(
+                call=line[:end], result=result).splitlines():
+            self._code.putln(guarded.strip())
+        return self._code.putln(line[end + 2:])
+
+
+def _guarding_inlined_calls(generate):
+    def generate_result_code(self, code):
+        start = "%s = %s(" % (self.result(), self.function.def_node.entry.pyfunc_cname)
+        generate(self, _InlinedCallWriter(code, start))
+    return generate_result_code
+
+
+ExprNodes.InlinedDefNodeCallNode.generate_result_code = _guarding_inlined_calls(
+    ExprNodes.InlinedDefNodeCallNode.generate_result_code)
+
+
+# `return` in a `try` whose `finally` may `break` or `continue` (`for x in xs: try: return x
+# finally: break`): the return released the temporaries of the loops around it (the sequence
+# iterated) before the `finally` ran, and the loop then went on with them freed (SIGSEGV, or
+# SystemError in a library). Such a return keeps the temporaries held when the `try` began;
+# they are released after its `finally` when the return goes on.
+def _leaves_loop(clause):
+    # A `break` or `continue` of the clause that leaves it for a loop around it.
+    stack = [clause]
+    while stack:
+        node = stack.pop()
+        if isinstance(node, (Nodes.BreakStatNode, Nodes.ContinueStatNode)):
+            return True
+        if isinstance(node, (Nodes.FuncDefNode, Nodes.ClassDefNode, ExprNodes.LambdaNode)):
+            continue
+        skip = ("body",) if isinstance(node, Nodes.LoopNode) else ()
+        stack.extend(child_nodes(node, skip))
+    return False
+
+
+# Per function being generated (Cython's function state takes no attributes of ours): for each
+# such `try` around the code being generated, the temporaries held when it began.
+_kept_temps_of = {}
+
+
+def _kept_temps(funcstate):
+    return set().union(*_kept_temps_of.get(funcstate, [set()]))
+
+
+class _TryBody(Nodes.StatNode):
+    # The `try` clause, during which returns keep the temporaries held when it began.
+    child_attrs = ["body"]
+
+    def generate_execution_code(self, code):
+        funcstate = code.funcstate
+        kept = _kept_temps_of.get(funcstate, [])
+        _kept_temps_of[funcstate] = kept + [set(funcstate.temps_holding_reference())]
+        try:
+            self.body.generate_execution_code(code)
+        finally:
+            if kept:
+                _kept_temps_of[funcstate] = kept
+            else:
+                del _kept_temps_of[funcstate]
+
+
+class _Sparing:
+    # Passes everything on to `target` but the temporaries holding references, of which it
+    # leaves out those kept.
+    def __init__(self, target, **replaced):
+        self._target = target
+        self.__dict__.update(replaced)
+
+    def __getattr__(self, name):
+        return getattr(self._target, name)
+
+
+def _keeping_loop_temps(generate):
+    def generate_execution_code(self, code):
+        if not _leaves_loop(self.finally_clause):
+            return generate(self, code)
+        body, return_label = self.body, code.return_label
+        # The return goes on after the `finally` through a label of its own, which releases what
+        # this `try` kept and an enclosing one does not keep.
+        code.return_label = code.new_label("return")
+        self.body = _TryBody(body.pos, body=body, is_terminator=body.is_terminator)
+        try:
+            generate(self, code)
+        finally:
+            self.body = body
+            release_label, code.return_label = code.return_label, return_label
+        if code.label_used(release_label):
+            after = code.new_label("after_return")
+            code.put_goto(after)
+            code.put_label(release_label)
+            still_kept = _kept_temps(code.funcstate)
+            for cname, type in code.funcstate.temps_holding_reference():
+                if (cname, type) not in still_kept:
+                    code.put_decref_clear(cname, type)
+            code.put_goto(return_label)
+            code.put_label(after)
+    return generate_execution_code
+
+
+def _sparing_kept_temps(generate):
+    def generate_execution_code(self, code):
+        kept = _kept_temps(code.funcstate)
+        if not kept:
+            return generate(self, code)
+        held = code.funcstate.temps_holding_reference
+        funcstate = _Sparing(code.funcstate, temps_holding_reference=lambda: [
+            temp for temp in held() if temp not in kept])
+        return generate(self, _Sparing(code, funcstate=funcstate))
+    return generate_execution_code
+
+
+Nodes.TryFinallyStatNode.generate_execution_code = _keeping_loop_temps(
+    Nodes.TryFinallyStatNode.generate_execution_code)
+Nodes.ReturnStatNode.generate_execution_code = _sparing_kept_temps(
+    Nodes.ReturnStatNode.generate_execution_code)

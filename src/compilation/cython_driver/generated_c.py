@@ -3,8 +3,11 @@
 # - a variable inferred to hold a range was checked with PyRange_CheckExact, which no Python
 #   defines: the module then fails to load;
 # - a tuple display of C values as an operand of `and` or `or` (`value and (1,) or (0,)`) was
-#   truth-tested as a C struct, which gcc refuses.
-from Cython.Compiler import ExprNodes, PyrexTypes
+#   truth-tested as a C struct, which gcc refuses;
+# - `float(x=2)` was typed as a C double, which gcc refused to take the called type's object;
+# - `l.append == l.append` compared C functions, which a library's API does not declare;
+# - a class with numbers for bases (`class A(0, 1, **d)`) had them made a C tuple.
+from Cython.Compiler import Builtin, ExprNodes, Nodes, PyrexTypes
 
 _type_check = PyrexTypes.BuiltinObjectType.type_check_function
 
@@ -28,3 +31,76 @@ def _operand_result_tested_as_object(self, arg, result_type, env):
 
 
 ExprNodes.BoolBinopResultNode.__init__ = _operand_result_tested_as_object
+
+
+# `float(x=2)`, a call of float with keywords or unpacked arguments, was typed as the C double
+# that `float(x)` becomes, but is made by calling the type: gcc refused to put the object it
+# returns into a double. Such a call gives the float object (or raises TypeError, as Python's).
+_general_call_types = ExprNodes.GeneralCallNode.analyse_types
+
+
+def _general_call_of_float(self, env):
+    node = _general_call_types(self, env)
+    if (node is self and self.type is PyrexTypes.c_double_type and self.function.is_name
+            and self.function.name == "float"):
+        self.type = Builtin.float_type
+        self.result_ctype = PyrexTypes.py_object_type
+    return node
+
+
+ExprNodes.GeneralCallNode.analyse_types = _general_call_of_float
+
+
+# `l.append == l.append`: a builtin type's method taken from an object and compared (not
+# called) was compared as the C function Cython calls for it, which a library's API does not
+# declare (gcc refused it) and which made every list's `append` equal. Compared, such a method
+# is the bound method object that Python compares.
+_compared_operand_types = ExprNodes.AttributeNode.analyse_types
+
+
+def _attribute_types(self, env, *args, **kwargs):
+    node = _compared_operand_types(self, env, *args, **kwargs)
+    if getattr(self, "qvx_compared", False) and node.type.is_cfunction and node.is_attribute:
+        return node.coerce_to_pyobject(env)
+    return node
+
+
+def _comparing_bound_methods(analyse_types):
+    def analyse(self, env):
+        for operand in (self.operand1, self.operand2):
+            if isinstance(operand, ExprNodes.AttributeNode):
+                operand.qvx_compared = True
+        return analyse_types(self, env)
+    return analyse
+
+
+ExprNodes.AttributeNode.analyse_types = _attribute_types
+ExprNodes.PrimaryCmpNode.analyse_types = _comparing_bound_methods(
+    ExprNodes.PrimaryCmpNode.analyse_types)
+
+
+# A class whose bases are written as numbers (`class A(0, 1, **d)`, for a metaclass that takes
+# them) had its bases made a C tuple of longs, which gcc refused to compare with the updated
+# bases object. Such bases are a Python tuple.
+class _BasesAsObject(ExprNodes.ProxyNode):
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_expressions(env).coerce_to_pyobject(env)
+        self.update_type_and_entry()
+        return self
+
+
+_class_expressions = Nodes.PyClassDefNode.analyse_expressions
+
+
+def _class_with_literal_bases(self, env):
+    bases = self.bases
+    if (bases is not None and bases.is_sequence_constructor
+            and any(arg.is_literal for arg in bases.args)):
+        self.bases = _BasesAsObject(bases)
+    return _class_expressions(self, env)
+
+
+Nodes.PyClassDefNode.analyse_expressions = _class_with_literal_bases

@@ -9,13 +9,18 @@
 #   there was named too (`C.<lambda>`);
 # - blocks indented with tabs beside blocks indented with spaces ("Mixed use of tabs and
 #   spaces"), which Python accepts where each comparison of indentation gives the same answer
-#   with a tab as 8 columns and as 1; what Python refuses (TabError) stays refused.
+#   with a tab as 8 columns and as 1; what Python refuses (TabError) stays refused;
+# - `del` of a variable that a nested function uses stopped the build;
+# - a builtin type's method taken unbound (`add = set.add`) and called with another number of
+#   arguments stopped the build, where Python raises TypeError when the call runs.
 import io
+import re
 import tokenize
 
-from Cython.Compiler import ExprNodes, Main, Nodes, ParseTreeTransforms, PyrexTypes
+from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, Nodes, ParseTreeTransforms,
+                             PyrexTypes)
 
-from .common import stages_after_parsing, subtree
+from .common import in_python_source, stages_after_parsing, stages_before_analysis, subtree
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 
@@ -224,3 +229,79 @@ def _parsing_consistent_indentation(parse):
 
 
 Main.Context.parse = _parsing_consistent_indentation(Main.Context.parse)
+
+
+# `del x` where a nested function uses x (or of a free variable) stopped the build ("can not
+# delete variable 'x' referenced in nested scope"), where Python empties the cell: the nested
+# function then raises NameError. Cython's code for the deletion already empties the cell.
+_closure_deletion = re.compile(r"can not delete variable '[^']*' referenced in nested scope$")
+
+
+def _allowing_closure_deletion(report_error):
+    def report(error, use_stack=True):
+        if (isinstance(error, Errors.CompileError)
+                and _closure_deletion.match(getattr(error, "message_only", "") or "")):
+            return None
+        return report_error(error, use_stack)
+    return report
+
+
+Errors.report_error = _allowing_closure_deletion(Errors.report_error)
+
+
+def _reads_after_nonlocal_deletion(tree):
+    # A nested function that deletes a variable of its enclosing function (`nonlocal x; del x`)
+    # leaves it unbound there: the enclosing function checks every read of it.
+    deleted = {(arg.entry.outer_entry.scope, arg.name)
+               for node in subtree(tree) if isinstance(node, Nodes.DelStatNode)
+               for arg in node.args
+               if arg.is_name and arg.entry is not None and arg.entry.from_closure
+               and arg.entry.outer_entry is not None}
+    if not deleted:
+        return tree
+    for function in subtree(tree):
+        scope = getattr(function, "local_scope", None)
+        if not isinstance(function, Nodes.FuncDefNode) or scope is None:
+            continue
+        for node in subtree(function.body):
+            if (isinstance(node, ExprNodes.NameNode) and (scope, node.name) in deleted
+                    and not node.cf_is_null):
+                node.cf_maybe_null = True
+    return tree
+
+
+stages_before_analysis.append(_reads_after_nonlocal_deletion)
+
+
+# A builtin type's method taken unbound into a variable (`add = set.add`) was typed as the C
+# function Cython calls for it: a call with another number of arguments (`add()`) stopped the
+# build, where Python raises TypeError when it runs. Such a variable holds the method object.
+class _UnboundMethod(ExprNodes.ProxyNode):
+    # A builtin type's attribute, an object unless Cython takes it for a C function.
+    def infer_type(self, env):
+        inferred = self.arg.infer_type(env)
+        return PyrexTypes.py_object_type if inferred.is_cfunction else inferred
+
+    def analyse_types(self, env):
+        arg = self.arg.analyse_types(env)
+        return arg if arg.type.is_pyobject else arg.coerce_to_pyobject(env)
+
+
+def _builtin_c_method(value):
+    # `set.add`: an attribute of a builtin type that Cython calls as a C function.
+    if not (isinstance(value, ExprNodes.AttributeNode) and value.obj.is_name):
+        return False
+    builtin = Builtin.builtin_types.get(value.obj.name)
+    entry = builtin.scope.lookup_here(value.attribute) if builtin is not None else None
+    return entry is not None and entry.type.is_cfunction
+
+
+def _unbound_methods_as_objects(tree):
+    for node in subtree(tree):
+        if isinstance(node, Nodes.SingleAssignmentNode) and in_python_source(node):
+            if _builtin_c_method(node.rhs):
+                node.rhs = _UnboundMethod(node.rhs)
+    return tree
+
+
+stages_after_parsing.append(_unbound_methods_as_objects)

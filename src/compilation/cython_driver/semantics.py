@@ -11,7 +11,8 @@
 # - `items.extend(iterable)` on a list is called as a method: the limited API's stand-in takes
 #   the whole iterable before adding anything, where Python keeps the items before an error;
 # - a local variable in an expression was read where its value is used, not where Python reads
-#   it: `(x, x := x + 1)` gave (11, 11), as did `(x, bump())` when bump() rebinds x as nonlocal;
+#   it: `(x, x := x + 1)` gave (11, 11), as did `(x, bump())` when bump() rebinds x as nonlocal
+#   (the names that locals() lists, which may be unbound, stay as they are);
 # - `from __future__ import annotations` bound no name `annotations`, where Python binds the
 #   feature's object from the module __future__ (python-fire tests `member is absolute_import`);
 # - a variable assigned an int in one place and a float in another (`v = int(s)`, else
@@ -174,7 +175,10 @@ def _read_now(root, names):
                 value = getattr(node, attr, None)
                 items = value if isinstance(value, list) else [value]
                 for at, item in enumerate(items):
-                    if isinstance(item, ExprNodes.NameNode) and item.name in names:
+                    # The names that locals() lists may be unbound (NULL): its dict is made
+                    # at once, so they stay as they are.
+                    if (isinstance(item, ExprNodes.NameNode) and item.name in names
+                            and not getattr(item, "allow_null", False)):
                         items[at] = _ReadNow(item.pos, arg=item)
                 if not isinstance(value, list) and items[0] is not value:
                     setattr(node, attr, items[0])
