@@ -12,8 +12,10 @@
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
-#                 `locals()` in a class body's comprehension, displays that cannot unpack
-# generated_c.py  C that names what no Python defines (PyRange_CheckExact)
+#                 `locals()` in a class body's comprehension, displays that cannot unpack,
+#                 expressions nested as deep as CPython compiles
+# generated_c.py  C that names what no Python defines (PyRange_CheckExact) or the stable ABI
+#                 lacks (PyComplexObject)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
 #                 variables, brief reports of Cython's own crashes
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
@@ -96,5 +98,5 @@ def _translate_modules(args):
 
 
 if "--modules" in sys.argv:
-    sys.exit(_translate_modules(sys.argv[1:]))
-main(command_line=1)
+    sys.exit(refusals.deep_translation(lambda: _translate_modules(sys.argv[1:])))
+refusals.deep_translation(lambda: main(command_line=1))

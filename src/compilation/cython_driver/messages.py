@@ -2,9 +2,10 @@
 # - a lambda's __name__ was Cython's internal "lambda", "lambda1", ... instead of "<lambda>", and
 #   a generator expression's "genexpr" instead of "<genexpr>"; the functions inside a lambda keep
 #   Cython's C names;
-# - a division of C numbers by zero said "float division" for `1/0` of two ints, "integer division
-#   or modulo by zero" for `1 % 0`, and divmod() "division by zero": Python names the operation
-#   and the kind of number, in words that this Python gives;
+# - a division of C numbers by zero said "float division" for `1/0` of two ints (of int literals
+#   too, which Cython turns into C doubles), "integer division or modulo by zero" for `1 % 0`, and
+#   divmod() "division by zero": Python names the operation and the kind of number, in words
+#   that this Python gives;
 # - the message of reading an unbound local or free variable was that of Python 3.10;
 # - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
 #   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
@@ -35,14 +36,26 @@ def _zero_division_message(cython_message):
         operation = _division_operations.get(self.operator)
         if operation is None or not in_python_source(self):
             return cython_message(self)
-        kinds = [1.0 if operand.type.is_float else 1 for operand in (self.operand1, self.operand2)]
+        kinds = getattr(self, "_qvx_operand_kinds", None) or [
+            1.0 if operand.type.is_float else 1 for operand in (self.operand1, self.operand2)]
         return _zero_division_words(operation, kinds[0], kinds[1] * 0) or cython_message(self)
     return message
+
+
+def _operand_kinds_kept(analyse_operation):
+    # The analysis turns int literals of a true division into C doubles (`1 / 0` into
+    # `1.0 / 0.0`): the kinds of number that Python divides are taken before.
+    def analyse(self, env):
+        self._qvx_operand_kinds = [1.0 if operand.type.is_float else 1
+                                   for operand in (self.operand1, self.operand2)]
+        return analyse_operation(self, env)
+    return analyse
 
 
 for _division in (ExprNodes.DivNode, ExprNodes.ModNode):
     _division.zero_division_message = _zero_division_message(
         _division.zero_division_message)
+ExprNodes.DivNode.analyse_operation = _operand_kinds_kept(ExprNodes.DivNode.analyse_operation)
 
 
 _declare_lambda = Nodes.DefNode.declare_lambda_function

@@ -3,7 +3,14 @@
 # - `locals()`, `vars()` or `dir()` as the first iterable of a comprehension in a class body
 #   (`class C: names = [n for n in locals()]`) crashed the compiler;
 # - a display that cannot unpack into its target (`a, b = [1, 2, 3]`) stopped the build; Python
-#   raises ValueError when the line runs.
+#   raises ValueError when the line runs;
+# - an expression nested as deep as CPython compiles (a sum of 2,000 terms) crashed Cython with
+#   RecursionError: the driver translates on a thread of a large stack with limits to match
+#   (`deep_translation`).
+import ctypes
+import sys
+import threading
+
 from Cython.Compiler import ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
 
 from .common import stages_after_parsing, subtree
@@ -96,3 +103,61 @@ def _unpack_when_running(tree):
 
 
 stages_after_parsing.append(_unpack_when_running)
+
+
+# CPython compiles a chain of about 3,000 binary operations; Cython walks such a tree
+# recursively, a few C calls per level. The translation runs on a thread whose stack holds far
+# more than the depth the limits allow (less than 1 KiB per C call was measured), so that a
+# tree too deep for the limits raises RecursionError, which fails the module, and never
+# overflows the stack.
+_translation_stack = 512 << 20
+_python_depth = 60000
+_c_calls = 30000
+
+
+def _c_recursion_budget():
+    # CPython 3.12 and 3.13 count C calls against a fixed limit of their own that
+    # sys.setrecursionlimit() does not raise. The thread state holds it after the Python limit,
+    # which is found by its value: nothing is touched where the layout is not the one expected
+    # (3.14 measures the thread's real stack instead).
+    if not (3, 12) <= sys.version_info[:2] < (3, 14):
+        return None
+    current = ctypes.pythonapi.PyThreadState_Get
+    current.restype = ctypes.c_void_p
+    fields = (ctypes.c_int * 16).from_address(current())
+    limit = sys.getrecursionlimit()
+    for at in range(4, 15):
+        if fields[at] == limit and 0 < fields[at - 1] <= limit and 0 < fields[at + 1] <= 10000:
+            return fields, at + 1
+    return None
+
+
+def deep_translation(translate):
+    # Runs `translate()` on a thread of a large stack, with the Python limit and the C calls'
+    # budget raised to match, and gives its result; where no such thread can start, runs it
+    # here with the usual limits.
+    outcome = []
+
+    def run():
+        budget = _c_recursion_budget()
+        if budget is not None:
+            fields, at = budget
+            fields[at] += _c_calls
+        try:
+            outcome.append(translate())
+        except BaseException as error:  # given back to the calling thread
+            outcome.append(error)
+
+    usual = sys.getrecursionlimit()
+    try:
+        threading.stack_size(_translation_stack)
+        sys.setrecursionlimit(_python_depth)
+        thread = threading.Thread(target=run, daemon=True)
+        thread.start()
+    except (RuntimeError, ValueError, MemoryError):
+        sys.setrecursionlimit(usual)
+        return translate()
+    thread.join()
+    if isinstance(outcome[0], BaseException):
+        raise outcome[0]
+    return outcome[0]

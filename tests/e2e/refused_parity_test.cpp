@@ -1,0 +1,105 @@
+// Valid code that Cython once refused, crashed on or compiled wrongly, built as a program and as
+// a library's wheel and run beside CPython on the same sources: an expression nested as deep as
+// CPython compiles, the parts of a complex read in the stable ABI, and the words of a division
+// of int literals by zero.
+#include "e2e/e2e_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace quorvex::e2e {
+namespace {
+
+// A sum of `terms` terms over the names a and b, left to right as CPython nests it.
+std::string longSum(int terms) {
+  std::string sum = "a";
+  for (int term = 1; term < terms; ++term) sum += term % 2 ? " + b" : " + a";
+  return sum;
+}
+
+std::map<std::string, std::string> refusedFiles() {
+  return {
+      {"refused.py", R"(import deep
+import parts
+import zero
+
+
+def main():
+    for case in (deep, parts, zero):
+        case.report()
+
+
+if __name__ == "__main__":
+    main()
+)"},
+      // 2,000 terms: CPython compiles up to about 3,000, Cython crashed from a few hundred on.
+      {"deep.py", "def total(a, b):\n    return " + longSum(2000) + "\n\n\n" +
+                      "def joined(a, b):\n    return " + longSum(1500) + "\n\n\n" +
+                      "def report():\n"
+                      "    print(total(1, 2), total(0.5, 1), joined('x', 'y')[:8],\n"
+                      "          len(joined('x', 'yz')))\n"},
+      {"parts.py", R"(def parts(x):
+    z = complex(x)
+    return z.real, z.imag, complex(x).real + complex(x).imag
+
+
+class Twisted(complex):
+    pass
+
+
+def report():
+    print(parts(3), parts(1.5 - 2j), parts("4+5j"), parts(Twisted(1, -1)))
+    for bad in (None, "x"):
+        try:
+            parts(bad)
+        except (TypeError, ValueError) as error:
+            print(type(error).__name__, error)
+)"},
+      {"zero.py", R"(def attempt(divide):
+    try:
+        return divide()
+    except ZeroDivisionError as error:
+        return str(error)
+
+
+def report():
+    print(attempt(lambda: 1 / 0), attempt(lambda: 1.0 / 0), attempt(lambda: 1 / 0.0),
+          attempt(lambda: 1 // 0), attempt(lambda: 1 % 0), attempt(lambda: 7 / (3 - 3)))
+)"},
+  };
+}
+
+TEST(RefusedProgram, ComputesWhatPythonComputes) {
+  Project project("refused", refusedFiles());
+  const Outcome build = project.build({"refused", "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  const Outcome outcome = expectSameAsPython((project.buildDir() / "refused").string(),
+                                             "refused.py", {}, project.dir());
+  EXPECT_EQ(outcome.status, 0) << outcome.all();
+  EXPECT_NE(outcome.out.find("division by zero"), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.err, "");
+}
+
+TEST(RefusedLibrary, AnswersWhatPythonAnswers) {
+  std::map<std::string, std::string> files = refusedFiles();
+  files["pyproject.toml"] = "[project]\nname = \"refused-cases\"\nversion = \"1.0\"\n";
+  Project project("refused-library", files);
+  const Outcome build = project.build(
+      {"--library", "--wheel", "dist", "deep", "deep.py", "parts.py", "zero.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+
+  const std::string useIt = "import deep, parts, zero\n"
+                            "for case in (deep, parts, zero):\n"
+                            "    case.report()\n";
+  const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
+  ASSERT_EQ(expected.status, 0) << expected.all();
+  const fs::path python = pipInstall(freshVenv("refused"), onlyWheel(project.dir() / "dist"));
+  const Outcome imported = runClean({python.string(), "-c", useIt}, "/");
+  EXPECT_EQ(imported.status, 0) << imported.all();
+  EXPECT_EQ(imported.out, expected.out);
+  EXPECT_EQ(imported.err, "");
+}
+
+} // namespace
+} // namespace quorvex::e2e
