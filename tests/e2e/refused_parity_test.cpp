@@ -1,7 +1,7 @@
 // Valid code that Cython once refused, crashed on or compiled wrongly, built as a program and as
 // a library's wheel and run beside CPython on the same sources: an expression nested as deep as
-// CPython compiles, the parts of a complex read in the stable ABI, and the words of a division
-// of int literals by zero.
+// CPython compiles, the parts of a complex read in the stable ABI, the words of a division of
+// int literals by zero, and the names of traceback entries of functions that share a line.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -21,12 +21,13 @@ std::string longSum(int terms) {
 std::map<std::string, std::string> refusedFiles() {
   return {
       {"refused.py", R"(import deep
+import entries
 import parts
 import zero
 
 
 def main():
-    for case in (deep, parts, zero):
+    for case in (deep, parts, zero, entries):
         case.report()
 
 
@@ -67,6 +68,43 @@ def report():
     print(attempt(lambda: 1 / 0), attempt(lambda: 1.0 / 0), attempt(lambda: 1 / 0.0),
           attempt(lambda: 1 // 0), attempt(lambda: 1 % 0), attempt(lambda: 7 / (3 - 3)))
 )"},
+      // Compiled entries name a function with its module and class (Cython's "entries.Shape.area"
+      // for CPython's "area"): the last part is compared.
+      {"entries.py", R"(import traceback
+
+
+def total(xs):
+    return sum(10 / x for x in xs)
+
+
+def helper(values):
+    return sorted(values, key=lambda v: 1 / v)
+
+
+class Shape:
+    def area(self, xs):
+        return [1 / x for x in xs]
+
+
+def outer(n):
+    def inner(k):
+        return k / n
+    return inner(3)
+
+
+def shown(call, *args):
+    try:
+        call(*args)
+    except ZeroDivisionError as error:
+        return [(entry.name.rpartition(".")[2], entry.lineno)
+                for entry in traceback.extract_tb(error.__traceback__)[1:]]
+
+
+def report():
+    for _ in range(2):
+        print(shown(total, [1, 0]), shown(helper, [1, 0]), shown(Shape().area, [1, 0]))
+        print(shown(outer, 0), shown(lambda: 1 / 0), shown(total, [0]))
+)"},
   };
 }
 
@@ -86,11 +124,11 @@ TEST(RefusedLibrary, AnswersWhatPythonAnswers) {
   files["pyproject.toml"] = "[project]\nname = \"refused-cases\"\nversion = \"1.0\"\n";
   Project project("refused-library", files);
   const Outcome build = project.build(
-      {"--library", "--wheel", "dist", "deep", "deep.py", "parts.py", "zero.py"});
+      {"--library", "--wheel", "dist", "deep", "deep.py", "parts.py", "zero.py", "entries.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
-  const std::string useIt = "import deep, parts, zero\n"
-                            "for case in (deep, parts, zero):\n"
+  const std::string useIt = "import deep, entries, parts, zero\n"
+                            "for case in (deep, parts, zero, entries):\n"
                             "    case.report()\n";
   const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
   ASSERT_EQ(expected.status, 0) << expected.all();
