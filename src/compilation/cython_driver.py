@@ -13,7 +13,7 @@
 #                 async generators never started
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
-#                 expressions nested as deep as CPython compiles
+#                 expressions nested as deep as CPython compiles, `.pxd` files not the module's
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or the stable ABI
 #                 lacks (PyComplexObject)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
@@ -87,6 +87,11 @@ def _translate_modules(args):
             failed = True
         if failed:
             failures += 1
+            applied = refusals.applied_declarations.get(options.module_name)
+            if applied:
+                sys.stderr.write("%s was applied to it, as it declares only what the module "
+                                 "defines; move it away to build the module without it\n"
+                                 % applied)
             sys.stderr.write("failed to translate module %s\n" % options.module_name)
             try:
                 os.remove(options.output_file)

@@ -139,5 +139,59 @@ TEST(RefusedLibrary, AnswersWhatPythonAnswers) {
   EXPECT_EQ(imported.err, "");
 }
 
+// A .pxd beside a module is applied only when the module defines everything it declares: a
+// package's C API for cimporters and declarations written for a .pyx of the module's name are
+// left out, and the module computes what CPython computes; a module's own declarations type it.
+TEST(RefusedDeclarations, ApplyOnlyWhatTheModuleDefines) {
+  Project project(
+      "declared",
+      {{"app.py", "import md\nimport mdict\nimport units\n\n\ndef main():\n"
+                  "    print(md.mess_ratio('ab'), mdict.version(mdict.MultiDict(a=1)))\n"
+                  "    print(units.area(1, 2), units.Box().volume(3))\n\n\n"
+                  "if __name__ == '__main__':\n    main()\n"},
+       {"mdict/__init__.py", "class MultiDict(dict):\n    pass\n\n\n"
+                             "def version(md):\n    return len(md)\n"},
+       {"mdict/__init__.pxd",
+        "from cpython.object cimport PyObject\n\n\ncdef extern from \"mdict_capi.h\":\n"
+        "    ctypedef struct MultiDict_CAPI:\n        pass\n\n"
+        "    MultiDict_CAPI *MultiDict_GetCAPI() except NULL\n"
+        "    object MultiDict_New(MultiDict_CAPI *capi, Py_ssize_t size)\n\n\n"
+        "cdef inline object MultiDict_Make(MultiDict_CAPI *capi):\n"
+        "    return MultiDict_New(capi, 0)\n"},
+       {"md.py", "class CharInfo:\n    def __init__(self, character):\n"
+                 "        self.character = character\n        self.alpha = character.isalpha()\n"
+                 "\n\nclass Plugin:\n    def feed_info(self, character, info):\n"
+                 "        self.seen = info.alpha\n\n\ndef mess_ratio(text):\n"
+                 "    plugin = Plugin()\n    for character in text:\n"
+                 "        plugin.feed_info(character, CharInfo(character))\n"
+                 "    return plugin.seen\n"},
+       {"md.pxd", "from libc.stdint cimport uint32_t\n\n\ncdef class CharInfo:\n"
+                  "    cdef readonly str character\n    cdef readonly bint alpha\n\n\n"
+                  "cdef CharInfo _char_info_from_codepoint(Py_UCS4 codepoint)\n\n\n"
+                  "cdef class Plugin:\n    cdef bint seen\n"
+                  "    cpdef void feed_info(self, str character, CharInfo info)\n"
+                  "    cdef inline void _feed(self, Py_UCS4 codepoint, CharInfo info) noexcept\n"},
+       {"units.py", "def area(w, h):\n    return w * h\n\n\nclass Box:\n"
+                    "    def volume(self, d):\n        return d * 2\n"},
+       {"units.pxd", "cpdef double area(double w, double h)\n"}});
+  const Outcome build = project.build({"app", "*.py", "mdict/*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  const Outcome outcome = run({(project.buildDir() / "app").string()}, project.dir());
+  const Outcome expected = run({buildPython().string(), "app.py"}, project.dir());
+  EXPECT_EQ(expected.out, "True 1\n2 6\n") << expected.all();
+  // units.pxd is applied: area() takes and gives C doubles.
+  EXPECT_EQ(outcome.out, "True 1\n2.0 6\n") << outcome.all();
+  EXPECT_EQ(outcome.status, 0);
+
+  // A module's own declarations that Cython refuses fail its build, naming the .pxd applied.
+  Project refused("declared-wrongly",
+                  {{"half.py", "def half(x):\n    return x / 2\n"},
+                   {"half.pxd", "cpdef int half(int x, int y)\n"}});
+  const Outcome failed = refused.build({"half", "half.py"});
+  EXPECT_NE(failed.status, 0) << failed.all();
+  EXPECT_NE(failed.all().find("half.pxd was applied to it"), std::string::npos) << failed.all();
+  EXPECT_NE(failed.all().find("move it away"), std::string::npos) << failed.all();
+}
+
 } // namespace
 } // namespace quorvex::e2e

@@ -6,12 +6,18 @@
 #   raises ValueError when the line runs;
 # - an expression nested as deep as CPython compiles (a sum of 2,000 terms) crashed Cython with
 #   RecursionError: the driver translates on a thread of a large stack with limits to match
-#   (`deep_translation`).
+#   (`deep_translation`);
+# - a `.pxd` file beside a `.py` module was applied to it whatever it declared: one written for a
+#   `.pyx` of the same name, or a package's C API for cimporters, broke the module's build. Only
+#   a `.pxd` whose functions, classes, methods and variables the module itself defines is
+#   applied (`applied_declarations` names it for the driver's reports).
+import ast
 import ctypes
 import sys
 import threading
 
-from Cython.Compiler import ExprNodes, Nodes, ParseTreeTransforms, PyrexTypes
+from Cython.Compiler import ExprNodes, Nodes, ParseTreeTransforms, Pipeline, PyrexTypes, Symtab
+from Cython.Compiler.Scanning import FileSourceDescriptor
 
 from .common import stages_after_parsing, subtree
 
@@ -161,3 +167,120 @@ def deep_translation(translate):
     if isinstance(outcome[0], BaseException):
         raise outcome[0]
     return outcome[0]
+
+
+def _bound_names(statements):
+    # The names a module's or class's top level binds, and for each class the names its body
+    # binds, through the branches of compound statements.
+    names, classes = set(), {}
+    for statement in statements:
+        if isinstance(statement, (ast.FunctionDef, ast.AsyncFunctionDef)):
+            names.add(statement.name)
+        elif isinstance(statement, ast.ClassDef):
+            names.add(statement.name)
+            classes[statement.name] = _bound_names(statement.body)[0]
+        elif isinstance(statement, (ast.Import, ast.ImportFrom)):
+            names.update((alias.asname or alias.name).split(".")[0] for alias in statement.names)
+        elif isinstance(statement, (ast.Assign, ast.AnnAssign, ast.AugAssign)):
+            targets = statement.targets if isinstance(statement, ast.Assign) else [statement.target]
+            names.update(node.id for target in targets for node in ast.walk(target)
+                         if isinstance(node, ast.Name))
+        for field in ("body", "orelse", "finalbody", "handlers", "cases"):
+            inner = getattr(statement, field, None)
+            if isinstance(inner, list) and not isinstance(
+                    statement, (ast.FunctionDef, ast.AsyncFunctionDef, ast.ClassDef)):
+                more_names, more_classes = _bound_names(
+                    [part for item in inner for part in getattr(item, "body", [item])]
+                    if field in ("handlers", "cases") else inner)
+                names |= more_names
+                classes.update(more_classes)
+    return names, classes
+
+
+def _declared_name(declarator):
+    # The name of a C declarator and whether it declares a function.
+    function = False
+    while not isinstance(declarator, Nodes.CNameDeclaratorNode):
+        function = function or isinstance(declarator, Nodes.CFuncDeclaratorNode)
+        declarator = getattr(declarator, "base", None)
+        if declarator is None:
+            return None, function
+    return declarator.name, function
+
+
+def _strangers(statements, names, classes, extern=False):
+    # What the declarations `statements` of a .pxd declare that the module does not define.
+    found = []
+    for node in statements:
+        if isinstance(node, Nodes.StatListNode):
+            found += _strangers(node.stats, names, classes, extern)
+        elif isinstance(node, Nodes.CDefExternNode):
+            found += _strangers([node.body], names, classes, True)
+        elif isinstance(node, Nodes.CVarDefNode):
+            for declarator in node.declarators:
+                name, _ = _declared_name(declarator)
+                if name and (extern or name not in names):
+                    found.append(name)
+        elif isinstance(node, Nodes.CFuncDefNode):
+            name, _ = _declared_name(node.declarator)
+            if name and name not in names:
+                found.append(name)
+        elif isinstance(node, Nodes.CClassDefNode):
+            if extern or node.class_name not in classes:
+                found.append(node.class_name)
+                continue
+            body = node.body.stats if isinstance(node.body, Nodes.StatListNode) else [node.body]
+            for member in body:
+                declarators = [member.declarator] if isinstance(member, Nodes.CFuncDefNode) \
+                    else getattr(member, "declarators", [])
+                for declarator in declarators:
+                    name, function = _declared_name(declarator)
+                    if function and name not in classes[node.class_name]:
+                        found.append("%s.%s" % (node.class_name, name))
+    return found
+
+
+def _foreign_declarations(context, pxd, source, module_name):
+    # What the .pxd `pxd` declares that the module `source` does not define; None when it
+    # cannot be told (the .pxd is then applied, and Cython reports what it finds).
+    try:
+        with open(source, "rb") as file:
+            names, classes = _bound_names(ast.parse(file.read()).body)
+        scope = Symtab.ModuleScope(module_name, None, context)
+        tree = context.parse(FileSourceDescriptor(pxd), scope, pxd=True,
+                             full_module_name=module_name)
+    except Exception:
+        return None
+    return _strangers([tree.body], names, classes)
+
+
+applied_declarations = {}
+_parse_stage = Pipeline.parse_stage_factory
+
+
+def _parse_with_own_declarations(context):
+    parse = _parse_stage(context)
+
+    def parse_module(compilation_source):
+        source = compilation_source.source_desc.filename
+        name = compilation_source.full_module_name
+        if not source.endswith(".py"):
+            return parse(compilation_source)
+        position = (compilation_source.source_desc, 1, 0)
+        pxd = context.find_pxd_file(name, position, sys_path=False)
+        if pxd and not _foreign_declarations(context, pxd, source, name):
+            applied_declarations[name] = pxd
+        if not pxd or name in applied_declarations:
+            return parse(compilation_source)
+        # A .pxd declaring what the module does not define is not the module's: left out.
+        find = context.find_pxd_file
+        context.find_pxd_file = lambda wanted, *args, **kwargs: (
+            None if wanted == name else find(wanted, *args, **kwargs))
+        try:
+            return parse(compilation_source)
+        finally:
+            del context.find_pxd_file
+    return parse_module
+
+
+Pipeline.parse_stage_factory = _parse_with_own_declarations
