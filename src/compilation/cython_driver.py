@@ -73,8 +73,13 @@ def _translate_modules(args):
         options, sources = parse_command_line(common + own[begin:end])
         print("translating %s" % options.output_file, flush=True)
         start = time.monotonic()
+        refusal = refusals.cpython_refusal(sources[0]) if len(sources) == 1 else None
         try:
-            failed = translate(sources, options).num_errors > 0
+            if refusal:
+                sys.stderr.write("CPython cannot compile it: %s\n" % refusal)
+                failed = True
+            else:
+                failed = translate(sources, options).num_errors > 0
         except Exception as error:  # Cython's own faults stop this module only
             Errors.close_listing_file()
             if isinstance(error, (OSError, Errors.PyrexError)):

@@ -187,6 +187,10 @@ _anonymous_functions = []
 
 
 def _numbering_traceback_functions(tree):
+    # Cython's utility code written in Cython goes through the stages too, while a module is
+    # being analysed: only a module's own tree counts.
+    if not in_python_source(tree):
+        return tree
     _traceback_functions.clear()
     _anonymous_functions[:] = [
         node for node in subtree(tree)

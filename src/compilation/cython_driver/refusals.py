@@ -6,13 +6,16 @@
 #   raises ValueError when the line runs;
 # - an expression nested as deep as CPython compiles (a sum of 2,000 terms) crashed Cython with
 #   RecursionError: the driver translates on a thread of a large stack with limits to match
-#   (`deep_translation`);
+#   (`deep_translation`), and a module nested deeper than CPython compiles is refused with
+#   CPython's own error (`cpython_refusal`), which Cython would otherwise have compiled or
+#   crashed on;
 # - a `.pxd` file beside a `.py` module was applied to it whatever it declared: one written for a
 #   `.pyx` of the same name, or a package's C API for cimporters, broke the module's build. Only
 #   a `.pxd` whose functions, classes, methods and variables the module itself defines is
 #   applied (`applied_declarations` names it for the driver's reports).
 import ast
 import ctypes
+import warnings
 import sys
 import threading
 
@@ -121,6 +124,9 @@ _python_depth = 60000
 _c_calls = 30000
 
 
+_raised_budget = []
+
+
 def _c_recursion_budget():
     # CPython 3.12 and 3.13 count C calls against a fixed limit of their own that
     # sys.setrecursionlimit() does not raise. The thread state holds it after the Python limit,
@@ -138,6 +144,36 @@ def _c_recursion_budget():
     return None
 
 
+def cpython_refusal(source):
+    # CPython's error for the module `source` when it does not compile it (too many nested
+    # parentheses, a sum of too many terms), as a program running it under CPython would raise;
+    # None when it compiles it or cannot be read here (Cython then reports what it finds).
+    if not source.endswith(".py"):
+        return None
+    try:
+        with open(source, "rb") as file:
+            text = file.read()
+    except OSError:
+        return None
+    # CPython's compiler measures its depth against the C calls' budget: the usual one here.
+    budget = _raised_budget[0] if _raised_budget else None
+    try:
+        if budget:
+            budget[0][budget[1]] -= _c_calls
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            compile(text, source, "exec", dont_inherit=True)
+    except SyntaxError as error:
+        where = "%s:%s: " % (source, error.lineno) if error.lineno else "%s: " % source
+        return "%s%s: %s" % (where, type(error).__name__, error.msg)
+    except (RecursionError, MemoryError, ValueError) as error:
+        return "%s: %s: %s" % (source, type(error).__name__, error)
+    finally:
+        if budget:
+            budget[0][budget[1]] += _c_calls
+    return None
+
+
 def deep_translation(translate):
     # Runs `translate()` on a thread of a large stack, with the Python limit and the C calls'
     # budget raised to match, and gives its result; where no such thread can start, runs it
@@ -149,6 +185,7 @@ def deep_translation(translate):
         if budget is not None:
             fields, at = budget
             fields[at] += _c_calls
+            _raised_budget.append(budget)
         try:
             outcome.append(translate())
         except BaseException as error:  # given back to the calling thread
