@@ -17,8 +17,8 @@
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or the stable ABI
 #                 lacks (PyComplexObject)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
-#                 that share a line, division by zero, unbound
-#                 variables, brief reports of Cython's own crashes
+#                 that share a line, division by zero, unbound variables, brief reports of
+#                 Cython's own crashes
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #
