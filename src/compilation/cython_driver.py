@@ -21,12 +21,14 @@
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a
 #                 variable a nested function uses, a builtin type's unbound method called with
-#                 other arguments
+#                 other arguments, expressions nested as deep as CPython compiles, `.pxd` files
+#                 not the module's
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
-#                 numbers for a class's bases
-# messages.py     names and messages: `<lambda>` and `<genexpr>`, division by zero, unbound
-#                 variables, brief reports of Cython's own crashes, sets changed in loops
+#                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject)
+# messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
+#                 that share a line, division by zero, unbound variables, brief reports of
+#                 Cython's own crashes, sets changed in loops
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #
@@ -81,8 +83,13 @@ def _translate_modules(args):
         options, sources = parse_command_line(common + own[begin:end])
         print("translating %s" % options.output_file, flush=True)
         start = time.monotonic()
+        refusal = refusals.cpython_refusal(sources[0]) if len(sources) == 1 else None
         try:
-            failed = translate(sources, options).num_errors > 0
+            if refusal:
+                sys.stderr.write("CPython cannot compile it: %s\n" % refusal)
+                failed = True
+            else:
+                failed = translate(sources, options).num_errors > 0
         except Exception as error:  # Cython's own faults stop this module only
             Errors.close_listing_file()
             if isinstance(error, (OSError, Errors.PyrexError)):
@@ -95,6 +102,11 @@ def _translate_modules(args):
             failed = True
         if failed:
             failures += 1
+            applied = refusals.applied_declarations.get(options.module_name)
+            if applied:
+                sys.stderr.write("%s was applied to it, as it declares only what the module "
+                                 "defines; move it away to build the module without it\n"
+                                 % applied)
             sys.stderr.write("failed to translate module %s\n" % options.module_name)
             try:
                 os.remove(options.output_file)
@@ -107,5 +119,5 @@ def _translate_modules(args):
 
 
 if "--modules" in sys.argv:
-    sys.exit(_translate_modules(sys.argv[1:]))
-main(command_line=1)
+    sys.exit(refusals.deep_translation(lambda: _translate_modules(sys.argv[1:])))
+refusals.deep_translation(lambda: main(command_line=1))

@@ -6,8 +6,12 @@
 #   truth-tested as a C struct, which gcc refuses;
 # - `float(x=2)` was typed as a C double, which gcc refused to take the called type's object;
 # - `l.append == l.append` compared C functions, which a library's API does not declare;
-# - a class with numbers for bases (`class A(0, 1, **d)`) had them made a C tuple.
-from Cython.Compiler import Builtin, ExprNodes, Nodes, PyrexTypes
+# - a class with numbers for bases (`class A(0, 1, **d)`) had them made a C tuple;
+# - the real or imaginary part of a complex (`complex(x).real`) was read from PyComplexObject,
+#   which the stable ABI does not have: a library's module failed to compile.
+from Cython.Compiler import Builtin, Code, ExprNodes, Nodes, PyrexTypes
+
+from .common import c_text
 
 _type_check = PyrexTypes.BuiltinObjectType.type_check_function
 
@@ -104,3 +108,32 @@ def _class_with_literal_bases(self, env):
 
 
 Nodes.PyClassDefNode.analyse_expressions = _class_with_literal_bases
+
+
+# The parts of a complex are read through macros that the stable ABI can serve (complex_parts.c).
+_complex_parts = Code.UtilityCode(name="QvxComplexParts", proto=c_text("complex_parts.c"))
+_complex_part_macros = {"cval.real": "__Pyx_qvx_COMPLEX_REAL",
+                        "cval.imag": "__Pyx_qvx_COMPLEX_IMAG"}
+_access_code = ExprNodes.AttributeNode.calculate_access_code
+
+
+def _complex_part_access(self):
+    macro = _complex_part_macros.get(self.member)
+    if macro is None or self.obj.type is not Builtin.complex_type or not self.entry \
+            or not self.entry.is_variable:
+        return _access_code(self)
+    return "%s(%s)" % (macro, self.obj.result_as(PyrexTypes.py_object_type))
+
+
+def _complex_part_used(analyse):
+    def analyse_types(self, env, target=0):
+        node = analyse(self, env, target)
+        if node is self and not target and self.member in _complex_part_macros \
+                and self.obj.type is Builtin.complex_type:
+            env.use_utility_code(_complex_parts)
+        return node
+    return analyse_types
+
+
+ExprNodes.AttributeNode.calculate_access_code = _complex_part_access
+ExprNodes.AttributeNode.analyse_types = _complex_part_used(ExprNodes.AttributeNode.analyse_types)

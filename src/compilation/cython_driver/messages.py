@@ -2,19 +2,24 @@
 # - a lambda's __name__ was Cython's internal "lambda", "lambda1", ... instead of "<lambda>", and
 #   a generator expression's "genexpr" instead of "<genexpr>"; the functions inside a lambda keep
 #   Cython's C names;
-# - a division of C numbers by zero said "float division" for `1/0` of two ints, "integer division
-#   or modulo by zero" for `1 % 0`, and divmod() "division by zero": Python names the operation
-#   and the kind of number, in words that this Python gives;
+# - a division of C numbers by zero said "float division" for `1/0` of two ints (of int literals
+#   too, which Cython turns into C doubles), "integer division or modulo by zero" for `1 % 0`, and
+#   divmod() "division by zero": Python names the operation and the kind of number, in words
+#   that this Python gives;
 # - the message of reading an unbound local or free variable was that of Python 3.10;
+# - a traceback entry took the name of another function that raised on the same line (`in
+#   genexpr` for both `total` and its generator expression), and named a lambda `lambda1` and a
+#   generator expression `genexpr`: in modules that hold either, each function keys its own
+#   entries (`own_traceback.c`), named `<lambda>` and `<genexpr>`;
 # - in a batch of modules, a compiler crash was reported with the chain of nodes that led to it
 #   and Cython's traceback, thousands of lines for an expression of thousands of terms: without
 #   `-v` only its position, phase and cause are shown (`brief_crash_reports`, which the driver
 #   applies);
 # - a set changed while a loop went over it raised "set changed size during iteration", where
 #   Python writes "Set".
-from Cython.Compiler import Errors, ExprNodes, Nodes, StringEncoding
+from Cython.Compiler import Code, Errors, ExprNodes, Naming, Nodes, StringEncoding
 
-from .common import fix_utility, in_python_source
+from .common import c_text, fix_utility, in_python_source, stages_after_parsing, subtree
 
 
 _division_operations = {"/": lambda a, b: a / b, "//": lambda a, b: a // b,
@@ -37,14 +42,26 @@ def _zero_division_message(cython_message):
         operation = _division_operations.get(self.operator)
         if operation is None or not in_python_source(self):
             return cython_message(self)
-        kinds = [1.0 if operand.type.is_float else 1 for operand in (self.operand1, self.operand2)]
+        kinds = getattr(self, "_qvx_operand_kinds", None) or [
+            1.0 if operand.type.is_float else 1 for operand in (self.operand1, self.operand2)]
         return _zero_division_words(operation, kinds[0], kinds[1] * 0) or cython_message(self)
     return message
+
+
+def _operand_kinds_kept(analyse_operation):
+    # The analysis turns int literals of a true division into C doubles (`1 / 0` into
+    # `1.0 / 0.0`): the kinds of number that Python divides are taken before.
+    def analyse(self, env):
+        self._qvx_operand_kinds = [1.0 if operand.type.is_float else 1
+                                   for operand in (self.operand1, self.operand2)]
+        return analyse_operation(self, env)
+    return analyse
 
 
 for _division in (ExprNodes.DivNode, ExprNodes.ModNode):
     _division.zero_division_message = _zero_division_message(
         _division.zero_division_message)
+ExprNodes.DivNode.analyse_operation = _operand_kinds_kept(ExprNodes.DivNode.analyse_operation)
 
 
 _declare_lambda = Nodes.DefNode.declare_lambda_function
@@ -168,3 +185,73 @@ def brief_crash_reports(report):
             err = brief
         return report(err, use_stack)
     return report_error
+
+
+# Where functions can share a line, each keeps its own traceback entries (own_traceback.c). The
+# module being translated is looked at once after parsing: its functions are then numbered as
+# their entries are written.
+_own_traceback = Code.UtilityCode(
+    name="QvxOwnTraceback", impl=c_text("own_traceback.c"), requires=[Nodes.traceback_utility_code],
+    proto="static void __Pyx_qvx_AddTraceback(const char *funcname, int function, int c_line,"
+          " int py_line, const char *filename);\n")
+_traceback_functions = {}
+_anonymous_functions = []
+
+
+def _numbering_traceback_functions(tree):
+    # Cython's utility code written in Cython goes through the stages too, while a module is
+    # being analysed: only a module's own tree counts.
+    if not in_python_source(tree):
+        return tree
+    _traceback_functions.clear()
+    _anonymous_functions[:] = [
+        node for node in subtree(tree)
+        if isinstance(node, (ExprNodes.LambdaNode, ExprNodes.GeneratorExpressionNode))]
+    if _anonymous_functions:
+        _traceback_functions[None] = None  # the names, made once analysed
+    return tree
+
+
+stages_after_parsing.append(_numbering_traceback_functions)
+_add_traceback = Code.CCodeWriter.put_add_traceback
+
+
+def _python_entry_names():
+    # The names Cython gives the functions of the module's lambdas ("helper.lambda1") and
+    # generator expressions ("total.genexpr", and "genexpr" for the body), mapped to Python's.
+    names = {}
+    for node in _anonymous_functions:
+        function = getattr(node, "def_node", None)
+        if isinstance(node, ExprNodes.GeneratorExpressionNode):
+            functions = [function, getattr(function, "gbody", None)]
+            cython_name, python_name = "genexpr", "<genexpr>"
+        else:
+            functions, cython_name, python_name = [function], node.lambda_name, "<lambda>"
+        for made in functions:
+            entry = getattr(made, "entry", None)
+            name = str(getattr(entry, "qualified_name", "") or "")
+            if cython_name and name.endswith(cython_name):
+                names[name] = name[:-len(cython_name)] + python_name
+    return names
+
+
+def _put_own_traceback(self, qualified_name, include_cline=True):
+    if not _traceback_functions:
+        return _add_traceback(self, qualified_name, include_cline)
+    if _traceback_functions[None] is None:
+        _traceback_functions[None] = _python_entry_names()
+    name = str(qualified_name)
+    name = StringEncoding.EncodedString(_traceback_functions[None].get(name, name))
+    number = _traceback_functions.setdefault(name, len(_traceback_functions))
+    self.globalstate.use_utility_code(_own_traceback)
+    if self.funcstate.has_except_star:
+        self.putln("if (!%s) {" % Naming.skip_add_traceback_cname)
+    self.funcstate.uses_error_indicator = True
+    self.putln("__Pyx_qvx_AddTraceback(%s, %d, %s, %s, %s);" % (
+        name.as_c_string_literal(), number, Naming.clineno_cname if include_cline else 0,
+        Naming.lineno_cname, Naming.filename_cname))
+    if self.funcstate.has_except_star:
+        self.putln("}")
+
+
+Code.CCodeWriter.put_add_traceback = _put_own_traceback

@@ -12,13 +12,28 @@
 #   with a tab as 8 columns and as 1; what Python refuses (TabError) stays refused;
 # - `del` of a variable that a nested function uses stopped the build;
 # - a builtin type's method taken unbound (`add = set.add`) and called with another number of
-#   arguments stopped the build, where Python raises TypeError when the call runs.
+#   arguments stopped the build, where Python raises TypeError when the call runs;
+# - an expression nested as deep as CPython compiles (a sum of 2,000 terms) crashed Cython with
+#   RecursionError: the driver translates on a thread of a large stack with limits to match
+#   (`deep_translation`), and a module nested deeper than CPython compiles is refused with
+#   CPython's own error (`cpython_refusal`), which Cython would otherwise have compiled or
+#   crashed on;
+# - a `.pxd` file beside a `.py` module was applied to it whatever it declared: one written for a
+#   `.pyx` of the same name, or a package's C API for cimporters, broke the module's build. Only
+#   a `.pxd` whose functions, classes, methods and variables the module itself defines is
+#   applied (`applied_declarations` names it for the driver's reports).
+import ast
+import ctypes
 import io
 import re
+import sys
+import threading
 import tokenize
+import warnings
 
 from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, Nodes, ParseTreeTransforms,
-                             PyrexTypes)
+                             Pipeline, PyrexTypes, Symtab)
+from Cython.Compiler.Scanning import FileSourceDescriptor
 
 from .common import in_python_source, stages_after_parsing, stages_before_analysis, subtree
 
@@ -305,3 +320,212 @@ def _unbound_methods_as_objects(tree):
 
 
 stages_after_parsing.append(_unbound_methods_as_objects)
+
+
+# CPython compiles a chain of about 3,000 binary operations; Cython walks such a tree
+# recursively, a few C calls per level. The translation runs on a thread whose stack holds far
+# more than the depth the limits allow (less than 1 KiB per C call was measured), so that a
+# tree too deep for the limits raises RecursionError, which fails the module, and never
+# overflows the stack.
+_translation_stack = 512 << 20
+_python_depth = 60000
+_c_calls = 30000
+
+
+_raised_budget = []
+
+
+def _c_recursion_budget():
+    # CPython 3.12 and 3.13 count C calls against a fixed limit of their own that
+    # sys.setrecursionlimit() does not raise. The thread state holds it after the Python limit,
+    # which is found by its value: nothing is touched where the layout is not the one expected
+    # (3.14 measures the thread's real stack instead).
+    if not (3, 12) <= sys.version_info[:2] < (3, 14):
+        return None
+    current = ctypes.pythonapi.PyThreadState_Get
+    current.restype = ctypes.c_void_p
+    fields = (ctypes.c_int * 16).from_address(current())
+    limit = sys.getrecursionlimit()
+    for at in range(4, 15):
+        if fields[at] == limit and 0 < fields[at - 1] <= limit and 0 < fields[at + 1] <= 10000:
+            return fields, at + 1
+    return None
+
+
+def cpython_refusal(source):
+    # CPython's error for the module `source` when it does not compile it (too many nested
+    # parentheses, a sum of too many terms), as a program running it under CPython would raise;
+    # None when it compiles it or cannot be read here (Cython then reports what it finds).
+    if not source.endswith(".py"):
+        return None
+    try:
+        with open(source, "rb") as file:
+            text = file.read()
+    except OSError:
+        return None
+    # CPython's compiler measures its depth against the C calls' budget: the usual one here.
+    budget = _raised_budget[0] if _raised_budget else None
+    try:
+        if budget:
+            budget[0][budget[1]] -= _c_calls
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            compile(text, source, "exec", dont_inherit=True)
+    except SyntaxError as error:
+        where = "%s:%s: " % (source, error.lineno) if error.lineno else "%s: " % source
+        return "%s%s: %s" % (where, type(error).__name__, error.msg)
+    except (RecursionError, MemoryError, ValueError) as error:
+        return "%s: %s: %s" % (source, type(error).__name__, error)
+    finally:
+        if budget:
+            budget[0][budget[1]] += _c_calls
+    return None
+
+
+def deep_translation(translate):
+    # Runs `translate()` on a thread of a large stack, with the Python limit and the C calls'
+    # budget raised to match, and gives its result; where no such thread can start, runs it
+    # here with the usual limits.
+    outcome = []
+
+    def run():
+        budget = _c_recursion_budget()
+        if budget is not None:
+            fields, at = budget
+            fields[at] += _c_calls
+            _raised_budget.append(budget)
+        try:
+            outcome.append(translate())
+        except BaseException as error:  # given back to the calling thread
+            outcome.append(error)
+
+    usual = sys.getrecursionlimit()
+    try:
+        threading.stack_size(_translation_stack)
+        sys.setrecursionlimit(_python_depth)
+        thread = threading.Thread(target=run, daemon=True)
+        thread.start()
+    except (RuntimeError, ValueError, MemoryError):
+        sys.setrecursionlimit(usual)
+        return translate()
+    thread.join()
+    if isinstance(outcome[0], BaseException):
+        raise outcome[0]
+    return outcome[0]
+
+
+def _bound_names(statements):
+    # The names a module's or class's top level binds, and for each class the names its body
+    # binds, through the branches of compound statements.
+    names, classes = set(), {}
+    for statement in statements:
+        if isinstance(statement, (ast.FunctionDef, ast.AsyncFunctionDef)):
+            names.add(statement.name)
+        elif isinstance(statement, ast.ClassDef):
+            names.add(statement.name)
+            classes[statement.name] = _bound_names(statement.body)[0]
+        elif isinstance(statement, (ast.Import, ast.ImportFrom)):
+            names.update((alias.asname or alias.name).split(".")[0] for alias in statement.names)
+        elif isinstance(statement, (ast.Assign, ast.AnnAssign, ast.AugAssign)):
+            targets = statement.targets if isinstance(statement, ast.Assign) else [statement.target]
+            names.update(node.id for target in targets for node in ast.walk(target)
+                         if isinstance(node, ast.Name))
+        for field in ("body", "orelse", "finalbody", "handlers", "cases"):
+            inner = getattr(statement, field, None)
+            if isinstance(inner, list) and not isinstance(
+                    statement, (ast.FunctionDef, ast.AsyncFunctionDef, ast.ClassDef)):
+                more_names, more_classes = _bound_names(
+                    [part for item in inner for part in getattr(item, "body", [item])]
+                    if field in ("handlers", "cases") else inner)
+                names |= more_names
+                classes.update(more_classes)
+    return names, classes
+
+
+def _declared_name(declarator):
+    # The name of a C declarator and whether it declares a function.
+    function = False
+    while not isinstance(declarator, Nodes.CNameDeclaratorNode):
+        function = function or isinstance(declarator, Nodes.CFuncDeclaratorNode)
+        declarator = getattr(declarator, "base", None)
+        if declarator is None:
+            return None, function
+    return declarator.name, function
+
+
+def _strangers(statements, names, classes, extern=False):
+    # What the declarations `statements` of a .pxd declare that the module does not define.
+    found = []
+    for node in statements:
+        if isinstance(node, Nodes.StatListNode):
+            found += _strangers(node.stats, names, classes, extern)
+        elif isinstance(node, Nodes.CDefExternNode):
+            found += _strangers([node.body], names, classes, True)
+        elif isinstance(node, Nodes.CVarDefNode):
+            for declarator in node.declarators:
+                name, _ = _declared_name(declarator)
+                if name and (extern or name not in names):
+                    found.append(name)
+        elif isinstance(node, Nodes.CFuncDefNode):
+            name, _ = _declared_name(node.declarator)
+            if name and name not in names:
+                found.append(name)
+        elif isinstance(node, Nodes.CClassDefNode):
+            if extern or node.class_name not in classes:
+                found.append(node.class_name)
+                continue
+            body = node.body.stats if isinstance(node.body, Nodes.StatListNode) else [node.body]
+            for member in body:
+                declarators = [member.declarator] if isinstance(member, Nodes.CFuncDefNode) \
+                    else getattr(member, "declarators", [])
+                for declarator in declarators:
+                    name, function = _declared_name(declarator)
+                    if function and name not in classes[node.class_name]:
+                        found.append("%s.%s" % (node.class_name, name))
+    return found
+
+
+def _foreign_declarations(context, pxd, source, module_name):
+    # What the .pxd `pxd` declares that the module `source` does not define; None when it
+    # cannot be told (the .pxd is then applied, and Cython reports what it finds).
+    try:
+        with open(source, "rb") as file:
+            names, classes = _bound_names(ast.parse(file.read()).body)
+        scope = Symtab.ModuleScope(module_name, None, context)
+        tree = context.parse(FileSourceDescriptor(pxd), scope, pxd=True,
+                             full_module_name=module_name)
+    except Exception:
+        return None
+    return _strangers([tree.body], names, classes)
+
+
+applied_declarations = {}
+_parse_stage = Pipeline.parse_stage_factory
+
+
+def _parse_with_own_declarations(context):
+    parse = _parse_stage(context)
+
+    def parse_module(compilation_source):
+        source = compilation_source.source_desc.filename
+        name = compilation_source.full_module_name
+        if not source.endswith(".py"):
+            return parse(compilation_source)
+        position = (compilation_source.source_desc, 1, 0)
+        pxd = context.find_pxd_file(name, position, sys_path=False)
+        if pxd and not _foreign_declarations(context, pxd, source, name):
+            applied_declarations[name] = pxd
+        if not pxd or name in applied_declarations:
+            return parse(compilation_source)
+        # A .pxd declaring what the module does not define is not the module's: left out.
+        find = context.find_pxd_file
+        context.find_pxd_file = lambda wanted, *args, **kwargs: (
+            None if wanted == name else find(wanted, *args, **kwargs))
+        try:
+            return parse(compilation_source)
+        finally:
+            del context.find_pxd_file
+    return parse_module
+
+
+Pipeline.parse_stage_factory = _parse_with_own_declarations
