@@ -41,8 +41,11 @@ TEST(TranslatorCrashes, NameTheirModuleBrieflyAndTheRestOfTheBatchIsTranslated) 
   EXPECT_NE(failed.err.find("Cython could not translate modules long (long.py), deep (deep.py)\n"),
             std::string::npos)
       << failed.all();
-  EXPECT_NE(failed.err.find("CPython cannot compile it: deep.py:1: SyntaxError: too many nested "
-                            "parentheses\nfailed to translate module deep\n"),
+  // CPython's own verdict, at the column where its parser gave up.
+  EXPECT_NE(failed.err.find("CPython cannot compile it: deep.py:1:"), std::string::npos)
+      << failed.all();
+  EXPECT_NE(failed.err.find(": SyntaxError: too many nested parentheses\nfailed to translate "
+                            "module deep\n"),
             std::string::npos)
       << failed.all();
   EXPECT_EQ(failed.err.find("killed by signal"), std::string::npos) << failed.all();

@@ -899,6 +899,22 @@ def report():
         del plain.__class__
     print(attempt(assign), attempt(delete), type(plain.__class__).__name__)
     print(sorted(set(dir(lambda: 0)) - set(dir(plain))))
+
+    # types.coroutine marks a generator function awaitable; a coroutine function stays itself.
+    @types.coroutine
+    def ticks(n):
+        for _ in range(n):
+            yield "tick"
+        return n
+
+    async def waits():
+        return await ticks(2) + 1
+    running, steps = waits(), []
+    try:
+        while True:
+            steps.append(running.send(None))
+    except StopIteration as done:
+        print(steps, done.value, ticks.__name__, types.coroutine(coro) is coro)
 )PY"},
     // Import statements ask a replaced builtins.__import__, with what CPython gives it.
     {"importhook.py", R"PY(import builtins

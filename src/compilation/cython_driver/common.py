@@ -3,7 +3,7 @@
 import os
 import string
 
-from Cython.Compiler import Code, Nodes, ParseTreeTransforms, Pipeline
+from Cython.Compiler import Code, ExprNodes, Nodes, ParseTreeTransforms, Pipeline, PyrexTypes
 
 
 def in_python_source(node):
@@ -19,6 +19,17 @@ def child_nodes(node, skip=()):
         for child in value if isinstance(value, list) else [value]:
             if isinstance(child, Nodes.Node):
                 yield child
+
+
+class AsObject(ExprNodes.ProxyNode):
+    # A value taken as a Python object whatever Cython knows of its type and length.
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_expressions(env).coerce_to_pyobject(env)
+        self.update_type_and_entry()
+        return self
 
 
 def subtree(root):

@@ -11,7 +11,7 @@
 #   which the stable ABI does not have: a library's module failed to compile.
 from Cython.Compiler import Builtin, Code, ExprNodes, Nodes, PyrexTypes
 
-from .common import c_text
+from .common import AsObject, c_text
 
 _type_check = PyrexTypes.BuiltinObjectType.type_check_function
 
@@ -86,16 +86,6 @@ ExprNodes.PrimaryCmpNode.analyse_types = _comparing_bound_methods(
 # A class whose bases are written as numbers (`class A(0, 1, **d)`, for a metaclass that takes
 # them) had its bases made a C tuple of longs, which gcc refused to compare with the updated
 # bases object. Such bases are a Python tuple.
-class _BasesAsObject(ExprNodes.ProxyNode):
-    def infer_type(self, env):
-        return PyrexTypes.py_object_type
-
-    def analyse_types(self, env):
-        self.arg = self.arg.analyse_expressions(env).coerce_to_pyobject(env)
-        self.update_type_and_entry()
-        return self
-
-
 _class_expressions = Nodes.PyClassDefNode.analyse_expressions
 
 
@@ -103,7 +93,7 @@ def _class_with_literal_bases(self, env):
     bases = self.bases
     if (bases is not None and bases.is_sequence_constructor
             and any(arg.is_literal for arg in bases.args)):
-        self.bases = _BasesAsObject(bases)
+        self.bases = AsObject(bases)
     return _class_expressions(self, env)
 
 

@@ -35,7 +35,8 @@ from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, Nodes, ParseTreeT
                              Pipeline, PyrexTypes, Symtab)
 from Cython.Compiler.Scanning import FileSourceDescriptor
 
-from .common import in_python_source, stages_after_parsing, stages_before_analysis, subtree
+from .common import (AsObject, in_python_source, stages_after_parsing, stages_before_analysis,
+                     subtree)
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 
@@ -97,17 +98,6 @@ def _unpacking_fails(target, value):
         _unpacking_fails(inner, item) for inner, item in zip(target.args, items)))
 
 
-class _AsObject(ExprNodes.ProxyNode):
-    # A value taken as a Python object whatever Cython knows of its type and length.
-    def infer_type(self, env):
-        return PyrexTypes.py_object_type
-
-    def analyse_types(self, env):
-        self.arg = self.arg.analyse_expressions(env).coerce_to_pyobject(env)
-        self.update_type_and_entry()
-        return self
-
-
 def _unpack_when_running(tree):
     # `a, b = [1, 2, 3]` stopped the build with Cython's "too many values to unpack", where
     # Python compiles the module and raises ValueError when the line runs: such a value is
@@ -120,7 +110,7 @@ def _unpack_when_running(tree):
         else:
             continue
         if any(_unpacking_fails(target, node.rhs) for target in targets):
-            node.rhs = _AsObject(node.rhs)
+            node.rhs = AsObject(node.rhs)
     return tree
 
 
@@ -372,8 +362,10 @@ def cpython_refusal(source):
             warnings.simplefilter("ignore")
             compile(text, source, "exec", dont_inherit=True)
     except SyntaxError as error:
-        where = "%s:%s: " % (source, error.lineno) if error.lineno else "%s: " % source
-        return "%s%s: %s" % (where, type(error).__name__, error.msg)
+        where = source
+        if error.lineno:
+            where += ":%d" % error.lineno + (":%d" % error.offset if error.offset else "")
+        return "%s: %s: %s" % (where, type(error).__name__, error.msg)
     except (RecursionError, MemoryError, ValueError) as error:
         return "%s: %s: %s" % (source, type(error).__name__, error)
     finally:
