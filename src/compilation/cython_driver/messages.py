@@ -226,7 +226,9 @@ def _python_entry_names():
             functions = [function, getattr(function, "gbody", None)]
             cython_name, python_name = "genexpr", "<genexpr>"
         else:
-            functions, cython_name, python_name = [function], node.lambda_name, "<lambda>"
+            # A lambda in code that was never analysed (unreachable) has no name.
+            cython_name = getattr(node, "lambda_name", None)
+            functions, python_name = [function], "<lambda>"
         for made in functions:
             entry = getattr(made, "entry", None)
             name = str(getattr(entry, "qualified_name", "") or "")
