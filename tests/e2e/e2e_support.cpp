@@ -191,6 +191,29 @@ fs::path onlyWheel(const fs::path& dir) {
   return wheels.empty() ? fs::path() : wheels.front();
 }
 
+void expectCasesAsPython(const std::string& program, const std::string& script,
+                         const std::vector<std::string>& cases, const fs::path& cwd) {
+  for (const std::string& name : cases) {
+    SCOPED_TRACE(name);
+    const Outcome outcome = expectSameAsPython(program, script, {name}, cwd);
+    EXPECT_EQ(outcome.status, 0) << outcome.all();
+    EXPECT_NE(outcome.out, "[" + name + "]\n");
+    EXPECT_EQ(outcome.err, "");
+  }
+}
+
+InstalledRun expectWheelAnswersAsPython(const fs::path& sources, const std::string& venv,
+                                        const std::string& code) {
+  const Outcome expected = run({buildPython().string(), "-c", code}, sources);
+  EXPECT_EQ(expected.status, 0) << expected.all();
+  const fs::path python = pipInstall(freshVenv(venv), onlyWheel(sources / "dist"));
+  const Outcome imported = runClean({python.string(), "-c", code}, "/");
+  EXPECT_EQ(imported.status, 0) << imported.all();
+  EXPECT_EQ(imported.out, expected.out);
+  EXPECT_EQ(imported.err, "");
+  return {python, imported};
+}
+
 Outcome expectSameAsPython(const std::string& program, const std::string& script,
                            const std::vector<std::string>& args, const fs::path& cwd) {
   SCOPED_TRACE(::testing::PrintToString(args));

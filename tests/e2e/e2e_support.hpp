@@ -78,6 +78,22 @@ std::filesystem::path onlyWheel(const std::filesystem::path& dir);
 Outcome expectSameAsPython(const std::string& program, const std::string& script,
                            const std::vector<std::string>& args, const std::filesystem::path& cwd);
 
+/// Runs `program` and the build interpreter on `script` once for each case name, which the
+/// script takes as its argument, and expects the same clean run printing more than the case's
+/// "[name]" header.
+void expectCasesAsPython(const std::string& program, const std::string& script,
+                         const std::vector<std::string>& cases, const std::filesystem::path& cwd);
+
+/// Runs `code` with the build interpreter in `sources` (the project's sources), then with the
+/// python of a fresh environment `venv` into which the one wheel of `sources`/dist is
+/// installed, from "/"; expects the same clean output.
+struct InstalledRun {
+  std::filesystem::path python; ///< the environment's python
+  Outcome outcome;              ///< what it printed running `code`
+};
+InstalledRun expectWheelAnswersAsPython(const std::filesystem::path& sources,
+                                        const std::string& venv, const std::string& code);
+
 /// The line of `ldd program` that names the libpython it loads; fails the test when there is none.
 std::string libpythonOf(const std::filesystem::path& program);
 

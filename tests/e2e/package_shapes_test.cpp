@@ -354,13 +354,7 @@ TEST(PackageShapesProgram, ComputesWhatPythonComputes) {
   ASSERT_EQ(build.status, 0) << build.all();
 
   const std::string program = (project.buildDir() / "cases").string();
-  for (const std::string& name : caseNames) {
-    SCOPED_TRACE(name);
-    const Outcome outcome = expectSameAsPython(program, "cases.py", {name}, project.dir());
-    EXPECT_EQ(outcome.status, 0) << outcome.all();
-    EXPECT_NE(outcome.out, "[" + name + "]\n");
-    EXPECT_EQ(outcome.err, "");
-  }
+  expectCasesAsPython(program, "cases.py", caseNames, project.dir());
   const Outcome expected =
       run({buildPython().string(), "cases.py", "patterns.escaping"}, project.dir());
   const Outcome actual = run({program, "patterns.escaping"}, project.dir());
@@ -392,14 +386,8 @@ TEST(PackageShapesLibrary, AnswersWhatPythonAnswers) {
 
   const std::string useAll = "import cases\ncases.main()\n";
   const std::string escape = "import patterns\npatterns.escaping()\n";
-  const Outcome expected = run({buildPython().string(), "-c", useAll}, project.dir());
-  ASSERT_EQ(expected.status, 0) << expected.all();
-  const fs::path python =
-      pipInstall(freshVenv("package-shapes"), onlyWheel(project.dir() / "dist"));
-  const Outcome imported = runClean({python.string(), "-c", useAll}, "/");
-  EXPECT_EQ(imported.status, 0) << imported.all();
-  EXPECT_EQ(imported.out, expected.out);
-  EXPECT_EQ(imported.err, "");
+  const auto [python, imported] =
+      expectWheelAnswersAsPython(project.dir(), "package-shapes", useAll);
   for (const std::string& name : caseNames)
     EXPECT_NE(imported.out.find("[" + name + "]\n"), std::string::npos) << name;
   expectSameEscape(runClean({python.string(), "-c", escape}, "/"),

@@ -1013,16 +1013,11 @@ TEST(ParityProgram, ComputesWhatPythonComputes) {
 
   const std::string program = (project.buildDir() / "parity").string();
   const std::string python = buildPython().string();
-  for (const std::string name : {"order", "kinds", "decorated", "unbound", "characters", "names",
-                                 "deep", "places", "anonymous", "supers", "defaults",
-                                 "namespace", "features", "pythontypes", "importhook",
-                                 "control"}) {
-    SCOPED_TRACE(name);
-    const Outcome outcome = expectSameAsPython(program, "parity.py", {name}, project.dir());
-    EXPECT_EQ(outcome.status, 0) << outcome.all();
-    EXPECT_NE(outcome.out, "[" + name + "]\n");
-    EXPECT_EQ(outcome.err, "");
-  }
+  expectCasesAsPython(program, "parity.py",
+                      {"order", "kinds", "decorated", "unbound", "characters", "names", "deep",
+                       "places", "anonymous", "supers", "defaults", "namespace", "features",
+                       "pythontypes", "importhook", "control"},
+                      project.dir());
   {
     SCOPED_TRACE("a stack of 1 MiB");
     const Outcome expected = run(smallStack({python, "parity.py", "deep"}), project.dir());
@@ -1073,13 +1068,7 @@ TEST(ParityLibrary, AnswersWhatPythonAnswers) {
       "for case in (anonymous, supers, defaults, namespace, features, pythontypes, importhook,\n"
       "             control):\n"
       "    case.report()\n";
-  const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
-  ASSERT_EQ(expected.status, 0) << expected.all();
-  const fs::path python = pipInstall(freshVenv("parity"), onlyWheel(project.dir() / "dist"));
-  const Outcome imported = runClean({python.string(), "-c", useIt}, "/");
-  EXPECT_EQ(imported.status, 0) << imported.all();
-  EXPECT_EQ(imported.out, expected.out);
-  EXPECT_EQ(imported.err, "");
+  const fs::path python = expectWheelAnswersAsPython(project.dir(), "parity", useIt).python;
 
   // One test method run by name binds to its test case, as its source's does.
   const std::string testName = "suite.Cases.test_bound";

@@ -132,13 +132,7 @@ TEST(RefusedLibrary, AnswersWhatPythonAnswers) {
   const std::string useIt = "import deep, entries, parts, zero\n"
                             "for case in (deep, parts, zero, entries):\n"
                             "    case.report()\n";
-  const Outcome expected = run({buildPython().string(), "-c", useIt}, project.dir());
-  ASSERT_EQ(expected.status, 0) << expected.all();
-  const fs::path python = pipInstall(freshVenv("refused"), onlyWheel(project.dir() / "dist"));
-  const Outcome imported = runClean({python.string(), "-c", useIt}, "/");
-  EXPECT_EQ(imported.status, 0) << imported.all();
-  EXPECT_EQ(imported.out, expected.out);
-  EXPECT_EQ(imported.err, "");
+  expectWheelAnswersAsPython(project.dir(), "refused", useIt);
 }
 
 // A .pxd beside a module is applied only when the module defines everything it declares: a
