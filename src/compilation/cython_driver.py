@@ -24,7 +24,9 @@
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a
 #                 variable a nested function uses, a builtin type's unbound method called with
 #                 other arguments, expressions nested as deep as CPython compiles, `.pxd` files
-#                 not the module's, `nonlocal __class__`
+#                 not the module's, `nonlocal __class__`, bare assignment expressions in
+#                 subscripts, asynchronous generator expressions outside `async def`, `%`,
+#                 `//` and `<` of complex numbers, tuples that hold their own variable
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject)

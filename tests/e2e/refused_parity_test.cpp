@@ -1,7 +1,8 @@
 // Valid code that Cython once refused, crashed on or compiled wrongly, built as a program and as
 // a library's wheel and run beside CPython on the same sources: an expression nested as deep as
 // CPython compiles, the parts of a complex read in the stable ABI, the words of a division of
-// int literals by zero, and the names of traceback entries of functions that share a line.
+// int literals by zero, the names of traceback entries of functions that share a line, and
+// forms of Python 3.7 to 3.10 that Cython's parser or typing did not take.
 #include "e2e/e2e_support.hpp"
 
 #include <gtest/gtest.h>
@@ -22,12 +23,13 @@ std::map<std::string, std::string> refusedFiles() {
   return {
       {"refused.py", R"(import deep
 import entries
+import forms
 import parts
 import zero
 
 
 def main():
-    for case in (deep, parts, zero, entries):
+    for case in (deep, parts, zero, entries, forms):
         case.report()
 
 
@@ -107,6 +109,71 @@ def report():
         print(shown(total, [1, 0]), shown(helper, [1, 0]), shown(Shape().area, [1, 0]))
         print(shown(outer, 0), shown(lambda: 1 / 0), shown(total, [0]))
 )"},
+      // Forms Cython's parser or its typing refused or never finished: assignment expressions
+      // bare in subscripts and sets, an asynchronous generator expression outside `async def`,
+      // `%`, `//` and ordering of complex numbers (TypeError when they run), and variables that
+      // take tuples of themselves (a nested tuple, a cons list), whose typing never ended.
+      {"forms.py", R"(import asyncio
+
+
+def walrus():
+    a = [10, 20, 30]
+    table = {0: "zero", 2: "two"}
+    got = a[b := 1], b, table[k := 2], k, a[(j := 2)], j
+    seen = {x := 5, x + 1}
+    return got, sorted(seen), [[1, 2], [3, 4]][m := 1][m - 1]
+
+
+def doubled(n):
+    async def source():
+        for i in range(n):
+            yield i
+    return (i * 2 async for i in source())
+
+
+async def collect(agen):
+    return [x async for x in agen]
+
+
+def attempt(function):
+    try:
+        return function()
+    except TypeError as error:
+        return "TypeError: " + str(error)
+
+
+def complex_operations():
+    z, w = 1 + 1j, 2j
+
+    def remainder_in_place():
+        v = 1j
+        v %= 2
+        return v
+
+    return [attempt(f) for f in (lambda: z % 1, lambda: z // 1, lambda: z < w,
+                                 lambda: 1 >= z, lambda: z == w, remainder_in_place,
+                                 lambda: z / 2)]
+
+
+def nested(a, n):
+    t = (a,)
+    for _ in range(n):
+        t = (t,)
+    return t
+
+
+def cons(items):
+    rest = None
+    for item in items:
+        rest = (item, rest)
+    return rest
+
+
+def report():
+    print(walrus(), asyncio.run(collect(doubled(4))), type(doubled(1)).__name__)
+    print(complex_operations())
+    print(nested(1, 3), cons("abc"))
+)"},
   };
 }
 
@@ -126,11 +193,12 @@ TEST(RefusedLibrary, AnswersWhatPythonAnswers) {
   files["pyproject.toml"] = "[project]\nname = \"refused-cases\"\nversion = \"1.0\"\n";
   Project project("refused-library", files);
   const Outcome build = project.build(
-      {"--library", "--wheel", "dist", "deep", "deep.py", "parts.py", "zero.py", "entries.py"});
+      {"--library", "--wheel", "dist", "deep", "deep.py", "parts.py", "zero.py", "entries.py",
+       "forms.py"});
   ASSERT_EQ(build.status, 0) << build.all();
 
-  const std::string useIt = "import deep, entries, parts, zero\n"
-                            "for case in (deep, parts, zero, entries):\n"
+  const std::string useIt = "import deep, entries, forms, parts, zero\n"
+                            "for case in (deep, parts, zero, entries, forms):\n"
                             "    case.report()\n";
   expectWheelAnswersAsPython(project.dir(), "refused", useIt);
 }

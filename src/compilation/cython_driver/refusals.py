@@ -22,7 +22,12 @@
 #   `.pyx` of the same name, or a package's C API for cimporters, broke the module's build. Only
 #   a `.pxd` whose functions, classes, methods and variables the module itself defines is
 #   applied (`applied_declarations` names it for the driver's reports);
-# - `nonlocal __class__` in a method, or in a function or class made in one.
+# - `nonlocal __class__` in a method, or in a function or class made in one;
+# - an assignment expression bare in a subscript or a set display (`a[b := 0]`), and an
+#   asynchronous generator expression outside `async def`;
+# - `%`, `//` and ordering comparisons of complex numbers, which raise TypeError when they run;
+# - a variable assigned a tuple that holds it (`t = (t,)`, `rest = (item, rest)`): its type
+#   inference never ended.
 import ast
 import ctypes
 import io
@@ -33,7 +38,7 @@ import tokenize
 import warnings
 
 from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, Nodes, ParseTreeTransforms,
-                             Pipeline, PyrexTypes, Symtab)
+                             Pipeline, PyrexTypes, Symtab, TypeInference)
 from Cython.Compiler.Scanning import FileSourceDescriptor
 from Cython.Compiler.StringEncoding import EncodedString
 
@@ -586,3 +591,183 @@ if hasattr(ExprNodes, "ClassCellNode") and hasattr(Nodes, "NonlocalNode"):
     stages_after_parsing.append(_methods_owning_class_cell)
     ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode = _declaring_class_variable(
         ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode)
+
+
+# Two forms Cython's parser refuses although Python has parsed them since 3.10 and 3.7: an
+# assignment expression bare in a subscript or a set display (`a[b := 0]`, `{x := 1}`), and an
+# asynchronous comprehension or generator expression outside `async def` (`(i async for i in
+# source)`, which makes an asynchronous generator). The parser reads such a module with the
+# assignment expressions parenthesized (the file itself and the lines shown from it unchanged)
+# and with `async` and `await` keywords throughout, as they are in Python.
+def _bare_assignment_expressions(tree):
+    for node in ast.walk(tree):
+        if isinstance(node, ast.Subscript):
+            items = node.slice.elts if isinstance(node.slice, ast.Tuple) else [node.slice]
+        elif isinstance(node, ast.Set):
+            items = node.elts
+        else:
+            continue
+        yield from (item for item in items if isinstance(item, ast.NamedExpr))
+
+
+def _parenthesized(text, tree):
+    lines = text.split("\n")
+    starts = [0]
+    for line in lines:
+        starts.append(starts[-1] + len(line) + 1)
+
+    def offset(row, byte_column):
+        # ast counts columns in bytes of UTF-8.
+        line = lines[row - 1]
+        return starts[row - 1] + len(line.encode("utf-8")[:byte_column].decode("utf-8", "replace"))
+
+    insertions = []
+    for node in _bare_assignment_expressions(tree):
+        start = offset(node.lineno, node.col_offset)
+        if text[:start].rstrip()[-1:] != "(":
+            insertions += [(start, "("), (offset(node.end_lineno, node.end_col_offset), ")")]
+    for at, bracket in sorted(insertions, reverse=True):
+        text = text[:at] + bracket + text[at:]
+    return text if insertions else None
+
+
+def _asynchronous_outside_async_def(tree):
+    comprehensions = (ast.ListComp, ast.SetComp, ast.DictComp, ast.GeneratorExp)
+    stack = [(tree, False)]
+    while stack:
+        node, in_async = stack.pop()
+        if isinstance(node, comprehensions) and not in_async and (
+                any(generator.is_async for generator in node.generators)
+                or any(isinstance(inner, ast.Await) for inner in ast.walk(node))):
+            return True
+        if isinstance(node, (ast.FunctionDef, ast.Lambda)):
+            in_async = False
+        elif isinstance(node, ast.AsyncFunctionDef):
+            in_async = True
+        stack.extend((child, in_async) for child in ast.iter_child_nodes(node))
+    return False
+
+
+def _scanner_with_async_keywords(*args, **kwargs):
+    scanner = _Scanner(*args, **kwargs)
+    scanner.enter_async()
+    return scanner
+
+
+_Scanner = Main.PyrexScanner
+
+
+def _parsing_as_python_parses(parse):
+    def parse_source(self, source_desc, scope, pxd, full_module_name):
+        if pxd or not source_desc.is_python_file():
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        try:
+            with source_desc.get_file_object() as file:
+                encoding, text = file.encoding, file.read()
+            tree = ast.parse(text) if (":=" in text or "async" in text or "await" in text) else None
+        except (OSError, UnicodeDecodeError, SyntaxError, ValueError):
+            tree = None  # Cython reports what is wrong with it
+        rewritten = _parenthesized(text, tree) if tree is not None and ":=" in text else None
+        asynchronous = tree is not None and _asynchronous_outside_async_def(tree)
+        if rewritten is None and not asynchronous:
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        if rewritten is not None:
+            source_desc.get_file_object = lambda *args, **kwargs: _RewrittenSource(rewritten,
+                                                                                   encoding)
+        if asynchronous:
+            Main.PyrexScanner = _scanner_with_async_keywords
+        try:
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        finally:
+            Main.PyrexScanner = _Scanner
+            source_desc.__dict__.pop("get_file_object", None)
+    return parse_source
+
+
+if hasattr(Main, "PyrexScanner"):
+    Main.Context.parse = _parsing_as_python_parses(Main.Context.parse)
+
+
+# `%`, `//` and ordering comparisons of a complex number stopped the build ("mod operator not
+# supported for type 'double complex'", "complex types are unordered"); Python raises
+# TypeError when the line runs. Such an operation on a C complex is the object's.
+def _complex_operation_as_objects(is_py_operation_types):
+    def is_py_operation(self, type1, type2):
+        return (is_py_operation_types(self, type1, type2)
+                or (self.operator in ("//", "%") and (type1.is_complex or type2.is_complex)
+                    and in_python_source(self)))
+    return is_py_operation
+
+
+def _complex_ordering_as_objects(find_common_type):
+    def find(self, env, op, operand1, common_type=None):
+        types = (operand1.type, self.operand2.type)
+        if (op in ("<", "<=", ">", ">=") and any(kind.is_complex for kind in types)
+                and all(kind.is_complex or kind.is_numeric for kind in types)
+                and in_python_source(self)):
+            return PyrexTypes.py_object_type
+        return find_common_type(self, env, op, operand1, common_type)
+    return find
+
+
+ExprNodes.NumBinopNode.is_py_operation_types = _complex_operation_as_objects(
+    ExprNodes.NumBinopNode.is_py_operation_types)
+ExprNodes.CmpNode.find_common_type = _complex_ordering_as_objects(
+    ExprNodes.CmpNode.find_common_type)
+
+
+# Type inference of a variable that takes a tuple of itself (`t = (t,)` in a loop, a cons list
+# `rest = (item, rest)`) never ended, or ended in RecursionError: each round typed the
+# variable `tuple[...]` one level deeper, or back to an object and the next round the other
+# way. A tuple that holds the variable it is assigned to takes the variable as a plain tuple,
+# and two different specializations of one builtin type span to the builtin type itself.
+def _spanning_specializations(find_spanning_type):
+    def find(type1, type2):
+        base = getattr(type1, "base_type", None)
+        if (type1 != type2 and base is not None and base is getattr(type2, "base_type", None)
+                and getattr(type1, "subscripted_types", None)
+                and getattr(type2, "subscripted_types", None) and base.is_builtin_type):
+            return base
+        return find_spanning_type(type1, type2)
+    return find
+
+
+class _AsGeneric(ExprNodes.ExprNode):
+    # Stands for a name while its tuple is typed: the name's type without its specialization.
+    subexprs = []
+
+    def infer_type(self, env):
+        return self.generic
+
+
+def _holding_itself(tuple_node, name_node):
+    return any(assignment.rhs is not None and any(node is tuple_node
+                                                  for node in subtree(assignment.rhs))
+               for assignment in getattr(name_node.entry, "cf_assignments", ()))
+
+
+def _not_nesting_itself(infer_type):
+    def infer(self, env):
+        if not self.args or self.mult_factor or not in_python_source(self):
+            return infer_type(self, env)
+        args = self.args
+        stand_ins = []
+        for arg in args:
+            arg_type = arg.infer_type(env) if isinstance(arg, ExprNodes.NameNode) else None
+            if (getattr(arg_type, "subscripted_types", None) and arg_type.base_type is not None
+                    and _holding_itself(self, arg)):
+                stand_ins.append(_AsGeneric(arg.pos, generic=arg_type.base_type))
+            else:
+                stand_ins.append(arg)
+        if all(stand_in is arg for stand_in, arg in zip(stand_ins, args)):
+            return infer_type(self, env)
+        self.args = stand_ins
+        try:
+            return infer_type(self, env)
+        finally:
+            self.args = args
+    return infer
+
+
+TypeInference.find_spanning_type = _spanning_specializations(TypeInference.find_spanning_type)
+ExprNodes.TupleNode.infer_type = _not_nesting_itself(ExprNodes.TupleNode.infer_type)
