@@ -218,17 +218,23 @@ class _RewrittenSource(io.StringIO):
         self.encoding = encoding
 
 
+def _source_text(source_desc):
+    # The text the parser would read, and its encoding; nothing when it cannot be read, which
+    # Cython reports as it reads the file.
+    try:
+        with source_desc.get_file_object() as file:
+            return file.encoding, file.read()
+    except (OSError, UnicodeDecodeError):
+        return None, ""
+
+
 def _parsing_consistent_indentation(parse):
     # Cython refuses any source indented with both tabs and spaces. A Python source that Python
     # reads so is parsed with its indentation in spaces (only the parser reads the change).
     def parse_source(self, source_desc, scope, pxd, full_module_name):
         if pxd or not source_desc.is_python_file():
             return parse(self, source_desc, scope, pxd, full_module_name)
-        try:
-            with source_desc.get_file_object() as file:
-                encoding, text = file.encoding, file.read()
-        except (OSError, UnicodeDecodeError):
-            text = ""  # Cython reports it as it reads the file
+        encoding, text = _source_text(source_desc)
         rewritten = _indented_with_spaces(text)
         if rewritten is None:
             return parse(self, source_desc, scope, pxd, full_module_name)
@@ -661,11 +667,10 @@ def _parsing_as_python_parses(parse):
     def parse_source(self, source_desc, scope, pxd, full_module_name):
         if pxd or not source_desc.is_python_file():
             return parse(self, source_desc, scope, pxd, full_module_name)
+        encoding, text = _source_text(source_desc)
         try:
-            with source_desc.get_file_object() as file:
-                encoding, text = file.encoding, file.read()
             tree = ast.parse(text) if (":=" in text or "async" in text or "await" in text) else None
-        except (OSError, UnicodeDecodeError, SyntaxError, ValueError):
+        except (SyntaxError, ValueError):
             tree = None  # Cython reports what is wrong with it
         rewritten = _parenthesized(text, tree) if tree is not None and ":=" in text else None
         asynchronous = tree is not None and _asynchronous_outside_async_def(tree)
