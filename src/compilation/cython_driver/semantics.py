@@ -49,7 +49,10 @@
 #   ended the process (a NULL truth-tested) where Python goes on to the next case;
 # - a relative import in a package's `__init__` (`from .retry import X` in `pkg/sub/__init__.py`)
 #   was looked up in sys.modules as one from the parent package: it took `pkg.retry` when that
-#   was loaded.
+#   was loaded;
+# - an exception that an object's `__await__` raised was replaced, in every `await`, by the
+#   TypeError that CPython raises only in `async for` ("'async for' received an invalid object
+#   from __anext__").
 import ast
 import os
 
@@ -821,3 +824,24 @@ def _relative_to_package_itself(analyse_types):
 if hasattr(ExprNodes, "ImportNode"):
     ExprNodes.ImportNode.analyse_types = _relative_to_package_itself(
         ExprNodes.ImportNode.analyse_types)
+
+
+# CPython replaces the error of awaiting what __anext__ returned (messages.py does so where
+# `async for` awaits); any other `await` lets an exception raised by `__await__` through.
+_awaitable_error_call = ["        // surprisingly, CPython replaces the exception here...\n",
+                         "        __Pyx_Coroutine_AwaitableIterError(obj);\n"]
+_awaitable_error_function = "static void __Pyx_Coroutine_AwaitableIterError(PyObject *source) {\n"
+
+
+def _await_raises_as_python(lines):
+    calls = [at for at, line in enumerate(lines) if line == _awaitable_error_call[1]]
+    if (len(calls) != 1 or lines[calls[0] - 1] != _awaitable_error_call[0]
+            or lines.count(_awaitable_error_function) != 1):
+        return lines
+    lines = list(lines)
+    del lines[calls[0] - 1:calls[0] + 1]
+    return ["CYTHON_UNUSED " + line if line == _awaitable_error_function else line
+            for line in lines]
+
+
+fix_utility("Coroutine.c", _await_raises_as_python)
