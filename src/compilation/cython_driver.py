@@ -30,7 +30,8 @@
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
 #                 that share a line, division by zero, unbound variables, brief reports of
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async
-#                 for` cannot await, coroutines' repr
+#                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
+#                 coroutine
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #

@@ -391,8 +391,8 @@ def report():
 )PY"},
     // What await, async with and async for cannot await, named by the method that gave it (an
     // exception raised by __await__ goes through but in async for); a coroutine's repr; a
-    // coroutine never awaited is warned of by its whole name, also while an exception
-    // propagates, and to the unraisable hook when the warning is an error.
+    // coroutine never awaited is warned of once, by its whole name, also while an exception
+    // propagates or in a cycle, and to the unraisable hook when the warning is an error.
     {"awaiting.py", R"PY(import gc
 import sys
 import warnings
@@ -513,6 +513,16 @@ async def a_coroutine_whose_qualified_name_is_longer_than_fifty_characters():
     pass
 
 
+async def stops(inside):
+    def numbers():
+        yield 1
+        raise StopIteration
+
+    if inside:
+        return list(numbers())
+    raise StopIteration
+
+
 def report():
     print(run(await_it(Plain())))
     print(run(await_it(AwaitRaises())))
@@ -523,6 +533,7 @@ def report():
         print(run(enter(manager, False)), "|", run(enter(manager, True)))
     for iterable in (WithoutNext(), NextGives(()), NextGives(AwaitRaises()), Ticks()):
         print(run(loop(iterable)), "|", run(in_comprehension(iterable)))
+    print(run(stops(False)), "|", run(stops(True)))
     coroutine = spam()
     print(repr(coroutine).startswith("<coroutine object spam at 0x"), repr(coroutine) == repr(
         coroutine), coroutine.__qualname__)
@@ -535,15 +546,13 @@ def report():
                 pass
         except TypeError:
             print("not iterable")
+        holder = []
+        holder.append([spam(), holder])
+        del holder
         gc.collect()
     print([str(warning.message) for warning in seen])
     unraisable = []
-
-    def seen_unraisable(details):
-        unraisable.append((type(details.exc_value).__name__, str(details.exc_value),
-                           repr(details.object) == shown))
-
-    hook, sys.unraisablehook = sys.unraisablehook, seen_unraisable
+    hook, sys.unraisablehook = sys.unraisablehook, unraisable.append
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("error")
@@ -553,7 +562,11 @@ def report():
             gc.collect()
     finally:
         sys.unraisablehook = hook
-    print(unraisable)
+    print([(type(u.exc_value).__name__, str(u.exc_value), repr(u.object) == shown)
+           for u in unraisable])
+    # The hook kept the coroutine: it is not warned of again when let go.
+    unraisable.clear()
+    gc.collect()
 )PY"},
 };
 

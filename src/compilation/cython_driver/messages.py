@@ -21,7 +21,10 @@
 #   `await` ("object int can't be used in 'await' expression"), and an `__await__` that returned
 #   a coroutine was said to return a non-iterator: CPython names the method that gave the object
 #   (`__aenter__`, `__aexit__`, `__anext__`, an `__aiter__` result without `__anext__`); a
-#   coroutine's repr named Cython's type, not the coroutine.
+#   coroutine's repr named Cython's type, not the coroutine, and Python's own messages named
+#   the type with its module ("'_cython_3_3_2.coroutine' object is not iterable");
+# - a StopIteration leaving a coroutine became "RuntimeError: generator raised StopIteration",
+#   where Python says "coroutine".
 from Cython.Compiler import (Code, Errors, ExprNodes, Naming, Nodes, ParseTreeTransforms,
                              StringEncoding)
 
@@ -342,6 +345,7 @@ _coroutine_check = """#ifdef __Pyx_Coroutine_USED
 #endif
 """
 _coroutine_slots = "static PyType_Slot __pyx_CoroutineType_slots[] = {\n"
+_coroutine_type_name = '    __PYX_TYPE_MODULE_PREFIX "coroutine",\n'
 
 
 def _await_protocols_worded_as_python(lines):
@@ -358,7 +362,57 @@ def _await_protocols_worded_as_python(lines):
     at = lines.index(_coroutine_slots)
     lines[at + 1:at + 1] = ["    {Py_tp_repr, (void *)__Pyx_qvx_Coroutine_repr},\n"]
     lines[at:at] = c_text("coroutine_repr.c").splitlines(keepends=True)
+    # Python's messages name a type by its C name: the type's module comes from the metaclass
+    # of Cython's types, and its members hold a "__module__", so the name needs no module.
+    if lines.count(_coroutine_type_name) == 1:
+        lines[lines.index(_coroutine_type_name)] = '    "coroutine",\n'
     return lines
 
 
 fix_utility("Coroutine.c", _await_protocols_worded_as_python)
+
+
+# A coroutine's body words the RuntimeError that replaces a StopIteration for a coroutine
+# (coroutine_stop_iteration.c): while a coroutine's body is written, the line of Cython's
+# replacement is written as a call of the correction.
+_replace_stop_iteration = "__Pyx_Generator_Replace_StopIteration(0);"
+_coroutine_stop_iteration = []
+_putln = Code.CCodeWriter.putln
+
+
+def _coroutine_stop_iteration_utility():
+    if not _coroutine_stop_iteration:
+        _coroutine_stop_iteration.append(Code.UtilityCode(
+            name="QvxCoroutineStopIteration",
+            proto="static void __Pyx_qvx_Coroutine_Replace_StopIteration(void);\n",
+            impl=c_text("coroutine_stop_iteration.c"),
+            requires=[Code.UtilityCode.load_cached("pep479", "Coroutine.c"),
+                      Code.UtilityCode.load_cached("PyErrExceptionMatches", "Exceptions.c"),
+                      Code.UtilityCode.load_cached("PyErrFetchRestore", "Exceptions.c")]))
+    return _coroutine_stop_iteration[0]
+
+
+def _putln_in_coroutine(self, code="", safe=False):
+    if code == _replace_stop_iteration:
+        self.globalstate.use_utility_code(_coroutine_stop_iteration_utility())
+        code = "__Pyx_qvx_Coroutine_Replace_StopIteration();"
+    return _putln(self, code, safe)
+
+
+def _coroutine_body_worded(generate):
+    # The bodies of generators nested in a coroutine are written while its own is: each body
+    # writes with its own kind's writer and gives the one before back.
+    def generate_function_definitions(self, env, code):
+        coroutine = (self.is_coroutine_body and not self.is_async_gen_body
+                     and in_python_source(self))
+        before = Code.CCodeWriter.putln
+        Code.CCodeWriter.putln = _putln_in_coroutine if coroutine else _putln
+        try:
+            return generate(self, env, code)
+        finally:
+            Code.CCodeWriter.putln = before
+    return generate_function_definitions
+
+
+Nodes.GeneratorBodyDefNode.generate_function_definitions = _coroutine_body_worded(
+    Nodes.GeneratorBodyDefNode.generate_function_definitions)
