@@ -544,13 +544,23 @@ def report():
         try:
             for _ in a_coroutine_whose_qualified_name_is_longer_than_fifty_characters():
                 pass
-        except TypeError:
-            print("not iterable")
+        except TypeError as error:
+            print(error)
         holder = []
         holder.append([spam(), holder])
         del holder
         gc.collect()
     print([str(warning.message) for warning in seen])
+    # The warning is asked of warnings._warn_unawaited_coroutine, as CPython asks it.
+    asked, original = [], warnings._warn_unawaited_coroutine
+    warnings._warn_unawaited_coroutine = lambda coroutine: asked.append(
+        (coroutine.__qualname__, coroutine.cr_origin))
+    try:
+        spam()
+        gc.collect()
+    finally:
+        warnings._warn_unawaited_coroutine = original
+    print(asked)
     unraisable = []
     hook, sys.unraisablehook = sys.unraisablehook, unraisable.append
     try:

@@ -10,7 +10,8 @@ static __Pyx_PySendResult __Pyx_qvx_Coroutine_Yield_From_Protocol(
     PyObject *source_gen;
     if (__Pyx_Coroutine_Check(source)) return __Pyx_Coroutine_Yield_From(gen, source, retval);
 #ifdef __Pyx_AsyncGen_USED
-    if (__pyx_PyAsyncGenASend_CheckExact(source)) return __Pyx_Coroutine_Yield_From(gen, source, retval);
+    if (__pyx_PyAsyncGenASend_CheckExact(source))
+        return __Pyx_Coroutine_Yield_From(gen, source, retval);
 #endif
     source_gen = __Pyx_Coroutine_GetAwaitableIter(source);
     if (unlikely(!source_gen)) {
