@@ -12,13 +12,13 @@
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
 #                 or-patterns in class patterns, relative imports in a package's `__init__`,
 #                 `super()` in nested functions, deleted arguments, names bound in code that
-#                 never runs
+#                 never runs, exceptions raised by `__await__`
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
 #                 generators dropped unfinished in libraries, nested functions called directly,
-#                 `return` in a `try` whose `finally` leaves the loop
+#                 `return` in a `try` whose `finally` leaves the loop, coroutines never awaited
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a
@@ -32,7 +32,9 @@
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
 #                 that share a line, division by zero, unbound variables, brief reports of
-#                 Cython's own crashes, sets changed in loops
+#                 Cython's own crashes, sets changed in loops, what `async with` and `async
+#                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
+#                 coroutine
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #

@@ -1,7 +1,7 @@
 // What CPython's own language tests found compiled code doing otherwise than CPython, reduced to
 // a few lines each: a class made with a cell its methods already read, names that a class body
 // writes through its namespace, dicts changed while looped over, managers without the protocol,
-// generators dropped unfinished.
+// generators dropped unfinished, what async with and async for cannot await.
 // Each case is a module with a report(); language.main() runs the cases named on its command
 // line. The cases are built as one program and as one library's wheel, and both answer as
 // CPython does on the same sources.
@@ -15,7 +15,7 @@ namespace quorvex::e2e {
 namespace {
 
 const std::vector<std::string> languageCases = {"creation", "namespaces", "mutation", "protocols",
-                                                "unfinished", "cells"};
+                                                "unfinished", "cells", "awaiting"};
 
 const std::map<std::string, std::string> languageFiles = {
     {"language.py", R"PY(import importlib
@@ -562,6 +562,195 @@ def report():
         (read_deleted, (1,)), (read_maybe_deleted, (1, True)), (read_maybe_deleted, (1, False)),
         (read_after_handler, (1,)), (delete_twice, ()), (dead_branch, ()), (after_return, ()),
         (dead_import, ()))])
+)PY"},
+    // What await, async with and async for cannot await, named by the method that gave it (an
+    // exception raised by __await__ goes through but in async for); a coroutine's repr; a
+    // coroutine never awaited is warned of once, by its whole name, also while an exception
+    // propagates or in a cycle, and to the unraisable hook when the warning is an error.
+    {"awaiting.py", R"PY(import gc
+import sys
+import warnings
+
+
+class Plain:
+    pass
+
+
+class AwaitRaises:
+    def __await__(self):
+        raise ValueError("refused by __await__")
+
+
+async def spam():
+    return "spam"
+
+
+class AwaitReturnsCoroutine:
+    def __init__(self):
+        self.inner = spam()
+
+    def __await__(self):
+        return self.inner
+
+
+class EnterGivesInt:
+    def __aenter__(self):
+        return 123
+
+    def __aexit__(self, *details):
+        return 456
+
+
+class ExitGivesInt:
+    async def __aenter__(self):
+        return self
+
+    def __aexit__(self, *details):
+        return 444
+
+
+class ExitRaisesInAwait:
+    async def __aenter__(self):
+        return self
+
+    def __aexit__(self, *details):
+        return AwaitRaises()
+
+
+class WithoutNext:
+    def __aiter__(self):
+        return self
+
+
+class NextGives:
+    def __init__(self, value):
+        self.value = value
+
+    def __aiter__(self):
+        return self
+
+    def __anext__(self):
+        return self.value
+
+
+class Ticks:
+    def __init__(self):
+        self.left = 2
+
+    def __aiter__(self):
+        return self
+
+    async def __anext__(self):
+        if not self.left:
+            raise StopAsyncIteration
+        self.left -= 1
+        return self.left
+
+
+async def await_it(value):
+    return await value
+
+
+async def enter(manager, fail):
+    async with manager:
+        if fail:
+            1 / 0
+    return "left"
+
+
+async def loop(iterable):
+    seen = []
+    async for value in iterable:
+        seen.append(value)
+    return seen
+
+
+async def in_comprehension(iterable):
+    return [value async for value in iterable]
+
+
+def run(coroutine):
+    try:
+        while True:
+            coroutine.send(None)
+    except StopIteration as stop:
+        return stop.value
+    except Exception as error:
+        # A class of the module is named by its module in a library's messages.
+        words = str(error).replace(__name__ + ".", "")
+        context = type(error.__context__).__name__ if error.__context__ else None
+        cause = type(error.__cause__).__name__ if error.__cause__ else None
+        return f"{type(error).__name__}: {words} (context {context}, cause {cause})"
+
+
+async def a_coroutine_whose_qualified_name_is_longer_than_fifty_characters():
+    pass
+
+
+async def stops(inside):
+    def numbers():
+        yield 1
+        raise StopIteration
+
+    if inside:
+        return list(numbers())
+    raise StopIteration
+
+
+def report():
+    print(run(await_it(Plain())))
+    print(run(await_it(AwaitRaises())))
+    returns_coroutine = AwaitReturnsCoroutine()
+    print(run(await_it(returns_coroutine)))
+    returns_coroutine.inner.close()
+    for manager in (EnterGivesInt(), ExitGivesInt(), ExitRaisesInAwait()):
+        print(run(enter(manager, False)), "|", run(enter(manager, True)))
+    for iterable in (WithoutNext(), NextGives(()), NextGives(AwaitRaises()), Ticks()):
+        print(run(loop(iterable)), "|", run(in_comprehension(iterable)))
+    print(run(stops(False)), "|", run(stops(True)))
+    coroutine = spam()
+    print(repr(coroutine).startswith("<coroutine object spam at 0x"), repr(coroutine) == repr(
+        coroutine), coroutine.__qualname__)
+    coroutine.close()
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        a_coroutine_whose_qualified_name_is_longer_than_fifty_characters()
+        try:
+            for _ in a_coroutine_whose_qualified_name_is_longer_than_fifty_characters():
+                pass
+        except TypeError as error:
+            print(error)
+        holder = []
+        holder.append([spam(), holder])
+        del holder
+        gc.collect()
+    print([str(warning.message) for warning in seen])
+    # The warning is asked of warnings._warn_unawaited_coroutine, as CPython asks it.
+    asked, original = [], warnings._warn_unawaited_coroutine
+    warnings._warn_unawaited_coroutine = lambda coroutine: asked.append(
+        (coroutine.__qualname__, coroutine.cr_origin))
+    try:
+        spam()
+        gc.collect()
+    finally:
+        warnings._warn_unawaited_coroutine = original
+    print(asked)
+    unraisable = []
+    hook, sys.unraisablehook = sys.unraisablehook, unraisable.append
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            coroutine = spam()
+            shown = repr(coroutine)
+            coroutine = None
+            gc.collect()
+    finally:
+        sys.unraisablehook = hook
+    print([(type(u.exc_value).__name__, str(u.exc_value), repr(u.object) == shown)
+           for u in unraisable])
+    # The hook kept the coroutine: it is not warned of again when let go.
+    unraisable.clear()
+    gc.collect()
 )PY"},
 };
 

@@ -27,7 +27,10 @@
 # - a nested function that Cython called through its C body (`def f(): return f()` in another
 #   function) escaped the recursion limit: unbounded recursion of it ended by SIGSEGV;
 # - `return` in a `try` whose `finally` breaks out of the loop around it released that loop's
-#   temporaries first: the loop went on with them freed (SIGSEGV).
+#   temporaries first: the loop went on with them freed (SIGSEGV);
+# - a coroutine never awaited was not warned of when dropped while an exception propagated
+#   (`for x in coro()` raising TypeError), the warning cut its name at 50 characters, and
+#   warnings._warn_unawaited_coroutine, through which CPython warns, was not called.
 import sys
 
 from Cython.Compiler import Code, ExprNodes, Nodes
@@ -493,3 +496,34 @@ Nodes.TryFinallyStatNode.generate_execution_code = _keeping_loop_temps(
     Nodes.TryFinallyStatNode.generate_execution_code)
 Nodes.ReturnStatNode.generate_execution_code = _sparing_kept_temps(
     Nodes.ReturnStatNode.generate_execution_code)
+
+
+# A coroutine never awaited is warned of by its own finalizer (coroutine_finalizer.c), which
+# leaves the others to Cython's; generators keep Cython's.
+_coroutine_getsets = "static PyGetSetDef __pyx_Coroutine_getsets[] = {\n"
+_coroutine_slots = "static PyType_Slot __pyx_CoroutineType_slots[] = {\n"
+_coroutine_slot_functions = {
+    "    {Py_tp_dealloc, (void *)__Pyx_Coroutine_dealloc},\n":
+        "    {Py_tp_dealloc, (void *)__Pyx_qvx_Coroutine_dealloc},\n",
+    "    {Py_tp_finalize, (void *)__Pyx_Coroutine_del},\n":
+        "    {Py_tp_finalize, (void *)__Pyx_qvx_Coroutine_del},\n"}
+
+
+def _coroutines_warned_as_python(lines):
+    if (lines.count(_coroutine_slots) != 1 or lines.count(_coroutine_getsets) != 1
+            or _finalizer_in_libraries not in lines):
+        return lines
+    lines = list(lines)
+    start = lines.index(_coroutine_slots)
+    end = lines.index("};\n", start)
+    table = [_coroutine_slot_functions.get(line, line) for line in lines[start:end]]
+    if sum(line not in lines[start:end] for line in table) != len(_coroutine_slot_functions):
+        return lines
+    lines[start:end] = table
+    at = lines.index(_coroutine_getsets)
+    lines[at + 1:at + 1] = ['    {"cr_origin", __Pyx_qvx_Coroutine_get_origin, 0, 0, 0},\n']
+    lines[at:at] = c_text("coroutine_finalizer.c").splitlines(keepends=True)
+    return lines
+
+
+fix_utility("Coroutine.c", _coroutines_warned_as_python)

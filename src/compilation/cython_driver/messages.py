@@ -16,8 +16,17 @@
 #   `-v` only its position, phase and cause are shown (`brief_crash_reports`, which the driver
 #   applies);
 # - a set changed while a loop went over it raised "set changed size during iteration", where
-#   Python writes "Set".
-from Cython.Compiler import Code, Errors, ExprNodes, Naming, Nodes, StringEncoding
+#   Python writes "Set";
+# - an object that `async with` or `async for` could not await was named in the words of a plain
+#   `await` ("object int can't be used in 'await' expression"), and an `__await__` that returned
+#   a coroutine was said to return a non-iterator: CPython names the method that gave the object
+#   (`__aenter__`, `__aexit__`, `__anext__`, an `__aiter__` result without `__anext__`); a
+#   coroutine's repr named Cython's type, not the coroutine, and Python's own messages named
+#   the type with its module ("'_cython_3_3_2.coroutine' object is not iterable");
+# - a StopIteration leaving a coroutine became "RuntimeError: generator raised StopIteration",
+#   where Python says "coroutine".
+from Cython.Compiler import (Code, Errors, ExprNodes, Naming, Nodes, ParseTreeTransforms,
+                             StringEncoding)
 
 from .common import c_text, fix_utility, in_python_source, stages_after_parsing, subtree
 
@@ -257,3 +266,153 @@ def _put_own_traceback(self, qualified_name, include_cline=True):
 
 
 Code.CCodeWriter.put_add_traceback = _put_own_traceback
+
+
+# Where `async with` awaits what __aenter__ and __aexit__ returned and `async for` what
+# __anext__ returned, what cannot be awaited is named with that method (awaited_by_protocol.c).
+_yield_from_protocol = {"__aenter__": "__Pyx_qvx_Coroutine_Yield_From_Aenter",
+                        "__aexit__": "__Pyx_qvx_Coroutine_Yield_From_Aexit",
+                        "__anext__": "__Pyx_qvx_Coroutine_Yield_From_Anext"}
+_protocol_utility = []
+
+
+def _awaited_by_protocol():
+    if not _protocol_utility:
+        proto = ("static __Pyx_PySendResult __Pyx_qvx_Coroutine_Yield_From_Protocol("
+                 "__pyx_CoroutineObject *gen, PyObject *source, PyObject **retval,"
+                 " const char *method);\n")
+        for method, name in _yield_from_protocol.items():
+            proto += ("#define %s(gen, source, retval) __Pyx_qvx_Coroutine_Yield_From_Protocol("
+                      "gen, source, retval, \"%s\")\n" % (name, method))
+        _protocol_utility.append(Code.UtilityCode(
+            name="QvxYieldFromProtocol", proto=proto, impl=c_text("awaited_by_protocol.c"),
+            requires=[Code.UtilityCode.load_cached("CoroutineYieldFrom", "Coroutine.c"),
+                      Code.UtilityCode.load_cached("RaiseErrorWithObjectType1",
+                                                   "ObjectHandling.c")]))
+    return _protocol_utility[0]
+
+
+_yield_from = ExprNodes.AwaitExprNode.yield_from_func
+
+
+def _yield_from_naming_method(self, code):
+    method = getattr(self, "_qvx_awaited_from", None)
+    if method is None:
+        return _yield_from(self, code)
+    code.globalstate.use_utility_code(_awaited_by_protocol())
+    return _yield_from_protocol[method]
+
+
+def _mark_exit_awaits(node):
+    # The two calls of __aexit__ that WithTransform made: on leaving the body and on an error.
+    try:
+        exits = [node.body.finally_clause.expr,
+                 node.body.body.except_clauses[0].body.if_clauses[0].condition.operand]
+    except (AttributeError, IndexError):
+        return
+    for exit_call in exits:
+        if (isinstance(exit_call, ExprNodes.WithExitCallNode) and exit_call.with_stat is node
+                and isinstance(exit_call.await_expr, ExprNodes.AwaitExprNode)):
+            exit_call.await_expr._qvx_awaited_from = "__aexit__"
+
+
+def _with_awaits_named(visit):
+    def visit_with(self, node):
+        node = visit(self, node)
+        if getattr(node, "is_async", False):
+            if isinstance(node.enter_call, ExprNodes.AwaitExprNode):
+                node.enter_call._qvx_awaited_from = "__aenter__"
+            _mark_exit_awaits(node)
+        return node
+    return visit_with
+
+
+ExprNodes.AwaitExprNode.yield_from_func = _yield_from_naming_method
+ExprNodes.AwaitIterNextExprNode._qvx_awaited_from = "__anext__"
+ParseTreeTransforms.WithTransform.visit_WithStatNode = _with_awaits_named(
+    ParseTreeTransforms.WithTransform.visit_WithStatNode)
+
+_anext_missing = ("        \"'async for' requires an object with __anext__ method, got \" "
+                  "__Pyx_FMT_TYPENAME, obj);\n")
+_anext_missing_as_python = ("        \"'async for' received an object from __aiter__ that does not"
+                            " implement __anext__: \" __Pyx_FMT_TYPENAME, obj);\n")
+_await_iterator_check = "    if (unlikely(!PyIter_Check(res))) {\n"
+_await_iter_function = "static PyObject *__Pyx__Coroutine_GetAwaitableIter(PyObject *obj) {\n"
+_coroutine_check = """#ifdef __Pyx_Coroutine_USED
+#define __Pyx_qvx_IS_COROUTINE(o) (__Pyx_Coroutine_Check(o) || __Pyx_PyCoro_CheckExact(o))
+#else
+#define __Pyx_qvx_IS_COROUTINE(o) __Pyx_PyCoro_CheckExact(o)
+#endif
+"""
+_coroutine_slots = "static PyType_Slot __pyx_CoroutineType_slots[] = {\n"
+_coroutine_type_name = '    __PYX_TYPE_MODULE_PREFIX "coroutine",\n'
+
+
+def _await_protocols_worded_as_python(lines):
+    # A coroutine is no iterator: the test that __await__ returned none comes after the one
+    # that it returned a coroutine, whose message CPython gives.
+    if (lines.count(_anext_missing) != 1 or lines.count(_await_iterator_check) != 1
+            or lines.count(_await_iter_function) != 1 or lines.count(_coroutine_slots) != 1):
+        return lines
+    lines = [_anext_missing_as_python if line == _anext_missing else line for line in lines]
+    lines[lines.index(_await_iterator_check)] = (
+        "    if (unlikely(!PyIter_Check(res) && !__Pyx_qvx_IS_COROUTINE(res))) {\n")
+    at = lines.index(_await_iter_function)
+    lines[at:at] = _coroutine_check.splitlines(keepends=True)
+    at = lines.index(_coroutine_slots)
+    lines[at + 1:at + 1] = ["    {Py_tp_repr, (void *)__Pyx_qvx_Coroutine_repr},\n"]
+    lines[at:at] = c_text("coroutine_repr.c").splitlines(keepends=True)
+    # Python's messages name a type by its C name: the type's module comes from the metaclass
+    # of Cython's types, and its members hold a "__module__", so the name needs no module.
+    if lines.count(_coroutine_type_name) == 1:
+        lines[lines.index(_coroutine_type_name)] = '    "coroutine",\n'
+    return lines
+
+
+fix_utility("Coroutine.c", _await_protocols_worded_as_python)
+
+
+# A coroutine's body words the RuntimeError that replaces a StopIteration for a coroutine
+# (coroutine_stop_iteration.c): while a coroutine's body is written, the line of Cython's
+# replacement is written as a call of the correction.
+_replace_stop_iteration = "__Pyx_Generator_Replace_StopIteration(0);"
+_coroutine_stop_iteration = []
+_putln = Code.CCodeWriter.putln
+
+
+def _coroutine_stop_iteration_utility():
+    if not _coroutine_stop_iteration:
+        _coroutine_stop_iteration.append(Code.UtilityCode(
+            name="QvxCoroutineStopIteration",
+            proto="static void __Pyx_qvx_Coroutine_Replace_StopIteration(void);\n",
+            impl=c_text("coroutine_stop_iteration.c"),
+            requires=[Code.UtilityCode.load_cached("pep479", "Coroutine.c"),
+                      Code.UtilityCode.load_cached("PyErrExceptionMatches", "Exceptions.c"),
+                      Code.UtilityCode.load_cached("PyErrFetchRestore", "Exceptions.c")]))
+    return _coroutine_stop_iteration[0]
+
+
+def _putln_in_coroutine(self, code="", safe=False):
+    if code == _replace_stop_iteration:
+        self.globalstate.use_utility_code(_coroutine_stop_iteration_utility())
+        code = "__Pyx_qvx_Coroutine_Replace_StopIteration();"
+    return _putln(self, code, safe)
+
+
+def _coroutine_body_worded(generate):
+    # The bodies of generators nested in a coroutine are written while its own is: each body
+    # writes with its own kind's writer and gives the one before back.
+    def generate_function_definitions(self, env, code):
+        coroutine = (self.is_coroutine_body and not self.is_async_gen_body
+                     and in_python_source(self))
+        before = Code.CCodeWriter.putln
+        Code.CCodeWriter.putln = _putln_in_coroutine if coroutine else _putln
+        try:
+            return generate(self, env, code)
+        finally:
+            Code.CCodeWriter.putln = before
+    return generate_function_definitions
+
+
+Nodes.GeneratorBodyDefNode.generate_function_definitions = _coroutine_body_worded(
+    Nodes.GeneratorBodyDefNode.generate_function_definitions)

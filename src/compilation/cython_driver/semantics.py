@@ -60,7 +60,10 @@
 #   and ended the process, and `del` of a variable deleted already did nothing, where Python
 #   raises UnboundLocalError;
 # - a name bound only in code that never runs (`if False:`, after `return`) was no variable of
-#   its function: reads took a global of that name.
+#   its function: reads took a global of that name;
+# - an exception that an object's `__await__` raised was replaced, in every `await`, by the
+#   TypeError that CPython raises only in `async for` ("'async for' received an invalid object
+#   from __anext__").
 import ast
 import os
 
@@ -1024,3 +1027,22 @@ if hasattr(Nodes, "_ForInStatNode"):
     stages_after_parsing.append(_noting_bound_names)
     ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode = _declaring_bound_names(
         ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode)
+# CPython replaces the error of awaiting what __anext__ returned (messages.py does so where
+# `async for` awaits); any other `await` lets an exception raised by `__await__` through.
+_awaitable_error_call = ["        // surprisingly, CPython replaces the exception here...\n",
+                         "        __Pyx_Coroutine_AwaitableIterError(obj);\n"]
+_awaitable_error_function = "static void __Pyx_Coroutine_AwaitableIterError(PyObject *source) {\n"
+
+
+def _await_raises_as_python(lines):
+    calls = [at for at, line in enumerate(lines) if line == _awaitable_error_call[1]]
+    if (len(calls) != 1 or lines[calls[0] - 1] != _awaitable_error_call[0]
+            or lines.count(_awaitable_error_function) != 1):
+        return lines
+    lines = list(lines)
+    del lines[calls[0] - 1:calls[0] + 1]
+    return ["CYTHON_UNUSED " + line if line == _awaitable_error_function else line
+            for line in lines]
+
+
+fix_utility("Coroutine.c", _await_raises_as_python)
