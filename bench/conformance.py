@@ -34,6 +34,13 @@ DEFAULT_MODULES = [
     "test_descr", "test_enum", "test_dict", "test_with", "test_contextlib", "test_coroutines",
     "test_listcomps", "test_class", "test_patma", "test_augassign", "test_dictcomps",
     "test_string_literals", "test_list", "test_int",
+    "test_keywordonlyarg", "test_positional_only_arg", "test_funcattrs", "test_named_expressions",
+    "test_opcodes", "test_compare", "test_bool", "test_raise", "test_yield_from", "test_property",
+    "test_decorators", "test_global", "test_exception_group", "test_except_star", "test_set",
+    "test_tuple", "test_slice", "test_fstring", "test_types", "test_asyncgen", "test_richcmp",
+    "test_iter", "test_isinstance", "test_baseexception", "test_contextlib_async", "test_unpack",
+    "test_genexps", "test_setcomps", "test_string", "test_userdict", "test_userlist", "test_sort",
+    "test_long", "test_float", "test_complex", "test_binop", "test_unary", "test_pow",
 ]
 
 CAUSES = ["cython", "gcc", "signal", "timeout", "fail", "error", "other"]
