@@ -10,13 +10,15 @@
 #                 a replaced `builtins.__import__`, the class cell while a class is made, `with`
 #                 without the protocol, `exec()` in functions, `vars()` in class bodies,
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
-#                 or-patterns in class patterns, relative imports in a package's `__init__`
+#                 or-patterns in class patterns, relative imports in a package's `__init__`,
+#                 lambdas that yield, dir() in functions
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
 #                 generators dropped unfinished in libraries, nested functions called directly,
-#                 `return` in a `try` whose `finally` leaves the loop
+#                 `return` in a `try` whose `finally` leaves the loop, generators thrown into,
+#                 sent to and finished
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a

@@ -1,7 +1,8 @@
 // What CPython's own language tests found compiled code doing otherwise than CPython, reduced to
 // a few lines each: a class made with a cell its methods already read, names that a class body
 // writes through its namespace, dicts changed while looped over, managers without the protocol,
-// generators dropped unfinished.
+// generators dropped unfinished, generators thrown into, sent to and finished, lambdas that yield,
+// dir() in functions.
 // Each case is a module with a report(); language.main() runs the cases named on its command
 // line. The cases are built as one program and as one library's wheel, and both answer as
 // CPython does on the same sources.
@@ -15,7 +16,7 @@ namespace quorvex::e2e {
 namespace {
 
 const std::vector<std::string> languageCases = {"creation", "namespaces", "mutation", "protocols",
-                                                "unfinished"};
+                                                "unfinished", "generators"};
 
 const std::map<std::string, std::string> languageFiles = {
     {"language.py", R"PY(import importlib
@@ -388,6 +389,136 @@ def report():
     gc.collect()
     finished = suspended(log, "finished")
     print(list(finished), log)
+)PY"},
+    // Generators as CPython's: an exception thrown in is chained to what the generator handled
+    // where it stopped (also through `yield from`), not to what the caller handles; a value sent
+    // to one not started is refused and leaves it unstarted; a finished one keeps its names; a
+    // type and a value given to throw() warn; a lambda that yields returns its value; dir() in a
+    // function lists the names bound.
+    {"generators.py", R"PY(import warnings
+
+
+def contexts():
+    def handling():
+        try:
+            raise KeyError("own")
+        except KeyError:
+            try:
+                yield 1
+            except ValueError as error:
+                yield repr(error.__context__)
+
+    def delegating():
+        try:
+            raise KeyError("outer")
+        except KeyError:
+            yield from plain()
+
+    def plain():
+        try:
+            yield 1
+        except (ZeroDivisionError, OSError) as error:
+            yield repr(error.__context__)
+
+    seen = []
+    for make, thrown in ((handling, ValueError), (plain, ZeroDivisionError),
+                         (delegating, ValueError)):
+        generator = make()
+        next(generator)
+        try:
+            raise OSError("caller")
+        except OSError as caller:
+            try:
+                seen.append(generator.throw(thrown))
+            except ValueError as error:
+                seen.append("out: " + repr(error.__context__))
+            generator = plain()
+            next(generator)
+            seen.append(generator.throw(caller))
+    return seen
+
+
+def sending():
+    def numbers():
+        yield 1
+
+    async def waiting():
+        return 2
+
+    generator, coroutine = numbers(), waiting()
+    seen = []
+    for target in (generator, coroutine):
+        try:
+            target.send(0)
+        except TypeError as error:
+            seen.append(str(error))
+    seen.append(next(generator))
+    try:
+        coroutine.send(None)
+    except StopIteration as stop:
+        seen.append(stop.value)
+    return seen
+
+
+def names():
+    def counting():
+        yield 1
+
+    made = [counting(), (x for x in range(2))]
+    before = [(g.__name__, g.__qualname__, g.gi_code is not None) for g in made]
+    for g in made:
+        list(g)
+    after = [(g.__name__, g.__qualname__, g.gi_code is not None) for g in made]
+    return before == after, after
+
+
+def throwing_with_type_and_value():
+    def numbers():
+        yield 42
+
+    generator = numbers()
+    next(generator)
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        try:
+            generator.throw(TypeError, TypeError(24), None)
+        except TypeError as error:
+            caught = repr(error)
+    return caught, [(w.category.__name__, str(w.message)) for w in seen]
+
+
+def lambdas():
+    def returning():
+        return (yield 1)
+
+    answers = []
+    for make in (lambda: (yield 1), lambda: (yield from returning())):
+        generator = make()
+        answers.append(next(generator))
+        try:
+            generator.send(2)
+        except StopIteration as stop:
+            answers.append(stop.value)
+    return answers
+
+
+def listing(flag):
+    junk = 12
+    seen = [dir()]
+    del junk
+    if flag:
+        later = 1
+    seen.append(dir())
+    return seen
+
+
+def report():
+    print(contexts())
+    print(sending())
+    print(names())
+    print(throwing_with_type_and_value())
+    print(lambdas())
+    print(listing(False), listing(True))
 )PY"},
 };
 

@@ -50,6 +50,10 @@
 # - a relative import in a package's `__init__` (`from .retry import X` in `pkg/sub/__init__.py`)
 #   was looked up in sys.modules as one from the parent package: it took `pkg.retry` when that
 #   was loaded.
+# - a lambda that yields (`lambda: (yield 1)`) returned None from its generator, where Python
+#   returns the lambda's value (the value of StopIteration).
+# - dir() without arguments in a function listed every local name the function has, bound
+#   or not, where Python lists those bound (`sorted(locals())`).
 import ast
 import os
 
@@ -821,3 +825,35 @@ def _relative_to_package_itself(analyse_types):
 if hasattr(ExprNodes, "ImportNode"):
     ExprNodes.ImportNode.analyse_types = _relative_to_package_itself(
         ExprNodes.ImportNode.analyse_types)
+
+
+def _lambda_generator_returning(visit):
+    # Cython makes the body of a lambda that yields an expression statement, as Python 2 did:
+    # since Python 3.5 the value of the lambda's expression is what its generator returns.
+    def visit_LambdaNode(self, node):
+        node = visit(self, node)
+        body = node.def_node.body
+        if isinstance(body, Nodes.ExprStatNode) and in_python_source(node):
+            node.def_node.body = Nodes.ReturnStatNode(body.pos, value=body.expr)
+        return node
+    return visit_LambdaNode
+
+
+ParseTreeTransforms.PostParse.visit_LambdaNode = _lambda_generator_returning(
+    ParseTreeTransforms.PostParse.visit_LambdaNode)
+
+
+def _dir_of_bound_locals(inject):
+    # In a function, dir() lists the names bound when it runs, as sorted(locals()) does.
+    def _inject_locals(self, node, func_name):
+        env = self.current_env()
+        if (func_name != "dir" or node.args or env.lookup_here(func_name)
+                or env.is_py_class_scope or env.is_module_scope or not in_python_source(node)):
+            return inject(self, node, func_name)
+        return ExprNodes.SortedDictKeysNode(
+            ExprNodes.LocalsExprNode(node.pos, self.current_scope_node(), env))
+    return _inject_locals
+
+
+ParseTreeTransforms.TransformBuiltinMethods._inject_locals = _dir_of_bound_locals(
+    ParseTreeTransforms.TransformBuiltinMethods._inject_locals)
