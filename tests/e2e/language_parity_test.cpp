@@ -35,7 +35,8 @@ if __name__ == "__main__":
     // Zero-argument super() and __class__ while the class is made: an Enum's own __new__, a
     // __set_name__ and an __init_subclass__ that call methods using them, a metaclass that sees
     // "__classcell__" in the namespace (only where a method needs the cell) and one that builds
-    // the class from a copy of it.
+    // the class from a copy of it; the most derived metaclass prepares the namespace of a class
+    // that names a less derived one.
     {"creation.py", R"PY(import enum
 
 
@@ -134,12 +135,35 @@ class Child(Hooked):
         yield super().make()
 
 
+class Preparing(type):
+    @classmethod
+    def __prepare__(mcls, name, bases, **kwargs):
+        return {"prepared_by": mcls.__name__}
+
+
+class Prepared(metaclass=Preparing):
+    pass
+
+
+class NamedPlainly(Prepared, metaclass=type):
+    pass
+
+
+def made_by_function(name, bases, namespace):
+    return type(name, bases, dict(namespace, made=True))
+
+
+class ByFunction(object, metaclass=made_by_function):
+    pass
+
+
 
 def report():
     print([(m.name, m.value, m.base_new) for m in Coded], Named.A, Named("b").value,
           str.__str__(Named.B))
     print(Owner.field.seen, Meta.seen, WithCell().method(), Plain().method())
     print(Probed.early, Probed.probe(), Child.tag, Child.later(), list(Child().make_in_generator()))
+    print(NamedPlainly.prepared_by, type(NamedPlainly).__name__, ByFunction.made)
 )PY"},
     // A class body that writes its namespace through vars() or locals() reads the names it
     // planted; a class body's comprehension of lambdas keeps its variable; exec() of a text

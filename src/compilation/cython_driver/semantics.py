@@ -54,6 +54,9 @@
 #   returns the lambda's value (the value of StopIteration).
 # - dir() without arguments in a function listed every local name the function has, bound
 #   or not, where Python lists those bound (`sorted(locals())`).
+# - a class given a metaclass and bases whose metaclass derives from it (`class C(B,
+#   metaclass=type)`) was made with the namespace of the given metaclass's `__prepare__`, not of
+#   the most derived one's, which makes the class.
 import ast
 import os
 
@@ -857,3 +860,46 @@ def _dir_of_bound_locals(inject):
 
 ParseTreeTransforms.TransformBuiltinMethods._inject_locals = _dir_of_bound_locals(
     ParseTreeTransforms.TransformBuiltinMethods._inject_locals)
+
+
+class _MostDerivedMetaclass(ExprNodes.ExprNode):
+    # The metaclass a class statement names, replaced by the most derived of it and its bases'
+    # metaclasses, as CPython finds it before asking for `__prepare__`; one that is no type is
+    # kept.
+    subexprs = ["arg"]
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_types(env).coerce_to_pyobject(env)
+        self.type = PyrexTypes.py_object_type
+        self.is_temp = 1
+        return self
+
+    def generate_result_code(self, code):
+        code.globalstate.use_utility_code(
+            Code.UtilityCode.load_cached("CalculateMetaclass", "ObjectHandling.c"))
+        given, result = self.arg.py_result(), self.result()
+        code.putln("if (PyType_Check(%s)) {" % given)
+        code.putln("%s = __Pyx_CalculateMetaclass((PyTypeObject *) %s, %s); %s" % (
+            result, given, self.class_def_node.bases.py_result(),
+            code.error_goto_if_null(result, self.pos)))
+        code.putln("} else {")
+        code.putln("%s = %s; Py_INCREF(%s);" % (result, given, result))
+        code.putln("}")
+        self.generate_gotref(code)
+
+
+def _metaclass_most_derived(init):
+    def __init__(self, pos, *args, **kwargs):
+        init(self, pos, *args, **kwargs)
+        bases = self.bases
+        if (self.metaclass is not None
+                and not isinstance(self.metaclass, ExprNodes.PyClassMetaclassNode)
+                and bases is not None
+                and not (bases.is_sequence_constructor and not bases.args)
+                and in_python_source(self)):
+            self.metaclass = _MostDerivedMetaclass(
+                self.metaclass.pos, arg=self.metaclass, class_def_node=self)
+    return __init__
+
+
+Nodes.PyClassDefNode.__init__ = _metaclass_most_derived(Nodes.PyClassDefNode.__init__)
