@@ -11,7 +11,7 @@
 #                 without the protocol, `exec()` in functions, `vars()` in class bodies,
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
 #                 or-patterns in class patterns, relative imports in a package's `__init__`,
-#                 lambdas that yield, dir() in functions
+#                 lambdas that yield, dir() in functions, the metaclass that prepares a class
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
