@@ -509,8 +509,10 @@ _throw_function = ("static PyObject *__Pyx__Coroutine_Throw(PyObject *self, PyOb
                    "PyObject *val, PyObject *tb,\n")
 _throw_here = ["throw_here:\n", "    __Pyx_Raise(typ, val, tb, NULL);\n"]
 _delegate_failed = "        result = __Pyx_Coroutine_FinishDelegation(gen, &ret);\n"
-_thrown_propagates = "        __Pyx_PySendResult result = __Pyx_Coroutine_SendEx(gen, NULL, &retval, 0);\n"
-_finished_check = "        __Pyx_Coroutine_AlreadyTerminatedError((PyObject*)self, value, closing);\n"
+_thrown_propagates = ("        __Pyx_PySendResult result = "
+                      "__Pyx_Coroutine_SendEx(gen, NULL, &retval, 0);\n")
+_finished_check = ("        __Pyx_Coroutine_AlreadyTerminatedError((PyObject*)self, value, "
+                   "closing);\n")
 _throw_call = "    return __Pyx__Coroutine_Throw(self, typ, val, tb,\n"
 _kept_until_dealloc = ["    Py_CLEAR(gen->gi_code);\n", "    Py_CLEAR(gen->gi_name);\n",
                        "    Py_CLEAR(gen->gi_qualname);\n", "    Py_CLEAR(gen->gi_modulename);\n"]
@@ -539,8 +541,9 @@ def _generators_as_python(lines):
     lines[at:at] = ["        __Pyx_qvx_ChainThrown(gen);\n"]
     lines[lines.index(_throw_here[1])] = "    __Pyx_qvx_RaiseThrown(typ, val, tb);\n"
     at = lines.index(_delegate_failed)
-    lines[at:at] = ["        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_StopIteration))\n",
-                    "            __Pyx_qvx_ChainThrown(gen);\n"]
+    lines[at:at] = [
+        "        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_StopIteration))\n",
+        "            __Pyx_qvx_ChainThrown(gen);\n"]
     at = lines.index(_throw_function)
     lines[at:at] = c_text("thrown_into.c").splitlines(keepends=True)
     at = lines.index(_finished_check) + 3

@@ -2,6 +2,7 @@
    CPython 3.12 deprecates throw() given a type with a value or traceback. */
 #if PY_VERSION_HEX >= 0x030C0000
     if (val && unlikely(PyErr_WarnEx(PyExc_DeprecationWarning,
-            "the (type, exc, tb) signature of throw() is deprecated, use the single-arg signature instead.", 1) < 0))
+            "the (type, exc, tb) signature of throw() is deprecated, "
+            "use the single-arg signature instead.", 1) < 0))
         return NULL;
 #endif

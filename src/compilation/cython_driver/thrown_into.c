@@ -47,7 +47,8 @@ static void __Pyx_qvx_RaiseThrown(PyObject *typ, PyObject *val, PyObject *tb) {
         if (raised == given) {
             PyException_SetContext(raised, given_context);
             given_context = NULL;
-        } else if (!given && PyExceptionClass_Check(typ) && PyObject_TypeCheck(raised, (PyTypeObject*) typ)) {
+        } else if (!given && PyExceptionClass_Check(typ)
+                   && PyObject_TypeCheck(raised, (PyTypeObject*) typ)) {
             PyException_SetContext(raised, NULL);
         }
     }
