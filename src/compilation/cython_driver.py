@@ -11,7 +11,8 @@
 #                 without the protocol, `exec()` in functions, `vars()` in class bodies,
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
 #                 or-patterns in class patterns, relative imports in a package's `__init__`,
-#                 lambdas that yield, dir() in functions, the metaclass that prepares a class
+#                 lambdas that yield, dir() in functions, the metaclass that prepares a class,
+#                 the exception a generator's try statement restores
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,

@@ -418,8 +418,11 @@ def report():
     // where it stopped (also through `yield from`), not to what the caller handles; a value sent
     // to one not started is refused and leaves it unstarted; a finished one keeps its names; a
     // type and a value given to throw() warn; a lambda that yields returns its value; dir() in a
-    // function lists the names bound.
-    {"generators.py", R"PY(import warnings
+    // function lists the names bound; what a generator sees as handled is its own or, while it
+    // has none, its caller's at that resumption, also after a try begun under another caller.
+    {"generators.py", R"PY(import contextlib
+import sys
+import warnings
 
 
 def contexts():
@@ -536,9 +539,43 @@ def listing(flag):
     return seen
 
 
+def handled(seen):
+    # What the generator sees as handled, its own or, while it has none, its caller's at each
+    # resumption, also after a try statement or a with block begun under another caller.
+    try:
+        seen.append(repr(sys.exception()))
+        yield
+        raise TypeError("own")
+    except TypeError:
+        seen.append(repr(sys.exception()))
+        yield
+        seen.append(repr(sys.exception()))
+    seen.append(repr(sys.exception()))
+    with contextlib.suppress(ZeroDivisionError):
+        yield
+        1 / 0
+    seen.append(repr(sys.exception()))
+    yield
+
+
+def resumed():
+    seen = []
+    generator = handled(seen)
+    next(generator)
+    for caller in (ValueError("first"), OSError("second"), None, KeyError("last")):
+        try:
+            if caller:
+                raise caller
+            next(generator, None)
+        except Exception:
+            next(generator, None)
+    return seen, repr(sys.exception())
+
+
 def report():
     print(contexts())
     print(sending())
+    print(resumed())
     print(names())
     print(throwing_with_type_and_value())
     print(lambdas())

@@ -57,6 +57,9 @@
 # - a class given a metaclass and bases whose metaclass derives from it (`class C(B,
 #   metaclass=type)`) was made with the namespace of the given metaclass's `__prepare__`, not of
 #   the most derived one's, which makes the class.
+# - a try statement of a generator that held a yield restored, when it ended, the exception its
+#   caller handled when it began, not the one the caller resuming it handles: `sys.exception()`
+#   after an `except` block or a `with` block of a generator resumed by another caller.
 import ast
 import os
 
@@ -903,3 +906,63 @@ def _metaclass_most_derived(init):
 
 
 Nodes.PyClassDefNode.__init__ = _metaclass_most_derived(Nodes.PyClassDefNode.__init__)
+
+
+def _yields_in_own_function(node):
+    # Whether the statement holds a yield or await of the function it is in.
+    stack = list(child_nodes(node))
+    while stack:
+        inner = stack.pop()
+        if isinstance(inner, ExprNodes.YieldExprNode):
+            return True
+        if isinstance(inner, (Nodes.FuncDefNode, ExprNodes.LambdaNode,
+                              ExprNodes.GeneratorExpressionNode)):
+            continue
+        stack.extend(child_nodes(inner))
+    return False
+
+
+class _GeneratorExceptionWriter:
+    # Passes every line on to `code` but the save and reset of the handled exception, which go
+    # through the generator (generator_exception_state.c), also in the insertion points it makes.
+    _replaced = {
+        "__Pyx_ExceptionSave(": "__Pyx_qvx_GeneratorExceptionSave(%s, " % Naming.generator_cname,
+        "__Pyx_ExceptionReset(": "__Pyx_qvx_GeneratorExceptionReset(%s, " % Naming.generator_cname,
+    }
+
+    def __init__(self, code):
+        object.__setattr__(self, "_code", code)
+
+    def __getattr__(self, name):
+        return getattr(self._code, name)
+
+    def __setattr__(self, name, value):
+        # The labels a statement sets are the writer's.
+        setattr(self._code, name, value)
+
+    def insertion_point(self):
+        return _GeneratorExceptionWriter(self._code.insertion_point())
+
+    def putln(self, line="", *args, **kwargs):
+        for plain, through_generator in self._replaced.items():
+            if line.startswith(plain):
+                self._code.globalstate.use_utility_code(_generator_exception_state_utility())
+                line = through_generator + line[len(plain):]
+        return self._code.putln(line, *args, **kwargs)
+
+
+def _generator_exception_state_utility():
+    return _utility("QvxGeneratorExceptionState", "", c_text("generator_exception_state.c"),
+                    ("SaveResetException", "Exceptions.c"))
+
+
+def _saving_through_generator(generate):
+    def generate_execution_code(self, code):
+        if not (in_python_source(self) and _yields_in_own_function(self)):
+            return generate(self, code)
+        return generate(self, _GeneratorExceptionWriter(code))
+    return generate_execution_code
+
+
+Nodes.TryExceptStatNode.generate_execution_code = _saving_through_generator(
+    Nodes.TryExceptStatNode.generate_execution_code)
