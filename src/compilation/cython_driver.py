@@ -12,13 +12,16 @@
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
 #                 or-patterns in class patterns, relative imports in a package's `__init__`,
 #                 `super()` in nested functions, deleted arguments, names bound in code that
-#                 never runs, exceptions raised by `__await__`
+#                 never runs, exceptions raised by `__await__`, lambdas that yield, dir() in
+#                 functions, the metaclass that prepares a class, the exception a generator's
+#                 try statement restores
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
 #                 generators dropped unfinished in libraries, nested functions called directly,
-#                 `return` in a `try` whose `finally` leaves the loop, coroutines never awaited
+#                 `return` in a `try` whose `finally` leaves the loop, coroutines never awaited,
+#                 generators thrown into, sent to and finished
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a

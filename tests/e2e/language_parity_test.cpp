@@ -1,7 +1,9 @@
 // What CPython's own language tests found compiled code doing otherwise than CPython, reduced to
 // a few lines each: a class made with a cell its methods already read, names that a class body
 // writes through its namespace, dicts changed while looped over, managers without the protocol,
-// generators dropped unfinished, what async with and async for cannot await.
+// generators dropped unfinished, what async with and async for cannot await, generators thrown
+// into, sent to and finished, lambdas that yield, dir() in functions, the class cell and the
+// variables of functions.
 // Each case is a module with a report(); language.main() runs the cases named on its command
 // line. The cases are built as one program and as one library's wheel, and both answer as
 // CPython does on the same sources.
@@ -15,7 +17,8 @@ namespace quorvex::e2e {
 namespace {
 
 const std::vector<std::string> languageCases = {"creation", "namespaces", "mutation", "protocols",
-                                                "unfinished", "cells", "awaiting"};
+                                                "unfinished", "cells", "awaiting",
+                                                "generators"};
 
 const std::map<std::string, std::string> languageFiles = {
     {"language.py", R"PY(import importlib
@@ -34,7 +37,8 @@ if __name__ == "__main__":
     // Zero-argument super() and __class__ while the class is made: an Enum's own __new__, a
     // __set_name__ and an __init_subclass__ that call methods using them, a metaclass that sees
     // "__classcell__" in the namespace (only where a method needs the cell) and one that builds
-    // the class from a copy of it.
+    // the class from a copy of it; the most derived metaclass prepares the namespace of a class
+    // that names a less derived one.
     {"creation.py", R"PY(import enum
 
 
@@ -133,12 +137,35 @@ class Child(Hooked):
         yield super().make()
 
 
+class Preparing(type):
+    @classmethod
+    def __prepare__(mcls, name, bases, **kwargs):
+        return {"prepared_by": mcls.__name__}
+
+
+class Prepared(metaclass=Preparing):
+    pass
+
+
+class NamedPlainly(Prepared, metaclass=type):
+    pass
+
+
+def made_by_function(name, bases, namespace):
+    return type(name, bases, dict(namespace, made=True))
+
+
+class ByFunction(object, metaclass=made_by_function):
+    pass
+
+
 
 def report():
     print([(m.name, m.value, m.base_new) for m in Coded], Named.A, Named("b").value,
           str.__str__(Named.B))
     print(Owner.field.seen, Meta.seen, WithCell().method(), Plain().method())
     print(Probed.early, Probed.probe(), Child.tag, Child.later(), list(Child().make_in_generator()))
+    print(NamedPlainly.prepared_by, type(NamedPlainly).__name__, ByFunction.made)
 )PY"},
     // A class body that writes its namespace through vars() or locals() reads the names it
     // planted; a class body's comprehension of lambdas keeps its variable; exec() of a text
@@ -751,6 +778,173 @@ def report():
     # The hook kept the coroutine: it is not warned of again when let go.
     unraisable.clear()
     gc.collect()
+)PY"},
+    // Generators as CPython's: an exception thrown in is chained to what the generator handled
+    // where it stopped (also through `yield from`), not to what the caller handles; a value sent
+    // to one not started is refused and leaves it unstarted; a finished one keeps its names; a
+    // type and a value given to throw() warn; a lambda that yields returns its value; dir() in a
+    // function lists the names bound; what a generator sees as handled is its own or, while it
+    // has none, its caller's at that resumption, also after a try begun under another caller.
+    {"generators.py", R"PY(import contextlib
+import sys
+import warnings
+
+
+def contexts():
+    def handling():
+        try:
+            raise KeyError("own")
+        except KeyError:
+            try:
+                yield 1
+            except ValueError as error:
+                yield repr(error.__context__)
+
+    def delegating():
+        try:
+            raise KeyError("outer")
+        except KeyError:
+            yield from plain()
+
+    def plain():
+        try:
+            yield 1
+        except (ZeroDivisionError, OSError) as error:
+            yield repr(error.__context__)
+
+    seen = []
+    for make, thrown in ((handling, ValueError), (plain, ZeroDivisionError),
+                         (delegating, ValueError)):
+        generator = make()
+        next(generator)
+        try:
+            raise OSError("caller")
+        except OSError as caller:
+            try:
+                seen.append(generator.throw(thrown))
+            except ValueError as error:
+                seen.append("out: " + repr(error.__context__))
+            generator = plain()
+            next(generator)
+            seen.append(generator.throw(caller))
+    return seen
+
+
+def sending():
+    def numbers():
+        yield 1
+
+    async def waiting():
+        return 2
+
+    generator, coroutine = numbers(), waiting()
+    seen = []
+    for target in (generator, coroutine):
+        try:
+            target.send(0)
+        except TypeError as error:
+            seen.append(str(error))
+    seen.append(next(generator))
+    try:
+        coroutine.send(None)
+    except StopIteration as stop:
+        seen.append(stop.value)
+    return seen
+
+
+def names():
+    def counting():
+        yield 1
+
+    made = [counting(), (x for x in range(2))]
+    before = [(g.__name__, g.__qualname__, g.gi_code is not None) for g in made]
+    for g in made:
+        list(g)
+    after = [(g.__name__, g.__qualname__, g.gi_code is not None) for g in made]
+    return before == after, after
+
+
+def throwing_with_type_and_value():
+    def numbers():
+        yield 42
+
+    generator = numbers()
+    next(generator)
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        try:
+            generator.throw(TypeError, TypeError(24), None)
+        except TypeError as error:
+            caught = repr(error)
+    return caught, [(w.category.__name__, str(w.message)) for w in seen]
+
+
+def lambdas():
+    def returning():
+        return (yield 1)
+
+    answers = []
+    for make in (lambda: (yield 1), lambda: (yield from returning())):
+        generator = make()
+        answers.append(next(generator))
+        try:
+            generator.send(2)
+        except StopIteration as stop:
+            answers.append(stop.value)
+    return answers
+
+
+def listing(flag):
+    junk = 12
+    seen = [dir()]
+    del junk
+    if flag:
+        later = 1
+    seen.append(dir())
+    return seen
+
+
+def handled(seen):
+    # What the generator sees as handled, its own or, while it has none, its caller's at each
+    # resumption, also after a try statement or a with block begun under another caller.
+    try:
+        seen.append(repr(sys.exception()))
+        yield
+        raise TypeError("own")
+    except TypeError:
+        seen.append(repr(sys.exception()))
+        yield
+        seen.append(repr(sys.exception()))
+    seen.append(repr(sys.exception()))
+    with contextlib.suppress(ZeroDivisionError):
+        yield
+        1 / 0
+    seen.append(repr(sys.exception()))
+    yield
+
+
+def resumed():
+    seen = []
+    generator = handled(seen)
+    next(generator)
+    for caller in (ValueError("first"), OSError("second"), None, KeyError("last")):
+        try:
+            if caller:
+                raise caller
+            next(generator, None)
+        except Exception:
+            next(generator, None)
+    return seen, repr(sys.exception())
+
+
+def report():
+    print(contexts())
+    print(sending())
+    print(resumed())
+    print(names())
+    print(throwing_with_type_and_value())
+    print(lambdas())
+    print(listing(False), listing(True))
 )PY"},
 };
 

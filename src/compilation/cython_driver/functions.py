@@ -30,7 +30,11 @@
 #   temporaries first: the loop went on with them freed (SIGSEGV);
 # - a coroutine never awaited was not warned of when dropped while an exception propagated
 #   (`for x in coro()` raising TypeError), the warning cut its name at 50 characters, and
-#   warnings._warn_unawaited_coroutine, through which CPython warns, was not called.
+#   warnings._warn_unawaited_coroutine, through which CPython warns, was not called;
+# - an exception thrown into a generator took as its context what the caller of throw() handled,
+#   not what the generator handled where it stopped; a value sent to a generator not started
+#   finished it; a finished generator's `__name__` and `__qualname__` were None; throw() given a
+#   type and a value did not warn of that deprecated signature.
 import sys
 
 from Cython.Compiler import Code, ExprNodes, Nodes
@@ -527,3 +531,58 @@ def _coroutines_warned_as_python(lines):
 
 
 fix_utility("Coroutine.c", _coroutines_warned_as_python)
+
+
+# Generators and coroutines where CPython's answer otherwise: an exception thrown in is chained
+# to what the generator handled where it stopped, not to what the caller of throw() handles
+# (thrown_into.c); a value sent to one not started is refused and leaves it unstarted
+# (just_started.c); throw() given a type and a value warns of its deprecated signature
+# (throw_signature_warned.c); a finished one keeps its names and code object, which only its
+# deallocation drops. Each change is made only where Coroutine.c reads exactly as expected.
+_throw_function = ("static PyObject *__Pyx__Coroutine_Throw(PyObject *self, PyObject *typ, "
+                   "PyObject *val, PyObject *tb,\n")
+_throw_here = ["throw_here:\n", "    __Pyx_Raise(typ, val, tb, NULL);\n"]
+_delegate_failed = "        result = __Pyx_Coroutine_FinishDelegation(gen, &ret);\n"
+_thrown_propagates = ("        __Pyx_PySendResult result = "
+                      "__Pyx_Coroutine_SendEx(gen, NULL, &retval, 0);\n")
+_finished_check = ("        __Pyx_Coroutine_AlreadyTerminatedError((PyObject*)self, value, "
+                   "closing);\n")
+_throw_call = "    return __Pyx__Coroutine_Throw(self, typ, val, tb,\n"
+_kept_until_dealloc = ["    Py_CLEAR(gen->gi_code);\n", "    Py_CLEAR(gen->gi_name);\n",
+                       "    Py_CLEAR(gen->gi_qualname);\n", "    Py_CLEAR(gen->gi_modulename);\n"]
+_dealloc_end = ["    __Pyx_Coroutine_clear(self);\n", "    __Pyx_PyHeapTypeObject_GC_Del(gen);\n"]
+
+
+def _generators_as_python(lines):
+    anchors = [_throw_function, _throw_here[1], _delegate_failed, _thrown_propagates,
+               _finished_check, _throw_call, _dealloc_end[1]] + _kept_until_dealloc
+    if any(lines.count(line) != 1 for line in anchors):
+        return lines
+    lines = list(lines)
+    at = lines.index(_throw_here[1])
+    dealloc = lines.index(_dealloc_end[1])
+    finished = lines.index(_finished_check)
+    if (lines[at - 1] != _throw_here[0] or lines[dealloc - 1] != _dealloc_end[0]
+            or lines[finished + 2] != "    }\n"):
+        return lines
+    # From the end backwards, so that each index found above still holds.
+    lines[dealloc:dealloc] = _kept_until_dealloc
+    for line in _kept_until_dealloc:
+        lines.remove(line)
+    at_call = lines.index(_throw_call)
+    lines[at_call:at_call] = c_text("throw_signature_warned.c").splitlines(keepends=True)
+    at = lines.index(_thrown_propagates)
+    lines[at:at] = ["        __Pyx_qvx_ChainThrown(gen);\n"]
+    lines[lines.index(_throw_here[1])] = "    __Pyx_qvx_RaiseThrown(typ, val, tb);\n"
+    at = lines.index(_delegate_failed)
+    lines[at:at] = [
+        "        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_StopIteration))\n",
+        "            __Pyx_qvx_ChainThrown(gen);\n"]
+    at = lines.index(_throw_function)
+    lines[at:at] = c_text("thrown_into.c").splitlines(keepends=True)
+    at = lines.index(_finished_check) + 3
+    lines[at:at] = c_text("just_started.c").splitlines(keepends=True)
+    return lines
+
+
+fix_utility("Coroutine.c", _generators_as_python)

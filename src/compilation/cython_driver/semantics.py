@@ -63,7 +63,17 @@
 #   its function: reads took a global of that name;
 # - an exception that an object's `__await__` raised was replaced, in every `await`, by the
 #   TypeError that CPython raises only in `async for` ("'async for' received an invalid object
-#   from __anext__").
+#   from __anext__");
+# - a lambda that yields (`lambda: (yield 1)`) returned None from its generator, where Python
+#   returns the lambda's value (the value of StopIteration);
+# - dir() without arguments in a function listed every local name the function has, bound
+#   or not, where Python lists those bound (`sorted(locals())`);
+# - a class given a metaclass and bases whose metaclass derives from it (`class C(B,
+#   metaclass=type)`) was made with the namespace of the given metaclass's `__prepare__`, not of
+#   the most derived one's, which makes the class;
+# - a try statement of a generator that held a yield restored, when it ended, the exception its
+#   caller handled when it began, not the one the caller resuming it handles: `sys.exception()`
+#   after an `except` block or a `with` block of a generator resumed by another caller.
 import ast
 import os
 
@@ -1046,3 +1056,138 @@ def _await_raises_as_python(lines):
 
 
 fix_utility("Coroutine.c", _await_raises_as_python)
+
+
+def _lambda_generator_returning(visit):
+    # Cython makes the body of a lambda that yields an expression statement, as Python 2 did:
+    # since Python 3.5 the value of the lambda's expression is what its generator returns.
+    def visit_LambdaNode(self, node):
+        node = visit(self, node)
+        body = node.def_node.body
+        if isinstance(body, Nodes.ExprStatNode) and in_python_source(node):
+            node.def_node.body = Nodes.ReturnStatNode(body.pos, value=body.expr)
+        return node
+    return visit_LambdaNode
+
+
+ParseTreeTransforms.PostParse.visit_LambdaNode = _lambda_generator_returning(
+    ParseTreeTransforms.PostParse.visit_LambdaNode)
+
+
+def _dir_of_bound_locals(inject):
+    # In a function, dir() lists the names bound when it runs, as sorted(locals()) does.
+    def _inject_locals(self, node, func_name):
+        env = self.current_env()
+        if (func_name != "dir" or node.args or env.lookup_here(func_name)
+                or env.is_py_class_scope or env.is_module_scope or not in_python_source(node)):
+            return inject(self, node, func_name)
+        return ExprNodes.SortedDictKeysNode(
+            ExprNodes.LocalsExprNode(node.pos, self.current_scope_node(), env))
+    return _inject_locals
+
+
+ParseTreeTransforms.TransformBuiltinMethods._inject_locals = _dir_of_bound_locals(
+    ParseTreeTransforms.TransformBuiltinMethods._inject_locals)
+
+
+class _MostDerivedMetaclass(ExprNodes.ExprNode):
+    # The metaclass a class statement names, replaced by the most derived of it and its bases'
+    # metaclasses, as CPython finds it before asking for `__prepare__`; one that is no type is
+    # kept.
+    subexprs = ["arg"]
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_types(env).coerce_to_pyobject(env)
+        self.type = PyrexTypes.py_object_type
+        self.is_temp = 1
+        return self
+
+    def generate_result_code(self, code):
+        code.globalstate.use_utility_code(
+            Code.UtilityCode.load_cached("CalculateMetaclass", "ObjectHandling.c"))
+        given, result = self.arg.py_result(), self.result()
+        code.putln("if (PyType_Check(%s)) {" % given)
+        code.putln("%s = __Pyx_CalculateMetaclass((PyTypeObject *) %s, %s); %s" % (
+            result, given, self.class_def_node.bases.py_result(),
+            code.error_goto_if_null(result, self.pos)))
+        code.putln("} else {")
+        code.putln("%s = %s; Py_INCREF(%s);" % (result, given, result))
+        code.putln("}")
+        self.generate_gotref(code)
+
+
+def _metaclass_most_derived(init):
+    def __init__(self, pos, *args, **kwargs):
+        init(self, pos, *args, **kwargs)
+        bases = self.bases
+        if (self.metaclass is not None
+                and not isinstance(self.metaclass, ExprNodes.PyClassMetaclassNode)
+                and bases is not None
+                and not (bases.is_sequence_constructor and not bases.args)
+                and in_python_source(self)):
+            self.metaclass = _MostDerivedMetaclass(
+                self.metaclass.pos, arg=self.metaclass, class_def_node=self)
+    return __init__
+
+
+Nodes.PyClassDefNode.__init__ = _metaclass_most_derived(Nodes.PyClassDefNode.__init__)
+
+
+def _yields_in_own_function(node):
+    # Whether the statement holds a yield or await of the function it is in.
+    stack = list(child_nodes(node))
+    while stack:
+        inner = stack.pop()
+        if isinstance(inner, ExprNodes.YieldExprNode):
+            return True
+        if isinstance(inner, (Nodes.FuncDefNode, ExprNodes.LambdaNode,
+                              ExprNodes.GeneratorExpressionNode)):
+            continue
+        stack.extend(child_nodes(inner))
+    return False
+
+
+class _GeneratorExceptionWriter:
+    # Passes every line on to `code` but the save and reset of the handled exception, which go
+    # through the generator (generator_exception_state.c), also in the insertion points it makes.
+    _replaced = {
+        "__Pyx_ExceptionSave(": "__Pyx_qvx_GeneratorExceptionSave(%s, " % Naming.generator_cname,
+        "__Pyx_ExceptionReset(": "__Pyx_qvx_GeneratorExceptionReset(%s, " % Naming.generator_cname,
+    }
+
+    def __init__(self, code):
+        object.__setattr__(self, "_code", code)
+
+    def __getattr__(self, name):
+        return getattr(self._code, name)
+
+    def __setattr__(self, name, value):
+        # The labels a statement sets are the writer's.
+        setattr(self._code, name, value)
+
+    def insertion_point(self):
+        return _GeneratorExceptionWriter(self._code.insertion_point())
+
+    def putln(self, line="", *args, **kwargs):
+        for plain, through_generator in self._replaced.items():
+            if line.startswith(plain):
+                self._code.globalstate.use_utility_code(_generator_exception_state_utility())
+                line = through_generator + line[len(plain):]
+        return self._code.putln(line, *args, **kwargs)
+
+
+def _generator_exception_state_utility():
+    return _utility("QvxGeneratorExceptionState", "", c_text("generator_exception_state.c"),
+                    ("SaveResetException", "Exceptions.c"))
+
+
+def _saving_through_generator(generate):
+    def generate_execution_code(self, code):
+        if not (in_python_source(self) and _yields_in_own_function(self)):
+            return generate(self, code)
+        return generate(self, _GeneratorExceptionWriter(code))
+    return generate_execution_code
+
+
+Nodes.TryExceptStatNode.generate_execution_code = _saving_through_generator(
+    Nodes.TryExceptStatNode.generate_execution_code)
