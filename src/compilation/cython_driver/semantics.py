@@ -321,11 +321,13 @@ if hasattr(_directives, "_extract_directives"):
 
 def _reads_unbound(entry):
     # A read in the variable's own scope that the flow analysis found may come before any
-    # assignment, locals() among them; reads from inner functions are left as they are (always
-    # "maybe"). A variable compared by identity (`z is x`) is an object too: a C number made
-    # a new object for each read.
-    return any((reference.node.cf_maybe_null and not reference.entry.from_closure
-                and (not reference.node.allow_null
+    # assignment, locals() among them, or a read from an inner function, which may run before
+    # it (the flow analysis takes those for "maybe" always: `def inner(): return y`, `inner()`,
+    # then `y = 1` gave 0 where Python raises NameError). A variable compared by identity
+    # (`z is x`) is an object too: a C number made a new object for each read.
+    return any((reference.node.cf_maybe_null
+                and (reference.entry.from_closure
+                     or not reference.node.allow_null
                      or getattr(reference.node, "read_by_locals", False)))
                or getattr(reference.node, "compared_by_identity", False)
                for reference in entry.cf_references)
@@ -821,3 +823,54 @@ def _relative_to_package_itself(analyse_types):
 if hasattr(ExprNodes, "ImportNode"):
     ExprNodes.ImportNode.analyse_types = _relative_to_package_itself(
         ExprNodes.ImportNode.analyse_types)
+
+
+class _BuiltinName(ExprNodes.NameNode):
+    # A name that always means the builtin, whatever the module or function binds under it.
+    def analyse_types(self, env):
+        # The entry the module's own scope finds for a name it does not bind.
+        if self.entry is None:
+            self.entry = env.global_scope().outer_scope.lookup(self.name)
+        return ExprNodes.NameNode.analyse_types(self, env)
+
+
+def _asserting_builtin_error(visit_assert):
+    # The raise that an assert statement becomes named AssertionError as a variable: a module
+    # that rebinds the name (`AssertionError = TypeError`) raised what it bound. Python raises
+    # the builtin exception.
+    def visit(self, node):
+        node = visit_assert(self, node)
+        raise_node = getattr(node, "exception", None)
+        exc_type = getattr(raise_node, "exc_type", None)
+        if (type(exc_type) is ExprNodes.NameNode and exc_type.name == "AssertionError"
+                and getattr(raise_node, "builtin_exc_name", None) == "AssertionError"):
+            exc_type.__class__ = _BuiltinName
+        return node
+    return visit
+
+
+_assert_transform = ParseTreeTransforms.PostParse
+if hasattr(_assert_transform, "visit_AssertStatNode"):
+    _assert_transform.visit_AssertStatNode = _asserting_builtin_error(
+        _assert_transform.visit_AssertStatNode)
+
+
+def _listing_free_variables(analyse_types):
+    # locals() in a function listed its own variables only: Python's lists also the bound
+    # variables of enclosing functions that it or its inner functions use, after them. Their
+    # entries exist once the flow analysis has looked every name up.
+    def analyse(self, env):
+        listed = {item.key.value for item in self.key_value_pairs}
+        free = sorted(entry.name for entry in env.entries.values()
+                      if entry.name and entry.from_closure and entry.name not in listed)
+        for name in free:
+            self.key_value_pairs.append(ExprNodes.LocalsDictItemNode(
+                self.pos, key=ExprNodes.IdentifierStringNode(self.pos, value=name),
+                value=ExprNodes.NameNode(self.pos, name=name, allow_null=True)))
+        return analyse_types(self, env)
+    return analyse
+
+
+if hasattr(ExprNodes, "FuncLocalsExprNode") and hasattr(Symtab.Entry, "from_closure"):
+    ExprNodes.FuncLocalsExprNode.analyse_types = _listing_free_variables(
+        ExprNodes.FuncLocalsExprNode.analyse_types)
