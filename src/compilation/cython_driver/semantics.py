@@ -874,3 +874,85 @@ def _listing_free_variables(analyse_types):
 if hasattr(ExprNodes, "FuncLocalsExprNode") and hasattr(Symtab.Entry, "from_closure"):
     ExprNodes.FuncLocalsExprNode.analyse_types = _listing_free_variables(
         ExprNodes.FuncLocalsExprNode.analyse_types)
+
+
+def _keeping_reads_that_may_fail(visit_expression_statement):
+    # A local variable alone as a statement was dropped as dead code: Python reads it, which
+    # raises UnboundLocalError where it is unbound (after `except ... as e` or `del`).
+    def visit(self, node):
+        expr = node.expr
+        if (isinstance(expr, ExprNodes.NameNode) and expr.entry is not None
+                and (expr.entry.is_local or expr.entry.is_arg) and expr.type.is_pyobject
+                and (expr.cf_maybe_null or expr.cf_is_null) and not expr.allow_null):
+            self.visitchildren(node)
+            return node
+        return visit_expression_statement(self, node)
+    return visit
+
+
+if hasattr(Optimize.OptimizeBuiltinCalls, "visit_ExprStatNode"):
+    Optimize.OptimizeBuiltinCalls.visit_ExprStatNode = _keeping_reads_that_may_fail(
+        Optimize.OptimizeBuiltinCalls.visit_ExprStatNode)
+
+
+def _class_name_unbound_in_its_body(tree):
+    # A class statement binds its name once its body has run, where the flow analysis takes it
+    # for bound from the start: a function's class whose body read the name (`class Node:
+    # Node`) read nothing, where Python raises NameError. Those reads are checked at run time.
+    for node in subtree(tree):
+        if not isinstance(node, Nodes.PyClassDefNode) or node.scope is None:
+            continue
+        name = node.target.name
+        if node.scope.lookup_here(name) is not None:
+            continue
+        for read in subtree(node.body):
+            if (isinstance(read, ExprNodes.NameNode) and read.name == name
+                    and not read.cf_maybe_null):
+                read.cf_maybe_null = True
+    return tree
+
+
+stages_before_analysis.append(_class_name_unbound_in_its_body)
+
+
+class _CheckedMatcher(ExprNodes.ExprNode):
+    # The type of an `except` clause, checked to be an exception class or a tuple of them
+    # (except_matcher.c) before the exception is matched against it: `except 42:` let the
+    # exception pass by, where Python raises TypeError.
+    subexprs = ["arg"]
+
+    def analyse_types(self, env):
+        self.type = self.arg.type
+        self.is_temp = False
+        return self
+
+    def calculate_result_code(self):
+        return self.arg.result()
+
+    def is_simple(self):
+        return self.arg.is_simple()
+
+    def result_in_temp(self):
+        return self.arg.result_in_temp()
+
+    def generate_result_code(self, code):
+        code.globalstate.use_utility_code(_utility(
+            "QvxCheckExceptMatcher", c_text("except_matcher.c"),
+            "static int __Pyx_qvx_CheckExceptMatcher(PyObject *matcher);\n"))
+        code.put_error_if_neg(
+            self.pos, "__Pyx_qvx_CheckExceptMatcher(%s)" % self.arg.py_result())
+
+
+def _checking_except_types(analyse_expressions):
+    def analyse(self, env):
+        node = analyse_expressions(self, env)
+        for at, pattern in enumerate(node.pattern or ()):
+            entry = getattr(pattern, "entry", None)
+            if not (pattern.is_name and entry is not None and entry.type.is_exception_type):
+                node.pattern[at] = _CheckedMatcher(pattern.pos, arg=pattern).analyse_types(env)
+        return node
+    return analyse
+
+
+Nodes.ExceptClauseNode.analyse_expressions = _checking_except_types(
+    Nodes.ExceptClauseNode.analyse_expressions)
