@@ -319,18 +319,65 @@ if hasattr(_directives, "_extract_directives"):
         _directives._extract_directives)
 
 
+def _bound_for_inner_read(entry, reference):
+    # An inner function's read sees the variable bound when its one assignment is a statement
+    # of the function's body itself (run once, in order) that ends before the read's place.
+    assignments = getattr(entry, "cf_assignments", ())
+    after = getattr(assignments[0].lhs, "bound_after", None) if len(assignments) == 1 else None
+    return after is not None and reference.node.pos[1:] >= after[1:]
+
+
 def _reads_unbound(entry):
     # A read in the variable's own scope that the flow analysis found may come before any
     # assignment, locals() among them, or a read from an inner function, which may run before
     # it (the flow analysis takes those for "maybe" always: `def inner(): return y`, `inner()`,
-    # then `y = 1` gave 0 where Python raises NameError). A variable compared by identity
-    # (`z is x`) is an object too: a C number made a new object for each read.
+    # then `y = 1` gave 0 where Python raises NameError) unless the variable is bound before
+    # the inner function is made. A variable compared by identity (`z is x`) is an object too:
+    # a C number made a new object for each read.
     return any((reference.node.cf_maybe_null
-                and (reference.entry.from_closure
-                     or not reference.node.allow_null
-                     or getattr(reference.node, "read_by_locals", False)))
+                and ((reference.entry.from_closure
+                      and not _bound_for_inner_read(entry, reference))
+                     or (not reference.entry.from_closure
+                         and (not reference.node.allow_null
+                              or getattr(reference.node, "read_by_locals", False)))))
                or getattr(reference.node, "compared_by_identity", False)
                for reference in entry.cf_references)
+
+
+def _assigned_names(statement):
+    if isinstance(statement, Nodes.ParallelAssignmentNode):
+        for each in statement.stats:
+            yield from _assigned_names(each)
+    elif isinstance(statement, Nodes.SingleAssignmentNode):
+        yield from _names_in_target(statement.lhs)
+    elif isinstance(statement, Nodes.CascadedAssignmentNode):
+        for target in statement.lhs_list:
+            yield from _names_in_target(target)
+
+
+def _names_in_target(target):
+    if isinstance(target, ExprNodes.NameNode):
+        yield target
+    elif isinstance(target, (ExprNodes.TupleNode, ExprNodes.ListNode)):
+        for item in target.args:
+            yield from _names_in_target(item)
+
+
+def _mark_bound_in_order(tree):
+    # The assignments that are statements of a function's body, with the place where the next
+    # statement begins (after which they are bound).
+    for node in subtree(tree):
+        body = getattr(node, "body", None) if isinstance(node, Nodes.FuncDefNode) else None
+        stats = getattr(body, "stats", None)
+        if not isinstance(body, Nodes.StatListNode) or not stats:
+            continue
+        for statement, following in zip(stats, stats[1:]):
+            for name in _assigned_names(statement):
+                name.bound_after = following.pos
+    return tree
+
+
+stages_before_analysis.append(_mark_bound_in_order)
 
 
 def _keeping_unbound_reads(infer_types):
@@ -895,21 +942,52 @@ if hasattr(Optimize.OptimizeBuiltinCalls, "visit_ExprStatNode"):
         Optimize.OptimizeBuiltinCalls.visit_ExprStatNode)
 
 
+def _outside_functions(root):
+    # The nodes of a class body that run in it, not in its functions.
+    stack = [root]
+    while stack:
+        node = stack.pop()
+        yield node
+        if not isinstance(node, (Nodes.FuncDefNode, ExprNodes.LambdaNode,
+                                 ExprNodes.GeneratorExpressionNode, ExprNodes.ComprehensionNode)):
+            stack.extend(child_nodes(node))
+
+
 def _class_name_unbound_in_its_body(tree):
     # A class statement binds its name once its body has run, where the flow analysis takes it
     # for bound from the start: a function's class whose body read the name (`class Node:
     # Node`) read nothing, where Python raises NameError. Those reads are checked at run time.
+    # A class body in a function reads the function's variables as free variables: unbound,
+    # they raise NameError, not UnboundLocalError.
     for node in subtree(tree):
         if not isinstance(node, Nodes.PyClassDefNode) or node.scope is None:
             continue
         name = node.target.name
-        if node.scope.lookup_here(name) is not None:
-            continue
-        for read in subtree(node.body):
-            if (isinstance(read, ExprNodes.NameNode) and read.name == name
-                    and not read.cf_maybe_null):
-                read.cf_maybe_null = True
+        own = node.scope.lookup_here(name) is not None
+        for read in _outside_functions(node.body):
+            if isinstance(read, ExprNodes.NameNode):
+                read.read_from_class_body = True
+                if read.name == name and not own:
+                    read.cf_maybe_null = True
     return tree
+
+
+def _function_variables_free_in_class_body(generate_result_code):
+    def generate(self, code):
+        entry = self.entry
+        if (not getattr(self, "read_from_class_body", False) or entry is None
+                or entry.from_closure or not entry.scope.is_local_scope):
+            return generate_result_code(self, code)
+        entry.from_closure = True
+        try:
+            return generate_result_code(self, code)
+        finally:
+            entry.from_closure = False
+    return generate
+
+
+ExprNodes.NameNode.generate_result_code = _function_variables_free_in_class_body(
+    ExprNodes.NameNode.generate_result_code)
 
 
 stages_before_analysis.append(_class_name_unbound_in_its_body)
@@ -943,12 +1021,18 @@ class _CheckedMatcher(ExprNodes.ExprNode):
             self.pos, "__Pyx_qvx_CheckExceptMatcher(%s)" % self.arg.py_result())
 
 
+def _names_builtin_exception(pattern, env):
+    entry = env.lookup(pattern.name) if isinstance(pattern, ExprNodes.NameNode) else None
+    return entry is not None and entry.type.is_exception_type
+
+
 def _checking_except_types(analyse_expressions):
     def analyse(self, env):
+        unchecked = [not in_python_source(self) or _names_builtin_exception(pattern, env)
+                     for pattern in self.pattern or ()]
         node = analyse_expressions(self, env)
         for at, pattern in enumerate(node.pattern or ()):
-            entry = getattr(pattern, "entry", None)
-            if not (pattern.is_name and entry is not None and entry.type.is_exception_type):
+            if not unchecked[at]:
                 node.pattern[at] = _CheckedMatcher(pattern.pos, arg=pattern).analyse_types(env)
         return node
     return analyse
