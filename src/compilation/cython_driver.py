@@ -10,7 +10,8 @@
 #                 a replaced `builtins.__import__`, the class cell while a class is made, `with`
 #                 without the protocol, `exec()` in functions, `vars()` in class bodies,
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
-#                 or-patterns in class patterns, relative imports in a package's `__init__`
+#                 or-patterns in class patterns, relative imports in a package's `__init__`,
+#                 assert, inner functions run early, handlers' unbound names, `except` types
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
@@ -28,7 +29,7 @@
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject)
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
 #                 that share a line, division by zero, unbound variables, brief reports of
-#                 Cython's own crashes, sets changed in loops
+#                 Cython's own crashes, sets changed in loops, NameError's name
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #

@@ -49,7 +49,14 @@
 #   ended the process (a NULL truth-tested) where Python goes on to the next case;
 # - a relative import in a package's `__init__` (`from .retry import X` in `pkg/sub/__init__.py`)
 #   was looked up in sys.modules as one from the parent package: it took `pkg.retry` when that
-#   was loaded.
+#   was loaded;
+# - an assert raised whatever the module bound as AssertionError (`AssertionError = TypeError`);
+#   a variable that an inner function reads, run before the variable was bound, gave 0 when
+#   typed a C number; a local variable read alone as a statement (after `except ... as e`) was
+#   dropped, raising nothing; locals() left out the free variables; a function's class body
+#   took its own class name for bound and raised UnboundLocalError for the function's
+#   variables where Python raises NameError; an `except` type that is no exception class
+#   (`except 42:`) let the exception pass where Python raises TypeError.
 import ast
 import os
 
