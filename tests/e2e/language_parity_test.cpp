@@ -394,7 +394,7 @@ def report():
     // AssertionError, NameError's `name`, an inner function run before its variable is bound
     // (and constants bound before it, kept C numbers), a class body reading its own name or a
     // variable bound later, `except` types that are no exception classes, locals() with free
-    // variables.
+    // variables, annotations stored into the namespace a metaclass prepared.
     {"handlers.py", R"PY(import sys
 
 
@@ -506,6 +506,27 @@ def locals_with_free():
     return middle(4)
 
 
+class LowerKeys:
+    def __init__(self):
+        self.items = {}
+
+    def __setitem__(self, key, value):
+        self.items[key.lower()] = value
+
+
+class Preparing(type):
+    @classmethod
+    def __prepare__(cls, name, bases, **keywords):
+        return {"__annotations__": LowerKeys()}
+
+
+def annotations_into_namespace():
+    class Annotated(metaclass=Preparing):
+        First: int
+        Second: str = "s"
+    return sorted(Annotated.__annotations__.items), Annotated.Second
+
+
 def report():
     print(handler_target())
     print(deleted_target())
@@ -518,6 +539,7 @@ def report():
     print(attempt(class_reads_later_variable))
     print(matchers())
     print(locals_with_free())
+    print(annotations_into_namespace())
 )PY"},
 };
 

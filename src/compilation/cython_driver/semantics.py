@@ -56,7 +56,8 @@
 #   dropped, raising nothing; locals() left out the free variables; a function's class body
 #   took its own class name for bound and raised UnboundLocalError for the function's
 #   variables where Python raises NameError; an `except` type that is no exception class
-#   (`except 42:`) let the exception pass where Python raises TypeError.
+#   (`except 42:`) let the exception pass where Python raises TypeError; a class body's
+#   annotations replaced the "__annotations__" that a metaclass's __prepare__ provided.
 import ast
 import os
 
@@ -1047,3 +1048,39 @@ def _checking_except_types(analyse_expressions):
 
 Nodes.ExceptClauseNode.analyse_expressions = _checking_except_types(
     Nodes.ExceptClauseNode.analyse_expressions)
+
+
+class _AnnotationsIntoNamespace(Nodes.SingleAssignmentNode):
+    # A class body's annotations, made one dict at its start, replaced the "__annotations__"
+    # that a metaclass's __prepare__ put into the namespace (class_annotations.c).
+    def generate_assignment_code(self, code, overloaded_assignment=False):
+        entry = self.lhs.entry
+        namespace = code.namespace_cname_in_module_state(entry.scope)
+        if entry.scope.namespace_cname_is_type:
+            namespace = "((PyObject*)%s)" % namespace
+        code.globalstate.use_utility_code(_utility(
+            "QvxClassAnnotations", c_text("class_annotations.c"),
+            "static int __Pyx_qvx_SetClassAnnotations(PyObject *namespace, PyObject *name,"
+            " PyObject *annotations);\n"))
+        code.put_error_if_neg(self.pos, "__Pyx_qvx_SetClassAnnotations(%s, %s, %s)" % (
+            namespace, code.intern_identifier(entry.name), self.rhs.py_result()))
+        self.rhs.generate_disposal_code(code)
+        self.rhs.free_temps(code)
+
+
+def _annotations_into_namespace(analyse_annotations):
+    def analyse(self, env):
+        stats = self.class_def_node.body.stats
+        before = stats[0] if stats else None
+        analyse_annotations(self, env)
+        first = stats[0] if stats else None
+        if (first is not before and type(first) is Nodes.SingleAssignmentNode
+                and getattr(first.lhs, "name", None) == "__annotations__"
+                and getattr(first.lhs.entry, "is_pyclass_attr", False)):
+            first.__class__ = _AnnotationsIntoNamespace
+    return analyse
+
+
+if hasattr(ExprNodes.Py3ClassNode, "analyse_annotations"):
+    ExprNodes.Py3ClassNode.analyse_annotations = _annotations_into_namespace(
+        ExprNodes.Py3ClassNode.analyse_annotations)
