@@ -11,7 +11,9 @@
 #                 without the protocol, `exec()` in functions, `vars()` in class bodies,
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
 #                 or-patterns in class patterns, relative imports in a package's `__init__`,
-#                 assert, inner functions run early, handlers' unbound names, `except` types
+#                 `super()` in nested functions, deleted arguments, names bound in code that
+#                 never runs, assert, inner functions run early, handlers' unbound names,
+#                 `except` types
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
@@ -23,7 +25,7 @@
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a
 #                 variable a nested function uses, a builtin type's unbound method called with
 #                 other arguments, expressions nested as deep as CPython compiles, `.pxd` files
-#                 not the module's
+#                 not the module's, `nonlocal __class__`
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject)

@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 namespace quorvex::e2e {
 namespace {
 
-const std::vector<std::string> languageCases = {"creation",  "namespaces", "mutation",
-                                                "protocols", "unfinished", "handlers"};
+const std::vector<std::string> languageCases = {"creation",   "namespaces", "mutation", "protocols",
+                                                "unfinished", "cells",      "handlers"};
 
 const std::map<std::string, std::string> languageFiles = {
     {"language.py", R"PY(import importlib
@@ -388,6 +388,180 @@ def report():
     gc.collect()
     finished = suspended(log, "finished")
     print(list(finished), log)
+)PY"},
+    // The class cell and a function's variables where CPython's tests reach: `nonlocal
+    // __class__`, a metaclass that returns no class, another one or drops the cell, super() in
+    // nested functions and where it has nothing to take, a class body's comprehension of lambdas
+    // in a function, reads of deleted arguments, names bound only in code that never runs.
+    {"cells.py", R"PY(class Base:
+    def who(self):
+        return "base"
+
+
+class Sub(Base):
+    # Each method puts the class back: CPython's methods share the cell.
+    def nested(self):
+        def inner():
+            nonlocal __class__
+            seen = __class__.__name__
+            __class__ = 42
+            changed = (lambda: __class__)()
+            __class__ = Sub
+            return seen, changed
+        return inner(), __class__.__name__
+
+    def own(self):
+        nonlocal __class__
+        before = __class__.__name__, super().who()
+        __class__ = "replaced"
+        changed = __class__
+        __class__ = Sub
+        return before, changed
+
+    def generated(self):
+        def inner():
+            nonlocal __class__
+            yield __class__.__name__
+            __class__ = 7
+            yield __class__
+            __class__ = Sub
+        yield from inner()
+
+    def class_inside(self):
+        class Inner:
+            nonlocal __class__
+            __class__ = "from Inner"
+        changed = __class__
+        __class__ = Sub
+        return changed
+
+    def helpers(self):
+        def inner(me):
+            return super().who()
+        return inner(self), (lambda me: super().who())(self)
+
+
+def no_arguments():
+    return super()
+
+
+def no_class(x):
+    return super()
+
+
+def metaclasses():
+    captured = []
+
+    class Later(type):
+        def __new__(mcls, name, bases, namespace):
+            captured.append(namespace)
+            return None
+
+    class Delayed(metaclass=Later):
+        @staticmethod
+        def f():
+            return __class__
+
+    made = type("Made", (), captured[0])
+    results = [Delayed, made.f() is made]
+
+    class Dropping(type):
+        def __new__(mcls, name, bases, namespace):
+            namespace.pop("__classcell__", None)
+            return super().__new__(mcls, name, bases, namespace)
+
+    class Swapping(type):
+        def __new__(mcls, name, bases, namespace):
+            type.__new__(mcls, "Elsewhere", bases, dict(namespace))
+            return type.__new__(mcls, name, bases, {})
+
+    for meta in (Dropping, Swapping):
+        try:
+            class Dropped(metaclass=meta):
+                def f(self):
+                    return __class__
+        except (RuntimeError, TypeError) as error:
+            results.append((type(error).__name__, str(error).split(" defining")[0]))
+    return results
+
+
+def comprehension_lambdas():
+    outer = "outer"
+
+    class Made:
+        def method(self):
+            return super().__repr__ is not None
+        items = [(lambda: i) for i in range(4)]
+        grid = [[lambda: (j, k) for k in range(2)] for j in range(2)]
+        values = [f() for f in items]
+        before = outer
+
+    return Made.values, [f() for row in Made.grid for f in row], Made().method(), Made.before
+
+
+def read_deleted(x):
+    del x
+    return x
+
+
+def read_maybe_deleted(x, drop):
+    if drop:
+        del x
+    return len([x])
+
+
+def read_after_handler(error):
+    try:
+        raise ValueError
+    except ValueError as error:
+        pass
+    return error
+
+
+def delete_twice():
+    x = 1
+    del x
+    del x
+
+
+shadowed = "global"
+
+
+def dead_branch():
+    if False:
+        shadowed = 1
+    return shadowed
+
+
+def after_return():
+    return shadowed
+    shadowed = 2
+
+
+def dead_import():
+    if 0:
+        from os import path as shadowed
+    return shadowed
+
+
+def attempt(function, *args):
+    try:
+        return function(*args)
+    except (NameError, RuntimeError) as error:
+        return type(error).__name__ + ": " + str(error)
+
+
+def report():
+    thing = Sub()
+    print(thing.nested(), thing.own(), list(thing.generated()), thing.class_inside(),
+          thing.helpers())
+    print(attempt(no_arguments), attempt(no_class, 1))
+    print(metaclasses())
+    print(comprehension_lambdas())
+    print([attempt(f, *args) for f, args in (
+        (read_deleted, (1,)), (read_maybe_deleted, (1, True)), (read_maybe_deleted, (1, False)),
+        (read_after_handler, (1,)), (delete_twice, ()), (dead_branch, ()), (after_return, ()),
+        (dead_import, ()))])
 )PY"},
     // Exception handlers and unbound names: an `except ... as` target unbound after the
     // handler (read alone as a statement too), an assert whatever the module binds as

@@ -56,3 +56,29 @@ static PyObject *__Pyx_qvx_ClassOfCell(PyObject *held) {
     return PyCell_Check(held) ? PyCell_GET(held) : held;
 #endif
 }
+
+/* Once the metaclass has returned, as CPython's __build_class__: a class must be what
+   type.__new__ put into the cell, and its methods then hold the class itself. What is no class
+   (a metaclass may return anything) leaves them holding the cell, which a later type.__new__
+   of the same namespace may fill. */
+static int __Pyx_qvx_SettleClassCell(PyObject *methods, PyObject *classobj, PyObject *name) {
+    PyObject *first, *held, *in_cell;
+    Py_ssize_t count = PyList_Size(methods);
+    if (count < 0) return -1;
+    if (count == 0 || !PyType_Check(classobj)) return 0;
+    first = PySequence_GetItem(methods, 0);
+    if (!first) return -1;
+    held = __Pyx_CyFunction_GetClassObj(first);
+    Py_DECREF(first);
+    if (!held || PyType_Check(held)) return __Pyx_CyFunction_InitClassCell(methods, classobj);
+    in_cell = __Pyx_qvx_ClassOfCell(held);
+    if (in_cell == classobj) return __Pyx_CyFunction_InitClassCell(methods, classobj);
+    if (PyErr_Occurred()) return -1;
+    if (!in_cell)
+        PyErr_Format(PyExc_RuntimeError, "__class__ not set defining %R as %R. "
+                     "Was __classcell__ propagated to type.__new__?", name, classobj);
+    else
+        PyErr_Format(PyExc_TypeError, "__class__ set to %R defining %R as %R",
+                     in_cell, name, classobj);
+    return -1;
+}

@@ -21,7 +21,8 @@
 # - a `.pxd` file beside a `.py` module was applied to it whatever it declared: one written for a
 #   `.pyx` of the same name, or a package's C API for cimporters, broke the module's build. Only
 #   a `.pxd` whose functions, classes, methods and variables the module itself defines is
-#   applied (`applied_declarations` names it for the driver's reports).
+#   applied (`applied_declarations` names it for the driver's reports);
+# - `nonlocal __class__` in a method, or in a function or class made in one.
 import ast
 import ctypes
 import io
@@ -34,9 +35,10 @@ import warnings
 from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, Nodes, ParseTreeTransforms,
                              Pipeline, PyrexTypes, Symtab)
 from Cython.Compiler.Scanning import FileSourceDescriptor
+from Cython.Compiler.StringEncoding import EncodedString
 
-from .common import (AsObject, in_python_source, stages_after_parsing, stages_before_analysis,
-                     subtree)
+from .common import (AsObject, child_nodes, in_python_source, stages_after_parsing,
+                     stages_before_analysis, subtree)
 
 _item_node = ExprNodes.ExprNode.inferable_item_node
 
@@ -521,3 +523,66 @@ def _parse_with_own_declarations(context):
 
 
 Pipeline.parse_stage_factory = _parse_with_own_declarations
+
+
+# `nonlocal __class__` in a method or in a function or class nested in one (CPython's own tests
+# do it) stopped the build: Cython gives a method its `__class__` variable only after the
+# declarations are analysed. A method under such a statement now starts with it, as a method
+# that reads `__class__` does; a statement in the method itself makes it the method's own.
+_CLASS_VARIABLE = EncodedString("__class__")
+
+
+def _scopes_of(node, enclosing=()):
+    # Each `nonlocal __class__` statement with the functions and classes around it, innermost
+    # last.
+    if isinstance(node, Nodes.NonlocalNode) and _CLASS_VARIABLE in node.names:
+        yield node, enclosing
+    if isinstance(node, (Nodes.FuncDefNode, Nodes.PyClassDefNode)):
+        enclosing = enclosing + (node,)
+    for child in child_nodes(node):
+        yield from _scopes_of(child, enclosing)
+
+
+def _methods_owning_class_cell(tree):
+    for statement, enclosing in _scopes_of(tree):
+        if not in_python_source(statement):
+            continue
+        # The name is the cell of the innermost class that has a method on the way in.
+        owner = next((at for at in reversed(range(len(enclosing) - 1))
+                      if isinstance(enclosing[at], Nodes.PyClassDefNode)
+                      and isinstance(enclosing[at + 1], Nodes.FuncDefNode)), None)
+        if owner is None:
+            continue
+        method = enclosing[owner + 1]
+        if method is enclosing[-1]:
+            statement.names = [name for name in statement.names if name != _CLASS_VARIABLE]
+        method.body._qvx_class_cell_of = enclosing[owner]
+    return tree
+
+
+def _declaring_class_variable(visit_function):
+    # The method's body, under the generator it may have become since parsing, starts by
+    # taking the class from its cell.
+    def visit(self, node):
+        class_node = getattr(node.body, "_qvx_class_cell_of", None)
+        if class_node is not None and not getattr(node.body, "_qvx_class_variable", None):
+            generator = (self.current_scope_node()
+                         if isinstance(node, Nodes.GeneratorBodyDefNode) else None)
+            (generator or node).requires_classobj = True
+            class_node.class_cell.is_active = True
+            assignment = Nodes.SingleAssignmentNode(
+                node.body.pos, lhs=ExprNodes.NameNode(node.body.pos, name=_CLASS_VARIABLE),
+                rhs=ExprNodes.ClassCellNode(node.body.pos, is_generator=generator is not None))
+            if isinstance(node.body, Nodes.StatListNode):
+                node.body.stats.insert(0, assignment)
+            else:
+                node.body = Nodes.StatListNode(node.body.pos, stats=[assignment, node.body])
+            node.body._qvx_class_variable = True
+        return visit_function(self, node)
+    return visit
+
+
+if hasattr(ExprNodes, "ClassCellNode") and hasattr(Nodes, "NonlocalNode"):
+    stages_after_parsing.append(_methods_owning_class_cell)
+    ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode = _declaring_class_variable(
+        ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode)

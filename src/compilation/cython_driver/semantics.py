@@ -34,6 +34,9 @@
 # - zero-argument super() and __class__ while the class was made (an Enum's own __new__, a
 #   __set_name__ or __init_subclass__ calling such a method) raised "super(): empty __class__
 #   cell": the namespace the metaclass gets now carries "__classcell__", which type.__new__ fills;
+#   a metaclass that returned another class, or left the cell out of what it passed to
+#   type.__new__, got no error, and one that returned no class left the methods' `__class__`
+#   None;
 # - a with or async with statement on an object without the protocol raised AttributeError
 #   naming the exit method, where Python raises TypeError;
 # - exec() of a text alone in a function or class body did not see its locals;
@@ -43,13 +46,21 @@
 # - a loop over a dict's keys, values or items whose body deleted a key and added another went
 #   on where Python raises RuntimeError;
 # - a class body's comprehension of lambdas (`[(lambda: i) for i in range(5)]`) raised
-#   UnboundLocalError when the lambdas ran;
+#   UnboundLocalError when the lambdas ran; in a class made in a function, gcc refused it;
 # - a class pattern whose sub-pattern is an or-pattern of values (`case Attribute(attrname="nan"
 #   | "NaN")`) took its other checks' C truth values for objects: a subject of another class
 #   ended the process (a NULL truth-tested) where Python goes on to the next case;
 # - a relative import in a package's `__init__` (`from .retry import X` in `pkg/sub/__init__.py`)
 #   was looked up in sys.modules as one from the parent package: it took `pkg.retry` when that
 #   was loaded;
+# - zero-argument super() in a function nested in a method took its class and first argument
+#   from the frame of the Python code that ran last, and where CPython finds none (no
+#   positional argument, no class around) raised whatever that frame gave;
+# - a read of an argument after `del` of it (or after an `except ... as` of its name) took NULL
+#   and ended the process, and `del` of a variable deleted already did nothing, where Python
+#   raises UnboundLocalError;
+# - a name bound only in code that never runs (`if False:`, after `return`) was no variable of
+#   its function: reads took a global of that name;
 # - an assert raised whatever the module bound as AssertionError (`AssertionError = TypeError`);
 #   a variable that an inner function reads, run before the variable was bound, gave 0 when
 #   typed a C number; a local variable read alone as a statement (after `except ... as e`) was
@@ -553,7 +564,8 @@ fix_utility("ImportExport.c", _asking_replaced_import)
 # Zero-argument super() and __class__ while the class is made (class_cell.c): the namespace
 # given to the metaclass carries "__classcell__", which type.__new__ fills before
 # __set_name__, __init_subclass__ and an Enum's members run; the methods read that cell until
-# the class is made. Cython set their class only after the metaclass had returned.
+# the class is made, and keep reading it if what the metaclass made is no class. Cython set
+# their class only after the metaclass had returned, to whatever it returned.
 def _utility(name, impl, proto, *requires):
     # Made where it is used: Cython's utility files are read only once every correction of
     # them is registered.
@@ -566,7 +578,9 @@ def _class_cell_utility():
     return _utility(
         "QvxClassCell", c_text("class_cell.c"),
         "static int __Pyx_qvx_OfferClassCell(PyObject *namespace, PyObject *methods);\n"
-        "static PyObject *__Pyx_qvx_ClassOfCell(PyObject *held);\n",
+        "static PyObject *__Pyx_qvx_ClassOfCell(PyObject *held);\n"
+        "static int __Pyx_qvx_SettleClassCell(PyObject *methods, PyObject *classobj,"
+        " PyObject *name);\n",
         ("CyFunctionClassCell", "CythonFunction.c"))
 
 
@@ -577,7 +591,20 @@ def _offering_class_cell(generate_result_code):
             code.globalstate.use_utility_code(_class_cell_utility())
             code.put_error_if_neg(self.pos, "__Pyx_qvx_OfferClassCell(%s, %s)" % (
                 self.class_def_node.dict.py_result(), cell.result()))
+            cell.offered_for = self.name
         generate_result_code(self, code)
+    return generate
+
+
+def _settling_class_cell(generate_injection_code):
+    # The class the metaclass made is checked against the offered cell before the methods
+    # take it.
+    def generate(self, code, classobj_cname):
+        name = getattr(self, "offered_for", None)
+        if name is None:
+            return generate_injection_code(self, code, classobj_cname)
+        code.put_error_if_neg(self.pos, "__Pyx_qvx_SettleClassCell(%s, %s, %s)" % (
+            self.result(), classobj_cname, code.intern_identifier(name)))
     return generate
 
 
@@ -598,6 +625,8 @@ if all(hasattr(ExprNodes, name) for name in ("ClassCellNode", "ClassCellInjector
     ExprNodes.Py3ClassNode.generate_result_code = _offering_class_cell(
         ExprNodes.Py3ClassNode.generate_result_code)
     ExprNodes.ClassCellNode.generate_result_code = _class_cell_read
+    ExprNodes.ClassCellInjectorNode.generate_injection_code = _settling_class_cell(
+        ExprNodes.ClassCellInjectorNode.generate_injection_code)
 
 
 # A with-statement's manager without the protocol raised AttributeError naming the exit
@@ -818,6 +847,31 @@ if hasattr(ExprNodes.ScopedExprNode, "_generate_vars_cleanup"):
         ExprNodes.ScopedExprNode._generate_vars_cleanup)
 
 
+def _through_class_bodies(lookup):
+    # In a class made inside a function, the variables of the class body's comprehensions are C
+    # variables of that function: a lambda of `[(lambda: i) for i in range(5)]` named one of
+    # them from its own C function, which gcc refused. Seen from a function made inside the
+    # comprehension, such a variable now lives in the closure of the function around the class,
+    # as variables of a function's own comprehensions do.
+    def look_up(self, name):
+        entry = lookup(self, name)
+        if entry is None or entry.from_closure or not entry.scope.is_comprehension_scope:
+            return entry
+        scope, crossed_class = entry.scope, False
+        while scope.is_comprehension_scope or scope.is_py_class_scope:
+            crossed_class = crossed_class or scope.is_py_class_scope
+            scope = scope.outer_scope
+        if (crossed_class and scope is not self and scope.is_closure_scope
+                and not hasattr(entry.scope, "scope_class")):
+            return self._create_inner_entry_for_closure(name, entry)
+        return entry
+    return look_up
+
+
+if hasattr(Symtab.LocalScope, "_create_inner_entry_for_closure"):
+    Symtab.LocalScope.lookup = _through_class_bodies(Symtab.LocalScope.lookup)
+
+
 class _TruthOfChecks(ExprNodes.ExprNode):
     # The checks of a class pattern, made one C truth value when any of them is an object: an
     # or-pattern of values compares as objects, and the checks' chain of `and`, typed an object
@@ -878,6 +932,155 @@ def _relative_to_package_itself(analyse_types):
 if hasattr(ExprNodes, "ImportNode"):
     ExprNodes.ImportNode.analyse_types = _relative_to_package_itself(
         ExprNodes.ImportNode.analyse_types)
+
+
+class _NoSuperArguments(ExprNodes.ExprNode):
+    # super() without arguments where CPython's finds nothing to take them from: its error.
+    subexprs = []
+    type = PyrexTypes.py_object_type
+    is_temp = True
+
+    def analyse_types(self, env):
+        return self
+
+    def may_be_none(self):
+        return False
+
+    def generate_result_code(self, code):
+        code.putln('PyErr_SetString(PyExc_RuntimeError, "super(): %s"); %s'
+                   % (self.reason, code.error_goto(self.pos)))
+
+
+def _super_as_in_python(inject_super):
+    # Zero-argument super() that Cython gives no arguments was left to the builtin, which took
+    # them from the frame of whatever Python code ran last: a function nested in a method got
+    # that code's class and first argument, or an error, where CPython takes the class of the
+    # method around it and the function's own first argument. A function or body with no
+    # positional argument, or outside any class, now gets CPython's RuntimeError.
+    def inject(self, node, func_name):
+        node = inject_super(self, node, func_name)
+        entry = self.current_env().lookup(func_name)
+        if node.args or not in_python_source(node) or (entry is not None and not entry.is_builtin):
+            return node
+        stack = self.env_stack
+        at = _function_running(stack)
+        function = stack[at][0] if at is not None else None
+        positional = [arg for arg in getattr(function, "args", ()) if not arg.kw_only]
+        if not isinstance(function, Nodes.FuncDefNode) or not positional:
+            return _NoSuperArguments(node.pos, reason="no arguments")
+        if not any(scope.is_py_class_scope for _, scope in stack[:at]):
+            return _NoSuperArguments(node.pos, reason="__class__ cell not found")
+        self.env_stack = stack[:at + 1]
+        try:
+            cell = ExprNodes.NameNode(node.pos, name=StringEncoding.EncodedString("__class__"))
+            node.args = [self.visit_NameNode(cell),
+                         ExprNodes.NameNode(node.pos, name=positional[0].name)]
+        finally:
+            self.env_stack = stack
+        return node
+    return inject
+
+
+if hasattr(ParseTreeTransforms.TransformBuiltinMethods, "_inject_super"):
+    ParseTreeTransforms.TransformBuiltinMethods._inject_super = _super_as_in_python(
+        ParseTreeTransforms.TransformBuiltinMethods._inject_super)
+
+
+def _checking_deleted_arguments(generate_result_code):
+    # An argument is bound when its function starts, so Cython never checks a read of one: after
+    # `del` of it, or an `except ... as` of its name, the read took NULL and ended the process
+    # where Python raises UnboundLocalError.
+    def generate(self, code):
+        entry = self.entry
+        if (entry is not None and entry.is_arg and entry.type.is_pyobject
+                and not (entry.is_local or entry.in_closure or entry.from_closure)
+                and (self.cf_maybe_null or self.cf_is_null) and not self.allow_null
+                and any(assignment.is_deletion for assignment in entry.cf_assignments)):
+            code.put_error_if_unbound(self.pos, entry, self.in_nogil_context)
+        generate_result_code(self, code)
+    return generate
+
+
+def _checking_deleted_again(generate_deletion_code):
+    # `del x` where x is certainly unbound (deleted already) was no code at all.
+    def generate(self, code, ignore_nonexisting=False):
+        entry = self.entry
+        if (entry is not None and self.cf_is_null and not ignore_nonexisting
+                and entry.type.is_pyobject and (entry.is_local or entry.is_arg)
+                and not (entry.in_closure or entry.from_closure) and in_python_source(self)):
+            code.put_error_if_unbound(self.pos, entry, self.in_nogil_context)
+        generate_deletion_code(self, code, ignore_nonexisting)
+    return generate
+
+
+ExprNodes.NameNode.generate_result_code = _checking_deleted_arguments(
+    ExprNodes.NameNode.generate_result_code)
+ExprNodes.NameNode.generate_deletion_code = _checking_deleted_again(
+    ExprNodes.NameNode.generate_deletion_code)
+
+
+# A function's variables are the names it binds anywhere in its body, also where the code never
+# runs: Cython drops an `if False:` branch and what follows a `return` before it declares the
+# names, so a read of a name bound only there took a global of that name, or raised NameError,
+# where Python raises UnboundLocalError.
+_TARGETS = ((Nodes.SingleAssignmentNode, "lhs"), (Nodes.CascadedAssignmentNode, "lhs_list"),
+            (Nodes.InPlaceAssignmentNode, "lhs"), (Nodes._ForInStatNode, "target"),
+            (Nodes.WithStatNode, "target"), (Nodes.ExceptClauseNode, "target"),
+            (Nodes.DelStatNode, "args"))
+_OWN_SCOPES = (Nodes.FuncDefNode, Nodes.ClassDefNode, ExprNodes.LambdaNode,
+               ExprNodes.GeneratorExpressionNode, ExprNodes.ComprehensionNode)
+
+
+def _target_names(target):
+    if isinstance(target, list):
+        for item in target:
+            yield from _target_names(item)
+    elif isinstance(target, ExprNodes.NameNode):
+        yield target.name
+    elif isinstance(target, (ExprNodes.TupleNode, ExprNodes.ListNode)):
+        yield from _target_names(target.args)
+    elif isinstance(target, ExprNodes.StarredUnpackingNode):
+        yield from _target_names(target.target)
+
+
+def _bound_names(body):
+    stack = [body]
+    while stack:
+        node = stack.pop()
+        if isinstance(node, (Nodes.DefNode, Nodes.PyClassDefNode)) and node is not body:
+            yield node.name
+        if isinstance(node, Nodes.FromImportStatNode):
+            yield from (name for _, target in node.items for name in _target_names(target))
+        for kind, attribute in _TARGETS:
+            if isinstance(node, kind):
+                yield from _target_names(getattr(node, attribute, None))
+        if not isinstance(node, _OWN_SCOPES):
+            stack.extend(child_nodes(node))
+
+
+def _noting_bound_names(tree):
+    for node in subtree(tree):
+        if isinstance(node, Nodes.DefNode) and in_python_source(node) and node.body is not None:
+            node.body.bound_names = set(_bound_names(node.body))
+    return tree
+
+
+def _declaring_bound_names(visit_function):
+    def visit(self, node):
+        names = getattr(node.body, "bound_names", ())
+        node = visit_function(self, node)
+        scope = getattr(node, "local_scope", None)
+        for name in sorted(names) if scope is not None else ():
+            if scope.lookup_here(name) is None:
+                scope.declare_var(name, PyrexTypes.py_object_type, node.pos)
+        return node
+    return visit
+
+
+if hasattr(Nodes, "_ForInStatNode"):
+    stages_after_parsing.append(_noting_bound_names)
+    ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode = _declaring_bound_names(
+        ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode)
 
 
 class _BuiltinName(ExprNodes.NameNode):
