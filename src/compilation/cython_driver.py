@@ -14,7 +14,8 @@
 #                 `super()` in nested functions, deleted arguments, names bound in code that
 #                 never runs, exceptions raised by `__await__`, lambdas that yield, dir() in
 #                 functions, the metaclass that prepares a class, the exception a generator's
-#                 try statement restores
+#                 try statement restores, assert, inner functions run early, handlers' unbound
+#                 names, `except` types
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
@@ -37,7 +38,7 @@
 #                 that share a line, division by zero, unbound variables, brief reports of
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async
 #                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
-#                 coroutine
+#                 coroutine, NameError's name
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #

@@ -3,7 +3,7 @@
 // writes through its namespace, dicts changed while looped over, managers without the protocol,
 // generators dropped unfinished, what async with and async for cannot await, generators thrown
 // into, sent to and finished, lambdas that yield, dir() in functions, the class cell and the
-// variables of functions.
+// variables of functions, exception handlers and the names they leave unbound.
 // Each case is a module with a report(); language.main() runs the cases named on its command
 // line. The cases are built as one program and as one library's wheel, and both answer as
 // CPython does on the same sources.
@@ -18,7 +18,7 @@ namespace {
 
 const std::vector<std::string> languageCases = {"creation", "namespaces", "mutation", "protocols",
                                                 "unfinished", "cells", "awaiting",
-                                                "generators"};
+                                                "generators", "handlers"};
 
 const std::map<std::string, std::string> languageFiles = {
     {"language.py", R"PY(import importlib
@@ -945,6 +945,158 @@ def report():
     print(throwing_with_type_and_value())
     print(lambdas())
     print(listing(False), listing(True))
+)PY"},
+    // Exception handlers and unbound names: an `except ... as` target unbound after the
+    // handler (read alone as a statement too), an assert whatever the module binds as
+    // AssertionError, NameError's `name`, an inner function run before its variable is bound
+    // (and constants bound before it, kept C numbers), a class body reading its own name or a
+    // variable bound later, `except` types that are no exception classes, locals() with free
+    // variables, annotations stored into the namespace a metaclass prepared.
+    {"handlers.py", R"PY(import sys
+
+
+def attempt(action):
+    try:
+        return action()
+    except BaseException as error:
+        name = getattr(error, "name", "-") if isinstance(error, NameError) else "-"
+        return f"{type(error).__name__}({error}) name={name}"
+
+
+def handler_target():
+    try:
+        raise KeyError("k")
+    except KeyError as caught:
+        kept = repr(caught)
+    listed = "caught" in locals()
+    try:
+        caught
+    except UnboundLocalError as error:
+        return kept, listed, str(error)
+
+
+def deleted_target():
+    try:
+        raise KeyError("k")
+    except KeyError as caught:
+        del caught
+    return "caught" in locals(), attempt(lambda: caught)
+
+
+def shadowed_assert():
+    global AssertionError
+    AssertionError = TypeError
+    try:
+        assert 1 > 2, "shadowed"
+    except BaseException as error:
+        return type(error).__name__, str(error)
+    finally:
+        del AssertionError
+
+
+def undefined_global():
+    return missing_everywhere
+
+
+def inner_before_assignment():
+    def inner():
+        return late
+    first = attempt(inner)
+    late = 5
+    return first, inner()
+
+
+def inner_in_branch(flag):
+    if flag:
+        chosen = 7
+
+    def inner():
+        return chosen
+    return inner
+
+
+def constants_before_inner():
+    STEP, LIMIT = 3, 10
+
+    def inner(start):
+        return [n for n in range(start, LIMIT, STEP)]
+    return inner(1)
+
+
+def class_reads_own_name():
+    class Node:
+        Node
+    return Node
+
+
+def class_reads_later_variable():
+    class Early:
+        seen = later
+    later = 1
+    return Early
+
+
+def matchers():
+    results = []
+    for matcher in (42, (ValueError, 42), "ValueError", (ValueError, (KeyError,)), ValueError):
+        try:
+            try:
+                raise ValueError("v")
+            except matcher:
+                results.append("caught")
+        except TypeError as error:
+            results.append(str(error))
+        except ValueError:
+            results.append("passed by")
+    return results
+
+
+def locals_with_free():
+    outer_value = 2
+
+    def middle(y):
+        def innermost(z):
+            return y + z
+        w = outer_value + y
+        y += 3
+        return sorted(locals())
+    return middle(4)
+
+
+class LowerKeys:
+    def __init__(self):
+        self.items = {}
+
+    def __setitem__(self, key, value):
+        self.items[key.lower()] = value
+
+
+class Preparing(type):
+    @classmethod
+    def __prepare__(cls, name, bases, **keywords):
+        return {"__annotations__": LowerKeys()}
+
+
+def annotations_into_namespace():
+    class Annotated(metaclass=Preparing):
+        First: int
+        Second: str = "s"
+    return sorted(Annotated.__annotations__.items), Annotated.Second
+
+
+def report():
+    print(handler_target())
+    print(deleted_target())
+    print(shadowed_assert(), "AssertionError" in globals())
+    print(attempt(undefined_global))
+    print(attempt(inner_before_assignment))
+    print(attempt(inner_in_branch(True)), attempt(inner_in_branch(False)))
+    print(constants_before_inner())
+    print(attempt(class_reads_own_name))
+    print(attempt(class_reads_later_variable))
+    print(matchers())
+    print(locals_with_free())
+    print(annotations_into_namespace())
 )PY"},
 };
 

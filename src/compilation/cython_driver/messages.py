@@ -24,11 +24,12 @@
 #   coroutine's repr named Cython's type, not the coroutine, and Python's own messages named
 #   the type with its module ("'_cython_3_3_2.coroutine' object is not iterable");
 # - a StopIteration leaving a coroutine became "RuntimeError: generator raised StopIteration",
-#   where Python says "coroutine".
+#   where Python says "coroutine";
+# - a NameError for a global, builtin or free variable had no `name`.
 from Cython.Compiler import (Code, Errors, ExprNodes, Naming, Nodes, ParseTreeTransforms,
                              StringEncoding)
 
-from .common import c_text, fix_utility, in_python_source, stages_after_parsing, subtree
+from .common import c_template, c_text, fix_utility, in_python_source, stages_after_parsing, subtree
 
 
 _division_operations = {"/": lambda a, b: a / b, "//": lambda a, b: a // b,
@@ -416,3 +417,41 @@ def _coroutine_body_worded(generate):
 
 Nodes.GeneratorBodyDefNode.generate_function_definitions = _coroutine_body_worded(
     Nodes.GeneratorBodyDefNode.generate_function_definitions)
+
+
+# A NameError that compiled code raised for a global or builtin name, or for an unbound free
+# variable, had no `name`, which Python sets (tools that suggest a name read it).
+_name_error_of = {
+    ('        PyErr_Format(PyExc_NameError,\n',
+     '            "name \'%U\' is not defined", name);\n'): (
+        "name", '"name \'%U\' is not defined"', ""),
+    (_unbound_rewording[_raise_unbound.format(
+        "NameError", "free", "referenced before assignment in enclosing scope")],): (
+        "PyUnicode_FromString(varname)",
+        '"cannot access free variable \'%U\' where it is not associated with a value in '
+        'enclosing scope"', " Py_XDECREF(qvx_name);"),
+}
+
+
+def _name_errors_named(lines):
+    lines = list(lines)
+    for raising, (name, message, release_name) in _name_error_of.items():
+        at = next((at for at, line in enumerate(lines)
+                   if lines[at:at + len(raising)] == list(raising)), None)
+        if at is None:
+            continue
+        # On as many lines as it replaces: Cython keeps the file's line numbers in the text of
+        # each part, and parts it made before the correction must still read the same.
+        raising_with_name = c_template("name_error_name.c").substitute(
+            name=name, message=message, release_name=release_name)
+        lines[at:at + len(raising)] = ([" ".join(raising_with_name.split()) + "\n"]
+                                       + ["\n"] * (len(raising) - 1))
+    return lines
+
+
+fix_utility("ObjectHandling.c", _name_errors_named)
+# Cython made the builtin look-up's utility code while loading, before any correction: its text
+# is corrected in place.
+_builtin_lookup = Code.UtilityCode.load_cached("GetBuiltinName", "ObjectHandling.c")
+if isinstance(getattr(_builtin_lookup, "impl", None), str):
+    _builtin_lookup.impl = "".join(_name_errors_named(_builtin_lookup.impl.splitlines(True)))

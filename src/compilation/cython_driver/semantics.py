@@ -73,7 +73,15 @@
 #   the most derived one's, which makes the class;
 # - a try statement of a generator that held a yield restored, when it ended, the exception its
 #   caller handled when it began, not the one the caller resuming it handles: `sys.exception()`
-#   after an `except` block or a `with` block of a generator resumed by another caller.
+#   after an `except` block or a `with` block of a generator resumed by another caller;
+# - an assert raised whatever the module bound as AssertionError (`AssertionError = TypeError`);
+#   a variable that an inner function reads, run before the variable was bound, gave 0 when
+#   typed a C number; a local variable read alone as a statement (after `except ... as e`) was
+#   dropped, raising nothing; locals() left out the free variables; a function's class body
+#   took its own class name for bound and raised UnboundLocalError for the function's
+#   variables where Python raises NameError; an `except` type that is no exception class
+#   (`except 42:`) let the exception pass where Python raises TypeError; a class body's
+#   annotations replaced the "__annotations__" that a metaclass's __prepare__ provided.
 import ast
 import os
 
@@ -343,16 +351,65 @@ if hasattr(_directives, "_extract_directives"):
         _directives._extract_directives)
 
 
+def _bound_for_inner_read(entry, reference):
+    # An inner function's read sees the variable bound when its one assignment is a statement
+    # of the function's body itself (run once, in order) that ends before the read's place.
+    assignments = getattr(entry, "cf_assignments", ())
+    after = getattr(assignments[0].lhs, "bound_after", None) if len(assignments) == 1 else None
+    return after is not None and reference.node.pos[1:] >= after[1:]
+
+
 def _reads_unbound(entry):
     # A read in the variable's own scope that the flow analysis found may come before any
-    # assignment, locals() among them; reads from inner functions are left as they are (always
-    # "maybe"). A variable compared by identity (`z is x`) is an object too: a C number made
-    # a new object for each read.
-    return any((reference.node.cf_maybe_null and not reference.entry.from_closure
-                and (not reference.node.allow_null
-                     or getattr(reference.node, "read_by_locals", False)))
+    # assignment, locals() among them, or a read from an inner function, which may run before
+    # it (the flow analysis takes those for "maybe" always: `def inner(): return y`, `inner()`,
+    # then `y = 1` gave 0 where Python raises NameError) unless the variable is bound before
+    # the inner function is made. A variable compared by identity (`z is x`) is an object too:
+    # a C number made a new object for each read.
+    return any((reference.node.cf_maybe_null
+                and ((reference.entry.from_closure
+                      and not _bound_for_inner_read(entry, reference))
+                     or (not reference.entry.from_closure
+                         and (not reference.node.allow_null
+                              or getattr(reference.node, "read_by_locals", False)))))
                or getattr(reference.node, "compared_by_identity", False)
                for reference in entry.cf_references)
+
+
+def _assigned_names(statement):
+    if isinstance(statement, Nodes.ParallelAssignmentNode):
+        for each in statement.stats:
+            yield from _assigned_names(each)
+    elif isinstance(statement, Nodes.SingleAssignmentNode):
+        yield from _names_in_target(statement.lhs)
+    elif isinstance(statement, Nodes.CascadedAssignmentNode):
+        for target in statement.lhs_list:
+            yield from _names_in_target(target)
+
+
+def _names_in_target(target):
+    if isinstance(target, ExprNodes.NameNode):
+        yield target
+    elif isinstance(target, (ExprNodes.TupleNode, ExprNodes.ListNode)):
+        for item in target.args:
+            yield from _names_in_target(item)
+
+
+def _mark_bound_in_order(tree):
+    # The assignments that are statements of a function's body, with the place where the next
+    # statement begins (after which they are bound).
+    for node in subtree(tree):
+        body = getattr(node, "body", None) if isinstance(node, Nodes.FuncDefNode) else None
+        stats = getattr(body, "stats", None)
+        if not isinstance(body, Nodes.StatListNode) or not stats:
+            continue
+        for statement, following in zip(stats, stats[1:]):
+            for name in _assigned_names(statement):
+                name.bound_after = following.pos
+    return tree
+
+
+stages_before_analysis.append(_mark_bound_in_order)
 
 
 def _keeping_unbound_reads(infer_types):
@@ -1191,3 +1248,209 @@ def _saving_through_generator(generate):
 
 Nodes.TryExceptStatNode.generate_execution_code = _saving_through_generator(
     Nodes.TryExceptStatNode.generate_execution_code)
+
+
+class _BuiltinName(ExprNodes.NameNode):
+    # A name that always means the builtin, whatever the module or function binds under it.
+    def analyse_types(self, env):
+        # The entry the module's own scope finds for a name it does not bind.
+        if self.entry is None:
+            self.entry = env.global_scope().outer_scope.lookup(self.name)
+        return ExprNodes.NameNode.analyse_types(self, env)
+
+
+def _asserting_builtin_error(visit_assert):
+    # The raise that an assert statement becomes named AssertionError as a variable: a module
+    # that rebinds the name (`AssertionError = TypeError`) raised what it bound. Python raises
+    # the builtin exception.
+    def visit(self, node):
+        node = visit_assert(self, node)
+        raise_node = getattr(node, "exception", None)
+        exc_type = getattr(raise_node, "exc_type", None)
+        if (type(exc_type) is ExprNodes.NameNode and exc_type.name == "AssertionError"
+                and getattr(raise_node, "builtin_exc_name", None) == "AssertionError"):
+            exc_type.__class__ = _BuiltinName
+        return node
+    return visit
+
+
+_assert_transform = ParseTreeTransforms.PostParse
+if hasattr(_assert_transform, "visit_AssertStatNode"):
+    _assert_transform.visit_AssertStatNode = _asserting_builtin_error(
+        _assert_transform.visit_AssertStatNode)
+
+
+def _listing_free_variables(analyse_types):
+    # locals() in a function listed its own variables only: Python's lists also the bound
+    # variables of enclosing functions that it or its inner functions use, after them. Their
+    # entries exist once the flow analysis has looked every name up.
+    def analyse(self, env):
+        listed = {item.key.value for item in self.key_value_pairs}
+        free = sorted(entry.name for entry in env.entries.values()
+                      if entry.name and entry.from_closure and entry.name not in listed)
+        for name in free:
+            self.key_value_pairs.append(ExprNodes.LocalsDictItemNode(
+                self.pos, key=ExprNodes.IdentifierStringNode(self.pos, value=name),
+                value=ExprNodes.NameNode(self.pos, name=name, allow_null=True)))
+        return analyse_types(self, env)
+    return analyse
+
+
+if hasattr(ExprNodes, "FuncLocalsExprNode") and hasattr(Symtab.Entry, "from_closure"):
+    ExprNodes.FuncLocalsExprNode.analyse_types = _listing_free_variables(
+        ExprNodes.FuncLocalsExprNode.analyse_types)
+
+
+def _keeping_reads_that_may_fail(visit_expression_statement):
+    # A local variable alone as a statement was dropped as dead code: Python reads it, which
+    # raises UnboundLocalError where it is unbound (after `except ... as e` or `del`).
+    def visit(self, node):
+        expr = node.expr
+        if (isinstance(expr, ExprNodes.NameNode) and expr.entry is not None
+                and (expr.entry.is_local or expr.entry.is_arg) and expr.type.is_pyobject
+                and (expr.cf_maybe_null or expr.cf_is_null) and not expr.allow_null):
+            self.visitchildren(node)
+            return node
+        return visit_expression_statement(self, node)
+    return visit
+
+
+if hasattr(Optimize.OptimizeBuiltinCalls, "visit_ExprStatNode"):
+    Optimize.OptimizeBuiltinCalls.visit_ExprStatNode = _keeping_reads_that_may_fail(
+        Optimize.OptimizeBuiltinCalls.visit_ExprStatNode)
+
+
+def _outside_functions(root):
+    # The nodes of a class body that run in it, not in its functions.
+    stack = [root]
+    while stack:
+        node = stack.pop()
+        yield node
+        if not isinstance(node, (Nodes.FuncDefNode, ExprNodes.LambdaNode,
+                                 ExprNodes.GeneratorExpressionNode, ExprNodes.ComprehensionNode)):
+            stack.extend(child_nodes(node))
+
+
+def _class_name_unbound_in_its_body(tree):
+    # A class statement binds its name once its body has run, where the flow analysis takes it
+    # for bound from the start: a function's class whose body read the name (`class Node:
+    # Node`) read nothing, where Python raises NameError. Those reads are checked at run time.
+    # A class body in a function reads the function's variables as free variables: unbound,
+    # they raise NameError, not UnboundLocalError.
+    for node in subtree(tree):
+        if not isinstance(node, Nodes.PyClassDefNode) or node.scope is None:
+            continue
+        name = node.target.name
+        own = node.scope.lookup_here(name) is not None
+        for read in _outside_functions(node.body):
+            if isinstance(read, ExprNodes.NameNode):
+                read.read_from_class_body = True
+                if read.name == name and not own:
+                    read.cf_maybe_null = True
+    return tree
+
+
+def _function_variables_free_in_class_body(generate_result_code):
+    def generate(self, code):
+        entry = self.entry
+        if (not getattr(self, "read_from_class_body", False) or entry is None
+                or entry.from_closure or not entry.scope.is_local_scope):
+            return generate_result_code(self, code)
+        entry.from_closure = True
+        try:
+            return generate_result_code(self, code)
+        finally:
+            entry.from_closure = False
+    return generate
+
+
+ExprNodes.NameNode.generate_result_code = _function_variables_free_in_class_body(
+    ExprNodes.NameNode.generate_result_code)
+
+
+stages_before_analysis.append(_class_name_unbound_in_its_body)
+
+
+class _CheckedMatcher(ExprNodes.ExprNode):
+    # The type of an `except` clause, checked to be an exception class or a tuple of them
+    # (except_matcher.c) before the exception is matched against it: `except 42:` let the
+    # exception pass by, where Python raises TypeError.
+    subexprs = ["arg"]
+
+    def analyse_types(self, env):
+        self.type = self.arg.type
+        self.is_temp = False
+        return self
+
+    def calculate_result_code(self):
+        return self.arg.result()
+
+    def is_simple(self):
+        return self.arg.is_simple()
+
+    def result_in_temp(self):
+        return self.arg.result_in_temp()
+
+    def generate_result_code(self, code):
+        code.globalstate.use_utility_code(_utility(
+            "QvxCheckExceptMatcher", c_text("except_matcher.c"),
+            "static int __Pyx_qvx_CheckExceptMatcher(PyObject *matcher);\n"))
+        code.put_error_if_neg(
+            self.pos, "__Pyx_qvx_CheckExceptMatcher(%s)" % self.arg.py_result())
+
+
+def _names_builtin_exception(pattern, env):
+    entry = env.lookup(pattern.name) if isinstance(pattern, ExprNodes.NameNode) else None
+    return entry is not None and entry.type.is_exception_type
+
+
+def _checking_except_types(analyse_expressions):
+    def analyse(self, env):
+        unchecked = [not in_python_source(self) or _names_builtin_exception(pattern, env)
+                     for pattern in self.pattern or ()]
+        node = analyse_expressions(self, env)
+        for at, pattern in enumerate(node.pattern or ()):
+            if not unchecked[at]:
+                node.pattern[at] = _CheckedMatcher(pattern.pos, arg=pattern).analyse_types(env)
+        return node
+    return analyse
+
+
+Nodes.ExceptClauseNode.analyse_expressions = _checking_except_types(
+    Nodes.ExceptClauseNode.analyse_expressions)
+
+
+class _AnnotationsIntoNamespace(Nodes.SingleAssignmentNode):
+    # A class body's annotations, made one dict at its start, replaced the "__annotations__"
+    # that a metaclass's __prepare__ put into the namespace (class_annotations.c).
+    def generate_assignment_code(self, code, overloaded_assignment=False):
+        entry = self.lhs.entry
+        namespace = code.namespace_cname_in_module_state(entry.scope)
+        if entry.scope.namespace_cname_is_type:
+            namespace = "((PyObject*)%s)" % namespace
+        code.globalstate.use_utility_code(_utility(
+            "QvxClassAnnotations", c_text("class_annotations.c"),
+            "static int __Pyx_qvx_SetClassAnnotations(PyObject *namespace, PyObject *name,"
+            " PyObject *annotations);\n"))
+        code.put_error_if_neg(self.pos, "__Pyx_qvx_SetClassAnnotations(%s, %s, %s)" % (
+            namespace, code.intern_identifier(entry.name), self.rhs.py_result()))
+        self.rhs.generate_disposal_code(code)
+        self.rhs.free_temps(code)
+
+
+def _annotations_into_namespace(analyse_annotations):
+    def analyse(self, env):
+        stats = self.class_def_node.body.stats
+        before = stats[0] if stats else None
+        analyse_annotations(self, env)
+        first = stats[0] if stats else None
+        if (first is not before and type(first) is Nodes.SingleAssignmentNode
+                and getattr(first.lhs, "name", None) == "__annotations__"
+                and getattr(first.lhs.entry, "is_pyclass_attr", False)):
+            first.__class__ = _AnnotationsIntoNamespace
+    return analyse
+
+
+if hasattr(ExprNodes.Py3ClassNode, "analyse_annotations"):
+    ExprNodes.Py3ClassNode.analyse_annotations = _annotations_into_namespace(
+        ExprNodes.Py3ClassNode.analyse_annotations)
