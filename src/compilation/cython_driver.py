@@ -18,7 +18,8 @@
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
 #                 generators dropped unfinished in libraries, nested functions called directly,
-#                 `return` in a `try` whose `finally` leaves the loop
+#                 `return` in a `try` whose `finally` leaves the loop, compiled predicates of
+#                 exception groups
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a
