@@ -771,6 +771,7 @@ SEEN = getattr(builtins, "eval")("[n for n in locals() if n in ('builtins', 'WHE
 )PY"},
     // chr() of a constant raises what Python's chr raises for it. An int compared with a
     // one-character string is compared with the string, not with the character's code.
+    // Constant arguments that differ only in the sign of a zero stay apart.
     {"characters.py", R"(import sys
 
 
@@ -793,8 +794,14 @@ def compare():
         print(item, item == "b", item < "b")
 
 
+def signs(*values):
+    return repr(values)
+
+
 def report():
     compare()
+    print(signs(0.0, 1.0), signs(-0.0, 1.0), signs((-0.0,), 2), signs((0.0,), 2))
+    print(signs(0j, 1), signs(-0.0 + 0j, 1), signs(complex(-0.0, -0.0), 1))
     print(attempt(lambda: chr(65)), attempt(lambda: chr(0x10FFFF)))
     print(attempt(lambda: chr(-1)), attempt(lambda: chr(0x110000)))
     print(attempt(lambda: chr(2**31)), attempt(lambda: chr(-2**31 - 1)))

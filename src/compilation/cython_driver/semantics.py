@@ -60,7 +60,9 @@
 #   and ended the process, and `del` of a variable deleted already did nothing, where Python
 #   raises UnboundLocalError;
 # - a name bound only in code that never runs (`if False:`, after `return`) was no variable of
-#   its function: reads took a global of that name.
+#   its function: reads took a global of that name;
+# - constant tuples that differ only in the sign of a zero (`f(0.0, 1.0)` beside `f(-0.0, 1.0)`)
+#   were made one: both calls passed the first one's.
 import ast
 import os
 
@@ -1024,3 +1026,25 @@ if hasattr(Nodes, "_ForInStatNode"):
     stages_after_parsing.append(_noting_bound_names)
     ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode = _declaring_bound_names(
         ParseTreeTransforms.AnalyseDeclarationsTransform.visit_FuncDefNode)
+
+
+# Cython makes one constant of equal constant tuples, and 0.0 == -0.0: a tuple whose float or
+# complex items differ only in the sign of a zero took another's value. Such items are told apart
+# by their repr as well.
+def _signed_zeros_apart(make_dedup_key):
+    def make(outer_type, item_nodes):
+        key = make_dedup_key(outer_type, item_nodes)
+        if key is None:
+            return key
+        signed = [repr(node.constant_result) for node in item_nodes
+                  if node is not None and not node.is_sequence_constructor
+                  and not node.is_slice and node.has_constant_result()
+                  and isinstance(node.constant_result, (float, complex))]
+        if not signed:
+            return key
+        return key + (frozenset(signed) if isinstance(key[1], frozenset) else tuple(signed),)
+    return make
+
+
+if hasattr(ExprNodes, "make_dedup_key"):
+    ExprNodes.make_dedup_key = _signed_zeros_apart(ExprNodes.make_dedup_key)
