@@ -12,7 +12,7 @@
 #                 `list.sort()`, dicts changed in loops, lambdas of class-body comprehensions,
 #                 or-patterns in class patterns, relative imports in a package's `__init__`,
 #                 `super()` in nested functions, deleted arguments, names bound in code that
-#                 never runs, constant tuples with signed zeros
+#                 never runs, constant tuples with signed zeros, `x[False]`
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,

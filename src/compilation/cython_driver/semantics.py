@@ -63,6 +63,8 @@
 #   its function: reads took a global of that name;
 # - constant tuples that differ only in the sign of a zero (`f(0.0, 1.0)` beside `f(-0.0, 1.0)`)
 #   were made one: both calls passed the first one's.
+# - `x[False]` and `x[True]` indexed with the ints 0 and 1 (`typing.Literal[False]` was
+#   `Literal[0]`).
 import ast
 import os
 
@@ -70,8 +72,8 @@ from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Naming, N
                              ParseTreeTransforms, PyrexTypes, StringEncoding, Symtab,
                              TypeInference, UtilNodes)
 
-from .common import (c_text, child_nodes, fix_utility, in_python_source, stages_after_parsing,
-                     stages_before_analysis, subtree)
+from .common import (AsObject, c_text, child_nodes, fix_utility, in_python_source,
+                     stages_after_parsing, stages_before_analysis, subtree)
 
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -1048,3 +1050,17 @@ def _signed_zeros_apart(make_dedup_key):
 
 if hasattr(ExprNodes, "make_dedup_key"):
     ExprNodes.make_dedup_key = _signed_zeros_apart(ExprNodes.make_dedup_key)
+
+
+# Cython takes a bool constant that indexes for a C int, and indexes with 0 or 1: an object that
+# tells a bool from an int (typing.Literal, a class's __getitem__) was given the int.
+def _bool_indices_as_objects(analyse_base_and_index_types):
+    def analyse(self, env, *args, **kwargs):
+        if isinstance(self.index, ExprNodes.BoolNode) and in_python_source(self):
+            self.index = AsObject(self.index)
+        return analyse_base_and_index_types(self, env, *args, **kwargs)
+    return analyse
+
+
+ExprNodes.IndexNode.analyse_base_and_index_types = _bool_indices_as_objects(
+    ExprNodes.IndexNode.analyse_base_and_index_types)
