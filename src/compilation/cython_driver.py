@@ -15,14 +15,15 @@
 #                 never runs, exceptions raised by `__await__`, lambdas that yield, dir() in
 #                 functions, the metaclass that prepares a class, the exception a generator's
 #                 try statement restores, assert, inner functions run early, handlers' unbound
-#                 names, `except` types
+#                 names, `except` types, constant tuples with signed zeros, `x[False]`
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
 #                 async generators never started, isinstance() against Python's types,
 #                 generators dropped unfinished in libraries, nested functions called directly,
 #                 `return` in a `try` whose `finally` leaves the loop, coroutines never awaited,
-#                 generators thrown into, sent to and finished
+#                 generators thrown into, sent to and finished, compiled predicates of exception
+#                 groups
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a

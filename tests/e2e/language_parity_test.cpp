@@ -302,7 +302,8 @@ def report():
     print(sorts((3, 1)), sorts([3, 1, 2]), sorts(None), captured())
 )PY"},
     // with and async with on objects without the protocol, or with half of it, raise TypeError
-    // in CPython's words; managers with it run as before.
+    // in CPython's words; managers with it run as before. An exception group's split() and
+    // subgroup() take compiled functions for predicates; other split() methods get theirs as is.
     {"protocols.py", R"PY(import asyncio
 import collections
 import threading
@@ -371,6 +372,35 @@ def report():
     print(plain(Suppressing()), nested(), plain(threading.Lock()) is True)
     print([asyncio.run(asynchronous(m)) for m in (Nothing(), AsyncOnlyEnter(), Suppressing(),
                                                   AsyncManager())])
+    print(*predicates(), sep="\n")
+
+
+def is_type_error(error):
+    return isinstance(error, TypeError)
+
+
+class Splitter:
+    def split(self, predicate):
+        return predicate is is_type_error
+
+
+def refused(error):
+    raise KeyError("from the predicate")
+
+
+def predicates():
+    group = ExceptionGroup("outer", [TypeError(1), ValueError(2),
+                                     ExceptionGroup("inner", [TypeError(3)])])
+    yield group.split(lambda error: isinstance(error, TypeError))
+    yield group.subgroup(is_type_error), group.split(is_type_error)[0].split(lambda e: False)
+    yield group.subgroup(lambda error: error is group), group.split((ValueError,))
+    separator = ","
+    yield Splitter().split(is_type_error), "a,b".split(separator), "a b".split()
+    for matcher in (refused, 42):
+        try:
+            group.split(matcher)
+        except (KeyError, TypeError) as error:
+            yield type(error).__name__, error
 )PY"},
     // Generators and coroutines dropped unfinished are finalized, alone or in a cycle: a
     // suspended generator's finally blocks run, a coroutine never awaited is warned of, an

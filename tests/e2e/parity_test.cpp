@@ -771,6 +771,8 @@ SEEN = getattr(builtins, "eval")("[n for n in locals() if n in ('builtins', 'WHE
 )PY"},
     // chr() of a constant raises what Python's chr raises for it. An int compared with a
     // one-character string is compared with the string, not with the character's code.
+    // Constant arguments that differ only in the sign of a zero stay apart; False and True
+    // index as bools, not as 0 and 1.
     {"characters.py", R"(import sys
 
 
@@ -793,8 +795,25 @@ def compare():
         print(item, item == "b", item < "b")
 
 
+def signs(*values):
+    return repr(values)
+
+
+class Keys:
+    def __getitem__(self, key):
+        return type(key).__name__, key
+
+    def __setitem__(self, key, value):
+        print("set", type(key).__name__, key, value)
+
+
 def report():
     compare()
+    print(signs(0.0, 1.0), signs(-0.0, 1.0), signs((-0.0,), 2), signs((0.0,), 2))
+    print(signs(0j, 1), signs(-0.0 + 0j, 1), signs(complex(-0.0, -0.0), 1))
+    keys = Keys()
+    keys[True] = "value"
+    print(keys[False], keys[True], keys[0], [1, 2][True], "ab"[False], {0: "zero"}[False])
     print(attempt(lambda: chr(65)), attempt(lambda: chr(0x10FFFF)))
     print(attempt(lambda: chr(-1)), attempt(lambda: chr(0x110000)))
     print(attempt(lambda: chr(2**31)), attempt(lambda: chr(-2**31 - 1)))

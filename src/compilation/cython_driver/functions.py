@@ -34,12 +34,15 @@
 # - an exception thrown into a generator took as its context what the caller of throw() handled,
 #   not what the generator handled where it stopped; a value sent to a generator not started
 #   finished it; a finished generator's `__name__` and `__qualname__` were None; throw() given a
-#   type and a value did not warn of that deprecated signature.
+#   type and a value did not warn of that deprecated signature;
+# - an exception group's split() and subgroup() refused a compiled function for a predicate
+#   (TypeError), taking only Python's own functions: libraries pass compiled ones.
 import sys
 
-from Cython.Compiler import Code, ExprNodes, Nodes
+from Cython.Compiler import Code, ExprNodes, Nodes, PyrexTypes, UtilNodes
 
-from .common import c_template, c_text, child_nodes, fix_utility
+from .common import (c_template, c_text, child_nodes, fix_utility, in_python_source,
+                     stages_before_analysis, subtree)
 
 # Compiled code has the interpreter serve the work that waits for it (pending_work.c) where
 # CPython's bytecode loop would: each compiled call (below) and each back-edge of a loop count a
@@ -586,3 +589,76 @@ def _generators_as_python(lines):
 
 
 fix_utility("Coroutine.c", _generators_as_python)
+
+
+# An exception group's split() and subgroup() take a predicate only if it is a Python function
+# (or exception types): a compiled function given to them was refused with TypeError. Where a
+# call `x.split(f)` or `x.subgroup(f)` passes one argument that is not a constant, the argument
+# goes through exception_group_matcher.c, which wraps a compiled function in a Python one when
+# `x` is an exception group; for str.split and the rest it costs a type check.
+_exception_group_methods = ("split", "subgroup")
+_exception_group_matcher = Code.UtilityCode(
+    name="QvxExceptionGroupMatcher", impl=c_text("exception_group_matcher.c"),
+    proto="static CYTHON_INLINE PyObject *__Pyx_qvx_exception_group_matcher(PyObject *owner,"
+          " PyObject *matcher);\n")
+
+
+class _ExceptionGroupMatcher(ExprNodes.ExprNode):
+    subexprs = ["arg"]
+
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.arg = self.arg.analyse_types(env).coerce_to_pyobject(env)
+        owner_type = self.owner.type
+        if owner_type.is_builtin_type and not owner_type.name.endswith("ExceptionGroup"):
+            return self.arg
+        self.type = PyrexTypes.py_object_type
+        self.is_temp = True
+        return self
+
+    def generate_result_code(self, code):
+        # The check of compiled functions comes as Cython's own functions take it.
+        if code.funcstate.scope.context.shared_utility_qualified_name:
+            code.globalstate.use_utility_code(Code.UtilityCode.load_cached(
+                "CythonFunctionFromSharedModule", "CythonFunction.c"))
+        code.globalstate.use_utility_code(
+            Code.UtilityCode.load_cached("CythonFunction", "CythonFunction.c"))
+        code.globalstate.use_utility_code(_exception_group_matcher)
+        code.putln("%s = __Pyx_qvx_exception_group_matcher(%s, %s); %s" % (
+            self.result(), self.owner.py_result(), self.arg.py_result(),
+            code.error_goto_if_null(self.result(), self.pos)))
+        self.generate_gotref(code)
+
+
+def _passes_matcher(node):
+    function = getattr(node, "function", None)
+    return (type(node) is ExprNodes.SimpleCallNode and len(node.args or ()) == 1
+            and isinstance(function, ExprNodes.AttributeNode)
+            and function.attribute in _exception_group_methods
+            and not isinstance(node.args[0], (ExprNodes.ConstNode, ExprNodes.UnicodeNode,
+                                              ExprNodes.BytesNode)))
+
+
+def _matchers_through_python_functions(tree):
+    # Inner calls first: one may be the object of another (`x.split(f).split(g)`).
+    for node in reversed(list(subtree(tree))):
+        if not in_python_source(node):
+            continue
+        for attr in node.child_attrs:
+            value = getattr(node, attr, None)
+            children = value if isinstance(value, list) else [value]
+            for at, child in enumerate(children):
+                if _passes_matcher(child):
+                    owner = UtilNodes.ResultRefNode(child.function.obj)
+                    child.function.obj = owner
+                    child.args[0] = _ExceptionGroupMatcher(child.args[0].pos, owner=owner,
+                                                           arg=child.args[0])
+                    children[at] = UtilNodes.EvalWithTempExprNode(owner, child)
+            if not isinstance(value, list) and children[0] is not value:
+                setattr(node, attr, children[0])
+    return tree
+
+
+stages_before_analysis.append(_matchers_through_python_functions)

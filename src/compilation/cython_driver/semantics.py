@@ -81,7 +81,11 @@
 #   took its own class name for bound and raised UnboundLocalError for the function's
 #   variables where Python raises NameError; an `except` type that is no exception class
 #   (`except 42:`) let the exception pass where Python raises TypeError; a class body's
-#   annotations replaced the "__annotations__" that a metaclass's __prepare__ provided.
+#   annotations replaced the "__annotations__" that a metaclass's __prepare__ provided;
+# - constant tuples that differ only in the sign of a zero (`f(0.0, 1.0)` beside `f(-0.0, 1.0)`)
+#   were made one: both calls passed the first one's;
+# - `x[False]` and `x[True]` indexed with the ints 0 and 1 (`typing.Literal[False]` was
+#   `Literal[0]`).
 import ast
 import os
 
@@ -89,8 +93,8 @@ from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Naming, N
                              ParseTreeTransforms, PyrexTypes, StringEncoding, Symtab,
                              TypeInference, UtilNodes)
 
-from .common import (c_text, child_nodes, fix_utility, in_python_source, stages_after_parsing,
-                     stages_before_analysis, subtree)
+from .common import (AsObject, c_text, child_nodes, fix_utility, in_python_source,
+                     stages_after_parsing, stages_before_analysis, subtree)
 
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -1454,3 +1458,39 @@ def _annotations_into_namespace(analyse_annotations):
 if hasattr(ExprNodes.Py3ClassNode, "analyse_annotations"):
     ExprNodes.Py3ClassNode.analyse_annotations = _annotations_into_namespace(
         ExprNodes.Py3ClassNode.analyse_annotations)
+
+
+# Cython makes one constant of equal constant tuples, and 0.0 == -0.0: a tuple whose float or
+# complex items differ only in the sign of a zero took another's value. Such items are told apart
+# by their repr as well.
+def _signed_zeros_apart(make_dedup_key):
+    def make(outer_type, item_nodes):
+        key = make_dedup_key(outer_type, item_nodes)
+        if key is None:
+            return key
+        signed = [repr(node.constant_result) for node in item_nodes
+                  if node is not None and not node.is_sequence_constructor
+                  and not node.is_slice and node.has_constant_result()
+                  and isinstance(node.constant_result, (float, complex))]
+        if not signed:
+            return key
+        return key + (frozenset(signed) if isinstance(key[1], frozenset) else tuple(signed),)
+    return make
+
+
+if hasattr(ExprNodes, "make_dedup_key"):
+    ExprNodes.make_dedup_key = _signed_zeros_apart(ExprNodes.make_dedup_key)
+
+
+# Cython takes a bool constant that indexes for a C int, and indexes with 0 or 1: an object that
+# tells a bool from an int (typing.Literal, a class's __getitem__) was given the int.
+def _bool_indices_as_objects(analyse_base_and_index_types):
+    def analyse(self, env, *args, **kwargs):
+        if isinstance(self.index, ExprNodes.BoolNode) and in_python_source(self):
+            self.index = AsObject(self.index)
+        return analyse_base_and_index_types(self, env, *args, **kwargs)
+    return analyse
+
+
+ExprNodes.IndexNode.analyse_base_and_index_types = _bool_indices_as_objects(
+    ExprNodes.IndexNode.analyse_base_and_index_types)
