@@ -34,7 +34,8 @@
 #                 `//` and `<` of complex numbers, tuples that hold their own variable
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
-#                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject)
+#                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),
+#                 infinite imaginary literals
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
 #                 that share a line, division by zero, unbound variables, brief reports of
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async

@@ -111,8 +111,9 @@ def report():
 )"},
       // Forms Cython's parser or its typing refused or never finished: assignment expressions
       // bare in subscripts and sets, an asynchronous generator expression outside `async def`,
-      // `%`, `//` and ordering of complex numbers (TypeError when they run), and variables that
-      // take tuples of themselves (a nested tuple, a cons list), whose typing never ended.
+      // `%`, `//` and ordering of complex numbers (TypeError when they run), infinite imaginary
+      // literals, and variables that take tuples of themselves (a nested tuple, a cons list),
+      // whose typing never ended.
       {"forms.py", R"(import asyncio
 
 
@@ -155,6 +156,11 @@ def complex_operations():
                                  lambda: z / 2)]
 
 
+def infinite_imaginary():
+    z0, z1 = -1e1000j, 1e1000j
+    return z0, z1, 2e400j + 1, z1.imag, (lambda: 1e999j)()
+
+
 def nested(a, n):
     t = (a,)
     for _ in range(n):
@@ -171,7 +177,7 @@ def cons(items):
 
 def report():
     print(walrus(), asyncio.run(collect(doubled(4))), type(doubled(1)).__name__)
-    print(complex_operations())
+    print(complex_operations(), infinite_imaginary())
     print(nested(1, 3), cons("abc"))
 )"},
   };

@@ -8,10 +8,12 @@
 # - `l.append == l.append` compared C functions, which a library's API does not declare;
 # - a class with numbers for bases (`class A(0, 1, **d)`) had them made a C tuple;
 # - the real or imaginary part of a complex (`complex(x).real`) was read from PyComplexObject,
-#   which the stable ABI does not have: a library's module failed to compile.
+#   which the stable ABI does not have: a library's module failed to compile;
+# - an imaginary literal too large for a double (`1e1000j`) was written as `inf`, and a C
+#   complex made of two doubles as `x + y*I`, which gives a NaN real part where y is infinite.
 from Cython.Compiler import Builtin, Code, ExprNodes, Nodes, PyrexTypes
 
-from .common import AsObject, c_text
+from .common import AsObject, c_text, fix_utility
 
 _type_check = PyrexTypes.BuiltinObjectType.type_check_function
 
@@ -127,3 +129,53 @@ def _complex_part_used(analyse):
 
 ExprNodes.AttributeNode.calculate_access_code = _complex_part_access
 ExprNodes.AttributeNode.analyse_types = _complex_part_used(ExprNodes.AttributeNode.analyse_types)
+
+
+# An imaginary literal too large for a double (`1e1000j`, infinite as in Python) was written as
+# the C name `inf`, which gcc refuses: it is written as Py_HUGE_VAL, as Cython writes float
+# literals.
+def _infinite(node):
+    return float(node.value) == float("inf")
+
+
+def _infinite_imaginary_code(calculate_result_code):
+    def calculate(self):
+        if self.type.is_pyobject or not _infinite(self):
+            return calculate_result_code(self)
+        return "%s(0, Py_HUGE_VAL)" % self.type.from_parts
+    return calculate
+
+
+def _infinite_imaginary_object(generate_result_code):
+    def generate(self, code):
+        if not (self.type.is_pyobject and _infinite(self)):
+            return generate_result_code(self, code)
+        code.putln("%s = PyComplex_FromDoubles(0.0, Py_HUGE_VAL); %s" % (
+            self.result(), code.error_goto_if_null(self.result(), self.pos)))
+        self.generate_gotref(code)
+    return generate
+
+
+ExprNodes.ImagNode.calculate_result_code = _infinite_imaginary_code(
+    ExprNodes.ImagNode.calculate_result_code)
+ExprNodes.ImagNode.generate_result_code = _infinite_imaginary_object(
+    ExprNodes.ImagNode.generate_result_code)
+
+
+# The parts of a C99 complex are its two doubles (C99 6.2.5): set as such, an infinite imaginary
+# part leaves the real part as it is.
+_from_parts_sum = "      return x + y*({{type}})_Complex_I;\n"
+_from_parts_exact = ["      {{type}} z;\n",
+                     "      (({{real_type}} *)&z)[0] = x;\n",
+                     "      (({{real_type}} *)&z)[1] = y;\n",
+                     "      return z;\n"]
+
+
+def _complex_from_exact_parts(lines):
+    if lines.count(_from_parts_sum) != 1:
+        return lines
+    at = lines.index(_from_parts_sum)
+    return lines[:at] + _from_parts_exact + lines[at + 1:]
+
+
+fix_utility("Complex.c", _complex_from_exact_parts)
