@@ -708,16 +708,20 @@ if hasattr(ExprNodes, "LocalsExprNode"):
         ParseTreeTransforms.TransformBuiltinMethods.visit_SimpleCallNode)
 
 
-def _class_body_nodes(body, children):
-    # The nodes that run in a class body's own scope: not those of its functions, classes,
-    # lambdas and comprehensions.
+_OWN_SCOPES = (Nodes.FuncDefNode, Nodes.ClassDefNode, ExprNodes.LambdaNode,
+               ExprNodes.GeneratorExpressionNode, ExprNodes.ComprehensionNode)
+
+
+def _scope_nodes(body, children=child_nodes, into_classes=False):
+    # The nodes that run in a body's own scope: not those of its functions, lambdas and
+    # comprehensions, nor of its classes unless asked (the function or class statements
+    # themselves are among the nodes).
     stack = [body]
     while stack:
         node = stack.pop()
         yield node
-        if not isinstance(node, (Nodes.FuncDefNode, Nodes.ClassDefNode, ExprNodes.LambdaNode,
-                                 ExprNodes.ComprehensionNode,
-                                 ExprNodes.GeneratorExpressionNode)):
+        if not isinstance(node, _OWN_SCOPES) or (into_classes
+                                                 and isinstance(node, Nodes.ClassDefNode)):
             stack.extend(children(node))
 
 
@@ -730,10 +734,10 @@ def _names_through_namespace(tree):
         if not isinstance(node, Nodes.PyClassDefNode) or not in_python_source(node):
             continue
         if not any(isinstance(inner, ExprNodes.PyClassLocalsExprNode)
-                   for inner in _class_body_nodes(node.body, child_nodes)):
+                   for inner in _scope_nodes(node.body)):
             continue
         scope = node.scope
-        for inner in _class_body_nodes(node.body, _read_children):
+        for inner in _scope_nodes(node.body, _read_children):
             if not isinstance(inner, ExprNodes.NameNode):
                 continue
             entry = scope.lookup_here(inner.name)
@@ -1044,10 +1048,6 @@ _TARGETS = ((Nodes.SingleAssignmentNode, "lhs"), (Nodes.CascadedAssignmentNode, 
             (Nodes.InPlaceAssignmentNode, "lhs"), (Nodes._ForInStatNode, "target"),
             (Nodes.WithStatNode, "target"), (Nodes.ExceptClauseNode, "target"),
             (Nodes.DelStatNode, "args"))
-_OWN_SCOPES = (Nodes.FuncDefNode, Nodes.ClassDefNode, ExprNodes.LambdaNode,
-               ExprNodes.GeneratorExpressionNode, ExprNodes.ComprehensionNode)
-
-
 def _target_names(target):
     if isinstance(target, list):
         for item in target:
@@ -1061,9 +1061,7 @@ def _target_names(target):
 
 
 def _bound_names(body):
-    stack = [body]
-    while stack:
-        node = stack.pop()
+    for node in _scope_nodes(body):
         if isinstance(node, (Nodes.DefNode, Nodes.PyClassDefNode)) and node is not body:
             yield node.name
         if isinstance(node, Nodes.FromImportStatNode):
@@ -1071,8 +1069,6 @@ def _bound_names(body):
         for kind, attribute in _TARGETS:
             if isinstance(node, kind):
                 yield from _target_names(getattr(node, attribute, None))
-        if not isinstance(node, _OWN_SCOPES):
-            stack.extend(child_nodes(node))
 
 
 def _noting_bound_names(tree):
@@ -1324,17 +1320,6 @@ if hasattr(Optimize.OptimizeBuiltinCalls, "visit_ExprStatNode"):
         Optimize.OptimizeBuiltinCalls.visit_ExprStatNode)
 
 
-def _outside_functions(root):
-    # The nodes of a class body that run in it, not in its functions.
-    stack = [root]
-    while stack:
-        node = stack.pop()
-        yield node
-        if not isinstance(node, (Nodes.FuncDefNode, ExprNodes.LambdaNode,
-                                 ExprNodes.GeneratorExpressionNode, ExprNodes.ComprehensionNode)):
-            stack.extend(child_nodes(node))
-
-
 def _class_name_unbound_in_its_body(tree):
     # A class statement binds its name once its body has run, where the flow analysis takes it
     # for bound from the start: a function's class whose body read the name (`class Node:
@@ -1346,7 +1331,7 @@ def _class_name_unbound_in_its_body(tree):
             continue
         name = node.target.name
         own = node.scope.lookup_here(name) is not None
-        for read in _outside_functions(node.body):
+        for read in _scope_nodes(node.body, into_classes=True):
             if isinstance(read, ExprNodes.NameNode):
                 read.read_from_class_body = True
                 if read.name == name and not own:
