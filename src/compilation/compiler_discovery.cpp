@@ -9,6 +9,7 @@
 #include "core/utils.hpp"
 
 #include <algorithm>
+#include <fmt/format.h>
 #include <optional>
 #include <map>
 #include <set>
@@ -99,28 +100,59 @@ std::string punycodePart(const std::string& part) {
   return encoded;
 }
 
+bool isCNameCharacter(unsigned char c) {
+  return c >= 0x80 || c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9');
+}
+
+// A name part that the import system reaches but that is no identifier ("0001_initial",
+// "unicode-data"), as the Cython driver writes it into C names: each ASCII character that C
+// does not take as "_xx_" (its code in hex).
+std::string cSafePart(const std::string& part) {
+  std::string safe;
+  for (const char c : part) {
+    if (isCNameCharacter(static_cast<unsigned char>(c))) safe += c;
+    else safe += fmt::format("_{:02x}_", static_cast<unsigned char>(c));
+  }
+  return safe;
+}
+
+bool isIdentifierPart(const std::string& part) {
+  return !part.empty() && !(part.front() >= '0' && part.front() <= '9') &&
+         std::all_of(part.begin(), part.end(),
+                     [](char c) { return isCNameCharacter(static_cast<unsigned char>(c)); });
+}
+
 } // namespace
 
 std::string moduleSymbol(const std::string& name) {
   // Each part with its length before it: "a.b_c" and "a_b.c" stay apart. A non-ASCII part is
   // "U", then the length and the part in punycode: a plain part starts with its length's digit.
+  // A part that is no identifier is "N", its C-safe form's length, "_" and that form, whose
+  // leading digits the "_" keeps apart from the length.
   std::string symbol = "qvx_";
   std::size_t start = 0;
   while (true) {
     std::size_t end = name.find('.', start);
     std::string part = name.substr(start, end == std::string::npos ? end : end - start);
-    if (!punycode::isAscii(part)) {
-      part = punycodePart(part);
-      symbol += "U";
+    if (!isIdentifierPart(part)) {
+      part = cSafePart(part);
+      if (!punycode::isAscii(part)) part = punycodePart(part);
+      symbol += "N" + std::to_string(part.size()) + "_" + part;
+    } else {
+      if (!punycode::isAscii(part)) {
+        part = punycodePart(part);
+        symbol += "U";
+      }
+      symbol += std::to_string(part.size()) + part;
     }
-    symbol += std::to_string(part.size()) + part;
     if (end == std::string::npos) return symbol;
     start = end + 1;
   }
 }
 
 std::string cythonInitFunction(const std::string& name) {
-  std::string last = name.substr(name.rfind('.') + 1);
+  std::string last = cSafePart(name.substr(name.rfind('.') + 1));
   return punycode::isAscii(last) ? "PyInit_" + last : "PyInitU_" + punycodePart(last);
 }
 

@@ -220,7 +220,9 @@ void checkProductPlace(Context& context, const cli::BuildArguments& args,
     refuse("which is a directory");
 }
 
-std::optional<std::string> moduleNameOf(const fs::path& source) {
+namespace {
+
+std::optional<std::vector<std::string>> nameParts(const fs::path& source) {
   const fs::path normal = source.lexically_normal();
   std::vector<std::string> parts;
   for (const auto& part : normal) parts.push_back(part.string());
@@ -228,12 +230,33 @@ std::optional<std::string> moduleNameOf(const fs::path& source) {
   parts.back() = normal.stem().string();
   if (parts.back() == "__init__") parts.pop_back();
   if (parts.empty()) return std::nullopt;
+  return parts;
+}
+
+std::optional<std::string> joinedName(const fs::path& source,
+                                      const std::function<bool(const std::string&)>& valid) {
+  const std::optional<std::vector<std::string>> parts = nameParts(source);
+  if (!parts) return std::nullopt;
   std::string name;
-  for (const auto& part : parts) {
-    if (!isIdentifier(part)) return std::nullopt;
+  for (const auto& part : *parts) {
+    if (!valid(part)) return std::nullopt;
     name += (name.empty() ? "" : ".") + part;
   }
   return name;
+}
+
+} // namespace
+
+std::optional<std::string> moduleNameOf(const fs::path& source) {
+  return joinedName(source, isIdentifier);
+}
+
+std::optional<std::string> importableNameOf(const fs::path& source) {
+  // The import system looks a name's last part up as a file or directory name: any text
+  // without a dot is found ("import_module('m.0001_initial')").
+  return joinedName(source, [](const std::string& part) {
+    return !part.empty() && part.find('.') == std::string::npos;
+  });
 }
 
 std::set<std::string> startupModules(Context& context, bool withStartUpCode) {

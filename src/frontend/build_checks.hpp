@@ -47,6 +47,11 @@ void checkProductPlace(Context& context, const cli::BuildArguments& args,
 /// gives "a.b.c", "a/__init__.py" gives "a"); none when the path has no such name.
 std::optional<std::string> moduleNameOf(const std::filesystem::path& source);
 
+/// The name by which the import system reaches a source file given relative to the base
+/// directory: its parts need not be identifiers ("m/0001_initial.py" gives "m.0001_initial"),
+/// but none may hold a dot ("m/a.b.py" has none).
+std::optional<std::string> importableNameOf(const std::filesystem::path& source);
+
 /// The top-level names of the modules a program's start-up has imported before its own modules
 /// can be found, beyond those the build interpreter has loaded when it runs a script: asked of
 /// the run's build interpreter, run isolated, with the start-up's own import statements, and

@@ -9,6 +9,7 @@
 #include "frontend/build_checks.hpp"
 #include "frontend/build_lock.hpp"
 #include "frontend/main_function.hpp"
+#include "frontend/program_data.hpp"
 #include "packaging/whl_metadata.hpp"
 #include "packaging/whl_project_keys.hpp"
 #include "packaging/whl_requirement.hpp"
@@ -83,15 +84,16 @@ std::vector<fs::path> matchSources(const fs::path& sourceDirectory,
       // package and is not compiled.
       if (library && match.filename() == "__main__.py") continue;
       if (match == "__init__.py") continue;
-      // Cython compiles only modules whose dotted name is made of identifiers; a file such as
-      // "unicode10-0-0.py" is reached through importlib by its file name alone. A library's
-      // wheel ships it as source beside the compiled modules, where importlib finds it; a
-      // program carries no source, so it cannot have it.
-      if (!moduleNameOf(match)) {
-        if (!library)
-          throw std::invalid_argument("The source '" + match.generic_string() +
-                                      "' has no Python module name (each part of its path must "
-                                      "be an identifier), so a program cannot carry it");
+      // A file such as "unicode10-0-0.py" or a migration's "0001_initial.py" is reached
+      // through importlib by its file name alone. A program compiles it under a C name of its
+      // own; a library's wheel ships it as source beside the compiled modules, where importlib
+      // finds it. What no import reaches (a dot inside a file or directory name) a program
+      // cannot carry.
+      if (!library && !importableNameOf(match))
+        throw std::invalid_argument("The source '" + match.generic_string() +
+                                    "' has no Python module name (each part of its path must "
+                                    "be an identifier), so a program cannot carry it");
+      if (library && !moduleNameOf(match)) {
         logger().warning("The source '{}' has no Python module name: it is not compiled, and a "
                          "library's wheel ships it as source",
                          match.generic_string());
@@ -197,6 +199,7 @@ void build(Context& context, const cli::BuildArguments& args) {
   const std::optional<whl::Project> project =
       checkPackagingInputs(args, context.interpreter().fullVersion());
   warnOfMissingMain(context, args, sources);
+  if (!args.library) warnOfProgramData(sourceDirectory, sources);
   // The embedding step deletes its target: a wrong --embed must stop the run before the
   // compilation, not after it.
   const fs::path buildPath = context.buildPath();

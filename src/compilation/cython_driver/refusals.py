@@ -27,7 +27,11 @@
 #   asynchronous generator expression outside `async def`;
 # - `%`, `//` and ordering comparisons of complex numbers, which raise TypeError when they run;
 # - a variable assigned a tuple that holds it (`t = (t,)`, `rest = (item, rest)`): its type
-#   inference never ended.
+#   inference never ended;
+# - a module whose name the import system reaches though it is no identifier (a migration's
+#   `0001_initial`, `unicode-data`): Cython refused the name, and made C names of it that are
+#   none. Such a name keeps its text for Python; in C names, each character that C does not
+#   take is written `_xx_` (its code in hex).
 import ast
 import ctypes
 import io
@@ -37,8 +41,8 @@ import threading
 import tokenize
 import warnings
 
-from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, Nodes, ParseTreeTransforms,
-                             Pipeline, PyrexTypes, Symtab, TypeInference)
+from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, ModuleNode, Nodes,
+                             ParseTreeTransforms, Pipeline, PyrexTypes, Symtab, TypeInference)
 from Cython.Compiler.Scanning import FileSourceDescriptor
 from Cython.Compiler.StringEncoding import EncodedString
 
@@ -776,3 +780,44 @@ def _not_nesting_itself(infer_type):
 
 TypeInference.find_spanning_type = _spanning_specializations(TypeInference.find_spanning_type)
 ExprNodes.TupleNode.infer_type = _not_nesting_itself(ExprNodes.TupleNode.infer_type)
+
+
+# A module's own name need only be what the import system finds a file by: parts without dots.
+# Every other name still goes through Cython's own check.
+class _ImportableNames:
+    def __init__(self, identifiers):
+        self._identifiers = identifiers
+
+    def match(self, name):
+        return self._identifiers.match(name) or all(name.split("."))
+
+
+_c_unsafe = re.compile(r"[\x00-\x2f\x3a-\x40\x5b-\x5e\x60\x7b-\x7f]")
+
+
+def _c_safe(text):
+    return _c_unsafe.sub(lambda found: "_%02x_" % ord(found.group()), text)
+
+
+def _c_safe_parts(name):
+    return ".".join(_c_safe(part) for part in name.split("."))
+
+
+def _safe_module_c_names(punycode_module_name):
+    def named(self, prefix, name):
+        return punycode_module_name(self, prefix, _c_safe_parts(name))
+    return named
+
+
+def _safe_scope_prefix(init):
+    def made(self, *args, **kwargs):
+        init(self, *args, **kwargs)
+        if _c_unsafe.search(self.scope_prefix):
+            self.scope_prefix = _c_safe(self.scope_prefix)
+    return made
+
+
+Main.module_name_pattern = _ImportableNames(Main.module_name_pattern)
+ModuleNode.ModuleNode.punycode_module_name = _safe_module_c_names(
+    ModuleNode.ModuleNode.punycode_module_name)
+Symtab.Scope.__init__ = _safe_scope_prefix(Symtab.Scope.__init__)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace fs = std::filesystem;
@@ -89,6 +90,29 @@ TEST(ModuleSymbols, NonAsciiNamesAsCythonAndPythonSpellThem) {
   // A plain part spelled like an encoded one stays apart from it.
   EXPECT_NE(moduleSymbol("U9mdulo_0ta.sub"), symbol);
   EXPECT_NE(moduleSymbol("mdulo_0ta.sub"), symbol);
+}
+
+// Names that the import system reaches though they are no identifiers (migrations, files with
+// hyphens) get C names: the init function as the Cython driver spells it, and symbols that
+// stay apart from every other name's, the digits of a part kept from its length.
+TEST(ModuleSymbols, NamesThatAreNoIdentifiersGetCNamesOfTheirOwn) {
+  using quorvex::compiler::cythonInitFunction;
+  using quorvex::compiler::moduleSymbol;
+  EXPECT_EQ(cythonInitFunction("shop.migrations.0001_initial"), "PyInit_0001_initial");
+  EXPECT_EQ(cythonInitFunction("m.0002_add-field"), "PyInit_0002_add_2d_field");
+  EXPECT_EQ(cythonInitFunction("m.~x y"), "PyInit__7e_x_20_y");
+  EXPECT_EQ(moduleSymbol("shop.0001_initial"), "qvx_4shopN12_0001_initial");
+  EXPECT_EQ(moduleSymbol("a-b"), "qvx_N6_a_2d_b");
+  // Digits of a part that could be read as its length: "10" + "1111111111" against "1" + "0",
+  // then five parts "1", when every part is written as a plain one.
+  EXPECT_NE(moduleSymbol("1111111111"), moduleSymbol("0.1.1.1.1.1"));
+  EXPECT_NE(moduleSymbol("a_2d_b"), moduleSymbol("a-b"));
+  for (const std::string name : {"0.1", "m.0001_initial", "x.a b", "p.\u00e9-1", "q.1\u00e9"}) {
+    const std::string symbol = moduleSymbol(name);
+    EXPECT_TRUE(std::all_of(symbol.begin(), symbol.end(), [](char c) {
+      return c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    })) << symbol;
+  }
 }
 
 TEST_F(Discovery, RebuildsUnlessTheObjectIsStrictlyNewer) {
