@@ -194,10 +194,10 @@ TEST(StatusProgram, EndsAsPythonWouldAndUnusablePackagingStopsBeforeCompiling) {
     refused({"--library", "--wheel", "dist", "greet", "*.py"},
             "pyproject.toml: 'greet' in 'project.scripts' is 'greet:main()', not an object "
             "reference");
-    testing::writeFile(project.dir() / "src" / "table-1.py", "ROWS = 3\n");
-    refused({"greet", "*.py"}, "The source 'table-1.py' has no Python module name (each part of "
+    testing::writeFile(project.dir() / "src" / "table.1.py", "ROWS = 3\n");
+    refused({"greet", "*.py"}, "The source 'table.1.py' has no Python module name (each part of "
                                "its path must be an identifier), so a program cannot carry it");
-    fs::remove(project.dir() / "src" / "table-1.py");
+    fs::remove(project.dir() / "src" / "table.1.py");
     EXPECT_FALSE(fs::exists(project.dir() / "emb"));
     EXPECT_FALSE(fs::exists(project.buildDir() / "python"));
   }
