@@ -25,6 +25,12 @@ def main():
     commands = os.path.join(plugins.__path__[0], "commands")
     show("string", pkgutil.iter_modules([commands]))
     show("slash", pkgutil.iter_modules([commands + os.sep]))
+    # A plug-in loader that asks each listing's finder for the bare name.
+    for info in pkgutil.iter_modules([commands]):
+        spec = info.module_finder.find_spec(info.name)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        print("loaded", info.name, getattr(module, "run", lambda: None)())
     show("data dir", pkgutil.iter_modules([os.path.join(plugins.__path__[0], "sql")]))
     show("nowhere", pkgutil.iter_modules([os.path.join(plugins.__path__[0], "nothing")]))
     show("walked", pkgutil.walk_packages(plugins.__path__, "plugins."))
