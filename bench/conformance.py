@@ -41,6 +41,7 @@ DEFAULT_MODULES = [
     "test_iter", "test_isinstance", "test_baseexception", "test_contextlib_async", "test_unpack",
     "test_genexps", "test_setcomps", "test_string", "test_userdict", "test_userlist", "test_sort",
     "test_long", "test_float", "test_complex", "test_binop", "test_unary", "test_pow",
+    "test_genericalias",
 ]
 
 CAUSES = ["cython", "gcc", "signal", "timeout", "fail", "error", "other"]

@@ -32,7 +32,8 @@
 #                 not the module's, `nonlocal __class__`, bare assignment expressions in
 #                 subscripts, asynchronous generator expressions outside `async def`, `%`,
 #                 `//` and `<` of complex numbers, tuples that hold their own variable,
-#                 module names that are no identifiers (`0001_initial`)
+#                 module names that are no identifiers (`0001_initial`), starred subscripts,
+#                 starred C numbers, starred annotations
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),

@@ -227,6 +227,42 @@ Outcome expectSameAsPython(const std::string& program, const std::string& script
   return actual;
 }
 
+void expectCaseProgramAsPython(const std::string& name, std::map<std::string, std::string> files,
+                               const std::vector<std::string>& cases) {
+  files[name + ".py"] = R"PY(import importlib
+import sys
+
+
+def main():
+    for name in sys.argv[1:]:
+        print(f"[{name}]")
+        importlib.import_module(name).report()
+
+
+if __name__ == "__main__":
+    main()
+)PY";
+  Project project(name, files);
+  const Outcome build = project.build({name, "*.py"});
+  ASSERT_EQ(build.status, 0) << build.all();
+  expectCasesAsPython((project.buildDir() / name).string(), name + ".py", cases, project.dir());
+}
+
+void expectCaseLibraryAsPython(const std::string& name, std::map<std::string, std::string> files,
+                               const std::vector<std::string>& cases) {
+  files["pyproject.toml"] = "[project]\nname = \"" + name + "-cases\"\nversion = \"1.0\"\n";
+  Project project(name + "-library", files);
+  std::vector<std::string> args = {"--library", "--wheel", "dist", cases.front()};
+  std::string useIt = "import importlib\n";
+  for (const std::string& module : cases) {
+    args.push_back(module + ".py");
+    useIt += "print('[" + module + "]')\nimportlib.import_module('" + module + "').report()\n";
+  }
+  const Outcome build = project.build(args);
+  ASSERT_EQ(build.status, 0) << build.all();
+  expectWheelAnswersAsPython(project.dir(), name, useIt);
+}
+
 std::string libpythonOf(const fs::path& program) {
   const Outcome ldd = run({"ldd", program.string()}, program.parent_path());
   const auto line = ldd.out.find("libpython3");

@@ -94,6 +94,19 @@ struct InstalledRun {
 InstalledRun expectWheelAnswersAsPython(const std::filesystem::path& sources,
                                         const std::string& venv, const std::string& code);
 
+/// Case modules `files`, each with a report(), built as the program `name`, whose main module
+/// (written here) runs the cases named on its command line: each case answers as CPython does
+/// on the same sources.
+void expectCaseProgramAsPython(const std::string& name,
+                               std::map<std::string, std::string> files,
+                               const std::vector<std::string>& cases);
+
+/// The same case modules built as one library's wheel, installed into a fresh environment
+/// `name`: each case's report() answers there as it does in CPython on the sources.
+void expectCaseLibraryAsPython(const std::string& name,
+                               std::map<std::string, std::string> files,
+                               const std::vector<std::string>& cases);
+
 /// The line of `ldd program` that names the libpython it loads; fails the test when there is none.
 std::string libpythonOf(const std::filesystem::path& program);
 

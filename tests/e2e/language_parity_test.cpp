@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
-
 namespace quorvex::e2e {
 namespace {
 
@@ -21,19 +19,6 @@ const std::vector<std::string> languageCases = {"creation", "namespaces", "mutat
                                                 "generators", "handlers"};
 
 const std::map<std::string, std::string> languageFiles = {
-    {"language.py", R"PY(import importlib
-import sys
-
-
-def main():
-    for name in sys.argv[1:]:
-        print(f"[{name}]")
-        importlib.import_module(name).report()
-
-
-if __name__ == "__main__":
-    main()
-)PY"},
     // Zero-argument super() and __class__ while the class is made: an Enum's own __new__, a
     // __set_name__ and an __init_subclass__ that call methods using them, a metaclass that sees
     // "__classcell__" in the namespace (only where a method needs the cell) and one that builds
@@ -1131,29 +1116,11 @@ def report():
 };
 
 TEST(LanguageParity, ProgramComputesWhatPythonComputes) {
-  Project project("language", languageFiles);
-  const Outcome build = project.build({"language", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  expectCasesAsPython((project.buildDir() / "language").string(), "language.py", languageCases,
-                      project.dir());
+  expectCaseProgramAsPython("language", languageFiles, languageCases);
 }
 
 TEST(LanguageParity, LibraryAnswersWhatPythonAnswers) {
-  std::map<std::string, std::string> files = languageFiles;
-  files.erase("language.py");
-  files["pyproject.toml"] = "[project]\nname = \"language-cases\"\nversion = \"1.0\"\n";
-  Project project("language-library", files);
-  std::vector<std::string> args = {"--library", "--wheel", "dist", "creation"};
-  for (const std::string& name : languageCases)
-    args.push_back(name + ".py");
-  const Outcome build = project.build(args);
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  std::string useIt = "import importlib\n";
-  for (const std::string& name : languageCases)
-    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
-  expectWheelAnswersAsPython(project.dir(), "language", useIt);
+  expectCaseLibraryAsPython("language", languageFiles, languageCases);
 }
 
 } // namespace

@@ -31,7 +31,10 @@
 # - a module whose name the import system reaches though it is no identifier (a migration's
 #   `0001_initial`, `unicode-data`): Cython refused the name, and made C names of it that are
 #   none. Such a name keeps its text for Python; in C names, each character that C does not
-#   take is written `_xx_` (its code in hex).
+#   take is written `_xx_` (its code in hex);
+# - a starred item alone in a subscript (`d[*t]`), a starred C number (`[*n]`, where Python
+#   raises TypeError), and the strings of annotations that hold a starred item (`*args: *Ts`,
+#   `tuple[int, *Ts]`).
 import ast
 import ctypes
 import io
@@ -41,8 +44,8 @@ import threading
 import tokenize
 import warnings
 
-from Cython.Compiler import (Builtin, Errors, ExprNodes, Main, ModuleNode, Nodes,
-                             ParseTreeTransforms, Pipeline, PyrexTypes, Symtab, TypeInference)
+from Cython.Compiler import (AutoDocTransforms, Builtin, Errors, ExprNodes, Main, ModuleNode,
+                             Nodes, ParseTreeTransforms, Pipeline, PyrexTypes, Symtab, TypeInference)
 from Cython.Compiler.Scanning import FileSourceDescriptor
 from Cython.Compiler.StringEncoding import EncodedString
 
@@ -821,3 +824,66 @@ Main.module_name_pattern = _ImportableNames(Main.module_name_pattern)
 ModuleNode.ModuleNode.punycode_module_name = _safe_module_c_names(
     ModuleNode.ModuleNode.punycode_module_name)
 Symtab.Scope.__init__ = _safe_scope_prefix(Symtab.Scope.__init__)
+# A starred item in a subscript (`d[*t]`, `Generic[*Ts]`, Python 3.11): Python takes the index
+# as a tuple display, `d[*t]` as `d[(*t,)]` and `d[x, *t]` as `d[(x, *t)]`. Cython parsed the
+# second so but stopped the build on the first ("starred expression is not allowed here"); its
+# index is made the tuple Python makes when the node is first read (not in a stage over the
+# tree, which reaches a lambda's body only once its declarations are analysed).
+def _starred_index_as_tuple(method):
+    def run(self, *args, **kwargs):
+        if isinstance(self.index, ExprNodes.StarredUnpackingNode):
+            self.index = ExprNodes.TupleNode(self.index.pos, args=[self.index])
+        return method(self, *args, **kwargs)
+    return run
+
+
+for _reading_index in ("type_dependencies", "infer_type", "analyse_as_type",
+                       "analyse_base_and_index_types"):
+    setattr(ExprNodes.IndexNode, _reading_index,
+            _starred_index_as_tuple(getattr(ExprNodes.IndexNode, _reading_index)))
+
+
+# A starred value typed as a C number (`n = 5; d[*n]`, `[*n]`) was coerced to an object after it
+# lost its star: a tuple took it as one item, a list or a set stopped the build ("starred
+# expression is not allowed here"). Python raises TypeError: the value is starred as an object.
+def _starring_objects(analyse_types):
+    def analyse(self, env):
+        node = analyse_types(self, env)
+        target_type = node.target.type
+        if not (target_type.is_pyobject or target_type.is_error) and in_python_source(node):
+            node.target = node.target.coerce_to_pyobject(env)
+            node.type = node.target.type
+        return node
+    return analyse
+
+
+ExprNodes.StarredUnpackingNode.analyse_types = _starring_objects(
+    ExprNodes.StarredUnpackingNode.analyse_types)
+
+
+# Compiled code keeps annotations as the strings Python writes for them; a starred one (`*args:
+# *Ts`, `x: tuple[int, *Ts]`) was written "<???>", which `typing.get_type_hints` cannot read,
+# and a subscript by a tuple of one item (`d[*t]`, `d[x,]`) lost the tuple's comma.
+def _write_starred(self, node):
+    self.put("*")
+    self.visit(node.target)
+
+
+def _writing_one_item_tuple(visit_index):
+    def visit(self, node):
+        if isinstance(node.index, ExprNodes.StarredUnpackingNode):
+            item = node.index
+        elif isinstance(node.index, ExprNodes.TupleNode) and len(node.index.args) == 1:
+            item = node.index.args[0]
+        else:
+            return visit_index(self, node)
+        self.visit(node.base)
+        self.put("[")
+        self.visit(item)
+        self.put(",]")
+    return visit
+
+
+AutoDocTransforms.AnnotationWriter.visit_StarredUnpackingNode = _write_starred
+AutoDocTransforms.AnnotationWriter.visit_IndexNode = _writing_one_item_tuple(
+    AutoDocTransforms.AnnotationWriter.visit_IndexNode)
