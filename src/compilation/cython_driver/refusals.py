@@ -45,7 +45,8 @@ import tokenize
 import warnings
 
 from Cython.Compiler import (AutoDocTransforms, Builtin, Errors, ExprNodes, Main, ModuleNode,
-                             Nodes, ParseTreeTransforms, Pipeline, PyrexTypes, Symtab, TypeInference)
+                             Nodes, ParseTreeTransforms, Pipeline, PyrexTypes, Symtab,
+                             TypeInference)
 from Cython.Compiler.Scanning import FileSourceDescriptor
 from Cython.Compiler.StringEncoding import EncodedString
 
