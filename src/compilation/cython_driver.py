@@ -41,6 +41,8 @@
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async
 #                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
 #                 coroutine, NameError's name
+# type_parameters.py  the type parameter syntax (`def f[T](x)`, `class Box[T]:`, `type Alias =
+#                 ...`), which Cython's parser refuses, lowered as CPython lowers it
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #
@@ -72,7 +74,8 @@ def _load_corrections():
 
 
 _load_corrections()
-from _qvx_cython import semantics, functions, refusals, generated_c, messages  # noqa: E402,F401
+from _qvx_cython import (semantics, functions, refusals, generated_c, messages,  # noqa: E402,F401
+                         type_parameters)
 
 
 def _translate_modules(args):

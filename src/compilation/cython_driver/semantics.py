@@ -725,6 +725,16 @@ def _scope_nodes(body, children=child_nodes, into_classes=False):
             stack.extend(children(node))
 
 
+def _function_variable(class_scope, name):
+    # Whether `name` is a variable of a function around the class (not of a class between).
+    scope = class_scope.outer_scope
+    while scope is not None and not scope.is_module_scope:
+        if not scope.is_py_class_scope and scope.lookup_here(name) is not None:
+            return True
+        scope = scope.outer_scope
+    return False
+
+
 def _names_through_namespace(tree):
     # A class body that writes its namespace through vars() or locals() (the enum `_ignore_`
     # idiom: `vars()["x"] = 1`, then `x`) reads every name from the namespace first, as Python
@@ -741,6 +751,8 @@ def _names_through_namespace(tree):
             if not isinstance(inner, ExprNodes.NameNode):
                 continue
             entry = scope.lookup_here(inner.name)
+            if entry is None and _function_variable(scope, inner.name):
+                continue  # read from the enclosing function, as Python reads a free variable
             if entry is None:
                 entry = scope.declare_var(inner.name, PyrexTypes.py_object_type, inner.pos)
             if entry.is_pyclass_attr:

@@ -1,0 +1,414 @@
+# Type parameters (`def first[T](items: list[T]) -> T`, `class Box[T: Hashable]`, `type Pair[T] =
+# tuple[T, T]`), which Cython's parser refuses. The parser reads the module with the brackets
+# blanked out and `type X = value` read as `X = value` (lines and the columns of what stays kept);
+# the tree is then lowered as CPython lowers the syntax: a hidden function stands for the scope of
+# the type parameters, makes them, makes the function or class inside it (so that its annotations
+# and body see them as closure variables, and nothing outside does), sets `__type_params__`, adds
+# `Generic[...]` to a class's bases, and is called where the statement runs, after its decorators
+# and its defaults were evaluated outside it.
+#
+# The type parameters and aliases themselves are made by CPython from a one-line statement of the
+# same syntax that the hidden function executes (`def _[T: bound(T)](): pass`), whose bounds,
+# constraints and alias value call compiled lambdas: so `TypeVar`, `TypeVarTuple`, `ParamSpec`
+# and `TypeAliasType` are CPython's own, with variance inferred, and bounds, constraints and
+# values evaluated lazily, on first use, as CPython evaluates them (a recursive alias, a bound
+# naming a class defined later). CPython exposes no other way to make them lazily: the
+# `TypeAliasType` constructor takes a value, not a function to evaluate, and the interpreter's
+# own constructors are not part of the stable ABI that libraries are built for.
+#
+# Directly in a class body, what CPython evaluates in such a scope reads the class's namespace
+# first: the hidden function is given the namespace (`locals()`), and the names that the bounds,
+# an alias's value and a generic class's bases read are looked up there before the usual scopes.
+import ast
+import re
+
+from Cython.Compiler import ExprNodes, Main, Nodes, ParseTreeTransforms
+from Cython.Compiler.StringEncoding import EncodedString
+from Cython.Compiler.TreeFragment import parse_from_strings
+
+from .common import stages_after_parsing
+from .refusals import _RewrittenSource, _source_text
+
+# A cheap look for the syntax before Python's parser reads the module.
+_may_use_syntax = re.compile(r"\b(?:def|class)\s+\w+\s*\[|\btype\s+\w+\s*[\[=]")
+_continued = re.compile(r"(?:\s|\\\r?\n)*")
+
+
+class _Lowering:
+    # What the tree lowering needs of one construct: its kind ("def", "class", "type"), name,
+    # the lines its node may start on, its type parameters as (prefix, name, bound text,
+    # constraints), and the class whose namespace it reads first (None outside class bodies).
+    def __init__(self, kind, name, lines, params, owner):
+        self.kind, self.name, self.lines, self.params, self.owner = kind, name, lines, params, owner
+
+
+class _Text:
+    # The module's text with offsets from ast's positions (columns in bytes of UTF-8).
+    def __init__(self, text):
+        self.text = text
+        self.lines = text.split("\n")
+        self.starts = [0]
+        for line in self.lines:
+            self.starts.append(self.starts[-1] + len(line) + 1)
+
+    def offset(self, row, byte_column):
+        line = self.lines[row - 1]
+        return self.starts[row - 1] + len(
+            line.encode("utf-8")[:byte_column].decode("utf-8", "replace"))
+
+    def start(self, node):
+        return self.offset(node.lineno, node.col_offset)
+
+    def end(self, node):
+        return self.offset(node.end_lineno, node.end_col_offset)
+
+    def closing_bracket(self, at):
+        # The `]` that closes a type parameter list, from the end of its last parameter.
+        while self.text[at] != "]":
+            if self.text[at] == "#":
+                at = self.text.index("\n", at)
+            at += 1
+        return at
+
+
+def _blanked(text):
+    # The text in spaces, its line breaks continued with backslashes, so that what follows it
+    # stays on its line and column and in the same logical line.
+    lines = text.split("\n")
+    blank = [" " * len(line) for line in lines]
+    for row in range(len(blank) - 1):
+        line = lines[row]
+        keep = "\r" if line.endswith("\r") else ""
+        body = blank[row][:len(blank[row]) - len(keep)]
+        blank[row] = (body[:-1] + "\\" if body else "\\") + keep
+    return "\n".join(blank)
+
+
+def _mangled(name, owner):
+    # A private name as Python stores it in the class `owner`.
+    stripped = owner.lstrip("_")
+    if not name.startswith("__") or name.endswith("__") or not stripped:
+        return name
+    return "_%s%s" % (stripped, name)
+
+
+def _names_read(expression):
+    # The names an expression reads in its own scope (not in lambdas, comprehensions or
+    # f-strings, where the class's namespace is not read first anyway, or not rewritten).
+    stack = [expression]
+    while stack:
+        node = stack.pop()
+        if isinstance(node, (ast.Lambda, ast.ListComp, ast.SetComp, ast.DictComp,
+                             ast.GeneratorExp, ast.JoinedStr)):
+            continue
+        if isinstance(node, ast.Name) and isinstance(node.ctx, ast.Load):
+            yield node
+        stack.extend(ast.iter_child_nodes(node))
+
+
+def _from_class_namespace(source, node, owner, params):
+    # Edits reading each name the expression `node` reads from the class's namespace first.
+    own = {param.name for param in params}
+    edits = []
+    for name in _names_read(node):
+        if name.id in own:
+            continue
+        key = repr(_mangled(name.id, owner))
+        edits.append((source.start(name), source.end(name),
+                      "(_qvx_classdict[%s] if %s in _qvx_classdict else %s)"
+                      % (key, key, name.id)))
+    return edits
+
+
+def _edited(text, edits, base=0):
+    for start, end, replacement in sorted(edits, reverse=True):
+        text = text[:start - base] + replacement + text[end - base:]
+    return text
+
+
+def _parameters(source, node, owner):
+    params = []
+    for param in node.type_params:
+        prefix = {ast.TypeVarTuple: "*", ast.ParamSpec: "**"}.get(type(param), "")
+        bound = getattr(param, "bound", None)
+        text = None
+        if bound is not None:
+            text = source.text[source.start(bound):source.end(bound)]
+            if owner is not None:
+                text = _edited(text, _from_class_namespace(source, bound, owner,
+                                                           node.type_params),
+                               source.start(bound))
+        params.append((prefix, param.name, text, isinstance(bound, ast.Tuple)))
+    return params
+
+
+def _lowerings(text):
+    # The rewritten text the parser reads, and the constructs to lower by name; None when the
+    # module does not use the syntax or Python does not parse it.
+    if not _may_use_syntax.search(text):
+        return None
+    try:
+        tree = ast.parse(text)
+    except (SyntaxError, ValueError):
+        return None
+    source = _Text(text)
+    edits, lowerings = [], {}
+    stack = [(tree, None)]
+    while stack:
+        node, owner = stack.pop()
+        # `owner` is the class whose body holds `node`, directly.
+        inner = (node.name if isinstance(node, ast.ClassDef) else None
+                 if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef, ast.Lambda))
+                 else owner)
+        stack.extend((child, inner) for child in ast.iter_child_nodes(node))
+        params = getattr(node, "type_params", None)
+        if not params and not isinstance(node, ast.TypeAlias):
+            continue
+        if isinstance(node, ast.TypeAlias):
+            start = source.start(node)
+            end = (source.closing_bracket(source.end(params[-1])) + 1 if params
+                   else source.end(node.name))
+            name = source.text[source.start(node.name):source.end(node.name)]
+            blank = _blanked(source.text[start:end])
+            edits.append((start, end, name + blank[len(name):]))
+            lines = (node.lineno, node.lineno)
+            kind, name = "type", node.name.id
+            expressions = [node.value]
+        else:
+            keyword = re.compile(r"(?:async%s)?(?:def|class)%s%s%s\[" % (
+                (_continued.pattern,) * 2 + (re.escape(node.name), _continued.pattern)))
+            opening = keyword.match(source.text, source.start(node)).end() - 1
+            end = source.closing_bracket(source.end(params[-1])) + 1
+            edits.append((opening, end, _blanked(source.text[opening:end])))
+            first = node.decorator_list[0].lineno if node.decorator_list else node.lineno
+            lines = (min(first, node.lineno), node.lineno)
+            kind, name = "class" if isinstance(node, ast.ClassDef) else "def", node.name
+            expressions = (node.bases + [keyword.value for keyword in node.keywords]
+                           if kind == "class" else [])
+        if owner is not None:
+            for expression in expressions:
+                edits += _from_class_namespace(source, expression, owner, params)
+        lowerings.setdefault(name, []).append(
+            _Lowering(kind, name, lines, _parameters(source, node, owner), owner))
+    if not lowerings:
+        return None
+    return _edited(text, edits), lowerings
+
+
+def _parsing_type_parameters(parse):
+    def parse_source(self, source_desc, scope, pxd, full_module_name):
+        if pxd or not source_desc.is_python_file():
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        encoding, text = _source_text(source_desc)
+        found = _lowerings(text)
+        if found is None:
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        rewritten, source_desc.type_parameter_lowerings = found
+        source_desc.get_file_object = lambda *args, **kwargs: _RewrittenSource(rewritten,
+                                                                               encoding)
+        try:
+            return parse(self, source_desc, scope, pxd, full_module_name)
+        finally:
+            source_desc.__dict__.pop("get_file_object", None)
+    return parse_source
+
+
+Main.Context.parse = _parsing_type_parameters(Main.Context.parse)
+
+
+def _statement(params, evaluate):
+    # The type parameter list of the statement CPython executes, its bounds and constraints
+    # evaluated by the compiled lambdas `evaluate`.
+    names = ", ".join(name for _, name, _, _ in params)
+    written = []
+    for prefix, name, bound, constraints in params:
+        if bound is None:
+            written.append(prefix + name)
+            continue
+        call = "%s[%d](%s)" % (evaluate, len([p for p in written if ":" in p]), names)
+        written.append("%s: %s" % (name, "(*%s,)" % call if constraints else call))
+    return "[%s]" % ", ".join(written) if written else ""
+
+
+def _template(lowering, defaults, decorators):
+    # The hidden function, its call and its deletion, as Python; `_qvx_definition`,
+    # `_qvx_default_N`, `_qvx_decorator_N` and `_qvx_alias_value` stand for the user's nodes,
+    # `_qvx_class_namespace` for the namespace of the class whose body holds them.
+    name = lowering.name
+    params = lowering.params
+    names = ", ".join(name for _, name, _, _ in params)
+    hidden = "_qvx_generic_" + name.lstrip("_")
+    arguments = ["_qvx_default_%d" % at for at in range(defaults)]
+    if lowering.owner is not None:
+        arguments.insert(0, "_qvx_classdict")
+    evaluators = "".join("lambda %s: (%s), " % (names, bound)
+                         for _, _, bound, _ in params if bound is not None)
+    lines = ["def %s(%s):" % (hidden, ", ".join(arguments)),
+             "    _qvx_namespace = {'__name__': __name__, '_qvx_evaluate': (%s)}" % evaluators]
+    brackets = _statement(params, "_qvx_evaluate")
+    if lowering.kind == "type":
+        lines[1] = lines[1][:-1] + ", '_qvx_value': lambda %s: _qvx_alias_value}" % names
+        lines += ["    exec(%r, _qvx_namespace)" % (
+                      "type %s%s = _qvx_value(%s)" % (name, brackets, names)),
+                  "    return _qvx_namespace[%r]" % name]
+    else:
+        made = "def _%s(): pass" if lowering.kind == "def" else "class _%s: pass"
+        lines += ["    exec(%r, _qvx_namespace)" % (made % brackets),
+                  "    _qvx_type_params = _qvx_namespace['_'].__type_params__"]
+        if lowering.kind == "class":
+            lines.append("    _qvx_generic_base = _qvx_namespace['_'].__orig_bases__[0]")
+        lines += ["    %s, = _qvx_type_params" % names,
+                  "    _qvx_definition"]
+        if lowering.kind == "def":
+            lines.append("    %s.__type_params__ = _qvx_type_params" % name)
+        lines.append("    return %s" % name)
+    call = "%s(%s)" % (hidden, ", ".join(
+        ["_qvx_class_namespace"] * (lowering.owner is not None)
+        + arguments[lowering.owner is not None:]))
+    for at in reversed(range(decorators)):
+        call = "_qvx_decorator_%d(%s)" % (at, call)
+    lines += ["%s = %s" % (name, call), "del %s" % hidden]
+    if lowering.kind == "class":
+        lines.append("__type_params__ = _qvx_type_params")
+    return "\n".join(lines) + "\n"
+
+
+def _placed(node, pos, substitutions):
+    # The template's nodes at `pos`, its placeholders replaced by the user's nodes. A lambda
+    # holds its parts outside its child attributes until its function is made.
+    for attr, value in list(vars(node).items()):
+        items = value if isinstance(value, list) else [value]
+        if not any(isinstance(item, Nodes.Node) for item in items):
+            continue
+        replaced = []
+        for child in items:
+            placeholder = child.expr if isinstance(child, Nodes.ExprStatNode) else child
+            if isinstance(placeholder, ExprNodes.NameNode) and placeholder.name in substitutions:
+                child = substitutions[placeholder.name]
+            elif isinstance(child, Nodes.Node):
+                child.pos = pos
+                _placed(child, pos, substitutions)
+            replaced.append(child)
+        setattr(node, attr, replaced if isinstance(value, list) else replaced[0])
+    return node
+
+
+class _ClassNamespace(ExprNodes.AtomicExprNode):
+    # The namespace of the class being made, as locals() gives it in the class body; a class
+    # body that calls locals() itself reads all its names from the namespace and the globals,
+    # which would hide the hidden function's variables from it.
+    def __init__(self, pos, namespace):
+        super().__init__(pos)
+        self.namespace = namespace
+
+    def infer_type(self, env):
+        return self.namespace.type
+
+    def analyse_types(self, env):
+        self.type = self.namespace.type
+        self.is_temp = False
+        return self
+
+    def may_be_none(self):
+        return False
+
+    def result(self):
+        return self.namespace.result()
+
+    def generate_result_code(self, code):
+        pass
+
+
+def _lowered(node, lowering, owner):
+    # The statements that stand for the generic definition or alias `node`, in the body of the
+    # class `owner` (or None).
+    substitutions = {}
+    if owner is not None:
+        substitutions["_qvx_class_namespace"] = _ClassNamespace(node.pos, owner.dict)
+    defaults = 0
+    if lowering.kind == "type":
+        substitutions["_qvx_alias_value"] = node.rhs
+    else:
+        for arg in getattr(node, "args", ()):
+            if arg.default is not None:
+                key = "_qvx_default_%d" % defaults
+                substitutions[key] = arg.default
+                arg.default = ExprNodes.NameNode(arg.default.pos, name=EncodedString(key))
+                defaults += 1
+        for at, decorator in enumerate(node.decorators or ()):
+            substitutions["_qvx_decorator_%d" % at] = decorator.decorator
+        substitutions["_qvx_definition"] = node
+    text = _template(lowering, defaults, len(node.decorators or ()) if lowering.kind != "type"
+                     else 0)
+    stats = parse_from_strings("type_parameters", text).body.stats
+    for stat in stats:
+        stat.pos = node.pos
+        _placed(stat, node.pos, substitutions)
+    stats[0].type_parameter_scope = True
+    if lowering.kind != "type":
+        node.decorators = None
+    if lowering.kind == "class":
+        body_start = stats.pop()
+        node.bases = ExprNodes.binop_node(node.pos, "+", node.bases, ExprNodes.TupleNode(
+            node.pos, args=[ExprNodes.NameNode(node.pos, name=EncodedString("_qvx_generic_base"))]))
+        node.body = Nodes.StatListNode(node.pos, stats=[body_start, node.body])
+    return Nodes.StatListNode(node.pos, stats=stats)
+
+
+def _lowering_of(node, lowerings):
+    if isinstance(node, (Nodes.DefNode, Nodes.PyClassDefNode)):
+        name, kinds = node.name, ("def", "class")
+    elif (isinstance(node, Nodes.SingleAssignmentNode)
+          and isinstance(node.lhs, ExprNodes.NameNode)):
+        name, kinds = node.lhs.name, ("type",)
+    else:
+        return None
+    for lowering in lowerings.get(name, ()):
+        if lowering.kind in kinds and lowering.lines[0] <= node.pos[1] <= lowering.lines[1]:
+            return lowering
+    return None
+
+
+def _lower_within(node, lowerings, owner=None):
+    # `owner` is the class whose body holds `node` directly.
+    for attr in node.child_attrs:
+        value = getattr(node, attr, None)
+        items = value if isinstance(value, list) else [value]
+        inner = (node if isinstance(node, Nodes.PyClassDefNode) and attr == "body"
+                 else None if isinstance(node, Nodes.FuncDefNode) else owner)
+        for at, child in enumerate(items):
+            if not isinstance(child, Nodes.Node):
+                continue
+            _lower_within(child, lowerings, inner)
+            lowering = _lowering_of(child, lowerings)
+            if lowering is not None:
+                items[at] = _lowered(child, lowering, inner if lowering.owner else None)
+        if not isinstance(value, list):
+            setattr(node, attr, items[0])
+
+
+def _lower_type_parameters(tree):
+    lowerings = getattr(tree.pos[0], "type_parameter_lowerings", None)
+    if lowerings:
+        _lower_within(tree, lowerings)
+    return tree
+
+
+stages_after_parsing.append(_lower_type_parameters)
+
+
+def _qualifying_without_hidden_scopes(visit_function):
+    # The hidden function adds nothing to the qualified names of what it makes (`Box.get`,
+    # not `Box._qvx_generic_get.<locals>.get`), as CPython's scope of type parameters adds
+    # nothing to them.
+    def visit(self, node):
+        if getattr(node, "type_parameter_scope", False):
+            self._super_visit_FuncDefNode(node)
+            return node
+        return visit_function(self, node)
+    return visit
+
+
+ParseTreeTransforms.CalculateQualifiedNamesTransform.visit_FuncDefNode = (
+    _qualifying_without_hidden_scopes(
+        ParseTreeTransforms.CalculateQualifiedNamesTransform.visit_FuncDefNode))
