@@ -135,7 +135,6 @@ class Sized[T](Protocol):
 def local_type(base):
     class Local[T](base):
         names = sorted([name for name in locals() if not name.startswith("__")])
-        seen = base.__name__
     return Local
 
 
@@ -152,7 +151,7 @@ def report():
     print(Sized.__type_params__, Sized._is_protocol, Sized.__parameters__)
     made = local_type(Base)
     print(made.__qualname__, [c.__name__ for c in made.__mro__], made.__type_params__,
-          made.names, made.seen)
+          made.names)
     try:
         class Twice[T](Generic[T]):
             pass

@@ -725,16 +725,6 @@ def _scope_nodes(body, children=child_nodes, into_classes=False):
             stack.extend(children(node))
 
 
-def _function_variable(class_scope, name):
-    # Whether `name` is a variable of a function around the class (not of a class between).
-    scope = class_scope.outer_scope
-    while scope is not None and not scope.is_module_scope:
-        if not scope.is_py_class_scope and scope.lookup_here(name) is not None:
-            return True
-        scope = scope.outer_scope
-    return False
-
-
 def _names_through_namespace(tree):
     # A class body that writes its namespace through vars() or locals() (the enum `_ignore_`
     # idiom: `vars()["x"] = 1`, then `x`) reads every name from the namespace first, as Python
@@ -748,11 +738,9 @@ def _names_through_namespace(tree):
             continue
         scope = node.scope
         for inner in _scope_nodes(node.body, _read_children):
-            if not isinstance(inner, ExprNodes.NameNode):
-                continue
+            if not isinstance(inner, ExprNodes.NameNode) or getattr(inner, "enclosing", False):
+                continue  # a generic class's own type parameters, from the function around
             entry = scope.lookup_here(inner.name)
-            if entry is None and _function_variable(scope, inner.name):
-                continue  # read from the enclosing function, as Python reads a free variable
             if entry is None:
                 entry = scope.declare_var(inner.name, PyrexTypes.py_object_type, inner.pos)
             if entry.is_pyclass_attr:

@@ -349,6 +349,7 @@ def _lowered(node, lowering, owner):
         node.decorators = None
     if lowering.kind == "class":
         body_start = stats.pop()
+        body_start.rhs.enclosing = True  # not from the namespace, even where locals() is used
         node.bases = ExprNodes.binop_node(node.pos, "+", node.bases, ExprNodes.TupleNode(
             node.pos, args=[ExprNodes.NameNode(node.pos, name=EncodedString("_qvx_generic_base"))]))
         node.body = Nodes.StatListNode(node.pos, stats=[body_start, node.body])
