@@ -109,6 +109,12 @@ class Box[T](Base):
     def map[U](self, function) -> "Box[U]":
         return Box(function(self.item)).item, U, T
 
+    def greet[G](self) -> G:
+        return super().hello() + " " + __class__.__name__, G
+
+    def greetings[G](self):
+        yield super().hello()
+
     @classmethod
     def make[S](cls, item: S):
         return cls(item).item, S
@@ -143,7 +149,7 @@ def report():
           Box.__doc__, Box.kind, [c.__name__ for c in Box.__mro__])
     print(Box[int], Box[int].__origin__ is Box, Box(1).hello(), Box(2).map(str))
     print(Box.make(3), Box.map.__qualname__, Box.map.__type_params__,
-          Box.make.__type_params__)
+          Box.make.__type_params__, Box(4).greet(), list(Box(5).greetings()))
     print([key for key in vars(Box) if key in ("__type_params__", "__parameters__", "kind",
                                                 "map")])
     print(Private().call(), Private._Private__hidden.__type_params__)
@@ -240,8 +246,9 @@ def report():
     print(Row.__type_params__, Row[str, bytes], Row.__value__, Handler[[int]])
 )PY"},
     // Type aliases: evaluated on first use, recursive, generic with a bound, one naming what is
-    // missing, aliases in a class body reading the class's names, in a function reading its
-    // variables, private names, pickling by name, and the parameters invisible outside.
+    // missing, aliases in a class body reading the class's names (as they are when first
+    // used), in a function reading its variables, private names, pickling by name, and the
+    // parameters invisible outside.
     {"aliases.py", R"PY(import pickle
 import typing
 
@@ -261,6 +268,7 @@ class Holder:
     type Alias = Number
     type Chain = list[Chain]
     type __Secret = str
+    type Later = Number
 
     def local[T: Number](self):
         return T
@@ -282,8 +290,9 @@ def report():
         Broken.__value__
     except NameError as error:
         print("NameError", error)
-    print(Holder.Alias.__value__, Holder.Chain.__value__, Holder._Holder__Secret.__name__,
-          Holder().local().__bound__)
+    print(Holder.Alias.__value__, Holder.Chain.__value__, Holder._Holder__Secret.__name__)
+    Holder.Number = float
+    print(Holder().local().__bound__, Holder.Later.__value__)
     print(inside().__value__, inside().__name__, Vector | None)
     print(pickle.loads(pickle.dumps(Vector)) is Vector)
     try:

@@ -17,8 +17,9 @@
 # own constructors are not part of the stable ABI that libraries are built for.
 #
 # Directly in a class body, what CPython evaluates in such a scope reads the class's namespace
-# first: the hidden function is given the namespace (`locals()`), and the names that the bounds,
-# an alias's value and a generic class's bases read are looked up there before the usual scopes.
+# first: the hidden function is given the namespace (see `_NAMESPACE_CELL`), and the names that
+# the bounds, an alias's value and a generic class's bases read are looked up there before the
+# usual scopes.
 import ast
 import re
 
@@ -26,7 +27,7 @@ from Cython.Compiler import ExprNodes, Main, Nodes, ParseTreeTransforms
 from Cython.Compiler.StringEncoding import EncodedString
 from Cython.Compiler.TreeFragment import parse_from_strings
 
-from .common import stages_after_parsing
+from .common import stages_after_parsing, subtree
 from .refusals import _RewrittenSource, _source_text
 
 # A cheap look for the syntax before Python's parser reads the module.
@@ -115,7 +116,8 @@ def _from_class_namespace(source, node, owner, params):
             continue
         key = repr(_mangled(name.id, owner))
         edits.append((source.start(name), source.end(name),
-                      "(_qvx_classdict[%s] if %s in _qvx_classdict else %s)"
+                      "(_qvx_classdict.cell_contents[%s] if %s in _qvx_classdict.cell_contents"
+                      " else %s)"
                       % (key, key, name.id)))
     return edits
 
@@ -233,7 +235,7 @@ def _statement(params, evaluate):
 def _template(lowering, defaults, decorators):
     # The hidden function, its call and its deletion, as Python; `_qvx_definition`,
     # `_qvx_default_N`, `_qvx_decorator_N` and `_qvx_alias_value` stand for the user's nodes,
-    # `_qvx_class_namespace` for the namespace of the class whose body holds them.
+    # `__classdictcell__` is the cell of the namespace of the class whose body holds them.
     name = lowering.name
     params = lowering.params
     names = ", ".join(name for _, name, _, _ in params)
@@ -262,9 +264,13 @@ def _template(lowering, defaults, decorators):
         if lowering.kind == "def":
             lines.append("    %s.__type_params__ = _qvx_type_params" % name)
         lines.append("    return %s" % name)
-    call = "%s(%s)" % (hidden, ", ".join(
-        ["_qvx_class_namespace"] * (lowering.owner is not None)
+    call = "%s%s(%s)" % ("_qvx_held_for_class_cell" * (lowering.kind == "def" and
+                                                        lowering.owner is not None),
+                         hidden, ", ".join(
+        ["__classdictcell__"] * (lowering.owner is not None)
         + arguments[lowering.owner is not None:]))
+    if call.startswith("_qvx_held_for_class_cell"):
+        call = call.replace("_qvx_held_for_class_cell", "_qvx_held_for_class_cell(", 1) + ")"
     for at in reversed(range(decorators)):
         call = "_qvx_decorator_%d(%s)" % (at, call)
     lines += ["%s = %s" % (name, call), "del %s" % hidden]
@@ -291,6 +297,12 @@ def _placed(node, pos, substitutions):
             replaced.append(child)
         setattr(node, attr, replaced if isinstance(value, list) else replaced[0])
     return node
+
+
+# What runs in the scope of type parameters in a class body reads the class's names through a
+# cell that holds its namespace while the body runs and the class's `__dict__` afterwards:
+# type.__new__ fills a "__classdictcell__" the namespace holds, as for CPython's own.
+_NAMESPACE_CELL = "__classdictcell__ = __import__('types').CellType(_qvx_class_namespace)\n"
 
 
 class _ClassNamespace(ExprNodes.AtomicExprNode):
@@ -323,8 +335,11 @@ def _lowered(node, lowering, owner):
     # The statements that stand for the generic definition or alias `node`, in the body of the
     # class `owner` (or None).
     substitutions = {}
-    if owner is not None:
-        substitutions["_qvx_class_namespace"] = _ClassNamespace(node.pos, owner.dict)
+    if owner is not None and getattr(owner, "namespace_cell", None) is None:
+        cell = parse_from_strings("type_parameters", _NAMESPACE_CELL).body
+        _placed(cell, owner.pos, {"_qvx_class_namespace": _ClassNamespace(owner.pos, owner.dict)})
+        cell.pos = owner.pos
+        owner.namespace_cell = cell  # put first in its body once the body is lowered
     defaults = 0
     if lowering.kind == "type":
         substitutions["_qvx_alias_value"] = node.rhs
@@ -345,6 +360,7 @@ def _lowered(node, lowering, owner):
         stat.pos = node.pos
         _placed(stat, node.pos, substitutions)
     stats[0].type_parameter_scope = True
+    _holding_for_class_cell(stats[-2])
     if lowering.kind != "type":
         node.decorators = None
     if lowering.kind == "class":
@@ -354,6 +370,68 @@ def _lowered(node, lowering, owner):
             node.pos, args=[ExprNodes.NameNode(node.pos, name=EncodedString("_qvx_generic_base"))]))
         node.body = Nodes.StatListNode(node.pos, stats=[body_start, node.body])
     return Nodes.StatListNode(node.pos, stats=stats)
+
+
+class _HeldForClassCell(ExprNodes.ProxyNode):
+    # A generic method, as the hidden function gives it to the class body: one that reads the
+    # class cell (zero-argument super(), `__class__`) is listed there with the methods that get
+    # the cell when the class is made, as the class body lists those it makes itself.
+    def generate_evaluation_code(self, code):
+        super().generate_evaluation_code(code)
+        cell = getattr(code.pyclass_stack[-1], "class_cell", None) if code.pyclass_stack else None
+        if cell is not None and cell.is_active:
+            code.put_error_if_neg(self.pos, "PyList_Append(%s, %s)" % (
+                cell.result(), self.py_result()))
+
+
+def _holding_for_class_cell(node):
+    for child in subtree(node):
+        for attr in child.child_attrs:
+            value = getattr(child, attr, None)
+            items = value if isinstance(value, list) else [value]
+            items = [_HeldForClassCell(call.args[0])
+                     if isinstance(call, ExprNodes.SimpleCallNode)
+                     and isinstance(call.function, ExprNodes.NameNode)
+                     and call.function.name == "_qvx_held_for_class_cell" else call
+                     for call in items]
+            setattr(child, attr, items if isinstance(value, list) else items[0])
+
+
+def _not_listing_held_methods(generate):
+    # Such a method is made in the hidden function, outside the class body's code (where
+    # Cython would list it, and finds no class).
+    def generate_cyfunction_code(self, code):
+        method = self.def_node
+        if code.pyclass_stack or not method.requires_classobj:
+            return generate(self, code)
+        method.requires_classobj = False
+        try:
+            return generate(self, code)
+        finally:
+            method.requires_classobj = True
+    return generate_cyfunction_code
+
+
+ExprNodes.PyCFunctionNode.generate_cyfunction_code = _not_listing_held_methods(
+    ExprNodes.PyCFunctionNode.generate_cyfunction_code)
+
+
+def _class_of_methods_in_hidden_scopes(inject_class):
+    # A generic method's `__class__` is the class's, as if the hidden function around it were
+    # not there: the method reads the class cell itself when it runs, after the class is made.
+    def inject(self, node):
+        stack = self.env_stack
+        self.env_stack = [entry for entry in stack
+                          if not getattr(entry[0], "type_parameter_scope", False)]
+        try:
+            return inject_class(self, node)
+        finally:
+            self.env_stack = stack
+    return inject
+
+
+ParseTreeTransforms.TransformBuiltinMethods._inject_class = _class_of_methods_in_hidden_scopes(
+    ParseTreeTransforms.TransformBuiltinMethods._inject_class)
 
 
 def _lowering_of(node, lowerings):
@@ -386,6 +464,8 @@ def _lower_within(node, lowerings, owner=None):
                 items[at] = _lowered(child, lowering, inner if lowering.owner else None)
         if not isinstance(value, list):
             setattr(node, attr, items[0])
+    if getattr(node, "namespace_cell", None) is not None:
+        node.body = Nodes.StatListNode(node.pos, stats=[node.namespace_cell, node.body])
 
 
 def _lower_type_parameters(tree):
