@@ -31,7 +31,8 @@
 #                 other arguments, expressions nested as deep as CPython compiles, `.pxd` files
 #                 not the module's, `nonlocal __class__`, bare assignment expressions in
 #                 subscripts, asynchronous generator expressions outside `async def`, `%`,
-#                 `//` and `<` of complex numbers, tuples that hold their own variable
+#                 `//` and `<` of complex numbers, tuples that hold their own variable,
+#                 builtins called with keywords Cython's signatures lack
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),

@@ -27,7 +27,9 @@
 #   asynchronous generator expression outside `async def`;
 # - `%`, `//` and ordering comparisons of complex numbers, which raise TypeError when they run;
 # - a variable assigned a tuple that holds it (`t = (t,)`, `rest = (item, rest)`): its type
-#   inference never ended.
+#   inference never ended;
+# - a builtin called with a keyword Cython's C signature for it lacks (`exec(code, globals,
+#   closure=cells)`).
 import ast
 import ctypes
 import io
@@ -776,3 +778,25 @@ def _not_nesting_itself(infer_type):
 
 TypeInference.find_spanning_type = _spanning_specializations(TypeInference.find_spanning_type)
 ExprNodes.TupleNode.infer_type = _not_nesting_itself(ExprNodes.TupleNode.infer_type)
+
+
+# A builtin that Cython calls as a C function, called with a keyword its C signature lacks
+# (`exec(code, globals, closure=cells)`, since Python 3.11), stopped the build ("C function got
+# unexpected keyword argument"): such a call is the Python builtin's.
+def _python_builtin_for_other_keywords(map_to_simple_call_node):
+    def map_call(self):
+        entry = getattr(self.function, "entry", None)
+        keywords = self.keyword_args
+        if (entry is not None and getattr(entry.scope, "is_builtin_scope", False)
+                and entry.as_variable is not None
+                and entry.type.is_cfunction and keywords is not None
+                and keywords.is_dict_literal):
+            declared = {arg.name for arg in entry.type.args}
+            if any(item.key.value not in declared for item in keywords.key_value_pairs):
+                return self
+        return map_to_simple_call_node(self)
+    return map_call
+
+
+ExprNodes.GeneralCallNode.map_to_simple_call_node = _python_builtin_for_other_keywords(
+    ExprNodes.GeneralCallNode.map_to_simple_call_node)
