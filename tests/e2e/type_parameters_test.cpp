@@ -30,9 +30,12 @@ if __name__ == "__main__":
     main()
 )PY"},
     // Generic functions: the parameters seen by the body and a nested function, defaults and
-    // decorators evaluated outside their scope, a coroutine, a function made in a function, and
-    // a module name the parameter shadows only inside.
-    {"functions.py", R"PY(T = "module T"
+    // decorators evaluated outside their scope, a coroutine, a function made in a function, a
+    // module name the parameter shadows only inside, and `__type_params__` of any function as
+    // functools.wraps copies it.
+    {"functions.py", R"PY(import functools
+
+T = "module T"
 limit = 10
 
 
@@ -81,7 +84,13 @@ def report():
         print("returned", stop.value, waited.__type_params__)
     clip = factory(5)
     print(clip(9), clip.__qualname__, clip.__defaults__, clip.__type_params__)
-    print(first.__type_params__[0] is not inside.__type_params__[0])
+    print(first.__type_params__[0] is not inside.__type_params__[0], tag.__type_params__)
+    wrapper = functools.wraps(first)(lambda: None)
+    print(wrapper.__type_params__, functools.wraps(tag)(first).__type_params__)
+    try:
+        tag.__type_params__ = [param]
+    except TypeError as error:
+        print("TypeError", error)
     print(sorted(name for name in globals() if not name.startswith("__")))
 )PY"},
     // Generic classes: Generic[...] after the bases, subscription, super() and the class cell

@@ -27,7 +27,7 @@ from Cython.Compiler import ExprNodes, Main, Nodes, ParseTreeTransforms
 from Cython.Compiler.StringEncoding import EncodedString
 from Cython.Compiler.TreeFragment import parse_from_strings
 
-from .common import stages_after_parsing, subtree
+from .common import c_text, fix_utility, stages_after_parsing, subtree
 from .refusals import _RewrittenSource, _source_text
 
 # A cheap look for the syntax before Python's parser reads the module.
@@ -493,3 +493,23 @@ def _qualifying_without_hidden_scopes(visit_function):
 ParseTreeTransforms.CalculateQualifiedNamesTransform.visit_FuncDefNode = (
     _qualifying_without_hidden_scopes(
         ParseTreeTransforms.CalculateQualifiedNamesTransform.visit_FuncDefNode))
+
+
+# Every compiled function has `__type_params__` (function_type_params.c), as Python's has:
+# `functools.wraps` copies it, and a generic function's is set where the hidden function makes
+# it. Applied only where the table of attributes reads as expected.
+_function_attributes = "static PyGetSetDef __pyx_CyFunction_getsets[] = {\n"
+
+
+def _function_type_params(lines):
+    if lines.count(_function_attributes) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_function_attributes)
+    lines[at + 1:at + 1] = ['    {"__type_params__", (getter)__Pyx_qvx_CyFunction_get_type_params, '
+                            '(setter)__Pyx_qvx_CyFunction_set_type_params, 0, 0},\n']
+    lines[at:at] = c_text("function_type_params.c").splitlines(keepends=True)
+    return lines
+
+
+fix_utility("CythonFunction.c", _function_type_params)
