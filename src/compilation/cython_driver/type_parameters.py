@@ -22,12 +22,14 @@
 # usual scopes.
 import ast
 import re
+import sys
 
 from Cython.Compiler import ExprNodes, Main, Nodes, ParseTreeTransforms
 from Cython.Compiler.StringEncoding import EncodedString
 from Cython.Compiler.TreeFragment import parse_from_strings
 
 from .common import c_text, fix_utility, stages_after_parsing, subtree
+from . import refusals
 from .refusals import _RewrittenSource, _source_text
 
 # A cheap look for the syntax before Python's parser reads the module.
@@ -513,3 +515,22 @@ def _function_type_params(lines):
 
 
 fix_utility("CythonFunction.c", _function_type_params)
+
+
+def _naming_the_version(cpython_refusal):
+    # Before 3.12 CPython refuses the syntax too ("expected '('"): the refusal says what it is.
+    def refusal(source):
+        found = cpython_refusal(source)
+        if found is None or sys.version_info >= (3, 12) or "SyntaxError" not in found:
+            return found
+        try:
+            with open(source, encoding="utf-8") as file:
+                uses_syntax = _may_use_syntax.search(file.read()) is not None
+        except (OSError, UnicodeDecodeError):
+            uses_syntax = False
+        return found + (" (type parameters and `type` statements need Python 3.12)"
+                        if uses_syntax else "")
+    return refusal
+
+
+refusals.cpython_refusal = _naming_the_version(refusals.cpython_refusal)
