@@ -42,8 +42,9 @@
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async
 #                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
 #                 coroutine, NameError's name
-# type_parameters.py  the type parameter syntax (`def f[T](x)`, `class Box[T]:`, `type Alias =
-#                 ...`), which Cython's parser refuses, lowered as CPython lowers it
+# type_params.py  the type parameter syntax (`def f[T](x)`, `class Box[T]:`, `type Alias = ...`),
+#                 which Cython's parser refuses, lowered as CPython lowers it; `__type_params__`
+#                 of every compiled function
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #
@@ -75,8 +76,7 @@ def _load_corrections():
 
 
 _load_corrections()
-from _qvx_cython import (semantics, functions, refusals, generated_c, messages,  # noqa: E402,F401
-                         type_parameters)
+from _qvx_cython import semantics, functions, refusals, generated_c, messages, type_params  # noqa
 
 
 def _translate_modules(args):

@@ -94,9 +94,10 @@ def report():
     print(sorted(name for name in globals() if not name.startswith("__")))
 )PY"},
     // Generic classes: Generic[...] after the bases, subscription, super() and the class cell
-    // in methods, generic methods and class methods, private names, a dataclass, a Protocol, a
-    // class made in a function, and CPython's error for Generic named twice.
+    // in methods, generic methods and class methods, private names, a dataclass, a Protocol,
+    // an Enum, a class made in a function, and CPython's error for Generic named twice.
     {"classes.py", R"PY(import dataclasses
+import enum
 from typing import Generic, Protocol
 
 
@@ -147,6 +148,17 @@ class Sized[T](Protocol):
     def size(self) -> T: ...
 
 
+class Color(enum.Enum):
+    RED = 1
+    Kind = int
+
+    def pick[T: Kind](self, default: T) -> T:
+        return default, T.__bound__
+
+    def pick_[T](self):
+        return T
+
+
 def local_type(base):
     class Local[T](base):
         names = sorted([name for name in locals() if not name.startswith("__")])
@@ -164,6 +176,7 @@ def report():
     print(Private().call(), Private._Private__hidden.__type_params__)
     print(Point(1, 2), Point.__type_params__, Point[int](3))
     print(Sized.__type_params__, Sized._is_protocol, Sized.__parameters__)
+    print(list(Color), Color.RED.pick(3), Color.RED.pick_(), Color.pick.__qualname__)
     made = local_type(Base)
     print(made.__qualname__, [c.__name__ for c in made.__mro__], made.__type_params__,
           made.names)

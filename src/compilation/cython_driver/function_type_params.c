@@ -1,4 +1,4 @@
-/* Put before the attribute table of Cython's function type (see type_parameters.py): a compiled
+/* Put before the attribute table of Cython's function type (see type_params.py): a compiled
    function has `__type_params__` as Python's has, an empty tuple unless a tuple was set, which
    the function keeps in its `__dict__`. */
 static PyObject *__Pyx_qvx_CyFunction_get_type_params(PyObject *op, void *context) {

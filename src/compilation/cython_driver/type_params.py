@@ -241,7 +241,7 @@ def _template(lowering, defaults, decorators):
     name = lowering.name
     params = lowering.params
     names = ", ".join(name for _, name, _, _ in params)
-    hidden = "_qvx_generic_" + name.lstrip("_")
+    hidden = "_qvx_%s_type_params" % name.lstrip("_")  # no _sunder_ name, which Enum refuses
     arguments = ["_qvx_default_%d" % at for at in range(defaults)]
     if lowering.owner is not None:
         arguments.insert(0, "_qvx_classdict")
@@ -338,7 +338,7 @@ def _lowered(node, lowering, owner):
     # class `owner` (or None).
     substitutions = {}
     if owner is not None and getattr(owner, "namespace_cell", None) is None:
-        cell = parse_from_strings("type_parameters", _NAMESPACE_CELL).body
+        cell = parse_from_strings("type_params", _NAMESPACE_CELL).body
         _placed(cell, owner.pos, {"_qvx_class_namespace": _ClassNamespace(owner.pos, owner.dict)})
         cell.pos = owner.pos
         owner.namespace_cell = cell  # put first in its body once the body is lowered
@@ -357,7 +357,7 @@ def _lowered(node, lowering, owner):
         substitutions["_qvx_definition"] = node
     text = _template(lowering, defaults, len(node.decorators or ()) if lowering.kind != "type"
                      else 0)
-    stats = parse_from_strings("type_parameters", text).body.stats
+    stats = parse_from_strings("type_params", text).body.stats
     for stat in stats:
         stat.pos = node.pos
         _placed(stat, node.pos, substitutions)
@@ -482,7 +482,7 @@ stages_after_parsing.append(_lower_type_parameters)
 
 def _qualifying_without_hidden_scopes(visit_function):
     # The hidden function adds nothing to the qualified names of what it makes (`Box.get`,
-    # not `Box._qvx_generic_get.<locals>.get`), as CPython's scope of type parameters adds
+    # not `Box._qvx_get_type_params.<locals>.get`), as CPython's scope of type parameters adds
     # nothing to them.
     def visit(self, node):
         if getattr(node, "type_parameter_scope", False):
