@@ -32,7 +32,7 @@
 #                 not the module's, `nonlocal __class__`, bare assignment expressions in
 #                 subscripts, asynchronous generator expressions outside `async def`, `%`,
 #                 `//` and `<` of complex numbers, tuples that hold their own variable,
-#                 builtins called with keywords Cython's signatures lack
+#                 builtins called with keywords Cython's signatures lack, `divmod` as a value
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),

@@ -19,50 +19,34 @@ const std::map<std::string, std::string> genericFiles = {
     {"generics.py", R"PY(import importlib
 import sys
 
-
 def main():
     for name in sys.argv[1:]:
         print(f"[{name}]")
         importlib.import_module(name).report()
 
-
 if __name__ == "__main__":
     main()
 )PY"},
     // Generic functions: the parameters seen by the body and a nested function, defaults and
-    // decorators evaluated outside their scope, a coroutine, a function made in a function, a
-    // module name the parameter shadows only inside, and `__type_params__` of any function as
+    // decorators evaluated outside their scope, a function made in a function, a module name
+    // the parameter shadows only inside, and `__type_params__` of any function as
     // functools.wraps copies it.
     {"functions.py", R"PY(import functools
 
 T = "module T"
 limit = 10
-
-
 def first[T](items: list[T]) -> T:
     return items[0]
-
-
 def keyed[K, V](pairs, default: V = limit, *, strict=limit + 1) -> dict[K, V]:
     return dict(pairs), default, strict, K, V
-
-
 def tag(function):
     function.tagged = True
     return function
-
-
 @tag
 def inside[T]():
     def nested():
         return T
     return nested
-
-
-async def waited[T](value: T) -> T:
-    return value, T
-
-
 def factory(top):
     def clip[N](value: N, most=top) -> N:
         return min(value, most), N
@@ -77,11 +61,6 @@ def report():
           param.__covariant__, param.__contravariant__, param.__infer_variance__,
           param.__module__, repr(param))
     print(inside.tagged, inside()(), inside().__qualname__)
-    coroutine = waited(7)
-    try:
-        coroutine.send(None)
-    except StopIteration as stop:
-        print("returned", stop.value, waited.__type_params__)
     clip = factory(5)
     print(clip(9), clip.__qualname__, clip.__defaults__, clip.__type_params__)
     print(first.__type_params__[0] is not inside.__type_params__[0], tag.__type_params__)
@@ -94,18 +73,14 @@ def report():
     print(sorted(name for name in globals() if not name.startswith("__")))
 )PY"},
     // Generic classes: Generic[...] after the bases, subscription, super() and the class cell
-    // in methods, generic methods and class methods, private names, a dataclass, a Protocol,
-    // an Enum, a class made in a function, and CPython's error for Generic named twice.
+    // in methods, generic methods and class methods, private names, a dataclass, an Enum, a
+    // class made in a function, and CPython's error for Generic named twice.
     {"classes.py", R"PY(import dataclasses
 import enum
-from typing import Generic, Protocol
-
-
+from typing import Generic
 class Base:
     def hello(self):
         return "base"
-
-
 class Box[T](Base):
     """Holds one item."""
     kind = "box"
@@ -128,26 +103,16 @@ class Box[T](Base):
     @classmethod
     def make[S](cls, item: S):
         return cls(item).item, S
-
-
 class Private:
     def __hidden[__T](self):
         return __T
 
     def call(self):
         return self.__hidden(), self._Private__hidden.__qualname__
-
-
 @dataclasses.dataclass
 class Point[N]:
     x: N
     y: N = 0
-
-
-class Sized[T](Protocol):
-    def size(self) -> T: ...
-
-
 class Color(enum.Enum):
     RED = 1
     Kind = int
@@ -157,8 +122,6 @@ class Color(enum.Enum):
 
     def pick_[T](self):
         return T
-
-
 def local_type(base):
     class Local[T](base):
         names = sorted([name for name in locals() if not name.startswith("__")])
@@ -175,7 +138,6 @@ def report():
                                                 "map")])
     print(Private().call(), Private._Private__hidden.__type_params__)
     print(Point(1, 2), Point.__type_params__, Point[int](3))
-    print(Sized.__type_params__, Sized._is_protocol, Sized.__parameters__)
     print(list(Color), Color.RED.pick(3), Color.RED.pick_(), Color.pick.__qualname__)
     made = local_type(Base)
     print(made.__qualname__, [c.__name__ for c in made.__mro__], made.__type_params__,
@@ -190,33 +152,19 @@ def report():
     // Bounds and constraints: evaluated on first use only and once, naming a class defined
     // later, naming another parameter, and CPython's NameError for a name missing.
     {"bounds.py", R"PY(calls = []
-
-
 def counted():
     calls.append(1)
     return int
-
-
 class Shape:
     pass
-
-
 def measure[S: Shape, N: (int, float)](shape: S, number: N) -> N:
     return number
-
-
 def lazy[T: counted()]():
     pass
-
-
 def ahead[T: Later, U: (Later, T)]():
     pass
-
-
 class Later:
     pass
-
-
 def broken[T: Missing, C: (int, Gone)]():
     pass
 
@@ -239,24 +187,16 @@ def report():
 )PY"},
     // Variadic and parameter-spec parameters, on functions, classes and aliases.
     {"variadic.py", R"PY(from typing import Callable, Unpack
-
-
 def call[*Ts, **P](function: Callable[P, None], *args, **kwargs):
     return function(*args, **kwargs), Ts, P, P.args, P.kwargs
-
-
 class Record[*Fields]:
     pass
-
-
 class Wrapped[**P, R]:
     def __init__(self, function: Callable[P, R]):
         self.function = function
 
     def __call__(self, *args: P.args, **kwargs: P.kwargs) -> R:
         return self.function(*args, **kwargs), R
-
-
 type Row[*Cells] = tuple[int, Unpack[Cells]]
 type Handler[**P] = Callable[P, None]
 
@@ -273,18 +213,13 @@ def report():
     // parameters invisible outside.
     {"aliases.py", R"PY(import pickle
 import typing
-
 type Vector = list[float]
 type Tree[T] = T | list[Tree[T]]
 type Ahead = Defined
 type Broken = Nowhere
 type Pairs[K, V: int] = dict[K, V]
-
-
 class Defined:
     pass
-
-
 class Holder:
     Number = int
     type Alias = Number
@@ -294,8 +229,6 @@ class Holder:
 
     def local[T: Number](self):
         return T
-
-
 def inside():
     item = int
     type Local = tuple[item, ...]

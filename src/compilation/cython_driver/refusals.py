@@ -29,7 +29,7 @@
 # - a variable assigned a tuple that holds it (`t = (t,)`, `rest = (item, rest)`): its type
 #   inference never ended;
 # - a builtin called with a keyword Cython's C signature for it lacks (`exec(code, globals,
-#   closure=cells)`).
+#   closure=cells)`), and `divmod` taken as a value where it is also called with C numbers.
 import ast
 import ctypes
 import io
@@ -800,3 +800,22 @@ def _python_builtin_for_other_keywords(map_to_simple_call_node):
 
 ExprNodes.GeneralCallNode.map_to_simple_call_node = _python_builtin_for_other_keywords(
     ExprNodes.GeneralCallNode.map_to_simple_call_node)
+
+
+# `divmod` taken as a value (`f = divmod`, `assertRaises(TypeError, divmod)`) in a module that
+# also calls it with C numbers stopped the build ("Exception value must be constant"): the C
+# function Cython makes for such calls took the name's place in the builtins without the
+# Python builtin behind it, which a value is.
+def _keeping_python_builtin(declare_builtin_cfunction):
+    def declare(self, name, type, cname, python_equiv=None, utility_code=None, specialiser=None):
+        if python_equiv is None:
+            existing = self.lookup_here(name)
+            if existing is not None and existing.as_variable is not None:
+                python_equiv = existing.as_variable.name
+        return declare_builtin_cfunction(self, name, type, cname, python_equiv, utility_code,
+                                         specialiser)
+    return declare
+
+
+Symtab.BuiltinScope.declare_builtin_cfunction = _keeping_python_builtin(
+    Symtab.BuiltinScope.declare_builtin_cfunction)
