@@ -39,8 +39,8 @@ _continued = re.compile(r"(?:\s|\\\r?\n)*")
 
 class _Lowering:
     # What the tree lowering needs of one construct: its kind ("def", "class", "type"), name,
-    # the lines its node may start on, its type parameters as (prefix, name, bound text,
-    # constraints), and the class whose namespace it reads first (None outside class bodies).
+    # the lines its node may start on, its type parameters (`_Parameter`), and the class whose
+    # namespace it reads first (None outside class bodies).
     def __init__(self, kind, name, lines, params, owner):
         self.kind, self.name, self.lines, self.params, self.owner = kind, name, lines, params, owner
 
@@ -130,19 +130,36 @@ def _edited(text, edits, base=0):
     return text
 
 
+class _Parameter:
+    # A type parameter: its prefix ("", "*", "**"), name, the text of its bound (constraints when
+    # `constraints`) and of its default (Python 3.13; unpacked when `starred`), as the lambdas
+    # that evaluate them read them.
+    def __init__(self, prefix, name, bound, constraints, default, starred):
+        self.prefix, self.name, self.bound, self.constraints = prefix, name, bound, constraints
+        self.default, self.starred = default, starred
+
+    def evaluated(self):
+        return [text for text in (self.bound, self.default) if text is not None]
+
+
 def _parameters(source, node, owner):
+    def text_of(expression):
+        if expression is None:
+            return None
+        text = source.text[source.start(expression):source.end(expression)]
+        if owner is None:
+            return text
+        return _edited(text, _from_class_namespace(source, expression, owner, node.type_params),
+                       source.start(expression))
+
     params = []
     for param in node.type_params:
-        prefix = {ast.TypeVarTuple: "*", ast.ParamSpec: "**"}.get(type(param), "")
         bound = getattr(param, "bound", None)
-        text = None
-        if bound is not None:
-            text = source.text[source.start(bound):source.end(bound)]
-            if owner is not None:
-                text = _edited(text, _from_class_namespace(source, bound, owner,
-                                                           node.type_params),
-                               source.start(bound))
-        params.append((prefix, param.name, text, isinstance(bound, ast.Tuple)))
+        default = getattr(param, "default_value", None)
+        starred = isinstance(default, ast.Starred)
+        params.append(_Parameter({ast.TypeVarTuple: "*", ast.ParamSpec: "**"}.get(type(param), ""),
+                                 param.name, text_of(bound), isinstance(bound, ast.Tuple),
+                                 text_of(default.value if starred else default), starred))
     return params
 
 
@@ -221,16 +238,19 @@ Main.Context.parse = _parsing_type_parameters(Main.Context.parse)
 
 
 def _statement(params, evaluate):
-    # The type parameter list of the statement CPython executes, its bounds and constraints
-    # evaluated by the compiled lambdas `evaluate`.
-    names = ", ".join(name for _, name, _, _ in params)
+    # The type parameter list of the statement CPython executes, its bounds, constraints and
+    # defaults evaluated by the compiled lambdas `evaluate`, in their order.
+    names = ", ".join(param.name for param in params)
     written = []
-    for prefix, name, bound, constraints in params:
-        if bound is None:
-            written.append(prefix + name)
-            continue
-        call = "%s[%d](%s)" % (evaluate, len([p for p in written if ":" in p]), names)
-        written.append("%s: %s" % (name, "(*%s,)" % call if constraints else call))
+    evaluators = 0
+    for param in params:
+        text = param.prefix + param.name
+        for part, form in ((param.bound, ": (*%s,)" if param.constraints else ": %s"),
+                           (param.default, " = *%s" if param.starred else " = %s")):
+            if part is not None:
+                text += form % ("%s[%d](%s)" % (evaluate, evaluators, names))
+                evaluators += 1
+        written.append(text)
     return "[%s]" % ", ".join(written) if written else ""
 
 
@@ -240,13 +260,13 @@ def _template(lowering, defaults, decorators):
     # `__classdictcell__` is the cell of the namespace of the class whose body holds them.
     name = lowering.name
     params = lowering.params
-    names = ", ".join(name for _, name, _, _ in params)
+    names = ", ".join(param.name for param in params)
     hidden = "_qvx_%s_type_params" % name.lstrip("_")  # no _sunder_ name, which Enum refuses
     arguments = ["_qvx_default_%d" % at for at in range(defaults)]
     if lowering.owner is not None:
         arguments.insert(0, "_qvx_classdict")
-    evaluators = "".join("lambda %s: (%s), " % (names, bound)
-                         for _, _, bound, _ in params if bound is not None)
+    evaluators = "".join("lambda %s: (%s), " % (names, text)
+                         for param in params for text in param.evaluated())
     lines = ["def %s(%s):" % (hidden, ", ".join(arguments)),
              "    _qvx_namespace = {'__name__': __name__, '_qvx_evaluate': (%s)}" % evaluators]
     brackets = _statement(params, "_qvx_evaluate")
