@@ -70,6 +70,10 @@ def report():
         tag.__type_params__ = [param]
     except TypeError as error:
         print("TypeError", error)
+    # Builtins the typing modules' tests use: divmod as a value, exec with a closure keyword.
+    pair, namespace = divmod, {}
+    exec("x = divmod(7, 2)", namespace, closure=None)
+    print(pair(7, 2), divmod(9, 4), namespace["x"])
     print(sorted(name for name in globals() if not name.startswith("__")))
 )PY"},
     // Generic classes: Generic[...] after the bases, subscription, super() and the class cell
