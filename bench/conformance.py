@@ -41,7 +41,8 @@ DEFAULT_MODULES = [
     "test_iter", "test_isinstance", "test_baseexception", "test_contextlib_async", "test_unpack",
     "test_genexps", "test_setcomps", "test_string", "test_userdict", "test_userlist", "test_sort",
     "test_long", "test_float", "test_complex", "test_binop", "test_unary", "test_pow",
-    "test_genericalias",
+    "test_genericalias", "test_type_params", "test_type_aliases", "test_typing", "test_functools",
+    "test_builtin", "test_reprlib",
 ]
 
 CAUSES = ["cython", "gcc", "signal", "timeout", "fail", "error", "other"]

@@ -33,7 +33,8 @@
 #                 subscripts, asynchronous generator expressions outside `async def`, `%`,
 #                 `//` and `<` of complex numbers, tuples that hold their own variable,
 #                 module names that are no identifiers (`0001_initial`), starred subscripts,
-#                 starred C numbers, starred annotations
+#                 starred C numbers, starred annotations, builtins called with keywords Cython's
+#                 signatures lack, `divmod` as a value
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),
@@ -43,6 +44,9 @@
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async
 #                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
 #                 coroutine, NameError's name
+# type_params.py  the type parameter syntax (`def f[T](x)`, `class Box[T]:`, `type Alias = ...`),
+#                 which Cython's parser refuses, lowered as CPython lowers it; `__type_params__`
+#                 of every compiled function
 # common.py       what they share: tree walks, added pipeline stages, the C files of this
 #                 directory and the corrections of Cython's utility code
 #
@@ -74,7 +78,7 @@ def _load_corrections():
 
 
 _load_corrections()
-from _qvx_cython import semantics, functions, refusals, generated_c, messages  # noqa: E402,F401
+from _qvx_cython import semantics, functions, refusals, generated_c, messages, type_params  # noqa
 
 
 def _translate_modules(args):

@@ -738,8 +738,8 @@ def _names_through_namespace(tree):
             continue
         scope = node.scope
         for inner in _scope_nodes(node.body, _read_children):
-            if not isinstance(inner, ExprNodes.NameNode):
-                continue
+            if not isinstance(inner, ExprNodes.NameNode) or getattr(inner, "enclosing", False):
+                continue  # a generic class's own type parameters, from the function around
             entry = scope.lookup_here(inner.name)
             if entry is None:
                 entry = scope.declare_var(inner.name, PyrexTypes.py_object_type, inner.pos)
