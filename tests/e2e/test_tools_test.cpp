@@ -161,8 +161,9 @@ class OrdersTest(unittest.TestCase):
 )"},
 };
 
-// The lines of a run that give one test's outcome, and its closing count without the time it
-// took: what pytest -v and unittest -v report, which the same tests give compiled or not.
+// The lines of a run that give one test's outcome, the place of a failing doctest example and
+// the closing count without the time it took: what pytest -v and unittest -v report, which the
+// same tests give compiled or not.
 std::string outcomes(const std::string& text) {
   std::istringstream lines(text);
   std::string line, kept;
@@ -172,10 +173,13 @@ std::string outcomes(const std::string& text) {
     const bool unittestItem = line.find(" ... ") != std::string::npos;
     const bool count = line.starts_with("=") && line.find(" in ") != std::string::npos;
     const bool verdict = line.starts_with("FAILED (") || line == "OK";
+    // Where a failing doctest example is, in the package.
+    const bool example = line.ends_with(": DocTestFailure");
+    if (example) line = line.substr(line.rfind("/shelfkit/") + 1);
     if (pytestItem) line = line.substr(0, line.rfind(" ["));
     if (count) line = line.substr(0, line.rfind(" in "));
     while (!line.empty() && line.back() == ' ') line.pop_back();
-    if (pytestItem || unittestItem || count || verdict) kept += line + "\n";
+    if (pytestItem || unittestItem || count || verdict || example) kept += line + "\n";
   }
   return kept;
 }
@@ -208,7 +212,8 @@ TEST(TestTools, PytestAndUnittestRunACompiledLibrarysTestsAsTheSources) {
         "test_stock.py::test_fails_on_purpose FAILED"}},
       {{"-m", "pytest", "-p", "no:cacheprovider", "-v", "--doctest-modules", "shelfkit"},
        {"shelfkit/__init__.py::shelfkit PASSED", "stock.py::shelfkit.stock.Shelf.count PASSED",
-        "stock.py::shelfkit.stock.label FAILED", "test_counts[gears-0] PASSED"}},
+        "stock.py::shelfkit.stock.label FAILED", "test_counts[gears-0] PASSED",
+        "shelfkit/stock.py:23: DocTestFailure"}},
       {{"-m", "unittest", "discover", "-v", "-s", "shelfkit", "-t", "."},
        {"(shelfkit.orders.tests.OrdersTest.test_names) ... ok",
         "(shelfkit.tests.test_cases.TotalTest.test_fails_on_purpose) ... FAIL"}},
