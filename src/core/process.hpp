@@ -6,8 +6,10 @@
 // child leads a process group of its own; SIGINT, SIGTERM, SIGHUP or SIGQUIT sent to the tool
 // stop the running children's groups, and the tool then dies by that signal, unless a
 // `StopDeferral` lives: then the signal is kept, and the work in hand learns of it by `Stopped`.
-// On Linux a child is killed when the tool dies, also by SIGKILL. On Windows a console's Ctrl-C
-// reaches the children by itself; while a `StopDeferral` lives, the tool keeps it too.
+// However the tool ends, also by SIGKILL, a guardian process forked before its first child
+// stops the groups of the children still running (on Linux the children themselves die with the
+// tool at once). On Windows the children run in a job that ends with the tool, and a console's
+// Ctrl-C reaches them by itself; while a `StopDeferral` lives, the tool keeps it too.
 
 #include <chrono>
 #include <functional>

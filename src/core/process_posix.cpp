@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -116,11 +117,133 @@ void installStopHandlers() {
   });
 }
 
+// Writes to a pipe whose reader may be gone without letting SIGPIPE end the tool.
+ssize_t writeNoSigpipe(int fd, const char* data, size_t size) {
+  sigset_t pipeSet, previous;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
+  ssize_t written = ::write(fd, data, size);
+  int err = errno;
+  if (written < 0 && err == EPIPE) {
+    struct timespec zero {};
+    while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = err;
+  return written;
+}
+
+// A tool killed by SIGKILL stops nothing itself, and what a child started (a compiler driver's
+// cc1, as, ld) would run on. So a guardian, forked once, outlives the tool just long enough to
+// stop those groups. The tool holds the only write end of a pipe to it: each child writes its
+// group there before it runs its program, while the pipe is surely open, and the tool writes
+// the group negated once it has reaped the child. The pipe's end, however the tool ended, tells
+// the guardian to stop the groups still listed: SIGTERM, which lets a compiler remove its
+// temporary files, then SIGKILL for what still runs a moment later.
+std::atomic<int> guardianPipe{-1};
+
+void sleepMilliseconds(long milliseconds) {
+  struct timespec pause {0, milliseconds * 1000000L};
+  while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+// Runs in a fork of a threaded process: async-signal-safe calls only, and no allocation.
+[[noreturn]] void guardGroups(int reader, int maxFd) {
+  // Its own group, so that a signal to the tool's group (Ctrl-C, a job's kill) leaves the
+  // guardian to finish; it ends by itself when the tool is gone.
+  ::setpgid(0, 0);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(signal, &ignore, nullptr);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // Nothing of the tool's is held open: a child's output pipe or the tool's own standard output
+  // must see its end when their writers end, not when the guardian does.
+  ::dup2(reader, 0);
+#if defined(__linux__) && defined(SYS_close_range)
+  if (::syscall(SYS_close_range, 1U, ~0U, 0U) != 0)
+#endif
+    for (int fd = 1; fd < maxFd; ++fd) ::close(fd);
+  ::open("/dev/null", O_WRONLY);
+  ::open("/dev/null", O_WRONLY);
+  if (::chdir("/") != 0) {
+  }
+
+  constexpr int capacity = 4096;
+  pid_t groups[capacity];
+  int count = 0;
+  pid_t messages[256];
+  for (;;) {
+    ssize_t n = ::read(0, messages, sizeof messages);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    // Every message is written whole, and the pipe passes it whole.
+    for (ssize_t i = 0; i < n / static_cast<ssize_t>(sizeof(pid_t)); ++i) {
+      const pid_t message = messages[i];
+      if (message > 0 && count < capacity) {
+        groups[count++] = message;
+      } else if (message < 0) {
+        for (int k = 0; k < count; ++k)
+          if (groups[k] == -message) {
+            groups[k] = groups[--count];
+            break;
+          }
+      }
+    }
+  }
+  for (int k = 0; k < count; ++k) {
+    ::kill(-groups[k], SIGTERM);
+    ::kill(-groups[k], SIGCONT);
+  }
+  for (int tries = 0; tries < 40; ++tries) {
+    bool running = false;
+    for (int k = 0; k < count && !running; ++k) running = ::kill(-groups[k], 0) == 0;
+    if (!running) ::_exit(0);
+    sleepMilliseconds(25);
+  }
+  for (int k = 0; k < count; ++k) ::kill(-groups[k], SIGKILL);
+  ::_exit(0);
+}
+
+// Started before the tool's first child; without it (fork failed) the children run as before.
+void startGuardian() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    int fds[2];
+#if defined(__linux__)
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+#else
+    if (::pipe(fds) != 0) return;
+    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+#endif
+    const long openMax = ::sysconf(_SC_OPEN_MAX);
+    const int maxFd = openMax > 0 && openMax < 65536 ? static_cast<int>(openMax) : 65536;
+    pid_t pid = ::fork();
+    if (pid == 0) guardGroups(fds[0], maxFd);
+    ::close(fds[0]);
+    if (pid < 0) {
+      ::close(fds[1]);
+      return;
+    }
+    // Never closed: the guardian learns of the tool's end by the end of this pipe.
+    guardianPipe.store(fds[1]);
+  });
+}
+
 // A running child's group, listed from its start (stop signals held back meanwhile) until it
-// has been reaped.
+// has been reaped, when the guardian learns that it is gone.
 class RunningGroup {
 public:
   void add(pid_t pgid) {
+    pgid_ = pgid;
     for (auto& group : runningGroups) {
       pid_t free = 0;
       if (group.compare_exchange_strong(free, pgid)) {
@@ -131,10 +254,18 @@ public:
   }
   ~RunningGroup() {
     if (slot_) slot_->store(0);
+    const int guardian = guardianPipe.load();
+    if (pgid_ > 0 && guardian >= 0) {
+      const pid_t ended = -pgid_;
+      while (writeNoSigpipe(guardian, reinterpret_cast<const char*>(&ended), sizeof ended) < 0 &&
+             errno == EINTR) {
+      }
+    }
   }
 
 private:
   std::atomic<pid_t>* slot_ = nullptr;
+  pid_t pgid_ = 0;
 };
 
 // Waits for the child; with a deadline, gives up (nullopt) once it has passed.
@@ -164,24 +295,6 @@ void killAndReap(pid_t pid) {
 [[noreturn]] void throwStopped(pid_t pid, std::optional<int> status = std::nullopt) {
   if (!status && !waitChild(pid, Clock::now() + std::chrono::seconds(2))) killAndReap(pid);
   throw Stopped(deferredStop.load());
-}
-
-// Writes to a pipe whose reader may be gone without letting SIGPIPE end the tool.
-ssize_t writeNoSigpipe(int fd, const char* data, size_t size) {
-  sigset_t pipeSet, previous;
-  sigemptyset(&pipeSet);
-  sigaddset(&pipeSet, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSet, &previous);
-  ssize_t written = ::write(fd, data, size);
-  int err = errno;
-  if (written < 0 && err == EPIPE) {
-    struct timespec zero {};
-    while (sigtimedwait(&pipeSet, nullptr, &zero) < 0 && errno == EINTR) {
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  errno = err;
-  return written;
 }
 
 Result toResult(int status, std::string output) {
@@ -255,6 +368,7 @@ struct ChildPlan {
   int input = -1;    // becomes descriptor 0 when set
   int output = -1;   // becomes descriptors 1 and 2 when set
   pid_t parent;      // the tool, as it was before the fork
+  int guardian;      // the guardian's pipe, -1 without one
   sigset_t mask;     // the signal mask the program starts with
   int errorReport;   // the child writes errno here when it cannot start the program
 };
@@ -266,8 +380,23 @@ void placeDescriptor(int from, int to) {
     ::dup2(from, to);
 }
 
+// The child's own group to the guardian, before anything can start in it. A guardian that is
+// gone must not end the child by SIGPIPE.
+void tellGuardian(int guardian) {
+  if (guardian < 0) return;
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, &previous);
+  const pid_t group = ::getpid();
+  while (::write(guardian, &group, sizeof group) < 0 && errno == EINTR) {
+  }
+  ::sigaction(SIGPIPE, &previous, nullptr);
+}
+
 [[noreturn]] void startChild(const ChildPlan& plan) {
   ::setpgid(0, 0);
+  tellGuardian(plan.guardian);
   // The tool's stop handler must not run in the child before the exec.
   for (int signal : stopSignals) {
     struct sigaction current {};
@@ -335,6 +464,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   }
 
   installStopHandlers();
+  startGuardian();
   const sigset_t stops = stopSet();
   Pipe report = makePipe();
   ChildPlan plan{.program = program->c_str(),
@@ -343,6 +473,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
                  .input = in ? in->read.get() : -1,
                  .output = out ? out->write.get() : -1,
                  .parent = ::getpid(),
+                 .guardian = guardianPipe.load(),
                  .mask = {},
                  .errorReport = report.write.get()};
 

@@ -70,6 +70,22 @@ std::string lastErrorText() {
   return std::system_category().message(static_cast<int>(GetLastError()));
 }
 
+// Every child runs in one job of the tool's, whose processes, with what they started in turn,
+// end when its last handle closes: the system closes it when the tool ends, also by
+// TerminateProcess. Where the system refuses the job, the children run on after a killed tool.
+HANDLE childrenJob() {
+  static const Handle job = [] {
+    Handle made(CreateJobObjectA(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (made && !SetInformationJobObject(made.get(), JobObjectExtendedLimitInformation, &limits,
+                                         sizeof limits))
+      made.reset();
+    return made;
+  }();
+  return job.get();
+}
+
 } // namespace
 
 Result run(const std::vector<std::string>& argv, const Options& options) {
@@ -112,10 +128,13 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   PROCESS_INFORMATION info{};
   checkStop();
   if (!CreateProcessA(application.empty() ? nullptr : application.c_str(), commandLine.data(),
-                      nullptr, nullptr, TRUE, 0, block.empty() ? nullptr : block.data(), nullptr,
-                      &startup, &info))
+                      nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                      block.empty() ? nullptr : block.data(), nullptr, &startup, &info))
     throw SpawnError(fmt::format("cannot run '{}': {}", argv[0], lastErrorText()));
   Handle process(info.hProcess), thread(info.hThread);
+  // Into the job before it can start anything of its own.
+  if (HANDLE job = childrenJob()) AssignProcessToJobObject(job, process.get());
+  ResumeThread(thread.get());
   writeEnd.reset();
   inRead.reset();
 

@@ -144,7 +144,48 @@ TEST(ProcessTest, ChildrenDieWithAToolKilledBySigkill) {
   }
   ::prctl(PR_SET_CHILD_SUBREAPER, 0);
   EXPECT_EQ(ended, child) << "the child outlived the tool by five seconds";
+  // By its parent-death signal, or by the guardian's SIGTERM when that comes first.
+  EXPECT_TRUE(WIFSIGNALED(status) && (WTERMSIG(status) == SIGKILL || WTERMSIG(status) == SIGTERM))
+      << status;
+}
+
+// What a child started goes too, also when it ignores SIGTERM, as a compiler driver's cc1 would
+// run on: the stand-in's guardian stops the child's group, by SIGKILL after a moment.
+TEST(ProcessTest, WhatAChildStartedDiesSoonAfterAToolKilledBySigkill) {
+  testing::TempDir dir;
+  ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const pid_t tool = ::fork();
+  if (tool == 0) {
+    run({"sh", "-c",
+         "sh -c 'trap \"\" TERM; echo $$ > pid.tmp && mv pid.tmp pid && exec sleep 60' & wait"});
+    ::_exit(0);
+  }
+  ASSERT_GT(tool, 0);
+  for (int i = 0; i < 1000 && !std::filesystem::exists("pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const pid_t grandchild = std::stoi(testing::readFile("pid"));
+  ::kill(tool, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(tool, &status, 0), tool);
+  const auto killed = std::chrono::steady_clock::now();
+  pid_t ended = 0;
+  for (int i = 0; i < 500 && ended <= 0; ++i) {
+    // Not this process's child until its parent has gone.
+    ended = ::waitpid(grandchild, &status, WNOHANG);
+    if (ended <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const auto after = std::chrono::steady_clock::now() - killed;
+  if (ended <= 0) {
+    ::kill(grandchild, SIGKILL);
+    ::waitpid(grandchild, &status, 0);
+  }
+  // The child the tool ran, reparented here too, and the guardian.
+  while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  EXPECT_EQ(ended, grandchild) << "the child's child outlived the tool by five seconds";
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  EXPECT_LT(after, std::chrono::seconds(3));
 }
 
 // A stand-in for the tool copies a tree under a StopDeferral and is told to stop deep inside a
