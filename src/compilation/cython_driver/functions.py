@@ -748,15 +748,19 @@ def _uncaptured_locals(scope):
 
 
 class _FinishingWriter:
-    # Passes every line on to `code`, putting before the release of the closure scope of
-    # `scope`'s generator the clearing of `cleared`.
+    # Passes everything on to `code` (the labels a statement sets too, which are the function
+    # state's), putting before the release of the closure scope of `scope`'s generator the
+    # clearing of `cleared`.
     def __init__(self, code, scope, cleared):
-        self._code = code
-        self._scope = scope
-        self._cleared = cleared
+        object.__setattr__(self, "_code", code)
+        object.__setattr__(self, "_scope", scope)
+        object.__setattr__(self, "_cleared", cleared)
 
     def __getattr__(self, name):
         return getattr(self._code, name)
+
+    def __setattr__(self, name, value):
+        setattr(self._code, name, value)
 
     def putln(self, line="", *args, **kwargs):
         if line == _closure_released and self._code.funcstate.scope is self._scope:
