@@ -36,7 +36,12 @@
 #   finished it; a finished generator's `__name__` and `__qualname__` were None; throw() given a
 #   type and a value did not warn of that deprecated signature;
 # - an exception group's split() and subgroup() refused a compiled function for a predicate
-#   (TypeError), taking only Python's own functions: libraries pass compiled ones.
+#   (TypeError), taking only Python's own functions: libraries pass compiled ones;
+# - inspect's getgeneratorstate, getcoroutinestate and getasyncgenstate raised AttributeError
+#   (no `gi_suspended`), and the frame they test for None was None in a library from the start
+#   and never None in a program: anyio's task groups hung. They now answer as CPython's do;
+# - a finished generator whose nested function had taken its closure scope kept every local
+#   alive until the cyclic collector ran: the locals no nested function reads are now freed.
 import sys
 
 from Cython.Compiler import Code, ExprNodes, Naming, Nodes, PyrexTypes, UtilNodes
