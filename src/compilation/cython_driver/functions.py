@@ -36,10 +36,15 @@
 #   finished it; a finished generator's `__name__` and `__qualname__` were None; throw() given a
 #   type and a value did not warn of that deprecated signature;
 # - an exception group's split() and subgroup() refused a compiled function for a predicate
-#   (TypeError), taking only Python's own functions: libraries pass compiled ones.
+#   (TypeError), taking only Python's own functions: libraries pass compiled ones;
+# - inspect's getgeneratorstate, getcoroutinestate and getasyncgenstate raised AttributeError
+#   (no `gi_suspended`), and the frame they test for None was None in a library from the start
+#   and never None in a program: anyio's task groups hung. They now answer as CPython's do;
+# - a finished generator whose nested function had taken its closure scope kept every local
+#   alive until the cyclic collector ran: the locals no nested function reads are now freed.
 import sys
 
-from Cython.Compiler import Code, ExprNodes, Nodes, PyrexTypes, UtilNodes
+from Cython.Compiler import Code, ExprNodes, Naming, Nodes, PyrexTypes, UtilNodes
 
 from .common import (c_template, c_text, child_nodes, fix_utility, in_python_source,
                      stages_before_analysis, subtree)
@@ -662,3 +667,122 @@ def _matchers_through_python_functions(tree):
 
 
 stages_before_analysis.append(_matchers_through_python_functions)
+
+
+# inspect's getgeneratorstate, getcoroutinestate and getasyncgenstate read `gi_suspended`
+# (`cr_suspended`, `ag_suspended`), which compiled ones lacked (AttributeError: anyio, which asks
+# it of its tasks' coroutines before cancelling them, never delivered a cancellation and its task
+# groups hung), then whether the frame is None, which it was in a library from the start and was
+# not in a program once finished; async generators had no `ag_frame` at all. The getters of
+# generator_states.c answer as CPython's do.
+_frame_getter = ("__Pyx_Coroutine_get_frame(__pyx_CoroutineObject *self, "
+                 "void *context) {\n")
+_frame_entries = {
+    '    {"cr_frame", (getter)__Pyx_Coroutine_get_frame, NULL,\n':
+        '    {"cr_frame", __Pyx_qvx_Coroutine_get_frame, NULL,\n',
+    '    {"gi_frame", (getter)__Pyx_Coroutine_get_frame, NULL,\n':
+        '    {"gi_frame", __Pyx_qvx_Coroutine_get_frame, NULL,\n'}
+_running_entries = {
+    '    {"cr_running", __Pyx_Coroutine_get_is_running_getter, NULL, NULL, NULL},\n':
+        '    {"cr_suspended", __Pyx_qvx_Coroutine_get_suspended, NULL, NULL, NULL},\n',
+    '    {"gi_running", __Pyx_Coroutine_get_is_running_getter, NULL, NULL, NULL},\n':
+        '    {"gi_suspended", __Pyx_qvx_Coroutine_get_suspended, NULL, NULL, NULL},\n'}
+_async_generator_getsets = "static PyGetSetDef __Pyx_async_gen_getsetlist[] = {\n"
+_async_generator_entries = [
+    "#ifdef __Pyx_qvx_GENERATOR_STATES\n",
+    '    {"ag_frame", __Pyx_qvx_Coroutine_get_frame, NULL, NULL, NULL},\n',
+    '    {"ag_suspended", __Pyx_qvx_Coroutine_get_suspended, NULL, NULL, NULL},\n',
+    "#endif\n"]
+
+
+def _generator_states(lines):
+    anchors = [_frame_getter] + list(_frame_entries) + list(_running_entries)
+    if any(lines.count(line) != 1 for line in anchors):
+        return lines
+    lines = list(lines)
+    start = lines.index(_frame_getter)
+    if "}\n" not in lines[start:]:
+        return lines
+    end = lines.index("}\n", start) + 1
+    lines[end:end] = ["\n"] + c_text("generator_states.c").splitlines(keepends=True)
+    lines = [_frame_entries.get(line, line) for line in lines]
+    for running, suspended in _running_entries.items():
+        at = lines.index(running) + 1
+        lines[at:at] = [suspended]
+    return lines
+
+
+def _async_generator_states(lines):
+    # Coroutine.c defines the getters (and the macro) when its correction applied.
+    if lines.count(_async_generator_getsets) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_async_generator_getsets) + 1
+    lines[at:at] = _async_generator_entries
+    return lines
+
+
+fix_utility("Coroutine.c", _generator_states)
+fix_utility("AsyncGen.c", _async_generator_states)
+
+
+# A finished generator or coroutine releases its closure scope, which holds all its locals; a
+# nested function that takes the scope for its own closure and that a local holds makes a cycle
+# with it, so every local lived on until the cyclic collector ran (where CPython frees a frame's
+# locals when it finishes: sockets and files stayed open, ResourceWarnings came late). Where a
+# nested function may take the scope, the generator clears, as it finishes, each local that no
+# nested function reads.
+_closure_released = "__Pyx_Coroutine_clear((PyObject*)%s);" % Naming.generator_cname
+
+
+def _takes_enclosing_scope(body):
+    return any(isinstance(node, Nodes.DefNode) and node.needs_outer_scope
+               for node in subtree(body))
+
+
+def _uncaptured_locals(scope):
+    # The closure fields of the scope's own variables that no nested scope reads, in the order
+    # of the fields, as the generator's body names them.
+    variables = {entry.cname: entry for local in scope.iter_local_scopes()
+                 for entry in local.entries.values()
+                 if entry.in_closure and not entry.from_closure}
+    fields = [("%s->%s" % (Naming.cur_scope_cname, field.cname), field.type)
+              for field in scope.scope_class.type.scope.var_entries]
+    return [(cname, type) for cname, type in fields
+            if type.is_pyobject and cname in variables and not variables[cname].inner_entries]
+
+
+class _FinishingWriter:
+    # Passes everything on to `code` (the labels a statement sets too, which are the function
+    # state's), putting before the release of the closure scope of `scope`'s generator the
+    # clearing of `cleared`.
+    def __init__(self, code, scope, cleared):
+        object.__setattr__(self, "_code", code)
+        object.__setattr__(self, "_scope", scope)
+        object.__setattr__(self, "_cleared", cleared)
+
+    def __getattr__(self, name):
+        return getattr(self._code, name)
+
+    def __setattr__(self, name, value):
+        setattr(self._code, name, value)
+
+    def putln(self, line="", *args, **kwargs):
+        if line == _closure_released and self._code.funcstate.scope is self._scope:
+            for cname, type in self._cleared:
+                self._code.put_xdecref_clear(cname, type, clear_before_decref=True)
+        return self._code.putln(line, *args, **kwargs)
+
+
+def _freeing_uncaptured_locals(generate):
+    def generate_function_definitions(self, env, code):
+        scope = self.local_scope
+        if not _takes_enclosing_scope(self.body):
+            return generate(self, env, code)
+        cleared = _uncaptured_locals(scope)
+        return generate(self, env, _FinishingWriter(code, scope, cleared) if cleared else code)
+    return generate_function_definitions
+
+
+Nodes.GeneratorBodyDefNode.generate_function_definitions = _freeing_uncaptured_locals(
+    Nodes.GeneratorBodyDefNode.generate_function_definitions)
