@@ -84,7 +84,7 @@ class _Private:
 
         def nested(self):
             def local(__z=7, *, __w=8):
-                return __z, __w
+                return __z, sum(v for v in [__w])
             return local(_Inner__z=1), sorted(local.__kwdefaults__)
 
 

@@ -36,7 +36,13 @@
 #   finished it; a finished generator's `__name__` and `__qualname__` were None; throw() given a
 #   type and a value did not warn of that deprecated signature;
 # - an exception group's split() and subgroup() refused a compiled function for a predicate
-#   (TypeError), taking only Python's own functions: libraries pass compiled ones.
+#   (TypeError), taking only Python's own functions: libraries pass compiled ones;
+# - assigning a compiled function's __code__ raised AttributeError, and calls did not see the
+#   dict of its __kwdefaults__ changed in place: networkx's decorators do both. The function now
+#   runs an assigned code object as CPython does, and calls see such changes;
+# - a parameter named `__x` of a function in a class body kept that name for calls, keyword
+#   defaults and signatures, where Python's is `_Class__x`; in a class named with underscores
+#   only, Cython mangled names that Python leaves as they are.
 import sys
 
 from Cython.Compiler import Code, ExprNodes, Nodes, PyrexTypes, Symtab, UtilNodes
@@ -730,6 +736,7 @@ def _private_parameters_mangled(tree):
     while stack:
         node, class_name = stack.pop()
         if (class_name and isinstance(node, (Nodes.DefNode, ExprNodes.LambdaNode))
+                and not isinstance(node, ExprNodes.GeneratorExpressionNode)
                 and in_python_source(node)):
             _mangle_parameters(node, class_name)
         # A class's own body is in its name; its bases, keywords and decorators are not.
