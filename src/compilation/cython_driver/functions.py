@@ -739,13 +739,14 @@ def _private_parameters_mangled(tree):
                 and not isinstance(node, ExprNodes.GeneratorExpressionNode)
                 and in_python_source(node)):
             _mangle_parameters(node, class_name)
-        # A class's own body is in its name; its bases, keywords and decorators are not.
+        # Names are mangled by the class whose body they are in; a class's bases, keywords and
+        # decorators are in the scope around it.
         own = node.name if isinstance(node, Nodes.PyClassDefNode) else None
         for attr in node.child_attrs:
             value = getattr(node, attr, None)
             inner = own if own is not None and attr == "body" else class_name
-            stack.extend((child, inner) for child in (value if isinstance(value, list) else [value])
-                         if isinstance(child, Nodes.Node))
+            children = value if isinstance(value, list) else [value]
+            stack.extend((child, inner) for child in children if isinstance(child, Nodes.Node))
     return tree
 
 
