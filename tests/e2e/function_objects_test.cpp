@@ -36,6 +36,10 @@ def greet(name, *, greeting="hello", punct="!"):
     return f"{greeting} {name}{punct}"
 
 
+def scaled(x, *, factor=2):
+    return x * factor
+
+
 class Counter:
     def step(self, *, by=1):
         return by
@@ -55,6 +59,10 @@ def report():
     defaults["punct"] = "?"
     print(greet("g"))
     Counter.step.__kwdefaults__["by"] = 5
+    seen = scaled.__kwdefaults__
+    print(scaled(3), scaled(3, factor=3), scaled.__kwdefaults__ is seen)
+    seen["factor"] = 10
+    print(scaled(3))
     print(Counter().step(), Counter.step(Counter()), Counter().step(by=2))
 )PY"},
     // Private names of parameters in class bodies, at any depth, in lambdas and nested functions:

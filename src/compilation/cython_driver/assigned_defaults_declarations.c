@@ -9,4 +9,10 @@ static CYTHON_SMALL_CODE int __Pyx_qvx_AssignDefaults(
     __pyx_CyFunctionObject *op, PyObject *op_in, PyObject **slot, PyObject *value);
 static CYTHON_SMALL_CODE int __Pyx_qvx_BindCallDefaults(
     PyObject *func, PyObject *args, PyObject *kw, PyObject **bound_args, PyObject **bound_kw);
+#if CYTHON_VECTORCALL
+static CYTHON_SMALL_CODE __pyx_vectorcallfunc __Pyx_qvx_GivenVectorcall(
+    __pyx_CyFunctionObject *op);
+static CYTHON_SMALL_CODE PyObject *__Pyx_qvx_Vectorcall_AssignedDefaults(
+    PyObject *func, PyObject *const *args, size_t nargsf, PyObject *kwnames);
+#endif
 

@@ -675,15 +675,19 @@ stages_before_analysis.append(_matchers_through_python_functions)
 # A compiled function's __code__ could not be assigned (AttributeError: not writable), and a
 # change made in place to the dict that its __kwdefaults__ gave was not seen by calls. Once its
 # __code__ is assigned, the function holds a Python function of that code, to which its calls go
-# (replaced_code.c); reading __kwdefaults__ binds its calls to that dict from then on. Applied
-# with the assigned defaults, which sync the field added here.
+# (replaced_code.c); reading __kwdefaults__ has its calls watch that dict for changes, or bind
+# their defaults from it. Applied with the assigned defaults, which sync the fields added here.
 _replaced_code = c_text("replaced_code.c")
 _function_struct_end = "} __pyx_CyFunctionObject;\n"
-_replacement_field = "    PyObject *func_qvx_replacement;  /* runs an assigned __code__ */\n"
+_replacement_field = ("    PyObject *func_qvx_replacement;  /* runs an assigned __code__ */\n"
+                      "    PyObject *func_qvx_kwdefaults_seen;  /* __kwdefaults__ when read */\n")
 _replacement_kept = {
-    "    op->func_annotations = NULL;\n": "    op->func_qvx_replacement = NULL;\n",
-    "    Py_CLEAR(m->func_annotations);\n": "    Py_CLEAR(m->func_qvx_replacement);\n",
-    "    Py_VISIT(m->func_annotations);\n": "    Py_VISIT(m->func_qvx_replacement);\n",
+    "    op->func_annotations = NULL;\n":
+        "    op->func_qvx_replacement = NULL;\n    op->func_qvx_kwdefaults_seen = NULL;\n",
+    "    Py_CLEAR(m->func_annotations);\n":
+        "    Py_CLEAR(m->func_qvx_replacement);\n    Py_CLEAR(m->func_qvx_kwdefaults_seen);\n",
+    "    Py_VISIT(m->func_annotations);\n":
+        "    Py_VISIT(m->func_qvx_replacement);\n    Py_VISIT(m->func_qvx_kwdefaults_seen);\n",
 }
 _replaced_getsets = {
     '    {"__code__", (getter)__Pyx_CyFunction_get_code, 0, 0, 0},\n':

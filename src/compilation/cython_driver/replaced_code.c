@@ -5,7 +5,8 @@
    __closure__ is None): code with free variables is refused with CPython's ValueError. The
    function's own code assigned back brings its compiled body back. A program's function gets
    another vectorcall entry; a call through tp_call tests a flag, the one the assigned defaults
-   already test. Put after assigned_defaults.c, before the slots of Cython's function type. */
+   already test. Reading __kwdefaults__ has calls see the dict it gives changed in place (below).
+   Put before the table of the attributes of Cython's function type. */
 
 #if CYTHON_COMPILING_IN_LIMITED_API
 /* The stable ABI names neither type: each is taken from the types module when needed (only
@@ -134,13 +135,58 @@ static int __Pyx_qvx_set_code(PyObject *op_in, PyObject *value, void *context) {
     return 0;
 }
 
+#if CYTHON_VECTORCALL
+/* Whether the keyword defaults hold what they held when first read: the same keys and values in
+   the same order (a dict of the same items in another order counts as changed). */
+static CYTHON_INLINE int __Pyx_qvx_KwDefaultsAsSeen(__pyx_CyFunctionObject *op) {
+    PyObject *seen = op->func_qvx_kwdefaults_seen, *now = op->defaults_kwdict;
+    PyObject *seen_key, *seen_value, *key, *value;
+    Py_ssize_t at_seen = 0, at_now = 0;
+    if (!now || now == Py_None || PyDict_Size(now) != PyDict_Size(seen)) return 0;
+    while (PyDict_Next(seen, &at_seen, &seen_key, &seen_value))
+        if (!PyDict_Next(now, &at_now, &key, &value) || key != seen_key || value != seen_value)
+            return 0;
+    return 1;
+}
+
+/* The vectorcall entry of a function whose __kwdefaults__ was read: its own entry while they
+   hold what they held then; once they change, calls bind them for good. */
+static PyObject *__Pyx_qvx_Vectorcall_KwDefaultsSeen(PyObject *func, PyObject *const *args,
+                                                     size_t nargsf, PyObject *kwnames) {
+    __pyx_CyFunctionObject *op = __Pyx_as_CyFunctionObject(func);
+    if (likely(__Pyx_qvx_KwDefaultsAsSeen(op)))
+        return __Pyx_qvx_GivenVectorcall(op)(func, args, nargsf, kwnames);
+    Py_CLEAR(op->func_qvx_kwdefaults_seen);
+    __Pyx_qvx_BindFromAttributes(op);
+    return __Pyx_qvx_Vectorcall_AssignedDefaults(func, args, nargsf, kwnames);
+}
+#endif
+
 /* Reading __kwdefaults__ hands out the dict that calls are to take their keyword defaults from,
-   which may then be changed in place: from then on calls bind them from it. A function never
-   read keeps its own entry. */
+   which may then be changed in place. A function called by vectorcall keeps a copy of it and
+   calls its own entry while the dict holds what the copy does (a few comparisons a call); other
+   functions, and one whose dict has changed, bind the defaults from it at each call. A function
+   never read keeps its own entry. */
 static PyObject *__Pyx_qvx_get_kwdefaults(PyObject *op_in, void *context) {
     __pyx_CyFunctionObject *op = __Pyx_as_CyFunctionObject(op_in);
     PyObject *kwdefaults = __Pyx_CyFunction_get_kwdefaults(op_in, context);
-    if (kwdefaults && kwdefaults != Py_None && !op->func_qvx_replacement)
-        __Pyx_qvx_BindFromAttributes(op);
+    if (!kwdefaults || kwdefaults == Py_None || op->func_qvx_replacement) return kwdefaults;
+#if CYTHON_VECTORCALL
+    {
+        __pyx_vectorcallfunc entry = __Pyx_CyFunction_func_vectorcall(op);
+        if (entry == __Pyx_qvx_Vectorcall_KwDefaultsSeen
+                || entry == __Pyx_qvx_Vectorcall_AssignedDefaults)
+            return kwdefaults;
+        if (entry && entry == __Pyx_qvx_GivenVectorcall(op)) {
+            if (unlikely(!(op->func_qvx_kwdefaults_seen = PyDict_Copy(kwdefaults)))) {
+                Py_DECREF(kwdefaults);
+                return NULL;
+            }
+            __Pyx_CyFunction_func_vectorcall(op) = __Pyx_qvx_Vectorcall_KwDefaultsSeen;
+            return kwdefaults;
+        }
+    }
+#endif
+    __Pyx_qvx_BindFromAttributes(op);
     return kwdefaults;
 }
