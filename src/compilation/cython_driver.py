@@ -24,7 +24,8 @@
 #                 `return` in a `try` whose `finally` leaves the loop, coroutines never awaited,
 #                 generators thrown into, sent to and finished, compiled predicates of exception
 #                 groups, the states inspect reads of generators, the locals of finished
-#                 generators
+#                 generators, assigned `__code__`, `__kwdefaults__` changed in place, private
+#                 names of parameters in class bodies
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a

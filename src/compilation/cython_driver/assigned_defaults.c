@@ -430,8 +430,20 @@ static CYTHON_SMALL_CODE PyObject *__Pyx_qvx_Vectorcall_AssignedDefaults(
 }
 #endif
 
+/* Calls take the function's defaults from its attributes from now on. */
+static CYTHON_SMALL_CODE void __Pyx_qvx_BindFromAttributes(__pyx_CyFunctionObject *op) {
+#if CYTHON_VECTORCALL
+    if (__Pyx_qvx_GivenVectorcall(op)) {
+        __Pyx_CyFunction_func_vectorcall(op) = __Pyx_qvx_Vectorcall_AssignedDefaults;
+        return;
+    }
+#endif
+    op->flags |= __Pyx_qvx_CYFUNCTION_ASSIGNED_DEFAULTS;
+}
+
 /* Stores an assigned __defaults__ or __kwdefaults__ (a new reference) in `slot`; calls take
-   their defaults from the function's attributes from then on. */
+   their defaults from the function's attributes from then on, or, where its __code__ was
+   assigned, from the Python function that runs that code (replaced_code.c). */
 static CYTHON_SMALL_CODE int __Pyx_qvx_AssignDefaults(
     __pyx_CyFunctionObject *op, PyObject *op_in, PyObject **slot, PyObject *value) {
     /* Computed defaults are made both at once when first read: made now, reading one later
@@ -442,13 +454,10 @@ static CYTHON_SMALL_CODE int __Pyx_qvx_AssignDefaults(
         return -1;
     }
     __Pyx_Py_XDECREF_SET(*slot, value);
-#if CYTHON_VECTORCALL
-    if (__Pyx_qvx_GivenVectorcall(op)) {
-        __Pyx_CyFunction_func_vectorcall(op) = __Pyx_qvx_Vectorcall_AssignedDefaults;
-        return 0;
-    }
-#endif
-    op->flags |= __Pyx_qvx_CYFUNCTION_ASSIGNED_DEFAULTS;
+    if (op->func_qvx_replacement)
+        return PyObject_SetAttrString(op->func_qvx_replacement, slot == &op->defaults_tuple
+                                      ? "__defaults__" : "__kwdefaults__", value);
+    __Pyx_qvx_BindFromAttributes(op);
     return 0;
 }
 

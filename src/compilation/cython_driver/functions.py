@@ -41,13 +41,20 @@
 #   (no `gi_suspended`), and the frame they test for None was None in a library from the start
 #   and never None in a program: anyio's task groups hung. They now answer as CPython's do;
 # - a finished generator whose nested function had taken its closure scope kept every local
-#   alive until the cyclic collector ran: the locals no nested function reads are now freed.
+#   alive until the cyclic collector ran: the locals no nested function reads are now freed;
+# - assigning a compiled function's __code__ raised AttributeError, and calls did not see the
+#   dict of its __kwdefaults__ changed in place: networkx's decorators do both. The function now
+#   runs an assigned code object as CPython does, and calls see such changes;
+# - a parameter named `__x` of a function in a class body kept that name for calls, keyword
+#   defaults and signatures, where Python's is `_Class__x`; in a class named with underscores
+#   only, Cython mangled names that Python leaves as they are.
 import sys
 
-from Cython.Compiler import Code, ExprNodes, Naming, Nodes, PyrexTypes, UtilNodes
+from Cython.Compiler import Code, ExprNodes, Naming, Nodes, PyrexTypes, Symtab, UtilNodes
+from Cython.Compiler.StringEncoding import EncodedString
 
 from .common import (c_template, c_text, child_nodes, fix_utility, in_python_source,
-                     stages_before_analysis, subtree)
+                     stages_after_parsing, stages_before_analysis, subtree)
 
 # Compiled code has the interpreter serve the work that waits for it (pending_work.c) where
 # CPython's bytecode loop would: each compiled call (below) and each back-edge of a loop count a
@@ -202,7 +209,8 @@ def _honour_assigned_defaults(lines):
     # Applied only where CythonFunction.c reads exactly as expected; else left as it is.
     text = "".join(lines)
     setters = [_cython_set_defaults.substitute(kind) for kind in _set_defaults_kinds]
-    if any(text.count(part) != 1 for part in setters + [_call_as_method, _function_slots]):
+    if (any(text.count(part) != 1 for part in setters + [_call_as_method, _function_slots])
+            or not _can_run_assigned_code(text)):
         return lines
     for setter, kind in zip(setters, _set_defaults_kinds):
         text = text.replace(setter, _set_defaults.substitute(kind))
@@ -215,7 +223,7 @@ def _honour_assigned_defaults(lines):
     bound = body.replace("__Pyx_CyFunction_CallAsMethod(", "__Pyx_qvx_CallAsMethod_Bound(", 1)
     text = text.replace(_call_as_method, bound + _call_as_method + _through_tp_call)
     text = text.replace(_function_slots, _assigned_defaults + _function_slots)
-    return text.splitlines(keepends=True)
+    return _running_assigned_code(text).splitlines(keepends=True)
 
 
 # A compiled function answered to Python 2's names of its attributes too (func_name,
@@ -786,3 +794,99 @@ def _freeing_uncaptured_locals(generate):
 
 Nodes.GeneratorBodyDefNode.generate_function_definitions = _freeing_uncaptured_locals(
     Nodes.GeneratorBodyDefNode.generate_function_definitions)
+# A compiled function's __code__ could not be assigned (AttributeError: not writable), and a
+# change made in place to the dict that its __kwdefaults__ gave was not seen by calls. Once its
+# __code__ is assigned, the function holds a Python function of that code, to which its calls go
+# (replaced_code.c); reading __kwdefaults__ has its calls watch that dict for changes, or bind
+# their defaults from it. Applied with the assigned defaults, which sync the fields added here.
+_replaced_code = c_text("replaced_code.c")
+_function_struct_end = "} __pyx_CyFunctionObject;\n"
+_replacement_field = ("    PyObject *func_qvx_replacement;  /* runs an assigned __code__ */\n"
+                      "    PyObject *func_qvx_kwdefaults_seen;  /* __kwdefaults__ when read */\n")
+_replacement_kept = {
+    "    op->func_annotations = NULL;\n":
+        "    op->func_qvx_replacement = NULL;\n    op->func_qvx_kwdefaults_seen = NULL;\n",
+    "    Py_CLEAR(m->func_annotations);\n":
+        "    Py_CLEAR(m->func_qvx_replacement);\n    Py_CLEAR(m->func_qvx_kwdefaults_seen);\n",
+    "    Py_VISIT(m->func_annotations);\n":
+        "    Py_VISIT(m->func_qvx_replacement);\n    Py_VISIT(m->func_qvx_kwdefaults_seen);\n",
+}
+_replaced_getsets = {
+    '    {"__code__", (getter)__Pyx_CyFunction_get_code, 0, 0, 0},\n':
+        '    {"__code__", (getter)__Pyx_qvx_get_code, (setter)__Pyx_qvx_set_code, 0, 0},\n',
+    '    {"__kwdefaults__", (getter)__Pyx_CyFunction_get_kwdefaults, '
+    '(setter)__Pyx_CyFunction_set_kwdefaults, 0, 0},\n':
+        '    {"__kwdefaults__", (getter)__Pyx_qvx_get_kwdefaults, '
+        '(setter)__Pyx_CyFunction_set_kwdefaults, 0, 0},\n',
+}
+
+
+def _can_run_assigned_code(text):
+    anchors = [_function_struct_end, _function_getsets, *_replacement_kept, *_replaced_getsets]
+    return all(text.count(anchor) == 1 for anchor in anchors)
+
+
+def _running_assigned_code(text):
+    text = text.replace(_function_struct_end, _replacement_field + _function_struct_end)
+    for anchor, added in _replacement_kept.items():
+        text = text.replace(anchor, anchor + added)
+    for cython, ours in _replaced_getsets.items():
+        text = text.replace(cython, ours)
+    return text.replace(_function_getsets, _replaced_code + _function_getsets)
+
+
+# A parameter named `__x` of a function in a class body (at any depth, lambdas too) is a private
+# name, `_Class__x` to Python: the keyword a call passes, the key in `__kwdefaults__`, the name in
+# the code object and in `inspect.signature`. Cython mangled the variable but kept the bare name
+# for all of those. The parameters are renamed before the declarations, which then find them
+# under the name that the body's mangled references look up.
+def _private_name(name, class_name):
+    owner = class_name.lstrip("_")
+    if not owner or not name.startswith("__") or name.endswith("__"):
+        return name
+    return EncodedString("_%s%s" % (owner, name))
+
+
+def _mangle_parameters(function, class_name):
+    for arg in function.args:
+        declarator = arg.declarator
+        if isinstance(declarator, Nodes.CNameDeclaratorNode) and declarator.name:
+            declarator.name = _private_name(declarator.name, class_name)
+    for star in (function.star_arg, function.starstar_arg):
+        if star is not None:
+            star.name = _private_name(star.name, class_name)
+
+
+def _private_parameters_mangled(tree):
+    stack = [(tree, None)]
+    while stack:
+        node, class_name = stack.pop()
+        if (class_name and isinstance(node, (Nodes.DefNode, ExprNodes.LambdaNode))
+                and not isinstance(node, ExprNodes.GeneratorExpressionNode)
+                and in_python_source(node)):
+            _mangle_parameters(node, class_name)
+        # Names are mangled by the class whose body they are in; a class's bases, keywords and
+        # decorators are in the scope around it.
+        own = node.name if isinstance(node, Nodes.PyClassDefNode) else None
+        for attr in node.child_attrs:
+            value = getattr(node, attr, None)
+            inner = own if own is not None and attr == "body" else class_name
+            children = value if isinstance(value, list) else [value]
+            stack.extend((child, inner) for child in children if isinstance(child, Nodes.Node))
+    return tree
+
+
+stages_after_parsing.append(_private_parameters_mangled)
+
+
+# Python mangles nothing in a class whose name is all underscores; Cython made `___x` of `__x`
+# there, which no keyword of a call or attribute written elsewhere found.
+def _mangling_in_named_classes(mangle):
+    def mangle_class_private_name(self, name):
+        mangled = mangle(self, name)
+        return name if mangled != name and not self.class_name.lstrip("_") else mangled
+    return mangle_class_private_name
+
+
+Symtab.ClassScope.mangle_class_private_name = _mangling_in_named_classes(
+    Symtab.ClassScope.mangle_class_private_name)
