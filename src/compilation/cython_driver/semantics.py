@@ -87,14 +87,16 @@
 # - `x[False]` and `x[True]` indexed with the ints 0 and 1 (`typing.Literal[False]` was
 #   `Literal[0]`).
 import ast
+import copy
 import os
 
 from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Naming, Nodes, Optimize,
                              ParseTreeTransforms, PyrexTypes, StringEncoding, Symtab,
-                             TypeInference, UtilNodes)
+                             TypeInference, UtilNodes, Visitor)
 
 from .common import (AsObject, c_text, child_nodes, fix_utility, in_python_source,
-                     stages_after_parsing, stages_before_analysis, subtree)
+                     stages_after_parsing, stages_before_analysis,
+                     stages_before_builtin_calls, subtree)
 
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -1479,3 +1481,203 @@ def _bool_indices_as_objects(analyse_base_and_index_types):
 
 ExprNodes.IndexNode.analyse_base_and_index_types = _bool_indices_as_objects(
     ExprNodes.IndexNode.analyse_base_and_index_types)
+
+
+# A builtin name was looked up once, when the module loaded, and calls of many builtins became C
+# (`len(x)` PyObject_Length, `isinstance` a type check): a module global that shadows the name
+# later (`mod.len = ...`, mock.patch("pkg.mod.open")) or a replaced builtin (mock.patch
+# ("builtins.print")) was not seen. Each such name has a flag in the module, kept by a dict
+# watcher (replaced_builtins.c); while it is clear the cached builtin and the C form serve, as
+# before, and while it is set the name is looked up and what it holds is called, as Python does.
+# The names whose calls are guarded are the builtin functions Cython computes itself; the
+# builtin types (`list(x)`, `isinstance(x, list)`) and the loops over range(), enumerate() and
+# the like keep Cython's forms, and so do calls with a lambda or a generator expression among
+# their arguments (which are inlined, or cannot be written twice).
+_replaced_builtins_c = c_text("product_state.c") + c_text("replaced_builtins.c")
+_replaced_builtins_proto = """\
+typedef struct { unsigned char replaced; PyObject *original; } __Pyx_qvx_BuiltinName;
+static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, PyObject *name,
+                                  __Pyx_qvx_BuiltinName *flag);
+static int __Pyx_qvx_Unreplaced(__Pyx_qvx_BuiltinName *flag, PyObject *globals, PyObject *name);
+"""
+_guarded_builtin_calls = frozenset((
+    "abs", "all", "any", "ascii", "bin", "callable", "chr", "delattr", "dir", "divmod", "format",
+    "getattr", "globals", "hasattr", "hash", "hex", "isinstance", "issubclass", "iter", "len",
+    "locals", "max", "min", "next", "oct", "ord", "pow", "repr", "setattr", "sorted", "sum",
+    "vars"))
+_written_twice_never = (ExprNodes.ScopedExprNode, ExprNodes.LambdaNode, ExprNodes.YieldExprNode,
+                        UtilNodes.ResultRefNode, UtilNodes.TempRefNode, ExprNodes.CloneNode,
+                        ExprNodes.ProxyNode)
+# The flags of the module being written: its C code's global state and the flag of each name.
+_replaced_flags = [None, {}]
+
+
+def _replaced_flag(code, pos, name):
+    globalstate = code.globalstate
+    if _replaced_flags[0] is not globalstate:
+        _replaced_flags[:] = [globalstate, {}]
+    flags = _replaced_flags[1]
+    if name not in flags:
+        flags[name] = flag = "__pyx_qvx_replaced_" + name
+        globalstate.use_utility_code(Code.UtilityCode(
+            name="QvxReplacedBuiltins", impl=_replaced_builtins_c,
+            proto=_replaced_builtins_proto))
+        globalstate["decls"].putln("static __Pyx_qvx_BuiltinName %s = {1, NULL};" % flag)
+        init = globalstate["cached_builtins"]
+        interned = init.name_in_main_c_code_module_state(
+            globalstate.get_interned_identifier(StringEncoding.EncodedString(name)).cname)
+        init.putln("if (__Pyx_qvx_WatchBuiltin(%s, %s, %s, &%s) < 0) %s" % (
+            init.name_in_main_c_code_module_state(Naming.moddict_cname),
+            init.name_in_main_c_code_module_state(Naming.builtins_cname),
+            interned, flag, init.error_goto(pos)))
+    return flags[name]
+
+
+def _put_current_builtin(code, result, name, pos):
+    code.globalstate.use_utility_code(
+        Code.UtilityCode.load_cached("GetModuleGlobalName", "ObjectHandling.c"))
+    code.putln("__Pyx_GetModuleGlobalName(%s, %s); %s" % (
+        result, code.intern_identifier(StringEncoding.EncodedString(name)),
+        code.error_goto_if_null(result, pos)))
+
+
+class _CurrentBuiltin(ExprNodes.ExprNode):
+    # What a builtin's name holds now: the module's global of that name, else the builtin.
+    subexprs = []
+    type = PyrexTypes.py_object_type
+    is_temp = 1
+
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        return self
+
+    def generate_result_code(self, code):
+        _put_current_builtin(code, self.result(), self.name, self.pos)
+        self.generate_gotref(code)
+
+
+class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
+    # The call as Cython makes it while the name's flag is clear, else a call of what the name
+    # holds. Where the first gives a C value, the second's result is converted to it, unless
+    # the value is wanted as an object.
+    branch_hint = "likely"
+
+    def infer_type(self, env):
+        fast = self.true_val.infer_type(env)
+        return PyrexTypes.py_object_type if fast.is_pyobject else fast
+
+    def analyse_types(self, env):
+        self.true_val = self.true_val.analyse_types(env)
+        self.slow = self.false_val = self.false_val.analyse_types(env)
+        return self.analyse_result_type(env)
+
+    def analyse_result_type(self, env):
+        if self.true_val.type.is_pyobject:
+            self.type = PyrexTypes.py_object_type
+            self.false_val = self.slow
+        else:
+            self.type = self.true_val.type
+            self.false_val = self.slow.coerce_to(self.type, env)
+        self.result_ctype = None
+        return self
+
+    def coerce_to(self, dst_type, env):
+        if dst_type.is_pyobject and not self.type.is_pyobject:
+            self.true_val = self.true_val.coerce_to(dst_type, env)
+            self.false_val = self.slow.coerce_to(dst_type, env)
+            self.type = dst_type
+            return self
+        return ExprNodes.ExprNode.coerce_to(self, dst_type, env)
+
+    def coerce_to_index(self, env):
+        return ExprNodes.ExprNode.coerce_to_index(self, env)
+
+    def generate_evaluation_code(self, code):
+        flag = _replaced_flag(code, self.pos, self.name)
+        self.condition.cname = "(!%s.replaced || __Pyx_qvx_Unreplaced(&%s, %s, %s))" % (
+            flag, flag, code.name_in_module_state(Naming.moddict_cname),
+            code.intern_identifier(StringEncoding.EncodedString(self.name)))
+        super().generate_evaluation_code(code)
+
+
+def _copied(node):
+    new = copy.copy(node)
+    for attr in node.child_attrs:
+        value = getattr(node, attr, None)
+        if isinstance(value, list):
+            setattr(new, attr, [_copied(item) if isinstance(item, Nodes.Node) else item
+                                for item in value])
+        elif isinstance(value, Nodes.Node):
+            setattr(new, attr, _copied(value))
+    return new
+
+
+class _GuardReplaceableCalls(Visitor.EnvTransform):
+    def visit_SimpleCallNode(self, node):
+        self.visitchildren(node)
+        function = node.function
+        if not (isinstance(function, ExprNodes.NameNode) and in_python_source(node)
+                and function.name in _guarded_builtin_calls):
+            return node
+        entry = self.current_env().lookup(function.name)
+        if entry is not None and not (entry.is_builtin or entry.scope.is_builtin_scope):
+            return node
+        if any(isinstance(inner, _written_twice_never) for inner in subtree(node)):
+            return node
+        slow = _copied(node)
+        slow.function = _CurrentBuiltin(function.pos, name=function.name)
+        clear = ExprNodes.RawCNameExprNode(node.pos, PyrexTypes.c_bint_type, cname=None)
+        return _ReplaceableBuiltinCall(node.pos, name=function.name, condition=clear,
+                                       true_val=node, false_val=slow)
+
+    visit_GeneralCallNode = visit_SimpleCallNode
+
+    def visit_Node(self, node):
+        self.visitchildren(node)
+        return node
+
+
+stages_before_builtin_calls.append(_GuardReplaceableCalls(None))
+
+
+# A cached builtin read as an object takes the cached one while its flag is clear, else what
+# the name holds now: a new reference either way.
+def _replaceable_cached_builtin(node):
+    entry = node.entry
+    return (entry is not None and entry.is_builtin and entry.is_const and in_python_source(node)
+            and entry.cname.startswith(Naming.builtin_prefix))
+
+
+def _builtin_read_replaceable(analyse_rvalue_entry):
+    def analyse(self, env):
+        node = analyse_rvalue_entry(self, env)
+        if node is self and _replaceable_cached_builtin(self):
+            self.is_temp = 1
+            self.qvx_replaceable = True
+        return node
+    return analyse
+
+
+def _builtin_read_checked(generate_result_code):
+    def generate(self, code):
+        if not getattr(self, "qvx_replaceable", False):
+            return generate_result_code(self, code)
+        code.globalstate.use_entry_utility_code(self.entry)
+        name = Code.renamed_py2_builtins_map.get(self.entry.name, self.entry.name)
+        flag = _replaced_flag(code, self.pos, name)
+        result = self.result()
+        code.putln("if (likely(!%s.replaced)) {" % flag)
+        code.putln("%s = %s; Py_INCREF(%s);" % (result, self.calculate_result_code(), result))
+        code.putln("} else {")
+        _put_current_builtin(code, result, name, self.pos)
+        code.putln("}")
+        self.generate_gotref(code)
+    return generate
+
+
+ExprNodes.NameNode.analyse_rvalue_entry = _builtin_read_replaceable(
+    ExprNodes.NameNode.analyse_rvalue_entry)
+ExprNodes.NameNode.generate_result_code = _builtin_read_checked(
+    ExprNodes.NameNode.generate_result_code)

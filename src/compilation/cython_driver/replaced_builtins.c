@@ -1,0 +1,207 @@
+/* Builtins replaced after the module loaded: each builtin name a module reads, or calls in a
+   form turned into C, has a flag in that module that is set while the name is bound in the
+   module's globals or the builtins module holds another value than at import. Compiled code
+   tests the flag and, only when it is set, looks the name up as Python does. The flags are told
+   of changes by one dict watcher for all the modules of a product; where the running Python
+   gives none (before 3.12, or a library on a host whose symbols cannot be asked for), the
+   flags stay set and every such use looks the name up. Put in the utility code's
+   implementation part, after product_state.c; its declarations, with a module's flag of one
+   name (__Pyx_qvx_BuiltinName: the flag and the builtins' value at import), go before. */
+
+#if CYTHON_COMPILING_IN_LIMITED_API && !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
+/* The values of PyDict_WatchEvent, which the stable ABI does not declare. */
+enum {
+    __Pyx_qvx_DICT_ADDED, __Pyx_qvx_DICT_MODIFIED, __Pyx_qvx_DICT_DELETED,
+    __Pyx_qvx_DICT_CLONED, __Pyx_qvx_DICT_CLEARED, __Pyx_qvx_DICT_DEALLOCATED
+};
+typedef int (*__Pyx_qvx_DictWatchCallback)(int, PyObject *, PyObject *, PyObject *);
+
+typedef struct {
+    PyObject *name;
+    __Pyx_qvx_BuiltinName *flag;
+    unsigned char shadowed;    /* bound in the module's globals */
+    unsigned char changed;     /* the builtins module holds another value */
+} __Pyx_qvx_WatchedName;
+
+typedef struct {
+    PyObject *globals;         /* watched: the record is dropped with the dict */
+    Py_ssize_t count, room;
+    __Pyx_qvx_WatchedName *names;
+} __Pyx_qvx_WatchedModule;
+
+typedef struct {
+    int watcher;               /* 0 not tried yet, 1 watching, -1 none to be had */
+    int watcher_id;
+    PyObject *builtins;        /* the builtins module's dict */
+    int (*watch)(int, PyObject *);
+    Py_ssize_t count, room;
+    __Pyx_qvx_WatchedModule **modules;
+} __Pyx_qvx_BuiltinWatch;
+
+__Pyx_qvx_STATE_LINKAGE __Pyx_qvx_BuiltinWatch __Pyx_qvx_builtin_watch;
+
+static int __Pyx_qvx_SameName(PyObject *key, PyObject *name) {
+    return key == name || (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0);
+}
+
+static void __Pyx_qvx_Settle(__Pyx_qvx_WatchedName *watched) {
+    watched->flag->replaced = watched->shadowed | watched->changed;
+}
+
+/* What a change of one name in the builtins module makes of it. */
+static void __Pyx_qvx_BuiltinChanged(__Pyx_qvx_WatchedName *watched, int event,
+                                     PyObject *key, PyObject *new_value) {
+    if (event == __Pyx_qvx_DICT_CLONED) {
+        /* The dict was empty and takes the items of the one given as the key. */
+        new_value = PyDict_GetItemWithError(key, watched->name);
+        if (!new_value) PyErr_Clear();
+    } else if (!__Pyx_qvx_SameName(key, watched->name)) {
+        return;
+    } else if (event == __Pyx_qvx_DICT_DELETED) {
+        new_value = NULL;
+    }
+    watched->changed = new_value != watched->flag->original;
+    __Pyx_qvx_Settle(watched);
+}
+
+static void __Pyx_qvx_GlobalChanged(__Pyx_qvx_WatchedName *watched, int event,
+                                    PyObject *key) {
+    if (event == __Pyx_qvx_DICT_CLEARED) {
+        watched->shadowed = 0;
+    } else if (event == __Pyx_qvx_DICT_CLONED) {
+        PyObject *value = PyDict_GetItemWithError(key, watched->name);
+        if (!value) PyErr_Clear();
+        watched->shadowed = value != NULL;
+    } else if (__Pyx_qvx_SameName(key, watched->name)) {
+        watched->shadowed = event != __Pyx_qvx_DICT_DELETED;
+    } else {
+        return;
+    }
+    __Pyx_qvx_Settle(watched);
+}
+
+static int __Pyx_qvx_WatchedDictChanged(int event, PyObject *dict, PyObject *key,
+                                        PyObject *new_value) {
+    __Pyx_qvx_BuiltinWatch *state = &__Pyx_qvx_builtin_watch;
+    Py_ssize_t m, n;
+    if (dict == state->builtins) {
+        /* The builtins emptied or freed: the interpreter is ending, and the values seen at
+           import serve the code that still runs. */
+        if (event == __Pyx_qvx_DICT_CLEARED || event == __Pyx_qvx_DICT_DEALLOCATED) return 0;
+        for (m = 0; m < state->count; m++) {
+            __Pyx_qvx_WatchedModule *module = state->modules[m];
+            for (n = 0; n < module->count; n++)
+                __Pyx_qvx_BuiltinChanged(&module->names[n], event, key, new_value);
+        }
+        return 0;
+    }
+    for (m = 0; m < state->count; m++) {
+        __Pyx_qvx_WatchedModule *module = state->modules[m];
+        if (module->globals != dict) continue;
+        if (event == __Pyx_qvx_DICT_DEALLOCATED) {
+            module->globals = NULL;
+            state->modules[m] = state->modules[--state->count];
+            return 0;
+        }
+        for (n = 0; n < module->count; n++)
+            __Pyx_qvx_GlobalChanged(&module->names[n], event, key);
+        return 0;
+    }
+    return 0;
+}
+
+/* The running Python's dict watchers, found once per product. A library built for the stable
+   ABI asks the process for the functions, which 3.12 and later export. */
+static int __Pyx_qvx_StartWatching(__Pyx_qvx_BuiltinWatch *state, PyObject *builtins_module) {
+    int (*add_watcher)(__Pyx_qvx_DictWatchCallback) = NULL;
+    state->watcher = -1;
+    state->builtins = PyModule_GetDict(builtins_module);
+    if (!state->builtins) return -1;
+#if CYTHON_COMPILING_IN_LIMITED_API && !defined(_WIN32)
+    if (Py_Version >= 0x030C0000) {
+        *(void **)&add_watcher = dlsym(RTLD_DEFAULT, "PyDict_AddWatcher");
+        *(void **)&state->watch = dlsym(RTLD_DEFAULT, "PyDict_Watch");
+    }
+#elif !CYTHON_COMPILING_IN_LIMITED_API && PY_VERSION_HEX >= 0x030C0000
+    add_watcher = (int (*)(__Pyx_qvx_DictWatchCallback))PyDict_AddWatcher;
+    state->watch = PyDict_Watch;
+#endif
+    if (!add_watcher || !state->watch) return 0;
+    state->watcher_id = add_watcher(__Pyx_qvx_WatchedDictChanged);
+    if (state->watcher_id < 0) {
+        /* Every watcher of the interpreter taken: the names are looked up. */
+        PyErr_Clear();
+        return 0;
+    }
+    if (state->watch(state->watcher_id, state->builtins) < 0) return -1;
+    state->watcher = 1;
+    return 0;
+}
+
+/* Called while the module loads, before its body runs, once for each such name: the flag is
+   left set when nothing can tell of changes. */
+static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, PyObject *name,
+                                  __Pyx_qvx_BuiltinName *flag) {
+    static __Pyx_qvx_WatchedModule *this_module = NULL;
+    __Pyx_qvx_BuiltinWatch *state = &__Pyx_qvx_builtin_watch;
+    __Pyx_qvx_WatchedName *watched;
+    int shadowed;
+    flag->replaced = 1;
+    if (state->watcher == 0 && __Pyx_qvx_StartWatching(state, builtins_module) < 0) return -1;
+    flag->original = PyDict_GetItemWithError(state->builtins, name);
+    if (!flag->original && PyErr_Occurred()) return -1;
+    Py_XINCREF(flag->original);
+    if (state->watcher < 0) return 0;
+    if (!this_module) {
+        if (state->count == state->room) {
+            Py_ssize_t room = state->room ? 2 * state->room : 16;
+            void *modules = PyMem_Realloc(state->modules, room * sizeof(*state->modules));
+            if (!modules) { PyErr_NoMemory(); return -1; }
+            state->modules = (__Pyx_qvx_WatchedModule **)modules;
+            state->room = room;
+        }
+        this_module = (__Pyx_qvx_WatchedModule *)PyMem_Calloc(1, sizeof(*this_module));
+        if (!this_module) { PyErr_NoMemory(); return -1; }
+        if (state->watch(state->watcher_id, globals) < 0) {
+            PyMem_Free(this_module);
+            this_module = NULL;
+            return -1;
+        }
+        this_module->globals = globals;
+        state->modules[state->count++] = this_module;
+    }
+    if (this_module->count == this_module->room) {
+        Py_ssize_t room = this_module->room ? 2 * this_module->room : 8;
+        void *names = PyMem_Realloc(this_module->names, room * sizeof(*this_module->names));
+        if (!names) { PyErr_NoMemory(); return -1; }
+        this_module->names = (__Pyx_qvx_WatchedName *)names;
+        this_module->room = room;
+    }
+    shadowed = PyDict_Contains(globals, name);
+    if (shadowed < 0) return -1;
+    watched = &this_module->names[this_module->count];
+    Py_INCREF(name);
+    watched->name = name;
+    watched->flag = flag;
+    watched->shadowed = (unsigned char)shadowed;
+    watched->changed = 0;
+    this_module->count++;
+    __Pyx_qvx_Settle(watched);
+    return 0;
+}
+
+/* Whether the name, its flag set, still holds the builtin seen at import: then the form turned
+   into C does what a call of it would. */
+static int __Pyx_qvx_Unreplaced(__Pyx_qvx_BuiltinName *flag, PyObject *globals, PyObject *name) {
+    PyObject *current = PyDict_GetItemWithError(globals, name);
+    if (!current && !PyErr_Occurred())
+        current = PyDict_GetItemWithError(__Pyx_qvx_builtin_watch.builtins, name);
+    if (!current) {
+        PyErr_Clear();
+        return 0;
+    }
+    return current == flag->original;
+}
