@@ -21,6 +21,7 @@ typedef int (*__Pyx_qvx_DictWatchCallback)(int, PyObject *, PyObject *, PyObject
 
 typedef struct {
     PyObject *name;
+    Py_hash_t hash;
     __Pyx_qvx_BuiltinName *flag;
     unsigned char shadowed;    /* bound in the module's globals */
     unsigned char changed;     /* the builtins module holds another value */
@@ -28,6 +29,7 @@ typedef struct {
 
 typedef struct {
     PyObject *globals;         /* watched: the record is dropped with the dict */
+    unsigned long long hashes; /* two bits of each name's hash, to pass over other keys */
     Py_ssize_t count, room;
     __Pyx_qvx_WatchedName *names;
 } __Pyx_qvx_WatchedModule;
@@ -43,8 +45,24 @@ typedef struct {
 
 __Pyx_qvx_STATE_LINKAGE __Pyx_qvx_BuiltinWatch __Pyx_qvx_builtin_watch;
 
-static int __Pyx_qvx_SameName(PyObject *key, PyObject *name) {
-    return key == name || (PyUnicode_Check(key) && PyUnicode_Compare(key, name) == 0);
+/* Most keys are the interned names themselves; others are told by their hash first, as a
+   module's globals change far more often than by its builtins' names. */
+static int __Pyx_qvx_SameName(PyObject *key, Py_hash_t hash, __Pyx_qvx_WatchedName *watched) {
+    return key == watched->name
+        || (hash == watched->hash && hash != -1 && PyUnicode_Compare(key, watched->name) == 0);
+}
+
+/* An item of a dict being cloned, without touching the exception being handled. */
+static PyObject *__Pyx_qvx_ItemOf(PyObject *dict, PyObject *name) {
+    PyObject *type, *value, *traceback, *item;
+    PyErr_Fetch(&type, &value, &traceback);
+    item = PyDict_GetItemWithError(dict, name);
+    PyErr_Restore(type, value, traceback);
+    return item;
+}
+
+static unsigned long long __Pyx_qvx_HashBits(Py_hash_t hash) {
+    return (1ULL << (hash & 63)) | (1ULL << ((hash >> 6) & 63));
 }
 
 static void __Pyx_qvx_Settle(__Pyx_qvx_WatchedName *watched) {
@@ -53,12 +71,11 @@ static void __Pyx_qvx_Settle(__Pyx_qvx_WatchedName *watched) {
 
 /* What a change of one name in the builtins module makes of it. */
 static void __Pyx_qvx_BuiltinChanged(__Pyx_qvx_WatchedName *watched, int event,
-                                     PyObject *key, PyObject *new_value) {
+                                     PyObject *key, Py_hash_t hash, PyObject *new_value) {
     if (event == __Pyx_qvx_DICT_CLONED) {
         /* The dict was empty and takes the items of the one given as the key. */
-        new_value = PyDict_GetItemWithError(key, watched->name);
-        if (!new_value) PyErr_Clear();
-    } else if (!__Pyx_qvx_SameName(key, watched->name)) {
+        new_value = __Pyx_qvx_ItemOf(key, watched->name);
+    } else if (!__Pyx_qvx_SameName(key, hash, watched)) {
         return;
     } else if (event == __Pyx_qvx_DICT_DELETED) {
         new_value = NULL;
@@ -68,14 +85,12 @@ static void __Pyx_qvx_BuiltinChanged(__Pyx_qvx_WatchedName *watched, int event,
 }
 
 static void __Pyx_qvx_GlobalChanged(__Pyx_qvx_WatchedName *watched, int event,
-                                    PyObject *key) {
+                                    PyObject *key, Py_hash_t hash) {
     if (event == __Pyx_qvx_DICT_CLEARED) {
         watched->shadowed = 0;
     } else if (event == __Pyx_qvx_DICT_CLONED) {
-        PyObject *value = PyDict_GetItemWithError(key, watched->name);
-        if (!value) PyErr_Clear();
-        watched->shadowed = value != NULL;
-    } else if (__Pyx_qvx_SameName(key, watched->name)) {
+        watched->shadowed = __Pyx_qvx_ItemOf(key, watched->name) != NULL;
+    } else if (__Pyx_qvx_SameName(key, hash, watched)) {
         watched->shadowed = event != __Pyx_qvx_DICT_DELETED;
     } else {
         return;
@@ -87,6 +102,16 @@ static int __Pyx_qvx_WatchedDictChanged(int event, PyObject *dict, PyObject *key
                                         PyObject *new_value) {
     __Pyx_qvx_BuiltinWatch *state = &__Pyx_qvx_builtin_watch;
     Py_ssize_t m, n;
+    /* The hash of a str is kept in it (and set: the dict has just hashed the key); other keys
+       are told by identity alone. */
+    Py_hash_t hash = -1;
+    if (key && event != __Pyx_qvx_DICT_CLONED && PyUnicode_CheckExact(key)) {
+#if CYTHON_COMPILING_IN_LIMITED_API
+        hash = PyObject_Hash(key);
+#else
+        hash = ((PyASCIIObject *)key)->hash;
+#endif
+    }
     if (dict == state->builtins) {
         /* The builtins emptied or freed: the interpreter is ending, and the values seen at
            import serve the code that still runs. */
@@ -94,7 +119,7 @@ static int __Pyx_qvx_WatchedDictChanged(int event, PyObject *dict, PyObject *key
         for (m = 0; m < state->count; m++) {
             __Pyx_qvx_WatchedModule *module = state->modules[m];
             for (n = 0; n < module->count; n++)
-                __Pyx_qvx_BuiltinChanged(&module->names[n], event, key, new_value);
+                __Pyx_qvx_BuiltinChanged(&module->names[n], event, key, hash, new_value);
         }
         return 0;
     }
@@ -106,8 +131,11 @@ static int __Pyx_qvx_WatchedDictChanged(int event, PyObject *dict, PyObject *key
             state->modules[m] = state->modules[--state->count];
             return 0;
         }
+        if (hash != -1 && event <= __Pyx_qvx_DICT_DELETED
+                && (module->hashes & __Pyx_qvx_HashBits(hash)) != __Pyx_qvx_HashBits(hash))
+            return 0;
         for (n = 0; n < module->count; n++)
-            __Pyx_qvx_GlobalChanged(&module->names[n], event, key);
+            __Pyx_qvx_GlobalChanged(&module->names[n], event, key, hash);
         return 0;
     }
     return 0;
@@ -183,25 +211,76 @@ static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, 
     shadowed = PyDict_Contains(globals, name);
     if (shadowed < 0) return -1;
     watched = &this_module->names[this_module->count];
+    watched->hash = PyObject_Hash(name);
+    if (watched->hash == -1) return -1;
     Py_INCREF(name);
     watched->name = name;
     watched->flag = flag;
     watched->shadowed = (unsigned char)shadowed;
     watched->changed = 0;
+    this_module->hashes |= __Pyx_qvx_HashBits(watched->hash);
     this_module->count++;
     __Pyx_qvx_Settle(watched);
     return 0;
 }
 
+/* What the name holds now, borrowed: the module's global, else the builtin, else NULL with no
+   exception set. An exception being handled is left as it was. */
+static PyObject *__Pyx_qvx_Bound(PyObject *globals, PyObject *name) {
+    PyObject *current = __Pyx_qvx_ItemOf(globals, name);
+    return current ? current : __Pyx_qvx_ItemOf(__Pyx_qvx_builtin_watch.builtins, name);
+}
+
 /* Whether the name, its flag set, still holds the builtin seen at import: then the form turned
    into C does what a call of it would. */
 static int __Pyx_qvx_Unreplaced(__Pyx_qvx_BuiltinName *flag, PyObject *globals, PyObject *name) {
-    PyObject *current = PyDict_GetItemWithError(globals, name);
-    if (!current && !PyErr_Occurred())
-        current = PyDict_GetItemWithError(__Pyx_qvx_builtin_watch.builtins, name);
+    return __Pyx_qvx_Bound(globals, name) == flag->original;
+}
+
+/* What the name holds now, a new reference; NameError where it is bound nowhere. */
+static PyObject *__Pyx_qvx_CurrentBuiltin(PyObject *globals, PyObject *name) {
+    PyObject *current = __Pyx_qvx_Bound(globals, name);
     if (!current) {
-        PyErr_Clear();
-        return 0;
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+        return NULL;
     }
-    return current == flag->original;
+    Py_INCREF(current);
+    return current;
+}
+
+/* A call of what the name holds now, out of the compiled function's way. */
+static PyObject *__Pyx_qvx_CallCurrentBuiltin(PyObject *globals, PyObject *name,
+                                              PyObject *const *args, Py_ssize_t count) {
+    PyObject *function = __Pyx_qvx_CurrentBuiltin(globals, name);
+    PyObject *arguments, *result = NULL;
+    Py_ssize_t i;
+    if (!function) return NULL;
+    arguments = PyTuple_New(count);
+    for (i = 0; arguments && i < count; i++) {
+        Py_INCREF(args[i]);
+        if (PyTuple_SetItem(arguments, i, args[i]) < 0) Py_CLEAR(arguments);
+    }
+    if (arguments) {
+        result = PyObject_Call(function, arguments, NULL);
+        Py_DECREF(arguments);
+    }
+    Py_DECREF(function);
+    return result;
+}
+
+/* A builtin read as an object while its flag is set: what the name holds now, borrowed as the
+   cached builtin is. The flag holds it, and the one it held before, so that a call of it outlives
+   a rebinding of the name that it makes itself; where the name is bound nowhere, the cached
+   builtin serves. */
+static PyObject *__Pyx_qvx_HeldBuiltin(__Pyx_qvx_BuiltinName *flag, PyObject *globals,
+                                       PyObject *name, PyObject *cached) {
+    PyObject *current = __Pyx_qvx_Bound(globals, name);
+    if (!current) return cached;
+    if (current != flag->held) {
+        Py_XDECREF(flag->previous);
+        flag->previous = flag->held;
+        Py_INCREF(current);
+        flag->held = current;
+    }
+    return current;
 }

@@ -1495,10 +1495,18 @@ ExprNodes.IndexNode.analyse_base_and_index_types = _bool_indices_as_objects(
 # their arguments (which are inlined, or cannot be written twice).
 _replaced_builtins_c = c_text("product_state.c") + c_text("replaced_builtins.c")
 _replaced_builtins_proto = """\
-typedef struct { unsigned char replaced; PyObject *original; } __Pyx_qvx_BuiltinName;
+typedef struct {
+    unsigned char replaced;
+    PyObject *original, *held, *previous;
+} __Pyx_qvx_BuiltinName;
 static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, PyObject *name,
                                   __Pyx_qvx_BuiltinName *flag);
 static int __Pyx_qvx_Unreplaced(__Pyx_qvx_BuiltinName *flag, PyObject *globals, PyObject *name);
+static PyObject *__Pyx_qvx_CurrentBuiltin(PyObject *globals, PyObject *name);
+static PyObject *__Pyx_qvx_CallCurrentBuiltin(PyObject *globals, PyObject *name,
+                                              PyObject *const *args, Py_ssize_t count);
+static PyObject *__Pyx_qvx_HeldBuiltin(__Pyx_qvx_BuiltinName *flag, PyObject *globals,
+                                       PyObject *name, PyObject *cached);
 """
 _guarded_builtin_calls = frozenset((
     "abs", "all", "any", "ascii", "bin", "callable", "chr", "delattr", "dir", "divmod", "format",
@@ -1522,7 +1530,8 @@ def _replaced_flag(code, pos, name):
         globalstate.use_utility_code(Code.UtilityCode(
             name="QvxReplacedBuiltins", impl=_replaced_builtins_c,
             proto=_replaced_builtins_proto))
-        globalstate["decls"].putln("static __Pyx_qvx_BuiltinName %s = {1, NULL};" % flag)
+        globalstate["decls"].putln("static __Pyx_qvx_BuiltinName %s = {1, NULL, NULL, NULL};"
+                                   % flag)
         init = globalstate["cached_builtins"]
         interned = init.name_in_main_c_code_module_state(
             globalstate.get_interned_identifier(StringEncoding.EncodedString(name)).cname)
@@ -1533,12 +1542,9 @@ def _replaced_flag(code, pos, name):
     return flags[name]
 
 
-def _put_current_builtin(code, result, name, pos):
-    code.globalstate.use_utility_code(
-        Code.UtilityCode.load_cached("GetModuleGlobalName", "ObjectHandling.c"))
-    code.putln("__Pyx_GetModuleGlobalName(%s, %s); %s" % (
-        result, code.intern_identifier(StringEncoding.EncodedString(name)),
-        code.error_goto_if_null(result, pos)))
+def _globals_and_name(code, name):
+    return "%s, %s" % (code.name_in_module_state(Naming.moddict_cname),
+                       code.intern_identifier(StringEncoding.EncodedString(name)))
 
 
 class _CurrentBuiltin(ExprNodes.ExprNode):
@@ -1554,14 +1560,42 @@ class _CurrentBuiltin(ExprNodes.ExprNode):
         return self
 
     def generate_result_code(self, code):
-        _put_current_builtin(code, self.result(), self.name, self.pos)
+        code.putln("%s = __Pyx_qvx_CurrentBuiltin(%s); %s" % (
+            self.result(), _globals_and_name(code, self.name),
+            code.error_goto_if_null(self.result(), self.pos)))
+        self.generate_gotref(code)
+
+
+class _CallOfCurrentBuiltin(ExprNodes.ExprNode):
+    # A call with positional arguments of what a builtin's name holds now, in one C call that
+    # keeps the compiled function small.
+    subexprs = ["args"]
+    type = PyrexTypes.py_object_type
+    is_temp = 1
+
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.args = [arg.analyse_types(env).coerce_to_pyobject(env) for arg in self.args]
+        return self
+
+    def generate_result_code(self, code):
+        values = ", ".join(arg.py_result() for arg in self.args) or "NULL"
+        code.putln("{")
+        code.putln("PyObject *__pyx_qvx_args[] = {%s};" % values)
+        code.putln("%s = __Pyx_qvx_CallCurrentBuiltin(%s, __pyx_qvx_args, %d); %s" % (
+            self.result(), _globals_and_name(code, self.name), len(self.args),
+            code.error_goto_if_null(self.result(), self.pos)))
+        code.putln("}")
         self.generate_gotref(code)
 
 
 class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
     # The call as Cython makes it while the name's flag is clear, else a call of what the name
-    # holds. Where the first gives a C value, the second's result is converted to it, unless
-    # the value is wanted as an object.
+    # holds. Where the first gives a C value, the second's result is converted to it, so that
+    # code using the value stays as it was; where it gives an object of a builtin type, the
+    # second may give any object.
     branch_hint = "likely"
 
     def infer_type(self, env):
@@ -1584,11 +1618,6 @@ class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
         return self
 
     def coerce_to(self, dst_type, env):
-        if dst_type.is_pyobject and not self.type.is_pyobject:
-            self.true_val = self.true_val.coerce_to(dst_type, env)
-            self.false_val = self.slow.coerce_to(dst_type, env)
-            self.type = dst_type
-            return self
         return ExprNodes.ExprNode.coerce_to(self, dst_type, env)
 
     def coerce_to_index(self, env):
@@ -1596,9 +1625,8 @@ class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
 
     def generate_evaluation_code(self, code):
         flag = _replaced_flag(code, self.pos, self.name)
-        self.condition.cname = "(!%s.replaced || __Pyx_qvx_Unreplaced(&%s, %s, %s))" % (
-            flag, flag, code.name_in_module_state(Naming.moddict_cname),
-            code.intern_identifier(StringEncoding.EncodedString(self.name)))
+        self.condition.cname = "(!%s.replaced || __Pyx_qvx_Unreplaced(&%s, %s))" % (
+            flag, flag, _globals_and_name(code, self.name))
         super().generate_evaluation_code(code)
 
 
@@ -1626,8 +1654,13 @@ class _GuardReplaceableCalls(Visitor.EnvTransform):
             return node
         if any(isinstance(inner, _written_twice_never) for inner in subtree(node)):
             return node
-        slow = _copied(node)
-        slow.function = _CurrentBuiltin(function.pos, name=function.name)
+        if isinstance(node, ExprNodes.SimpleCallNode) and not any(
+                isinstance(arg, ExprNodes.StarredUnpackingNode) for arg in node.args):
+            slow = _CallOfCurrentBuiltin(node.pos, name=function.name,
+                                         args=[_copied(arg) for arg in node.args])
+        else:
+            slow = _copied(node)
+            slow.function = _CurrentBuiltin(function.pos, name=function.name)
         clear = ExprNodes.RawCNameExprNode(node.pos, PyrexTypes.c_bint_type, cname=None)
         return _ReplaceableBuiltinCall(node.pos, name=function.name, condition=clear,
                                        true_val=node, false_val=slow)
@@ -1642,42 +1675,36 @@ class _GuardReplaceableCalls(Visitor.EnvTransform):
 stages_before_builtin_calls.append(_GuardReplaceableCalls(None))
 
 
-# A cached builtin read as an object takes the cached one while its flag is clear, else what
-# the name holds now: a new reference either way.
+# A cached builtin read as an object is the cached one while its flag is clear, else what the
+# name holds now, borrowed as the cached one is (replaced_builtins.c holds it).
 def _replaceable_cached_builtin(node):
     entry = node.entry
     return (entry is not None and entry.is_builtin and entry.is_const and in_python_source(node)
             and entry.cname.startswith(Naming.builtin_prefix))
 
 
-def _builtin_read_replaceable(analyse_rvalue_entry):
-    def analyse(self, env):
-        node = analyse_rvalue_entry(self, env)
-        if node is self and _replaceable_cached_builtin(self):
-            self.is_temp = 1
-            self.qvx_replaceable = True
-        return node
-    return analyse
-
-
 def _builtin_read_checked(generate_result_code):
     def generate(self, code):
-        if not getattr(self, "qvx_replaceable", False):
-            return generate_result_code(self, code)
-        code.globalstate.use_entry_utility_code(self.entry)
-        name = Code.renamed_py2_builtins_map.get(self.entry.name, self.entry.name)
-        flag = _replaced_flag(code, self.pos, name)
-        result = self.result()
-        code.putln("if (likely(!%s.replaced)) {" % flag)
-        code.putln("%s = %s; Py_INCREF(%s);" % (result, self.calculate_result_code(), result))
-        code.putln("} else {")
-        _put_current_builtin(code, result, name, self.pos)
-        code.putln("}")
-        self.generate_gotref(code)
+        generate_result_code(self, code)
+        if not self.is_temp and _replaceable_cached_builtin(self):
+            name = Code.renamed_py2_builtins_map.get(self.entry.name, self.entry.name)
+            self.qvx_flag = _replaced_flag(code, self.pos, name)
+            self.qvx_globals_and_name = _globals_and_name(code, name)
     return generate
 
 
-ExprNodes.NameNode.analyse_rvalue_entry = _builtin_read_replaceable(
-    ExprNodes.NameNode.analyse_rvalue_entry)
+def _builtin_read_current(calculate_result_code):
+    def calculate(self):
+        cached = calculate_result_code(self)
+        flag = getattr(self, "qvx_flag", None)
+        if flag is None:
+            return cached
+        return "(likely(!%s.replaced) ? %s : __Pyx_qvx_HeldBuiltin(&%s, %s, %s))" % (
+            flag, cached, flag, self.qvx_globals_and_name, cached)
+    return calculate
+
+
 ExprNodes.NameNode.generate_result_code = _builtin_read_checked(
     ExprNodes.NameNode.generate_result_code)
+ExprNodes.NameNode.calculate_result_code = _builtin_read_current(
+    ExprNodes.NameNode.calculate_result_code)
