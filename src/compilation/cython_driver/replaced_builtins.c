@@ -225,16 +225,31 @@ static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, 
 }
 
 /* What the name holds now, borrowed: the module's global, else the builtin, else NULL with no
-   exception set. An exception being handled is left as it was. */
+   exception set (a look-up of a str in dicts of str keys raises nothing). */
 static PyObject *__Pyx_qvx_Bound(PyObject *globals, PyObject *name) {
-    PyObject *current = __Pyx_qvx_ItemOf(globals, name);
-    return current ? current : __Pyx_qvx_ItemOf(__Pyx_qvx_builtin_watch.builtins, name);
+    PyObject *current = PyDict_GetItemWithError(globals, name);
+    if (!current && !PyErr_Occurred())
+        current = PyDict_GetItemWithError(__Pyx_qvx_builtin_watch.builtins, name);
+    if (!current) PyErr_Clear();
+    return current;
 }
 
 /* Whether the name, its flag set, still holds the builtin seen at import: then the form turned
-   into C does what a call of it would. */
+   into C does what a call of it would. Without watchers, Python before 3.12 still versions its
+   dicts: while neither dict has changed since the name was last found unreplaced, it still is. */
 static int __Pyx_qvx_Unreplaced(__Pyx_qvx_BuiltinName *flag, PyObject *globals, PyObject *name) {
+#if !CYTHON_COMPILING_IN_LIMITED_API && PY_VERSION_HEX < 0x030C0000
+    PyObject *builtins = __Pyx_qvx_builtin_watch.builtins;
+    if (((PyDictObject *)globals)->ma_version_tag == flag->globals_version
+            && ((PyDictObject *)builtins)->ma_version_tag == flag->builtins_version)
+        return 1;
+    if (__Pyx_qvx_Bound(globals, name) != flag->original) return 0;
+    flag->globals_version = ((PyDictObject *)globals)->ma_version_tag;
+    flag->builtins_version = ((PyDictObject *)builtins)->ma_version_tag;
+    return 1;
+#else
     return __Pyx_qvx_Bound(globals, name) == flag->original;
+#endif
 }
 
 /* What the name holds now, a new reference; NameError where it is bound nowhere. */

@@ -85,7 +85,10 @@
 # - constant tuples that differ only in the sign of a zero (`f(0.0, 1.0)` beside `f(-0.0, 1.0)`)
 #   were made one: both calls passed the first one's;
 # - `x[False]` and `x[True]` indexed with the ints 0 and 1 (`typing.Literal[False]` was
-#   `Literal[0]`).
+#   `Literal[0]`);
+# - builtins were looked up once, when the module loaded, and many calls of them were C: a
+#   module global that shadows one later (`mod.len = ...`, mock.patch("pkg.mod.open")) or a
+#   replaced builtin (mock.patch("builtins.print")) was not seen.
 import ast
 import copy
 import os
@@ -1498,6 +1501,7 @@ _replaced_builtins_proto = """\
 typedef struct {
     unsigned char replaced;
     PyObject *original, *held, *previous;
+    unsigned long long globals_version, builtins_version;
 } __Pyx_qvx_BuiltinName;
 static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, PyObject *name,
                                   __Pyx_qvx_BuiltinName *flag);
@@ -1530,7 +1534,7 @@ def _replaced_flag(code, pos, name):
         globalstate.use_utility_code(Code.UtilityCode(
             name="QvxReplacedBuiltins", impl=_replaced_builtins_c,
             proto=_replaced_builtins_proto))
-        globalstate["decls"].putln("static __Pyx_qvx_BuiltinName %s = {1, NULL, NULL, NULL};"
+        globalstate["decls"].putln("static __Pyx_qvx_BuiltinName %s = {1, NULL, NULL, NULL, 0, 0};"
                                    % flag)
         init = globalstate["cached_builtins"]
         interned = init.name_in_main_c_code_module_state(
