@@ -121,8 +121,8 @@ def report():
     greet("Eve")
     print(said)
 )PY"},
-    // Calls that compiled code makes C, in methods, a comprehension and with C-typed
-    // arguments, while the module's names are patched and after.
+    // Calls that compiled code makes C, in methods, a comprehension, with C-typed arguments,
+    // keywords and unpacking, while the module's names are patched and after.
     {"forms.py", R"PY(import sys
 from unittest import mock
 
@@ -163,6 +163,11 @@ def answers(box):
     return box.count(), repr(box), largest(2, 5), keys({"b": 1, "a": 2}), check("s"), lengths(["ab"])
 
 
+def keywords(xs, d):
+    a: int = 7
+    return max(*xs), sorted(d, reverse=True), min(xs, default=0), divmod(a, 2), getattr(d, "x", 0)
+
+
 def report():
     box = Box("abc")
     print(answers(box))
@@ -172,6 +177,11 @@ def report():
             mock.patch.object(this, "isinstance", return_value=False):
         print(answers(box))
     print(answers(box))
+    names = ["max", "sorted", "min", "divmod", "getattr"]
+    print(keywords([3, 1], {"a": 1}))
+    with mock.patch.multiple(this, create=True, **{name: lambda *a, **k: "fake" for name in names}):
+        print(keywords([3, 1], {"a": 1}))
+    print(keywords([3, 1], {"a": 1}))
 )PY"}};
 
 TEST(ReplacedBuiltins, ProgramSeesWhatPythonSees) {

@@ -1597,14 +1597,14 @@ class _CallOfCurrentBuiltin(ExprNodes.ExprNode):
 
 class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
     # The call as Cython makes it while the name's flag is clear, else a call of what the name
-    # holds. Where the first gives a C value, the second's result is converted to it, so that
-    # code using the value stays as it was; where it gives an object of a builtin type, the
-    # second may give any object.
+    # holds. Where the first gives a C number, the second's result is converted to it, so that
+    # code using the value stays as it was; where it gives an object of a builtin type or a C
+    # tuple, the second may give any object.
     branch_hint = "likely"
 
     def infer_type(self, env):
         fast = self.true_val.infer_type(env)
-        return PyrexTypes.py_object_type if fast.is_pyobject else fast
+        return fast if fast.is_numeric else PyrexTypes.py_object_type
 
     def analyse_types(self, env):
         self.true_val = self.true_val.analyse_types(env)
@@ -1612,8 +1612,10 @@ class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
         return self.analyse_result_type(env)
 
     def analyse_result_type(self, env):
-        if self.true_val.type.is_pyobject:
+        if not self.true_val.type.is_numeric:
+            # An object, or a C tuple (`divmod` of C ints), which a replacement need not give.
             self.type = PyrexTypes.py_object_type
+            self.true_val = self.true_val.coerce_to_pyobject(env)
             self.false_val = self.slow
         else:
             self.type = self.true_val.type
