@@ -14,7 +14,8 @@ namespace {
 
 const std::vector<std::string> patchedCases = {"shadowing", "mocking", "forms"};
 
-const std::map<std::string, std::string> patchedFiles = {    {"patching.py", R"PY(import importlib
+const std::map<std::string, std::string> patchedFiles = {
+    {"patching.py", R"PY(import importlib
 import sys
 
 
