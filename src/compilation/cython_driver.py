@@ -15,7 +15,8 @@
 #                 never runs, exceptions raised by `__await__`, lambdas that yield, dir() in
 #                 functions, the metaclass that prepares a class, the exception a generator's
 #                 try statement restores, assert, inner functions run early, handlers' unbound
-#                 names, `except` types, constant tuples with signed zeros, `x[False]`
+#                 names, `except` types, constant tuples with signed zeros, `x[False]`, builtins
+#                 replaced after import
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,

@@ -3,7 +3,8 @@
 import os
 import string
 
-from Cython.Compiler import Code, ExprNodes, Nodes, ParseTreeTransforms, Pipeline, PyrexTypes
+from Cython.Compiler import (Code, ExprNodes, Nodes, Optimize, ParseTreeTransforms, Pipeline,
+                             PyrexTypes)
 
 
 def in_python_source(node):
@@ -42,9 +43,12 @@ def subtree(root):
 
 # Stages over a module's tree: those right after parsing run first, in the order added; those
 # before the analysis of expressions run after the flow analysis, which keeps its facts on
-# each name node, and before the expressions are analysed, which makes the temporaries.
+# each name node, and before the expressions are analysed, which makes the temporaries. Those
+# before the replacement of builtin calls run once the scopes are declared, before calls of
+# builtins become other nodes.
 stages_after_parsing = []
 stages_before_analysis = []
+stages_before_builtin_calls = []
 
 
 def _with_added_stages(create_pipeline):
@@ -56,6 +60,10 @@ def _with_added_stages(create_pipeline):
                     if isinstance(stage, ParseTreeTransforms.AnalyseExpressionsTransform)]
         if analysis:
             stages[analysis[0]:analysis[0]] = stages_before_analysis
+        builtin_calls = [at for at, stage in enumerate(stages)
+                         if isinstance(stage, Optimize.EarlyReplaceBuiltinCalls)]
+        if builtin_calls:
+            stages[builtin_calls[0]:builtin_calls[0]] = stages_before_builtin_calls
         stages[0:0] = stages_after_parsing
         return stages
     return create

@@ -85,16 +85,21 @@
 # - constant tuples that differ only in the sign of a zero (`f(0.0, 1.0)` beside `f(-0.0, 1.0)`)
 #   were made one: both calls passed the first one's;
 # - `x[False]` and `x[True]` indexed with the ints 0 and 1 (`typing.Literal[False]` was
-#   `Literal[0]`).
+#   `Literal[0]`);
+# - builtins were looked up once, when the module loaded, and many calls of them were C: a
+#   module global that shadows one later (`mod.len = ...`, mock.patch("pkg.mod.open")) or a
+#   replaced builtin (mock.patch("builtins.print")) was not seen.
 import ast
+import copy
 import os
 
 from Cython.Compiler import (Builtin, Code, ExprNodes, MatchCaseNodes, Naming, Nodes, Optimize,
                              ParseTreeTransforms, PyrexTypes, StringEncoding, Symtab,
-                             TypeInference, UtilNodes)
+                             TypeInference, UtilNodes, Visitor)
 
 from .common import (AsObject, c_text, child_nodes, fix_utility, in_python_source,
-                     stages_after_parsing, stages_before_analysis, subtree)
+                     stages_after_parsing, stages_before_analysis,
+                     stages_before_builtin_calls, subtree)
 
 
 _c_operation = ExprNodes.PowNode.is_py_operation_types
@@ -1479,3 +1484,233 @@ def _bool_indices_as_objects(analyse_base_and_index_types):
 
 ExprNodes.IndexNode.analyse_base_and_index_types = _bool_indices_as_objects(
     ExprNodes.IndexNode.analyse_base_and_index_types)
+
+
+# A builtin name was looked up once, when the module loaded, and calls of many builtins became C
+# (`len(x)` PyObject_Length, `isinstance` a type check): a module global that shadows the name
+# later (`mod.len = ...`, mock.patch("pkg.mod.open")) or a replaced builtin (mock.patch
+# ("builtins.print")) was not seen. Each such name has a flag in the module, kept by a dict
+# watcher (replaced_builtins.c); while it is clear the cached builtin and the C form serve, as
+# before, and while it is set the name is looked up and what it holds is called, as Python does.
+# The names whose calls are guarded are the builtin functions Cython computes itself; the
+# builtin types (`list(x)`, `isinstance(x, list)`) and the loops over range(), enumerate() and
+# the like keep Cython's forms, and so do calls with a lambda or a generator expression among
+# their arguments (which are inlined, or cannot be written twice).
+_replaced_builtins_c = c_text("product_state.c") + c_text("replaced_builtins.c")
+_replaced_builtins_proto = """\
+typedef struct {
+    unsigned char replaced;
+    PyObject *original, *held, *previous;
+    unsigned long long globals_version, builtins_version;
+} __Pyx_qvx_BuiltinName;
+static int __Pyx_qvx_WatchBuiltin(PyObject *globals, PyObject *builtins_module, PyObject *name,
+                                  __Pyx_qvx_BuiltinName *flag);
+static int __Pyx_qvx_Unreplaced(__Pyx_qvx_BuiltinName *flag, PyObject *globals, PyObject *name);
+static PyObject *__Pyx_qvx_CurrentBuiltin(PyObject *globals, PyObject *name);
+static PyObject *__Pyx_qvx_CallCurrentBuiltin(PyObject *globals, PyObject *name,
+                                              PyObject *const *args, Py_ssize_t count);
+static PyObject *__Pyx_qvx_HeldBuiltin(__Pyx_qvx_BuiltinName *flag, PyObject *globals,
+                                       PyObject *name, PyObject *cached);
+"""
+_guarded_builtin_calls = frozenset((
+    "abs", "all", "any", "ascii", "bin", "callable", "chr", "delattr", "dir", "divmod", "format",
+    "getattr", "globals", "hasattr", "hash", "hex", "isinstance", "issubclass", "iter", "len",
+    "locals", "max", "min", "next", "oct", "ord", "pow", "repr", "setattr", "sorted", "sum",
+    "vars"))
+_written_twice_never = (ExprNodes.ScopedExprNode, ExprNodes.LambdaNode, ExprNodes.YieldExprNode,
+                        UtilNodes.ResultRefNode, UtilNodes.TempRefNode, ExprNodes.CloneNode,
+                        ExprNodes.ProxyNode)
+# The flags of the module being written: its C code's global state and the flag of each name.
+_replaced_flags = [None, {}]
+
+
+def _replaced_flag(code, pos, name):
+    globalstate = code.globalstate
+    if _replaced_flags[0] is not globalstate:
+        _replaced_flags[:] = [globalstate, {}]
+    flags = _replaced_flags[1]
+    if name not in flags:
+        flags[name] = flag = "__pyx_qvx_replaced_" + name
+        globalstate.use_utility_code(Code.UtilityCode(
+            name="QvxReplacedBuiltins", impl=_replaced_builtins_c,
+            proto=_replaced_builtins_proto))
+        globalstate["decls"].putln("static __Pyx_qvx_BuiltinName %s = {1, NULL, NULL, NULL, 0, 0};"
+                                   % flag)
+        init = globalstate["cached_builtins"]
+        interned = init.name_in_main_c_code_module_state(
+            globalstate.get_interned_identifier(StringEncoding.EncodedString(name)).cname)
+        init.putln("if (__Pyx_qvx_WatchBuiltin(%s, %s, %s, &%s) < 0) %s" % (
+            init.name_in_main_c_code_module_state(Naming.moddict_cname),
+            init.name_in_main_c_code_module_state(Naming.builtins_cname),
+            interned, flag, init.error_goto(pos)))
+    return flags[name]
+
+
+def _globals_and_name(code, name):
+    return "%s, %s" % (code.name_in_module_state(Naming.moddict_cname),
+                       code.intern_identifier(StringEncoding.EncodedString(name)))
+
+
+class _CurrentBuiltin(ExprNodes.ExprNode):
+    # What a builtin's name holds now: the module's global of that name, else the builtin.
+    subexprs = []
+    type = PyrexTypes.py_object_type
+    is_temp = 1
+
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        return self
+
+    def generate_result_code(self, code):
+        code.putln("%s = __Pyx_qvx_CurrentBuiltin(%s); %s" % (
+            self.result(), _globals_and_name(code, self.name),
+            code.error_goto_if_null(self.result(), self.pos)))
+        self.generate_gotref(code)
+
+
+class _CallOfCurrentBuiltin(ExprNodes.ExprNode):
+    # A call with positional arguments of what a builtin's name holds now, in one C call that
+    # keeps the compiled function small.
+    subexprs = ["args"]
+    type = PyrexTypes.py_object_type
+    is_temp = 1
+
+    def infer_type(self, env):
+        return PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.args = [arg.analyse_types(env).coerce_to_pyobject(env) for arg in self.args]
+        return self
+
+    def generate_result_code(self, code):
+        values = ", ".join(arg.py_result() for arg in self.args) or "NULL"
+        code.putln("{")
+        code.putln("PyObject *__pyx_qvx_args[] = {%s};" % values)
+        code.putln("%s = __Pyx_qvx_CallCurrentBuiltin(%s, __pyx_qvx_args, %d); %s" % (
+            self.result(), _globals_and_name(code, self.name), len(self.args),
+            code.error_goto_if_null(self.result(), self.pos)))
+        code.putln("}")
+        self.generate_gotref(code)
+
+
+class _ReplaceableBuiltinCall(ExprNodes.CondExprNode):
+    # The call as Cython makes it while the name's flag is clear, else a call of what the name
+    # holds. Where the first gives a C number, the second's result is converted to it, so that
+    # code using the value stays as it was; where it gives an object of a builtin type or a C
+    # tuple, the second may give any object.
+    branch_hint = "likely"
+
+    def infer_type(self, env):
+        fast = self.true_val.infer_type(env)
+        return fast if fast.is_numeric else PyrexTypes.py_object_type
+
+    def analyse_types(self, env):
+        self.true_val = self.true_val.analyse_types(env)
+        self.slow = self.false_val = self.false_val.analyse_types(env)
+        return self.analyse_result_type(env)
+
+    def analyse_result_type(self, env):
+        if not self.true_val.type.is_numeric:
+            # An object, or a C tuple (`divmod` of C ints), which a replacement need not give.
+            self.type = PyrexTypes.py_object_type
+            self.true_val = self.true_val.coerce_to_pyobject(env)
+            self.false_val = self.slow
+        else:
+            self.type = self.true_val.type
+            self.false_val = self.slow.coerce_to(self.type, env)
+        self.result_ctype = None
+        return self
+
+    def coerce_to(self, dst_type, env):
+        return ExprNodes.ExprNode.coerce_to(self, dst_type, env)
+
+    def coerce_to_index(self, env):
+        return ExprNodes.ExprNode.coerce_to_index(self, env)
+
+    def generate_evaluation_code(self, code):
+        flag = _replaced_flag(code, self.pos, self.name)
+        self.condition.cname = "(!%s.replaced || __Pyx_qvx_Unreplaced(&%s, %s))" % (
+            flag, flag, _globals_and_name(code, self.name))
+        super().generate_evaluation_code(code)
+
+
+def _copied(node):
+    new = copy.copy(node)
+    for attr in node.child_attrs:
+        value = getattr(node, attr, None)
+        if isinstance(value, list):
+            setattr(new, attr, [_copied(item) if isinstance(item, Nodes.Node) else item
+                                for item in value])
+        elif isinstance(value, Nodes.Node):
+            setattr(new, attr, _copied(value))
+    return new
+
+
+class _GuardReplaceableCalls(Visitor.EnvTransform):
+    def visit_SimpleCallNode(self, node):
+        self.visitchildren(node)
+        function = node.function
+        if not (isinstance(function, ExprNodes.NameNode) and in_python_source(node)
+                and function.name in _guarded_builtin_calls):
+            return node
+        entry = self.current_env().lookup(function.name)
+        if entry is not None and not (entry.is_builtin or entry.scope.is_builtin_scope):
+            return node
+        if any(isinstance(inner, _written_twice_never) for inner in subtree(node)):
+            return node
+        if isinstance(node, ExprNodes.SimpleCallNode) and not any(
+                isinstance(arg, ExprNodes.StarredUnpackingNode) for arg in node.args):
+            slow = _CallOfCurrentBuiltin(node.pos, name=function.name,
+                                         args=[_copied(arg) for arg in node.args])
+        else:
+            slow = _copied(node)
+            slow.function = _CurrentBuiltin(function.pos, name=function.name)
+        clear = ExprNodes.RawCNameExprNode(node.pos, PyrexTypes.c_bint_type, cname=None)
+        return _ReplaceableBuiltinCall(node.pos, name=function.name, condition=clear,
+                                       true_val=node, false_val=slow)
+
+    visit_GeneralCallNode = visit_SimpleCallNode
+
+    def visit_Node(self, node):
+        self.visitchildren(node)
+        return node
+
+
+stages_before_builtin_calls.append(_GuardReplaceableCalls(None))
+
+
+# A cached builtin read as an object is the cached one while its flag is clear, else what the
+# name holds now, borrowed as the cached one is (replaced_builtins.c holds it).
+def _replaceable_cached_builtin(node):
+    entry = node.entry
+    return (entry is not None and entry.is_builtin and entry.is_const and in_python_source(node)
+            and entry.cname.startswith(Naming.builtin_prefix))
+
+
+def _builtin_read_checked(generate_result_code):
+    def generate(self, code):
+        generate_result_code(self, code)
+        if not self.is_temp and _replaceable_cached_builtin(self):
+            name = Code.renamed_py2_builtins_map.get(self.entry.name, self.entry.name)
+            self.qvx_flag = _replaced_flag(code, self.pos, name)
+            self.qvx_globals_and_name = _globals_and_name(code, name)
+    return generate
+
+
+def _builtin_read_current(calculate_result_code):
+    def calculate(self):
+        cached = calculate_result_code(self)
+        flag = getattr(self, "qvx_flag", None)
+        if flag is None:
+            return cached
+        return "(likely(!%s.replaced) ? %s : __Pyx_qvx_HeldBuiltin(&%s, %s, %s))" % (
+            flag, cached, flag, self.qvx_globals_and_name, cached)
+    return calculate
+
+
+ExprNodes.NameNode.generate_result_code = _builtin_read_checked(
+    ExprNodes.NameNode.generate_result_code)
+ExprNodes.NameNode.calculate_result_code = _builtin_read_current(
+    ExprNodes.NameNode.calculate_result_code)
