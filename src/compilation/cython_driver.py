@@ -46,7 +46,7 @@
 #                 that share a line, division by zero, unbound variables, brief reports of
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async
 #                 for` cannot await, coroutines' repr and type name, StopIteration leaving a
-#                 coroutine, NameError's name
+#                 coroutine, NameError's name, functions' repr
 # type_params.py  the type parameter syntax (`def f[T](x)`, `class Box[T]:`, `type Alias = ...`),
 #                 which Cython's parser refuses, lowered as CPython lowers it; `__type_params__`
 #                 of every compiled function

@@ -74,6 +74,7 @@ def report():
     pair, namespace = divmod, {}
     exec("x = divmod(7, 2)", namespace, closure=None)
     print(pair(7, 2), divmod(9, 4), namespace["x"])
+    print(repr(first).split(" at ")[0], repr(lambda: 0).split(" at ")[0])
     print(sorted(name for name in globals() if not name.startswith("__")))
 )PY"},
     // Generic classes: Generic[...] after the bases, subscription, super() and the class cell

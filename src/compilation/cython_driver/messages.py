@@ -26,6 +26,8 @@
 # - a StopIteration leaving a coroutine became "RuntimeError: generator raised StopIteration",
 #   where Python says "coroutine";
 # - a NameError for a global, builtin or free variable had no `name`.
+# - a compiled function's repr named Cython's type ("<cyfunction f at 0x...>") where Python's
+#   says "<function f at 0x...>".
 from Cython.Compiler import (Code, Errors, ExprNodes, Naming, Nodes, ParseTreeTransforms,
                              StringEncoding)
 
@@ -455,3 +457,17 @@ fix_utility("ObjectHandling.c", _name_errors_named)
 _builtin_lookup = Code.UtilityCode.load_cached("GetBuiltinName", "ObjectHandling.c")
 if isinstance(getattr(_builtin_lookup, "impl", None), str):
     _builtin_lookup.impl = "".join(_name_errors_named(_builtin_lookup.impl.splitlines(True)))
+
+
+# A compiled function's repr named Cython's type, which reprlib, singledispatch's messages and
+# doctests show: Python's reads "<function K.f at 0x...>". The type lives in the shared module,
+# so only its C changes.
+_cython_function_repr = '    repr = PyUnicode_FromFormat("<cyfunction %U at %p>",\n'
+
+
+def _function_repr_as_python(lines):
+    return [line.replace("<cyfunction ", "<function ") if line == _cython_function_repr else line
+            for line in lines]
+
+
+fix_utility("CythonFunction.c", _function_repr_as_python)
