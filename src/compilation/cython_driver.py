@@ -15,7 +15,9 @@
 #                 never runs, exceptions raised by `__await__`, lambdas that yield, dir() in
 #                 functions, the metaclass that prepares a class, the exception a generator's
 #                 try statement restores, assert, inner functions run early, handlers' unbound
-#                 names, `except` types, constant tuples with signed zeros, `x[False]`
+#                 names, `except` types, constant tuples with signed zeros, `x[False]`, float
+#                 `//`, a used result of `list.extend`, `format()` with a spec that is no str,
+#                 builtin types' methods called unbound
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
@@ -31,11 +33,12 @@
 #                 other arguments, expressions nested as deep as CPython compiles, `.pxd` files
 #                 not the module's, `nonlocal __class__`, bare assignment expressions in
 #                 subscripts, asynchronous generator expressions outside `async def`, `%`,
-#                 `//` and `<` of complex numbers, tuples that hold their own variable
+#                 `//` and `<` of complex numbers, tuples that hold their own variable,
+#                 `divmod` as a value, builtins called with keywords
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),
-#                 infinite imaginary literals
+#                 infinite imaginary literals, bytearrays extended in programs
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
 #                 that share a line, division by zero, unbound variables, brief reports of
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async

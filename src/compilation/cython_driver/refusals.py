@@ -27,7 +27,11 @@
 #   asynchronous generator expression outside `async def`;
 # - `%`, `//` and ordering comparisons of complex numbers, which raise TypeError when they run;
 # - a variable assigned a tuple that holds it (`t = (t,)`, `rest = (item, rest)`): its type
-#   inference never ended.
+#   inference never ended;
+# - `divmod` used as a value after a call of it with C numbers ("Not allowed in a constant
+#   expression");
+# - a builtin that Cython calls as a C function called with keywords (`pow(2, exp=10)`,
+#   `exec(code, g, closure=cells)`).
 import ast
 import ctypes
 import io
@@ -776,3 +780,42 @@ def _not_nesting_itself(infer_type):
 
 TypeInference.find_spanning_type = _spanning_specializations(TypeInference.find_spanning_type)
 ExprNodes.TupleNode.infer_type = _not_nesting_itself(ExprNodes.TupleNode.infer_type)
+
+
+# A call of `divmod` with C numbers declares a C function of its own for them, which takes the
+# builtin's name in Cython's builtin scope (shared by the modules of one run) without its
+# Python object: `divmod` used as a value after such a call (`f = divmod`, `map(divmod, a, b)`,
+# `divmod(*pair)`) stopped the build ("Not allowed in a constant expression"). The declared C
+# function keeps the Python builtin it stands for.
+_declare_builtin_cfunction = Symtab.BuiltinScope.declare_builtin_cfunction
+
+
+def _keeping_python_builtin(self, name, *args, **kwargs):
+    earlier = self.lookup_here(name)
+    entry = _declare_builtin_cfunction(self, name, *args, **kwargs)
+    if entry.as_variable is None and earlier is not None:
+        entry.as_variable = earlier.as_variable
+    return entry
+
+
+Symtab.BuiltinScope.declare_builtin_cfunction = _keeping_python_builtin
+
+
+# A builtin that Cython calls as a C function called with keywords (`pow(2, exp=10)`,
+# `exec(code, g, closure=cells)`) stopped the build: the C function's arguments have no names.
+# Such a call calls the Python builtin, which takes the keywords it takes and raises TypeError
+# for the others.
+_map_to_simple_call = ExprNodes.GeneralCallNode.map_to_simple_call_node
+
+
+def _builtin_called_with_keywords(self):
+    entry = getattr(self.function, "entry", None)
+    keywords = self.keyword_args
+    if (entry is not None and entry.as_variable is not None and entry.as_variable.is_builtin
+            and keywords is not None and keywords.is_dict_literal
+            and keywords.key_value_pairs):
+        return self
+    return _map_to_simple_call(self)
+
+
+ExprNodes.GeneralCallNode.map_to_simple_call_node = _builtin_called_with_keywords

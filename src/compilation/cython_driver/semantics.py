@@ -85,7 +85,13 @@
 # - constant tuples that differ only in the sign of a zero (`f(0.0, 1.0)` beside `f(-0.0, 1.0)`)
 #   were made one: both calls passed the first one's;
 # - `x[False]` and `x[True]` indexed with the ints 0 and 1 (`typing.Literal[False]` was
-#   `Literal[0]`).
+#   `Literal[0]`);
+# - `a // b` of C doubles was floor(a / b): `1.0 // 0.1` gave 10.0 where Python gives 9.0;
+# - `r = items.extend([x])` took the C status of an append for the object: a NULL;
+# - `format(value, None)` raised SystemError where Python raises TypeError;
+# - a builtin type's method called unbound on an instance of a subclass (`dict.setdefault(self,
+#   ...)`, `int.__add__(x, y)`) ran the subclass's override: in libraries where the stable ABI
+#   has no C function for it, and for the numbers' operators in programs too.
 import ast
 import os
 
@@ -1479,3 +1485,152 @@ def _bool_indices_as_objects(analyse_base_and_index_types):
 
 ExprNodes.IndexNode.analyse_base_and_index_types = _bool_indices_as_objects(
     ExprNodes.IndexNode.analyse_base_and_index_types)
+
+
+# `a // b` of two C doubles was floor(a / b), which is off by one where a / b rounds up to a
+# whole number: `1.0 // 0.1` gave 10.0, where Python gives 9.0 and `divmod` gave (9.0, ...). It
+# is computed from the remainder, as Python computes it (float_floor_division.c). A module that
+# asks for C division (the cdivision directive) keeps floor(a / b).
+_float_floor_division = Code.UtilityCode(
+    name="QvxFloatFloorDivision", impl=c_text("float_floor_division.c"),
+    proto="static CYTHON_INLINE double __Pyx_qvx_floordiv_double(double a, double b);\n")
+
+
+def _python_floor_division(node, env):
+    return (node.operator == "//" and node.type is PyrexTypes.c_double_type
+            and node.cdivision is None and not env.directives["cdivision"])
+
+
+def _floor_division_analysed(analyse_operation):
+    def analyse(self, env):
+        result = analyse_operation(self, env)
+        self.qvx_python_floor = _python_floor_division(self, env)
+        return result
+    return analyse
+
+
+def _floor_division_code(generate_evaluation_code):
+    def generate(self, code):
+        if getattr(self, "qvx_python_floor", False):
+            code.globalstate.use_utility_code(_float_floor_division)
+        generate_evaluation_code(self, code)
+    return generate
+
+
+def _floor_division_result(calculate_result_code):
+    def calculate(self):
+        if not getattr(self, "qvx_python_floor", False):
+            return calculate_result_code(self)
+        return "__Pyx_qvx_floordiv_double(%s, %s)" % (
+            self.operand1.result(), self.operand2.result())
+    return calculate
+
+
+ExprNodes.DivNode.analyse_operation = _floor_division_analysed(ExprNodes.DivNode.analyse_operation)
+ExprNodes.DivNode.generate_evaluation_code = _floor_division_code(
+    ExprNodes.DivNode.generate_evaluation_code)
+ExprNodes.DivNode.calculate_result_code = _floor_division_result(
+    ExprNodes.DivNode.calculate_result_code)
+
+
+# `r = items.extend([x])`: an extend by a short display became appends, whose C status was then
+# taken for the object the call gives (a NULL, or the list itself for `[]`). A call whose result
+# is used stays a call, which gives None.
+def _extending_unused(handle_extend):
+    def handle(self, node, function, args, is_unbound_method):
+        if node.result_is_used:
+            return node
+        return handle_extend(self, node, function, args, is_unbound_method)
+    return handle
+
+
+if hasattr(_builtin_calls, "_handle_simple_method_list_extend"):
+    _builtin_calls._handle_simple_method_list_extend = _extending_unused(
+        _builtin_calls._handle_simple_method_list_extend)
+
+
+# `format(value, None)` raised SystemError, where Python raises TypeError ("format() argument 2
+# must be str, not None"): a spec that may be no str is checked first (format_spec.c).
+_checked_format = Code.UtilityCode(
+    name="QvxFormatSpec", impl=c_text("format_spec.c"),
+    proto="static PyObject *__Pyx_qvx_Format(PyObject *value, PyObject *spec);\n")
+_checked_format_type = PyrexTypes.CFuncType(Builtin.unicode_type, [
+    PyrexTypes.CFuncTypeArg("value", PyrexTypes.py_object_type, None),
+    PyrexTypes.CFuncTypeArg("spec", PyrexTypes.py_object_type, None)])
+
+
+def _format_with_checked_spec(node, pos_args):
+    spec = pos_args[1]
+    if spec.type is Builtin.unicode_type and not spec.may_be_none():
+        return node
+    return ExprNodes.PythonCapiCallNode(
+        node.pos, "__Pyx_qvx_Format", _checked_format_type, args=pos_args,
+        may_return_none=False, is_temp=node.is_temp, utility_code=_checked_format)
+
+
+def _checking_format_spec(visit_simple_call):
+    # Cython's handlers see the builtin's first declaration only, `format(value)`.
+    def visit(self, node):
+        node = visit_simple_call(self, node)
+        function = getattr(node, "function", None)
+        entry = function.entry if isinstance(function, ExprNodes.NameNode) else None
+        if (isinstance(node, ExprNodes.SimpleCallNode) and entry is not None
+                and entry.cname == "PyObject_Format" and len(node.args) == 2
+                and entry.scope is self.current_env().builtin_scope()):
+            return _format_with_checked_spec(node, node.args)
+        return node
+    return visit
+
+
+_builtin_calls.visit_SimpleCallNode = _checking_format_spec(_builtin_calls.visit_SimpleCallNode)
+
+
+# A builtin type's method called unbound on an instance of a subclass (`dict.setdefault(self, k,
+# v)` in a subclass that overrides setdefault) must run the builtin's own method. Cython calls a
+# few of them through C that, where the C API has no such function (the stable ABI of a
+# library), calls the method by name on the instance: the override ran, and an override that
+# calls the builtin's own recursed until RecursionError. Its `int.__add__(x, y)` and the like
+# became `x + y`, which runs the subclass's operators in programs too. Such calls take the
+# method from the type, as Python does.
+def _keeping_unbound_calls(handle):
+    def handle_bound_only(self, node, function, args, is_unbound_method, *rest, **kwargs):
+        if is_unbound_method:
+            return node
+        return handle(self, node, function, args, is_unbound_method, *rest, **kwargs)
+    return handle_bound_only
+
+
+def _keeping_unbound_operators(optimise):
+    def optimise_bound_only(self, operator, node, function, args, is_unbound_method):
+        if is_unbound_method:
+            return node
+        return optimise(self, operator, node, function, args, is_unbound_method)
+    return optimise_bound_only
+
+
+for _by_name in ("_handle_simple_method_dict_setdefault", "_handle_simple_method_list_pop",
+                 "_handle_simple_method_bytearray_append", "_handle_simple_method_bytearray_extend"):
+    if hasattr(_builtin_calls, _by_name):
+        setattr(_builtin_calls, _by_name,
+                _keeping_unbound_calls(getattr(_builtin_calls, _by_name)))
+if hasattr(_builtin_calls, "_optimise_num_binop"):
+    _builtin_calls._optimise_num_binop = _keeping_unbound_operators(
+        _builtin_calls._optimise_num_binop)
+
+
+# `bytes.join(sep, parts)` is declared as a C function of its own, which calls the method by
+# name where the C API has none.
+_joined_by_name = {("bytes", "join")}
+
+
+def _unbound_methods_called_by_name(tree):
+    for node in subtree(tree):
+        function = getattr(node, "function", None)
+        if (isinstance(node, ExprNodes.SimpleCallNode) and in_python_source(node)
+                and isinstance(function, ExprNodes.AttributeNode) and function.obj.is_name
+                and (function.obj.name, function.attribute) in _joined_by_name):
+            node.function = AsObject(function)
+    return tree
+
+
+stages_after_parsing.append(_unbound_methods_called_by_name)
