@@ -1608,8 +1608,27 @@ def _keeping_unbound_operators(optimise):
     return optimise_bound_only
 
 
-for _by_name in ("_handle_simple_method_dict_setdefault", "_handle_simple_method_list_pop",
-                 "_handle_simple_method_bytearray_append", "_handle_simple_method_bytearray_extend"):
+def _setdefault_of_the_type(handle):
+    # Unbound, Cython's call is kept where the C API has it (own_setdefault.c).
+    def handle_setdefault(self, node, function, args, is_unbound_method):
+        result = handle(self, node, function, args, is_unbound_method)
+        if not is_unbound_method:
+            return result
+        for inner in subtree(result):
+            if (isinstance(inner, ExprNodes.PythonCapiFunctionNode)
+                    and inner.cname == "__Pyx_PyDict_SetDefault"):
+                inner.cname = "__Pyx_qvx_DictSetDefault"
+                inner.utility_code = _utility("QvxDictSetDefault", "", c_text("own_setdefault.c"),
+                                              ("dict_setdefault", "Builtins.c"))
+        return result
+    return handle_setdefault
+
+
+if hasattr(_builtin_calls, "_handle_simple_method_dict_setdefault"):
+    _builtin_calls._handle_simple_method_dict_setdefault = _setdefault_of_the_type(
+        _builtin_calls._handle_simple_method_dict_setdefault)
+for _by_name in ("_handle_simple_method_list_pop", "_handle_simple_method_bytearray_append",
+                 "_handle_simple_method_bytearray_extend"):
     if hasattr(_builtin_calls, _by_name):
         setattr(_builtin_calls, _by_name,
                 _keeping_unbound_calls(getattr(_builtin_calls, _by_name)))
