@@ -1608,26 +1608,35 @@ def _keeping_unbound_operators(optimise):
     return optimise_bound_only
 
 
-def _setdefault_of_the_type(handle):
-    # Unbound, Cython's call is kept where the C API has it (own_setdefault.c).
-    def handle_setdefault(self, node, function, args, is_unbound_method):
-        result = handle(self, node, function, args, is_unbound_method)
-        if not is_unbound_method:
+def _calling_the_types_own(cname, own_cname, proto, cython_utility):
+    # Unbound, Cython's call is kept where the C API has it (own_setdefault.c, own_list_pop.c);
+    # a call it has no such C for is left to Python.
+    def wrap(handle):
+        def handle_unbound(self, node, function, args, is_unbound_method):
+            result = handle(self, node, function, args, is_unbound_method)
+            if not is_unbound_method or result is node:
+                return result
+            own = [inner for inner in subtree(result)
+                   if isinstance(inner, ExprNodes.PythonCapiFunctionNode) and inner.cname == cname]
+            if not own:
+                return node
+            for inner in own:
+                inner.cname = own_cname
+                inner.utility_code = _utility(own_cname, "", proto, cython_utility)
             return result
-        for inner in subtree(result):
-            if (isinstance(inner, ExprNodes.PythonCapiFunctionNode)
-                    and inner.cname == "__Pyx_PyDict_SetDefault"):
-                inner.cname = "__Pyx_qvx_DictSetDefault"
-                inner.utility_code = _utility("QvxDictSetDefault", "", c_text("own_setdefault.c"),
-                                              ("dict_setdefault", "Builtins.c"))
-        return result
-    return handle_setdefault
+        return handle_unbound
+    return wrap
 
 
 if hasattr(_builtin_calls, "_handle_simple_method_dict_setdefault"):
-    _builtin_calls._handle_simple_method_dict_setdefault = _setdefault_of_the_type(
-        _builtin_calls._handle_simple_method_dict_setdefault)
-for _by_name in ("_handle_simple_method_list_pop", "_handle_simple_method_bytearray_append",
+    _builtin_calls._handle_simple_method_dict_setdefault = _calling_the_types_own(
+        "__Pyx_PyDict_SetDefault", "__Pyx_qvx_DictSetDefault", c_text("own_setdefault.c"),
+        ("dict_setdefault", "Builtins.c"))(_builtin_calls._handle_simple_method_dict_setdefault)
+if hasattr(_builtin_calls, "_handle_simple_method_list_pop"):
+    _builtin_calls._handle_simple_method_list_pop = _calling_the_types_own(
+        "__Pyx_PyList_Pop", "__Pyx_qvx_ListPop", c_text("own_list_pop.c"),
+        ("pop", "Optimize.c"))(_builtin_calls._handle_simple_method_list_pop)
+for _by_name in ("_handle_simple_method_bytearray_append",
                  "_handle_simple_method_bytearray_extend"):
     if hasattr(_builtin_calls, _by_name):
         setattr(_builtin_calls, _by_name,
