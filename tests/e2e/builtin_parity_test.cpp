@@ -3,7 +3,8 @@
 // (1.0 // 0.1), the result of a short `list.extend`, a bytearray extended in a program, `divmod`
 // as a value beside C calls of it, `pow` and `exec` with keywords, `format` with a spec that is
 // no str; `dict.setdefault(self, ...)` in an ordered multi-dict, `list.pop`, `bytes.join`,
-// `bytearray.append` and the numbers' operators called through the builtin type.
+// `bytearray.append` and the numbers' operators called through the builtin type, and operators'
+// methods called by name.
 // Each case is a module with a report(); cases.main() runs the cases named on its command line.
 // The cases are built as one program and as one library's wheel, and both answer as CPython
 // does on the same sources.
@@ -202,6 +203,8 @@ def report():
     r = Real(2.5)
     print(int.__add__(n, 1), int.__eq__(n, 6), int.__add__(n, 1.5), float.__add__(r, 1.0),
           float.__truediv__(r, 2.0))
+    one = len("a")
+    print(one.__add__(1.5), one.__eq__(1.0), (2.5).__mod__(1), one.__floordiv__(0.5))
 )PY"},
 };
 

@@ -90,8 +90,9 @@
 # - `r = items.extend([x])` took the C status of an append for the object: a NULL;
 # - `format(value, None)` raised SystemError where Python raises TypeError;
 # - a builtin type's method called unbound on an instance of a subclass (`dict.setdefault(self,
-#   ...)`, `int.__add__(x, y)`) ran the subclass's override: in libraries where the stable ABI
-#   has no C function for it, and for the numbers' operators in programs too.
+#   ...)`) ran the subclass's override in libraries, where the stable ABI has no C function for
+#   it; an operator's method called by name (`x.__add__(y)`, `int.__add__(n, m)`) became the
+#   operator, which tries the other operand and never gives NotImplemented.
 import ast
 import os
 
@@ -1589,23 +1590,14 @@ _builtin_calls.visit_SimpleCallNode = _checking_format_spec(_builtin_calls.visit
 # v)` in a subclass that overrides setdefault) must run the builtin's own method. Cython calls a
 # few of them through C that, where the C API has no such function (the stable ABI of a
 # library), calls the method by name on the instance: the override ran, and an override that
-# calls the builtin's own recursed until RecursionError. Its `int.__add__(x, y)` and the like
-# became `x + y`, which runs the subclass's operators in programs too. Such calls take the
-# method from the type, as Python does.
+# calls the builtin's own recursed until RecursionError. Such calls take the method from the
+# type, as Python does.
 def _keeping_unbound_calls(handle):
     def handle_bound_only(self, node, function, args, is_unbound_method, *rest, **kwargs):
         if is_unbound_method:
             return node
         return handle(self, node, function, args, is_unbound_method, *rest, **kwargs)
     return handle_bound_only
-
-
-def _keeping_unbound_operators(optimise):
-    def optimise_bound_only(self, operator, node, function, args, is_unbound_method):
-        if is_unbound_method:
-            return node
-        return optimise(self, operator, node, function, args, is_unbound_method)
-    return optimise_bound_only
 
 
 def _calling_the_types_own(cname, own_cname, proto, cython_utility):
@@ -1641,9 +1633,22 @@ for _by_name in ("_handle_simple_method_bytearray_append",
     if hasattr(_builtin_calls, _by_name):
         setattr(_builtin_calls, _by_name,
                 _keeping_unbound_calls(getattr(_builtin_calls, _by_name)))
+
+
+# An operator's method called by name (`x.__add__(y)`, `int.__eq__(n, m)`) became the operator
+# (`x + y`), which tries the other operand's reflected method and never gives NotImplemented:
+# `(1).__add__(1.5)` gave 2.5. Such calls stay calls of the method; the operators themselves,
+# which Cython hands to the same code without a called function, keep their C.
+def _operators_only(optimise):
+    def optimise_operator(self, operator, node, function, args, is_unbound_method):
+        if function is not None:
+            return node
+        return optimise(self, operator, node, function, args, is_unbound_method)
+    return optimise_operator
+
+
 if hasattr(_builtin_calls, "_optimise_num_binop"):
-    _builtin_calls._optimise_num_binop = _keeping_unbound_operators(
-        _builtin_calls._optimise_num_binop)
+    _builtin_calls._optimise_num_binop = _operators_only(_builtin_calls._optimise_num_binop)
 
 
 # `bytes.join(sep, parts)` is declared as a C function of its own, which calls the method by
