@@ -16,7 +16,9 @@
 #                 functions, the metaclass that prepares a class, the exception a generator's
 #                 try statement restores, assert, inner functions run early, handlers' unbound
 #                 names, `except` types, constant tuples with signed zeros, `x[False]`, builtins
-#                 replaced after import
+#                 replaced after import, float `//`, a used result of `list.extend`, `format()`
+#                 with a spec that is no str, builtin types' methods called unbound, operators'
+#                 methods called by name
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,
 #                 assigned `__defaults__`, Python 2 attribute names, code objects that run,
@@ -36,12 +38,12 @@
 #                 subscripts, asynchronous generator expressions outside `async def`, `%`,
 #                 `//` and `<` of complex numbers, tuples that hold their own variable,
 #                 module names that are no identifiers (`0001_initial`), starred subscripts,
-#                 starred C numbers, starred annotations, builtins called with keywords Cython's
-#                 signatures lack, `divmod` as a value
+#                 starred C numbers, starred annotations, builtins called with keywords, `divmod`
+#                 as a value
 # generated_c.py  C that names what no Python defines (PyRange_CheckExact) or that gcc refuses:
 #                 C tuples truth-tested in `and`/`or`, `float(x=2)`, `l.append == l.append`,
 #                 numbers for a class's bases, complex parts in the stable ABI (PyComplexObject),
-#                 infinite imaginary literals
+#                 infinite imaginary literals, bytearrays extended in programs
 # messages.py     names and messages: `<lambda>` and `<genexpr>`, traceback entries of functions
 #                 that share a line, division by zero, unbound variables, brief reports of
 #                 Cython's own crashes, sets changed in loops, what `async with` and `async

@@ -110,7 +110,8 @@ def _read_utilities_fixed(path):
 
 Code.read_utilities_hook = _read_utilities_fixed
 
-# Cython read ObjectHandling.c, ModuleSetupCode.c, Builtins.c and Optimize.c while loading:
-# dropped from its cache, they are read again through the hook.
-for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c", "Builtins.c", "Optimize.c"):
+# Cython read ObjectHandling.c, ModuleSetupCode.c, Builtins.c, Optimize.c and StringTools.c
+# while loading: dropped from its cache, they are read again through the hook.
+for _read_early in ("ObjectHandling.c", "ModuleSetupCode.c", "Builtins.c", "Optimize.c",
+                    "StringTools.c"):
     getattr(Code.UtilityCodeBase, "_utility_cache", {}).pop(_read_early, None)

@@ -10,7 +10,9 @@
 # - the real or imaginary part of a complex (`complex(x).real`) was read from PyComplexObject,
 #   which the stable ABI does not have: a library's module failed to compile;
 # - an imaginary literal too large for a double (`1e1000j`) was written as `inf`, and a C
-#   complex made of two doubles as `x + y*I`, which gives a NaN real part where y is infinite.
+#   complex made of two doubles as `x + y*I`, which gives a NaN real part where y is infinite;
+# - a bytearray's append or extend in a program named the critical section macros, which only
+#   the start-up's C file defines: the program did not link.
 from Cython.Compiler import Builtin, Code, ExprNodes, Nodes, PyrexTypes
 
 from .common import AsObject, c_text, fix_utility
@@ -179,3 +181,22 @@ def _complex_from_exact_parts(lines):
 
 
 fix_utility("Complex.c", _complex_from_exact_parts)
+
+
+# The appends and extends of a bytearray (`buf.extend(b"...")`) lock it with the critical
+# section macros, which their utility code did not ask for: in a program, where those macros
+# are defined only in the start-up's C file, the module named functions that no file defines.
+_byte_array_sections = ("//////////////////// ByteArrayAppend ////////////////////\n",
+                        "//////////////////// ByteArrayExtend ////////////////////\n")
+_critical_sections = "//@requires: Synchronization.c::CriticalSections\n"
+
+
+def _byte_arrays_locking(lines):
+    for header in _byte_array_sections:
+        if lines.count(header) == 1:
+            at = lines.index(header) + 1
+            lines[at:at] = [_critical_sections]
+    return lines
+
+
+fix_utility("StringTools.c", _byte_arrays_locking)

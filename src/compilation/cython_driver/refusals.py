@@ -35,8 +35,10 @@
 # - a starred item alone in a subscript (`d[*t]`), a starred C number (`[*n]`, where Python
 #   raises TypeError), and the strings of annotations that hold a starred item (`*args: *Ts`,
 #   `tuple[int, *Ts]`);
-# - a builtin called with a keyword Cython's C signature for it lacks (`exec(code, globals,
-#   closure=cells)`), and `divmod` taken as a value where it is also called with C numbers.
+# - `divmod` used as a value after a call of it with C numbers ("Not allowed in a constant
+#   expression");
+# - a builtin that Cython calls as a C function called with keywords (`pow(2, exp=10)`,
+#   `exec(code, g, closure=cells)`).
 import ast
 import ctypes
 import io
@@ -890,42 +892,42 @@ def _writing_one_item_tuple(visit_index):
 AutoDocTransforms.AnnotationWriter.visit_StarredUnpackingNode = _write_starred
 AutoDocTransforms.AnnotationWriter.visit_IndexNode = _writing_one_item_tuple(
     AutoDocTransforms.AnnotationWriter.visit_IndexNode)
-# A builtin that Cython calls as a C function, called with a keyword its C signature lacks
-# (`exec(code, globals, closure=cells)`, since Python 3.11), stopped the build ("C function got
-# unexpected keyword argument"): such a call is the Python builtin's.
-def _python_builtin_for_other_keywords(map_to_simple_call_node):
-    def map_call(self):
-        entry = getattr(self.function, "entry", None)
-        keywords = self.keyword_args
-        if (entry is not None and getattr(entry.scope, "is_builtin_scope", False)
-                and entry.as_variable is not None
-                and entry.type.is_cfunction and keywords is not None
-                and keywords.is_dict_literal):
-            declared = {arg.name for arg in entry.type.args}
-            if any(item.key.value not in declared for item in keywords.key_value_pairs):
-                return self
-        return map_to_simple_call_node(self)
-    return map_call
 
 
-ExprNodes.GeneralCallNode.map_to_simple_call_node = _python_builtin_for_other_keywords(
-    ExprNodes.GeneralCallNode.map_to_simple_call_node)
+# A call of `divmod` with C numbers declares a C function of its own for them, which takes the
+# builtin's name in Cython's builtin scope (shared by the modules of one run) without its
+# Python object: `divmod` used as a value after such a call (`f = divmod`, `map(divmod, a, b)`,
+# `divmod(*pair)`) stopped the build ("Not allowed in a constant expression"). The declared C
+# function keeps the Python builtin it stands for.
+_declare_builtin_cfunction = Symtab.BuiltinScope.declare_builtin_cfunction
 
 
-# `divmod` taken as a value (`f = divmod`, `assertRaises(TypeError, divmod)`) in a module that
-# also calls it with C numbers stopped the build ("Exception value must be constant"): the C
-# function Cython makes for such calls took the name's place in the builtins without the
-# Python builtin behind it, which a value is.
-def _keeping_python_builtin(declare_builtin_cfunction):
-    def declare(self, name, type, cname, python_equiv=None, utility_code=None, specialiser=None):
-        if python_equiv is None:
-            existing = self.lookup_here(name)
-            if existing is not None and existing.as_variable is not None:
-                python_equiv = existing.as_variable.name
-        return declare_builtin_cfunction(self, name, type, cname, python_equiv, utility_code,
-                                         specialiser)
-    return declare
+def _keeping_python_builtin(self, name, *args, **kwargs):
+    earlier = self.lookup_here(name)
+    entry = _declare_builtin_cfunction(self, name, *args, **kwargs)
+    if entry.as_variable is None and earlier is not None:
+        entry.as_variable = earlier.as_variable
+    return entry
 
 
-Symtab.BuiltinScope.declare_builtin_cfunction = _keeping_python_builtin(
-    Symtab.BuiltinScope.declare_builtin_cfunction)
+Symtab.BuiltinScope.declare_builtin_cfunction = _keeping_python_builtin
+
+
+# A builtin that Cython calls as a C function called with keywords (`pow(2, exp=10)`,
+# `exec(code, g, closure=cells)`) stopped the build: the C function's arguments have no names.
+# Such a call calls the Python builtin, which takes the keywords it takes and raises TypeError
+# for the others.
+_map_to_simple_call = ExprNodes.GeneralCallNode.map_to_simple_call_node
+
+
+def _builtin_called_with_keywords(self):
+    entry = getattr(self.function, "entry", None)
+    keywords = self.keyword_args
+    if (entry is not None and entry.as_variable is not None and entry.as_variable.is_builtin
+            and keywords is not None and keywords.is_dict_literal
+            and keywords.key_value_pairs):
+        return self
+    return _map_to_simple_call(self)
+
+
+ExprNodes.GeneralCallNode.map_to_simple_call_node = _builtin_called_with_keywords

@@ -88,7 +88,14 @@
 #   `Literal[0]`);
 # - builtins were looked up once, when the module loaded, and many calls of them were C: a
 #   module global that shadows one later (`mod.len = ...`, mock.patch("pkg.mod.open")) or a
-#   replaced builtin (mock.patch("builtins.print")) was not seen.
+#   replaced builtin (mock.patch("builtins.print")) was not seen;
+# - `a // b` of C doubles was floor(a / b): `1.0 // 0.1` gave 10.0 where Python gives 9.0;
+# - `r = items.extend([x])` took the C status of an append for the object: a NULL;
+# - `format(value, None)` raised SystemError where Python raises TypeError;
+# - a builtin type's method called unbound on an instance of a subclass (`dict.setdefault(self,
+#   ...)`) ran the subclass's override in libraries, where the stable ABI has no C function for
+#   it; an operator's method called by name (`x.__add__(y)`, `int.__add__(n, m)`) became the
+#   operator, which tries the other operand and never gives NotImplemented.
 import ast
 import copy
 import os
@@ -1714,3 +1721,182 @@ ExprNodes.NameNode.generate_result_code = _builtin_read_checked(
     ExprNodes.NameNode.generate_result_code)
 ExprNodes.NameNode.calculate_result_code = _builtin_read_current(
     ExprNodes.NameNode.calculate_result_code)
+# `a // b` of two C doubles was floor(a / b), which is off by one where a / b rounds up to a
+# whole number: `1.0 // 0.1` gave 10.0, where Python gives 9.0 and `divmod` gave (9.0, ...). It
+# is computed from the remainder, as Python computes it (float_floor_division.c). A module that
+# asks for C division (the cdivision directive) keeps floor(a / b).
+_float_floor_division = Code.UtilityCode(
+    name="QvxFloatFloorDivision", impl=c_text("float_floor_division.c"),
+    proto="static CYTHON_INLINE double __Pyx_qvx_floordiv_double(double a, double b);\n")
+
+
+def _python_floor_division(node, env):
+    return (node.operator == "//" and node.type is PyrexTypes.c_double_type
+            and node.cdivision is None and not env.directives["cdivision"])
+
+
+def _floor_division_analysed(analyse_operation):
+    def analyse(self, env):
+        result = analyse_operation(self, env)
+        self.qvx_python_floor = _python_floor_division(self, env)
+        return result
+    return analyse
+
+
+def _floor_division_code(generate_evaluation_code):
+    def generate(self, code):
+        if getattr(self, "qvx_python_floor", False):
+            code.globalstate.use_utility_code(_float_floor_division)
+        generate_evaluation_code(self, code)
+    return generate
+
+
+def _floor_division_result(calculate_result_code):
+    def calculate(self):
+        if not getattr(self, "qvx_python_floor", False):
+            return calculate_result_code(self)
+        return "__Pyx_qvx_floordiv_double(%s, %s)" % (
+            self.operand1.result(), self.operand2.result())
+    return calculate
+
+
+ExprNodes.DivNode.analyse_operation = _floor_division_analysed(ExprNodes.DivNode.analyse_operation)
+ExprNodes.DivNode.generate_evaluation_code = _floor_division_code(
+    ExprNodes.DivNode.generate_evaluation_code)
+ExprNodes.DivNode.calculate_result_code = _floor_division_result(
+    ExprNodes.DivNode.calculate_result_code)
+
+
+# `r = items.extend([x])`: an extend by a short display became appends, whose C status was then
+# taken for the object the call gives (a NULL, or the list itself for `[]`). A call whose result
+# is used stays a call, which gives None.
+def _extending_unused(handle_extend):
+    def handle(self, node, function, args, is_unbound_method):
+        if node.result_is_used:
+            return node
+        return handle_extend(self, node, function, args, is_unbound_method)
+    return handle
+
+
+if hasattr(_builtin_calls, "_handle_simple_method_list_extend"):
+    _builtin_calls._handle_simple_method_list_extend = _extending_unused(
+        _builtin_calls._handle_simple_method_list_extend)
+
+
+# `format(value, None)` raised SystemError, where Python raises TypeError ("format() argument 2
+# must be str, not None"): a spec that may be no str is checked first (format_spec.c).
+_checked_format = Code.UtilityCode(
+    name="QvxFormatSpec", impl=c_text("format_spec.c"),
+    proto="static PyObject *__Pyx_qvx_Format(PyObject *value, PyObject *spec);\n")
+_checked_format_type = PyrexTypes.CFuncType(Builtin.unicode_type, [
+    PyrexTypes.CFuncTypeArg("value", PyrexTypes.py_object_type, None),
+    PyrexTypes.CFuncTypeArg("spec", PyrexTypes.py_object_type, None)])
+
+
+def _format_with_checked_spec(node, pos_args):
+    spec = pos_args[1]
+    if spec.type is Builtin.unicode_type and not spec.may_be_none():
+        return node
+    return ExprNodes.PythonCapiCallNode(
+        node.pos, "__Pyx_qvx_Format", _checked_format_type, args=pos_args,
+        may_return_none=False, is_temp=node.is_temp, utility_code=_checked_format)
+
+
+def _checking_format_spec(visit_simple_call):
+    # Cython's handlers see the builtin's first declaration only, `format(value)`.
+    def visit(self, node):
+        node = visit_simple_call(self, node)
+        function = getattr(node, "function", None)
+        entry = function.entry if isinstance(function, ExprNodes.NameNode) else None
+        if (isinstance(node, ExprNodes.SimpleCallNode) and entry is not None
+                and entry.cname == "PyObject_Format" and len(node.args) == 2
+                and entry.scope is self.current_env().builtin_scope()):
+            return _format_with_checked_spec(node, node.args)
+        return node
+    return visit
+
+
+_builtin_calls.visit_SimpleCallNode = _checking_format_spec(_builtin_calls.visit_SimpleCallNode)
+
+
+# A builtin type's method called unbound on an instance of a subclass (`dict.setdefault(self, k,
+# v)` in a subclass that overrides setdefault) must run the builtin's own method. Cython calls a
+# few of them through C that, where the C API has no such function (the stable ABI of a
+# library), calls the method by name on the instance: the override ran, and an override that
+# calls the builtin's own recursed until RecursionError. Such calls take the method from the
+# type, as Python does.
+def _keeping_unbound_calls(handle):
+    def handle_bound_only(self, node, function, args, is_unbound_method, *rest, **kwargs):
+        if is_unbound_method:
+            return node
+        return handle(self, node, function, args, is_unbound_method, *rest, **kwargs)
+    return handle_bound_only
+
+
+def _calling_the_types_own(cname, own_cname, proto, cython_utility):
+    # Unbound, Cython's call is kept where the C API has it (own_setdefault.c, own_list_pop.c);
+    # a call it has no such C for is left to Python.
+    def wrap(handle):
+        def handle_unbound(self, node, function, args, is_unbound_method):
+            result = handle(self, node, function, args, is_unbound_method)
+            if not is_unbound_method or result is node:
+                return result
+            own = [inner for inner in subtree(result)
+                   if isinstance(inner, ExprNodes.PythonCapiFunctionNode) and inner.cname == cname]
+            if not own:
+                return node
+            for inner in own:
+                inner.cname = own_cname
+                inner.utility_code = _utility(own_cname, "", proto, cython_utility)
+            return result
+        return handle_unbound
+    return wrap
+
+
+if hasattr(_builtin_calls, "_handle_simple_method_dict_setdefault"):
+    _builtin_calls._handle_simple_method_dict_setdefault = _calling_the_types_own(
+        "__Pyx_PyDict_SetDefault", "__Pyx_qvx_DictSetDefault", c_text("own_setdefault.c"),
+        ("dict_setdefault", "Builtins.c"))(_builtin_calls._handle_simple_method_dict_setdefault)
+if hasattr(_builtin_calls, "_handle_simple_method_list_pop"):
+    _builtin_calls._handle_simple_method_list_pop = _calling_the_types_own(
+        "__Pyx_PyList_Pop", "__Pyx_qvx_ListPop", c_text("own_list_pop.c"),
+        ("pop", "Optimize.c"))(_builtin_calls._handle_simple_method_list_pop)
+for _by_name in ("_handle_simple_method_bytearray_append",
+                 "_handle_simple_method_bytearray_extend"):
+    if hasattr(_builtin_calls, _by_name):
+        setattr(_builtin_calls, _by_name,
+                _keeping_unbound_calls(getattr(_builtin_calls, _by_name)))
+
+
+# An operator's method called by name (`x.__add__(y)`, `int.__eq__(n, m)`) became the operator
+# (`x + y`), which tries the other operand's reflected method and never gives NotImplemented:
+# `(1).__add__(1.5)` gave 2.5. Such calls stay calls of the method; the operators themselves,
+# which Cython hands to the same code without a called function, keep their C.
+def _operators_only(optimise):
+    def optimise_operator(self, operator, node, function, args, is_unbound_method):
+        if function is not None:
+            return node
+        return optimise(self, operator, node, function, args, is_unbound_method)
+    return optimise_operator
+
+
+if hasattr(_builtin_calls, "_optimise_num_binop"):
+    _builtin_calls._optimise_num_binop = _operators_only(_builtin_calls._optimise_num_binop)
+
+
+# `bytes.join(sep, parts)` is declared as a C function of its own, which calls the method by
+# name where the C API has none.
+_joined_by_name = {("bytes", "join")}
+
+
+def _unbound_methods_called_by_name(tree):
+    for node in subtree(tree):
+        function = getattr(node, "function", None)
+        if (isinstance(node, ExprNodes.SimpleCallNode) and in_python_source(node)
+                and isinstance(function, ExprNodes.AttributeNode) and function.obj.is_name
+                and (function.obj.name, function.attribute) in _joined_by_name):
+            node.function = AsObject(function)
+    return tree
+
+
+stages_after_parsing.append(_unbound_methods_called_by_name)
