@@ -18,19 +18,6 @@ namespace {
 const std::vector<std::string> builtinCases = {"arithmetic", "builtin_calls", "unbound"};
 
 const std::map<std::string, std::string> builtinFiles = {
-    {"cases.py", R"PY(import importlib
-import sys
-
-
-def main():
-    for name in sys.argv[1:]:
-        print(f"[{name}]")
-        importlib.import_module(name).report()
-
-
-if __name__ == "__main__":
-    main()
-)PY"},
     // Float `//` of C doubles beside `%` and divmod (whole quotients, signed zeros, infinities,
     // NaN, `//=`); what `items.extend([x])` gives; a bytearray extended and appended to.
     {"arithmetic.py", R"PY(import math
@@ -209,29 +196,11 @@ def report():
 };
 
 TEST(BuiltinParity, ProgramComputesWhatPythonComputes) {
-  Project project("builtins", builtinFiles);
-  const Outcome build = project.build({"cases", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  expectCasesAsPython((project.buildDir() / "cases").string(), "cases.py", builtinCases,
-                      project.dir());
+  expectCaseProgramAsPython("cases", builtinFiles, builtinCases);
 }
 
 TEST(BuiltinParity, LibraryAnswersWhatPythonAnswers) {
-  std::map<std::string, std::string> files = builtinFiles;
-  files.erase("cases.py");
-  files["pyproject.toml"] = "[project]\nname = \"builtin-cases\"\nversion = \"1.0\"\n";
-  Project project("builtins-library", files);
-  std::vector<std::string> args = {"--library", "--wheel", "dist", "arithmetic"};
-  for (const std::string& name : builtinCases)
-    args.push_back(name + ".py");
-  const Outcome build = project.build(args);
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  std::string useIt = "import importlib\n";
-  for (const std::string& name : builtinCases)
-    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
-  expectWheelAnswersAsPython(project.dir(), "builtins", useIt);
+  expectCaseLibraryAsPython("cases", builtinFiles, builtinCases);
 }
 
 } // namespace

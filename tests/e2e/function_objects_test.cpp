@@ -14,19 +14,6 @@ namespace {
 const std::vector<std::string> functionCases = {"kwinplace", "mangled", "codeswap", "argmapped"};
 
 const std::map<std::string, std::string> functionFiles = {
-    {"functions.py", R"PY(import importlib
-import sys
-
-
-def main():
-    for name in sys.argv[1:]:
-        print(f"[{name}]")
-        importlib.import_module(name).report()
-
-
-if __name__ == "__main__":
-    main()
-)PY"},
     // The dict that __kwdefaults__ gives, changed in place: calls (vectorcall, by tuple and dict,
     // through functools.partial, of a method) take what it holds, or miss what it lost.
     {"kwinplace.py", R"PY(import functools
@@ -239,29 +226,11 @@ def report():
 };
 
 TEST(FunctionObjects, ProgramChangesThemAsPython) {
-  Project project("functions", functionFiles);
-  const Outcome build = project.build({"functions", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  expectCasesAsPython((project.buildDir() / "functions").string(), "functions.py", functionCases,
-                      project.dir());
+  expectCaseProgramAsPython("functions", functionFiles, functionCases);
 }
 
 TEST(FunctionObjects, LibraryChangesThemAsPython) {
-  std::map<std::string, std::string> files = functionFiles;
-  files.erase("functions.py");
-  files["pyproject.toml"] = "[project]\nname = \"function-cases\"\nversion = \"1.0\"\n";
-  Project project("functions-library", files);
-  std::vector<std::string> args = {"--library", "--wheel", "dist", "kwinplace"};
-  for (const std::string& name : functionCases)
-    args.push_back(name + ".py");
-  const Outcome build = project.build(args);
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  std::string useIt = "import importlib\n";
-  for (const std::string& name : functionCases)
-    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
-  expectWheelAnswersAsPython(project.dir(), "functions", useIt);
+  expectCaseLibraryAsPython("functions", functionFiles, functionCases);
 }
 
 } // namespace

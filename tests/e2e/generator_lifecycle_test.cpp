@@ -14,20 +14,6 @@ namespace {
 const std::vector<std::string> lifecycleCases = {"states", "taskgroups", "freed"};
 
 const std::map<std::string, std::string> lifecycleFiles = {
-    {"lifecycle.py", R"PY(import importlib
-import sys
-
-
-
-def main():
-    for name in sys.argv[1:]:
-        print(f"[{name}]")
-        importlib.import_module(name).report()
-
-
-if __name__ == "__main__":
-    main()
-)PY"},
     {"states.py", R"PY(import asyncio
 from inspect import getasyncgenstate, getcoroutinestate, getgeneratorstate
 
@@ -237,29 +223,11 @@ def report():
 };
 
 TEST(GeneratorLifecycle, ProgramAnswersAsPython) {
-  Project project("lifecycle", lifecycleFiles);
-  const Outcome build = project.build({"lifecycle", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  expectCasesAsPython((project.buildDir() / "lifecycle").string(), "lifecycle.py",
-                      lifecycleCases, project.dir());
+  expectCaseProgramAsPython("lifecycle", lifecycleFiles, lifecycleCases);
 }
 
 TEST(GeneratorLifecycle, LibraryAnswersAsPython) {
-  std::map<std::string, std::string> files = lifecycleFiles;
-  files.erase("lifecycle.py");
-  files["pyproject.toml"] = "[project]\nname = \"lifecycle-cases\"\nversion = \"1.0\"\n";
-  Project project("lifecycle-library", files);
-  std::vector<std::string> args = {"--library", "--wheel", "dist", "states"};
-  for (const std::string& name : lifecycleCases)
-    args.push_back(name + ".py");
-  const Outcome build = project.build(args);
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  std::string useIt = "import importlib\n";
-  for (const std::string& name : lifecycleCases)
-    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
-  expectWheelAnswersAsPython(project.dir(), "lifecycle", useIt);
+  expectCaseLibraryAsPython("lifecycle", lifecycleFiles, lifecycleCases);
 }
 
 } // namespace

@@ -15,19 +15,6 @@ namespace {
 const std::vector<std::string> patchedCases = {"shadowing", "mocking", "forms"};
 
 const std::map<std::string, std::string> patchedFiles = {
-    {"patching.py", R"PY(import importlib
-import sys
-
-
-def main():
-    for name in sys.argv[1:]:
-        print(f"[{name}]")
-        importlib.import_module(name).report()
-
-
-if __name__ == "__main__":
-    main()
-)PY"},
     // Module globals that shadow builtins, set and deleted as attributes and through the
     // module's dict, over the builtin and over a replaced one.
     {"shadowing.py", R"PY(import builtins
@@ -186,29 +173,11 @@ def report():
 )PY"}};
 
 TEST(ReplacedBuiltins, ProgramSeesWhatPythonSees) {
-  Project project("replaced-builtins", patchedFiles);
-  const Outcome build = project.build({"patching", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  expectCasesAsPython((project.buildDir() / "patching").string(), "patching.py", patchedCases,
-                      project.dir());
+  expectCaseProgramAsPython("patching", patchedFiles, patchedCases);
 }
 
 TEST(ReplacedBuiltins, LibrarySeesWhatPythonSees) {
-  std::map<std::string, std::string> files = patchedFiles;
-  files.erase("patching.py");
-  files["pyproject.toml"] = "[project]\nname = \"replaced-builtins\"\nversion = \"1.0\"\n";
-  Project project("replaced-builtins-library", files);
-  std::vector<std::string> args = {"--library", "--wheel", "dist", "shadowing"};
-  for (const std::string& name : patchedCases)
-    args.push_back(name + ".py");
-  const Outcome build = project.build(args);
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  std::string useIt = "import importlib\n";
-  for (const std::string& name : patchedCases)
-    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
-  expectWheelAnswersAsPython(project.dir(), "replaced-builtins", useIt);
+  expectCaseLibraryAsPython("patching", patchedFiles, patchedCases);
 }
 
 } // namespace

@@ -16,17 +16,6 @@ const std::vector<std::string> genericCases = {"functions", "classes", "bounds",
                                                "aliases"};
 
 const std::map<std::string, std::string> genericFiles = {
-    {"generics.py", R"PY(import importlib
-import sys
-
-def main():
-    for name in sys.argv[1:]:
-        print(f"[{name}]")
-        importlib.import_module(name).report()
-
-if __name__ == "__main__":
-    main()
-)PY"},
     // Generic functions: the parameters seen by the body and a nested function, defaults and
     // decorators evaluated outside their scope, a function made in a function, a module name
     // the parameter shadows only inside, and `__type_params__` of any function as
@@ -264,29 +253,11 @@ def report():
 };
 
 TEST(TypeParameters, ProgramComputesWhatPythonComputes) {
-  Project project("generics", genericFiles);
-  const Outcome build = project.build({"generics", "*.py"});
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  expectCasesAsPython((project.buildDir() / "generics").string(), "generics.py", genericCases,
-                      project.dir());
+  expectCaseProgramAsPython("generics", genericFiles, genericCases);
 }
 
 TEST(TypeParameters, LibraryAnswersWhatPythonAnswers) {
-  std::map<std::string, std::string> files = genericFiles;
-  files.erase("generics.py");
-  files["pyproject.toml"] = "[project]\nname = \"generic-cases\"\nversion = \"1.0\"\n";
-  Project project("generics-library", files);
-  std::vector<std::string> args = {"--library", "--wheel", "dist", "functions"};
-  for (const std::string& name : genericCases)
-    args.push_back(name + ".py");
-  const Outcome build = project.build(args);
-  ASSERT_EQ(build.status, 0) << build.all();
-
-  std::string useIt = "import importlib\n";
-  for (const std::string& name : genericCases)
-    useIt += "print('[" + name + "]')\nimportlib.import_module('" + name + "').report()\n";
-  expectWheelAnswersAsPython(project.dir(), "generics", useIt);
+  expectCaseLibraryAsPython("generics", genericFiles, genericCases);
 }
 
 } // namespace
