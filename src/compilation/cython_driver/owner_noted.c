@@ -8,7 +8,7 @@ static void __Pyx_qvx_NoteOwner(PyObject *code, PyObject *function) {
 #else
     PyObject *consts = ((PyCodeObject *) code)->co_consts;
 #endif
-    PyObject *functions = NULL, *known, *reference = NULL;
+    PyObject *functions = NULL, *key = NULL, *known = NULL, *reference = NULL;
     Py_ssize_t at, size = consts ? PyTuple_Size(consts) : -1;
     for (at = 0; !functions && at < size; at++) {
         PyObject *item = PyTuple_GetItem(consts, at);
@@ -25,15 +25,16 @@ static void __Pyx_qvx_NoteOwner(PyObject *code, PyObject *function) {
 #if CYTHON_COMPILING_IN_LIMITED_API
     Py_XDECREF(consts);
 #endif
-    known = functions ? PyDict_GetItemWithError(functions, code) : NULL;
+    key = functions ? PyLong_FromVoidPtr(code) : NULL;
+    known = key ? PyDict_GetItemWithError(functions, key) : NULL;
     if (known) {
         reference = known == Py_None ? NULL : Py_None;
         Py_XINCREF(reference);
-    } else if (functions && !PyErr_Occurred()) {
+    } else if (key && !PyErr_Occurred()) {
         reference = PyWeakref_NewRef(function, NULL);
     }
-    if (reference) PyDict_SetItem(functions, code, reference);
+    if (reference) PyDict_SetItem(functions, key, reference);
     Py_XDECREF(reference);
+    Py_XDECREF(key);
     if (PyErr_Occurred()) PyErr_Clear();
 }
-

@@ -102,7 +102,10 @@ done:
 
 /* The compiled function that owns `code`, a new reference, or None where it is not known. */
 static PyObject *__Pyx_qvx_OwnerOf(PyObject *body, PyObject *code) {
-    PyObject *known = PyDict_GetItemWithError(((__Pyx_qvx_CompiledBody *) body)->functions, code);
+    PyObject *key = PyLong_FromVoidPtr(code), *known;
+    if (!key) return NULL;
+    known = PyDict_GetItemWithError(((__Pyx_qvx_CompiledBody *) body)->functions, key);
+    Py_DECREF(key);
     if (!known) {
         if (PyErr_Occurred()) return NULL;
         Py_RETURN_NONE;
