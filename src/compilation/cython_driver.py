@@ -28,7 +28,7 @@
 #                 generators thrown into, sent to and finished, compiled predicates of exception
 #                 groups, the states inspect reads of generators, the locals of finished
 #                 generators, assigned `__code__`, `__kwdefaults__` changed in place, private
-#                 names of parameters in class bodies
+#                 names of parameters in class bodies, copies of functions made from their code
 # refusals.py     valid code that Cython refused or crashed on: slices with computed starts,
 #                 `locals()` in a class body's comprehension, displays that cannot unpack,
 #                 generator expressions in class decorators, tabs beside spaces, `del` of a

@@ -17,7 +17,9 @@
 # - a compiled function answered to Python 2's names of its attributes (`func_name`,
 #   `func_code`, ...), which dir() listed and tools that list attributes showed;
 # - a compiled function's code object held zeros for bytecode: running it (`exec(f.__code__)`)
-#   crashed the process (SIGSEGV). It now raises TypeError naming the function;
+#   crashed the process (SIGSEGV). It now runs the compiled function it belongs to with the
+#   arguments it was given (a copy made by types.FunctionType runs as a Python function's copy
+#   does), or raises TypeError naming the function where that is not known;
 # - an async generator dropped before it started warned that a coroutine was never awaited;
 # - isinstance() of a compiled function against types.FunctionType (or of a compiled generator,
 #   coroutine or async generator against Python's type of it) was false: libraries that take
@@ -245,17 +247,23 @@ def _without_python2_attributes(lines):
             + lines[end:])
 
 
-# A compiled function's code object opens with bytecode that raises (raising_code.c): Cython's
-# constructor call goes through one that puts it in front.
+# A compiled function's code object opens with bytecode that runs the compiled function it
+# belongs to (running_code.c): Cython's constructor call goes through one that puts it in front,
+# and each function made without a closure is noted as its code object's owner.
 _code_object_function = 'static PyObject* __Pyx_PyCode_New(\n'
 _code_object_call = '    code_obj = (PyObject*) __Pyx__PyCode_New(\n'
-_raising_code = c_template("raising_code.c")
+_compiled_body = c_text("compiled_body.c")
+_running_code = c_template("running_code.c")
+_function_init = 'static PyObject *__Pyx_CyFunction_Init(PyObject *op_in,\n'
+_function_code_set = '    op->func_code = code;\n'
+_note_owner = _compiled_body + c_text("owner_noted.c")
+_owner_noted = '    if (!closure && code) __Pyx_qvx_NoteOwner(code, op_in);\n'
 
 
-def _raising_head():
-    # What this Python compiles for `raise ''`, for the programs built with it; none where it
-    # loads anything but the one constant, which the class that raises replaces.
-    compiled = compile("raise ''", "<compiled code>", "exec")
+def _running_head():
+    # What this Python compiles for `-''`, for the programs built with it; none where it loads
+    # anything but the one constant, which the object that runs the body replaces.
+    compiled = compile("-''", "<compiled code>", "eval")
     if (compiled.co_consts != ("",) or compiled.co_names or compiled.co_varnames
             or compiled.co_freevars or compiled.co_cellvars
             or getattr(compiled, "co_exceptiontable", b"")):
@@ -265,7 +273,7 @@ def _raising_head():
                 stacksize=str(compiled.co_stacksize))
 
 
-def _raising_code_objects(lines):
+def _running_code_objects(lines):
     # Applied only where ModuleSetupCode.c reads as expected: the constructor is declared, then
     # defined, and called once.
     if lines.count(_code_object_function) != 2 or lines.count(_code_object_call) != 1:
@@ -274,8 +282,19 @@ def _raising_code_objects(lines):
     at = lines.index(_code_object_call)
     lines[at] = '    code_obj = __Pyx_qvx_PyCode_New(\n'
     definition = [at for at, line in enumerate(lines) if line == _code_object_function][1]
-    lines[definition:definition] = _raising_code.substitute(_raising_head()).splitlines(
-        keepends=True)
+    lines[definition:definition] = (
+        _compiled_body + _running_code.substitute(_running_head())).splitlines(keepends=True)
+    return lines
+
+
+def _owners_noted(lines):
+    if lines.count(_function_code_set) != 1 or lines.count(_function_init) != 1:
+        return lines
+    lines = list(lines)
+    at = lines.index(_function_code_set) + 1
+    lines[at:at] = [_owner_noted]
+    at = lines.index(_function_init)
+    lines[at:at] = _note_owner.splitlines(keepends=True)
     return lines
 
 
@@ -300,7 +319,8 @@ fix_utility("CythonFunction.c", _guard_function_calls)
 fix_utility("CythonFunction.c", _honour_assigned_defaults)
 fix_utility("Coroutine.c", _guard_generator_bodies)
 fix_utility("Coroutine.c", _async_generators_unwarned)
-fix_utility("ModuleSetupCode.c", _raising_code_objects)
+fix_utility("ModuleSetupCode.c", _running_code_objects)
+fix_utility("CythonFunction.c", _owners_noted)
 
 
 # Cython's function, generator, coroutine and async generator types answer Python's type as their
