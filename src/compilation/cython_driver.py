@@ -17,7 +17,7 @@
 #                 try statement restores, assert, inner functions run early, handlers' unbound
 #                 names, `except` types, constant tuples with signed zeros, `x[False]`, builtins
 #                 replaced after import, float `//`, a used result of `list.extend`, `format()`
-#                 with a spec that is no str, builtin types' methods called unbound, operators'
+#                 with a format that is no str, builtin types' methods called unbound, operators'
 #                 methods called by name
 # functions.py    compiled calls, generators and loops at run time: the recursion limit and
 #                 the C stack, the interpreter's pending work at loop back-edges and calls,

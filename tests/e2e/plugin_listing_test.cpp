@@ -13,10 +13,8 @@ namespace {
 const char* appSource = R"(import importlib, importlib.util, os, pkgutil, sys
 import plugins
 
-
 def show(title, infos):
     print(title, [(info.name, info.ispkg) for info in infos])
-
 
 def main():
     show("listed", pkgutil.iter_modules(plugins.__path__))
@@ -27,9 +25,9 @@ def main():
     show("slash", pkgutil.iter_modules([commands + os.sep]))
     # A plug-in loader that asks each listing's finder for the bare name.
     for info in pkgutil.iter_modules([commands]):
-        spec = info.module_finder.find_spec(info.name)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        found = info.module_finder.find_spec(info.name)
+        module = importlib.util.module_from_spec(found)
+        found.loader.exec_module(module)
         print("loaded", info.name, getattr(module, "run", lambda: None)())
     show("data dir", pkgutil.iter_modules([os.path.join(plugins.__path__[0], "sql")]))
     show("nowhere", pkgutil.iter_modules([os.path.join(plugins.__path__[0], "nothing")]))
@@ -48,8 +46,8 @@ def main():
     for name in ("plugins.alpha", "plugins.beta.deep", "plugins.migrations.0001_initial",
                  "plugins.migrations.0002_add-field", "plugins.loose", "plugins.nothing",
                  "plugins.beta.missing"):
-        spec = importlib.util.find_spec(name)
-        print("spec", name, spec and spec.name, spec and spec.submodule_search_locations is not None)
+        found = importlib.util.find_spec(name)
+        print("found", name, found and found.name, found and found.submodule_search_locations is not None)
     found = importlib.util.find_spec("plugins.commands.hello")
     print(found.name, found.parent, found.submodule_search_locations)
     hello = importlib.import_module("plugins.commands.hello")
@@ -63,20 +61,17 @@ def main():
     except ZeroDivisionError as error:
         print(type(error).__name__, error)
 
-
 if __name__ == "__main__":
     main()
 )";
 
 const char* migrationSource = R"(import importlib
 
-
 class Migration:
     dependencies = {dependencies!r}
 
     def apply(self):
         return "applied " + __name__.rpartition(".")[2]
-
 
 def run():
     for name in Migration.dependencies:

@@ -1784,25 +1784,25 @@ if hasattr(_builtin_calls, "_handle_simple_method_list_extend"):
 
 
 # `format(value, None)` raised SystemError, where Python raises TypeError ("format() argument 2
-# must be str, not None"): a spec that may be no str is checked first (format_spec.c).
+# must be str, not None"): a format that may be no str is checked first (format_argument.c).
 _checked_format = Code.UtilityCode(
-    name="QvxFormatSpec", impl=c_text("format_spec.c"),
-    proto="static PyObject *__Pyx_qvx_Format(PyObject *value, PyObject *spec);\n")
+    name="QvxFormatArgument", impl=c_text("format_argument.c"),
+    proto="static PyObject *__Pyx_qvx_Format(PyObject *value, PyObject *form);\n")
 _checked_format_type = PyrexTypes.CFuncType(Builtin.unicode_type, [
     PyrexTypes.CFuncTypeArg("value", PyrexTypes.py_object_type, None),
-    PyrexTypes.CFuncTypeArg("spec", PyrexTypes.py_object_type, None)])
+    PyrexTypes.CFuncTypeArg("form", PyrexTypes.py_object_type, None)])
 
 
-def _format_with_checked_spec(node, pos_args):
-    spec = pos_args[1]
-    if spec.type is Builtin.unicode_type and not spec.may_be_none():
+def _format_with_checked_form(node, pos_args):
+    form = pos_args[1]
+    if form.type is Builtin.unicode_type and not form.may_be_none():
         return node
     return ExprNodes.PythonCapiCallNode(
         node.pos, "__Pyx_qvx_Format", _checked_format_type, args=pos_args,
         may_return_none=False, is_temp=node.is_temp, utility_code=_checked_format)
 
 
-def _checking_format_spec(visit_simple_call):
+def _checking_format(visit_simple_call):
     # Cython's handlers see the builtin's first declaration only, `format(value)`.
     def visit(self, node):
         node = visit_simple_call(self, node)
@@ -1811,12 +1811,12 @@ def _checking_format_spec(visit_simple_call):
         if (isinstance(node, ExprNodes.SimpleCallNode) and entry is not None
                 and entry.cname == "PyObject_Format" and len(node.args) == 2
                 and entry.scope is self.current_env().builtin_scope()):
-            return _format_with_checked_spec(node, node.args)
+            return _format_with_checked_form(node, node.args)
         return node
     return visit
 
 
-_builtin_calls.visit_SimpleCallNode = _checking_format_spec(_builtin_calls.visit_SimpleCallNode)
+_builtin_calls.visit_SimpleCallNode = _checking_format(_builtin_calls.visit_SimpleCallNode)
 
 
 # A builtin type's method called unbound on an instance of a subclass (`dict.setdefault(self, k,
